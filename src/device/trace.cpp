@@ -1,0 +1,98 @@
+#include "device/trace.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace q7 {
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string hexReport(const Report& r) {
+    std::string s;
+    s.reserve(kReportSize * 3);
+    for (std::size_t i = 0; i < r.size(); ++i) {
+        if (i) s.push_back(' ');
+        s.push_back(kHex[r[i] >> 4]);
+        s.push_back(kHex[r[i] & 0xF]);
+    }
+    return s;
+}
+
+std::string formatTraceLine(double ms, Direction direction, const Report& r) {
+    char head[48];
+    std::snprintf(head, sizeof head, "%.3f %c ", ms, char(direction));
+    return head + hexReport(r);
+}
+
+std::optional<TraceLine> parseTraceLine(std::string_view line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
+        line.remove_suffix(1);
+    while (!line.empty() && line.front() == ' ')
+        line.remove_prefix(1);
+
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos || space == 0 || space > 30) return std::nullopt;
+    const std::string number(line.substr(0, space));
+    char* end = nullptr;
+    const double ms = std::strtod(number.c_str(), &end);
+    if (end != number.c_str() + number.size() || !std::isfinite(ms)) return std::nullopt;
+
+    std::string_view rest = line.substr(space + 1);
+    if (rest.size() < 2 || (rest[0] != '>' && rest[0] != '<') || rest[1] != ' ')
+        return std::nullopt;
+    TraceLine t;
+    t.ms = ms;
+    t.direction = Direction(rest[0]);
+    rest.remove_prefix(2);
+
+    // 61 pairs separated by single spaces.
+    if (rest.size() != kReportSize * 3 - 1) return std::nullopt;
+    for (std::size_t i = 0; i < kReportSize; ++i) {
+        const int hi = hexValue(rest[3 * i]);
+        const int lo = hexValue(rest[3 * i + 1]);
+        if (hi < 0 || lo < 0 || (i + 1 < kReportSize && rest[3 * i + 2] != ' '))
+            return std::nullopt;
+        t.report[i] = std::uint8_t(hi << 4 | lo);
+    }
+    return t;
+}
+
+TraceWriter::~TraceWriter() {
+    close();
+}
+
+bool TraceWriter::open(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    if (file_) std::fclose(file_);
+    file_ = std::fopen(path.c_str(), "w");
+    return file_ != nullptr;
+}
+
+void TraceWriter::write(double ms, Direction direction, const Report& r) {
+    std::lock_guard lock(mutex_);
+    if (!file_) return;
+    const std::string line = formatTraceLine(ms, direction, r);
+    std::fputs(line.c_str(), file_);
+    std::fputc('\n', file_);
+}
+
+void TraceWriter::close() {
+    std::lock_guard lock(mutex_);
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+}
+
+} // namespace q7

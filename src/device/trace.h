@@ -1,0 +1,45 @@
+// The report trace: one line per report, "<ms since open, 3 decimals> <'>'|'<'> <61 hex pairs>".
+#pragma once
+
+#include "device/report.h"
+
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace q7 {
+
+enum class Direction : char { ToAmplifier = '>', FromAmplifier = '<' };
+
+struct TraceLine {
+    double ms = 0.0;
+    Direction direction = Direction::ToAmplifier;
+    Report report{};
+};
+
+std::string formatTraceLine(double ms, Direction direction, const Report& r);
+std::string hexReport(const Report& r);
+// Accepts exactly the format above (surrounding blanks and a trailing CR are tolerated).
+std::optional<TraceLine> parseTraceLine(std::string_view line);
+
+// Appends trace lines to a file; safe to call from several threads.
+class TraceWriter {
+public:
+    TraceWriter() = default;
+    ~TraceWriter();
+    TraceWriter(const TraceWriter&) = delete;
+    TraceWriter& operator=(const TraceWriter&) = delete;
+
+    bool open(const std::string& path);
+    bool isOpen() const { return file_ != nullptr; }
+    void write(double ms, Direction direction, const Report& r);
+    void close();
+
+private:
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+};
+
+} // namespace q7

@@ -1,0 +1,231 @@
+#include "params/mode_file.h"
+
+#include "params/text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace q7 {
+
+namespace {
+
+constexpr std::size_t kV1CellBlock = 612;
+constexpr int kV1LastCell = 175;
+constexpr std::uint32_t kAgcLevelV1 = 0xC1400000; // -12.0 dB
+
+std::uint32_t readLe32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+void writeLe32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+    p[2] = std::uint8_t(v >> 16);
+    p[3] = std::uint8_t(v >> 24);
+}
+
+std::string fileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::u16string stemUnits(const std::string& path) {
+    const std::string name = fileName(path);
+    const std::size_t dot = name.find_last_of('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    return truncateUnits(utf8ToUtf16(stem), 20);
+}
+
+} // namespace
+
+std::string describe(const ModeFileResult& r, const std::string& path) {
+    switch (r.status) {
+    case ModeFileStatus::Ok:
+        return "ok";
+    case ModeFileStatus::CannotOpen:
+        return "cannot open " + path + ": " + std::strerror(r.systemError);
+    case ModeFileStatus::TooShort:
+        return path + " is shorter than a version " + std::to_string(r.version) + " mode file";
+    case ModeFileStatus::UnknownVersion:
+        return path + " is not a mode file (version " + std::to_string(r.version) + ")";
+    case ModeFileStatus::CannotWrite:
+        return "cannot write " + path + ": " + std::strerror(r.systemError);
+    }
+    return "error";
+}
+
+ModeFileResult parseModeFile(std::span<const std::uint8_t> bytes, ModeImage& image) {
+    ModeFileResult result;
+    if (bytes.size() < 4) {
+        result.status = ModeFileStatus::TooShort;
+        return result;
+    }
+    result.version = std::int32_t(readLe32(bytes.data()));
+    std::size_t cellBlock = 0;
+    int lastCell = 0;
+    if (result.version == 1) {
+        cellBlock = kV1CellBlock;
+        lastCell = kV1LastCell;
+    } else if (result.version == 2) {
+        cellBlock = std::size_t(kSavedLastCell - kSavedFirstCell + 1) * 4;
+        lastCell = kSavedLastCell;
+    } else {
+        result.status = ModeFileStatus::UnknownVersion;
+        return result;
+    }
+    const std::size_t needed =
+        4 + cellBlock + kBandImageSize + kExtraSize + kSpeakerLevelSize + kPlanSize;
+    if (bytes.size() < needed) {
+        result.status = ModeFileStatus::TooShort;
+        return result;
+    }
+
+    ModeImage m = image;
+    m.firstCell = kSavedFirstCell;
+    m.lastCell = lastCell;
+    const std::uint8_t* p = bytes.data() + 4;
+    for (int c = kSavedFirstCell; c <= lastCell; ++c)
+        m.cells[std::size_t(c)] = readLe32(p + 4 * (c - kSavedFirstCell));
+    p += cellBlock;
+    std::copy_n(p, kBandImageSize, m.bandImage.begin());
+    p += kBandImageSize;
+    std::copy_n(p, kExtraSize, m.extra.begin());
+    p += kExtraSize;
+    std::copy_n(p, kSpeakerLevelSize, m.speakerLevels.begin());
+    p += kSpeakerLevelSize;
+    std::copy_n(p, kPlanSize, m.plan.begin());
+
+    if (result.version == 1) {
+        // Old files predate the music AGC and allowed a wider pitch.
+        m.cells[cell::MusicAgcOn] = 0;
+        m.cells[cell::MusicAgcLevel] = kAgcLevelV1;
+        const std::int32_t pitch = std::int32_t(m.cells[cell::MusicPitch]);
+        if (pitch < -5 || pitch > 5) m.cells[cell::MusicPitch] = 0;
+    }
+    image = m;
+    return result;
+}
+
+ModeFileResult loadModeFile(std::span<const std::uint8_t> bytes, ParameterStore& store) {
+    ModeImage image = store.modeImage();
+    const ModeFileResult r = parseModeFile(bytes, image);
+    if (r) store.applyModeImage(image);
+    return r;
+}
+
+ModeFileResult readModeFile(const std::string& path, ParameterStore& store) {
+    ModeFileResult result;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        result.status = ModeFileStatus::CannotOpen;
+        result.systemError = errno;
+        return result;
+    }
+    // No layout is longer than a version-1 file; anything beyond is never looked at.
+    std::vector<std::uint8_t> bytes(kModeFileV1Size);
+    const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), f);
+    const bool failed = std::ferror(f) != 0;
+    const int error = errno;
+    std::fclose(f);
+    if (failed) {
+        result.status = ModeFileStatus::CannotOpen;
+        result.systemError = error;
+        return result;
+    }
+    bytes.resize(n);
+    return loadModeFile(bytes, store);
+}
+
+std::vector<std::uint8_t> modeFileBytes(const ModeImage& image) {
+    std::vector<std::uint8_t> out(kModeFileV2Size);
+    std::uint8_t* p = out.data();
+    writeLe32(p, 2);
+    p += 4;
+    for (int c = kSavedFirstCell; c <= kSavedLastCell; ++c, p += 4)
+        writeLe32(p, image.cells[std::size_t(c)]);
+    p = std::copy(image.bandImage.begin(), image.bandImage.end(), p);
+    p = std::copy(image.extra.begin(), image.extra.end(), p);
+    p = std::copy(image.speakerLevels.begin(), image.speakerLevels.end(), p);
+    std::copy(image.plan.begin(), image.plan.end(), p);
+    return out;
+}
+
+ModeFileResult writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+    ModeFileResult result;
+    auto fail = [&](int error) {
+        result.status = ModeFileStatus::CannotWrite;
+        result.systemError = error;
+        return result;
+    };
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return fail(errno);
+    ::fchmod(fd, 0644);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return fail(error);
+        }
+        done += std::size_t(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        return fail(error);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temp.c_str());
+        return fail(error);
+    }
+    result.version = 2;
+    return result;
+}
+
+ModeFileResult writeModeFile(const std::string& path, const ParameterStore& store) {
+    const auto bytes = modeFileBytes(store.modeImage());
+    return writeFileAtomically(path, bytes);
+}
+
+int modeIndexFromFileName(const std::string& path) {
+    const std::u16string name = stemUnits(path);
+    static const char16_t* const prefixes[4][3] = {
+        {u"默认1", u"tripath1", u"m1"},
+        {u"默认2", u"tripath2", u"m2"},
+        {u"默认3", u"tripath3", u"m3"},
+        {u"默认4", u"tripath4", u"m4"},
+    };
+    for (int mode = 0; mode < 4; ++mode)
+        for (const char16_t* prefix : prefixes[mode])
+            if (name.starts_with(prefix)) return mode;
+    return -1;
+}
+
+std::string modeNameFromFileName(const std::string& path) {
+    return utf16ToUtf8(stemUnits(path));
+}
+
+bool isOpenableModeFileName(const std::string& path) {
+    const std::string name = fileName(path);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = name.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    // The historical extensions, and the ones our own save dialogs use.
+    return ext == "r3v8" || ext == "r3v9" || ext == "q7m" || ext == "q7test";
+}
+
+} // namespace q7
