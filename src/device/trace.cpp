@@ -1,6 +1,6 @@
 #include "device/trace.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdlib>
 
 namespace q7 {
@@ -30,8 +30,10 @@ std::string hexReport(const Report& r) {
 }
 
 std::string formatTraceLine(double ms, Direction direction, const Report& r) {
-    char head[48];
-    std::snprintf(head, sizeof head, "%.3f %c ", ms, char(direction));
+    // Times outside what a session can last are pinned so that the line stays parseable.
+    const double t = ms >= 0 && ms < 1e11 ? ms : (ms >= 1e11 ? 1e11 : 0.0);
+    char head[32];
+    std::snprintf(head, sizeof head, "%.3f %c ", t, char(direction));
     return head + hexReport(r);
 }
 
@@ -41,12 +43,21 @@ std::optional<TraceLine> parseTraceLine(std::string_view line) {
     while (!line.empty() && line.front() == ' ')
         line.remove_prefix(1);
 
+    // The time: up to 12 integer digits and an optional fraction, as formatTraceLine writes it.
     const std::size_t space = line.find(' ');
-    if (space == std::string_view::npos || space == 0 || space > 30) return std::nullopt;
-    const std::string number(line.substr(0, space));
-    char* end = nullptr;
-    const double ms = std::strtod(number.c_str(), &end);
-    if (end != number.c_str() + number.size() || !std::isfinite(ms)) return std::nullopt;
+    if (space == std::string_view::npos) return std::nullopt;
+    const std::string_view number = line.substr(0, space);
+    const std::size_t dot = number.find('.');
+    const std::string_view whole = number.substr(0, dot);
+    const std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view() : number.substr(dot + 1);
+    auto digits = [](std::string_view d) {
+        return std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (whole.empty() || whole.size() > 12 || fraction.size() > 6 || !digits(whole) ||
+        !digits(fraction) || (dot != std::string_view::npos && fraction.empty()))
+        return std::nullopt;
+    const double ms = std::strtod(std::string(number).c_str(), nullptr);
 
     std::string_view rest = line.substr(space + 1);
     if (rest.size() < 2 || (rest[0] != '>' && rest[0] != '<') || rest[1] != ' ')

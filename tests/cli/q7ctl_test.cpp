@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <regex>
 #include <sstream>
 
 using namespace q7;
@@ -94,8 +93,20 @@ TEST(Q7ctlBiquad, PrintsCoefficientsAndWords) {
     std::string first, second;
     std::getline(lines, first);
     std::getline(lines, second);
-    EXPECT_TRUE(std::regex_match(first, std::regex("1 (-?[0-9.e+-]+ ){3}-?[0-9.e+-]+")));
-    EXPECT_TRUE(std::regex_match(second, std::regex("([0-9A-F]{8} ){4}[0-9A-F]{8}")));
+    std::istringstream numbers(first);
+    double v[5];
+    for (double& x : v)
+        ASSERT_TRUE(numbers >> x) << first;
+    EXPECT_EQ(v[0], 1.0);
+    EXPECT_EQ(v[1], v[3]);
+    ASSERT_EQ(second.size(), 44u);
+    for (std::size_t i = 0; i < second.size(); ++i) {
+        const char c = second[i];
+        if (i % 9 == 8)
+            EXPECT_EQ(c, ' ');
+        else
+            EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << second;
+    }
     // A flat PEQ: -a1, -a2, 1.0, a1, a2.
     EXPECT_EQ(second.substr(18, 8), "3F800000");
     const unsigned na1 = std::stoul(second.substr(0, 8), nullptr, 16);

@@ -1,0 +1,19 @@
+// Arbitrary bytes as a mode file: the reader must refuse or load them, never misbehave.
+#include "params/mode_file.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static q7::ParameterStore store;
+    const q7::ModeImage before = store.modeImage();
+    const auto r = q7::loadModeFile(std::span(data, size), store);
+    if (!r) {
+        const q7::ModeImage after = store.modeImage();
+        if (after.cells != before.cells || after.bandImage != before.bandImage)
+            std::abort(); // a refused file changed the store
+    }
+    const std::string name(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 64));
+    q7::modeIndexFromFileName(name);
+    q7::modeNameFromFileName(name);
+    return 0;
+}
