@@ -1,5 +1,6 @@
 #include "cli/q7ctl.h"
 
+#include "cli/device_commands.h"
 #include "cli/mode_json.h"
 #include "device/clock.h"
 #include "device/report_sink.h"
@@ -12,48 +13,16 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <optional>
 
 namespace q7 {
 
 namespace {
 
-constexpr const char* kUsage = "usage: q7ctl mode dump FILE | mode new FILE | "
-                               "biquad TYPE GAIN_DB FREQ_HZ Q | "
-                               "push FILE --dry-run [--by-mode] [--trace TRACE]";
-
-struct Args {
-    std::vector<std::string> positional;
-    bool dryRun = false;
-    bool byMode = false;
-    std::optional<std::string> trace;
-    std::string error;
-};
-
-Args parseArgs(const std::vector<std::string>& args) {
-    Args a;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& s = args[i];
-        if (s == "--dry-run") {
-            a.dryRun = true;
-        } else if (s == "--by-mode") {
-            a.byMode = true;
-        } else if (s == "--trace" || s.starts_with("--trace=")) {
-            if (s.size() > 7) {
-                a.trace = s.substr(8);
-            } else if (i + 1 < args.size()) {
-                a.trace = args[++i];
-            } else {
-                a.error = "--trace needs a file";
-            }
-        } else if (s.starts_with("--") && s.size() > 2) {
-            a.error = "unknown option " + s;
-        } else {
-            a.positional.push_back(s);
-        }
-    }
-    return a;
-}
+constexpr const char* kUsage =
+    "usage: q7ctl [--simulator[=OPTIONS] | --replay TRACE] [--trace FILE] [--verbose] COMMAND\n"
+    "  devices | info | pull [-o FILE] [--json] | push FILE [--by-mode] [--dry-run]\n"
+    "  mode load|store|default N | mode name N TEXT | levels [--count K]\n"
+    "  mode dump FILE | mode new FILE | biquad TYPE GAIN_DB FREQ_HZ Q";
 
 std::optional<double> parseDouble(const std::string& s) {
     double v = 0;
@@ -69,30 +38,74 @@ std::optional<int> parseInt(const std::string& s) {
     return v;
 }
 
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path,
-                                                       std::string& error) {
+CliArgs parseArgs(const std::vector<std::string>& args) {
+    CliArgs a;
+    auto value = [&](std::size_t& i, const std::string& name) -> std::optional<std::string> {
+        const std::string& s = args[i];
+        if (s.size() > name.size() && s[name.size()] == '=') return s.substr(name.size() + 1);
+        if (i + 1 < args.size()) return args[++i];
+        a.error = name + " needs a value";
+        return std::nullopt;
+    };
+    auto is = [](const std::string& s, const std::string& name) {
+        return s == name || s.starts_with(name + "=");
+    };
+    for (std::size_t i = 0; i < args.size() && a.error.empty(); ++i) {
+        const std::string& s = args[i];
+        if (s == "--dry-run") {
+            a.dryRun = true;
+        } else if (s == "--by-mode") {
+            a.byMode = true;
+        } else if (s == "--json") {
+            a.json = true;
+        } else if (s == "--verbose" || s == "-v") {
+            a.verbose = true;
+        } else if (s == "--simulator") {
+            a.simulator = "";
+        } else if (s.starts_with("--simulator=")) {
+            a.simulator = s.substr(12);
+        } else if (is(s, "--trace")) {
+            a.trace = value(i, "--trace");
+        } else if (is(s, "--replay")) {
+            a.replay = value(i, "--replay");
+        } else if (s == "-o" || is(s, "--output")) {
+            a.output = value(i, s == "-o" ? "-o" : "--output");
+        } else if (is(s, "--count")) {
+            const auto v = value(i, "--count");
+            const auto n = v ? parseInt(*v) : std::nullopt;
+            if (!n || *n < 1)
+                a.error = "--count needs a positive number";
+            else
+                a.count = *n;
+        } else if (s.starts_with("-") && s.size() > 1 && !parseDouble(s)) {
+            a.error = "unknown option " + s;
+        } else {
+            a.positional.push_back(s);
+        }
+    }
+    if (a.simulator && a.replay) a.error = "--simulator and --replay exclude each other";
+    return a;
+}
+
+std::optional<std::vector<std::uint8_t>> readHead(const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot open " + path;
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes;
-    char buf[4096];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        bytes.insert(bytes.end(), buf, buf + in.gcount());
-        if (bytes.size() > kModeFileV1Size)
-            break; // longer files are judged by their first bytes only
-    }
+    std::vector<std::uint8_t> bytes(kModeFileV1Size);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
     if (in.bad()) {
         error = "cannot read " + path;
         return std::nullopt;
     }
+    bytes.resize(std::size_t(in.gcount()));
     return bytes;
 }
 
 int modeDump(const std::string& path, std::ostream& out, std::ostream& err) {
     std::string error;
-    const auto bytes = readWholeFile(path, error);
+    const auto bytes = readHead(path, error);
     if (!bytes) {
         err << "q7ctl: " << error << "\n";
         return 1;
@@ -139,7 +152,7 @@ int biquad(const std::vector<std::string>& p, std::ostream& out, std::ostream& e
     return 0;
 }
 
-int pushDryRun(const std::string& path, const Args& a, std::ostream& out, std::ostream& err) {
+int pushDryRun(const std::string& path, const CliArgs& a, std::ostream& out, std::ostream& err) {
     ParameterStore store;
     const ModeFileResult r = readModeFile(path, store);
     if (!r) {
@@ -168,28 +181,32 @@ int pushDryRun(const std::string& path, const Args& a, std::ostream& out, std::o
 
 } // namespace
 
-int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const Args a = parseArgs(args);
+int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             const Q7ctlEnvironment& env) {
+    const CliArgs a = parseArgs(args);
     if (!a.error.empty()) {
         err << "q7ctl: " << a.error << "\n";
         return 2;
     }
     const auto& p = a.positional;
-    if (p.empty() || p[0] == "help" || (args.size() == 1 && args[0] == "--help")) {
-        (p.empty() ? err : out) << kUsage << "\n";
-        return p.empty() ? 2 : 0;
+    if (p.empty()) {
+        err << kUsage << "\n";
+        return 2;
     }
+    if (p[0] == "help") {
+        out << kUsage << "\n";
+        return 0;
+    }
+    // Offline commands.
     if (p[0] == "mode" && p.size() == 3 && p[1] == "dump") return modeDump(p[2], out, err);
     if (p[0] == "mode" && p.size() == 3 && p[1] == "new") return modeNew(p[2], err);
     if (p[0] == "biquad" && p.size() == 5) return biquad(p, out, err);
-    if (p[0] == "push" && p.size() == 2) {
-        if (!a.dryRun) {
-            err << "q7ctl: push without --dry-run needs a device link\n";
-            return 2;
-        }
-        return pushDryRun(p[1], a, out, err);
-    }
-    err << "q7ctl: " << kUsage << "\n";
+    if (p[0] == "push" && p.size() == 2 && a.dryRun) return pushDryRun(p[1], a, out, err);
+
+    // Commands that talk to an amplifier.
+    if (isDeviceCommand(p)) return runDeviceCommand(a, out, err, env);
+
+    err << "q7ctl: unknown command; try q7ctl help\n";
     return 2;
 }
 

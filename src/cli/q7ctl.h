@@ -7,7 +7,19 @@
 
 namespace q7 {
 
-// args excludes the program name. Returns the exit code.
-int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+class Clock;
+class HidBackend;
+
+// What a test may put in place of the real world: a clock (virtual time) and a transport (a
+// simulated amplifier it inspects). Unset members are created from the arguments.
+struct Q7ctlEnvironment {
+    Clock* clock = nullptr;
+    HidBackend* backend = nullptr;
+};
+
+// args excludes the program name. Returns the exit code: 0 success, 1 failure (a file, the
+// amplifier or its check), 2 bad arguments.
+int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             const Q7ctlEnvironment& env = {});
 
 } // namespace q7

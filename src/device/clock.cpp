@@ -1,16 +1,54 @@
 #include "device/clock.h"
 
-#include <thread>
+#include <algorithm>
+#include <cmath>
 
 namespace q7 {
+
+void Clock::sleepMs(double ms) {
+    if (ms > 0) waitFor([](double) { return false; }, ms);
+}
+
+bool Clock::waitFor(const Ready& ready, double timeoutMs, const WakeAt& wakeAt) {
+    return waitUntil(ready, timeoutMs < 0 || std::isinf(timeoutMs) ? kForever : nowMs() + timeoutMs,
+                     wakeAt);
+}
+
+// ---- system time ----
 
 double SystemClock::nowMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now() - origin_).count();
 }
 
-void SystemClock::sleepMs(double ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
+bool SystemClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        const double now = nowMs();
+        if (ready(now)) return true;
+        if (now >= deadlineMs) return false;
+        double next = deadlineMs;
+        if (wakeAt) next = std::min(next, wakeAt());
+        if (std::isinf(next)) {
+            cv_.wait(lock);
+        } else {
+            const auto at =
+                origin_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double, std::milli>(next));
+            cv_.wait_until(lock, at);
+        }
+    }
+}
+
+void SystemClock::notify() {
+    std::lock_guard lock(mutex_);
+    cv_.notify_all();
+}
+
+// ---- virtual time ----
+
+namespace {
+thread_local const void* participantOf = nullptr;
 }
 
 double VirtualClock::nowMs() {
@@ -18,9 +56,90 @@ double VirtualClock::nowMs() {
     return now_;
 }
 
-void VirtualClock::sleepMs(double ms) {
+void VirtualClock::advanceMs(double ms) {
     std::lock_guard lock(mutex_);
     if (ms > 0) now_ += ms;
+    cv_.notify_all();
+}
+
+void VirtualClock::notify() {
+    std::lock_guard lock(mutex_);
+    cv_.notify_all();
+}
+
+void VirtualClock::attach() {
+    std::lock_guard lock(mutex_);
+    ++participants_;
+    participantOf = this;
+}
+
+void VirtualClock::detach() {
+    std::lock_guard lock(mutex_);
+    --participants_;
+    participantOf = nullptr;
+    advanceIfIdleLocked();
+    cv_.notify_all();
+}
+
+void VirtualClock::beginIdle() {
+    if (participantOf != this) return;
+    std::lock_guard lock(mutex_);
+    ++idle_;
+    advanceIfIdleLocked();
+}
+
+void VirtualClock::endIdle() {
+    if (participantOf != this) return;
+    std::lock_guard lock(mutex_);
+    --idle_;
+}
+
+void VirtualClock::advanceIfIdleLocked() {
+    if (idle_ < participants_ || waiters_.empty()) return;
+    double next = kForever;
+    for (const Waiter* w : waiters_) {
+        next = std::min(next, w->deadline);
+        if (w->wakeAt) next = std::min(next, (*w->wakeAt)());
+    }
+    if (std::isinf(next)) return;
+    if (next > now_) now_ = next;
+    cv_.notify_all();
+}
+
+bool VirtualClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt) {
+    std::unique_lock lock(mutex_);
+    if (ready(now_)) return true;
+    const bool participant = participantOf == this;
+    Waiter self{deadlineMs, wakeAt ? &wakeAt : nullptr, participant};
+    waiters_.push_back(&self);
+    if (participant) ++idle_;
+    bool result = false;
+    for (;;) {
+        if (ready(now_)) {
+            result = true;
+            break;
+        }
+        if (now_ >= deadlineMs) break;
+        const double before = now_;
+        advanceIfIdleLocked();
+        if (now_ != before) continue; // time moved: look again before sleeping
+        cv_.wait(lock);
+    }
+    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &self));
+    if (participant) --idle_;
+    return result;
+}
+
+// ---- events ----
+
+void Event::set() {
+    set_.store(true);
+    clock_.notify();
+}
+
+bool Event::wait(double timeoutMs) {
+    return clock_.waitFor(
+        [this](double) { return autoReset_ ? set_.exchange(false) : set_.load(); }, timeoutMs);
 }
 
 } // namespace q7

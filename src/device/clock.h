@@ -1,38 +1,130 @@
 // Every fixed wait of the editor goes through one Clock so that tests can run on virtual time.
+//
+// Threads wait through waitUntil() with a readiness test that the clock evaluates under its own
+// lock. Whoever changes what a readiness test looks at calls notify() afterwards.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <limits>
 #include <mutex>
+#include <vector>
 
 namespace q7 {
+
+inline constexpr double kForever = std::numeric_limits<double>::infinity();
 
 class Clock {
 public:
     virtual ~Clock() = default;
     // Milliseconds on a monotonic scale; only differences are meaningful.
     virtual double nowMs() = 0;
-    virtual void sleepMs(double ms) = 0;
+    void sleepMs(double ms);
+
+    using Ready = std::function<bool(double nowMs)>;
+    using WakeAt = std::function<double()>;
+    // Waits until ready(now) holds or the absolute deadline passes; returns ready's last answer.
+    // wakeAt, when given, names an instant at which ready may become true without a notify
+    // (a delivery scheduled for later): the wait looks again then.
+    virtual bool waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt = {}) = 0;
+    bool waitFor(const Ready& ready, double timeoutMs, const WakeAt& wakeAt = {});
+    virtual void notify() = 0;
+
+    // A thread that takes part in virtual time (read thread, workers, simulator) holds one of
+    // these; virtual time moves only while every such thread is waiting on the clock.
+    class Participant {
+    public:
+        explicit Participant(Clock& c) : clock_(c) { clock_.attach(); }
+        ~Participant() { clock_.detach(); }
+        Participant(const Participant&) = delete;
+        Participant& operator=(const Participant&) = delete;
+
+    private:
+        Clock& clock_;
+    };
+    // A participant blocked on something other than the clock (waiting for the user interface to
+    // handle a message) declares itself idle for the duration.
+    class Idle {
+    public:
+        explicit Idle(Clock& c) : clock_(c) { clock_.beginIdle(); }
+        ~Idle() { clock_.endIdle(); }
+        Idle(const Idle&) = delete;
+        Idle& operator=(const Idle&) = delete;
+
+    private:
+        Clock& clock_;
+    };
+
+protected:
+    virtual void attach() {}
+    virtual void detach() {}
+    virtual void beginIdle() {}
+    virtual void endIdle() {}
 };
 
 class SystemClock final : public Clock {
 public:
     double nowMs() override;
-    void sleepMs(double ms) override;
+    bool waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt = {}) override;
+    void notify() override;
 
 private:
     std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
+    std::mutex mutex_;
+    std::condition_variable cv_;
 };
 
-// Time moves only when somebody sleeps: a sleep returns at once, having advanced the clock.
+// Simulated time. It stands still while any participant runs; when every participant is waiting
+// (and at least one wait has a deadline or a wake-up instant), it jumps to the earliest of them.
+// Threads that are not participants (a test's main thread) may wait too: their deadlines count,
+// but their running does not hold time back.
 class VirtualClock final : public Clock {
 public:
     double nowMs() override;
-    void sleepMs(double ms) override;
-    void advanceMs(double ms) { sleepMs(ms); }
+    bool waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt = {}) override;
+    void notify() override;
+    // Moves time forward by hand (tests driving single-threaded code).
+    void advanceMs(double ms);
+
+protected:
+    void attach() override;
+    void detach() override;
+    void beginIdle() override;
+    void endIdle() override;
 
 private:
+    struct Waiter {
+        double deadline;
+        const WakeAt* wakeAt;
+        bool participant;
+    };
     std::mutex mutex_;
+    std::condition_variable cv_;
     double now_ = 0.0;
+    int participants_ = 0;
+    int idle_ = 0; // participants waiting or declared idle
+    std::vector<Waiter*> waiters_;
+
+    void advanceIfIdleLocked();
+};
+
+// A Windows-style event on a clock: auto-reset events release one waiter per set().
+class Event {
+public:
+    Event(Clock& clock, bool autoReset, bool initiallySet)
+        : clock_(clock), autoReset_(autoReset), set_(initiallySet) {}
+    void set();
+    void reset() { set_.store(false); }
+    bool isSet() const { return set_.load(); }
+    // True when the event was set within the timeout (and, if auto-reset, consumed).
+    bool wait(double timeoutMs);
+
+private:
+    Clock& clock_;
+    const bool autoReset_;
+    std::atomic<bool> set_;
 };
 
 } // namespace q7

@@ -1,0 +1,43 @@
+// The editor's one amplifier: store, state, reply handler, link and session wired together.
+#pragma once
+
+#include "device/clock.h"
+#include "device/device_state.h"
+#include "device/hid_backend.h"
+#include "device/link.h"
+#include "device/reply.h"
+#include "device/session.h"
+#include "params/store.h"
+
+namespace q7 {
+
+class Connection {
+public:
+    Connection(HidBackend& backend, Clock& clock, ParameterStore& store)
+        : clock(clock), store(store), handler(store, state), link(backend, clock),
+          session(store, state, link, clock) {
+        handler.setAckSender([this](const Report& r) { link.writeUnpaced(r); });
+        link.setReplyHandler([this](const Report& r) { handler.HandleReply(r); });
+        link.setLevelReset([this] { this->store.clearLevelReport(); });
+    }
+    ~Connection() {
+        session.cancel();
+        session.joinWorkers();
+        link.CloseByRemoval();
+    }
+
+    void setObserver(LinkObserver* observer) {
+        handler.setObserver(observer);
+        link.setObserver(observer);
+        session.setObserver(observer);
+    }
+
+    Clock& clock;
+    ParameterStore& store;
+    DeviceState state;
+    ReplyHandler handler;
+    Link link;
+    Session session;
+};
+
+} // namespace q7

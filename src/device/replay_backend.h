@@ -1,0 +1,49 @@
+// Plays a recorded trace back as the amplifier: every report the editor writes is matched with
+// the next '>' line, and the '<' lines after it are delivered as the replies.
+#pragma once
+
+#include "device/clock.h"
+#include "device/hid_backend.h"
+#include "device/trace.h"
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace q7 {
+
+inline constexpr const char* kReplayPath = "replay:trace";
+
+class ReplayBackend final : public HidBackend {
+public:
+    // Mismatches go to report(); lines that are not trace lines are skipped and counted.
+    ReplayBackend(Clock& clock, std::function<void(const std::string&)> report);
+    bool load(const std::string& path, std::string& error);
+    bool loadLines(const std::vector<std::string>& lines);
+
+    std::vector<HidInterface> enumerate() override;
+    std::unique_ptr<HidDevice> open(const std::string& path, OpenError& error) override;
+
+    int mismatches() const;
+    int skippedLines() const { return skipped_; }
+    bool finished() const; // every '>' line was matched
+
+    int deviceWrite(const std::uint8_t* data, std::size_t size);
+    int deviceRead(std::uint8_t* buf, std::size_t size, int timeoutMs);
+
+private:
+    Clock& clock_;
+    std::function<void(const std::string&)> report_;
+    mutable std::mutex mutex_;
+    std::vector<TraceLine> lines_;
+    std::size_t next_ = 0; // next line to consume
+    std::deque<Report> replies_;
+    int mismatches_ = 0;
+    int skipped_ = 0;
+
+    void queueRepliesLocked();
+};
+
+} // namespace q7

@@ -1,0 +1,137 @@
+#include "device/session.h"
+
+#include "device/log.h"
+#include "params/device_modes.h"
+#include "params/dsp.h"
+
+namespace q7 {
+
+const char* checkFailureText(CheckResult r) {
+    switch (r) {
+    case CheckResult::WrongModel:
+        return "机器型号与软件不匹配!";
+    case CheckResult::WrongProtocol:
+        return "机器与软件通信版本不匹配，请使用机器配套软件!";
+    default:
+        return "";
+    }
+}
+
+Session::~Session() {
+    cancel();
+    joinWorkers();
+}
+
+void Session::pause(double ms) {
+    clock_.waitFor([this](double) { return cancelled_.load(); }, ms);
+}
+
+void Session::setLevelPoll(bool on) {
+    link_.levelPollEnable = on;
+    debugLog(on ? "HX_SetReadPeak:1" : "HX_SetReadPeak:0");
+}
+
+void Session::finish(TransferKind kind) {
+    if (!observer_) return;
+    // The user interface runs the connection check before this returns; time may pass there.
+    Clock::Idle idle(clock_);
+    observer_->transferFinished(kind);
+}
+
+void Session::SynchronizeData() {
+    setLevelPoll(false);
+    pause(2500);
+
+    bool proceed = false;
+    for (int attempt = 0; attempt < 2 && !proceed; ++attempt) {
+        send(shortCommand(CMD_GET_MODEL));
+        pause(20);
+        proceed = state_.modelMatches();
+    }
+    if (proceed) {
+        send(shortCommand(CMD_GET_PROTOCOL));
+        send(shortCommand(CMD_GET_MCU_VERSION));
+        proceed = state_.protocolMatches();
+    }
+    if (proceed) {
+        send(shortCommand(CMD_GET_MODE));
+        send(shortCommand(CMD_GET_HDMI));
+        send(shortCommand(CMD_GET_SOURCE));
+        for (int m = 0; m < kModeCount; ++m)
+            send(modeNameRead(m));
+        send(shortCommand(CMD_GET_DSP_VERSION));
+        for (const DspRequest& q : dspReadList())
+            send(dspRead(q.module, q.parameter, q.count));
+        for (const MemWindow& w : parameterMemoryWindows())
+            send(memRead(w.address, w.length));
+        send(shortCommand(CMD_GET_SETTINGS));
+        store_.setParametersChanged(false);
+        pause(200);
+    }
+    pause(100);
+    finish(TransferKind::Synchronisation);
+    pause(500);
+    setLevelPoll(true);
+}
+
+void Session::downloadWorker() {
+    store_.clearLevelReport();
+    setLevelPoll(false);
+    pause(100);
+    Dsp dsp(store_, link_, clock_);
+    dsp.fullDownload(state_.currentSettings()[0]);
+    finish(TransferKind::Download);
+    store_.clearLevelReport();
+    setLevelPoll(true);
+}
+
+void Session::startWorker(void (Session::*body)()) {
+    debugLog("Start thread:SynchronizeData\n");
+    ++running_;
+    std::lock_guard lock(workersMutex_);
+    workers_.emplace_back([this, body] {
+        {
+            Clock::Participant participant(clock_);
+            (this->*body)();
+        }
+        --running_;
+    });
+}
+
+void Session::startSynchronisation() {
+    startWorker(&Session::SynchronizeData);
+}
+void Session::startDownload() {
+    startWorker(&Session::downloadWorker);
+}
+
+void Session::joinWorkers() {
+    std::vector<std::thread> done;
+    {
+        std::lock_guard lock(workersMutex_);
+        done.swap(workers_);
+    }
+    for (std::thread& t : done)
+        if (t.joinable()) t.join();
+}
+
+CheckResult Session::CheckConnection() {
+    // A link that closed or broke during the transfer has nothing trustworthy to check.
+    if (!link_.isOpen() || link_.readThreadEnded()) return CheckResult::LinkLost;
+    if (state_.modelMatches() && state_.protocolMatches()) {
+        const int pending = pendingDeviceMode.exchange(-1);
+        if (pending != -1) selectMode(store_, link_, clock_, clampMode(pending));
+        return CheckResult::Passed;
+    }
+    const CheckResult r =
+        state_.modelMatches() ? CheckResult::WrongProtocol : CheckResult::WrongModel;
+    link_.CloseByEditor();
+    return r;
+}
+
+bool Session::pollLevels() {
+    if (!link_.levelPollEnable || !link_.isOpen() || !levelPollPermission) return false;
+    return send(shortCommand(CMD_GET_LEVELS));
+}
+
+} // namespace q7

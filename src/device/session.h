@@ -1,0 +1,76 @@
+// Connection-time work: SynchronizeData, the download worker, the connection check, the level
+// poll decision and the device-mode commands. Plain C++; the editor and q7ctl drive it.
+#pragma once
+
+#include "device/clock.h"
+#include "device/device_state.h"
+#include "device/link.h"
+#include "device/link_observer.h"
+#include "params/store.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace q7 {
+
+enum class CheckResult { Passed, WrongModel, WrongProtocol, LinkLost };
+
+// The texts of the connection check's error boxes.
+const char* checkFailureText(CheckResult r);
+
+class Session {
+public:
+    Session(ParameterStore& store, DeviceState& state, Link& link, Clock& clock)
+        : store_(store), state_(state), link_(link), clock_(clock) {}
+    ~Session();
+
+    void setObserver(LinkObserver* observer) { observer_ = observer; }
+
+    // Worker bodies; they run on the calling thread and end by reporting transferFinished.
+    void SynchronizeData();
+    void downloadWorker();
+    // The same on a new worker thread.
+    void startSynchronisation();
+    void startDownload();
+    // Waits for every worker started so far. cancel() first makes their fixed waits end at once.
+    void joinWorkers();
+    void cancel() {
+        cancelled_ = true;
+        clock_.notify();
+    }
+    bool workerRunning() const { return running_.load() > 0; }
+
+    // Message 9999: the model must be "Q7" (any case) and the protocol 11. On success a pending
+    // device mode is committed; on failure the link is dropped with CMD_CLOSE. A link that was
+    // lost during the transfer is reported as such, without closing anything.
+    CheckResult CheckConnection();
+
+    // The device mode the downloaded file selects (0..3), or -1.
+    std::atomic<int> pendingDeviceMode{-1};
+    // The about box's "Peak" check box.
+    std::atomic<bool> levelPollPermission{true};
+    // One tick of the 300 ms level poll: CMD_GET_LEVELS when enabled, open and permitted.
+    bool pollLevels();
+
+private:
+    ParameterStore& store_;
+    DeviceState& state_;
+    Link& link_;
+    Clock& clock_;
+    LinkObserver* observer_ = nullptr;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<int> running_{0};
+    std::mutex workersMutex_;
+    std::vector<std::thread> workers_;
+
+    void pause(double ms);
+    bool send(const Report& r) { return link_.write(r) == int(kReportSize); }
+    void setLevelPoll(bool on);
+    void finish(TransferKind kind);
+    void startWorker(void (Session::*body)());
+};
+
+} // namespace q7
