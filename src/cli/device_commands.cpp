@@ -25,7 +25,8 @@ constexpr const char* kUdevHint = "install the udev rule packaging/60-q7edit.rul
 std::optional<int> modeArgument(const std::string& s) {
     int v = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || v < 1 || v > 4) return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || v < 1 || v > 4)
+        return std::nullopt;
     return v - 1;
 }
 
@@ -71,7 +72,8 @@ bool handshake(Connection& c, std::ostream& err) {
         r = CheckResult::WrongModel;
     else if (!c.state.protocolMatches())
         r = CheckResult::WrongProtocol;
-    if (r == CheckResult::Passed) return true;
+    if (r == CheckResult::Passed)
+        return true;
     err << "q7ctl: " << checkReason(c.state, r) << "\n";
     c.link.CloseByEditor();
     return false;
@@ -80,7 +82,8 @@ bool handshake(Connection& c, std::ostream& err) {
 bool synchronise(Connection& c, std::ostream& err) {
     c.session.SynchronizeData();
     const CheckResult r = c.session.CheckConnection();
-    if (r == CheckResult::Passed) return true;
+    if (r == CheckResult::Passed)
+        return true;
     err << "q7ctl: " << checkReason(c.state, r) << "\n";
     return false;
 }
@@ -100,7 +103,8 @@ int devices(HidBackend& backend, std::ostream& out, std::ostream& err) {
     const auto list = backend.enumerate();
     for (std::size_t i = 0; i < list.size() && i < std::size_t(kMaxEnumeratedInterfaces); ++i) {
         const HidInterface& itf = list[i];
-        if (itf.vendorId != kVendorId || itf.productId != kProductId) continue;
+        if (itf.vendorId != kVendorId || itf.productId != kProductId)
+            continue;
         ++found;
         OpenError e = OpenError::None;
         const bool opens = backend.open(itf.path, e) != nullptr;
@@ -120,7 +124,8 @@ int devices(HidBackend& backend, std::ostream& out, std::ostream& err) {
 
 int levels(Connection& c, int count, std::ostream& out) {
     for (int i = 0; i < count && c.link.isOpen(); ++i) {
-        if (i > 0) c.clock.sleepMs(300);
+        if (i > 0)
+            c.clock.sleepMs(300);
         c.link.write(shortCommand(CMD_GET_LEVELS));
         c.link.awaitReply();
         const auto bytes = c.store.levelReport();
@@ -152,10 +157,12 @@ private:
 } // namespace
 
 bool isDeviceCommand(const std::vector<std::string>& p) {
-    if (p.empty()) return false;
+    if (p.empty())
+        return false;
     if (p.size() == 1)
         return p[0] == "devices" || p[0] == "info" || p[0] == "pull" || p[0] == "levels";
-    if (p[0] == "push") return p.size() == 2;
+    if (p[0] == "push")
+        return p.size() == 2;
     if (p[0] == "mode" && p.size() == 3)
         return p[1] == "load" || p[1] == "store" || p[1] == "default";
     return p[0] == "mode" && p.size() == 4 && p[1] == "name";
@@ -205,7 +212,8 @@ int runDeviceCommand(const CliArgs& a, std::ostream& out, std::ostream& err,
         }
         backend = owned.get();
     }
-    if (p[0] == "devices") return devices(*backend, out, err);
+    if (p[0] == "devices")
+        return devices(*backend, out, err);
 
     ParameterStore fileStore;
     if (p[0] == "push") {
@@ -250,7 +258,8 @@ int runDeviceCommand(const CliArgs& a, std::ostream& out, std::ostream& err,
                     code = 1;
                 }
             }
-            if (a.json || !a.output) out << modeImageJson(store.modeImage(), 2) << "\n";
+            if (a.json || !a.output)
+                out << modeImageJson(store.modeImage(), 2) << "\n";
         }
     } else if (p[0] == "push") {
         if (!handshake(c, err)) {

@@ -8,14 +8,16 @@
 namespace q7 {
 
 std::string jsonFloat(float v) {
-    if (!std::isfinite(v)) return "null";
+    if (!std::isfinite(v))
+        return "null";
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);
 }
 
 std::string jsonDouble(double v) {
-    if (!std::isfinite(v)) return "null";
+    if (!std::isfinite(v))
+        return "null";
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, r.ptr);
@@ -34,7 +36,8 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
 std::string modeImageJson(const ModeImage& image, int version) {
     std::string j = "{\"version\": " + std::to_string(version) + ", \"cells\": {";
     for (int c = kSavedFirstCell; c <= kSavedLastCell; ++c) {
-        if (c > kSavedFirstCell) j += ", ";
+        if (c > kSavedFirstCell)
+            j += ", ";
         const std::uint32_t bits = image.cells[std::size_t(c)];
         j += "\"" + std::to_string(c) + "\": ";
         j += isFloatCell(c) ? jsonFloat(bitsFloat(bits)) : std::to_string(std::int32_t(bits));
@@ -45,7 +48,8 @@ std::string modeImageJson(const ModeImage& image, int version) {
         for (int r = 0; r < g.records; ++r) {
             const BandRecord b = BandRecord::fromBytes(
                 &image.bandImage[std::size_t(g.offset) + kBandRecordSize * std::size_t(r)]);
-            if (!first) j += ", ";
+            if (!first)
+                j += ", ";
             first = false;
             j += "{\"group\": " + std::to_string(g.group) + ", \"record\": " + std::to_string(r) +
                  ", \"type\": " + std::to_string(b.type) +
@@ -56,7 +60,8 @@ std::string modeImageJson(const ModeImage& image, int version) {
     }
     j += "], \"extra\": \"" + hexBytes(image.extra) + "\", \"speaker_levels_db\": [";
     for (int s = 0; s < kSpeakerCount; ++s) {
-        if (s) j += ", ";
+        if (s)
+            j += ", ";
         j += jsonFloat(bitsFloat(readBe32(&image.speakerLevels[std::size_t(4 * s)])));
     }
     j += "], \"plan\": \"" + hexBytes(image.plan) + "\"}";

@@ -27,14 +27,16 @@ constexpr const char* kUsage =
 std::optional<double> parseDouble(const std::string& s) {
     double v = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size())
+        return std::nullopt;
     return v;
 }
 
 std::optional<int> parseInt(const std::string& s) {
     int v = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size())
+        return std::nullopt;
     return v;
 }
 
@@ -42,8 +44,10 @@ CliArgs parseArgs(const std::vector<std::string>& args) {
     CliArgs a;
     auto value = [&](std::size_t& i, const std::string& name) -> std::optional<std::string> {
         const std::string& s = args[i];
-        if (s.size() > name.size() && s[name.size()] == '=') return s.substr(name.size() + 1);
-        if (i + 1 < args.size()) return args[++i];
+        if (s.size() > name.size() && s[name.size()] == '=')
+            return s.substr(name.size() + 1);
+        if (i + 1 < args.size())
+            return args[++i];
         a.error = name + " needs a value";
         return std::nullopt;
     };
@@ -83,7 +87,8 @@ CliArgs parseArgs(const std::vector<std::string>& args) {
             a.positional.push_back(s);
         }
     }
-    if (a.simulator && a.replay) a.error = "--simulator and --replay exclude each other";
+    if (a.simulator && a.replay)
+        a.error = "--simulator and --replay exclude each other";
     return a;
 }
 
@@ -198,13 +203,18 @@ int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return 0;
     }
     // Offline commands.
-    if (p[0] == "mode" && p.size() == 3 && p[1] == "dump") return modeDump(p[2], out, err);
-    if (p[0] == "mode" && p.size() == 3 && p[1] == "new") return modeNew(p[2], err);
-    if (p[0] == "biquad" && p.size() == 5) return biquad(p, out, err);
-    if (p[0] == "push" && p.size() == 2 && a.dryRun) return pushDryRun(p[1], a, out, err);
+    if (p[0] == "mode" && p.size() == 3 && p[1] == "dump")
+        return modeDump(p[2], out, err);
+    if (p[0] == "mode" && p.size() == 3 && p[1] == "new")
+        return modeNew(p[2], err);
+    if (p[0] == "biquad" && p.size() == 5)
+        return biquad(p, out, err);
+    if (p[0] == "push" && p.size() == 2 && a.dryRun)
+        return pushDryRun(p[1], a, out, err);
 
     // Commands that talk to an amplifier.
-    if (isDeviceCommand(p)) return runDeviceCommand(a, out, err, env);
+    if (isDeviceCommand(p))
+        return runDeviceCommand(a, out, err, env);
 
     err << "q7ctl: unknown command; try q7ctl help\n";
     return 2;

@@ -6,7 +6,8 @@
 namespace q7 {
 
 void Clock::sleepMs(double ms) {
-    if (ms > 0) waitFor([](double) { return false; }, ms);
+    if (ms > 0)
+        waitFor([](double) { return false; }, ms);
 }
 
 bool Clock::waitFor(const Ready& ready, double timeoutMs, const WakeAt& wakeAt) {
@@ -25,10 +26,13 @@ bool SystemClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt&
     std::unique_lock lock(mutex_);
     for (;;) {
         const double now = nowMs();
-        if (ready(now)) return true;
-        if (now >= deadlineMs) return false;
+        if (ready(now))
+            return true;
+        if (now >= deadlineMs)
+            return false;
         double next = deadlineMs;
-        if (wakeAt) next = std::min(next, wakeAt());
+        if (wakeAt)
+            next = std::min(next, wakeAt());
         if (std::isinf(next)) {
             cv_.wait(lock);
         } else {
@@ -58,7 +62,8 @@ double VirtualClock::nowMs() {
 
 void VirtualClock::advanceMs(double ms) {
     std::lock_guard lock(mutex_);
-    if (ms > 0) now_ += ms;
+    if (ms > 0)
+        now_ += ms;
     cv_.notify_all();
 }
 
@@ -67,9 +72,15 @@ void VirtualClock::notify() {
     cv_.notify_all();
 }
 
-void VirtualClock::attach() {
+void VirtualClock::reserveParticipant() {
     std::lock_guard lock(mutex_);
     ++participants_;
+}
+
+void VirtualClock::attach(bool reserved) {
+    std::lock_guard lock(mutex_);
+    if (!reserved)
+        ++participants_;
     participantOf = this;
 }
 
@@ -82,51 +93,62 @@ void VirtualClock::detach() {
 }
 
 void VirtualClock::beginIdle() {
-    if (participantOf != this) return;
+    if (participantOf != this)
+        return;
     std::lock_guard lock(mutex_);
     ++idle_;
     advanceIfIdleLocked();
 }
 
 void VirtualClock::endIdle() {
-    if (participantOf != this) return;
+    if (participantOf != this)
+        return;
     std::lock_guard lock(mutex_);
     --idle_;
 }
 
 void VirtualClock::advanceIfIdleLocked() {
-    if (idle_ < participants_ || waiters_.empty()) return;
+    if (idle_ < participants_ || waiters_.empty())
+        return;
     double next = kForever;
     for (const Waiter* w : waiters_) {
         next = std::min(next, w->deadline);
-        if (w->wakeAt) next = std::min(next, (*w->wakeAt)());
+        if (w->wakeAt)
+            next = std::min(next, (*w->wakeAt)());
     }
-    if (std::isinf(next)) return;
-    if (next > now_) now_ = next;
+    if (std::isinf(next))
+        return;
+    if (next > now_)
+        now_ = next;
     cv_.notify_all();
 }
 
 bool VirtualClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt) {
     std::unique_lock lock(mutex_);
-    if (ready(now_)) return true;
+    if (ready(now_))
+        return true;
     const bool participant = participantOf == this;
     Waiter self{deadlineMs, wakeAt ? &wakeAt : nullptr, participant};
     waiters_.push_back(&self);
-    if (participant) ++idle_;
+    if (participant)
+        ++idle_;
     bool result = false;
     for (;;) {
         if (ready(now_)) {
             result = true;
             break;
         }
-        if (now_ >= deadlineMs) break;
+        if (now_ >= deadlineMs)
+            break;
         const double before = now_;
         advanceIfIdleLocked();
-        if (now_ != before) continue; // time moved: look again before sleeping
+        if (now_ != before)
+            continue; // time moved: look again before sleeping
         cv_.wait(lock);
     }
     waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &self));
-    if (participant) --idle_;
+    if (participant)
+        --idle_;
     return result;
 }
 

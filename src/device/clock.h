@@ -36,7 +36,11 @@ public:
     // these; virtual time moves only while every such thread is waiting on the clock.
     class Participant {
     public:
-        explicit Participant(Clock& c) : clock_(c) { clock_.attach(); }
+        explicit Participant(Clock& c) : clock_(c) { clock_.attach(false); }
+        // For a thread whose place was reserved by its creator before it started, so that time
+        // cannot run ahead while the new thread is still getting up.
+        struct Reserved {};
+        Participant(Clock& c, Reserved) : clock_(c) { clock_.attach(true); }
         ~Participant() { clock_.detach(); }
         Participant(const Participant&) = delete;
         Participant& operator=(const Participant&) = delete;
@@ -57,8 +61,11 @@ public:
         Clock& clock_;
     };
 
+    // Called by the creator of a thread that will hold Participant(clock, Reserved{}).
+    virtual void reserveParticipant() {}
+
 protected:
-    virtual void attach() {}
+    virtual void attach(bool reserved) { (void)reserved; }
     virtual void detach() {}
     virtual void beginIdle() {}
     virtual void endIdle() {}
@@ -88,8 +95,10 @@ public:
     // Moves time forward by hand (tests driving single-threaded code).
     void advanceMs(double ms);
 
+    void reserveParticipant() override;
+
 protected:
-    void attach() override;
+    void attach(bool reserved) override;
     void detach() override;
     void beginIdle() override;
     void endIdle() override;

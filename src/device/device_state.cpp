@@ -63,9 +63,11 @@ void DeviceState::discardEditSettings() {
 bool DeviceState::modelMatches() const {
     const std::string m = model();
     const std::string want = kRequiredModel;
-    if (m.size() != want.size()) return false;
+    if (m.size() != want.size())
+        return false;
     for (std::size_t i = 0; i < m.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(m[i])) != want[i]) return false;
+        if (std::toupper(static_cast<unsigned char>(m[i])) != want[i])
+            return false;
     return true;
 }
 

@@ -22,7 +22,8 @@ void setDebugLogSink(std::function<void(std::string_view)> sink) {
 
 void debugLog(std::string_view text) {
     std::lock_guard lock(logMutex());
-    if (logSink()) logSink()(text);
+    if (logSink())
+        logSink()(text);
 }
 
 } // namespace q7

@@ -42,7 +42,8 @@ bool ReplayBackend::loadLines(const std::vector<std::string>& lines) {
     lines_.clear();
     skipped_ = 0;
     for (const std::string& line : lines) {
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || line[0] == '#')
+            continue;
         if (auto t = parseTraceLine(line))
             lines_.push_back(*t);
         else
@@ -96,7 +97,8 @@ int ReplayBackend::deviceWrite(const std::uint8_t* data, std::size_t size) {
             queueRepliesLocked();
         }
     }
-    if (!problem.empty() && report_) report_(problem);
+    if (!problem.empty() && report_)
+        report_(problem);
     clock_.notify();
     return int(size);
 }
@@ -106,9 +108,11 @@ int ReplayBackend::deviceRead(std::uint8_t* buf, std::size_t size, int timeoutMs
         std::lock_guard lock(mutex_);
         return !replies_.empty();
     };
-    if (!clock_.waitFor(ready, timeoutMs)) return 0;
+    if (!clock_.waitFor(ready, timeoutMs))
+        return 0;
     std::lock_guard lock(mutex_);
-    if (replies_.empty()) return 0;
+    if (replies_.empty())
+        return 0;
     const Report r = replies_.front();
     replies_.pop_front();
     const std::size_t n = std::min(size, kReportSize);

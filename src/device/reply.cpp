@@ -52,7 +52,8 @@ void ReplyHandler::HandleReply(const Report& r) {
         state_.setHdmi(r[2]);
         break;
     case RPL_TUNNEL:
-        if (r[3] != kTunnelAck && sendAck_) sendAck_(tunnelAcknowledgement());
+        if (r[3] != kTunnelAck && sendAck_)
+            sendAck_(tunnelAcknowledgement());
         break;
     case RPL_EXTRA_A:
         if (r[2] == 1)
@@ -61,10 +62,12 @@ void ReplyHandler::HandleReply(const Report& r) {
         break;
     case RPL_KEY_LEARNED: {
         const int position = r[3];
-        if (position < 1 || position > 15) break; // not a key of the table: nothing is written
+        if (position < 1 || position > 15)
+            break; // not a key of the table: nothing is written
         store_.setCellByte(0, r[2]);
         store_.setCellByte(position, r[4]);
-        if (observer_) observer_->keyLearned(r[4]);
+        if (observer_)
+            observer_->keyLearned(r[4]);
         break;
     }
     case RPL_KEY_TABLE:
@@ -95,9 +98,11 @@ void ReplyHandler::HandleReply(const Report& r) {
         break;
     }
     case RPL_MODE_NAME: {
-        if (isErasedModeName(r)) break; // an erased slot keeps the name we have
+        if (isErasedModeName(r))
+            break; // an erased slot keeps the name we have
         const int mode = modeFromNameAddress(readBe16(&r[2]));
-        if (mode >= 0) state_.modeNames().set(mode, decodeModeName(r));
+        if (mode >= 0)
+            state_.modeNames().set(mode, decodeModeName(r));
         break;
     }
     default:

@@ -140,7 +140,8 @@ std::uint16_t modeNameAddress(int mode) {
 
 int modeFromNameAddress(std::uint16_t address) {
     for (int m = 0; m < kModeCount; ++m)
-        if (address == modeNameAddress(m)) return m;
+        if (address == modeNameAddress(m))
+            return m;
     return -1;
 }
 
@@ -166,7 +167,8 @@ std::u16string decodeModeName(const Report& r) {
     const std::size_t length = r[4];
     for (std::size_t taken = 0; taken < length && 5 + taken + 1 < kReportSize; taken += 2) {
         const std::uint16_t unit = readBe16(&r[5 + taken]);
-        if (unit == 0) break;
+        if (unit == 0)
+            break;
         name.push_back(char16_t(unit));
     }
     return name;
@@ -216,11 +218,14 @@ Report tunnelAcknowledgement() {
 
 std::optional<std::vector<std::uint8_t>> parseTunnelMessage(const Report& r) {
     const std::size_t packetLength = r[2];
-    if (packetLength < 4 || 3 + packetLength > kReportSize) return std::nullopt;
+    if (packetLength < 4 || 3 + packetLength > kReportSize)
+        return std::nullopt;
     const std::uint8_t* p = &r[3];
     const std::size_t n = packetLength - 4;
-    if (p[1] != n + 2 || p[2] != 0x00) return std::nullopt;
-    if (tunnelChecksum(std::span(p + 1, n + 2)) != p[n + 3]) return std::nullopt;
+    if (p[1] != n + 2 || p[2] != 0x00)
+        return std::nullopt;
+    if (tunnelChecksum(std::span(p + 1, n + 2)) != p[n + 3])
+        return std::nullopt;
     return std::vector<std::uint8_t>(p + 3, p + 3 + n);
 }
 
@@ -236,9 +241,12 @@ std::array<std::uint8_t, 6> LevelReport::meters() const {
 
 AudioFormat LevelReport::format() const {
     const std::uint8_t status = bytes[7];
-    if (status & 0x01) return AudioFormat::Dolby;
-    if (status & 0x02) return AudioFormat::Dts;
-    if (status & 0x04) return AudioFormat::Lpcm;
+    if (status & 0x01)
+        return AudioFormat::Dolby;
+    if (status & 0x02)
+        return AudioFormat::Dts;
+    if (status & 0x04)
+        return AudioFormat::Lpcm;
     return AudioFormat::Stereo;
 }
 

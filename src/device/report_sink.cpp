@@ -7,7 +7,8 @@ int RecordingSink::write(const Report& r) {
         std::lock_guard lock(mutex_);
         entries_.push_back({clock_ ? clock_->nowMs() : 0.0, r});
     }
-    if (observer_) observer_(r);
+    if (observer_)
+        observer_(r);
     return int(kReportSize);
 }
 

@@ -32,7 +32,8 @@ void Session::setLevelPoll(bool on) {
 }
 
 void Session::finish(TransferKind kind) {
-    if (!observer_) return;
+    if (!observer_)
+        return;
     // The user interface runs the connection check before this returns; time may pass there.
     Clock::Idle idle(clock_);
     observer_->transferFinished(kind);
@@ -89,9 +90,10 @@ void Session::startWorker(void (Session::*body)()) {
     debugLog("Start thread:SynchronizeData\n");
     ++running_;
     std::lock_guard lock(workersMutex_);
+    clock_.reserveParticipant();
     workers_.emplace_back([this, body] {
         {
-            Clock::Participant participant(clock_);
+            Clock::Participant participant(clock_, Clock::Participant::Reserved{});
             (this->*body)();
         }
         --running_;
@@ -112,15 +114,18 @@ void Session::joinWorkers() {
         done.swap(workers_);
     }
     for (std::thread& t : done)
-        if (t.joinable()) t.join();
+        if (t.joinable())
+            t.join();
 }
 
 CheckResult Session::CheckConnection() {
     // A link that closed or broke during the transfer has nothing trustworthy to check.
-    if (!link_.isOpen() || link_.readThreadEnded()) return CheckResult::LinkLost;
+    if (!link_.isOpen() || link_.readThreadEnded())
+        return CheckResult::LinkLost;
     if (state_.modelMatches() && state_.protocolMatches()) {
         const int pending = pendingDeviceMode.exchange(-1);
-        if (pending != -1) selectMode(store_, link_, clock_, clampMode(pending));
+        if (pending != -1)
+            selectMode(store_, link_, clock_, clampMode(pending));
         return CheckResult::Passed;
     }
     const CheckResult r =
@@ -130,7 +135,8 @@ CheckResult Session::CheckConnection() {
 }
 
 bool Session::pollLevels() {
-    if (!link_.levelPollEnable || !link_.isOpen() || !levelPollPermission) return false;
+    if (!link_.levelPollEnable || !link_.isOpen() || !levelPollPermission)
+        return false;
     return send(shortCommand(CMD_GET_LEVELS));
 }
 

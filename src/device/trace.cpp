@@ -10,9 +10,12 @@ namespace {
 constexpr char kHex[] = "0123456789ABCDEF";
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
     return -1;
 }
 
@@ -22,7 +25,8 @@ std::string hexReport(const Report& r) {
     std::string s;
     s.reserve(kReportSize * 3);
     for (std::size_t i = 0; i < r.size(); ++i) {
-        if (i) s.push_back(' ');
+        if (i)
+            s.push_back(' ');
         s.push_back(kHex[r[i] >> 4]);
         s.push_back(kHex[r[i] & 0xF]);
     }
@@ -45,7 +49,8 @@ std::optional<TraceLine> parseTraceLine(std::string_view line) {
 
     // The time: up to 12 integer digits and an optional fraction, as formatTraceLine writes it.
     const std::size_t space = line.find(' ');
-    if (space == std::string_view::npos) return std::nullopt;
+    if (space == std::string_view::npos)
+        return std::nullopt;
     const std::string_view number = line.substr(0, space);
     const std::size_t dot = number.find('.');
     const std::string_view whole = number.substr(0, dot);
@@ -68,7 +73,8 @@ std::optional<TraceLine> parseTraceLine(std::string_view line) {
     rest.remove_prefix(2);
 
     // 61 pairs separated by single spaces.
-    if (rest.size() != kReportSize * 3 - 1) return std::nullopt;
+    if (rest.size() != kReportSize * 3 - 1)
+        return std::nullopt;
     for (std::size_t i = 0; i < kReportSize; ++i) {
         const int hi = hexValue(rest[3 * i]);
         const int lo = hexValue(rest[3 * i + 1]);
@@ -85,14 +91,23 @@ TraceWriter::~TraceWriter() {
 
 bool TraceWriter::open(const std::string& path) {
     std::lock_guard lock(mutex_);
-    if (file_) std::fclose(file_);
+    if (file_)
+        std::fclose(file_);
     file_ = std::fopen(path.c_str(), "w");
     return file_ != nullptr;
 }
 
+void TraceWriter::setListener(std::function<void(const TraceLine&)> listener) {
+    std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
+}
+
 void TraceWriter::write(double ms, Direction direction, const Report& r) {
     std::lock_guard lock(mutex_);
-    if (!file_) return;
+    if (listener_)
+        listener_(TraceLine{ms, direction, r});
+    if (!file_)
+        return;
     const std::string line = formatTraceLine(ms, direction, r);
     std::fputs(line.c_str(), file_);
     std::fputc('\n', file_);

@@ -4,6 +4,7 @@
 #include "device/report.h"
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,12 +35,15 @@ public:
 
     bool open(const std::string& path);
     bool isOpen() const { return file_ != nullptr; }
+    // Also hands every line to a listener (tests, a wire log window).
+    void setListener(std::function<void(const TraceLine&)> listener);
     void write(double ms, Direction direction, const Report& r);
     void close();
 
 private:
     std::mutex mutex_;
     std::FILE* file_ = nullptr;
+    std::function<void(const TraceLine&)> listener_;
 };
 
 } // namespace q7

@@ -7,9 +7,11 @@ namespace q7 {
 
 UdevWatcher::UdevWatcher() {
     udev_ = udev_new();
-    if (!udev_) return;
+    if (!udev_)
+        return;
     monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-    if (!monitor_) return;
+    if (!monitor_)
+        return;
     if (udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) < 0 ||
         udev_monitor_enable_receiving(monitor_) < 0) {
         udev_monitor_unref(monitor_);
@@ -18,8 +20,10 @@ UdevWatcher::UdevWatcher() {
 }
 
 UdevWatcher::~UdevWatcher() {
-    if (monitor_) udev_monitor_unref(monitor_);
-    if (udev_) udev_unref(udev_);
+    if (monitor_)
+        udev_monitor_unref(monitor_);
+    if (udev_)
+        udev_unref(udev_);
 }
 
 int UdevWatcher::fd() const {
@@ -27,7 +31,8 @@ int UdevWatcher::fd() const {
 }
 
 void UdevWatcher::dispatch(HotplugListener& listener) {
-    if (!monitor_) return;
+    if (!monitor_)
+        return;
     while (udev_device* d = udev_monitor_receive_device(monitor_)) {
         const char* action = udev_device_get_action(d);
         const char* node = udev_device_get_devnode(d);

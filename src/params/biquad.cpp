@@ -135,7 +135,8 @@ Biquad design(int type, double gainDb, double f, double q, double extraGainDb, d
 Biquad DesignBiquad(int type, double gainDb, double frequencyHz, double q, double extraGainDb,
                     double sampleRate) {
     Biquad b = design(type, gainDb, frequencyHz, q, extraGainDb, sampleRate);
-    if (!finite(b)) return Biquad{};
+    if (!finite(b))
+        return Biquad{};
     return b;
 }
 

@@ -40,9 +40,12 @@ double halfStep(Scale s) {
 
 // (int)x for a value that may lie outside int32 or be NaN: saturates, NaN gives 0.
 std::int32_t truncInt32(double x) {
-    if (std::isnan(x)) return 0;
-    if (x >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    if (x <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+    if (std::isnan(x))
+        return 0;
+    if (x >= 2147483647.0)
+        return std::numeric_limits<std::int32_t>::max();
+    if (x <= -2147483648.0)
+        return std::numeric_limits<std::int32_t>::min();
     return std::int32_t(x);
 }
 
@@ -82,8 +85,10 @@ std::int32_t flagFromValue(float second) {
 
 std::uint32_t msToSamples(double ms) {
     const double samples = ms * kSampleRate / 1000.0 + 0.5;
-    if (!(samples >= 0.0)) return 0;
-    if (samples >= 4294967295.0) return std::numeric_limits<std::uint32_t>::max();
+    if (!(samples >= 0.0))
+        return 0;
+    if (samples >= 4294967295.0)
+        return std::numeric_limits<std::uint32_t>::max();
     return std::uint32_t(samples);
 }
 
@@ -135,7 +140,8 @@ std::array<std::uint32_t, 6> speakerLevelRecord(float db) {
 }
 
 std::uint8_t tenthsByte(float x) {
-    if (std::isnan(x)) x = 0.0f;
+    if (std::isnan(x))
+        x = 0.0f;
     const float shifted = float(x > 0 ? double(x) + 0.05 : double(x) - 0.05);
     const float tenths = shifted * 10.0f;
     const std::int32_t n = truncInt32(tenths);

@@ -7,13 +7,15 @@ namespace q7 {
 ModeNames::ModeNames() : names_{u"Mode1", u"Mode2", u"Mode3", u"Mode4"} {}
 
 std::u16string ModeNames::get(int mode) const {
-    if (mode < 0 || mode >= kModeCount) return {};
+    if (mode < 0 || mode >= kModeCount)
+        return {};
     std::lock_guard lock(mutex_);
     return names_[std::size_t(mode)];
 }
 
 void ModeNames::set(int mode, std::u16string_view name) {
-    if (mode < 0 || mode >= kModeCount) return;
+    if (mode < 0 || mode >= kModeCount)
+        return;
     std::lock_guard lock(mutex_);
     names_[std::size_t(mode)] = truncateUnits(name, kModeNameStorage);
 }
@@ -59,7 +61,8 @@ int presetResource(int command) {
     static constexpr int resources[kPresetCount] = {427, 428, 429, 431, 432, 433, 434, 436,
                                                     437, 438, 439, 440, 441, 430, 435};
     const int index = command - kFirstPresetCommand;
-    if (index < 0 || index >= kPresetCount) return 427;
+    if (index < 0 || index >= kPresetCount)
+        return 427;
     return resources[index];
 }
 

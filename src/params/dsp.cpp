@@ -216,7 +216,8 @@ constexpr std::array<SpeakerInfo, 8> kSpeakers = {{
 }};
 
 int predelayFirstCell(Effect e, MicChannel c) {
-    if (e == Effect::Echo) return c == MicChannel::A ? 59 : 66;
+    if (e == Effect::Echo)
+        return c == MicChannel::A ? 59 : 66;
     return c == MicChannel::A ? 75 : 80;
 }
 
@@ -226,7 +227,8 @@ constexpr double kSplitQ = 0.707;
 
 const CellSpec& cellSpec(int cell) {
     static const CellSpec none{};
-    if (cell < 0 || cell >= kCellCount) return none;
+    if (cell < 0 || cell >= kCellCount)
+        return none;
     return cellSpecs()[std::size_t(cell)];
 }
 
@@ -253,7 +255,8 @@ const CompressorInfo& compressorInfo(OutputGroup g) {
 }
 
 const SpeakerInfo& speakerInfo(int speaker) {
-    if (speaker < 1 || speaker > 8) speaker = 1;
+    if (speaker < 1 || speaker > 8)
+        speaker = 1;
     return kSpeakers[std::size_t(speaker - 1)];
 }
 
@@ -266,7 +269,8 @@ int splitUpperHz(int index) {
 
 int splitIndexForHz(int hz) {
     for (int i = 0; i < kSplitCount; ++i)
-        if (splitLowerHz(i) == hz) return i;
+        if (splitLowerHz(i) == hz)
+            return i;
     return 0;
 }
 
@@ -305,9 +309,11 @@ const std::vector<DspRequest>& dspReadList() {
 
 void decodeDspReply(ParameterStore& store, const Report& r) {
     const DspValueReply v = parseDspValue(r);
-    if (v.module < 1 || v.module > 9) return;
+    if (v.module < 1 || v.module > 9)
+        return;
     const int c = decodeTable().cell[v.module][v.parameter];
-    if (c < 0) return;
+    if (c < 0)
+        return;
     const std::uint32_t w0 = v.words[0];
     const float f0 = bitsFloat(w0);
     const CellSpec& spec = cellSpec(c);
@@ -328,7 +334,8 @@ void decodeDspReply(ParameterStore& store, const Report& r) {
         const std::int32_t b = codec::selectorFromWord(w0);
         store.setCellInt(c, b);
         // A shift bypass of 1 also marks the shift frequency as off.
-        if ((c == 34 || c == 42) && b == 1) store.setCellInt(c - 1, 1);
+        if ((c == 34 || c == 42) && b == 1)
+            store.setCellInt(c - 1, 1);
         break;
     }
     case CellCode::Pitch:
@@ -431,7 +438,8 @@ bool Dsp::sendCell(int c) {
     case CellCode::Pitch:
         return toAddresses(codec::selectorWord(std::int32_t(std::uint32_t(v) + 5u)));
     case CellCode::Mute:
-        if (c == cell::MusicMute && v == 0) return sendMusicFadeIn();
+        if (c == cell::MusicMute && v == 0)
+            return sendMusicFadeIn();
         return sendFloatToAddresses(spec, codec::muteValue(v));
     case CellCode::Flag: {
         const auto f = codec::flagValues(v);
@@ -462,7 +470,8 @@ bool Dsp::sendCell(int c) {
 
 bool Dsp::sendDelay(DelayChannel ch, double ms) {
     const DelayChannelInfo& info = delayChannelInfo(ch);
-    if (!(ms >= codec::kMinOutputDelayMs)) ms = codec::kMinOutputDelayMs;
+    if (!(ms >= codec::kMinOutputDelayMs))
+        ms = codec::kMinOutputDelayMs;
     store_.setCellFloat(info.delayCell, float(ms));
     const std::uint32_t samples = codec::msToSamples(store_.cellFloat(info.delayCell));
     return WriteDspParam(info.module, info.delayParameter, samples, 1);
@@ -494,7 +503,8 @@ bool Dsp::sendSplitFilter(DelayChannel ch, int index) {
 }
 
 bool Dsp::sendPredelay(Effect e, MicChannel ch, double totalMs) {
-    if (!(totalMs >= codec::kMinPredelayMs)) totalMs = codec::kMinPredelayMs;
+    if (!(totalMs >= codec::kMinPredelayMs))
+        totalMs = codec::kMinPredelayMs;
     const int first = predelayFirstCell(e, ch);
     const float half = float(totalMs / 2.0);
     store_.setCellFloat(first, half);
@@ -510,7 +520,8 @@ bool Dsp::sendPredelay(Effect e, MicChannel ch, double totalMs) {
 
 bool Dsp::sendEchoTime(MicChannel ch, double ms) {
     const int c = ch == MicChannel::A ? 61 : 68;
-    if (!(ms >= codec::kMinEchoTimeMs)) ms = codec::kMinEchoTimeMs;
+    if (!(ms >= codec::kMinEchoTimeMs))
+        ms = codec::kMinEchoTimeMs;
     store_.setCellFloat(c, float(ms));
     return sendCell(c);
 }
@@ -554,7 +565,8 @@ bool Dsp::sendCompressor(OutputGroup g, const codec::Compressor& values) {
 bool Dsp::SendBand(int group, int record, int type, double gainDb, double frequencyHz, double q,
                    double extraGainDb) {
     const int offset = bandOffset(group, record);
-    if (offset < 0) return false;
+    if (offset < 0)
+        return false;
     const BandRecord rec = BandRecord::encode(type, gainDb, frequencyHz, q);
     store_.setBand(group, record, rec);
     const auto bytes = rec.bytes();
@@ -567,7 +579,8 @@ bool Dsp::SendBand(int group, int record, int type, double gainDb, double freque
 bool Dsp::SendBand(EqHalf half, int band, int type, double gainDb, double frequencyHz, double q,
                    double extraGainDb) {
     const EqHalfInfo& h = eqHalfInfo(half);
-    if (band < 0 || band >= h.records) return false;
+    if (band < 0 || band >= h.records)
+        return false;
     return SendBand(h.group, h.firstRecord + band, type, gainDb, frequencyHz, q, extraGainDb);
 }
 
@@ -792,7 +805,8 @@ bool Dsp::fullDownload(int bymode) {
     ok &= sendPlanBlock();
     ok &= sendSpeakerLevelBlock();
     ok &= pushEq();
-    if (bymode == 1) ok &= volumeRamp();
+    if (bymode == 1)
+        ok &= volumeRamp();
     ok &= readDspParam(1, 30, 1);
     ok &= readDspParam(1, 43, 1);
     ok &= readDspParam(4, 15, 2);

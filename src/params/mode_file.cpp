@@ -107,7 +107,8 @@ ModeFileResult parseModeFile(std::span<const std::uint8_t> bytes, ModeImage& ima
         m.cells[cell::MusicAgcOn] = 0;
         m.cells[cell::MusicAgcLevel] = kAgcLevelV1;
         const std::int32_t pitch = std::int32_t(m.cells[cell::MusicPitch]);
-        if (pitch < -5 || pitch > 5) m.cells[cell::MusicPitch] = 0;
+        if (pitch < -5 || pitch > 5)
+            m.cells[cell::MusicPitch] = 0;
     }
     image = m;
     return result;
@@ -116,7 +117,8 @@ ModeFileResult parseModeFile(std::span<const std::uint8_t> bytes, ModeImage& ima
 ModeFileResult loadModeFile(std::span<const std::uint8_t> bytes, ParameterStore& store) {
     ModeImage image = store.modeImage();
     const ModeFileResult r = parseModeFile(bytes, image);
-    if (r) store.applyModeImage(image);
+    if (r)
+        store.applyModeImage(image);
     return r;
 }
 
@@ -166,12 +168,14 @@ ModeFileResult writeFileAtomically(const std::string& path, std::span<const std:
     };
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return fail(errno);
+    if (fd < 0)
+        return fail(errno);
     ::fchmod(fd, 0644);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0) {
             const int error = errno;
             ::close(fd);
@@ -209,7 +213,8 @@ int modeIndexFromFileName(const std::string& path) {
     };
     for (int mode = 0; mode < 4; ++mode)
         for (const char16_t* prefix : prefixes[mode])
-            if (name.starts_with(prefix)) return mode;
+            if (name.starts_with(prefix))
+                return mode;
     return -1;
 }
 
@@ -220,7 +225,8 @@ std::string modeNameFromFileName(const std::string& path) {
 bool isOpenableModeFileName(const std::string& path) {
     const std::string name = fileName(path);
     const std::size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos) return false;
+    if (dot == std::string::npos)
+        return false;
     std::string ext = name.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });

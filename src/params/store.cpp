@@ -12,8 +12,10 @@ namespace q7 {
 namespace {
 
 std::uint16_t saturate16(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 65535.0) return 65535;
+    if (!(v > 0.0))
+        return 0;
+    if (v >= 65535.0)
+        return 65535;
     return std::uint16_t(int(v));
 }
 
@@ -31,7 +33,8 @@ constexpr std::array<EqGroup, 9> kGroups = {{
 
 std::size_t copyInto(std::span<std::uint8_t> target, std::size_t offset,
                      std::span<const std::uint8_t> bytes) {
-    if (offset >= target.size()) return 0;
+    if (offset >= target.size())
+        return 0;
     const std::size_t n = std::min(bytes.size(), target.size() - offset);
     std::copy_n(bytes.begin(), n, target.begin() + offset);
     return n;
@@ -75,13 +78,15 @@ const std::array<EqGroup, 9>& eqGroups() {
 }
 
 const EqGroup* eqGroup(int group) {
-    if (group < 1 || group > 9) return nullptr;
+    if (group < 1 || group > 9)
+        return nullptr;
     return &kGroups[std::size_t(group - 1)];
 }
 
 int bandOffset(int group, int record) {
     const EqGroup* g = eqGroup(group);
-    if (!g || record < 0 || record >= g->records) return -1;
+    if (!g || record < 0 || record >= g->records)
+        return -1;
     return g->offset + int(kBandRecordSize) * record;
 }
 
@@ -90,22 +95,26 @@ ParameterStore::ParameterStore() {
 }
 
 std::uint32_t ParameterStore::cellBits(int i) const {
-    if (i < 0 || i >= kCellCount) return 0;
+    if (i < 0 || i >= kCellCount)
+        return 0;
     return cells_[std::size_t(i)].load(std::memory_order_relaxed);
 }
 
 void ParameterStore::setCellBits(int i, std::uint32_t bits) {
-    if (i < 0 || i >= kCellCount) return;
+    if (i < 0 || i >= kCellCount)
+        return;
     cells_[std::size_t(i)].store(bits, std::memory_order_relaxed);
 }
 
 std::uint8_t ParameterStore::cellByte(int byteIndex) const {
-    if (byteIndex < 0 || byteIndex >= kCellCount * 4) return 0;
+    if (byteIndex < 0 || byteIndex >= kCellCount * 4)
+        return 0;
     return std::uint8_t(cellBits(byteIndex / 4) >> (8 * (byteIndex % 4)));
 }
 
 void ParameterStore::setCellByte(int byteIndex, std::uint8_t v) {
-    if (byteIndex < 0 || byteIndex >= kCellCount * 4) return;
+    if (byteIndex < 0 || byteIndex >= kCellCount * 4)
+        return;
     auto& c = cells_[std::size_t(byteIndex / 4)];
     const int shift = 8 * (byteIndex % 4);
     const std::uint32_t mask = ~(0xFFu << shift);
@@ -160,14 +169,16 @@ void ParameterStore::setBandImage(const BandImage& image) {
 
 BandRecord ParameterStore::band(int group, int record) const {
     const int offset = bandOffset(group, record);
-    if (offset < 0) return BandRecord{0, 0, 0, 0};
+    if (offset < 0)
+        return BandRecord{0, 0, 0, 0};
     std::lock_guard lock(blocks_);
     return BandRecord::fromBytes(&band_[std::size_t(offset)]);
 }
 
 bool ParameterStore::setBand(int group, int record, const BandRecord& r) {
     const int offset = bandOffset(group, record);
-    if (offset < 0) return false;
+    if (offset < 0)
+        return false;
     std::lock_guard lock(blocks_);
     r.toBytes(&band_[std::size_t(offset)]);
     return true;
@@ -302,13 +313,15 @@ std::size_t ParameterStore::writeSpeakerLevelBlock(std::size_t offset,
 }
 
 float ParameterStore::speakerLevelSlot(int slot) const {
-    if (slot < 0 || slot >= kSpeakerCount) return 0.0f;
+    if (slot < 0 || slot >= kSpeakerCount)
+        return 0.0f;
     std::lock_guard lock(blocks_);
     return bitsFloat(readBe32(&levels_[std::size_t(4 * slot)]));
 }
 
 void ParameterStore::setSpeakerLevelSlot(int slot, float db) {
-    if (slot < 0 || slot >= kSpeakerCount) return;
+    if (slot < 0 || slot >= kSpeakerCount)
+        return;
     std::lock_guard lock(blocks_);
     writeBe32(&levels_[std::size_t(4 * slot)], floatBits(db));
 }
@@ -319,7 +332,8 @@ ExtraBlock ParameterStore::extraBlock() const {
 }
 
 void ParameterStore::setExtraByte(std::size_t index, std::uint8_t v) {
-    if (index >= kExtraSize) return;
+    if (index >= kExtraSize)
+        return;
     std::lock_guard lock(blocks_);
     extra_[index] = v;
 }

@@ -97,9 +97,11 @@ std::string utf16ToUtf8(std::u16string_view s) {
 }
 
 std::u16string truncateUnits(std::u16string_view s, std::size_t n) {
-    if (s.size() <= n) return std::u16string(s);
+    if (s.size() <= n)
+        return std::u16string(s);
     std::size_t cut = n;
-    if (cut > 0 && s[cut - 1] >= 0xD800 && s[cut - 1] <= 0xDBFF) --cut;
+    if (cut > 0 && s[cut - 1] >= 0xD800 && s[cut - 1] <= 0xDBFF)
+        --cut;
     return std::u16string(s.substr(0, cut));
 }
 

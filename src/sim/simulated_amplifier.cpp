@@ -126,11 +126,13 @@ std::optional<SimOptions> SimOptions::parse(const std::string& text, std::string
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find(',', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         const std::string item = text.substr(start, end - start);
         start = end + 1;
         if (item.empty()) {
-            if (end == text.size()) break;
+            if (end == text.size())
+                break;
             continue;
         }
         const std::size_t eq = item.find('=');
@@ -147,7 +149,8 @@ std::optional<SimOptions> SimOptions::parse(const std::string& text, std::string
         };
         auto integer = [&](int& out) {
             double v = 0;
-            if (!number(v)) return false;
+            if (!number(v))
+                return false;
             out = int(std::min(v, 1e9));
             return true;
         };
@@ -182,8 +185,10 @@ std::optional<SimOptions> SimOptions::parse(const std::string& text, std::string
             error = "unknown simulator option " + key;
             return std::nullopt;
         }
-        if (!ok) return std::nullopt;
-        if (end == text.size()) break;
+        if (!ok)
+            return std::nullopt;
+        if (end == text.size())
+            break;
     }
     return o;
 }
@@ -213,7 +218,8 @@ private:
 
 SimulatedAmplifier::SimulatedAmplifier(Clock& clock, SimOptions options)
     : clock_(clock), options_(std::move(options)) {
-    if (options_.stateFile.empty() || !loadState()) factoryReset();
+    if (options_.stateFile.empty() || !loadState())
+        factoryReset();
 }
 
 SimulatedAmplifier::~SimulatedAmplifier() {
@@ -222,7 +228,11 @@ SimulatedAmplifier::~SimulatedAmplifier() {
         stopping_ = true;
     }
     clock_.notify();
-    if (replugThread_.joinable()) replugThread_.join();
+    {
+        std::lock_guard threadLock(replugMutex_);
+        if (replugThread_.joinable())
+            replugThread_.join();
+    }
     saveState();
 }
 
@@ -258,7 +268,8 @@ void SimulatedAmplifier::factoryReset() {
 std::vector<HidInterface> SimulatedAmplifier::enumerate() {
     std::lock_guard lock(mutex_);
     std::vector<HidInterface> list = {{"sim:mouse", 0x046D, 0xC077}};
-    if (plugged_) list.push_back({kSimulatorPath, kVendorId, kProductId});
+    if (plugged_)
+        list.push_back({kSimulatorPath, kVendorId, kProductId});
     return list;
 }
 
@@ -297,24 +308,28 @@ void SimulatedAmplifier::unplug() {
     HotplugListener* listener = nullptr;
     {
         std::lock_guard lock(mutex_);
-        if (!plugged_) return;
+        if (!plugged_)
+            return;
         plugged_ = false;
         queue_.clear();
         listener = listener_;
     }
     clock_.notify();
-    if (listener) listener->deviceRemoved(kSimulatorPath);
+    if (listener)
+        listener->deviceRemoved(kSimulatorPath);
 }
 
 void SimulatedAmplifier::plug() {
     HotplugListener* listener = nullptr;
     {
         std::lock_guard lock(mutex_);
-        if (plugged_) return;
+        if (plugged_)
+            return;
         plugged_ = true;
         listener = listener_;
     }
-    if (listener) listener->deviceArrived(kSimulatorPath);
+    if (listener)
+        listener->deviceArrived(kSimulatorPath);
 }
 
 bool SimulatedAmplifier::plugged() const {
@@ -377,8 +392,10 @@ Report SimulatedAmplifier::levelReport(double now) {
     }
     const int phase = int(now / 8000.0) % 4;
     std::uint8_t status = phase == 1 ? 0x01 : phase == 2 ? 0x02 : phase == 3 ? 0x04 : 0x00;
-    if (int(now / 1000.0) % 2) status |= 0x10;
-    if (source_ == 3) status |= 0x20;
+    if (int(now / 1000.0) % 2)
+        status |= 0x10;
+    if (source_ == 3)
+        status |= 0x20;
     r[9] = status;
     return r;
 }
@@ -482,7 +499,8 @@ void SimulatedAmplifier::handle(const Report& c, std::vector<Report>& out) {
             std::u16string name;
             for (std::size_t i = 0; i + 1 < c[4] && 6 + i < kReportSize; i += 2) {
                 const std::uint16_t unit = readBe16(&c[5 + i]);
-                if (!unit) break;
+                if (!unit)
+                    break;
                 name.push_back(char16_t(unit));
             }
             names_[std::size_t(m)] = name.substr(0, 20);
@@ -544,24 +562,28 @@ int SimulatedAmplifier::deviceWrite(const std::uint8_t* data, std::size_t size) 
     bool resetNow = false;
     {
         std::lock_guard lock(mutex_);
-        if (!plugged_ || !opened_) return -1;
+        if (!plugged_ || !opened_)
+            return -1;
         if (options_.unplugAfter > 0 && requests_ >= options_.unplugAfter) {
             unplugNow = true;
         } else {
             Report c{};
             std::copy_n(data, std::min(size, kReportSize), c.begin());
             ++requests_;
-            if (options_.silent) return int(size);
+            if (options_.silent)
+                return int(size);
 
             std::vector<Report> replies;
             handle(c, replies);
-            if (c[1] == CMD_GET_LEVELS) replies.push_back(levelReport(now));
+            if (c[1] == CMD_GET_LEVELS)
+                replies.push_back(levelReport(now));
             if (c[1] == CMD_LEARN_KEY) {
                 learning_ = c[2];
                 learnAt_ = now + kLearnDelayMs;
                 Report learned = reply(RPL_KEY_LEARNED);
                 const std::uint8_t code = std::uint8_t(0xA0 + (c[2] & 0x1F));
-                if (c[2] < keys_.size()) keys_[c[2]] = code;
+                if (c[2] < keys_.size())
+                    keys_[c[2]] = code;
                 learned[2] = keys_[0];
                 learned[3] = c[2];
                 learned[4] = code;
@@ -575,7 +597,8 @@ int SimulatedAmplifier::deviceWrite(const std::uint8_t* data, std::size_t size) 
             }
 
             const bool drop = options_.dropEvery > 0 && requests_ % options_.dropEvery == 0;
-            if (drop) replies.clear();
+            if (drop)
+                replies.clear();
             if (options_.tunnelEvery > 0 && requests_ % options_.tunnelEvery == 0) {
                 const std::uint8_t message[] = {0x4B, 0x45, 0x59, std::uint8_t(requests_)};
                 replies.insert(replies.begin(),
@@ -598,15 +621,18 @@ int SimulatedAmplifier::deviceWrite(const std::uint8_t* data, std::size_t size) 
         return -1;
     }
     if (resetNow) {
-        std::lock_guard lock(mutex_);
-        factoryReset();
-        scheduleReplugLocked(kResetOffMs);
+        {
+            std::lock_guard lock(mutex_);
+            factoryReset();
+        }
+        scheduleReplug(kResetOffMs);
     }
     return int(size);
 }
 
 std::optional<Report> SimulatedAmplifier::nextReadyLocked(double now) {
-    if (queue_.empty() || queue_.front().at > now) return std::nullopt;
+    if (queue_.empty() || queue_.front().at > now)
+        return std::nullopt;
     Report r = queue_.front().report;
     queue_.pop_front();
     return r;
@@ -630,31 +656,37 @@ int SimulatedAmplifier::deviceRead(std::uint8_t* buf, std::size_t size, int time
     clock_.waitFor(ready, timeoutMs, wakeAt);
     const double now = clock_.nowMs();
     std::lock_guard lock(mutex_);
-    if (!plugged_ || !opened_) return -1;
+    if (!plugged_ || !opened_)
+        return -1;
     if (options_.readErrorAfter > 0 && !readErrorDone_ && reads_ >= options_.readErrorAfter) {
         readErrorDone_ = true;
         return -1;
     }
     const std::optional<Report> r = nextReadyLocked(now);
-    if (!r) return 0;
+    if (!r)
+        return 0;
     ++reads_;
     const std::size_t n = std::min(size, kReportSize);
     std::copy_n(r->begin(), n, buf);
     return int(n);
 }
 
-void SimulatedAmplifier::scheduleReplugLocked(double afterMs) {
+void SimulatedAmplifier::scheduleReplug(double afterMs) {
     // The amplifier restarts: it leaves the bus shortly after answering and comes back later.
-    if (replugThread_.joinable()) return;
+    std::lock_guard threadLock(replugMutex_);
+    if (replugThread_.joinable())
+        return;
+    clock_.reserveParticipant();
     replugThread_ = std::thread([this, afterMs] {
-        Clock::Participant participant(clock_);
+        Clock::Participant participant(clock_, Clock::Participant::Reserved{});
         auto stopping = [this](double) {
             std::lock_guard lock(mutex_);
             return stopping_;
         };
         clock_.waitFor(stopping, afterMs);
         unplug();
-        if (!clock_.waitFor(stopping, kResetReplugMs)) plug();
+        if (!clock_.waitFor(stopping, kResetReplugMs))
+            plug();
     });
 }
 
@@ -707,7 +739,8 @@ bool getSettings(Reader& r, AmpSettings& s) {
     for (int i = 0; i < entries && r.ok; ++i) {
         const std::uint16_t key = r.u16();
         const int n = r.byte();
-        if (n > kMaxDspWords) return false;
+        if (n > kMaxDspWords)
+            return false;
         std::vector<std::uint32_t> words(std::size_t(n), 0);
         for (auto& w : words)
             w = r.u32();
@@ -719,7 +752,8 @@ bool getSettings(Reader& r, AmpSettings& s) {
 } // namespace
 
 bool SimulatedAmplifier::saveState() const {
-    if (options_.stateFile.empty()) return true;
+    if (options_.stateFile.empty())
+        return true;
     std::vector<std::uint8_t> out(kStateMagic, kStateMagic + 8);
     {
         std::lock_guard lock(mutex_);
@@ -746,9 +780,11 @@ bool SimulatedAmplifier::saveState() const {
 
 bool SimulatedAmplifier::loadState() {
     std::ifstream in(options_.stateFile, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    if (bytes.size() < 8 || !std::equal(kStateMagic, kStateMagic + 8, bytes.begin())) return false;
+    if (bytes.size() < 8 || !std::equal(kStateMagic, kStateMagic + 8, bytes.begin()))
+        return false;
     Reader r{bytes, 8};
     const int mode = r.byte(), hdmi = r.byte(), source = r.byte();
     std::array<std::uint8_t, kSettingsSize> settings{};
@@ -770,7 +806,8 @@ bool SimulatedAmplifier::loadState() {
     bool ok = getSettings(r, current);
     for (auto& m : modes)
         ok = ok && getSettings(r, m);
-    if (!ok || !r.ok) return false;
+    if (!ok || !r.ok)
+        return false;
     mode_ = clampMode(mode);
     hdmi_ = hdmi & 3;
     source_ = std::min(source, 4);

@@ -108,6 +108,7 @@ private:
     std::optional<int> learning_;
     double learnAt_ = 0;
     double replugAt_ = -1;
+    std::mutex replugMutex_; // guards the thread handle only
     std::thread replugThread_;
     bool stopping_ = false;
 
@@ -118,7 +119,7 @@ private:
     double nextDeliveryLocked() const;
     Report levelReport(double now);
     bool loadState();
-    void scheduleReplugLocked(double afterMs);
+    void scheduleReplug(double afterMs);
 };
 
 } // namespace q7

@@ -128,7 +128,8 @@ TEST(Tenths, SignMagnitudeBytes) {
     EXPECT_FLOAT_EQ(tenthsValue(0x7F), 12.7f);
     EXPECT_EQ(tenthsValue(0x80), -0.0f);
     for (int b = 0; b < 256; ++b) {
-        if (b == 0x00) continue; // +0.0 re-encodes as 0x80
+        if (b == 0x00)
+            continue; // +0.0 re-encodes as 0x80
         ASSERT_EQ(tenthsByte(tenthsValue(std::uint8_t(b))), b) << b;
     }
 }

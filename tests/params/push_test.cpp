@@ -201,7 +201,8 @@ TEST(FullDownload, ByPowerLeavesVolumesAlone) {
     Dsp dsp(store, sink, clock);
     dsp.fullDownload(0);
     for (const Report& r : sink.reports()) {
-        if (r[1] != 0x09) continue;
+        if (r[1] != 0x09)
+            continue;
         const bool volume = (r[3] == 1 && (r[4] == 30 || r[4] == 43)) || (r[3] == 4 && r[4] == 15);
         EXPECT_FALSE(volume) << describe(r);
     }
@@ -360,7 +361,8 @@ TEST(FullDownload, RoundTripsThroughTheAmplifierOnRandomStores) {
 
         // Every coefficient write matches the band record that went to memory.
         for (const auto& [address, words] : amp.dsp) {
-            if (words.size() != 5) continue;
+            if (words.size() != 5)
+                continue;
             const auto [group, record] = address;
             const int offset = bandOffset(group, record);
             ASSERT_GE(offset, 0);
@@ -374,8 +376,10 @@ TEST(FullDownload, RoundTripsThroughTheAmplifierOnRandomStores) {
         ParameterStore back;
         amp.readInto(back);
         for (int c = 4; c <= kSavedLastCell; ++c) {
-            if (c == 24 || c == 25) continue;
-            if (bymode == 0 && (c == 26 || c == 85)) continue; // volumes stay with the amplifier
+            if (c == 24 || c == 25)
+                continue;
+            if (bymode == 0 && (c == 26 || c == 85))
+                continue; // volumes stay with the amplifier
             const CellSpec& spec = cellSpec(c);
             SCOPED_TRACE("round " + std::to_string(round) + " cell " + std::to_string(c));
             if (spec.code == CellCode::Ms) {
@@ -394,6 +398,7 @@ TEST(FullDownload, RoundTripsThroughTheAmplifierOnRandomStores) {
         EXPECT_EQ(back.bandImage(), source.bandImage());
         EXPECT_EQ(back.planBlock(), source.planBlock());
         EXPECT_EQ(back.speakerLevelBlock(), source.speakerLevelBlock());
-        if (HasFailure()) break;
+        if (HasFailure())
+            break;
     }
 }
