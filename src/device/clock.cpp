@@ -53,7 +53,9 @@ void SystemClock::notify() {
 
 namespace {
 thread_local const void* participantOf = nullptr;
-}
+// How deeply the current participant is idle (a wait inside an idle scope counts once).
+thread_local int idleDepth = 0;
+} // namespace
 
 double VirtualClock::nowMs() {
     std::lock_guard lock(mutex_);
@@ -96,7 +98,8 @@ void VirtualClock::beginIdle() {
     if (participantOf != this)
         return;
     std::lock_guard lock(mutex_);
-    ++idle_;
+    if (idleDepth++ == 0)
+        ++idle_;
     advanceIfIdleLocked();
 }
 
@@ -104,12 +107,19 @@ void VirtualClock::endIdle() {
     if (participantOf != this)
         return;
     std::lock_guard lock(mutex_);
-    --idle_;
+    if (--idleDepth == 0)
+        --idle_;
 }
 
 void VirtualClock::advanceIfIdleLocked() {
     if (idle_ < participants_ || waiters_.empty())
         return;
+    // A waiter whose test already holds is about to run: time must wait for it.
+    for (const Waiter* w : waiters_)
+        if ((*w->ready)(now_)) {
+            cv_.notify_all();
+            return;
+        }
     double next = kForever;
     for (const Waiter* w : waiters_) {
         next = std::min(next, w->deadline);
@@ -128,9 +138,9 @@ bool VirtualClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt
     if (ready(now_))
         return true;
     const bool participant = participantOf == this;
-    Waiter self{deadlineMs, wakeAt ? &wakeAt : nullptr, participant};
+    Waiter self{deadlineMs, &ready, wakeAt ? &wakeAt : nullptr, participant};
     waiters_.push_back(&self);
-    if (participant)
+    if (participant && idleDepth++ == 0)
         ++idle_;
     bool result = false;
     for (;;) {
@@ -147,7 +157,7 @@ bool VirtualClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt
         cv_.wait(lock);
     }
     waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &self));
-    if (participant)
+    if (participant && --idleDepth == 0)
         --idle_;
     return result;
 }
@@ -160,8 +170,15 @@ void Event::set() {
 }
 
 bool Event::wait(double timeoutMs) {
-    return clock_.waitFor(
-        [this](double) { return autoReset_ ? set_.exchange(false) : set_.load(); }, timeoutMs);
+    const double deadline =
+        timeoutMs < 0 || std::isinf(timeoutMs) ? kForever : clock_.nowMs() + timeoutMs;
+    for (;;) {
+        if (!clock_.waitUntil([this](double) { return set_.load(); }, deadline))
+            return false;
+        // Of several waiters woken together only one takes an auto-reset event.
+        if (!autoReset_ || set_.exchange(false))
+            return true;
+    }
 }
 
 } // namespace q7

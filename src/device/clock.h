@@ -23,6 +23,8 @@ public:
     virtual double nowMs() = 0;
     void sleepMs(double ms);
 
+    // A readiness test must not change anything: the virtual clock also asks it on behalf of
+    // other threads to learn whether anyone is about to run.
     using Ready = std::function<bool(double nowMs)>;
     using WakeAt = std::function<double()>;
     // Waits until ready(now) holds or the absolute deadline passes; returns ready's last answer.
@@ -106,6 +108,7 @@ protected:
 private:
     struct Waiter {
         double deadline;
+        const Ready* ready;
         const WakeAt* wakeAt;
         bool participant;
     };

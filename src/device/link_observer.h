@@ -15,7 +15,8 @@ public:
     // A remote key was learned (queued; the read thread does not wait).
     virtual void keyLearned(int code) { (void)code; }
     // A transfer ended. The worker waits until this returns: the user interface runs the
-    // connection check before it does. Must return promptly when the program is closing.
+    // connection check before it does. Must return promptly when the program is closing; while
+    // it blocks waiting for another thread it holds a Clock::Idle.
     virtual void transferFinished(TransferKind kind) { (void)kind; }
     // The first DSP error of the run.
     virtual void dspError(const std::string& text) { (void)text; }

@@ -34,8 +34,8 @@ void Session::setLevelPoll(bool on) {
 void Session::finish(TransferKind kind) {
     if (!observer_)
         return;
-    // The user interface runs the connection check before this returns; time may pass there.
-    Clock::Idle idle(clock_);
+    // The user interface runs the connection check before this returns. An observer that
+    // blocks here waiting for another thread declares itself idle while it waits.
     observer_->transferFinished(kind);
 }
 

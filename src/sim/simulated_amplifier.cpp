@@ -232,6 +232,8 @@ SimulatedAmplifier::~SimulatedAmplifier() {
         std::lock_guard threadLock(replugMutex_);
         if (replugThread_.joinable())
             replugThread_.join();
+        if (hotplugThread_.joinable())
+            hotplugThread_.join();
     }
     saveState();
 }
@@ -300,36 +302,63 @@ void SimulatedAmplifier::deviceClosed() {
 }
 
 void SimulatedAmplifier::setHotplugListener(HotplugListener* listener) {
-    std::lock_guard lock(mutex_);
-    listener_ = listener;
+    {
+        std::lock_guard lock(mutex_);
+        listener_ = listener;
+    }
+    std::lock_guard threadLock(replugMutex_);
+    if (!listener || hotplugThread_.joinable())
+        return;
+    // Notices arrive on a thread of their own, as udev's do, never inside a read or write.
+    clock_.reserveParticipant();
+    hotplugThread_ = std::thread([this] {
+        Clock::Participant participant(clock_, Clock::Participant::Reserved{});
+        for (;;) {
+            clock_.waitFor(
+                [this](double) {
+                    std::lock_guard lock(mutex_);
+                    return stopping_ || !hotplugEvents_.empty();
+                },
+                kForever);
+            std::pair<bool, std::string> event;
+            HotplugListener* target = nullptr;
+            {
+                std::lock_guard lock(mutex_);
+                if (hotplugEvents_.empty())
+                    return; // stopping
+                event = hotplugEvents_.front();
+                hotplugEvents_.pop_front();
+                target = listener_;
+            }
+            if (target && event.first)
+                target->deviceArrived(event.second);
+            else if (target)
+                target->deviceRemoved(event.second);
+        }
+    });
 }
 
 void SimulatedAmplifier::unplug() {
-    HotplugListener* listener = nullptr;
     {
         std::lock_guard lock(mutex_);
         if (!plugged_)
             return;
         plugged_ = false;
         queue_.clear();
-        listener = listener_;
+        hotplugEvents_.emplace_back(false, kSimulatorPath);
     }
     clock_.notify();
-    if (listener)
-        listener->deviceRemoved(kSimulatorPath);
 }
 
 void SimulatedAmplifier::plug() {
-    HotplugListener* listener = nullptr;
     {
         std::lock_guard lock(mutex_);
         if (plugged_)
             return;
         plugged_ = true;
-        listener = listener_;
+        hotplugEvents_.emplace_back(true, kSimulatorPath);
     }
-    if (listener)
-        listener->deviceArrived(kSimulatorPath);
+    clock_.notify();
 }
 
 bool SimulatedAmplifier::plugged() const {
@@ -452,8 +481,7 @@ void SimulatedAmplifier::handle(const Report& c, std::vector<Report>& out) {
     case CMD_GET_DSP_VERSION:
         out.push_back(textReply(RPL_DSP_VERSION, "2025-07-02"));
         break;
-    case CMD_GET_MODE:
-    case CMD_MODE_PREPARE: {
+    case CMD_GET_MODE: {
         Report r = reply(RPL_MODE);
         r[2] = std::uint8_t(mode_);
         out.push_back(r);

@@ -56,7 +56,8 @@ public:
     std::vector<HidInterface> enumerate() override;
     std::unique_ptr<HidDevice> open(const std::string& path, OpenError& error) override;
 
-    // Hotplug notices for the simulated device (unplug, reset and re-plug).
+    // Hotplug notices for the simulated device (unplug, reset and re-plug), delivered on a
+    // thread of the simulator's own.
     void setHotplugListener(HotplugListener* listener);
     void unplug();
     void plug();
@@ -108,8 +109,10 @@ private:
     std::optional<int> learning_;
     double learnAt_ = 0;
     double replugAt_ = -1;
-    std::mutex replugMutex_; // guards the thread handle only
+    std::mutex replugMutex_; // guards the thread handles only
     std::thread replugThread_;
+    std::thread hotplugThread_;
+    std::deque<std::pair<bool, std::string>> hotplugEvents_; // (arrived, path)
     bool stopping_ = false;
 
     void factoryReset();

@@ -1,0 +1,183 @@
+#include "device/link.h"
+#include "rig.h"
+
+#include <gtest/gtest.h>
+#include <set>
+#include <thread>
+
+using namespace q7;
+using q7::test::Rig;
+
+namespace {
+
+// A bus of HID interfaces; opened ones accept writes and never answer.
+struct FakeBus : HidBackend {
+    explicit FakeBus(Clock& c) : clock(c) {}
+    Clock& clock;
+    std::vector<HidInterface> interfaces;
+    std::set<std::string> denied;
+    std::vector<std::string> opened;
+
+    struct Device : HidDevice {
+        Clock& clock;
+        explicit Device(Clock& c) : clock(c) {}
+        int read(std::uint8_t*, std::size_t, int timeoutMs) override {
+            clock.sleepMs(timeoutMs);
+            return 0;
+        }
+        int write(const std::uint8_t*, std::size_t size) override { return int(size); }
+    };
+
+    std::vector<HidInterface> enumerate() override { return interfaces; }
+    std::unique_ptr<HidDevice> open(const std::string& path, OpenError& error) override {
+        if (denied.count(path)) {
+            error = OpenError::PermissionDenied;
+            return nullptr;
+        }
+        opened.push_back(path);
+        error = OpenError::None;
+        return std::make_unique<Device>(clock);
+    }
+};
+
+HidInterface amp(const std::string& path) {
+    return {path, kVendorId, kProductId};
+}
+
+} // namespace
+
+TEST(LinkOpen, FirstMatchingInterfaceWinsWithinThirtyTwo) {
+    VirtualClock clock;
+    Clock::Participant self(clock);
+    FakeBus bus(clock);
+    bus.interfaces = {{"/dev/hidraw0", 0x046D, 0xC077}, amp("/dev/hidraw3"), amp("/dev/hidraw4")};
+    Link link(bus, clock);
+    const OpenResult r = link.OpenLink();
+    ASSERT_TRUE(r.opened);
+    EXPECT_EQ(link.devicePath(), "/dev/hidraw3");
+    EXPECT_EQ(bus.opened, std::vector<std::string>{"/dev/hidraw3"});
+
+    // Open while open: refused, nothing changes.
+    EXPECT_FALSE(link.OpenLink().opened);
+    EXPECT_EQ(link.devicePath(), "/dev/hidraw3");
+    EXPECT_EQ(bus.opened.size(), 1u);
+    link.CloseByRemoval();
+    EXPECT_FALSE(link.isOpen());
+
+    // An amplifier at index 32 or later is never examined.
+    FakeBus crowded(clock);
+    for (int i = 0; i < 32; ++i)
+        crowded.interfaces.push_back({"/dev/other" + std::to_string(i), 0x1234, 0x5678});
+    crowded.interfaces.push_back(amp("/dev/hidraw40"));
+    Link late(crowded, clock);
+    const OpenResult none = late.OpenLink();
+    EXPECT_FALSE(none.opened);
+    EXPECT_FALSE(none.found);
+}
+
+TEST(LinkOpen, PermissionDeniedIsReportedAndTheNextAmplifierTried) {
+    VirtualClock clock;
+    Clock::Participant self(clock);
+    FakeBus bus(clock);
+    bus.interfaces = {amp("/dev/hidraw1")};
+    bus.denied = {"/dev/hidraw1"};
+    Link link(bus, clock);
+    OpenResult r = link.OpenLink();
+    EXPECT_FALSE(r.opened);
+    EXPECT_TRUE(r.found);
+    EXPECT_TRUE(r.permissionDenied);
+
+    bus.interfaces.push_back(amp("/dev/hidraw2"));
+    r = link.OpenLink();
+    EXPECT_TRUE(r.opened);
+    EXPECT_EQ(r.path, "/dev/hidraw2");
+}
+
+TEST(LinkWrite, ASilentAmplifierIsPacedAtTheReplyTimeout) {
+    Rig rig(SimOptions{.silent = true});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(rig.c.link.write(shortCommand(CMD_GET_MODE)), 61);
+    const auto s = rig.sent();
+    ASSERT_EQ(s.size(), 4u);
+    EXPECT_DOUBLE_EQ(s[0].ms, 0.0) << "the first write after opening goes at once";
+    for (int i = 1; i < 4; ++i)
+        EXPECT_DOUBLE_EQ(s[std::size_t(i)].ms - s[std::size_t(i) - 1].ms, 2500.0);
+}
+
+TEST(LinkWrite, AnsweredWritesGoAsSoonAsTheReplyIsHandled) {
+    Rig rig(SimOptions{.latencyUs = 1000});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    for (int i = 0; i < 5; ++i)
+        rig.c.link.write(shortCommand(CMD_GET_MODE));
+    const auto s = rig.sent();
+    for (int i = 1; i < 5; ++i)
+        EXPECT_DOUBLE_EQ(s[std::size_t(i)].ms - s[std::size_t(i) - 1].ms, 1.0);
+}
+
+TEST(LinkClose, EditorSendsCloseFirstRemovalDoesNot) {
+    Rig rig;
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.store.setLevelReport(std::array<std::uint8_t, 8>{9, 9, 9, 9, 9, 9, 9, 9});
+    rig.c.link.CloseByEditor();
+    EXPECT_FALSE(rig.c.link.isOpen());
+    EXPECT_EQ(rig.sentCodes(), std::vector<std::uint8_t>{CMD_CLOSE});
+    EXPECT_EQ(rig.store.levelReport(), (std::array<std::uint8_t, 8>{}));
+    EXPECT_EQ(rig.c.link.write(shortCommand(CMD_GET_MODE)), 0) << "closed: refused";
+
+    rig.clearTrace();
+    ASSERT_TRUE(rig.c.link.OpenLink().opened) << "a closed link opens again";
+    EXPECT_TRUE(rig.c.link.CloseByRemoval());
+    EXPECT_TRUE(rig.sent().empty());
+    EXPECT_TRUE(rig.c.link.CloseByRemoval()) << "closing a closed link is fine";
+    rig.c.link.CloseByEditor();
+    EXPECT_TRUE(rig.sent().empty());
+}
+
+TEST(LinkBroken, AfterAReadErrorEveryWriteIsRefusedUntilReopened) {
+    Rig rig(SimOptions{.readErrorAfter = 2});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.link.write(shortCommand(CMD_GET_MODE));
+    rig.c.link.write(shortCommand(CMD_GET_MODE));
+    rig.c.link.write(shortCommand(CMD_GET_MODE)); // its reply read fails
+    rig.clock.sleepMs(100);
+    EXPECT_TRUE(rig.c.link.readThreadEnded());
+    EXPECT_EQ(rig.c.link.state(), LinkState::Broken);
+    EXPECT_FALSE(rig.c.link.levelPollEnable);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rig.c.link.write(shortCommand(CMD_GET_MODE)), 0);
+    EXPECT_FALSE(rig.c.link.OpenLink().opened) << "still open (broken)";
+
+    rig.c.link.CloseByRemoval();
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    EXPECT_EQ(rig.c.link.write(shortCommand(CMD_GET_MODE)), 61);
+    EXPECT_EQ(rig.c.link.state(), LinkState::Open);
+}
+
+// Several threads writing while replies flow: every report goes out whole and each gets its
+// reply. Run under ThreadSanitizer this also proves the link free of data races.
+TEST(LinkConcurrency, WritersFromManyThreadsShareThePacing) {
+    Rig rig(SimOptions{.latencyUs = 100});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+        rig.clock.reserveParticipant();
+        writers.emplace_back([&rig, t] {
+            Clock::Participant p(rig.clock, Clock::Participant::Reserved{});
+            for (int i = 0; i < 50; ++i)
+                rig.c.link.write(dspRead(1, 30 + t, 1));
+        });
+    }
+    for (int i = 0; i < 50; ++i) {
+        rig.store.cellInt(26);
+        rig.clock.sleepMs(1);
+    }
+    {
+        Clock::Idle idle(rig.clock);
+        for (auto& w : writers)
+            w.join();
+    }
+    rig.c.link.awaitReply();
+    EXPECT_EQ(rig.sent().size(), 200u);
+    EXPECT_EQ(rig.sim.requestsSeen(), 200);
+}

@@ -1,0 +1,304 @@
+// The connection-time workers against the simulated amplifier, on virtual time.
+#include "params/device_modes.h"
+#include "params/dsp.h"
+#include "params/mode_file.h"
+#include "rig.h"
+
+#include <gtest/gtest.h>
+
+using namespace q7;
+using q7::test::Rig;
+
+namespace {
+
+// The request sequence of a synchronisation, as (code, module-or-address, parameter).
+std::vector<std::string> describeRequests(const std::vector<TraceLine>& lines) {
+    std::vector<std::string> out;
+    for (const TraceLine& t : lines) {
+        const Report& r = t.report;
+        char buf[32];
+        if (r[1] == CMD_DSP_READ)
+            std::snprintf(buf, sizeof buf, "R %d %d %d", r[3], r[4], r[5]);
+        else if (r[1] == CMD_MEM_READ || r[1] == CMD_MODE_NAME_READ)
+            std::snprintf(buf, sizeof buf, "%02X %d %d", r[1], r[2] * 256 + r[3], r[4]);
+        else
+            std::snprintf(buf, sizeof buf, "%02X", r[1]);
+        out.push_back(buf);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Synchronise, ReadsEverythingInOrderAndMatchesTheAmplifier) {
+    Rig rig(SimOptions{.latencyUs = 1000});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+
+    std::vector<std::string> expected = {"80", "7F", "81", "07", "11", "0C"};
+    for (int m = 0; m < 4; ++m)
+        expected.push_back("DB " + std::to_string(0x0F00 + 64 * m) + " 40");
+    expected.push_back("7E");
+    for (const DspRequest& q : dspReadList())
+        expected.push_back("R " + std::to_string(q.module) + " " + std::to_string(q.parameter) +
+                           " " + std::to_string(q.count));
+    for (const MemWindow& w : parameterMemoryWindows())
+        expected.push_back("86 " + std::to_string(w.address) + " " + std::to_string(w.length));
+    expected.push_back("92");
+    const auto sent = rig.sent();
+    EXPECT_EQ(describeRequests(sent), expected);
+    EXPECT_DOUBLE_EQ(sent.front().ms, 2500.0) << "the worker first waits 2.5 s";
+    EXPECT_EQ(rig.recorder.transfers, std::vector<TransferKind>{TransferKind::Synchronisation});
+
+    // What the amplifier holds is now in the store.
+    const AmpSettings amp = rig.sim.current();
+    const BandImage image = rig.store.bandImage();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), amp.memory.begin()));
+    const PlanBlock plan = rig.store.planBlock();
+    EXPECT_TRUE(std::equal(plan.begin(), plan.end(), amp.memory.begin() + 1141));
+    EXPECT_EQ(rig.c.state.modeNames().get(1), u"Cinema");
+    EXPECT_EQ(rig.c.state.mcuVersion(), "2025-06-18");
+    EXPECT_EQ(rig.c.state.currentSettings(), rig.sim.settings());
+    EXPECT_EQ(rig.store.cellInt(cell::MicVolume), 60);
+    EXPECT_FALSE(rig.store.parametersChanged());
+    EXPECT_TRUE(rig.c.link.levelPollEnable);
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::Passed);
+    EXPECT_TRUE(rig.recorder.errors.empty());
+}
+
+TEST(Synchronise, LowerCaseModelPasses) {
+    Rig rig(SimOptions{.model = "q7"});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::Passed);
+    EXPECT_TRUE(rig.c.link.isOpen());
+}
+
+TEST(Synchronise, WrongModelStopsAfterTwoTriesAndClosesWithCmdClose) {
+    Rig rig(SimOptions{.model = "Q8"});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    EXPECT_EQ(rig.sentCodes(), (std::vector<std::uint8_t>{CMD_GET_MODEL, CMD_GET_MODEL}));
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::WrongModel);
+    EXPECT_FALSE(rig.c.link.isOpen());
+    EXPECT_EQ(rig.sentCodes().back(), CMD_CLOSE);
+    EXPECT_STREQ(checkFailureText(CheckResult::WrongModel), "机器型号与软件不匹配!");
+}
+
+TEST(Synchronise, ProtocolTenIsRefusedWithCmdClose) {
+    Rig rig(SimOptions{.protocol = 10});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    EXPECT_EQ(rig.sentCodes(),
+              (std::vector<std::uint8_t>{CMD_GET_MODEL, CMD_GET_PROTOCOL, CMD_GET_MCU_VERSION}));
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::WrongProtocol);
+    EXPECT_EQ(rig.sentCodes().back(), CMD_CLOSE);
+    EXPECT_FALSE(rig.c.link.isOpen());
+}
+
+TEST(Synchronise, SilentAmplifierEndsWithoutHanging) {
+    Rig rig(SimOptions{.silent = true});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    // 2500, GET_MODEL, 20, GET_MODEL after 2500, 20, 100, 500.
+    EXPECT_DOUBLE_EQ(rig.clock.nowMs(), 2500 + 20 + 2500 + 20 + 100 + 500);
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::WrongModel);
+}
+
+TEST(Synchronise, DspErrorIsReportedOncePerRun) {
+    Rig rig(SimOptions{.dspError = 0x21});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    rig.c.session.SynchronizeData();
+    EXPECT_EQ(rig.recorder.errors.size(), 1u);
+    EXPECT_EQ(rig.store.cellInt(cell::MicVolume), 60) << "values still decode";
+}
+
+TEST(Synchronise, ErasedMemoryClearsTheBandImageAndKeepsNames) {
+    Rig rig(SimOptions{.erased = true});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    EXPECT_EQ(rig.store.bandImage(), BandImage{});
+    EXPECT_EQ(rig.c.state.modeNames().get(0), u"Mode1");
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::Passed);
+}
+
+TEST(Synchronise, GarbageDropsAndTunnelMessagesDoNotDerailIt) {
+    Rig rig(SimOptions{.dropEvery = 17, .garbageEvery = 23, .tunnelEvery = 7});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    EXPECT_EQ(rig.recorder.transfers.size(), 1u);
+    int acks = 0;
+    for (const TraceLine& t : rig.sent())
+        acks += t.report == tunnelAcknowledgement();
+    EXPECT_GE(acks, 20) << "every tunnel message is acknowledged";
+    EXPECT_EQ(rig.c.state.modeNames().get(2), u"Music");
+}
+
+TEST(Faults, UnplugDuringSynchronisationEndsTheWorkerAndTheLink) {
+    Rig rig(SimOptions{.unplugAfter = 60});
+    struct ClosesOnRemoval : HotplugListener {
+        Link* link;
+        void deviceArrived(const std::string&) override {}
+        void deviceRemoved(const std::string& path) override {
+            if (path == link->devicePath())
+                link->CloseByRemoval();
+        }
+    } ui;
+    ui.link = &rig.c.link;
+    rig.sim.setHotplugListener(&ui);
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.startSynchronisation();
+    {
+        Clock::Idle idle(rig.clock);
+        rig.c.session.joinWorkers();
+    }
+    EXPECT_FALSE(rig.c.link.isOpen());
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::LinkLost);
+    EXPECT_LT(rig.clock.nowMs(), 10000.0);
+    EXPECT_FALSE(rig.c.link.OpenLink().opened) << "unplugged: nothing to open";
+    rig.sim.plug();
+    EXPECT_TRUE(rig.c.link.OpenLink().opened) << "plugged in again: connects";
+}
+
+TEST(Faults, UnplugDuringADownloadEndsIt) {
+    Rig rig(SimOptions{.unplugAfter = 100});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.downloadWorker();
+    EXPECT_EQ(rig.c.link.state(), LinkState::Broken);
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::LinkLost);
+    rig.c.link.CloseByRemoval();
+    EXPECT_FALSE(rig.c.link.isOpen());
+}
+
+TEST(Download, SendsTheStoreAndCommitsThePendingMode) {
+    Rig rig(SimOptions{.latencyUs = 1000});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    rig.store.setCellInt(58, 42);
+    rig.store.setBand(4, 3, BandRecord::encode(1, 4.5, 123, 2.0));
+    rig.store.setParametersChanged(true);
+    rig.c.session.pendingDeviceMode = 2;
+    rig.clearTrace();
+
+    rig.c.session.downloadWorker();
+    EXPECT_FALSE(rig.store.parametersChanged());
+    EXPECT_EQ(rig.sim.dspValue(2, 15), std::vector<std::uint32_t>{floatBits(0.42f)});
+    EXPECT_EQ(rig.sim.current().memory[406 + 21], 0x00);
+    EXPECT_EQ(rig.sim.current().memory[406 + 21 + 3], 123);
+
+    const double before = rig.clock.nowMs();
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::Passed);
+    const auto s = rig.sent();
+    ASSERT_GE(s.size(), 2u);
+    EXPECT_EQ(s[s.size() - 2].report, shortCommand(CMD_MODE_PREPARE, 2));
+    EXPECT_EQ(s.back().report, shortCommand(CMD_MODE_STORE, 2));
+    EXPECT_GE(s.back().ms - s[s.size() - 2].ms, 20.0);
+    EXPECT_GE(rig.clock.nowMs() - before, 20.0);
+    EXPECT_EQ(rig.store.cellInt(cell::CurrentMode), 2);
+    EXPECT_EQ(rig.c.session.pendingDeviceMode, -1);
+    EXPECT_EQ(rig.sim.userMode(2), rig.sim.current()) << "the mode now holds the download";
+}
+
+TEST(Workers, TheWorkerWaitsUntilTheTransferWasHandled) {
+    Rig rig;
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    std::vector<CheckResult> checks;
+    rig.recorder.onTransfer = [&](TransferKind) {
+        // The user interface's check runs while the worker waits; time passes in it.
+        checks.push_back(rig.c.session.CheckConnection());
+        rig.clock.sleepMs(200);
+    };
+    rig.c.session.startSynchronisation();
+    {
+        Clock::Idle idle(rig.clock);
+        rig.c.session.joinWorkers();
+    }
+    EXPECT_EQ(checks, std::vector<CheckResult>{CheckResult::Passed});
+    EXPECT_TRUE(rig.c.link.levelPollEnable);
+}
+
+TEST(LevelPoll, SendsOnlyWhenEnabledOpenAndPermitted) {
+    Rig rig;
+    EXPECT_FALSE(rig.c.session.pollLevels()) << "closed";
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    EXPECT_TRUE(rig.c.session.pollLevels());
+    rig.c.session.levelPollPermission = false;
+    EXPECT_FALSE(rig.c.session.pollLevels());
+    rig.c.session.levelPollPermission = true;
+    rig.c.link.levelPollEnable = false;
+    EXPECT_FALSE(rig.c.session.pollLevels());
+    rig.c.link.levelPollEnable = true;
+    EXPECT_TRUE(rig.c.session.pollLevels());
+    rig.c.link.awaitReply();
+    EXPECT_EQ(rig.sentCodes(), (std::vector<std::uint8_t>{CMD_GET_LEVELS, CMD_GET_LEVELS}));
+    EXPECT_NE(rig.store.levelReport(), (std::array<std::uint8_t, 8>{}));
+}
+
+TEST(DeviceModes, CommandsNamesAndTheChangedFlag) {
+    Rig rig;
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.store.setParametersChanged(true);
+    loadMachineMode(rig.store, rig.c.link, 2);
+    EXPECT_EQ(rig.store.cellInt(cell::CurrentMode), 2);
+    EXPECT_TRUE(rig.store.parametersChanged());
+    saveToMachineMode(rig.store, rig.c.link, 7);
+    rig.c.link.awaitReply();
+    EXPECT_FALSE(rig.store.parametersChanged()) << "saving clears it even without a file";
+    EXPECT_EQ(rig.store.cellInt(cell::CurrentMode), 3);
+    resetMachineMode(rig.store, rig.c.link, 0);
+    setModeName(rig.c.state.modeNames(), rig.c.link, 1, u"A very long name for mode two");
+    rig.c.link.awaitReply();
+    const auto s = rig.sent();
+    ASSERT_EQ(s.size(), 4u);
+    EXPECT_EQ(s[0].report, shortCommand(CMD_MODE_RECALL, 2));
+    EXPECT_EQ(s[1].report, shortCommand(CMD_MODE_STORE, 3));
+    EXPECT_EQ(s[2].report, shortCommand(CMD_MODE_DEFAULT, 0));
+    EXPECT_EQ(s[3].report[4], 44);
+    EXPECT_EQ(rig.c.state.modeNames().get(1), u"A very long name for");
+    EXPECT_EQ(rig.sim.modeName(1), u"A very long name for");
+    EXPECT_EQ(rig.sim.currentMode(), 0);
+
+    EXPECT_EQ(presetResource(32013), 430);
+    EXPECT_EQ(presetResource(32014), 435);
+    EXPECT_EQ(presetResource(32003), 431);
+    EXPECT_EQ(presetResource(99), 427);
+}
+
+TEST(DeviceModes, SelectModeSendsPrepareThenStore) {
+    Rig rig;
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    selectMode(rig.store, rig.c.link, rig.clock, 1);
+    const auto s = rig.sent();
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].report, shortCommand(CMD_MODE_PREPARE, 1));
+    EXPECT_EQ(s[1].report, shortCommand(CMD_MODE_STORE, 1));
+    EXPECT_DOUBLE_EQ(s[1].ms - s[0].ms, 20.0);
+}
+
+TEST(StateFile, TheAmplifierKeepsItsMemoryAcrossRuns) {
+    const std::string state = testing::TempDir() + "sim_state.bin";
+    std::remove(state.c_str());
+    ParameterStore pushed;
+    {
+        Rig rig(SimOptions{.stateFile = state});
+        ASSERT_TRUE(rig.c.link.OpenLink().opened);
+        rig.c.session.SynchronizeData();
+        rig.store.setCellInt(74, 33);
+        rig.store.setCellFloat(153, 12.5f);
+        rig.store.setBand(9, 2, BandRecord::encode(5, -6.0, 7000, 0.9));
+        rig.c.session.downloadWorker();
+        setModeName(rig.c.state.modeNames(), rig.c.link, 3, u"Late");
+        rig.c.link.CloseByEditor();
+        pushed.applyModeImage(rig.store.modeImage());
+    }
+    Rig again(SimOptions{.stateFile = state});
+    ASSERT_TRUE(again.c.link.OpenLink().opened);
+    again.c.session.SynchronizeData();
+    EXPECT_EQ(again.store.cellInt(74), 33);
+    EXPECT_FLOAT_EQ(again.store.cellFloat(153), 12.5f);
+    EXPECT_EQ(again.store.band(9, 2), pushed.band(9, 2));
+    EXPECT_EQ(again.store.bandImage(), pushed.bandImage());
+    EXPECT_EQ(again.c.state.modeNames().get(3), u"Late");
+    std::remove(state.c_str());
+}
