@@ -52,5 +52,3 @@ static void BM_ModeFileParse(benchmark::State& state) {
         benchmark::DoNotOptimize(loadModeFile(bytes, target));
 }
 BENCHMARK(BM_ModeFileParse);
-
-BENCHMARK_MAIN();

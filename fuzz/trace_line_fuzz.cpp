@@ -8,7 +8,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto t = q7::parseTraceLine(line);
     if (t) {
         const auto again = q7::parseTraceLine(q7::formatTraceLine(t->ms, t->direction, t->report));
-        if (!again || again->report != t->report || again->direction != t->direction) std::abort();
+        if (!again || again->report != t->report || again->direction != t->direction)
+            std::abort();
     }
     return 0;
 }

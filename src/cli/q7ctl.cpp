@@ -195,7 +195,7 @@ int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     const auto& p = a.positional;
     if (p.empty()) {
-        err << kUsage << "\n";
+        err << "q7ctl: no command; try q7ctl help\n";
         return 2;
     }
     if (p[0] == "help") {

@@ -1,0 +1,190 @@
+// q7ctl's device commands against the simulated amplifier on virtual time.
+#include "cli/q7ctl.h"
+#include "device/clock.h"
+#include "params/mode_file.h"
+#include "sim/simulated_amplifier.h"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace q7;
+
+namespace {
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+struct Bench {
+    explicit Bench(SimOptions o = {}) : sim(clock, std::move(o)) {}
+    Result run(std::vector<std::string> args, bool useSim = true) {
+        std::ostringstream out, err;
+        Q7ctlEnvironment env{&clock, useSim ? &sim : nullptr};
+        const int code = runQ7ctl(args, out, err, env);
+        return {code, out.str(), err.str()};
+    }
+    VirtualClock clock;
+    SimulatedAmplifier sim;
+};
+
+std::string temp(const std::string& name) {
+    return testing::TempDir() + name;
+}
+
+int lines(const std::string& s) {
+    return int(std::count(s.begin(), s.end(), '\n'));
+}
+
+} // namespace
+
+TEST(Q7ctlDevice, InfoPrintsIdentityAndModeNames) {
+    Bench b;
+    const Result r = b.run({"info"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "model: Q7\nprotocol: 11\nmcu version: 2025-06-18\ndsp version: 2025-07-02\n"
+              "current mode: 1\nmode 1: KTV\nmode 2: Cinema\nmode 3: Music\nmode 4: Party\n");
+    EXPECT_TRUE(r.err.empty());
+}
+
+TEST(Q7ctlDevice, CheckFailuresNameTheirReason) {
+    Bench wrongModel(SimOptions{.model = "HX3000"});
+    Result r = wrongModel.run({"info"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("wrong model"), std::string::npos) << r.err;
+    EXPECT_EQ(lines(r.err), 1);
+    Bench oldProtocol(SimOptions{.protocol = 10});
+    r = oldProtocol.run({"pull"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("wrong protocol"), std::string::npos) << r.err;
+    r = oldProtocol.run({"mode", "store", "1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("wrong protocol"), std::string::npos) << r.err;
+}
+
+TEST(Q7ctlDevice, PullWritesTheAmplifiersSettings) {
+    Bench b;
+    const std::string file = temp("cli_pull.q7M");
+    const Result r = b.run({"pull", "-o", file, "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("{\"version\": 2, ", 0), 0u);
+    ParameterStore s;
+    ASSERT_TRUE(readModeFile(file, s));
+    const BandImage image = s.bandImage();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), b.sim.current().memory.begin()));
+    EXPECT_EQ(s.cellInt(26), 60);
+    std::remove(file.c_str());
+}
+
+TEST(Q7ctlDevice, PushDownloadsAndCommitsTheModeItsNameSelects) {
+    Bench b;
+    ParameterStore s;
+    s.setCellInt(58, 77);
+    s.setCellInt(85, 90);
+    s.setBand(5, 1, BandRecord::encode(1, -4.0, 44, 3.0));
+    const std::string file = temp("m3 party.q7M");
+    ASSERT_TRUE(writeModeFile(file, s));
+    const double start = b.clock.nowMs();
+    const Result r = b.run({"push", file, "--by-mode"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(b.sim.dspValue(2, 15), std::vector<std::uint32_t>{floatBits(0.77f)});
+    EXPECT_EQ(b.sim.dspValue(4, 15),
+              (std::vector<std::uint32_t>{floatBits(0.9f), floatBits(0.9f)}));
+    EXPECT_EQ(b.sim.current().memory[511 + 7 + 3], 44);
+    EXPECT_EQ(b.sim.currentMode(), 2);
+    EXPECT_EQ(b.sim.userMode(2), b.sim.current());
+    EXPECT_GE(b.clock.nowMs() - start, 21 * 100.0) << "the music volume ramps 0.70 .. 0.90";
+    std::remove(file.c_str());
+
+    const Result bad = b.run({"push", temp("missing.q7M")});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_EQ(lines(bad.err), 1);
+}
+
+TEST(Q7ctlDevice, ModeCommands) {
+    Bench b;
+    Result r = b.run({"mode", "load", "3"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "mode 3 (Music): load done\n");
+    EXPECT_EQ(b.sim.currentMode(), 2);
+    r = b.run({"mode", "name", "2", "Duet 二重唱"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(b.sim.modeName(1), u"Duet 二重唱");
+    r = b.run({"mode", "store", "4"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(b.sim.userMode(3), b.sim.current());
+    r = b.run({"mode", "default", "1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = b.run({"mode", "load", "5"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(lines(r.err), 1);
+}
+
+TEST(Q7ctlDevice, LevelsPollEveryThreeHundredMilliseconds) {
+    Bench b;
+    const double start = b.clock.nowMs();
+    const Result r = b.run({"levels", "--count", "4"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(lines(r.out), 4);
+    EXPECT_NE(r.out.find("Stereo"), std::string::npos);
+    EXPECT_GE(b.clock.nowMs() - start, 900.0);
+}
+
+TEST(Q7ctlDevice, DevicesListsOnlyAmplifiers) {
+    Bench b;
+    Result r = b.run({"devices"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "sim:q7\n");
+    b.sim.unplug();
+    r = b.run({"devices"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("no amplifier"), std::string::npos);
+    r = b.run({"info"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(lines(r.err), 1);
+}
+
+TEST(Q7ctlDevice, BadSimulatorOptionsAreRefused) {
+    Bench b;
+    for (const char* o :
+         {"--simulator=bogus", "--simulator=latency_us=x", "--simulator=drop_every=-1"}) {
+        const Result r = b.run({o, "info"}, false);
+        EXPECT_EQ(r.code, 2) << o;
+        EXPECT_EQ(lines(r.err), 1) << o;
+    }
+}
+
+// A session recorded with --trace plays back with --replay without a single mismatch.
+TEST(Q7ctlDevice, RecordedSessionsReplay) {
+    const std::string trace = temp("cli_session.trace");
+    Bench b;
+    Result r = b.run({"--simulator", "--trace", trace, "info"}, false);
+    ASSERT_EQ(r.code, 0) << r.err;
+    Bench replayed;
+    r = replayed.run({"--replay", trace, "info"}, false);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_NE(r.out.find("mode 2: Cinema"), std::string::npos);
+
+    // Edit one reply in the recording: the replayed session sees it.
+    std::ifstream in(trace);
+    std::vector<std::string> all;
+    for (std::string l; std::getline(in, l);)
+        all.push_back(l);
+    for (std::string& l : all)
+        if (l.find(" < 02 80 51 37") != std::string::npos)
+            l.replace(l.find(" < 02 80 51 37") + 12, 2, "38"); // "Q8"
+    std::ofstream(trace) << [&] {
+        std::string s;
+        for (const auto& l : all)
+            s += l + "\n";
+        return s;
+    }();
+    r = replayed.run({"--replay", trace, "info"}, false);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("\"Q8\""), std::string::npos) << r.err;
+    std::remove(trace.c_str());
+}

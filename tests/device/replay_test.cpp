@@ -1,0 +1,58 @@
+#include "device/connection.h"
+#include "device/replay_backend.h"
+
+#include <gtest/gtest.h>
+
+using namespace q7;
+
+namespace {
+
+std::string line(double ms, char dir, std::initializer_list<int> head) {
+    Report r{};
+    std::size_t i = 0;
+    for (int b : head)
+        r[i++] = std::uint8_t(b);
+    return formatTraceLine(ms, Direction(dir), r);
+}
+
+} // namespace
+
+// A hand-made session: the amplifier announces itself, answers the model request with "Q7" and
+// the protocol request with 11; the second write differs from the recording.
+TEST(Replay, DeliversRecordedRepliesAndReportsMismatches) {
+    VirtualClock clock;
+    Clock::Participant self(clock);
+    std::vector<std::string> problems;
+    ReplayBackend replay(clock, [&](const std::string& p) { problems.push_back(p); });
+    replay.loadLines({
+        "# a comment",
+        line(0, '<', {0x02, 0x11, 3}),
+        line(1, '>', {0x02, 0x80}),
+        line(2, '<', {0x02, 0x80, 'Q', '7'}),
+        line(3, '>', {0x02, 0x7F}),
+        line(4, '<', {0x02, 0x7F, 11}),
+        line(4.5, '<', {0x02, 0x0C, 2}),
+        "not a trace line",
+    });
+    EXPECT_EQ(replay.skippedLines(), 1);
+
+    ParameterStore store;
+    Connection c(replay, clock, store);
+    ASSERT_TRUE(c.link.OpenLink().opened);
+    c.link.write(shortCommand(CMD_GET_MODEL));
+    c.link.write(shortCommand(CMD_GET_MCU_VERSION)); // the recording says CMD_GET_PROTOCOL
+    c.link.awaitReply();
+    clock.sleepMs(50);
+    EXPECT_EQ(c.state.hdmi(), 3) << "replies before the first write arrive at once";
+    EXPECT_EQ(c.state.model(), "Q7");
+    EXPECT_EQ(c.state.protocol(), 11) << "the replay goes on after a mismatch";
+    EXPECT_EQ(store.cellInt(cell::MusicSource), 2);
+    EXPECT_EQ(replay.mismatches(), 1);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("expected 02 7F"), std::string::npos);
+    EXPECT_NE(problems[0].find("wrote    02 81"), std::string::npos);
+    EXPECT_TRUE(replay.finished());
+
+    c.link.write(shortCommand(CMD_GET_MODE));
+    EXPECT_EQ(replay.mismatches(), 2) << "writes past the end are reported too";
+}
