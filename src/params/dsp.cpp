@@ -316,8 +316,8 @@ void decodeDspReply(ParameterStore& store, const Report& r) {
         return;
     const std::uint32_t w0 = v.words[0];
     const float f0 = bitsFloat(w0);
-    const CellSpec& spec = cellSpec(c);
-    switch (spec.code) {
+    const CellSpec& how = cellSpec(c);
+    switch (how.code) {
     case CellCode::C100:
         store.setCellInt(c, codec::scaledFromFloat(f0, Scale::C100));
         break;
@@ -396,43 +396,43 @@ bool Dsp::readDspParam(int module, int parameter, int count) {
     return send(dspRead(module, parameter, count));
 }
 
-bool Dsp::sendFloatToAddresses(const CellSpec& spec, float value) {
+bool Dsp::sendFloatToAddresses(const CellSpec& how, float value) {
     bool ok = true;
-    for (int a = 0; a < spec.addressCount; ++a)
-        ok &= WriteDspParam(spec.address[a].module, spec.address[a].parameter, value, spec.count);
+    for (int a = 0; a < how.addressCount; ++a)
+        ok &= WriteDspParam(how.address[a].module, how.address[a].parameter, value, how.count);
     return ok;
 }
 
 bool Dsp::sendMusicFadeIn() {
-    const CellSpec& spec = cellSpec(cell::MusicMute);
+    const CellSpec& how = cellSpec(cell::MusicMute);
     bool ok = true;
     for (int i = 0; i <= 8; ++i) {
-        ok &= sendFloatToAddresses(spec, codec::fadeValue(i));
+        ok &= sendFloatToAddresses(how, codec::fadeValue(i));
         clock_.sleepMs(30);
     }
-    ok &= sendFloatToAddresses(spec, 1.0f);
+    ok &= sendFloatToAddresses(how, 1.0f);
     return ok;
 }
 
 bool Dsp::sendCell(int c) {
-    const CellSpec& spec = cellSpec(c);
+    const CellSpec& how = cellSpec(c);
     const std::int32_t v = store_.cellInt(c);
     auto toAddresses = [&](std::uint32_t word) {
         bool ok = true;
-        for (int a = 0; a < spec.addressCount; ++a)
+        for (int a = 0; a < how.addressCount; ++a)
             ok &=
-                WriteDspParam(spec.address[a].module, spec.address[a].parameter, word, spec.count);
+                WriteDspParam(how.address[a].module, how.address[a].parameter, word, how.count);
         return ok;
     };
-    switch (spec.code) {
+    switch (how.code) {
     case CellCode::C100:
-        return sendFloatToAddresses(spec, codec::scaledToFloat(v, Scale::C100));
+        return sendFloatToAddresses(how, codec::scaledToFloat(v, Scale::C100));
     case CellCode::C1e4:
-        return sendFloatToAddresses(spec, codec::scaledToFloat(v, Scale::C1e4));
+        return sendFloatToAddresses(how, codec::scaledToFloat(v, Scale::C1e4));
     case CellCode::C1e5:
-        return sendFloatToAddresses(spec, codec::scaledToFloat(v, Scale::C1e5));
+        return sendFloatToAddresses(how, codec::scaledToFloat(v, Scale::C1e5));
     case CellCode::C1e7:
-        return sendFloatToAddresses(spec, codec::scaledToFloat(v, Scale::C1e7));
+        return sendFloatToAddresses(how, codec::scaledToFloat(v, Scale::C1e7));
     case CellCode::Sel:
         return toAddresses(codec::selectorWord(v));
     case CellCode::Pitch:
@@ -440,16 +440,16 @@ bool Dsp::sendCell(int c) {
     case CellCode::Mute:
         if (c == cell::MusicMute && v == 0)
             return sendMusicFadeIn();
-        return sendFloatToAddresses(spec, codec::muteValue(v));
+        return sendFloatToAddresses(how, codec::muteValue(v));
     case CellCode::Flag: {
         const auto f = codec::flagValues(v);
         const std::array<std::uint32_t, 2> words = {floatBits(f[0]), floatBits(f[1])};
-        return writeWords(spec.address[0].module, spec.address[0].parameter, words);
+        return writeWords(how.address[0].module, how.address[0].parameter, words);
     }
     case CellCode::Ms:
         return toAddresses(codec::msToSamples(store_.cellFloat(c)));
     case CellCode::Hz:
-        return sendFloatToAddresses(spec, codec::angularFrequency(v));
+        return sendFloatToAddresses(how, codec::angularFrequency(v));
     case CellCode::Raw:
         return toAddresses(store_.cellBits(c));
     case CellCode::Comp:

@@ -184,7 +184,7 @@ private:
     Clock& clock_;
 
     bool send(const Report& r);
-    bool sendFloatToAddresses(const CellSpec& spec, float value);
+    bool sendFloatToAddresses(const CellSpec& how, float value);
     bool sendMusicFadeIn();
 };
 

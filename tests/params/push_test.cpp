@@ -380,12 +380,12 @@ TEST(FullDownload, RoundTripsThroughTheAmplifierOnRandomStores) {
                 continue;
             if (bymode == 0 && (c == 26 || c == 85))
                 continue; // volumes stay with the amplifier
-            const CellSpec& spec = cellSpec(c);
+            const CellSpec& how = cellSpec(c);
             SCOPED_TRACE("round " + std::to_string(round) + " cell " + std::to_string(c));
-            if (spec.code == CellCode::Ms) {
+            if (how.code == CellCode::Ms) {
                 EXPECT_EQ(codec::msToSamples(back.cellFloat(c)),
                           codec::msToSamples(source.cellFloat(c)));
-            } else if (spec.code == CellCode::Comp) {
+            } else if (how.code == CellCode::Comp) {
                 // Times read back half a sample (1/96 ms) long: the amplifier's own inverse.
                 EXPECT_NEAR(back.cellFloat(c), source.cellFloat(c),
                             std::abs(source.cellFloat(c)) * 1e-4 + 0.011);
