@@ -303,6 +303,8 @@ void SimulatedAmplifier::deviceClosed() {
 
 void SimulatedAmplifier::setHotplugListener(HotplugListener* listener) {
     {
+        // Waits for a notice being delivered: once this returns the old listener is not called.
+        std::lock_guard delivering(deliveryMutex_);
         std::lock_guard lock(mutex_);
         listener_ = listener;
     }
@@ -322,6 +324,7 @@ void SimulatedAmplifier::setHotplugListener(HotplugListener* listener) {
                 kForever);
             std::pair<bool, std::string> event;
             HotplugListener* target = nullptr;
+            std::lock_guard delivering(deliveryMutex_);
             {
                 std::lock_guard lock(mutex_);
                 if (hotplugEvents_.empty())

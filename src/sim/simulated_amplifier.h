@@ -112,6 +112,7 @@ private:
     std::mutex replugMutex_; // guards the thread handles only
     std::thread replugThread_;
     std::thread hotplugThread_;
+    std::mutex deliveryMutex_; // held while a hotplug notice is being delivered
     std::deque<std::pair<bool, std::string>> hotplugEvents_; // (arrived, path)
     bool stopping_ = false;
 

@@ -159,6 +159,7 @@ TEST(Faults, UnplugDuringSynchronisationEndsTheWorkerAndTheLink) {
     EXPECT_FALSE(rig.c.link.OpenLink().opened) << "unplugged: nothing to open";
     rig.sim.plug();
     EXPECT_TRUE(rig.c.link.OpenLink().opened) << "plugged in again: connects";
+    rig.sim.setHotplugListener(nullptr);
 }
 
 TEST(Faults, UnplugDuringADownloadEndsIt) {
