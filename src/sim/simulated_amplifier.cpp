@@ -220,6 +220,7 @@ SimulatedAmplifier::SimulatedAmplifier(Clock& clock, SimOptions options)
     : clock_(clock), options_(std::move(options)) {
     if (options_.stateFile.empty() || !loadState())
         factoryReset();
+    plugged_ = !options_.startUnplugged;
 }
 
 SimulatedAmplifier::~SimulatedAmplifier() {

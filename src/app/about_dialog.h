@@ -1,0 +1,35 @@
+// CAboutDlg: the build line, the amplifier's identity, and the hidden "Peak" switch.
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+
+namespace q7 {
+
+class Connection;
+class Language;
+
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+public:
+    CAboutDlg(Connection& connection, Language& language, QWidget* parent);
+
+    QLabel* modelLine() const { return model_; }
+    QLabel* mcuLine() const { return mcu_; }
+    QLabel* dspLine() const { return dsp_; }
+    QCheckBox* peak() const { return peak_; }
+
+protected:
+    void keyReleaseEvent(QKeyEvent* e) override;
+
+private:
+    Connection& connection_;
+    QLabel* model_;
+    QLabel* mcu_;
+    QLabel* dsp_;
+    QCheckBox* peak_;
+};
+
+} // namespace q7

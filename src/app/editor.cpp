@@ -1,0 +1,287 @@
+#include "app/editor.h"
+
+#include "app/about_dialog.h"
+#include "app/device_bridge.h"
+#include "app/fonts.h"
+#include "app/info_popup.h"
+#include "app/main_frame.h"
+#include "app/main_view.h"
+#include "app/ribbon.h"
+#include "app/sync_dialog.h"
+#include "device/hidapi_backend.h"
+#include "device/log.h"
+#include "device/replay_backend.h"
+#include "device/trace.h"
+#include "device/udev_watcher.h"
+#include "params/mode_file.h"
+#include "sim/simulated_amplifier.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QSettings>
+#include <QSocketNotifier>
+#include <cstdio>
+
+namespace q7 {
+
+bool parseEditorArguments(const QStringList& args, EditorOptions& o, QString& error) {
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](const QString& name) -> std::optional<std::string> {
+            if (a.startsWith(name + "="))
+                return a.mid(name.size() + 1).toStdString();
+            if (i + 1 < args.size())
+                return args[++i].toStdString();
+            error = name + " needs a value";
+            return std::nullopt;
+        };
+        if (a == "--simulator")
+            o.simulator = "";
+        else if (a.startsWith("--simulator="))
+            o.simulator = a.mid(12).toStdString();
+        else if (a == "--replay" || a.startsWith("--replay="))
+            o.replay = value("--replay");
+        else if (a == "--trace" || a.startsWith("--trace="))
+            o.trace = value("--trace");
+        else if (a == "--screenshots" || a.startsWith("--screenshots=")) {
+            const auto v = value("--screenshots");
+            if (v)
+                o.screenshots = QString::fromStdString(*v);
+        } else if (a == "--verbose" || a == "-v")
+            o.verbose = true;
+        else if (a.startsWith("-") && a != "-")
+            error = "unknown option " + a;
+        else
+            o.file = a;
+        if (!error.isEmpty())
+            return false;
+    }
+    if (o.simulator && o.replay) {
+        error = "--simulator and --replay exclude each other";
+        return false;
+    }
+    return true;
+}
+
+CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options)) {
+    if (options_.verbose)
+        setDebugLogSink([](std::string_view t) {
+            std::fprintf(stderr, "debug: %.*s\n", int(t.size()), t.data());
+        });
+
+    if (options_.clock) {
+        clock_ = options_.clock;
+    } else {
+        ownedClock_ = std::make_unique<SystemClock>();
+        clock_ = ownedClock_.get();
+    }
+    HidBackend* backend = options_.backend;
+    if (!backend) {
+        if (options_.simulator) {
+            std::string error;
+            auto parsed = SimOptions::parse(*options_.simulator, error);
+            SimOptions sim = parsed ? *parsed : SimOptions{};
+            if (!parsed)
+                std::fprintf(stderr, "q7edit: %s; using the default simulator\n", error.c_str());
+            sim.startUnplugged = true; // it arrives shortly after start-up, as a device would
+            auto amp = std::make_unique<SimulatedAmplifier>(*clock_, sim);
+            simulator_ = amp.get();
+            ownedBackend_ = std::move(amp);
+        } else if (options_.replay) {
+            auto replay = std::make_unique<ReplayBackend>(
+                *clock_, [](const std::string& p) { std::fprintf(stderr, "%s\n", p.c_str()); });
+            std::string error;
+            if (!replay->load(*options_.replay, error))
+                std::fprintf(stderr, "q7edit: %s\n", error.c_str());
+            ownedBackend_ = std::move(replay);
+        } else {
+            ownedBackend_ = std::make_unique<HidapiBackend>();
+        }
+        backend = ownedBackend_.get();
+    } else {
+        simulator_ = dynamic_cast<SimulatedAmplifier*>(backend);
+    }
+
+    connection_ = std::make_unique<Connection>(*backend, *clock_, store_);
+    dsp_ = std::make_unique<Dsp>(store_, connection_->link, *clock_);
+    if (options_.trace) {
+        trace_ = std::make_unique<TraceWriter>();
+        if (!trace_->open(*options_.trace))
+            std::fprintf(stderr, "q7edit: cannot write %s\n", options_.trace->c_str());
+        connection_->link.setTrace(trace_.get());
+    }
+    timeline_ = std::make_unique<Timeline>(*clock_, options_.virtualTime);
+    if (options_.prompter) {
+        prompter_ = options_.prompter;
+    } else {
+        ownedPrompter_ = std::make_unique<QtPrompter>();
+        prompter_ = ownedPrompter_.get();
+    }
+    if (options_.profile) {
+        profile_ = options_.profile;
+    } else {
+        ownedProfile_ = std::make_unique<QSettings>("DSP_2060_V2.5", "DSP-Q7-v1.1");
+        profile_ = ownedProfile_.get();
+    }
+    bridge_ = std::make_unique<DeviceBridge>(*timeline_);
+    connection_->setObserver(bridge_.get());
+}
+
+CHX2060v13App::~CHX2060v13App() {
+    shutDownLink();
+    delete frame_;
+    // Nothing may call back into the windows or the bridge from here on.
+    connection_->setObserver(nullptr);
+    if (connection_->link.isOpen())
+        connection_->link.CloseByEditor();
+    if (simulator_)
+        simulator_->setHotplugListener(nullptr);
+}
+
+CHX2060v13View* CHX2060v13App::view() const {
+    return frame_ ? &frame_->view() : nullptr;
+}
+
+bool CHX2060v13App::InitInstance() {
+    installFontSubstitutions();
+    frame_ = new CMainFrame(*this);
+    CHX2060v13View* v = &frame_->view();
+    bridge_->onTransferFinished = [v](TransferKind k) { v->OnTransferFinished(k); };
+    bridge_->onLinkState = [v](LinkState s) { v->OnLinkState(s); };
+    bridge_->onDspError = [v](const std::string& t) { v->OnDspError(QString::fromStdString(t)); };
+    bridge_->onArrived = [v](const std::string& p) {
+        v->OnDeviceArrived(QString::fromStdString(p));
+    };
+    bridge_->onRemoved = [v](const std::string& p) {
+        v->OnDeviceRemoved(QString::fromStdString(p));
+    };
+
+    if (simulator_) {
+        simulator_->setHotplugListener(bridge_.get());
+        if (!simulator_->plugged())
+            timeline_->start(options_.simulatorArrivalMs, false, [this] { simulator_->plug(); });
+    } else if (!options_.replay && !options_.backend) {
+        udev_ = std::make_unique<UdevWatcher>();
+        if (udev_->ok()) {
+            udevNotifier_ = new QSocketNotifier(udev_->fd(), QSocketNotifier::Read, this);
+            connect(udevNotifier_, &QSocketNotifier::activated, this,
+                    [this] { udev_->dispatch(*bridge_); });
+        }
+    }
+
+    frame_->ribbon().setRecentFiles(recentFiles());
+    v->OnInitialUpdate();
+    frame_->show();
+    if (!options_.file.isEmpty())
+        shellOpen(options_.file);
+    return true;
+}
+
+void CHX2060v13App::ShowInfo(const QString& text, int ms) {
+    if (!info_)
+        info_ = new CInfoDlg(language_, *timeline_, frame_);
+    info_->showText(text, ms);
+}
+
+bool CHX2060v13App::shellOpen(const QString& path) {
+    if (!QFileInfo::exists(path)) {
+        prompter_->tell(frame_, BoxIcon::Information, QString::fromUtf8("文件打开错误"),
+                        QString::fromUtf8("文件不存在！"));
+        return false;
+    }
+    if (!isOpenableModeFileName(path.toStdString()))
+        return false;
+    if (linkOpen() && frame_)
+        frame_->view().openModeFile(path, false);
+    return true;
+}
+
+QStringList CHX2060v13App::recentFiles() const {
+    return profile_->value("recentFileList").toStringList().mid(0, 10);
+}
+
+void CHX2060v13App::addRecentFile(const QString& path) {
+    QStringList list = recentFiles();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    list.removeAll(absolute);
+    list.prepend(absolute);
+    while (list.size() > 10)
+        list.removeLast();
+    profile_->setValue("recentFileList", list);
+    if (frame_)
+        frame_->ribbon().setRecentFiles(list);
+}
+
+void CHX2060v13App::setLanguageIndex(int index) {
+    language_.setIndex(index);
+    profile_->setValue("language", language_.index());
+    if (frame_)
+        frame_->view().LoadLanguage();
+}
+
+void CHX2060v13App::shutDownLink() {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    bridge_->shutDown();
+    connection_->session.cancel();
+    connection_->session.joinWorkers();
+}
+
+int CHX2060v13App::takeScreenshots(const QString& dir) {
+    QDir().mkpath(dir);
+    // With a simulated amplifier, let it arrive and synchronise first so the screens show a
+    // connected editor.
+    if (simulator_) {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 20000 && !(linkOpen() && frame_->view().syncDialog() == nullptr &&
+                                             !connection_->session.workerRunning()))
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    int failures = 0;
+    auto save = [&](QWidget* w, const QString& name, const char* suffix) {
+        QApplication::processEvents();
+        const QString path = QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix));
+        if (!w->grab().save(path))
+            ++failures;
+    };
+    for (int lang : {kChinese, kEnglish}) {
+        const char* suffix = lang == kEnglish ? "en" : "zh";
+        setLanguageIndex(lang);
+        frame_->view().showPage(PageKind::Music);
+        frame_->ribbon().setActiveCategory(kInputCategory);
+        save(frame_, "main", suffix);
+
+        CAboutDlg about(*connection_, language_, frame_);
+        about.modelLine()->setText(
+            about.modelLine()->text().isEmpty()
+                ? QString("Module:%1").arg(QString::fromStdString(connection_->state.model()))
+                : about.modelLine()->text());
+        about.modelLine()->show();
+        about.peak()->show();
+        about.adjustSize();
+        about.show();
+        save(&about, "about", suffix);
+        about.hide();
+
+        CSyncDlg sync(QString(), language_, *timeline_, frame_);
+        sync.setAttribute(Qt::WA_DeleteOnClose, false);
+        sync.show();
+        save(&sync, "sync", suffix);
+        sync.finish();
+    }
+    return failures ? 1 : 0;
+}
+
+} // namespace q7
+
+namespace q7 {
+CInfoDlg* CHX2060v13App::infoPopup() const {
+    return info_;
+}
+} // namespace q7

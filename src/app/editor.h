@@ -1,0 +1,122 @@
+// CHX2060v13App: the editor's application object. It owns the amplifier connection, the store,
+// the language, the user's profile, the time service and the windows, and is what pages and
+// dialogs reach the rest of the program through.
+#pragma once
+
+#include "app/editor_fwd.h"
+#include "app/language.h"
+#include "app/prompter.h"
+#include "app/timeline.h"
+#include "device/connection.h"
+#include "params/dsp.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QSettings;
+class QSocketNotifier;
+
+namespace q7 {
+
+class CHX2060v13View;
+class CInfoDlg;
+class CMainFrame;
+class DeviceBridge;
+class SimulatedAmplifier;
+class TraceWriter;
+class UdevWatcher;
+
+struct EditorOptions {
+    std::optional<std::string> simulator; // options text of --simulator
+    std::optional<std::string> replay;
+    std::optional<std::string> trace;
+    bool verbose = false;
+    QString screenshots;
+    QString file;                     // a mode file to open (command line or shell)
+    double simulatorArrivalMs = 1000; // the simulated amplifier is plugged in after this
+
+    // Put in place by tests.
+    Clock* clock = nullptr;
+    bool virtualTime = false;
+    HidBackend* backend = nullptr;
+    Prompter* prompter = nullptr;
+    QSettings* profile = nullptr;
+};
+
+// Parses the command line; false with a message for bad arguments.
+bool parseEditorArguments(const QStringList& args, EditorOptions& options, QString& error);
+
+class CHX2060v13App : public QObject {
+    Q_OBJECT
+public:
+    explicit CHX2060v13App(EditorOptions options);
+    ~CHX2060v13App() override;
+
+    // Builds and shows the main window; false when the editor cannot start.
+    bool InitInstance();
+    // Runs the screenshot mode (--screenshots DIR); returns the exit code.
+    int takeScreenshots(const QString& dir);
+
+    ParameterStore& store() { return store_; }
+    Connection& connection() { return *connection_; }
+    Dsp& dsp() { return *dsp_; }
+    Clock& clock() { return *clock_; }
+    Timeline& timeline() { return *timeline_; }
+    Language& language() { return language_; }
+    Prompter& prompter() { return *prompter_; }
+    QSettings& profile() { return *profile_; }
+    CMainFrame* frame() const { return frame_; }
+    CHX2060v13View* view() const;
+    SimulatedAmplifier* simulator() const { return simulator_; }
+    bool linkOpen() const { return connection_->link.isOpen(); }
+
+    // The transient information popup.
+    void ShowInfo(const QString& text, int ms);
+    CInfoDlg* infoPopup() const;
+
+    // Opens a mode file handed over by the command line, the shell, a second copy of the
+    // editor or the recent-file list.
+    bool shellOpen(const QString& path);
+
+    QStringList recentFiles() const;
+    void addRecentFile(const QString& path);
+
+    // Language switch: stores the index in the profile and relabels every window.
+    void setLanguageIndex(int index);
+
+    // Sets a fixed wait: a short pause of a device flow on the GUI thread.
+    void pause(double ms) { timeline_->sleep(ms); }
+
+    // Stops everything that could still call back into the windows (closing).
+    void shutDownLink();
+
+private:
+    EditorOptions options_;
+    std::unique_ptr<Clock> ownedClock_;
+    Clock* clock_;
+    std::unique_ptr<HidBackend> ownedBackend_;
+    SimulatedAmplifier* simulator_ = nullptr;
+    std::unique_ptr<TraceWriter> trace_;
+    ParameterStore store_;
+    std::unique_ptr<Connection> connection_;
+    std::unique_ptr<Dsp> dsp_;
+    std::unique_ptr<Timeline> timeline_;
+    Language language_;
+    std::unique_ptr<Prompter> ownedPrompter_;
+    Prompter* prompter_;
+    std::unique_ptr<QSettings> ownedProfile_;
+    QSettings* profile_;
+    std::unique_ptr<DeviceBridge> bridge_;
+    std::unique_ptr<UdevWatcher> udev_;
+    QSocketNotifier* udevNotifier_ = nullptr;
+    CMainFrame* frame_ = nullptr;
+    QPointer<CInfoDlg> info_;
+    bool shutDown_ = false;
+};
+
+} // namespace q7

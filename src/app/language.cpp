@@ -1,0 +1,69 @@
+#include "app/language.h"
+
+#include <QAbstractButton>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QWidget>
+
+namespace q7 {
+
+Language::Language(QObject* parent) : QObject(parent) {
+    for (int i = 0; i < 2; ++i) {
+        QFile f(i == 0 ? QStringLiteral(":/lang/331.ini") : QStringLiteral(":/lang/332.ini"));
+        if (f.open(QIODevice::ReadOnly))
+            setTable(i, f.readAll());
+    }
+}
+
+void Language::setTable(int index, const QByteArray& iniText) {
+    tables_[index == kEnglish ? 1 : 0].parse(std::string_view(iniText.constData(), iniText.size()));
+}
+
+void Language::setIndex(int index) {
+    index_ = index == kEnglish ? kEnglish : kChinese;
+    emit changed(index_);
+}
+
+QString Language::pick(const char* chinese, const char* english) const {
+    return QString::fromUtf8(english && index_ == kEnglish ? english : chinese);
+}
+
+QString Language::text(const QString& key) const {
+    return QString::fromStdString(table(index_).value(key.toStdString()));
+}
+
+void Language::ApplyLanguage(QWidget* window, int dialogId) const {
+    if (!window)
+        return;
+    const QString title = text(QStringLiteral("IDD%1_title").arg(dialogId));
+    if (!title.isEmpty())
+        window->setWindowTitle(title);
+    for (QObject* o : window->children()) {
+        auto* child = qobject_cast<QWidget*>(o);
+        const int id = child ? controlId(child) : 0;
+        if (!id)
+            continue;
+        const QString t = text(QStringLiteral("IDD%1_%2").arg(dialogId).arg(id));
+        if (t.isEmpty())
+            continue;
+        if (auto* b = qobject_cast<QAbstractButton*>(child))
+            b->setText(t);
+        else if (auto* l = qobject_cast<QLabel*>(child))
+            l->setText(t);
+        else if (auto* g = qobject_cast<QGroupBox*>(child))
+            g->setTitle(t);
+        else
+            child->setProperty("text", t);
+    }
+}
+
+void setControlId(QWidget* w, int id) {
+    w->setProperty(kControlIdProperty, id);
+}
+
+int controlId(const QWidget* w) {
+    return w->property(kControlIdProperty).toInt();
+}
+
+} // namespace q7

@@ -1,0 +1,844 @@
+#include "app/main_view.h"
+
+#include "app/about_dialog.h"
+#include "app/editor.h"
+#include "app/info_popup.h"
+#include "app/main_frame.h"
+#include "app/presets.h"
+#include "app/ribbon.h"
+#include "app/status_bar.h"
+#include "app/style.h"
+#include "app/sync_dialog.h"
+#include "device/log.h"
+#include "params/device_modes.h"
+#include "params/mode_file.h"
+#include "params/text.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QWheelEvent>
+
+namespace q7 {
+
+namespace {
+
+// The master controls of the ribbon and what each of them drives.
+struct Volume {
+    int slider, label, cell;
+    const char *zh, *en; // label prefix, "%s%3d"
+    int maxByte;         // byte of the machine settings record limiting it, or -1
+    const char *maxZh, *maxEn;
+    int muteCell; // -1 when the control has no mute
+    struct Write {
+        int module, parameter, count;
+    } writes[2];
+    int writeCount;
+    double divisor;
+};
+
+const Volume kVolumes[] = {
+    {cmd::MicSlider,
+     cmd::MicLabel,
+     26,
+     "话筒音量:",
+     "Mic    Vol: ",
+     3,
+     "不能超过最大话筒音量!",
+     "Mic vol can't over max value!",
+     44,
+     {{1, 30, 1}, {1, 43, 1}},
+     2,
+     100.0},
+    {cmd::EffectSlider,
+     cmd::EffectLabel,
+     43,
+     "总效果音量:",
+     "Effect    Vol:",
+     -1,
+     nullptr,
+     nullptr,
+     -1,
+     {{1, 32, 1}, {1, 45, 1}},
+     2,
+     100.0},
+    {cmd::ReverbSlider,
+     cmd::ReverbLabel,
+     83,
+     "混响音量:  ",
+     "Reverb Vol:",
+     -1,
+     nullptr,
+     nullptr,
+     84,
+     {{3, 26, 2}, {}},
+     1,
+     100.0},
+    {cmd::EchoSlider,
+     cmd::EchoLabel,
+     71,
+     "回声音量:",
+     "Echo Vol:",
+     -1,
+     nullptr,
+     nullptr,
+     72,
+     {{2, 28, 2}, {}},
+     1,
+     100.0},
+    {cmd::MusicSlider,
+     cmd::MusicLabel,
+     85,
+     "音乐音量:",
+     "Music Vol:",
+     4,
+     "不能超过最大音乐音量!",
+     "Music vol can't over max value!",
+     86,
+     {{4, 15, 2}, {}},
+     1,
+     100.0},
+    {cmd::GateSlider,
+     cmd::GateLabel,
+     89,
+     "音乐噪声门:",
+     "Noisegate:   ",
+     -1,
+     nullptr,
+     nullptr,
+     -1,
+     {{4, 21, 1}, {}},
+     1,
+     10000.0},
+};
+
+const Volume* volumeFor(int sliderBase) {
+    for (const Volume& v : kVolumes)
+        if (v.slider == sliderBase)
+            return &v;
+    return nullptr;
+}
+
+struct Mute {
+    int check, cell;
+};
+constexpr Mute kMutes[] = {
+    {cmd::MicMute, 44}, {cmd::ReverbMute, 84}, {cmd::EchoMute, 72}, {cmd::MusicMute, 86}};
+
+const char* const kModeDigitZh[4] = {"一", "二", "三", "四"};
+
+QString fmtLabel(const QString& prefix, int value) {
+    return prefix + QString::asprintf("%3d", value);
+}
+
+} // namespace
+
+CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& status,
+                               QWidget* parent)
+    : QWidget(parent), editor_(editor), ribbon_(ribbon), status_(status) {
+    setObjectName("CHX2060v13View");
+    setPageBackground(this);
+    host_ = new QScrollArea(this);
+    host_->setFrameShape(QFrame::NoFrame);
+    host_->setWidgetResizable(false);
+    host_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setPageBackground(host_->viewport());
+    factory_ = [](PageKind kind, int bank, Editor& e, QWidget* p) -> CPage* {
+        return new PlaceholderPage(kind, bank, e, p);
+    };
+    connect(&ribbon_, &Ribbon::command, this, &CHX2060v13View::OnCommand);
+    connect(&ribbon_, &Ribbon::categoryChanged, this, &CHX2060v13View::onCategoryChanged);
+    connect(&status_, &MainStatusBar::command, this, &CHX2060v13View::OnCommand);
+    qApp->installEventFilter(this);
+}
+
+CHX2060v13View::~CHX2060v13View() {
+    qApp->removeEventFilter(this);
+    Timeline& t = editor_.timeline();
+    for (int id : {startupTimer_, pollTimer_, trayTimer_})
+        if (id)
+            t.stop(id);
+    if (tray_)
+        tray_->hide();
+}
+
+void CHX2060v13View::OnInitialUpdate() {
+    editor_.language().setIndex(editor_.profile().value("language", 0).toInt());
+    showPage(PageKind::Music);
+    LoadLanguage();
+    startupTimer_ = editor_.timeline().start(kStartupConnectMs, false, [this] {
+        startupTimer_ = 0;
+        startupConnect();
+    });
+    updateUi();
+}
+
+// ---- pages ----
+
+void CHX2060v13View::showPage(PageKind kind, int bank) {
+    if (kind == PageKind::Output) {
+        if (bank < 2 || bank > 11)
+            bank = lastOutput_;
+        lastOutput_ = bank;
+    }
+    if (page_ && page_->kind() == kind) {
+        if (kind == PageKind::Output)
+            page_->setBank(bank);
+        page_->refresh();
+        updateUi();
+        return;
+    }
+    if (page_) {
+        CPage* old = page_;
+        host_->takeWidget();
+        old->deleteLater();
+    }
+    page_ = factory_(kind, bank, editor_, nullptr);
+    page_->applyLanguage();
+    page_->refresh();
+    host_->setWidget(page_);
+    placePage();
+    page_->show();
+    updateUi();
+}
+
+void CHX2060v13View::placePage() {
+    host_->setGeometry(rect());
+    if (page_) {
+        const QSize area = host_->maximumViewportSize();
+        // Never below 1024 x 520; smaller windows scroll.
+        page_->resize(std::max(area.width(), kMinPageWidth),
+                      std::max(area.height(), kMinPageHeight));
+    }
+}
+
+void CHX2060v13View::resizeEvent(QResizeEvent*) {
+    placePage();
+}
+
+void CHX2060v13View::onCategoryChanged(int category) {
+    if (category == kInputCategory)
+        showPage(PageKind::Music);
+    else
+        showPage(PageKind::Output, lastOutput_);
+    const int protocol = editor_.connection().state.protocol();
+    const int range = protocol == 8 ? 8 : 5;
+    ribbon_.setSliderRange(cmd::PitchSlider, -range, range);
+    ribbon_.setSliderPair(cmd::PitchSlider, editor_.store().cellInt(cell::MusicPitch));
+    setPitchText(category);
+}
+
+void CHX2060v13View::setPitchText(int category) {
+    const Language& l = editor_.language();
+    ribbon_.setPanelName(category, 5,
+                         l.pick("音乐变调:", "Music Pitch:") +
+                             QString::asprintf("%d", editor_.store().cellInt(cell::MusicPitch)));
+}
+
+// ---- texts and refresh ----
+
+void CHX2060v13View::LoadLanguage() {
+    const Language& l = editor_.language();
+    ribbon_.relabel();
+    ribbon_.setPresetNames(presetNames(l.index()));
+    for (int c = 0; c < 2; ++c)
+        ribbon_.setPanelName(
+            c, 5,
+            l.pick("音乐变调:", "Music Pitch:") +
+                QString::asprintf("%+-d", editor_.store().cellInt(cell::MusicPitch)));
+    for (const Volume& v : kVolumes)
+        ribbon_.setLabelPair(v.label,
+                             fmtLabel(l.pick(v.zh, v.en), editor_.store().cellInt(v.cell)));
+    if (editor_.connection().state.protocol() == 8)
+        ribbon_.button(cmd::MusicAgc)->setText(" ");
+    if (page_)
+        page_->applyLanguage();
+    if (CInfoDlg* info = editor_.infoPopup())
+        info->setWindowTitle(l.pick("信息", "Information"));
+    updateUi();
+}
+
+void CHX2060v13View::refreshFromStore() {
+    const ParameterStore& s = editor_.store();
+    const Language& l = editor_.language();
+    for (const Volume& v : kVolumes) {
+        ribbon_.setSliderPair(v.slider, s.cellInt(v.cell));
+        ribbon_.setLabelPair(v.label, fmtLabel(l.pick(v.zh, v.en), s.cellInt(v.cell)));
+    }
+    const int protocol = editor_.connection().state.protocol();
+    const int range = protocol == 8 ? 8 : 5;
+    ribbon_.setSliderRange(cmd::PitchSlider, -range, range);
+    ribbon_.setSliderPair(cmd::PitchSlider, s.cellInt(cell::MusicPitch));
+    for (int c = 0; c < 2; ++c)
+        setPitchText(c);
+    ribbon_.button(cmd::MusicAgc)
+        ->setText(protocol == 8 ? QString(" ") : l.pick("音乐AGC", "Music AGC"));
+    if (page_)
+        page_->refresh();
+    updateUi();
+}
+
+void CHX2060v13View::updateUi() {
+    const Language& l = editor_.language();
+    const ParameterStore& s = editor_.store();
+    const Connection& c = editor_.connection();
+    if (c.link.isOpen())
+        status_.setUsb(l.pick("USB：已连接", "USB:Connected"), kConnectedColour);
+    else
+        status_.setUsb(l.pick("USB：未连接", "USB:Disconnected"), kDisconnectedColour);
+    const int mode = clampMode(s.cellInt(cell::CurrentMode));
+    const QString label = l.english()
+                              ? QString("Mode%1").arg(mode + 1)
+                              : QString::fromUtf8("模式") + QString::fromUtf8(kModeDigitZh[mode]);
+    const QString name = QString::fromStdU16String(c.state.modeNames().get(mode));
+    status_.setMode(l.pick("当前模式:", "Current Mode:") + QString("%1[%2]").arg(label, name));
+
+    const bool eq = page_ && page_->hasEq();
+    status_.bypass()->setEnabled(eq);
+    status_.bypass()->setChecked(eq && page_->eqBypass());
+    status_.bypass()->setText(l.pick("均衡旁路", "Bypass"));
+    status_.resetEq()->setEnabled(eq);
+    status_.resetEq()->setText(l.pick("重置均衡", "Reset EQ"));
+
+    for (int m = 0; m < 4; ++m) {
+        const QString n = QString::fromStdU16String(c.state.modeNames().get(m));
+        for (int first : {cmd::LoadModeFirst, cmd::SaveModeFirst}) {
+            QAction* a = ribbon_.action(first + m);
+            a->setText(QString("M%1: %2").arg(m + 1).arg(n));
+            a->setChecked(m == mode);
+        }
+    }
+    for (int k = 0; k < 4; ++k)
+        ribbon_.action(cmd::HdmiFirst + k)->setChecked(c.state.hdmi() == k);
+    for (int k = 0; k < 5; ++k)
+        ribbon_.action(cmd::SourceFirst + k)->setChecked(s.cellInt(cell::MusicSource) == k);
+    for (int p = 0; p < 15; ++p)
+        ribbon_.action(cmd::PresetFirst + p)->setChecked(chosenPreset_ == cmd::PresetFirst + p);
+    for (const Mute& m : kMutes)
+        ribbon_.setCheckPair(m.check, s.cellInt(m.cell) == 1);
+}
+
+// ---- commands ----
+
+void CHX2060v13View::OnCommand(int id) {
+    for (const Volume& v : kVolumes)
+        if (id == v.slider || id == Ribbon::twin(v.slider))
+            return volumeCommand(v.slider);
+    if (id == cmd::PitchSlider || id == Ribbon::twin(cmd::PitchSlider))
+        return pitchCommand();
+    for (const Mute& m : kMutes)
+        if (id == m.check || id == Ribbon::twin(m.check))
+            return muteCommand(m.check);
+    if (id >= cmd::LoadModeFirst && id < cmd::LoadModeFirst + 4)
+        return loadMode(id - cmd::LoadModeFirst);
+    if (id >= cmd::SaveModeFirst && id < cmd::SaveModeFirst + 4)
+        return saveMode(id - cmd::SaveModeFirst);
+    if (id >= cmd::DefaultModeFirst && id < cmd::DefaultModeFirst + 4)
+        return defaultMode(id - cmd::DefaultModeFirst);
+    if (id >= cmd::PresetFirst && id < cmd::PresetFirst + 15)
+        return loadPreset(id);
+    if (id >= cmd::RecentFirst && id < cmd::RecentFirst + 10) {
+        const QStringList recent = editor_.recentFiles();
+        if (id - cmd::RecentFirst < recent.size())
+            editor_.shellOpen(recent[id - cmd::RecentFirst]);
+        return;
+    }
+    Connection& c = editor_.connection();
+    if (id >= cmd::HdmiFirst && id < cmd::HdmiFirst + 4) {
+        c.state.setHdmi(id - cmd::HdmiFirst);
+        c.link.write(shortCommand(CMD_SET_HDMI, id - cmd::HdmiFirst));
+        return updateUi();
+    }
+    if (id >= cmd::SourceFirst && id < cmd::SourceFirst + 5) {
+        editor_.store().setCellInt(cell::MusicSource, id - cmd::SourceFirst);
+        c.link.write(shortCommand(CMD_SET_SOURCE, id - cmd::SourceFirst));
+        return updateUi();
+    }
+    switch (id) {
+    case cmd::LoadFile:
+    case 32881:
+    case cmd::AppOpen:
+        return loadFile();
+    case cmd::SaveFile:
+    case 32882:
+    case cmd::AppSave:
+        return saveFile();
+    case cmd::AppExit:
+        if (editor_.frame())
+            editor_.frame()->close();
+        return;
+    case cmd::Reset:
+        return resetMachine();
+    case cmd::LanguageSwitch:
+        return editor_.setLanguageIndex(editor_.language().index() == kEnglish ? kChinese
+                                                                               : kEnglish);
+    case cmd::About: {
+        auto* about = new CAboutDlg(editor_.connection(), editor_.language(), window());
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        about->open();
+        return;
+    }
+    case cmd::EqBypass:
+        if (page_ && page_->hasEq())
+            page_->setEqBypass(!page_->eqBypass());
+        return updateUi();
+    case cmd::EqReset:
+        if (page_ && page_->hasEq() &&
+            editor_.prompter().ask(
+                this, editor_.language().pick("提示", "Prompt"),
+                editor_.language().pick("您确定重置当前均衡吗?", "Are you sure reset the EQ?"),
+                false) == Answer::Yes)
+            page_->resetEq();
+        return;
+    case cmd::ShowMusic:
+    case 32797:
+    case 32798:
+        return showPage(PageKind::Music);
+    case cmd::ShowOutputMain:
+        return showPage(PageKind::Output, 5);
+    case cmd::ShowOutputCenter:
+        return showPage(PageKind::Output, 3);
+    case cmd::ShowOutputSub:
+        return showPage(PageKind::Output, 2);
+    case cmd::ShowOutputRear:
+        return showPage(PageKind::Output, 4);
+    case cmd::ShowLocation:
+        return showPage(PageKind::Location);
+    case cmd::ShowDelay:
+        return showPage(PageKind::Delay);
+    case cmd::ShowCompressor:
+        return showPage(PageKind::Compressor);
+    default:
+        return; // dialogs of later pages (auto SUB, music AGC, IR learning)
+    }
+}
+
+void CHX2060v13View::volumeCommand(int sliderBase) {
+    const Volume& v = *volumeFor(sliderBase);
+    const Language& l = editor_.language();
+    ParameterStore& s = editor_.store();
+    StepSlider* active = ribbon_.slider(Ribbon::inCategory(v.slider, ribbon_.activeCategory()));
+    int value = active ? active->value() : 0;
+    if (v.maxByte >= 0) {
+        // A maximum of 0 means no settings record has arrived yet: nothing to enforce.
+        const int maximum = editor_.connection().state.currentSettings()[std::size_t(v.maxByte)];
+        if (maximum > 0 && value > maximum) {
+            editor_.ShowInfo(l.pick(v.maxZh, v.maxEn), 1100);
+            value = maximum;
+        }
+    }
+    ribbon_.setSliderPair(v.slider, value);
+    s.setCellInt(v.cell, value);
+    for (int i = 0; i < v.writeCount; ++i)
+        editor_.dsp().WriteDspParam(v.writes[i].module, v.writes[i].parameter,
+                                    float(value / v.divisor), v.writes[i].count);
+    if (v.muteCell >= 0 && s.cellInt(v.muteCell) == 1)
+        editor_.ShowInfo(l.pick("当前是静音状态", "vol is mute"), 1100);
+    ribbon_.setLabelPair(v.label, fmtLabel(l.pick(v.zh, v.en), value));
+}
+
+void CHX2060v13View::pitchCommand() {
+    StepSlider* active =
+        ribbon_.slider(Ribbon::inCategory(cmd::PitchSlider, ribbon_.activeCategory()));
+    const int p = active ? active->value() : 0;
+    editor_.store().setCellInt(cell::MusicPitch, p);
+    // The pitch goes as the integer p + 5, not as a float.
+    editor_.dsp().WriteDspParam(4, 20, std::uint32_t(p + 5), 1);
+    ribbon_.setSliderPair(cmd::PitchSlider, p);
+    ribbon_.setPanelName(ribbon_.activeCategory(), 5,
+                         editor_.language().pick("音乐变调:", "Music Pitch:") +
+                             QString::asprintf("%3d", p));
+}
+
+void CHX2060v13View::muteCommand(int muteBase) {
+    for (const Mute& m : kMutes) {
+        if (m.check != muteBase)
+            continue;
+        ParameterStore& s = editor_.store();
+        s.setCellInt(m.cell, s.cellInt(m.cell) == 1 ? 0 : 1);
+        editor_.dsp().sendMute(m.cell); // the music channel fades in when unmuted
+        updateUi();
+    }
+}
+
+void CHX2060v13View::wheelOverRibbon(const QPoint& globalPos, int delta) {
+    const int base = ribbon_.controlAt(globalPos);
+    if (!base || delta == 0)
+        return;
+    StepSlider* s = ribbon_.slider(Ribbon::inCategory(base, ribbon_.activeCategory()));
+    if (!s)
+        return;
+    const int value = std::clamp(s->value() + (delta > 0 ? 1 : -1), s->minimum(), s->maximum());
+    ribbon_.setSliderPair(base, value);
+    OnCommand(s->id());
+}
+
+bool CHX2060v13View::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && (w == &ribbon_ || ribbon_.isAncestorOf(w))) {
+            // The wheel never switches categories; over a volume it moves both twins.
+            auto* e = static_cast<QWheelEvent*>(event);
+            wheelOverRibbon(e->globalPosition().toPoint(), e->angleDelta().y());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- device modes ----
+
+void CHX2060v13View::loadMode(int mode) {
+    if (!editor_.linkOpen())
+        return;
+    const Language& l = editor_.language();
+    if (editor_.store().parametersChanged()) {
+        const QString text =
+            l.english() ? QString("Setting changed ! Are you sure load mode%1?").arg(mode + 1)
+                        : QString::fromUtf8("参数已更改，确定要直接载入模式") +
+                              QString::fromUtf8(kModeDigitZh[mode]) + "?";
+        if (editor_.prompter().ask(this, l.pick("信息", "Information"), text, false) != Answer::Yes)
+            return;
+    }
+    loadMachineMode(editor_.store(), editor_.connection().link, mode);
+    StartSynchronisation();
+}
+
+void CHX2060v13View::saveMode(int mode) {
+    if (!editor_.linkOpen())
+        return;
+    const Language& l = editor_.language();
+    const QString text = l.english() ? QString("Save to machine mode %1?").arg(mode + 1)
+                                     : QString::fromUtf8("确定要保存至机器模式") +
+                                           QString::fromUtf8(kModeDigitZh[mode]) + "?";
+    if (editor_.prompter().ask(this, l.pick("信息", "Information"), text, false) != Answer::Yes)
+        return;
+    saveToMachineMode(editor_.store(), editor_.connection().link, mode);
+    editor_.pause(500);
+    editor_.ShowInfo(
+        l.english()
+            ? QString("Saving Mode %1 ……").arg(mode + 1)
+            : QString::fromUtf8("正在储存模式%1,请稍等").arg(QString::fromUtf8(kModeDigitZh[mode])),
+        2500);
+    updateUi();
+}
+
+void CHX2060v13View::defaultMode(int mode) {
+    if (!editor_.linkOpen())
+        return;
+    resetMachineMode(editor_.store(), editor_.connection().link, mode);
+    StartSynchronisation();
+}
+
+void CHX2060v13View::resetMachine() {
+    if (!editor_.linkOpen())
+        return;
+    const Language& l = editor_.language();
+    if (editor_.prompter().ask(this, l.pick("提示", "Prompt"),
+                               l.pick("您确定要将机器复位吗? \n机器复位后将自动重新启动并连接.",
+                                      "Are you sure reset machine? "),
+                               false) != Answer::Yes)
+        return;
+    editor_.connection().link.write(shortCommand(CMD_RESET_MACHINE, 0xAA));
+    editor_.ShowInfo(l.pick("机器正在重启……", "Restarting……"), 20000);
+}
+
+// ---- files and presets ----
+
+void CHX2060v13View::loadFile() {
+    const Language& l = editor_.language();
+    if (!editor_.linkOpen()) {
+        editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
+        return;
+    }
+    const QString path =
+        editor_.prompter().openFile(this, "Mode Files (*.q7M *.Q7test);;All files (*)");
+    if (!path.isEmpty())
+        openModeFile(path, true);
+}
+
+bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
+    const Language& l = editor_.language();
+    const std::string file = path.toStdString();
+    const ModeFileResult r = readModeFile(file, editor_.store());
+    if (!r) {
+        if (r.status == ModeFileStatus::CannotOpen) {
+            editor_.prompter().tell(this, BoxIcon::Warning,
+                                    l.pick("文件打开错误", "File open error"),
+                                    l.pick("无法打开文件:\n", "Cannot open the file:\n") + path);
+        } else if (r.status == ModeFileStatus::TooShort) {
+            // A damaged file is refused whole; say so rather than load half of it.
+            editor_.prompter().tell(
+                this, BoxIcon::Warning, l.pick("文件打开错误", "File open error"),
+                l.pick("文件不完整，未载入:\n", "The file is incomplete and was not loaded:\n") +
+                    path);
+        }
+        return false;
+    }
+    if (fromDialog) {
+        // The file's name names the current device mode and may select one to commit to.
+        editor_.connection().session.pendingDeviceMode = modeIndexFromFileName(file);
+        setModeName(editor_.connection().state.modeNames(), editor_.connection().link,
+                    editor_.store().cellInt(cell::CurrentMode),
+                    utf8ToUtf16(modeNameFromFileName(file)));
+    }
+    StartDownload();
+    editor_.addRecentFile(path);
+    return true;
+}
+
+void CHX2060v13View::tellWriteFailure(const QString& path, int error) {
+    editor_.prompter().tell(
+        this, BoxIcon::Warning, "Can't write to file",
+        QString("Errcode=%1,Can't write to file:\n%2\nProbaby it is write protected.")
+            .arg(error)
+            .arg(path));
+}
+
+void CHX2060v13View::saveFile() {
+    const Language& l = editor_.language();
+    if (!editor_.linkOpen()) {
+        editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
+        return;
+    }
+    const QString path = editor_.prompter().saveFile(this, "Mode Files (*.q7M)", "name", "R3v9");
+    if (path.isEmpty())
+        return;
+    ParameterStore& s = editor_.store();
+    saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
+    const ModeFileResult r = writeModeFile(path.toStdString(), s);
+    if (!r)
+        return tellWriteFailure(path, r.systemError);
+    editor_.addRecentFile(path);
+    updateUi();
+}
+
+void CHX2060v13View::loadPreset(int command) {
+    const Language& l = editor_.language();
+    if (!editor_.linkOpen()) {
+        editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
+        return;
+    }
+    chosenPreset_ = command;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QFile f(presetResourcePath(presetResource(command)));
+    const bool read = f.open(QIODevice::ReadOnly);
+    const QByteArray bytes = read ? f.readAll() : QByteArray();
+    const bool loaded =
+        read &&
+        bool(loadModeFile(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                    std::size_t(bytes.size())),
+                          editor_.store()));
+    QApplication::restoreOverrideCursor();
+    if (loaded)
+        StartDownload();
+    updateUi();
+}
+
+// ---- connection ----
+
+void CHX2060v13View::startupConnect() {
+    const OpenResult r = editor_.connection().link.OpenLink();
+    if (r.opened)
+        return connected(5000);
+    if (r.permissionDenied && !permissionTold_) {
+        permissionTold_ = true;
+        const Language& l = editor_.language();
+        editor_.prompter().tell(
+            this, BoxIcon::Warning, l.pick("错误", "Error"),
+            l.pick("找到了功放，但没有权限打开它 (permission denied)。\n请安装 udev 规则 "
+                   "packaging/60-q7edit.rules，然后重新插拔功放。",
+                   "permission denied: install the udev rule packaging/60-q7edit.rules, "
+                   "then unplug the amplifier and plug it in again."));
+    }
+}
+
+void CHX2060v13View::connected(int balloonMs) {
+    balloon(editor_.language().pick("设备已连接，同步中……", "Device connected!"), balloonMs);
+    StartSynchronisation();
+    startLevelPoll();
+    updateUi();
+}
+
+void CHX2060v13View::OnDeviceArrived(const QString& path) {
+    (void)path;
+    const OpenResult r = editor_.connection().link.OpenLink();
+    if (r.opened) {
+        // Modeless dialogs of the previous amplifier would show stale values.
+        emit editor_.frame()->closeModelessDialogs();
+        connected(4000);
+    } else if (r.permissionDenied) {
+        // udev grants access a moment after the node appears: look again once.
+        editor_.timeline().start(1000, false, [this] {
+            if (!editor_.linkOpen() && editor_.connection().link.OpenLink().opened)
+                connected(4000);
+        });
+    }
+}
+
+void CHX2060v13View::OnDeviceRemoved(const QString& path) {
+    debugLog("removed!\n");
+    Link& link = editor_.connection().link;
+    const QString open = QString::fromStdString(link.devicePath());
+    if (open.isEmpty() || path.compare(open, Qt::CaseInsensitive) != 0 || !link.isOpen())
+        return;
+    if (!link.CloseByRemoval())
+        return;
+    stopLevelPoll();
+    balloon(editor_.language().pick("设备已断开!", "Device Disconnected!"), 5000);
+    updateUi();
+}
+
+void CHX2060v13View::OnLinkState(LinkState state) {
+    if (state == LinkState::Closed)
+        stopLevelPoll();
+    updateUi();
+}
+
+void CHX2060v13View::OnDspError(const QString& text) {
+    editor_.prompter().tell(this, BoxIcon::Error, "Error", text);
+}
+
+void CHX2060v13View::startLevelPoll() {
+    if (pollTimer_)
+        return;
+    pollTimer_ = editor_.timeline().start(kLevelPollMs, true,
+                                          [this] { editor_.connection().session.pollLevels(); });
+}
+
+void CHX2060v13View::stopLevelPoll() {
+    if (pollTimer_)
+        editor_.timeline().stop(pollTimer_);
+    pollTimer_ = 0;
+}
+
+void CHX2060v13View::showSyncDialog(const QString& text) {
+    if (sync_)
+        return; // one dialog at a time; the worker runs anyway
+    sync_ = new CSyncDlg(text, editor_.language(), editor_.timeline(), window());
+    connect(sync_, &CSyncDlg::timedOut, this, [this] {
+        editor_.prompter().tell(this, BoxIcon::Error, editor_.language().pick("错误", "Error"),
+                                editor_.language().pick("发生错误，与设备数据同步超时……",
+                                                        "Error: synchronising with the device "
+                                                        "timed out……"));
+    });
+    sync_->show();
+}
+
+void CHX2060v13View::StartSynchronisation(const QString& text) {
+    editor_.connection().session.startSynchronisation();
+    showSyncDialog(text);
+}
+
+void CHX2060v13View::StartDownload(const QString& text) {
+    editor_.connection().session.startDownload();
+    showSyncDialog(text);
+}
+
+void CHX2060v13View::OnTransferFinished(TransferKind) {
+    Connection& c = editor_.connection();
+    const CheckResult r = c.session.CheckConnection();
+    if (r == CheckResult::Passed) {
+        refreshFromStore();
+        emit editor_.frame()->refreshModelessDialogs();
+        editor_.pause(200);
+        if (sync_)
+            sync_->finish();
+        return updateUi();
+    }
+    if (sync_)
+        sync_->finish();
+    if (r == CheckResult::LinkLost) {
+        // Reset a broken link so that the next arrival can open it again.
+        if (c.link.isOpen())
+            c.link.CloseByRemoval();
+        stopLevelPoll();
+        return updateUi();
+    }
+    stopLevelPoll();
+    updateUi();
+    if (errorLatch_) {
+        errorLatch_ = false;
+        const Language& l = editor_.language();
+        const QString text =
+            r == CheckResult::WrongModel
+                ? l.pick("机器型号与软件不匹配!",
+                         "The amplifier's model does not match this software!")
+                : l.pick("机器与软件通信版本不匹配，请使用机器配套软件!",
+                         "The amplifier speaks another protocol version: please use the software "
+                         "made for it!");
+        editor_.prompter().tell(this, BoxIcon::Error, l.pick("错误", "Error"), text);
+        errorLatch_ = true;
+    }
+}
+
+void CHX2060v13View::balloon(const QString& text, int ms) {
+    const QString title = editor_.language().pick("信息", "Information");
+    lastBalloon_ = {title, text};
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    if (!tray_) {
+        tray_ = new QSystemTrayIcon(QIcon(":/images/app.png"), this);
+        connect(tray_, &QSystemTrayIcon::activated, this, [this] { tray_->hide(); });
+        connect(tray_, &QSystemTrayIcon::messageClicked, this, [this] { tray_->hide(); });
+    }
+    tray_->show();
+    tray_->showMessage(title, text, QSystemTrayIcon::Information, ms);
+    if (trayTimer_)
+        editor_.timeline().stop(trayTimer_);
+    trayTimer_ = editor_.timeline().start(ms, false, [this] {
+        trayTimer_ = 0;
+        if (tray_)
+            tray_->hide();
+    });
+}
+
+// ---- closing ----
+
+bool CHX2060v13View::canClose() {
+    ParameterStore& s = editor_.store();
+    const Language& l = editor_.language();
+    if (s.parametersChanged()) {
+        const Answer a = editor_.prompter().ask(
+            this, l.pick("保存?", "Save?"),
+            l.pick(
+                "参数已改动，请问是否需要保存?\r\n提示：保存成电脑文件并同时保存至机器的当前模式",
+                "parameter value is changed, do you want save it ?"),
+            true);
+        if (a == Answer::Cancel)
+            return false;
+        if (a == Answer::Yes) {
+            const QString path =
+                editor_.prompter().saveFile(this, "Mode Files (*.q7M)", "preset", "q7M");
+            if (!path.isEmpty()) {
+                saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
+                const ModeFileResult r = writeModeFile(path.toStdString(), s);
+                if (r)
+                    editor_.addRecentFile(path);
+                else
+                    tellWriteFailure(path, r.systemError);
+            }
+        }
+    }
+    stopLevelPoll();
+    Link& link = editor_.connection().link;
+    if (link.isOpen()) {
+        s.clearLevelReport();
+        link.CloseByEditor();
+    }
+    return true;
+}
+
+} // namespace q7
+
+namespace q7 {
+CSyncDlg* CHX2060v13View::syncDialog() const {
+    return sync_;
+}
+} // namespace q7

@@ -1,0 +1,118 @@
+// CHX2060v13View: hosts one page at a time, runs the ribbon's commands, keeps the status bar
+// current, and carries the connection flows (start-up connect, arrival and removal, the
+// synchronisation dialog, the connection check, the level poll).
+#pragma once
+
+#include "app/editor_fwd.h"
+#include "device/link_observer.h"
+#include "pages/page.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+class QScrollArea;
+class QSystemTrayIcon;
+
+namespace q7 {
+
+class CSyncDlg;
+
+class MainStatusBar;
+class Ribbon;
+
+inline constexpr int kStartupConnectMs = 250;
+inline constexpr int kLevelPollMs = 300;
+
+using PageFactory = std::function<CPage*(PageKind kind, int bank, Editor& editor, QWidget* parent)>;
+
+class CHX2060v13View : public QWidget {
+    Q_OBJECT
+public:
+    CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& status, QWidget* parent);
+    ~CHX2060v13View() override;
+
+    // View creation: language from the profile, the music page, the texts, the start-up timer.
+    void OnInitialUpdate();
+
+    // ---- pages ----
+    void setPageFactory(PageFactory factory) { factory_ = std::move(factory); }
+    CPage* currentPage() const { return page_; }
+    // Shows a page of the kind (and, for outputs, bank); an existing page of that kind is kept.
+    void showPage(PageKind kind, int bank = 0);
+    int lastOutput() const { return lastOutput_; }
+    void setLastOutput(int bank) { lastOutput_ = bank; }
+
+    // ---- commands and texts ----
+    void OnCommand(int id);
+    void LoadLanguage();
+    void refreshFromStore();
+    void updateUi();
+
+    // ---- connection ----
+    void StartSynchronisation(const QString& text = {});
+    void StartDownload(const QString& text = {});
+    void OnTransferFinished(TransferKind kind);
+    void OnDeviceArrived(const QString& path);
+    void OnDeviceRemoved(const QString& path);
+    void OnLinkState(LinkState state);
+    void OnDspError(const QString& text);
+    bool levelPollRunning() const { return pollTimer_ != 0; }
+    CSyncDlg* syncDialog() const;
+    // The last tray notice (title, text), also when no tray exists to show it.
+    QStringList lastBalloon() const { return lastBalloon_; }
+
+    // ---- files and modes ----
+    void loadFile();
+    void saveFile();
+    bool openModeFile(const QString& path, bool fromDialog);
+    int chosenPreset() const { return chosenPreset_; }
+
+    // The closing prompt and disconnect; false keeps the editor open.
+    bool canClose();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    Editor& editor_;
+    Ribbon& ribbon_;
+    MainStatusBar& status_;
+    QScrollArea* host_;
+    QPointer<CPage> page_;
+    PageFactory factory_;
+    int lastOutput_ = 5;
+    int startupTimer_ = 0;
+    int pollTimer_ = 0;
+    bool errorLatch_ = true;
+    bool permissionTold_ = false;
+    int chosenPreset_ = -1;
+    QPointer<CSyncDlg> sync_;
+    QSystemTrayIcon* tray_ = nullptr;
+    int trayTimer_ = 0;
+    QStringList lastBalloon_;
+
+    void startupConnect();
+    void connected(int balloonMs);
+    void startLevelPoll();
+    void stopLevelPoll();
+    void showSyncDialog(const QString& text);
+    void balloon(const QString& text, int ms);
+    void placePage();
+
+    void volumeCommand(int sliderBase);
+    void pitchCommand();
+    void muteCommand(int muteBase);
+    void loadMode(int mode);
+    void saveMode(int mode);
+    void defaultMode(int mode);
+    void loadPreset(int command);
+    void resetMachine();
+    void wheelOverRibbon(const QPoint& globalPos, int delta);
+    void onCategoryChanged(int category);
+    void setPitchText(int category);
+    void tellWriteFailure(const QString& path, int error);
+};
+
+} // namespace q7

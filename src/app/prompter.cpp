@@ -1,0 +1,49 @@
+#include "app/prompter.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace q7 {
+
+Answer QtPrompter::ask(QWidget* parent, const QString& caption, const QString& text,
+                       bool withCancel) {
+    QMessageBox box(QMessageBox::Question, caption, text,
+                    QMessageBox::Yes | QMessageBox::No |
+                        (withCancel ? QMessageBox::Cancel : QMessageBox::NoButton),
+                    parent);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return withCancel ? Answer::Cancel : Answer::No;
+    }
+}
+
+void QtPrompter::tell(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text) {
+    const QMessageBox::Icon i = icon == BoxIcon::Warning    ? QMessageBox::Warning
+                                : icon == BoxIcon::Error    ? QMessageBox::Critical
+                                : icon == BoxIcon::Question ? QMessageBox::Question
+                                                            : QMessageBox::Information;
+    QMessageBox box(i, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+QString QtPrompter::openFile(QWidget* parent, const QString& filter) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+}
+
+QString QtPrompter::saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
+                             const QString& defaultSuffix) {
+    QFileDialog dialog(parent, QString(), defaultName, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(defaultSuffix);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.selectFile(defaultName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+} // namespace q7

@@ -1,0 +1,39 @@
+// Message boxes and file dialogs. The editor asks through this interface so that tests can
+// answer for the user; the real one shows Qt dialogs on the GUI thread.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace q7 {
+
+enum class Answer { Yes, No, Cancel };
+enum class BoxIcon { Information, Warning, Error, Question };
+
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+    // Yes/No, or Yes/No/Cancel.
+    virtual Answer ask(QWidget* parent, const QString& caption, const QString& text,
+                       bool withCancel) = 0;
+    // One OK button.
+    virtual void tell(QWidget* parent, BoxIcon icon, const QString& caption,
+                      const QString& text) = 0;
+    // Empty when cancelled.
+    virtual QString openFile(QWidget* parent, const QString& filter) = 0;
+    virtual QString saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
+                             const QString& defaultSuffix) = 0;
+};
+
+class QtPrompter final : public Prompter {
+public:
+    Answer ask(QWidget* parent, const QString& caption, const QString& text,
+               bool withCancel) override;
+    void tell(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text) override;
+    QString openFile(QWidget* parent, const QString& filter) override;
+    QString saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
+                     const QString& defaultSuffix) override;
+};
+
+} // namespace q7

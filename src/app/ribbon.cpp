@@ -1,0 +1,507 @@
+#include "app/ribbon.h"
+
+#include "app/fonts.h"
+#include "app/language.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTabBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace q7 {
+
+namespace {
+
+const std::map<int, int>& twins() {
+    static const std::map<int, int> t = {
+        {32832, 32857}, {32829, 32858}, {32847, 32859}, {32918, 32919}, {32920, 32921},
+        {32833, 32860}, {32830, 32861}, {32848, 32862}, {32837, 32863}, {32806, 32864},
+        {32849, 32865}, {32834, 32866}, {32831, 32867}, {32850, 32868}, {32842, 32878},
+        {32846, 32879}, {32841, 32880}, {32815, 32900}, {32827, 32881}, {32819, 32904},
+        {32828, 32882},
+    };
+    return t;
+}
+
+QIcon icon(const char* name) {
+    return QIcon(QString(":/images/%1.png").arg(name));
+}
+
+constexpr const char* kRibbonStyle = R"(
+q7--Ribbon { background: #eef3f9; }
+QTabBar::tab { padding: 5px 18px; margin-right: 2px; border: 1px solid transparent;
+               border-top-left-radius: 4px; border-top-right-radius: 4px; color: #1f3b5a; }
+QTabBar::tab:selected { background: #f9fbfd; border-color: #b8c9dc; border-bottom-color: #f9fbfd; }
+QTabBar::tab:!selected:hover { background: #e2ebf5; }
+#RibbonCategory { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fbfdff, stop:1 #e9f0f8);
+                  border: 1px solid #b8c9dc; }
+#RibbonPanel { border-right: 1px solid #c9d6e4; }
+#PanelCaption { color: #4a607a; }
+#LabelButton { border: none; color: #17324d; text-align: left; padding: 1px 2px; }
+#LabelButton:hover { background: #dde8f4; border-radius: 3px; }
+#TabElement, #AppButton, #BigButton { border: 1px solid transparent; border-radius: 3px; padding: 2px 6px; }
+#TabElement:hover, #BigButton:hover { background: #dde8f4; border-color: #b8c9dc; }
+#AppButton { background: #2f6db5; color: white; font-weight: bold; padding: 4px 12px; }
+#AppButton:hover { background: #3b7fcc; }
+)";
+
+} // namespace
+
+// ---- slider ----
+
+StepSlider::StepSlider(int id, int width, int minimum, int maximum, QWidget* parent)
+    : QSlider(Qt::Horizontal, parent), id_(id) {
+    setControlId(this, id);
+    setRange(minimum, maximum);
+    setSingleStep(1);
+    setPageStep(1);
+    setFixedWidth(width);
+    setFocusPolicy(Qt::NoFocus);
+    connect(this, &QSlider::sliderMoved, this, [this](int) { emit fired(id_); });
+}
+
+void StepSlider::mousePressEvent(QMouseEvent* e) {
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QRect handle =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    if (e->button() == Qt::LeftButton && !handle.contains(e->pos())) {
+        // One step towards the click, as the original ribbon slider does.
+        const int step = e->pos().x() < handle.center().x() ? -1 : 1;
+        setValue(value() + (invertedAppearance() ? -step : step));
+        emit fired(id_);
+        e->accept();
+        return;
+    }
+    QSlider::mousePressEvent(e);
+}
+
+void StepSlider::wheelEvent(QWheelEvent* e) {
+    // The main view handles the wheel over the ribbon (both twins move together).
+    e->ignore();
+}
+
+// ---- ribbon ----
+
+Ribbon::Ribbon(Language& language, QWidget* parent) : QWidget(parent), language_(language) {
+    setObjectName("Ribbon");
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(kRibbonStyle);
+
+    appMenu_ = new QMenu(this);
+    addAction(appMenu_, cmd::AppOpen, false);
+    addAction(appMenu_, cmd::AppSave, false);
+    appMenu_->addSeparator();
+    recentMenu_ = appMenu_->addMenu(QString());
+    recentMenu_->setMinimumWidth(300);
+    appMenu_->addSeparator();
+    addAction(appMenu_, cmd::AppExit, false);
+
+    appButton_ = new QToolButton(this);
+    appButton_->setObjectName("AppButton");
+    appButton_->setPopupMode(QToolButton::InstantPopup);
+    appButton_->setMenu(appMenu_);
+    appButton_->setIcon(icon("app"));
+    appButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+
+    tabs_ = new QTabBar(this);
+    tabs_->addTab(QString());
+    tabs_->addTab(QString());
+    tabs_->setDrawBase(false);
+    tabs_->setExpanding(false);
+
+    presetMenu_ = new QMenu(this);
+    for (int i = 0; i < 15; ++i)
+        addAction(presetMenu_, cmd::PresetFirst + i, true);
+
+    auto* hdmiMenu = new QMenu(this);
+    for (int k = 0; k < 4; ++k)
+        addAction(hdmiMenu, cmd::HdmiFirst + k, true)->setText(QString("HDMI%1").arg(k + 1));
+    auto* sourceMenu = new QMenu(this);
+    const char* sources[] = {"AUTO", "SPDIF1", "SPDIF2", "HDMI", "BlueTooth"};
+    for (int k = 0; k < 5; ++k)
+        addAction(sourceMenu, cmd::SourceFirst + k, true)->setText(sources[k]);
+
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(4, 4, 4, 0);
+    top->setSpacing(2);
+    top->addWidget(appButton_);
+    top->addSpacing(8);
+    top->addWidget(tabs_, 0, Qt::AlignBottom);
+    top->addStretch(1);
+    top->addWidget(tabElement(cmd::Hdmi, "hdmi", hdmiMenu));
+    top->addWidget(tabElement(cmd::Source, "source", sourceMenu));
+    top->addWidget(tabElement(cmd::MusicAgc, "agc"));
+    top->addWidget(tabElement(cmd::Reset, "reset"));
+    top->addWidget(tabElement(cmd::AutoSub, "autosub"));
+    top->addWidget(tabElement(cmd::LanguageSwitch, "language"));
+    top->addWidget(tabElement(cmd::About, "about"));
+
+    pages_ = new QStackedWidget(this);
+    pages_->addWidget(buildCategory(kInputCategory));
+    pages_->addWidget(buildCategory(kOutputCategory));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 2);
+    layout->setSpacing(0);
+    layout->addLayout(top);
+    layout->addWidget(pages_);
+
+    connect(tabs_, &QTabBar::currentChanged, this, [this](int index) {
+        pages_->setCurrentIndex(index);
+        emit categoryChanged(index);
+    });
+    relabel();
+}
+
+int Ribbon::twin(int id) {
+    for (const auto& [a, b] : twins()) {
+        if (a == id)
+            return b;
+        if (b == id)
+            return a;
+    }
+    return id;
+}
+
+int Ribbon::inCategory(int baseId, int category) {
+    return category == kOutputCategory ? twin(baseId) : baseId;
+}
+
+int Ribbon::activeCategory() const {
+    return tabs_->currentIndex();
+}
+void Ribbon::setActiveCategory(int category) {
+    tabs_->setCurrentIndex(category);
+}
+QString Ribbon::activeCategoryName() const {
+    return tabs_->tabText(tabs_->currentIndex());
+}
+
+QAction* Ribbon::addAction(QMenu* menu, int id, bool checkable) {
+    QAction* a = menu->addAction(QString());
+    a->setCheckable(checkable);
+    a->setData(id);
+    actions_[id] = a;
+    connect(a, &QAction::triggered, this, [this, id] { emit command(id); });
+    return a;
+}
+
+QToolButton* Ribbon::tabElement(int id, const char* iconName, QMenu* menu) {
+    auto* b = new QToolButton(this);
+    b->setObjectName("TabElement");
+    setControlId(b, id);
+    b->setIcon(icon(iconName));
+    b->setIconSize(QSize(16, 16));
+    b->setToolButtonStyle(id == cmd::About ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextBesideIcon);
+    b->setAutoRaise(true);
+    if (menu) {
+        b->setMenu(menu);
+        b->setPopupMode(QToolButton::InstantPopup);
+    } else {
+        connect(b, &QToolButton::clicked, this, [this, id] { emit command(id); });
+    }
+    buttons_[id] = b;
+    return b;
+}
+
+QWidget* Ribbon::wrapPanel(int category, int panelIndex, QWidget* content) {
+    auto* p = new QWidget;
+    p->setObjectName("RibbonPanel");
+    p->setAttribute(Qt::WA_StyledBackground);
+    auto* caption = new QLabel(p);
+    caption->setObjectName("PanelCaption");
+    caption->setAlignment(Qt::AlignCenter);
+    caption->setFont(songti(12));
+    auto* v = new QVBoxLayout(p);
+    v->setContentsMargins(6, 4, 6, 2);
+    v->setSpacing(2);
+    v->addWidget(content, 1);
+    v->addWidget(caption);
+    captions_[category][panelIndex] = caption;
+    panels_[category][panelIndex] = p;
+    return p;
+}
+
+QWidget* Ribbon::volumePanel(int category, int panelIndex, int labelId, int sliderId, int muteId,
+                             int width, int minimum, int maximum, const char* iconName) {
+    auto* content = new QWidget;
+    auto* v = new QVBoxLayout(content);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(3);
+    const int label = inCategory(labelId, category);
+    auto* b = new QToolButton(content);
+    b->setObjectName("LabelButton");
+    setControlId(b, label);
+    b->setIcon(icon(iconName));
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setFont(songti(12));
+    b->setMinimumWidth(width + 16);
+    connect(b, &QToolButton::clicked, this, [this, label] { emit command(label); });
+    buttons_[label] = b;
+    v->addWidget(b);
+    const int sid = inCategory(sliderId, category);
+    auto* s = new StepSlider(sid, width, minimum, maximum, content);
+    connect(s, &StepSlider::fired, this, &Ribbon::emitCommand);
+    sliders_[sid] = s;
+    v->addWidget(s);
+    if (muteId) {
+        const int mid = inCategory(muteId, category);
+        auto* c = new QCheckBox(content);
+        setControlId(c, mid);
+        c->setFont(songti(12));
+        // The view owns the state: a click asks it to toggle, the refresh shows the result.
+        connect(c, &QCheckBox::clicked, this, [this, c, mid](bool checked) {
+            c->setChecked(!checked);
+            emit command(mid);
+        });
+        checks_[mid] = c;
+        v->addWidget(c);
+    } else {
+        v->addStretch(1);
+    }
+    return wrapPanel(category, panelIndex, content);
+}
+
+QWidget* Ribbon::pitchPanel(int category) {
+    auto* content = new QWidget;
+    auto* v = new QVBoxLayout(content);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(3);
+    const int label = inCategory(cmd::GateLabel, category);
+    auto* b = new QToolButton(content);
+    b->setObjectName("LabelButton");
+    setControlId(b, label);
+    b->setIcon(icon("gate"));
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setFont(songti(12));
+    connect(b, &QToolButton::clicked, this, [this, label] { emit command(label); });
+    buttons_[label] = b;
+    v->addWidget(b);
+    for (auto [base, minimum, maximum] :
+         {std::tuple{cmd::GateSlider, 0, 100}, std::tuple{cmd::PitchSlider, -5, 5}}) {
+        const int sid = inCategory(base, category);
+        auto* s = new StepSlider(sid, 100, minimum, maximum, content);
+        if (base == cmd::PitchSlider) {
+            s->setTickPosition(QSlider::TicksBelow);
+            s->setTickInterval(1);
+        }
+        connect(s, &StepSlider::fired, this, &Ribbon::emitCommand);
+        sliders_[sid] = s;
+        v->addWidget(s);
+    }
+    return wrapPanel(category, 5, content);
+}
+
+QWidget* Ribbon::filePanel(int category, bool load) {
+    auto* content = new QWidget;
+    auto* h = new QHBoxLayout(content);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(4);
+
+    // The mode split button shares its M1..M4 menu between the twins.
+    QMenu*& modes = load ? loadModes_ : saveModes_;
+    if (!modes) {
+        modes = new QMenu(this);
+        for (int k = 0; k < 4; ++k)
+            addAction(modes, (load ? cmd::LoadModeFirst : cmd::SaveModeFirst) + k, true);
+    }
+    const int modeId = inCategory(load ? cmd::LoadMode : cmd::SaveMode, category);
+    auto* mode = new QToolButton(content);
+    mode->setObjectName("BigButton");
+    setControlId(mode, modeId);
+    mode->setIcon(icon(load ? "load_mode" : "save_mode"));
+    mode->setIconSize(QSize(32, 32));
+    mode->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    mode->setMenu(modes);
+    mode->setPopupMode(QToolButton::InstantPopup);
+    mode->setFont(songti(12));
+    mode->setMinimumWidth(76);
+    buttons_[modeId] = mode;
+    h->addWidget(mode);
+
+    const int fileId = inCategory(load ? cmd::LoadFile : cmd::SaveFile, category);
+    auto* file = new QToolButton(content);
+    file->setObjectName("BigButton");
+    setControlId(file, fileId);
+    file->setIcon(icon(load ? "load_file" : "save_file"));
+    file->setIconSize(QSize(32, 32));
+    file->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    file->setFont(songti(12));
+    file->setMinimumWidth(76);
+    if (load) {
+        // The factory presets hang off the load-file button.
+        file->setMenu(presetMenu_);
+        file->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+    connect(file, &QToolButton::clicked, this, [this, fileId] { emit command(fileId); });
+    buttons_[fileId] = file;
+    h->addWidget(file);
+    return wrapPanel(category, load ? 6 : 7, content);
+}
+
+QWidget* Ribbon::buildCategory(int category) {
+    auto* w = new QWidget;
+    w->setObjectName("RibbonCategory");
+    w->setAttribute(Qt::WA_StyledBackground);
+    auto* h = new QHBoxLayout(w);
+    h->setContentsMargins(2, 2, 2, 2);
+    h->setSpacing(0);
+    h->addWidget(
+        volumePanel(category, 0, cmd::MicLabel, cmd::MicSlider, cmd::MicMute, 90, 0, 99, "mic"));
+    h->addWidget(
+        volumePanel(category, 1, cmd::EffectLabel, cmd::EffectSlider, 0, 90, 0, 99, "effect"));
+    h->addWidget(volumePanel(category, 2, cmd::ReverbLabel, cmd::ReverbSlider, cmd::ReverbMute, 90,
+                             0, 99, "reverb"));
+    h->addWidget(volumePanel(category, 3, cmd::EchoLabel, cmd::EchoSlider, cmd::EchoMute, 90, 0, 99,
+                             "echo"));
+    h->addWidget(volumePanel(category, 4, cmd::MusicLabel, cmd::MusicSlider, cmd::MusicMute, 90, 0,
+                             99, "music"));
+    h->addWidget(pitchPanel(category));
+    h->addWidget(filePanel(category, true));
+    h->addWidget(filePanel(category, false));
+    h->addStretch(1);
+    return w;
+}
+
+StepSlider* Ribbon::slider(int id) const {
+    const auto it = sliders_.find(id);
+    return it == sliders_.end() ? nullptr : it->second;
+}
+QCheckBox* Ribbon::check(int id) const {
+    const auto it = checks_.find(id);
+    return it == checks_.end() ? nullptr : it->second;
+}
+QToolButton* Ribbon::button(int id) const {
+    const auto it = buttons_.find(id);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+QAction* Ribbon::action(int id) const {
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+QLabel* Ribbon::panelCaption(int category, int p) const {
+    return captions_[category][p];
+}
+QWidget* Ribbon::panel(int category, int p) const {
+    return panels_[category][p];
+}
+
+void Ribbon::setSliderPair(int baseId, int value) {
+    for (int id : {baseId, twin(baseId)})
+        if (StepSlider* s = slider(id)) {
+            const QSignalBlocker block(s);
+            s->setValue(value);
+        }
+}
+
+void Ribbon::setSliderRange(int baseId, int minimum, int maximum) {
+    for (int id : {baseId, twin(baseId)})
+        if (StepSlider* s = slider(id)) {
+            const QSignalBlocker block(s);
+            s->setRange(minimum, maximum);
+        }
+}
+
+void Ribbon::setLabelPair(int baseId, const QString& text) {
+    for (int id : {baseId, twin(baseId)})
+        if (QToolButton* b = button(id))
+            b->setText(text);
+}
+
+void Ribbon::setCheckPair(int baseId, bool checked) {
+    for (int id : {baseId, twin(baseId)})
+        if (QCheckBox* c = check(id))
+            c->setChecked(checked);
+}
+
+void Ribbon::setPanelName(int category, int p, const QString& text) {
+    if (QLabel* l = panelCaption(category, p))
+        l->setText(text);
+}
+
+int Ribbon::controlAt(const QPoint& globalPos) const {
+    const int c = activeCategory();
+    static constexpr int panelSliders[5] = {cmd::MicSlider, cmd::EffectSlider, cmd::ReverbSlider,
+                                            cmd::EchoSlider, cmd::MusicSlider};
+    for (int p = 0; p < 5; ++p) {
+        QWidget* w = panels_[c][p];
+        if (w && w->isVisible() && w->rect().contains(w->mapFromGlobal(globalPos)))
+            return panelSliders[p];
+    }
+    for (int base : {cmd::GateSlider, cmd::PitchSlider}) {
+        StepSlider* s = slider(inCategory(base, c));
+        if (s && s->isVisible() && s->rect().contains(s->mapFromGlobal(globalPos)))
+            return base;
+    }
+    return 0;
+}
+
+void Ribbon::relabel() {
+    const Language& l = language_;
+    tabs_->setTabText(kInputCategory, l.pick("输入控制", "Input"));
+    tabs_->setTabText(kOutputCategory, l.pick("输出调节", "Output"));
+    appButton_->setText(l.pick("文件", "File"));
+    static const char* const names[kPanelCount][2] = {
+        {"话筒音量", "Mic  Vol"},   {"总效果音量", "Effect Vol"},
+        {"混响音量", "Reverb Vol"}, {"回声音量", "Echo Vol"},
+        {"音乐音量", "Music Vol"},  {"", ""},
+        {"调用", "Load"},           {"保存", "Save"},
+    };
+    for (int c = 0; c < 2; ++c) {
+        for (int p = 0; p < kPanelCount; ++p)
+            if (p != 5)
+                setPanelName(c, p, l.pick(names[p][0], names[p][1]));
+        for (int base : {cmd::MicMute, cmd::ReverbMute, cmd::EchoMute, cmd::MusicMute})
+            if (QCheckBox* cb = check(inCategory(base, c)))
+                cb->setText(l.pick("静音", "Mute"));
+        button(inCategory(cmd::LoadMode, c))->setText(l.pick("载入模式", "LoadMode"));
+        button(inCategory(cmd::LoadFile, c))->setText(l.pick("载入文件", "LoadFile"));
+        button(inCategory(cmd::SaveMode, c))->setText(l.pick("保存模式", "SaveMode"));
+        button(inCategory(cmd::SaveFile, c))->setText(l.pick("保存文件", "SaveFile"));
+    }
+    action(cmd::AppOpen)->setText(l.pick("打开(&O)", "Open(&O)"));
+    action(cmd::AppSave)->setText(l.pick("保存(&S)", "Save(&S)"));
+    action(cmd::AppExit)->setText(l.pick("退出(&X)", "Exit(&X)"));
+    recentMenu_->setTitle(l.pick("最近的文档(Last documents)", "Last documents(最近的文档)"));
+    button(cmd::Hdmi)->setText("HDMI");
+    button(cmd::Source)->setText(l.pick("音乐源", "Music Source"));
+    button(cmd::MusicAgc)->setText(l.pick("音乐AGC", "Music AGC"));
+    button(cmd::Reset)->setText(l.pick("机器复位", "Reset"));
+    button(cmd::AutoSub)->setText(l.pick("自动超低", "Auto SUB"));
+    button(cmd::LanguageSwitch)->setText("中/EN");
+    button(cmd::About)->setToolTip(l.pick("关于", "About"));
+    for (auto& [id, b] : buttons_)
+        b->setFont(songti(12));
+    setRecentFiles(recent_);
+}
+
+void Ribbon::setRecentFiles(const QStringList& paths) {
+    recent_ = paths;
+    recentMenu_->clear();
+    for (int i = 0; i < paths.size(); ++i) {
+        QAction* a = recentMenu_->addAction(
+            QString("&%1 %2").arg(i + 1).arg(QFileInfo(paths[i]).fileName()));
+        a->setToolTip(paths[i]);
+        const int id = cmd::RecentFirst + i;
+        a->setData(id);
+        connect(a, &QAction::triggered, this, [this, id] { emit command(id); });
+    }
+    recentMenu_->setEnabled(!paths.isEmpty());
+}
+
+void Ribbon::setPresetNames(const QStringList& names) {
+    for (int i = 0; i < names.size() && i < 15; ++i)
+        if (QAction* a = action(cmd::PresetFirst + i))
+            a->setText(names[i]);
+}
+
+} // namespace q7

@@ -1,0 +1,137 @@
+// The ribbon: two categories ("Input" and "Output") with the same eight panels, so every master
+// control exists twice (twins), the application menu and the tab-bar elements. It only shows
+// controls and reports commands by id; the main view acts on them.
+#pragma once
+
+#include <QSlider>
+#include <QWidget>
+#include <map>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QStackedWidget;
+class QTabBar;
+class QToolButton;
+
+namespace q7 {
+
+class Language;
+
+namespace cmd {
+// Input category ids; the Output twins are found with Ribbon::twin().
+inline constexpr int MicLabel = 32832, MicSlider = 32829, MicMute = 32847;
+inline constexpr int EffectLabel = 32918, EffectSlider = 32920;
+inline constexpr int ReverbLabel = 32833, ReverbSlider = 32830, ReverbMute = 32848;
+inline constexpr int EchoLabel = 32837, EchoSlider = 32806, EchoMute = 32849;
+inline constexpr int MusicLabel = 32834, MusicSlider = 32831, MusicMute = 32850;
+inline constexpr int GateLabel = 32842, GateSlider = 32846, PitchSlider = 32841;
+inline constexpr int LoadMode = 32815, LoadFile = 32827, SaveMode = 32819, SaveFile = 32828;
+inline constexpr int LoadModeFirst = 32910, SaveModeFirst = 32914, DefaultModeFirst = 32823;
+inline constexpr int PresetFirst = 32000;
+inline constexpr int AppOpen = 57601, AppSave = 57603, AppExit = 57665, About = 57664;
+inline constexpr int Hdmi = 32909, HdmiFirst = 12920, Source = 12929, SourceFirst = 12924;
+inline constexpr int MusicAgc = 32908, Reset = 32811, AutoSub = 32883, LanguageSwitch = 32805;
+inline constexpr int IrLearning = 32812;
+inline constexpr int EqBypass = 1121, EqReset = 1122;
+inline constexpr int ShowMusic = 32796, ShowOutputMain = 32799, ShowOutputCenter = 32800,
+                     ShowOutputSub = 32801, ShowOutputRear = 32802, ShowLocation = 32803,
+                     ShowDelay = 32804, ShowCompressor = 32835;
+inline constexpr int RecentFirst = 57616; // the recent-file entries
+} // namespace cmd
+
+inline constexpr int kInputCategory = 0;
+inline constexpr int kOutputCategory = 1;
+inline constexpr int kPanelCount = 8;
+
+// A ribbon slider: a click on the track (not the thumb) moves one step towards the click and
+// fires; a drag fires while moving.
+class StepSlider : public QSlider {
+    Q_OBJECT
+public:
+    StepSlider(int id, int width, int minimum, int maximum, QWidget* parent);
+    int id() const { return id_; }
+
+signals:
+    void fired(int id);
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+
+private:
+    int id_;
+};
+
+class Ribbon : public QWidget {
+    Q_OBJECT
+public:
+    explicit Ribbon(Language& language, QWidget* parent = nullptr);
+
+    int activeCategory() const;
+    void setActiveCategory(int category);
+    QString activeCategoryName() const;
+
+    // The Output twin of an Input id and the reverse; the id itself when it has none.
+    static int twin(int id);
+    // The id of the element in the given category (Input ids are the base).
+    static int inCategory(int baseId, int category);
+
+    StepSlider* slider(int id) const;
+    QCheckBox* check(int id) const;
+    QToolButton* button(int id) const;
+    QAction* action(int id) const;
+    QLabel* panelCaption(int category, int panel) const;
+    QWidget* panel(int category, int panel) const;
+
+    // Sets both twins of a slider without firing.
+    void setSliderPair(int baseId, int value);
+    void setSliderRange(int baseId, int minimum, int maximum);
+    void setLabelPair(int baseId, const QString& text);
+    void setCheckPair(int baseId, bool checked);
+    void setPanelName(int category, int panel, const QString& text);
+
+    // The base id of the volume or slider control under a global position, or 0.
+    int controlAt(const QPoint& globalPos) const;
+
+    // Rewrites every fixed text in the current language (values come from the view).
+    void relabel();
+    void setRecentFiles(const QStringList& paths);
+    void setPresetNames(const QStringList& names);
+
+signals:
+    void command(int id);
+    void categoryChanged(int category);
+
+private:
+    Language& language_;
+    QTabBar* tabs_;
+    QStackedWidget* pages_;
+    QToolButton* appButton_;
+    QMenu* appMenu_;
+    QMenu* recentMenu_;
+    QMenu* presetMenu_;
+    QMenu* loadModes_ = nullptr;
+    QMenu* saveModes_ = nullptr;
+    std::map<int, StepSlider*> sliders_;
+    std::map<int, QCheckBox*> checks_;
+    std::map<int, QToolButton*> buttons_;
+    std::map<int, QAction*> actions_;
+    QLabel* captions_[2][kPanelCount] = {};
+    QWidget* panels_[2][kPanelCount] = {};
+    QStringList recent_;
+
+    QWidget* buildCategory(int category);
+    QWidget* volumePanel(int category, int panel, int labelId, int sliderId, int muteId, int width,
+                         int minimum, int maximum, const char* icon);
+    QWidget* pitchPanel(int category);
+    QWidget* filePanel(int category, bool load);
+    QWidget* wrapPanel(int category, int panel, QWidget* content);
+    QToolButton* tabElement(int id, const char* icon, QMenu* menu = nullptr);
+    QAction* addAction(QMenu* menu, int id, bool checkable);
+    void emitCommand(int id) { emit command(id); }
+};
+
+} // namespace q7
