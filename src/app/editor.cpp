@@ -162,7 +162,7 @@ bool CHX2060v13App::InitInstance() {
 
     if (simulator_) {
         simulator_->setHotplugListener(bridge_.get());
-        if (!simulator_->plugged())
+        if (options_.simulator && !simulator_->plugged())
             timeline_->start(options_.simulatorArrivalMs, false, [this] { simulator_->plug(); });
     } else if (!options_.replay && !options_.backend) {
         udev_ = std::make_unique<UdevWatcher>();

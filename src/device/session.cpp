@@ -108,6 +108,8 @@ void Session::startDownload() {
 }
 
 void Session::joinWorkers() {
+    // Waiting for threads, not for time: time may pass meanwhile.
+    Clock::Idle idle(clock_);
     std::vector<std::thread> done;
     {
         std::lock_guard lock(workersMutex_);

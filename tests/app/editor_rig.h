@@ -1,0 +1,122 @@
+// The whole editor against the simulated amplifier on virtual time, with the user's answers
+// scripted and every report recorded.
+#pragma once
+
+#include "app/editor.h"
+#include "app/main_frame.h"
+#include "app/main_view.h"
+#include "app/ribbon.h"
+#include "app/status_bar.h"
+#include "device/trace.h"
+#include "sim/simulated_amplifier.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <deque>
+#include <mutex>
+
+namespace q7::test {
+
+struct ScriptedPrompter : Prompter {
+    struct Box {
+        QString caption, text;
+    };
+    std::vector<Box> asked, told;
+    std::deque<Answer> answers; // Yes when empty
+    QString openPath, savePath;
+    std::vector<QString> saveSuffixes, saveNames;
+
+    Answer ask(QWidget*, const QString& caption, const QString& text, bool) override {
+        asked.push_back({caption, text});
+        if (answers.empty())
+            return Answer::Yes;
+        const Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void tell(QWidget*, BoxIcon, const QString& caption, const QString& text) override {
+        told.push_back({caption, text});
+    }
+    QString openFile(QWidget*, const QString&) override { return openPath; }
+    QString saveFile(QWidget*, const QString&, const QString& name,
+                     const QString& suffix) override {
+        saveNames.push_back(name);
+        saveSuffixes.push_back(suffix);
+        return savePath;
+    }
+};
+
+struct EditorRig {
+    explicit EditorRig(SimOptions simOptions = {}) : sim(clock, simOptions) {
+        profile = std::make_unique<QSettings>(dir.filePath("profile.ini"), QSettings::IniFormat);
+        EditorOptions o;
+        o.clock = &clock;
+        o.virtualTime = true;
+        o.backend = &sim;
+        o.prompter = &prompter;
+        o.profile = profile.get();
+        editor = std::make_unique<Editor>(o);
+        trace.setListener([this](const TraceLine& t) {
+            std::lock_guard l(mutex);
+            lines.push_back(t);
+        });
+        editor->connection().link.setTrace(&trace);
+        editor->InitInstance();
+    }
+    ~EditorRig() { editor.reset(); }
+
+    void run(double ms) { editor->timeline().runFor(ms); }
+    bool runUntil(const std::function<bool()>& ready, double ms = 60000) {
+        return editor->timeline().runUntil(ready, ms);
+    }
+    // Start-up connect and the first synchronisation, finished.
+    bool connect() {
+        return runUntil([this] {
+            return editor->linkOpen() && !view().syncDialog() &&
+                   !editor->connection().session.workerRunning();
+        });
+    }
+
+    CMainFrame& frame() { return *editor->frame(); }
+    CHX2060v13View& view() { return frame().view(); }
+    Ribbon& ribbon() { return frame().ribbon(); }
+    MainStatusBar& status() { return frame().statusBarPanes(); }
+
+    // Reports the editor sent, without the level poll's requests, which come every 300 ms.
+    std::vector<Report> sent() {
+        std::vector<Report> out;
+        for (const TraceLine& t : sentLines())
+            out.push_back(t.report);
+        return out;
+    }
+    std::vector<TraceLine> sentLines() {
+        std::lock_guard l(mutex);
+        std::vector<TraceLine> out;
+        for (const TraceLine& t : lines)
+            if (t.direction == Direction::ToAmplifier && t.report[1] != CMD_GET_LEVELS)
+                out.push_back(t);
+        return out;
+    }
+    void clearTrace() {
+        std::lock_guard l(mutex);
+        lines.clear();
+    }
+
+    QTemporaryDir dir;
+    VirtualClock clock;
+    // The GUI thread takes part in virtual time: time stands still while it runs.
+    Clock::Participant gui{clock};
+    SimulatedAmplifier sim;
+    ScriptedPrompter prompter;
+    std::unique_ptr<QSettings> profile;
+    TraceWriter trace;
+    std::mutex mutex;
+    std::vector<TraceLine> lines;
+    std::unique_ptr<Editor> editor;
+};
+
+inline std::uint32_t word(const Report& r, int i) {
+    return readBe32(&r[6 + 4 * std::size_t(i)]);
+}
+
+} // namespace q7::test

@@ -1,0 +1,150 @@
+// Mode files, presets and shell open through the editor.
+#include "app/info_popup.h"
+#include "app/presets.h"
+#include "editor_rig.h"
+#include "params/mode_file.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace q7;
+using q7::test::EditorRig;
+
+TEST(Files, SaveAndReopenThroughTheUi) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->store().setCellInt(74, 33);
+    rig.editor->store().setBand(4, 2, BandRecord::encode(1, 6.5, 77, 2.0));
+    rig.editor->store().setParametersChanged(true);
+    const QString path = rig.dir.filePath("m2 party.q7M");
+    rig.prompter.savePath = path;
+    rig.clearTrace();
+    rig.view().OnCommand(cmd::SaveFile);
+    EXPECT_EQ(rig.prompter.saveNames.back(), "name");
+    EXPECT_EQ(rig.prompter.saveSuffixes.back(), "R3v9");
+    EXPECT_EQ(rig.sent().front(), shortCommand(CMD_MODE_STORE, 0)) << "saved to the current mode";
+    EXPECT_FALSE(rig.editor->store().parametersChanged());
+    EXPECT_EQ(QFile(path).size(), 1791);
+    EXPECT_EQ(rig.editor->recentFiles().value(0), path);
+
+    // Change things, then open the file again: the download restores it in the amplifier and
+    // the name selects device mode 2.
+    rig.editor->store().setCellInt(74, 90);
+    rig.prompter.openPath = path;
+    rig.clearTrace();
+    rig.view().OnCommand(cmd::LoadFile);
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.editor->store().cellInt(74), 33);
+    EXPECT_EQ(rig.sim.dspValue(3, 15), std::vector<std::uint32_t>{floatBits(0.33f)});
+    EXPECT_EQ(rig.sim.current().memory[406 + 14 + 3], 77);
+    EXPECT_EQ(rig.sim.modeName(0), u"m2 party") << "the current mode takes the file's name";
+    EXPECT_EQ(rig.sim.currentMode(), 1);
+    EXPECT_EQ(rig.sim.userMode(1), rig.sim.current());
+    const auto sent = rig.sent();
+    EXPECT_EQ(sent[sent.size() - 2], shortCommand(CMD_MODE_PREPARE, 1));
+    EXPECT_EQ(sent.back(), shortCommand(CMD_MODE_STORE, 1));
+}
+
+TEST(Files, FilesNeedAConnectedAmplifier) {
+    EditorRig rig(SimOptions{.startUnplugged = true});
+    rig.editor->setLanguageIndex(kEnglish);
+    rig.prompter.openPath = "/nonexistent";
+    rig.view().OnCommand(cmd::LoadFile);
+    ASSERT_NE(rig.editor->infoPopup(), nullptr);
+    EXPECT_EQ(rig.editor->infoPopup()->text(), "Please connect device!");
+    rig.view().OnCommand(cmd::PresetFirst);
+    EXPECT_EQ(rig.view().chosenPreset(), -1);
+    EXPECT_TRUE(rig.sent().empty());
+}
+
+TEST(Files, ATruncatedFileIsRefusedAndNothingIsSent) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    const QString path = rig.dir.filePath("short.q7M");
+    ParameterStore s;
+    auto bytes = modeFileBytes(s.modeImage());
+    bytes.resize(1000);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+    f.close();
+    const int mic = rig.editor->store().cellInt(26);
+    rig.prompter.openPath = path;
+    rig.clearTrace();
+    rig.view().OnCommand(cmd::LoadFile);
+    rig.run(100);
+    EXPECT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_TRUE(rig.sent().empty());
+    EXPECT_EQ(rig.editor->store().cellInt(26), mic);
+}
+
+TEST(Presets, ADownloadEndsInTheSimulatorsState) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.view().OnCommand(32013); // resource 430
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.view().chosenPreset(), 32013);
+    EXPECT_TRUE(rig.ribbon().action(32013)->isChecked());
+    EXPECT_FALSE(rig.ribbon().action(32000)->isChecked());
+
+    QFile f(presetResourcePath(430));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    ParameterStore preset;
+    ASSERT_TRUE(loadModeFile(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                       std::size_t(bytes.size())),
+                             preset));
+    const BandImage image = preset.bandImage();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.sim.current().memory.begin()));
+    EXPECT_EQ(rig.sim.dspValue(2, 15),
+              std::vector<std::uint32_t>{floatBits(float(preset.cellInt(58) / 100.0))});
+}
+
+TEST(Presets, FifteenDistinctVersionTwoFilesWithNames) {
+    std::vector<QByteArray> all;
+    for (int r = 427; r <= 441; ++r) {
+        QFile f(presetResourcePath(r));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << r;
+        const QByteArray b = f.readAll();
+        EXPECT_EQ(b.size(), 1791) << r;
+        EXPECT_EQ(b.left(4), QByteArray("\x02\x00\x00\x00", 4)) << r;
+        for (const QByteArray& other : all)
+            EXPECT_NE(b, other) << r;
+        all.push_back(b);
+    }
+    const QStringList zh = presetNames(kChinese), en = presetNames(kEnglish);
+    EXPECT_EQ(zh.size(), 15);
+    EXPECT_EQ(QSet<QString>(en.begin(), en.end()).size(), 15);
+}
+
+TEST(ShellOpen, ExtensionsAndMissingFiles) {
+    EditorRig rig(SimOptions{.startUnplugged = true});
+    const QString lower = rig.dir.filePath("preset.r3v9");
+    ParameterStore s;
+    ASSERT_TRUE(writeModeFile(lower.toStdString(), s));
+    EXPECT_TRUE(rig.editor->shellOpen(lower)) << "no device: reads nothing, shows nothing";
+    EXPECT_TRUE(rig.prompter.told.empty());
+    EXPECT_TRUE(rig.sent().empty());
+
+    EXPECT_FALSE(rig.editor->shellOpen(rig.dir.filePath("gone.R3v9")));
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_EQ(rig.prompter.told[0].text, QString::fromUtf8("文件不存在！"));
+    EXPECT_EQ(rig.prompter.told[0].caption, QString::fromUtf8("文件打开错误"));
+
+    const QString text = rig.dir.filePath("notes.txt");
+    QFile(text).open(QIODevice::WriteOnly);
+    EXPECT_FALSE(rig.editor->shellOpen(text));
+    EXPECT_EQ(rig.prompter.told.size(), 1u) << "other extensions are refused silently";
+}
+
+TEST(ShellOpen, WithADeviceTheFileIsDownloaded) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore s;
+    s.setCellInt(65, 12);
+    const QString path = rig.dir.filePath("show.R3v9");
+    ASSERT_TRUE(writeModeFile(path.toStdString(), s));
+    EXPECT_TRUE(rig.editor->shellOpen(path));
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.sim.dspValue(2, 22), std::vector<std::uint32_t>{floatBits(0.12f)});
+}
