@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -480,6 +481,18 @@ void CHX2060v13View::wheelOverRibbon(const QPoint& globalPos, int delta) {
 }
 
 bool CHX2060v13View::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_F6 || key == Qt::Key_F7) && !sync_ && editor_.linkOpen() &&
+            !static_cast<QKeyEvent*>(event)->isAutoRepeat() &&
+            watched == QApplication::focusWidget()) {
+            if (key == Qt::Key_F6)
+                emit noiseGateRequested();
+            else
+                emit machineSettingsRequested();
+            return true;
+        }
+    }
     if (event->type() == QEvent::Wheel) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && (w == &ribbon_ || ribbon_.isAncestorOf(w))) {

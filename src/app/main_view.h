@@ -71,6 +71,12 @@ public:
     // The closing prompt and disconnect; false keeps the editor open.
     bool canClose();
 
+signals:
+    // F6 and F7 released while connected and no synchronisation runs: the noise gate and the
+    // machine settings dialogs open from anywhere.
+    void noiseGateRequested();
+    void machineSettingsRequested();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* e) override;

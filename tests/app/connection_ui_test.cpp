@@ -1,11 +1,14 @@
 // The connection flows as the user sees them, on virtual time.
+#include "app/about_dialog.h"
 #include "app/single_instance.h"
 #include "app/sync_dialog.h"
 #include "editor_rig.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace q7;
@@ -157,4 +160,48 @@ TEST(SingleInstanceGuard, ASecondStartRaisesTheFirstWithItsFile) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_TRUE(activated);
     EXPECT_EQ(received, "/tmp/party.q7M");
+}
+
+TEST(AboutBox, IdentityWhenConnectedAndTheHiddenPeakSwitch) {
+    EditorRig rig;
+    {
+        CAboutDlg closed(rig.editor->connection(), rig.editor->language(), nullptr);
+        EXPECT_TRUE(closed.mcuLine()->isHidden()) << "link closed: only the build line";
+        EXPECT_TRUE(closed.peak()->isHidden());
+    }
+    ASSERT_TRUE(rig.connect());
+    CAboutDlg about(rig.editor->connection(), rig.editor->language(), nullptr);
+    about.show();
+    EXPECT_FALSE(about.mcuLine()->isHidden());
+    EXPECT_EQ(about.mcuLine()->text(), "MCU Ver:2025-06-18 CMD Ver:11");
+    EXPECT_EQ(about.dspLine()->text(), "DSP Ver:2025-07-02");
+    EXPECT_TRUE(about.modelLine()->isHidden());
+    QTest::keyRelease(&about, Qt::Key_F11);
+    EXPECT_TRUE(about.peak()->isHidden()) << "F11 alone is swallowed";
+    QTest::keyRelease(&about, Qt::Key_F11, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(about.peak()->isHidden());
+    EXPECT_EQ(about.modelLine()->text(), "Module:Q7");
+    about.peak()->click(); // was checked: the poll stops
+    EXPECT_FALSE(rig.editor->connection().session.levelPollPermission);
+    rig.run(1000);
+    rig.clearTrace();
+    {
+        std::lock_guard l(rig.mutex);
+        rig.lines.clear();
+    }
+    rig.run(1000);
+    std::lock_guard l(rig.mutex);
+    for (const TraceLine& t : rig.lines)
+        EXPECT_NE(t.report[1], CMD_GET_LEVELS);
+}
+
+TEST(Shortcuts, F6AndF7OnlyWhileConnected) {
+    EditorRig rig(SimOptions{.startUnplugged = true});
+    int settings = 0;
+    QObject::connect(&rig.view(), &CHX2060v13View::machineSettingsRequested, [&] { ++settings; });
+    rig.frame().show();
+    rig.frame().activateWindow();
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &rig.frame();
+    QTest::keyRelease(target, Qt::Key_F7);
+    EXPECT_EQ(settings, 0) << "not connected: nothing opens";
 }
