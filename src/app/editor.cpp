@@ -256,6 +256,13 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         frame_->view().showPage(PageKind::Music);
         frame_->ribbon().setActiveCategory(kInputCategory);
         save(frame_, "main", suffix);
+        if (CPage* music = frame_->view().currentPage())
+            save(music, "music", suffix);
+        frame_->view().showPage(PageKind::Effects, 6);
+        QApplication::processEvents();
+        if (CPage* effects = frame_->view().currentPage())
+            save(effects, "effects", suffix);
+        frame_->view().showPage(PageKind::Music);
 
         CAboutDlg about(*connection_, language_, frame_);
         about.modelLine()->setText(

@@ -58,12 +58,4 @@ void Language::ApplyLanguage(QWidget* window, int dialogId) const {
     }
 }
 
-void setControlId(QWidget* w, int id) {
-    w->setProperty(kControlIdProperty, id);
-}
-
-int controlId(const QWidget* w) {
-    return w->property(kControlIdProperty).toInt();
-}
-
 } // namespace q7

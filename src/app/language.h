@@ -1,6 +1,7 @@
 // The language index, the two language tables, and ApplyLanguage.
 #pragma once
 
+#include "controls/control_id.h"
 #include "ini/ini_table.h"
 
 #include <QObject>
@@ -12,7 +13,6 @@ namespace q7 {
 
 inline constexpr int kChinese = 0;
 inline constexpr int kEnglish = 1;
-inline constexpr const char* kControlIdProperty = "controlId";
 
 class Language : public QObject {
     Q_OBJECT
@@ -45,8 +45,5 @@ private:
     IniTable tables_[2];
 };
 
-// Sets a widget's control id (the key suffix its language text is found under).
-void setControlId(QWidget* w, int id);
-int controlId(const QWidget* w);
 
 } // namespace q7

@@ -10,6 +10,8 @@
 #include "app/style.h"
 #include "app/sync_dialog.h"
 #include "device/log.h"
+#include "pages/effects_page.h"
+#include "pages/music_page.h"
 #include "params/device_modes.h"
 #include "params/mode_file.h"
 #include "params/text.h"
@@ -151,7 +153,14 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
     host_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setPageBackground(host_->viewport());
     factory_ = [](PageKind kind, int bank, Editor& e, QWidget* p) -> CPage* {
-        return new PlaceholderPage(kind, bank, e, p);
+        switch (kind) {
+        case PageKind::Music:
+            return new CDialogMusic(e, p);
+        case PageKind::Effects:
+            return new CDialogEfx(e, bank, p);
+        default:
+            return new PlaceholderPage(kind, bank, e, p);
+        }
     };
     connect(&ribbon_, &Ribbon::command, this, &CHX2060v13View::OnCommand);
     connect(&ribbon_, &Ribbon::categoryChanged, this, &CHX2060v13View::onCategoryChanged);
@@ -189,7 +198,7 @@ void CHX2060v13View::showPage(PageKind kind, int bank) {
         lastOutput_ = bank;
     }
     if (page_ && page_->kind() == kind) {
-        if (kind == PageKind::Output)
+        if (kind == PageKind::Output || kind == PageKind::Effects)
             page_->setBank(bank);
         page_->refresh();
         updateUi();

@@ -86,8 +86,8 @@ AmpSettings factorySettings(int flavour) {
     s.setCellInt(70, 60);
     s.setCellInt(71, 80);
     s.setCellInt(83, 70);
-    s.setCellFloat(77, 180.0f);
-    s.setCellFloat(82, 180.0f);
+    s.setCellFloat(77, 60.0f);
+    s.setCellFloat(82, 60.0f);
     s.setCellInt(33, 1);
     s.setCellInt(34, 1);
     s.setCellInt(41, 1);
@@ -109,6 +109,27 @@ AmpSettings factorySettings(int flavour) {
     for (int d = 0; d < kDelayChannelCount; ++d)
         s.setCellFloat(delayChannelInfo(DelayChannel(d)).delayCell, 1.5f);
     s.writePlanBlock(0, kFactoryPlan);
+    // A gentle voicing, so the EQ screens show a real tuning.
+    const double micGains[15] = {-6, -4, -2, -1, 0, 0, 0, 0, 1, 2, 3, 2.5, 1, 0, -2};
+    const double musicGains[15] = {3, 3.5, 2.5, 1, 0, -1, -1.5, 0, -0.5, 0, 1, 2, 2.5, 2, 1};
+    for (int b = 0; b < 15; ++b)
+        for (auto [group, first, gains] : {std::tuple{1, 0, micGains}, std::tuple{1, 15, micGains},
+                                           std::tuple{4, 0, musicGains}}) {
+            BandRecord r = s.band(group, first + b);
+            r.gain = BandRecord::encode(r.type, gains[b] + flavour, 100, 1).gain;
+            s.setBand(group, first + b, r);
+        }
+    for (int group : {2, 3})
+        for (int b = 0; b < 14; ++b) {
+            BandRecord r = s.band(group, b);
+            r.gain = BandRecord::encode(1,
+                                        (b % 7) < 2    ? -4.0
+                                        : (b % 7) == 5 ? 2.0
+                                                       : 0.0,
+                                        100, 1)
+                         .gain;
+            s.setBand(group, b, r);
+        }
 
     AmpSettings out;
     ApplySink sink(out);

@@ -1,0 +1,748 @@
+#include "controls/eq_panel.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+namespace q7 {
+
+namespace {
+
+constexpr int kPlotLeft = 36, kPlotTop = 18, kPlotRightGap = 6, kPlotBottomGap = 20;
+const double kLogSpan = std::log10(kCurveHighHz / kCurveLowHz);
+
+const char* const kTitles[12][2] = {
+    {"音乐均衡", "Music EQ"},
+    {"话筒通道A均衡", "CH A Mic EQ"},
+    {"超低均衡", "SUB EQ"},
+    {"中置均衡", "Center EQ"},
+    {"后置均衡", "REAR EQ"},
+    {"前置均衡", "MAIN EQ"},
+    {"混响通道A均衡", "CH A Reverb EQ"},
+    {"回声通道A均衡", "CH A Echo EQ"},
+    {"话筒通道B均衡", "CH B Mic EQ"},
+    {"混响通道B均衡", "CH B Reverb EQ"},
+    {"回声通道B均衡", "CH B Echo EQ"},
+    {"顶置均衡", "TOP EQ"},
+};
+
+constexpr QRgb kBandColours[24] = {0xFA64B4, 0xFF50FF, 0x5050FF, 0x50FF64, 0xFFFF64, 0xFF6464,
+                                   0xFFB414, 0xFF64B4, 0xB464FF, 0x8CB4FF, 0x14B4FF, 0x50FFFF,
+                                   0x28FFA0, 0x145AFA, 0x50FFFF, 0xFFFF14, 0x5064FF, 0x14FF50,
+                                   0x50FF28, 0xB4FF14, 0xFF50FF, 0x5078FA, 0xFAFAFA, 0xFA647B};
+
+// Half away from zero to a tenth of a dB.
+float roundTenth(double g) {
+    return float(std::trunc(10.0 * (g > 0 ? g + 0.05 : g - 0.05)) / 10.0);
+}
+
+float clampQ(int type, double q) {
+    return float(std::clamp(q, 0.1, (type >= 2 && type <= 5) ? 2.0 : 30.0));
+}
+
+bool gainType(int type) {
+    return type == 1 || type == 4 || type == 5;
+}
+bool lowPassFamily(int type) {
+    return type == 2 || (type >= 6 && type % 2 == 0);
+}
+bool highPassFamily(int type) {
+    return type == 3 || (type >= 7 && type % 2 == 1);
+}
+
+} // namespace
+
+QPainterPath cardinalSpline(const QPointF* pts, int n, double tension, bool closed) {
+    QPainterPath path;
+    if (n <= 0)
+        return path;
+    path.moveTo(pts[0]);
+    const double t = tension / 3.0;
+    auto at = [&](int i) {
+        if (closed)
+            return pts[((i % n) + n) % n];
+        return pts[std::clamp(i, 0, n - 1)];
+    };
+    const int segments = closed ? n : n - 1;
+    for (int i = 0; i < segments; ++i) {
+        const QPointF p0 = at(i - 1), p1 = at(i), p2 = at(i + 1), p3 = at(i + 2);
+        path.cubicTo(p1 + t * (p2 - p0), p2 - t * (p3 - p1), p2);
+    }
+    if (closed)
+        path.closeSubpath();
+    return path;
+}
+
+CEqPanel::CEqPanel(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setMinimumSize(200, 120);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QRect CEqPanel::plotRect() const {
+    return QRect(QPoint(kPlotLeft, kPlotTop),
+                 QPoint(width() - kPlotRightGap - 1, height() - kPlotBottomGap - 1));
+}
+
+double CEqPanel::plotWidth() const {
+    return std::max(1, width() - kPlotRightGap - kPlotLeft);
+}
+double CEqPanel::plotHeight() const {
+    return std::max(1, height() - kPlotBottomGap - kPlotTop);
+}
+
+QColor CEqPanel::bandColour(int band) {
+    return QColor::fromRgb(kBandColours[std::size_t(std::clamp(band, 0, 23))]);
+}
+
+QString CEqPanel::title() const {
+    return QString::fromUtf8(
+        kTitles[std::size_t(std::clamp(bank_, 0, 11))][language_ == 1 ? 1 : 0]);
+}
+
+int CEqPanel::candidateCount() const {
+    return bank_ == kSubBank ? std::min(5, count_) : count_;
+}
+
+bool CEqPanel::isFixedBand(int b) const {
+    return (bank_ == 0 || bank_ == 1 || bank_ == 8) && (b == 7 || b == 10);
+}
+
+void CEqPanel::setSelected(int b) {
+    selected_ = b;
+    update();
+}
+
+void CEqPanel::setBypass(bool on) {
+    bypass_ = on;
+    update();
+}
+
+void CEqPanel::setLanguage(int index) {
+    language_ = index;
+    update();
+}
+
+// ---- operations ----
+
+void CEqPanel::SetBank(int bank) {
+    bank_ = std::clamp(bank, 0, 11);
+    curveColour_ = bank_ == 7 ? QColor(0, 220, 0) : QColor(0, 200, 255);
+    update();
+}
+
+void CEqPanel::SetBandCount(int count) {
+    count_ = std::clamp(count, 0, kMaxEqBands);
+    auto layout = [this](std::initializer_list<int> hz, std::initializer_list<int> types, float q) {
+        int i = 0;
+        auto type = types.begin();
+        for (int f : hz) {
+            EqPanelBand& b = bands_[i++];
+            b.frequency = float(f);
+            b.q = q;
+            b.type = types.size() ? *type++ : 1;
+        }
+    };
+    static constexpr std::initializer_list<int> fifteen = {
+        100, 160, 250, 400, 630, 1000, 1600, 2500, 4000, 6300, 10000, 13000, 15000, 18000, 20000};
+    switch (count_) {
+    case 4:
+        layout({31, 62, 125, 250}, {3, 1, 1, 2}, 0.707f);
+        break;
+    case 7:
+        layout({31, 62, 125, 250, 500, 1000, 2000}, {}, 1.41f);
+        break;
+    case 10:
+        layout({31, 62, 125, 250, 500, 1000, 2000, 4000, 8000, 12000}, {}, 1.41f);
+        break;
+    case 15:
+        layout(fifteen, {}, 1.41f);
+        break;
+    case 20:
+        layout({100,   160,   250,   400,   630,   1000,  1600,  2500,  4000,  6300,
+                10000, 13000, 15000, 18000, 20000, 20000, 20000, 20000, 20000, 20000},
+               {}, 1.41f);
+        break;
+    case 24:
+        layout({100,   160,   250,   400, 630, 1000, 1600, 2500, 4000, 6300, 10000, 13000,
+                15000, 18000, 20000, 100, 160, 250,  400,  630,  1000, 1600, 2500,  4000},
+               {}, 1.41f);
+        break;
+    default:
+        break;
+    }
+    // The music and microphone banks hold bands 7 and 10 at 630 and 2500 Hz.
+    const bool fixed = bank_ == 0 || bank_ == 1 || bank_ == 8;
+    bands_[7].frequencyMin = fixed ? 630.0f : 20.0f;
+    bands_[7].frequencyMax = fixed ? 630.0f : 20000.0f;
+    bands_[10].frequencyMin = fixed ? 2500.0f : 20.0f;
+    bands_[10].frequencyMax = fixed ? 2500.0f : 20000.0f;
+    for (int i = 0; i < count_; ++i) {
+        bands_[i].index = i;
+        bands_[i].gain = 0.0f;
+        ComputeBandCurve(i);
+    }
+    update();
+}
+
+void CEqPanel::SetBandType(int b, int type) {
+    if (b < 0 || b >= kMaxEqBands)
+        return;
+    bands_[b].type = type;
+    if (type == 1) {
+        SetBandQ(b, 1.41f);
+    } else if (type >= 2 && type <= 5) {
+        SetBandGain(b, 0.0f);
+        SetBandQ(b, 0.7f);
+    }
+    ComputeBandCurve(b);
+    update();
+}
+
+void CEqPanel::SetBandGain(int b, float gain) {
+    if (b < 0 || b >= kMaxEqBands)
+        return;
+    EqPanelBand& r = bands_[b];
+    if (r.type == 2 || r.type == 3 || r.type > 5)
+        gain = 0.0f;
+    r.gain = std::clamp(gain, -15.0f, 15.0f);
+    ComputeBandCurve(b);
+    update();
+}
+
+void CEqPanel::SetBandQ(int b, float q) {
+    if (b < 0 || b >= kMaxEqBands || std::fabs(q) < 1e-7f)
+        return;
+    EqPanelBand& r = bands_[b];
+    r.q = std::clamp(q, 0.1f, r.type == 1 ? 30.0f : 2.0f);
+    ComputeBandCurve(b);
+    update();
+}
+
+void CEqPanel::ApplyMenuType(int b, int menuType) {
+    if (bank_ != kSubBank) {
+        SetBandType(b, menuType);
+        return;
+    }
+    if (b < 0 || b > 4)
+        return;
+    static constexpr int table[6][4] = {
+        {1, 1, 1, 1}, {1, 1, 1, 1}, {18, 20, 1, 1}, {19, 21, 1, 1}, {4, 1, 1, 1}, {5, 1, 1, 1},
+    };
+    const int m = std::clamp(menuType, 1, 5);
+    const int records[4] = {b, 5 + 3 * b, 6 + 3 * b, 7 + 3 * b};
+    for (int r : records)
+        SetBandGain(r, 0.0f);
+    for (int k = 0; k < 4; ++k)
+        SetBandType(records[k], table[m][k]);
+}
+
+void CEqPanel::ApplyCrossoverType(int b, int slope) {
+    if (b == -1 || b > 4 || b < 0)
+        return;
+    static constexpr int table[12][4] = {
+        {11, 11, 1, 1}, {13, 13, 1, 1}, {15, 11, 15, 11}, {19, 21, 19, 21},
+        {9, 1, 1, 1},   {9, 11, 1, 1},  {9, 9, 1, 1},     {13, 1, 1, 1},
+        {15, 11, 1, 1}, {19, 21, 1, 1}, {7, 1, 1, 1},     {1, 1, 1, 1},
+    };
+    const int s = (slope >= 1 && slope <= 11) ? slope : 0;
+    const bool low = bands_[b].type % 2 == 0;
+    const int records[4] = {b, 5 + 3 * b, 6 + 3 * b, 7 + 3 * b};
+    for (int r : records)
+        SetBandGain(r, 0.0f);
+    for (int k = 0; k < 4; ++k) {
+        const int n = table[s][k];
+        SetBandType(records[k], n == 1 ? 1 : (low ? n - 1 : n));
+    }
+}
+
+void CEqPanel::ComputeBandCurve(int b) {
+    if (b < 0 || b >= kMaxEqBands)
+        return;
+    EqPanelBand& r = bands_[b];
+    if (bank_ == kSubBank && b <= 4) {
+        // The three sections follow their band's frequency and Q and stay at 0 dB.
+        for (int s = 5 + 3 * b; s <= 7 + 3 * b; ++s) {
+            EqPanelBand& sec = bands_[s];
+            sec.frequency = r.frequency;
+            sec.q = r.q;
+            sec.gain = 0.0f;
+            computeBandCurve(sec.type, sec.gain, sec.frequency, sec.q, plotWidth(), sec.curve);
+        }
+    }
+    computeBandCurve(r.type, r.gain, r.frequency, r.q, plotWidth(), r.curve);
+}
+
+float CEqPanel::summedAt(int i) const {
+    float sum = 0;
+    for (int b = 0; b < count_; ++b)
+        if (bands_[b].type != 0)
+            sum += bands_[b].curve[std::size_t(i)];
+    return sum;
+}
+
+// ---- input ----
+
+void CEqPanel::placeHandle(EqPanelBand& b) const {
+    b.x = float(plotWidth() * std::log10(std::max(b.frequency, 1.0f) / kCurveLowHz) / kLogSpan);
+    b.y = float(plotHeight() * (15.0 - b.gain) / 30.0);
+}
+
+int CEqPanel::pick(double px, double py, double within, bool anyType) const {
+    for (int i = 0; i < candidateCount(); ++i) {
+        EqPanelBand b = bands_[i];
+        placeHandle(b);
+        if (!anyType && b.type == 0)
+            continue;
+        if (std::fabs(b.x - px) < within && std::fabs(b.y - py) < within)
+            return i;
+    }
+    return -1;
+}
+
+void CEqPanel::changed(int b) {
+    if (b >= 0)
+        emit bandChanged(b);
+}
+
+void CEqPanel::mousePressEvent(QMouseEvent* e) {
+    const double px = e->position().x() - 36, py = e->position().y() - 16;
+    if (e->button() == Qt::LeftButton) {
+        if (rightButton_)
+            return;
+        setFocus(Qt::MouseFocusReason);
+        leftDrag_ = true;
+        selected_ = pick(px, py, 10, false);
+        if (selected_ >= 0) {
+            EqPanelBand& b = bands_[selected_];
+            placeHandle(b);
+            grabX_ = int(px - b.x);
+            grabY_ = int(py - b.y);
+        }
+        changed(selected_);
+    } else if (e->button() == Qt::RightButton) {
+        if (leftDrag_)
+            return;
+        rightButton_ = true;
+        moved_ = false;
+        selected_ = -1;
+        for (int i = 0; i < candidateCount(); ++i) {
+            EqPanelBand b = bands_[i];
+            placeHandle(b);
+            if (std::fabs(b.x - px) < 16 && std::fabs(b.y - py) < 16) {
+                selected_ = i;
+                break;
+            }
+        }
+        if (selected_ >= 0) {
+            grabX_ = int(px);
+            changed(selected_);
+        }
+    }
+    repaint();
+}
+
+void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
+    const double px = e->position().x() - 36, py = e->position().y() - 16;
+    if (leftDrag_ && selected_ >= 0) {
+        EqPanelBand& b = bands_[selected_];
+        double f = kCurveLowHz * std::pow(10.0, kLogSpan * px / plotWidth());
+        double g = gainType(b.type) ? roundTenth(15.0 - (py - grabY_) / plotHeight() * 30.0) : 0.0;
+        b.gain = float(std::clamp(g, double(b.gainMin), double(b.gainMax)));
+        b.frequency = float(std::clamp(f, double(b.frequencyMin), double(b.frequencyMax)));
+        ComputeBandCurve(selected_);
+        changed(selected_);
+    } else if (rightButton_ && selected_ >= 0) {
+        if (isFixedBand(selected_))
+            return;
+        EqPanelBand& b = bands_[selected_];
+        placeHandle(b);
+        if (std::fabs(px - b.x) > 1 && std::fabs(py - b.y) > 1)
+            moved_ = true;
+        const double divisor = (b.type >= 2 && b.type <= 5) ? 80.0 : 12.0;
+        b.q = clampQ(b.type, b.q + (px - grabX_) / divisor);
+        grabX_ = int(px);
+        ComputeBandCurve(selected_);
+        changed(selected_);
+    } else if (!leftDrag_ && !rightButton_) {
+        hover_ = -1;
+        for (int i = 0; i < candidateCount(); ++i) {
+            EqPanelBand b = bands_[i];
+            placeHandle(b);
+            if (b.type != 0 && std::fabs(b.x - px) < 16 && std::fabs(b.y - py) < 16)
+                hover_ = i;
+        }
+    }
+    repaint();
+}
+
+void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) {
+        if (leftDrag_) {
+            if (selected_ < 0)
+                emit emptyClick();
+            else
+                changed(selected_);
+        }
+        leftDrag_ = false;
+    } else if (e->button() == Qt::RightButton && rightButton_) {
+        rightButton_ = false;
+        if (selected_ >= 0) {
+            changed(selected_);
+            if (!moved_ && !isFixedBand(selected_)) {
+                const int item = showTypeMenu(e->globalPosition().toPoint());
+                if (item >= 2025 && item <= 2029 && selected_ >= 0) {
+                    ApplyMenuType(selected_, item - 2024);
+                    changed(selected_);
+                }
+            }
+        }
+    }
+    update();
+}
+
+int CEqPanel::showTypeMenu(const QPoint& globalPos) {
+    ++menusOpened_;
+    if (chooser_)
+        return chooser_(globalPos);
+    static const char* const items[5][2] = {{"参量(PEQ)", "PEQ"},
+                                            {"低通(LP)", "LP"},
+                                            {"高通(HP)", "HP"},
+                                            {"低架(LS)", "LS"},
+                                            {"高架(HS)", "HS"}};
+    QMenu menu(this);
+    for (int i = 0; i < 5; ++i)
+        menu.addAction(QString::fromUtf8(items[i][language_ == 1 ? 1 : 0]))->setData(2025 + i);
+    QAction* chosen = menu.exec(globalPos);
+    return chosen ? chosen->data().toInt() : 0;
+}
+
+bool CEqPanel::event(QEvent* e) {
+    // Every key goes to the graph, Tab included.
+    if (e->type() == QEvent::KeyPress) {
+        keyPressEvent(static_cast<QKeyEvent*>(e));
+        return true;
+    }
+    if (e->type() == QEvent::ShortcutOverride) {
+        e->accept();
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void CEqPanel::keyPressEvent(QKeyEvent* e) {
+    e->accept();
+    if (selected_ < 0)
+        return;
+    EqPanelBand& b = bands_[selected_];
+    const bool keypad = e->modifiers() & Qt::KeypadModifier;
+    switch (e->key()) {
+    case Qt::Key_Left:
+        b.frequency -= 1.0f;
+        break;
+    case Qt::Key_Right:
+        b.frequency += 1.0f;
+        break;
+    case Qt::Key_Up:
+        if (gainType(b.type))
+            b.gain = roundTenth(b.gain + 0.1);
+        break;
+    case Qt::Key_Down:
+        if (gainType(b.type))
+            b.gain = roundTenth(b.gain - 0.1);
+        break;
+    case Qt::Key_Plus:
+        if (keypad && !isFixedBand(selected_))
+            b.q += 0.01f;
+        break;
+    case Qt::Key_Minus:
+        if (keypad && !isFixedBand(selected_))
+            b.q -= 0.01f;
+        break;
+    default:
+        break;
+    }
+    b.gain = std::clamp(b.gain, b.gainMin, b.gainMax);
+    b.q = clampQ(b.type, b.q);
+    b.frequency = std::clamp(b.frequency, b.frequencyMin, b.frequencyMax);
+    ComputeBandCurve(selected_);
+    changed(selected_);
+    repaint();
+}
+
+void CEqPanel::wheelEvent(QWheelEvent* e) {
+    if (selected_ < 0 || !gainType(bands_[selected_].type) || e->angleDelta().y() == 0) {
+        e->ignore();
+        return;
+    }
+    EqPanelBand& b = bands_[selected_];
+    b.gain = std::clamp(roundTenth(b.gain + (e->angleDelta().y() < 0 ? -0.1 : 0.1)), b.gainMin,
+                        b.gainMax);
+    ComputeBandCurve(selected_);
+    changed(selected_);
+    repaint();
+    e->accept();
+}
+
+void CEqPanel::resizeEvent(QResizeEvent*) {
+    grid_ = QPixmap();
+    for (int i = 0; i < kMaxEqBands; ++i)
+        computeBandCurve(bands_[i].type, bands_[i].gain, bands_[i].frequency, bands_[i].q,
+                         plotWidth(), bands_[i].curve);
+}
+
+// ---- painting ----
+
+void CEqPanel::paintEvent(QPaintEvent*) {
+    // Through an off-screen image at the screen's pixel ratio: no flicker, crisp on HiDPI.
+    const qreal dpr = devicePixelRatioF();
+    QPixmap frame(size() * dpr);
+    frame.setDevicePixelRatio(dpr);
+    {
+        QPainter p(&frame);
+        paintInto(p);
+    }
+    QPainter(this).drawPixmap(0, 0, frame);
+}
+
+void CEqPanel::renderTo(QPaintDevice& device) {
+    QPainter p(&device);
+    paintInto(p);
+}
+
+void CEqPanel::paintInto(QPainter& p) {
+    const QRect plot = plotRect();
+    const double W = plotWidth(), H = plotHeight();
+    const qreal dpr = p.device()->devicePixelRatioF();
+
+    // 1-2. Background and grid, cached.
+    if (grid_.isNull() || grid_.size() != size() * dpr || gridLanguage_ != language_) {
+        grid_ = QPixmap(size() * dpr);
+        grid_.setDevicePixelRatio(dpr);
+        gridLanguage_ = language_;
+        QPainter g(&grid_);
+        g.fillRect(QRect(QPoint(0, 0), size()), QColor(20, 20, 20));
+        QFont axis("Arial");
+        axis.setPointSizeF(8.4);
+        g.setFont(axis);
+        const QFontMetrics fm(axis);
+        for (int k = 0; k <= 10; ++k) {
+            const double db = k == 5 ? -0.0 : -15.0 + 3 * k;
+            const int y = int(plot.top() + H * (15 - db) / 30.0);
+            g.setPen(QColor(64, 64, 64));
+            g.drawLine(plot.left(), y, plot.right(), y);
+            g.setPen(QColor(128, 128, 128));
+            const QString label = QString::asprintf("%+-.0fdB", db);
+            g.drawText(QRect(0, y - fm.height() / 2, plot.left() - 3, fm.height()),
+                       Qt::AlignRight | Qt::AlignVCenter, label);
+        }
+        static constexpr int lines[30] = {18,   20,   30,   40,    50,    60,   70,   80,
+                                          90,   100,  200,  300,   400,   500,  600,  700,
+                                          800,  900,  1000, 2000,  3000,  4000, 5000, 6000,
+                                          7000, 8000, 9000, 10000, 20000, 23000};
+        for (int f : lines) {
+            const int x = int(plot.left() + W * std::log10(f / kCurveLowHz) / kLogSpan);
+            g.setPen(QColor(64, 64, 64));
+            g.drawLine(x, plot.top() + 1, x, plot.bottom());
+            const char* label = nullptr;
+            switch (f) {
+            case 20:
+                label = "20Hz";
+                break;
+            case 50:
+                label = "50Hz";
+                break;
+            case 100:
+                label = "100Hz";
+                break;
+            case 200:
+                label = "200Hz";
+                break;
+            case 500:
+                label = "500Hz";
+                break;
+            case 1000:
+                label = "1kHz";
+                break;
+            case 2000:
+                label = "2kHz";
+                break;
+            case 5000:
+                label = "5kHz";
+                break;
+            case 10000:
+                label = "10kHz";
+                break;
+            case 20000:
+                label = "20kHz";
+                break;
+            default:
+                break;
+            }
+            if (label) {
+                g.setPen(QColor(128, 128, 128));
+                g.drawText(QRect(x - 30, plot.bottom() + 4, 60, fm.height()), Qt::AlignHCenter,
+                           label);
+            }
+        }
+    }
+    p.drawPixmap(0, 0, grid_);
+    p.setRenderHint(QPainter::Antialiasing);
+    auto yOf = [&](double db) { return std::trunc(plot.top() + H * (15.0 - db) / 30.0); };
+
+    // 3. Title.
+    QFont titleFont(QString::fromUtf8("宋体"));
+    titleFont.setPixelSize(13);
+    p.setFont(titleFont);
+    p.setPen(QColor(255, 255, 0));
+    p.drawText(QRect(plot.left(), 0, plot.width() - 2, plot.top() - 1),
+               Qt::AlignRight | Qt::AlignBottom, title());
+
+    // 4. The selected band's region.
+    if (selected_ >= 0 && selected_ < count_ && bands_[selected_].type != 0) {
+        const EqPanelBand& sb = bands_[selected_];
+        BandCurve sum = sb.curve;
+        if (bank_ == kSubBank && selected_ <= 4)
+            for (int s = 5 + 3 * selected_; s <= 7 + 3 * selected_; ++s)
+                if (bands_[s].type != 0)
+                    for (int i = 0; i < kCurvePoints; ++i)
+                        sum[std::size_t(i)] += bands_[s].curve[std::size_t(i)];
+        QPointF pts[kCurvePoints + 2];
+        for (int i = 0; i < kCurvePoints; ++i)
+            pts[i + 1] =
+                QPointF(plot.left() + std::trunc(i * W / kCurvePoints), yOf(sum[std::size_t(i)]));
+        const bool pass = lowPassFamily(sb.type) || highPassFamily(sb.type);
+        pts[0] = pass ? QPointF(pts[1].x(), plot.bottom() + 20) : QPointF(plot.left(), yOf(0));
+        pts[kCurvePoints + 1] = pass ? QPointF(pts[kCurvePoints].x(), plot.bottom() + 20)
+                                     : QPointF(plot.right(), yOf(0));
+        QColor fill = bandColour(selected_);
+        fill.setAlpha(0x20);
+        p.save();
+        p.setClipRect(plot);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fill);
+        p.drawPath(cardinalSpline(pts, kCurvePoints + 2, 0.1, true));
+        p.restore();
+    }
+
+    // 5. The summed response.
+    {
+        QPointF pts[kCurvePoints];
+        for (int i = 0; i < kCurvePoints; ++i)
+            pts[i] = QPointF(plot.left() + std::trunc(i * W / kCurvePoints), yOf(summedAt(i)));
+        p.save();
+        p.setClipRect(QRect(0, 0, width(), height()));
+        p.setPen(QPen(curveColour_, 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(cardinalSpline(pts, kCurvePoints, 0.1, false));
+        p.restore();
+    }
+
+    // 6. Handles.
+    QFont numberFont("Arial");
+    numberFont.setPointSizeF(8);
+    for (int i = 0; i < candidateCount(); ++i) {
+        EqPanelBand& b = bands_[i];
+        placeHandle(b);
+        if (b.type == 0)
+            continue;
+        const QPointF c(plot.left() + b.x, plot.top() + b.y);
+        QColor edge = bandColour(i), fill = bandColour(i);
+        edge.setAlpha(0x7F);
+        fill.setAlpha(i == selected_ ? 0x50 : 0x25);
+        if (b.type == 1) {
+            const QRectF box(c.x() - 9, c.y() - 9, 18, 18);
+            p.setPen(QPen(edge, 2));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(box, -15 * 16, -150 * 16);
+            p.drawArc(box, -195 * 16, -150 * 16);
+            p.setPen(Qt::NoPen);
+            p.setBrush(fill);
+            p.drawEllipse(c, 7, 7);
+        } else {
+            p.setPen(QPen(edge, 1.5, Qt::DashLine));
+            p.setBrush(fill);
+            p.drawRect(QRectF(c.x() - 7, c.y() - 7, 14, 14));
+            if (i == selected_) {
+                p.setPen(QPen(QColor(255, 0, 0), 1.5, Qt::DashLine));
+                p.drawLine(QPointF(c.x(), plot.top()), QPointF(c.x(), plot.bottom()));
+            }
+        }
+        p.setFont(numberFont);
+        p.setPen(bandColour(i));
+        p.drawText(QRectF(c.x() - 10, c.y() - 8, 20, 16), Qt::AlignCenter,
+                   QString::number(b.index + 1));
+    }
+
+    // 7. Readout and status line of the selected band.
+    if (selected_ >= 0 && selected_ < count_) {
+        const EqPanelBand& b = bands_[selected_];
+        if (hover_ < 0)
+            paintReadout(p, b);
+        QFont status(QString::fromUtf8("宋体"));
+        status.setPointSizeF(9);
+        p.setFont(status);
+        const QString head =
+            language_ == 1 ? QString::asprintf("Index=%d     Frequency=%.0fHz    Q=%.2f     Gain=",
+                                               b.index + 1, double(b.frequency), double(b.q))
+                           : QString::fromUtf8("EQ号=%1    频率=%2Hz    Q值=%3     增益=")
+                                 .arg(b.index + 1)
+                                 .arg(QString::asprintf("%.0f", double(b.frequency)))
+                                 .arg(QString::asprintf("%.2f", double(b.q)));
+        const QFontMetrics fm(status);
+        p.setPen(QColor(16, 255, 16));
+        p.drawText(QPoint(36, 3 + fm.ascent()), head);
+        const double g = b.gain;
+        const QColor gc = (g >= -6 && g <= 6)                         ? QColor(16, 255, 16)
+                          : (std::fabs(g) > 6 && std::fabs(g) < 10.1) ? QColor(255, 255, 0)
+                                                                      : QColor(255, 0, 0);
+        p.setPen(gc);
+        p.drawText(QPoint(36 + fm.horizontalAdvance(head), 3 + fm.ascent()),
+                   QString::asprintf("%+-.1fdB ", g));
+    }
+
+    // 8. Readout of the hovered band.
+    if (hover_ >= 0 && hover_ < count_ && bands_[hover_].type != 0)
+        paintReadout(p, bands_[hover_]);
+
+    // 9. Bypass.
+    if (bypass_) {
+        QFont big(QString::fromUtf8("黑体"));
+        big.setPixelSize(72);
+        p.setFont(big);
+        p.setPen(Qt::white);
+        p.drawText(rect(), Qt::AlignCenter, "BYPASS");
+    }
+}
+
+void CEqPanel::paintReadout(QPainter& p, const EqPanelBand& b) {
+    const QRect plot = plotRect();
+    const double x = plot.left() + b.x, y = plot.top() + b.y;
+    const int ax = int(std::lround(x - (b.index + 1 >= 10 ? 7 : 4)));
+    const int ay = int(std::lround(y - 4));
+    const QString values[3] = {QString::asprintf("%.0fHz", double(b.frequency)),
+                               QString::asprintf("%+-.1fdB", double(b.gain)),
+                               QString::asprintf("%.2f", double(b.q))};
+    const char* captions[3] = {"F:", "G:", "Q:"};
+    const int offsets[3] = {b.gain < -0.01f ? -42 : 18, b.gain < -0.01f ? -33 : 27,
+                            b.gain < -0.01f ? -24 : 36};
+    QFont f("Arial");
+    f.setPixelSize(10);
+    p.setFont(f);
+    for (int r = 0; r < 3; ++r) {
+        const int w = (int(values[r].size()) * 6 + 12) / 2;
+        const int baseline = ay + offsets[r] + 8;
+        p.setPen(QColor(180, 180, 180));
+        p.drawText(QPoint(ax - w + 1, baseline), captions[r]);
+        p.setPen(QColor(16, 255, 16));
+        p.drawText(QPoint(ax - w + 13, baseline), values[r]);
+    }
+}
+
+} // namespace q7

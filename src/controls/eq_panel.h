@@ -1,0 +1,120 @@
+// CEqPanel: the drawn equaliser graph. It shows one bank of up to 40 bands with the summed
+// response computed from the amplifier's own section designs, lets the user drag, key and wheel
+// the bands, and reports every change to its page (it never touches the store or the device).
+#pragma once
+
+#include "params/eq_curve.h"
+
+#include <QPainterPath>
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+
+namespace q7 {
+
+struct EqPanelBand {
+    float x = 0, y = 0; // handle centre, relative to the plot's top-left corner
+    int index = 0;
+    int type = 1;
+    float frequency = 100.0f;
+    float gain = 0.0f;
+    float q = 1.0f;
+    BandCurve curve{};
+    float frequencyMin = 20.0f, frequencyMax = 20000.0f;
+    float gainMin = -15.0f, gainMax = 15.0f;
+};
+
+inline constexpr int kMaxEqBands = 40;
+inline constexpr int kSubBank = 2;
+
+class CEqPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit CEqPanel(QWidget* parent = nullptr);
+
+    // ---- operations of the owning page ----
+    void SetBank(int bank);
+    int bank() const { return bank_; }
+    void SetBandCount(int count);
+    int bandCount() const { return count_; }
+    void SetBandType(int band, int type);
+    void SetBandGain(int band, float gain);
+    void SetBandQ(int band, float q);
+    void ApplyMenuType(int band, int menuType);
+    void ApplyCrossoverType(int band, int slope);
+    void ComputeBandCurve(int band);
+
+    // Direct field access.
+    EqPanelBand& band(int i) { return bands_[std::size_t(i)]; }
+    const EqPanelBand& band(int i) const { return bands_[std::size_t(i)]; }
+    int selected() const { return selected_; }
+    void setSelected(int band);
+    int hovered() const { return hover_; }
+    bool bypass() const { return bypass_; }
+    void setBypass(bool on);
+    int language() const { return language_; }
+    void setLanguage(int index);
+
+    QRect plotRect() const;
+    static QColor bandColour(int band);
+    QString title() const;
+    // Bands that can be picked: 0..4 in the Sub bank, 0..count-1 elsewhere.
+    int candidateCount() const;
+    bool isFixedBand(int band) const;
+    // The summed response at point i (bands with type != 0, sections included).
+    float summedAt(int i) const;
+
+    // Tests answer the type menu here instead of a real popup; returns 2025..2029 or 0.
+    void setMenuChooser(std::function<int(const QPoint&)> chooser) {
+        chooser_ = std::move(chooser);
+    }
+    int menusOpened() const { return menusOpened_; }
+    // Paints the whole control into an image (benchmarks, screenshots).
+    void renderTo(QPaintDevice& device);
+
+signals:
+    void bandChanged(int band); // WM_EQ_BAND_CHANGED
+    void emptyClick();          // WM_EQ_EMPTY_CLICK
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    bool event(QEvent* e) override;
+
+private:
+    EqPanelBand bands_[kMaxEqBands];
+    int bank_ = 0;
+    int count_ = 10;
+    int selected_ = -1;
+    int hover_ = -1;
+    bool leftDrag_ = false;
+    bool rightButton_ = false;
+    bool moved_ = false;
+    int grabX_ = 0, grabY_ = 0;
+    bool bypass_ = false;
+    int language_ = 0;
+    QColor curveColour_{0, 200, 255};
+    std::function<int(const QPoint&)> chooser_;
+    int menusOpened_ = 0;
+    QPixmap grid_; // the background, redrawn on resize, pixel ratio or language change
+    int gridLanguage_ = -1;
+
+    double plotWidth() const;
+    double plotHeight() const;
+    void placeHandle(EqPanelBand& b) const;
+    int pick(double px, double py, double within, bool anyType) const;
+    void changed(int band);
+    void paintInto(QPainter& p);
+    void paintReadout(QPainter& p, const EqPanelBand& b);
+    int showTypeMenu(const QPoint& globalPos);
+};
+
+// A cardinal spline through points as a path of cubic Béziers (tension as the 2D library takes it).
+QPainterPath cardinalSpline(const QPointF* points, int count, double tension, bool closed);
+
+} // namespace q7

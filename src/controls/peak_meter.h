@@ -1,0 +1,59 @@
+// CPeakMeterCtrl: an LED level meter with falling values and held peaks. Everything runs on the
+// GUI thread (data, decay timer, painting), so nothing races.
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+#include <vector>
+
+class QTimer;
+
+namespace q7 {
+
+class CPeakMeterCtrl : public QWidget {
+    Q_OBJECT
+public:
+    explicit CPeakMeterCtrl(QWidget* parent = nullptr);
+
+    struct Band {
+        int value = 0;
+        int peak = 0;
+        int hold = 0;
+    };
+
+    void SetMeterBands(int bands, int leds);
+    void SetRange(int range, int greenEnd, int yellowEnd);
+    void SetHorizontal(bool horizontal);
+    void SetBackgroundColour(const QColor& c);
+    void SetPeakLine(bool on);
+    void SetPeakHold(int ticks) { peakHold_ = ticks; }
+    // Values for bands first .. first + count - 1, clamped to 0 .. range.
+    void SetData(const int* values, int first, int count);
+    void Start(int periodMs);
+    void Stop();
+    bool running() const;
+    // One tick of the decay (the timer calls it).
+    void DecayStep();
+
+    const std::vector<Band>& bands() const { return bands_; }
+    int range() const { return range_; }
+    int ledCount() const { return leds_; }
+    // LEDs lit for a value.
+    int litLeds(int value) const { return range_ ? leds_ * value / range_ : 0; }
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    bool horizontal_ = false;
+    QColor background_;
+    int range_ = 230, greenEnd_ = 180, yellowEnd_ = 200;
+    int leds_ = 8;
+    int peakHold_ = 10;
+    bool peakLine_ = true;
+    int period_ = 10;
+    QTimer* timer_;
+    std::vector<Band> bands_;
+};
+
+} // namespace q7

@@ -1,0 +1,21 @@
+// The images of the drawn controls, painted by code at the screen's pixel ratio so they stay
+// crisp on any display: slider channel, fill and thumbs, button faces.
+#pragma once
+
+#include <QColor>
+#include <QPixmap>
+
+namespace q7::skin {
+
+enum class Thumb { Normal, Focused, Disabled };
+
+QPixmap sliderChannel(QSize size, qreal dpr, bool vertical, bool filled);
+QPixmap sliderThumb(QSize size, qreal dpr, Thumb state, bool vertical);
+// Rounded button face: the standard (blue) or alternate (orange, "current") image.
+QPixmap buttonFace(QSize size, qreal dpr, bool alternate);
+
+// The image button's colour matrices.
+QImage brightened(const QImage& image); // r, g, b scaled by 1.05 plus 0.05
+QImage greyed(const QImage& image);     // 0.3 R + 0.59 G + 0.11 B
+
+} // namespace q7::skin

@@ -1,0 +1,355 @@
+#include "pages/band_editor.h"
+
+#include "app/fonts.h"
+#include "app/language.h"
+#include "controls/bmp_slider.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <cmath>
+
+namespace q7 {
+
+namespace {
+
+const char* const kTypeNames[6][2] = {{"关闭", "OFF"}, {"参量", "PEQ"}, {"低通", "LP"},
+                                      {"高通", "HP"},  {"低架", "LS"},  {"高架", "HS"}};
+
+// The type column edits with a drop-down of the five filter types.
+class TypeDelegate : public QStyledItemDelegate {
+public:
+    TypeDelegate(Language& l, QObject* parent) : QStyledItemDelegate(parent), language_(l) {}
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex&) const override {
+        auto* box = new QComboBox(parent);
+        for (int t = 1; t <= 5; ++t)
+            box->addItem(language_.pick(kTypeNames[t][0], kTypeNames[t][1]));
+        return box;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        auto* box = static_cast<QComboBox*>(editor);
+        const int i = box->findText(index.data().toString());
+        box->setCurrentIndex(std::max(0, i));
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        model->setData(index, static_cast<QComboBox*>(editor)->currentText());
+    }
+
+private:
+    Language& language_;
+};
+
+constexpr const char* kListStyle =
+    "QTableWidget { background: rgb(20,20,20); color: rgb(220,220,220);"
+    " gridline-color: rgb(55,55,55); selection-background-color: rgb(40,80,120); }"
+    "QHeaderView::section { background: rgb(45,50,58); color: rgb(210,220,230);"
+    " border: 1px solid rgb(30,30,30); padding: 2px; }";
+
+} // namespace
+
+BandEditor::BandEditor(QWidget* page, Language& language, CEqPanel* graph)
+    : QObject(page), page_(page), language_(language), graph_(graph) {
+    list_ = new QTableWidget(0, 5, page);
+    setControlId(list_, 1139);
+    list_->setStyleSheet(kListStyle);
+    list_->verticalHeader()->hide();
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
+                           QAbstractItemView::EditKeyPressed);
+    list_->setItemDelegateForColumn(1, new TypeDelegate(language_, list_));
+    const int widths[5] = {30, 55, 60, 60, 50};
+    for (int c = 0; c < 5; ++c)
+        list_->setColumnWidth(c, widths[c]);
+    list_->horizontalHeader()->setStretchLastSection(true);
+    list_->verticalHeader()->setDefaultSectionSize(19);
+    list_->setFont(songti(12));
+    connect(list_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+        if (!filling_)
+            onListEdited(item->row(), item->column(), item->text());
+    });
+
+    number_ = new QLabel(page);
+    setControlId(number_, 1203);
+    number_->setFont(uiFont("Arial", 22, true));
+    number_->setAlignment(Qt::AlignCenter);
+    for (int g = 0; g < 4; ++g) {
+        groups_[g] = new QGroupBox(page);
+        setControlId(groups_[g], 1199 + g);
+        groups_[g]->setFont(songti(12));
+    }
+    for (int t = 1; t <= 5; ++t) {
+        auto* r = new QRadioButton(page);
+        setControlId(r, 1203 + t);
+        r->setFont(songti(12));
+        connect(r, &QRadioButton::clicked, this, [this, t] { onTypeChosen(t); });
+        radios_[t - 1] = r;
+    }
+    const int ranges[3][2] = {{-150, 150}, {20, 20000}, {10, 3000}};
+    for (int s = 0; s < 3; ++s) {
+        auto* slider = new CXBmpSlider(1209 + s, page);
+        slider->SetRange(ranges[s][0], ranges[s][1]);
+        slider->SetMargin(7, 7, 3, 2);
+        slider->SetClearColour(QColor(240, 250, 255));
+        connect(slider, &CXBmpSlider::positionChanged, this,
+                [this](int id, int pos) { onSliderMoved(id, pos); });
+        sliders_[s] = slider;
+        auto* edit = new QLineEdit(page);
+        setControlId(edit, 1212 + s);
+        edit->setFont(uiFont("Arial", 13));
+        connect(edit, &QLineEdit::returnPressed, this, &BandEditor::applyEdits);
+        edits_[s] = edit;
+    }
+    showEditor(false);
+    applyLanguage();
+}
+
+bool BandEditor::editorShown() const {
+    return !number_->isHidden();
+}
+
+QString BandEditor::typeName(int type) const {
+    int t = type;
+    if (t > 5)
+        t = t % 2 == 0 ? 2 : 3; // crossover sections belong to the low- or high-pass family
+    if (t < 0)
+        t = 0;
+    return language_.pick(kTypeNames[t][0], kTypeNames[t][1]);
+}
+
+void BandEditor::applyLanguage() {
+    const Language& l = language_;
+    list_->setHorizontalHeaderLabels({"", l.pick("类型", "Type"), l.pick("增益", "Gain"),
+                                      l.pick("频率", "Freq"), l.pick("Q值", "Q")});
+    const char* groups[4][2] = {{"类型", "EQ Type"}, {"频率", "F"}, {"增益", "Gain"}, {"Q值", "Q"}};
+    for (int g = 0; g < 4; ++g)
+        groups_[g]->setTitle(l.pick(groups[g][0], groups[g][1]));
+    for (int t = 1; t <= 5; ++t)
+        radios_[t - 1]->setText(l.pick(kTypeNames[t][0], kTypeNames[t][1]));
+    for (int b = 0; b < count_; ++b)
+        fillRow(b);
+}
+
+void BandEditor::setNumberColour(const QColor& c) {
+    for (int r = 0; r < list_->rowCount(); ++r)
+        if (QTableWidgetItem* it = list_->item(r, 0))
+            it->setForeground(c);
+    list_->setProperty("numberColour", c);
+}
+
+void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>& record,
+                      int maxType) {
+    count_ = count;
+    clearSelection();
+    graph_->SetBank(bank);
+    graph_->setSelected(-1);
+    graph_->SetBandCount(count);
+    for (int i = 0; i < count; ++i) {
+        const BandRecord r = record(i);
+        int type = r.type;
+        if (type < 0 || type > maxType)
+            type = 0;
+        graph_->SetBandType(i, type);
+        graph_->SetBandGain(i, float(r.gainDb()));
+        if (r.frequency != 0)
+            graph_->band(i).frequency = std::clamp(float(r.frequency), 20.0f, 20000.0f);
+        if (r.q != 0)
+            graph_->SetBandQ(i, float(r.qValue()));
+        graph_->ComputeBandCurve(i);
+    }
+    filling_ = true;
+    list_->setRowCount(count);
+    filling_ = false;
+    for (int i = 0; i < count; ++i)
+        fillRow(i);
+    graph_->update();
+}
+
+void BandEditor::fillRow(int b) {
+    if (b < 0 || b >= list_->rowCount())
+        return;
+    const EqPanelBand& band = graph_->band(b);
+    filling_ = true;
+    const QString texts[5] = {QString::number(b + 1), typeName(band.type),
+                              QString::asprintf("%+-.1fdB", double(band.gain)),
+                              QString::asprintf("%.0fHz", double(band.frequency)),
+                              QString::asprintf("%.2f", double(band.q))};
+    for (int c = 0; c < 5; ++c) {
+        QTableWidgetItem* it = list_->item(b, c);
+        if (!it) {
+            it = new QTableWidgetItem;
+            if (c == 0) {
+                it->setFlags(it->flags() & ~Qt::ItemIsEditable);
+                it->setTextAlignment(Qt::AlignCenter);
+                const QVariant colour = list_->property("numberColour");
+                if (colour.isValid())
+                    it->setForeground(colour.value<QColor>());
+            }
+            list_->setItem(b, c, it);
+        }
+        it->setText(texts[c]);
+    }
+    filling_ = false;
+}
+
+void BandEditor::showBand(int b) {
+    fillRow(b);
+    if (b == selected_)
+        updateEditor(b);
+}
+
+void BandEditor::clearSelection() {
+    selected_ = -1;
+    graph_->setSelected(-1);
+    showEditor(false);
+    if (selectionChanged)
+        selectionChanged(-1);
+}
+
+void BandEditor::showEditor(bool on) {
+    list_->setVisible(!on);
+    number_->setVisible(on);
+    for (QGroupBox* g : groups_)
+        g->setVisible(on);
+    for (QRadioButton* r : radios_)
+        r->setVisible(on);
+    for (int s = 0; s < 3; ++s) {
+        sliders_[s]->setVisible(on);
+        edits_[s]->setVisible(on);
+    }
+}
+
+void BandEditor::place(const QRect& a) {
+    area_ = a;
+    list_->setGeometry(a);
+    // The editor: number and type on the first row, then one row each for F, Gain and Q.
+    const int x = a.left(), w = a.width(), rowH = (a.height() - 4) / 4;
+    number_->setGeometry(x, a.top() + 6, 44, rowH - 8);
+    groups_[0]->setGeometry(x + 48, a.top(), w - 48, rowH);
+    for (int t = 0; t < 5; ++t)
+        radios_[t]->setGeometry(x + 58 + t * (w - 60) / 5, a.top() + rowH / 2 - 6, (w - 60) / 5,
+                                24);
+    const int order[3] = {1, 0, 2}; // frequency, gain, Q from top to bottom
+    for (int k = 0; k < 3; ++k) {
+        const int s = order[k];
+        const int y = a.top() + (k + 1) * rowH + 2;
+        groups_[s == 0 ? 2 : s == 1 ? 1 : 3]->setGeometry(x, y, w, rowH - 2);
+        sliders_[s]->setGeometry(x + 8, y + rowH / 2 - 6, w - 120, 24);
+        edits_[s]->setGeometry(x + w - 104, y + rowH / 2 - 6, 96, 24);
+    }
+}
+
+void BandEditor::updateEditor(int b) {
+    const EqPanelBand& band = graph_->band(b);
+    number_->setText(QString::number(b + 1));
+    for (int t = 1; t <= 5; ++t)
+        radios_[t - 1]->setChecked(band.type == t);
+    const bool peq = band.type == 1;
+    const bool withGain = band.type == 1 || band.type == 4 || band.type == 5;
+    sliders_[2]->SetRange(10, peq ? 3000 : 200);
+    sliders_[0]->setEnabled(withGain);
+    edits_[0]->setEnabled(withGain);
+    sliders_[0]->SetPos(int(std::lround(band.gain * 10)));
+    sliders_[1]->SetPos(int(band.frequency));
+    sliders_[2]->SetPos(int(std::lround(band.q * 100)));
+    edits_[0]->setText(QString::asprintf("%+-.1fdB", double(band.gain)));
+    edits_[1]->setText(QString::asprintf("%.0fHz", double(band.frequency)));
+    edits_[2]->setText(QString::asprintf("%.2f", double(band.q)));
+}
+
+void BandEditor::finishEdit(int b) {
+    graph_->ComputeBandCurve(b);
+    graph_->update();
+    if (send)
+        send(b);
+    fillRow(b);
+    if (b == selected_)
+        updateEditor(b);
+}
+
+void BandEditor::onGraphBandChanged(int b) {
+    if (b < 0)
+        return;
+    const bool changedSelection = b != selected_;
+    selected_ = b;
+    showEditor(true);
+    finishEdit(b);
+    if (changedSelection && selectionChanged)
+        selectionChanged(b);
+}
+
+void BandEditor::onTypeChosen(int type) {
+    if (selected_ < 0)
+        return;
+    graph_->SetBandType(selected_, type);
+    finishEdit(selected_);
+}
+
+void BandEditor::onSliderMoved(int id, int position) {
+    if (selected_ < 0)
+        return;
+    if (id == 1209)
+        edits_[0]->setText(QString::asprintf("%+-.1fdB", position / 10.0));
+    else if (id == 1210)
+        edits_[1]->setText(QString::asprintf("%dHz", position));
+    else
+        edits_[2]->setText(QString::asprintf("%.2f", position / 100.0));
+    applyEdits();
+}
+
+double BandEditor::parseNumber(const QString& text) {
+    const QByteArray s = text.trimmed().toLatin1();
+    return std::atof(s.constData()); // the leading number; anything else reads as 0
+}
+
+void BandEditor::applyEdits() {
+    if (selected_ < 0)
+        return;
+    EqPanelBand& band = graph_->band(selected_);
+    graph_->SetBandGain(selected_, float(parseNumber(edits_[0]->text())));
+    const double f = parseNumber(edits_[1]->text());
+    if (f != 0)
+        band.frequency = float(
+            std::clamp(std::max(f, 20.0), double(band.frequencyMin), double(band.frequencyMax)));
+    graph_->SetBandQ(selected_, float(parseNumber(edits_[2]->text())));
+    finishEdit(selected_);
+}
+
+void BandEditor::onListEdited(int row, int column, const QString& text) {
+    if (row < 0 || row >= count_)
+        return;
+    EqPanelBand& band = graph_->band(row);
+    switch (column) {
+    case 1:
+        for (int t = 1; t <= 5; ++t)
+            if (text == typeName(t))
+                graph_->SetBandType(row, t);
+        break;
+    case 2:
+        graph_->SetBandGain(row, float(parseNumber(text)));
+        break;
+    case 3: {
+        const double f = parseNumber(text);
+        if (f != 0)
+            band.frequency = float(std::clamp(std::max(f, 20.0), double(band.frequencyMin),
+                                              double(band.frequencyMax)));
+        break;
+    }
+    case 4:
+        graph_->SetBandQ(row, float(parseNumber(text)));
+        break;
+    default:
+        return;
+    }
+    finishEdit(row);
+}
+
+} // namespace q7

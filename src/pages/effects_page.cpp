@@ -1,0 +1,94 @@
+#include "pages/effects_page.h"
+
+#include "app/editor.h"
+#include "app/main_view.h"
+#include "controls/eq_panel.h"
+#include "controls/image_button.h"
+#include "pages/band_editor.h"
+
+namespace q7 {
+
+CDialogEfx::CDialogEfx(Editor& editor, int bank, QWidget* parent)
+    : CPage(PageKind::Effects, editor, parent), bank_(bank) {
+    setObjectName("CDialogEfx");
+    graph_ = new CEqPanel(this);
+    setControlId(graph_, 1040);
+    bands_ = new BandEditor(this, editor_.language(), graph_);
+    bands_->send = [this](int b) { sendBand(b); };
+    connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
+    connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
+    return_ = new CGdipButton(1068, this);
+    connect(return_, &CGdipButton::clicked, this, [this] {
+        if (editor_.view())
+            editor_.view()->showPage(PageKind::Music);
+    });
+    applyLanguage();
+    refresh();
+}
+
+int CDialogEfx::bypassCell() const {
+    switch (bank_) {
+    case 6:
+        return 73;
+    case 7:
+        return 57;
+    case 9:
+        return 78;
+    default:
+        return 64;
+    }
+}
+
+void CDialogEfx::setBank(int bank) {
+    bank_ = bank;
+    refresh();
+}
+
+void CDialogEfx::refresh() {
+    const ParameterStore& s = editor_.store();
+    const int group = groupOf(bank_), first = firstRecordOf(bank_);
+    bands_->setNumberColour(bank_ == 7 ? QColor(0, 220, 0) : QColor(0, 200, 255));
+    bands_->load(bank_, 7, [&](int i) { return s.band(group, first + i); });
+    graph_->setLanguage(editor_.language().index());
+    graph_->setBypass(eqBypass());
+}
+
+void CDialogEfx::sendBand(int b) {
+    const EqPanelBand& band = graph_->band(b);
+    editor_.dsp().SendBand(groupOf(bank_), firstRecordOf(bank_) + b, band.type, band.gain,
+                           band.frequency, band.q);
+}
+
+bool CDialogEfx::eqBypass() const {
+    return editor_.store().cellInt(bypassCell()) != 0;
+}
+
+void CDialogEfx::setEqBypass(bool on) {
+    editor_.store().setCellInt(bypassCell(), on ? 1 : 0);
+    editor_.dsp().sendSelector(bypassCell());
+    graph_->setBypass(on);
+}
+
+void CDialogEfx::resetEq() {
+    const bool b = bank_ == 9 || bank_ == 10;
+    const bool reverb = groupOf(bank_) == 3;
+    editor_.dsp().resetGroupEq(reverb ? (b ? EqHalf::ReverbB : EqHalf::ReverbA)
+                                      : (b ? EqHalf::EchoB : EqHalf::EchoA));
+    refresh();
+}
+
+void CDialogEfx::applyLanguage() {
+    return_->setText(editor_.language().pick("返回", "Return"));
+    CPage::applyLanguage();
+    bands_->applyLanguage();
+    graph_->setLanguage(editor_.language().index());
+}
+
+void CDialogEfx::resizeEvent(QResizeEvent*) {
+    const int W = std::max(width(), kMinPageWidth), H = std::max(height(), kMinPageHeight);
+    return_->setGeometry(12, 8, 94, 28);
+    bands_->place(QRect(12, 44, 330, std::min(H - 56, 300)));
+    graph_->setGeometry(352, 44, W - 364, H - 56);
+}
+
+} // namespace q7

@@ -1,0 +1,48 @@
+// CDialogEfx: the 7-band EQ of a microphone channel's reverb or echo, reached from the music
+// page's previews; its return button goes back to the music page.
+#pragma once
+
+#include "pages/page.h"
+
+namespace q7 {
+
+class BandEditor;
+class CEqPanel;
+class CGdipButton;
+
+class CDialogEfx : public CPage {
+    Q_OBJECT
+public:
+    CDialogEfx(Editor& editor, int bank, QWidget* parent);
+
+    void refresh() override;
+    void applyLanguage() override;
+    bool hasEq() const override { return true; }
+    bool eqBypass() const override;
+    void setEqBypass(bool on) override;
+    void resetEq() override;
+    int bank() const override { return bank_; }
+    void setBank(int bank) override;
+
+    CEqPanel* graph() const { return graph_; }
+    BandEditor* bands() const { return bands_; }
+    CGdipButton* returnButton() const { return return_; }
+
+    // The store group (3 reverb, 2 echo) and first record of a bank.
+    static int groupOf(int bank) { return bank == 6 || bank == 9 ? 3 : 2; }
+    static int firstRecordOf(int bank) { return bank == 9 || bank == 10 ? 7 : 0; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    int bank_;
+    CEqPanel* graph_;
+    BandEditor* bands_;
+    CGdipButton* return_;
+
+    int bypassCell() const;
+    void sendBand(int band);
+};
+
+} // namespace q7
