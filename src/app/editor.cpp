@@ -8,11 +8,13 @@
 #include "app/main_view.h"
 #include "app/ribbon.h"
 #include "app/sync_dialog.h"
+#include "controls/eq_panel.h"
 #include "device/hidapi_backend.h"
 #include "device/log.h"
 #include "device/replay_backend.h"
 #include "device/trace.h"
 #include "device/udev_watcher.h"
+#include "pages/music_page.h"
 #include "params/mode_file.h"
 #include "sim/simulated_amplifier.h"
 
@@ -258,6 +260,32 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         save(frame_, "main", suffix);
         if (CPage* music = frame_->view().currentPage())
             save(music, "music", suffix);
+        // The EQ graph at two sizes and at pixel ratio 2, with a band selected.
+        if (auto* music = dynamic_cast<CDialogMusic*>(frame_->view().currentPage())) {
+            for (auto [name, size, dpr] : {std::tuple{"eq-graph-small", QSize(480, 240), 1.0},
+                                           std::tuple{"eq-graph-large", QSize(1400, 560), 1.0},
+                                           std::tuple{"eq-graph-hidpi", QSize(700, 320), 2.0}}) {
+                CEqPanel graph;
+                graph.resize(size);
+                graph.SetBank(music->graph()->bank());
+                graph.SetBandCount(music->graph()->bandCount());
+                graph.setLanguage(language_.index());
+                for (int i = 0; i < graph.bandCount(); ++i) {
+                    const EqPanelBand& b = music->graph()->band(i);
+                    graph.band(i).type = b.type;
+                    graph.band(i).frequency = b.frequency;
+                    graph.band(i).gain = b.gain;
+                    graph.band(i).q = b.q;
+                    graph.ComputeBandCurve(i);
+                }
+                graph.setSelected(3);
+                QImage image(size * dpr, QImage::Format_ARGB32_Premultiplied);
+                image.setDevicePixelRatio(dpr);
+                graph.renderTo(image);
+                if (!image.save(QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix))))
+                    ++failures;
+            }
+        }
         frame_->view().showPage(PageKind::Effects, 6);
         QApplication::processEvents();
         if (CPage* effects = frame_->view().currentPage())

@@ -1,0 +1,302 @@
+// The drawn controls, driven with real input events.
+#include "controls/bmp_slider.h"
+#include "controls/eq_panel.h"
+#include "controls/image_button.h"
+#include "controls/peak_meter.h"
+#include "controls/small_eq_panel.h"
+#include "params/biquad.h"
+#include "params/eq_curve.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace q7;
+
+namespace {
+
+// A graph of a known size with its handles where the pointer can reach them.
+struct Graph {
+    CEqPanel panel;
+    Graph(int bank, int count) {
+        panel.resize(700, 320);
+        panel.SetBank(bank);
+        panel.SetBandCount(count);
+    }
+    QPoint handle(int band) {
+        const EqPanelBand& b = panel.band(band);
+        const QRect plot = panel.plotRect();
+        const double x = plot.width() * std::log10(b.frequency / 18.0) / std::log10(23000.0 / 18.0);
+        const double y = plot.height() * (15.0 - b.gain) / 30.0;
+        return QPoint(int(36 + x), int(16 + y)); // the pointer mapping the graph uses
+    }
+};
+
+} // namespace
+
+TEST(EqCurve, ClosedFormMatchesTheTransferFunctionAndOwnPointIsExact) {
+    BandCurve curve;
+    const double W = 658;
+    computeBandCurve(1, 6.0, 1000, 1.41, W, curve);
+    EXPECT_EQ(curve[std::size_t(ownPointIndex(1000, W))], 6.0f);
+    const Biquad b = DesignBiquad(1, 6.0, 1000, 1.41, 0, 48000);
+    for (int i = 0; i < kCurvePoints; i += 7) {
+        if (i == ownPointIndex(1000, W))
+            continue;
+        EXPECT_NEAR(curve[std::size_t(i)], biquadMagnitudeDb(b, curveFrequency(i, W), 48000), 1e-4)
+            << i;
+    }
+    EXPECT_FLOAT_EQ(curveFrequency(0, W), 18.0f);
+    computeBandCurve(3, 0, 500, 0.707, W, curve);
+    EXPECT_NEAR(curve[511], 0.0, 0.01) << "high-pass passes at the top";
+    EXPECT_LT(curve[0], -40.0f);
+}
+
+TEST(EqPanel, DragClampsGainAndPassFiltersStayAtZero) {
+    Graph g(5, 10);
+    QSignalSpy changed(&g.panel, &CEqPanel::bandChanged);
+    const QPoint h = g.handle(3);
+    QTest::mousePress(&g.panel, Qt::LeftButton, {}, h);
+    EXPECT_EQ(g.panel.selected(), 3);
+    QTest::mouseMove(&g.panel, QPoint(h.x(), -40));
+    EXPECT_EQ(g.panel.band(3).gain, 15.0f) << "never more than the band's maximum";
+    QTest::mouseMove(&g.panel, QPoint(h.x(), h.y() - 40));
+    const float g1 = g.panel.band(3).gain;
+    EXPECT_FLOAT_EQ(g1 * 10, std::round(g1 * 10)) << "gains move in tenths";
+    QTest::mouseRelease(&g.panel, Qt::LeftButton, {}, QPoint(h.x(), h.y() - 40));
+    EXPECT_GE(changed.count(), 4);
+
+    g.panel.SetBandType(5, 2);
+    const QPoint lp = g.handle(5);
+    QTest::mousePress(&g.panel, Qt::LeftButton, {}, lp);
+    QTest::mouseMove(&g.panel, QPoint(lp.x() + 30, 10));
+    QTest::mouseRelease(&g.panel, Qt::LeftButton, {}, QPoint(lp.x() + 30, 10));
+    EXPECT_EQ(g.panel.band(5).gain, 0.0f);
+    EXPECT_GT(g.panel.band(5).frequency, 500.0f);
+}
+
+TEST(EqPanel, OwnPointOfAPeqReadsItsGainExactly) {
+    Graph g(5, 10);
+    g.panel.band(4).frequency = 1000;
+    g.panel.SetBandQ(4, 1.41f);
+    g.panel.SetBandGain(4, 6.0f);
+    const int c = ownPointIndex(1000, g.panel.plotRect().width() + 1);
+    EXPECT_EQ(g.panel.band(4).curve[std::size_t(c)], 6.0f);
+}
+
+TEST(EqPanel, FixedBandsOfTheMusicBank) {
+    Graph g(0, 15);
+    g.panel.band(4).frequency = 300; // the start layout puts band 5 at 630 Hz too
+    g.panel.ComputeBandCurve(4);
+    g.panel.band(7).frequency = 630;
+    g.panel.band(7).type = 4;
+    g.panel.SetBandQ(7, 0.707f);
+    g.panel.ComputeBandCurve(7);
+    int menus = 0;
+    g.panel.setMenuChooser([&](const QPoint&) {
+        ++menus;
+        return 0;
+    });
+    const QPoint h = g.handle(7);
+    QTest::mousePress(&g.panel, Qt::LeftButton, {}, h);
+    QTest::mouseMove(&g.panel, QPoint(h.x() + 80, h.y() - 30));
+    QTest::mouseRelease(&g.panel, Qt::LeftButton, {}, QPoint(h.x() + 80, h.y() - 30));
+    EXPECT_EQ(g.panel.band(7).frequency, 630.0f) << "held at 630 Hz";
+    EXPECT_NE(g.panel.band(7).gain, 0.0f) << "its gain still moves";
+    const float q = g.panel.band(7).q;
+    const QPoint h2 = g.handle(7);
+    QTest::mousePress(&g.panel, Qt::RightButton, {}, h2);
+    QTest::mouseMove(&g.panel, QPoint(h2.x() + 40, h2.y() + 40));
+    QTest::mouseRelease(&g.panel, Qt::RightButton, {}, QPoint(h2.x() + 40, h2.y() + 40));
+    QTest::keyClick(&g.panel, Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_EQ(g.panel.band(7).q, q);
+    QTest::mouseClick(&g.panel, Qt::RightButton, {}, g.handle(7));
+    EXPECT_EQ(menus, 0) << "no type menu for a fixed band";
+}
+
+TEST(EqPanel, RightClickMenuAndItsSuppression) {
+    Graph g(5, 10);
+    std::vector<QPoint> asked;
+    g.panel.setMenuChooser([&](const QPoint& p) {
+        asked.push_back(p);
+        return 2026; // LP
+    });
+    const QPoint h = g.handle(2);
+    QTest::mousePress(&g.panel, Qt::RightButton, {}, h);
+    QTest::mouseRelease(&g.panel, Qt::RightButton, {}, h);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(g.panel.band(2).type, 2);
+    EXPECT_EQ(g.panel.band(2).gain, 0.0f);
+    EXPECT_FLOAT_EQ(g.panel.band(2).q, 0.7f);
+
+    const QPoint h3 = g.handle(3);
+    QTest::mousePress(&g.panel, Qt::RightButton, {}, h3);
+    QTest::mouseMove(&g.panel, h3 + QPoint(12, 12));
+    QTest::mouseRelease(&g.panel, Qt::RightButton, {}, h3 + QPoint(12, 12));
+    EXPECT_EQ(asked.size(), 1u) << "moving first suppresses the menu";
+    EXPECT_GT(g.panel.band(3).q, 1.41f) << "and the right drag widened Q";
+}
+
+TEST(EqPanel, SubBankMenuAndCrossoverSlopes) {
+    Graph g(kSubBank, 20);
+    g.panel.ApplyMenuType(1, 2);
+    EXPECT_EQ(g.panel.band(1).type, 18);
+    EXPECT_EQ(g.panel.band(8).type, 20);
+    EXPECT_EQ(g.panel.band(9).type, 1);
+    EXPECT_EQ(g.panel.band(10).type, 1);
+    for (int r : {1, 8, 9, 10})
+        EXPECT_EQ(g.panel.band(r).gain, 0.0f);
+
+    g.panel.SetBandType(0, 3);
+    g.panel.ApplyCrossoverType(0, 2);
+    EXPECT_EQ((std::array<int, 4>{g.panel.band(0).type, g.panel.band(5).type, g.panel.band(6).type,
+                                  g.panel.band(7).type}),
+              (std::array<int, 4>{15, 11, 15, 11}));
+    g.panel.SetBandType(2, 2);
+    g.panel.ApplyCrossoverType(2, 2);
+    EXPECT_EQ((std::array<int, 4>{g.panel.band(2).type, g.panel.band(11).type,
+                                  g.panel.band(12).type, g.panel.band(13).type}),
+              (std::array<int, 4>{14, 10, 14, 10}));
+    g.panel.ApplyCrossoverType(5, 2); // not a visible band: nothing
+    EXPECT_EQ(g.panel.band(5).type, 11);
+    // The sections follow their band's frequency.
+    g.panel.band(2).frequency = 90;
+    g.panel.ComputeBandCurve(2);
+    EXPECT_EQ(g.panel.band(12).frequency, 90.0f);
+    EXPECT_EQ(g.panel.candidateCount(), 5);
+}
+
+TEST(EqPanel, EmptyClickKeysAndWheel) {
+    Graph g(5, 10);
+    QSignalSpy empty(&g.panel, &CEqPanel::emptyClick);
+    QTest::mouseClick(&g.panel, Qt::LeftButton, {}, QPoint(60, 280));
+    EXPECT_EQ(empty.count(), 1);
+    EXPECT_EQ(g.panel.selected(), -1);
+
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    EXPECT_TRUE(QCoreApplication::sendEvent(&g.panel, &tab))
+        << "every key is consumed, Tab included";
+    EXPECT_TRUE(tab.isAccepted());
+
+    g.panel.setSelected(4);
+    const float f = g.panel.band(4).frequency;
+    QTest::keyClick(&g.panel, Qt::Key_Right);
+    QTest::keyClick(&g.panel, Qt::Key_Up);
+    QTest::keyClick(&g.panel, Qt::Key_Up);
+    EXPECT_EQ(g.panel.band(4).frequency, f + 1);
+    EXPECT_FLOAT_EQ(g.panel.band(4).gain, 0.2f);
+    QWheelEvent wheel(QPointF(100, 100), QPointF(100, 100), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&g.panel, &wheel);
+    EXPECT_FLOAT_EQ(g.panel.band(4).gain, 0.1f) << "towards the user lowers the gain";
+}
+
+TEST(BmpSlider, StepsTowardsAClickAndReportsChanges) {
+    CXBmpSlider s(1014, nullptr);
+    s.resize(200, 24);
+    s.SetMargin(7, 7, 3, 2);
+    s.SetRange(-60, 0);
+    s.SetPos(0);
+    QSignalSpy changed(&s, &CXBmpSlider::positionChanged);
+    QSignalSpy finished(&s, &CXBmpSlider::changeFinished);
+    QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(20, 12));
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].toInt(), 1014);
+    EXPECT_EQ(changed[0][1].toInt(), -1);
+    QTest::mouseRelease(&s, Qt::LeftButton, {}, QPoint(20, 12));
+    EXPECT_EQ(finished.count(), 1);
+
+    s.SetPos(0);
+    QWheelEvent up(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&s, &up);
+    EXPECT_EQ(changed.last()[1].toInt(), 0) << "at the maximum the wheel still reports";
+    EXPECT_EQ(finished.count(), 2);
+
+    QTest::keyClick(&s, Qt::Key_Left);
+    EXPECT_EQ(s.GetPos(), -1);
+    // Dragging the thumb follows the pointer.
+    const double t = s.thumbOffset(s.GetPos());
+    QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(int(t) + 5, 12));
+    QTest::mouseMove(&s, QPoint(s.width() / 2, 12));
+    QTest::mouseRelease(&s, Qt::LeftButton, {}, QPoint(s.width() / 2, 12));
+    EXPECT_NEAR(s.GetPos(), -30, 2);
+
+    s.setEnabled(false);
+    const int before = changed.count();
+    QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(20, 12));
+    QTest::keyClick(&s, Qt::Key_Right);
+    QCoreApplication::sendEvent(&s, &up);
+    EXPECT_EQ(changed.count(), before) << "a disabled slider ignores input";
+    s.SetPos(-12);
+    EXPECT_EQ(s.GetPos(), -12) << "but the program can still set it";
+}
+
+TEST(BmpSlider, VerticalSliderHasItsMaximumAtTheTop) {
+    CXBmpSlider s(1052, nullptr, true);
+    s.resize(22, 200);
+    s.SetRange(0, 100);
+    s.SetPos(50);
+    QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(11, 5));
+    EXPECT_EQ(s.GetPos(), 51);
+    EXPECT_EQ(s.positionAt(0), 100);
+    EXPECT_EQ(s.positionAt(200), 0);
+}
+
+TEST(PeakMeter, HoldsThePeakThenFallsByHalfSteps) {
+    CPeakMeterCtrl m;
+    m.SetMeterBands(1, 15);
+    int v = 300;
+    m.SetData(&v, 0, 1);
+    EXPECT_EQ(m.bands()[0].value, 230) << "above the range shows full scale";
+    EXPECT_EQ(m.litLeds(230), 15);
+    v = 200;
+    CPeakMeterCtrl n;
+    n.SetMeterBands(1, 15);
+    n.SetData(&v, 0, 1);
+    n.DecayStep();
+    EXPECT_EQ(n.bands()[0].value, 185) << "a whole step (230 / 15) per tick";
+    for (int t = 2; t <= 9; ++t)
+        n.DecayStep();
+    EXPECT_EQ(n.bands()[0].peak, 200) << "held for the hold ticks";
+    n.DecayStep();
+    EXPECT_EQ(n.bands()[0].peak, 193) << "then half a step per tick";
+    n.DecayStep();
+    EXPECT_EQ(n.bands()[0].peak, 186);
+    EXPECT_EQ(n.litLeds(100), 6);
+}
+
+TEST(SmallEqPanel, MappingClampsAndFlatLine) {
+    CSmallEqPanel p;
+    p.resize(176, 64);
+    p.recompute();
+    const int W = 176 - 4;
+    p.setBandFrequency(2, 15000);
+    EXPECT_EQ(p.band(2).x, float(2 + int(std::log10(1500.0) * W / 3.4)));
+    p.setBandGain(3, 20);
+    EXPECT_EQ(p.band(3).gain, 15.0f);
+    p.setBandGain(3, 0);
+    p.setBandFrequency(2, 125);
+    for (const QPointF& pt : p.summed())
+        EXPECT_NEAR(pt.y(), 2 + (64 - 4) / 2.0, 1e-6)
+            << "seven flat bands: a flat line at half height";
+}
+
+TEST(ImageButton, FacesFollowTheState) {
+    CGdipButton b(1069, nullptr);
+    b.resize(90, 26);
+    EXPECT_EQ(b.face(), CGdipButton::Face::Normal);
+    b.setCurrent(true);
+    EXPECT_EQ(b.face(), CGdipButton::Face::AltNormal);
+    b.setEnabled(false);
+    EXPECT_EQ(b.face(), CGdipButton::Face::Disabled);
+    const QImage normal = b.faceImage(CGdipButton::Face::Normal).toImage();
+    const QImage hot = b.faceImage(CGdipButton::Face::Hot).toImage();
+    const QImage grey = b.faceImage(CGdipButton::Face::Disabled).toImage();
+    const QColor n = normal.pixelColor(45, 13), h = hot.pixelColor(45, 13),
+                 d = grey.pixelColor(45, 13);
+    EXPECT_NEAR(h.red(), std::min(255.0, n.red() * 1.05 + 12.75), 2);
+    EXPECT_EQ(d.red(), d.green());
+    EXPECT_EQ(d.green(), d.blue());
+}
