@@ -290,6 +290,27 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         QApplication::processEvents();
         if (CPage* effects = frame_->view().currentPage())
             save(effects, "effects", suffix);
+        // The output group: each output, then the compressor, delay and location pages.
+        frame_->ribbon().setActiveCategory(kOutputCategory);
+        for (auto [bank, name] : {std::pair{5, "output-main"}, std::pair{4, "output-rear"},
+                                  std::pair{3, "output-center"}, std::pair{2, "output-sub"},
+                                  std::pair{11, "output-top"}}) {
+            frame_->view().showPage(PageKind::Output, bank);
+            QApplication::processEvents();
+            if (CPage* page = frame_->view().currentPage())
+                save(page, name, suffix);
+        }
+        for (auto [kind, name] :
+             {std::pair{PageKind::Compressor, "compressor"}, std::pair{PageKind::Delay, "delay"},
+              std::pair{PageKind::Location, "location"}}) {
+            frame_->view().showPage(kind);
+            QApplication::processEvents();
+            if (CPage* page = frame_->view().currentPage())
+                save(page, name, suffix);
+        }
+        frame_->view().showPage(PageKind::Output, 5);
+        save(frame_, "main-output", suffix);
+        frame_->ribbon().setActiveCategory(kInputCategory);
         frame_->view().showPage(PageKind::Music);
 
         CAboutDlg about(*connection_, language_, frame_);

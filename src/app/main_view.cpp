@@ -10,8 +10,12 @@
 #include "app/style.h"
 #include "app/sync_dialog.h"
 #include "device/log.h"
+#include "pages/compressor_page.h"
+#include "pages/delay_page.h"
 #include "pages/effects_page.h"
+#include "pages/location_page.h"
 #include "pages/music_page.h"
+#include "pages/output_page.h"
 #include "params/device_modes.h"
 #include "params/mode_file.h"
 #include "params/text.h"
@@ -158,9 +162,16 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
             return new CDialogMusic(e, p);
         case PageKind::Effects:
             return new CDialogEfx(e, bank, p);
-        default:
-            return new PlaceholderPage(kind, bank, e, p);
+        case PageKind::Output:
+            return new CDialogOutput(e, bank, p);
+        case PageKind::Compressor:
+            return new CCompDlg(e, p);
+        case PageKind::Delay:
+            return new CDelayDlg(e, p);
+        case PageKind::Location:
+            return new CSSVCDlg(e, p);
         }
+        return nullptr;
     };
     connect(&ribbon_, &Ribbon::command, this, &CHX2060v13View::OnCommand);
     connect(&ribbon_, &Ribbon::categoryChanged, this, &CHX2060v13View::onCategoryChanged);

@@ -3,6 +3,7 @@
 #include "app/fonts.h"
 #include "app/language.h"
 #include "controls/bmp_slider.h"
+#include "pages/page.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -72,6 +73,10 @@ BandEditor::BandEditor(QWidget* page, Language& language, CEqPanel* graph)
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->verticalHeader()->setDefaultSectionSize(19);
     list_->setFont(songti(12));
+    connect(list_, &QTableWidget::cellClicked, this, [this](int row, int) {
+        if (rowClicked)
+            rowClicked(row);
+    });
     connect(list_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (!filling_)
             onListEdited(item->row(), item->column(), item->text());
@@ -134,7 +139,7 @@ void BandEditor::applyLanguage() {
         groups_[g]->setTitle(l.pick(groups[g][0], groups[g][1]));
     for (int t = 1; t <= 5; ++t)
         radios_[t - 1]->setText(l.pick(kTypeNames[t][0], kTypeNames[t][1]));
-    for (int b = 0; b < count_; ++b)
+    for (int b = 0; b < rows_; ++b)
         fillRow(b);
 }
 
@@ -146,8 +151,9 @@ void BandEditor::setNumberColour(const QColor& c) {
 }
 
 void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>& record,
-                      int maxType) {
+                      int maxType, int listRows) {
     count_ = count;
+    rows_ = listRows < 0 ? count : std::min(listRows, count);
     clearSelection();
     graph_->SetBank(bank);
     graph_->setSelected(-1);
@@ -166,9 +172,9 @@ void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>&
         graph_->ComputeBandCurve(i);
     }
     filling_ = true;
-    list_->setRowCount(count);
+    list_->setRowCount(rows_);
     filling_ = false;
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < rows_; ++i)
         fillRow(i);
     graph_->update();
 }
@@ -306,8 +312,7 @@ void BandEditor::onSliderMoved(int id, int position) {
 }
 
 double BandEditor::parseNumber(const QString& text) {
-    const QByteArray s = text.trimmed().toLatin1();
-    return std::atof(s.constData()); // the leading number; anything else reads as 0
+    return leadingNumber(text);
 }
 
 void BandEditor::applyEdits() {
@@ -324,7 +329,7 @@ void BandEditor::applyEdits() {
 }
 
 void BandEditor::onListEdited(int row, int column, const QString& text) {
-    if (row < 0 || row >= count_)
+    if (row < 0 || row >= rows_)
         return;
     EqPanelBand& band = graph_->band(row);
     switch (column) {

@@ -31,8 +31,13 @@ public:
     // After the selection changes (pages show or hide their extra controls).
     std::function<void(int band)> selectionChanged;
 
-    // Shows count records read with record(i); types outside 0..maxType show as 0.
-    void load(int bank, int count, const std::function<BandRecord(int)>& record, int maxType = 5);
+    // A row of the list was clicked.
+    std::function<void(int row)> rowClicked;
+
+    // Shows count graph records read with record(i); types outside 0..maxType show as 0. The
+    // list shows the first listRows of them (all when -1).
+    void load(int bank, int count, const std::function<BandRecord(int)>& record, int maxType = 5,
+              int listRows = -1);
     void setNumberColour(const QColor& c);
     void place(const QRect& area);
     void applyLanguage();
@@ -77,6 +82,7 @@ private:
     QRect area_;
     int selected_ = -1;
     int count_ = 0;
+    int rows_ = 0;
     bool filling_ = false;
 
     void finishEdit(int band);

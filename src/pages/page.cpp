@@ -3,8 +3,15 @@
 #include "app/editor.h"
 #include "app/fonts.h"
 #include "app/style.h"
+#include "controls/control_id.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QPainter>
+#include <QWheelEvent>
+#include <cctype>
+#include <charconv>
+#include <cmath>
 
 namespace q7 {
 
@@ -26,6 +33,25 @@ int dialogIdOf(PageKind kind) {
     return 0;
 }
 
+double leadingNumber(const QString& text) {
+    const QByteArray s = text.trimmed().toLatin1();
+    const char* first = s.constData();
+    const char* last = first + s.size();
+    bool negative = false;
+    if (first != last && (*first == '+' || *first == '-')) {
+        negative = *first == '-';
+        ++first;
+    }
+    // Only digits and a point start a number here: "inf" and "nan" read as 0.
+    if (first == last || !(std::isdigit(static_cast<unsigned char>(*first)) || *first == '.'))
+        return 0.0;
+    double v = 0.0;
+    const auto r = std::from_chars(first, last, v, std::chars_format::general);
+    if (r.ec != std::errc() || !std::isfinite(v))
+        return 0.0;
+    return negative ? -v : v;
+}
+
 CPage::CPage(PageKind kind, Editor& editor, QWidget* parent)
     : QWidget(parent), editor_(editor), kind_(kind) {
     setPageBackground(this);
@@ -34,6 +60,36 @@ CPage::CPage(PageKind kind, Editor& editor, QWidget* parent)
 
 void CPage::applyLanguage() {
     editor_.language().ApplyLanguage(this, dialogId());
+}
+
+void CPage::routeWheel(std::function<bool(int)> accepts) {
+    wheelAccepts_ = std::move(accepts);
+    installEventFilter(this);
+    for (QWidget* w : findChildren<QWidget*>())
+        w->installEventFilter(this);
+}
+
+bool CPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel && wheelAccepts_) {
+        QWidget* focus = focusWidget();
+        if (focus && focus != watched && isAncestorOf(focus) && wheelAccepts_(controlId(focus))) {
+            auto* wheel = static_cast<QWheelEvent*>(event);
+            QWheelEvent copy(wheel->position(), wheel->globalPosition(), wheel->pixelDelta(),
+                             wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
+                             wheel->phase(), wheel->inverted());
+            QCoreApplication::sendEvent(focus, &copy);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CPage::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Escape) {
+        e->accept();
+        return;
+    }
+    QWidget::keyPressEvent(e);
 }
 
 PlaceholderPage::PlaceholderPage(PageKind kind, int bank, Editor& editor, QWidget* parent)

@@ -4,6 +4,7 @@
 #include "app/editor_fwd.h"
 
 #include <QWidget>
+#include <functional>
 
 namespace q7 {
 
@@ -11,6 +12,10 @@ enum class PageKind { Music, Effects, Output, Compressor, Delay, Location };
 
 // Dialog template numbers (also the language table's key prefixes).
 int dialogIdOf(PageKind kind);
+
+// The leading decimal number of a text as the edit boxes read it ("1.6ms" is 1.6), whatever the
+// process locale; no number, or one that is not finite, reads as 0.
+double leadingNumber(const QString& text);
 
 inline constexpr int kMinPageWidth = 1024;
 inline constexpr int kMinPageHeight = 520;
@@ -38,8 +43,16 @@ public:
 protected:
     Editor& editor_;
 
+    // Wheel turns anywhere over the page go to the focused control when accepts(its id); call
+    // after the page's controls exist.
+    void routeWheel(std::function<bool(int id)> accepts);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Enter and Escape never close a page.
+    void keyPressEvent(QKeyEvent* e) override;
+
 private:
     PageKind kind_;
+    std::function<bool(int)> wheelAccepts_;
 };
 
 // Stands in for a page until its real class exists.

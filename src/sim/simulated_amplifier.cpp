@@ -96,6 +96,8 @@ AmpSettings factorySettings(int flavour) {
     for (int first : {92, 109, 126, 143, 157}) {
         s.setCellInt(first, 100);
         s.setCellInt(first + 1, 100);
+        s.setCellInt(first + 2, 80);
+        s.setCellInt(first + 3, 100);
     }
     for (OutputGroup g : {OutputGroup::Main, OutputGroup::Rear, OutputGroup::Top,
                           OutputGroup::Center, OutputGroup::Sub}) {
@@ -104,10 +106,22 @@ AmpSettings factorySettings(int flavour) {
         s.setCellFloat(c + 1, 2.0f);
         s.setCellFloat(c + 2, 10.0f);
         s.setCellFloat(c + 3, 100.0f);
-        s.setCellInt(compressorInfo(g).offCell, 1);
+        s.setCellInt(compressorInfo(g).offCell,
+                     g == OutputGroup::Main || g == OutputGroup::Sub ? 0 : 1);
     }
+    // Rear and top speakers sit closer to the listener than the fronts.
+    const float delays[kDelayChannelCount] = {1.5f, 1.5f, 1.5f, 3.0f, 12.5f, 12.5f, 4.0f, 4.0f};
     for (int d = 0; d < kDelayChannelCount; ++d)
-        s.setCellFloat(delayChannelInfo(DelayChannel(d)).delayCell, 1.5f);
+        s.setCellFloat(delayChannelInfo(DelayChannel(d)).delayCell, delays[d]);
+    // The sub: a 24 dB Linkwitz-Riley low pass at 90 Hz and a 12 dB subsonic high pass at 25 Hz,
+    // each band followed by its three sections.
+    const std::pair<std::array<int, 4>, int> crossovers[2] = {{{12, 12, 1, 1}, 90},
+                                                              {{11, 11, 1, 1}, 25}};
+    for (int k = 0; k < 2; ++k)
+        for (int j = 0; j < 4; ++j)
+            s.setBand(8, 4 * k + j,
+                      BandRecord::encode(crossovers[k].first[std::size_t(j)], 0.0,
+                                         crossovers[k].second, 0.707));
     s.writePlanBlock(0, kFactoryPlan);
     // A gentle voicing, so the EQ screens show a real tuning.
     const double micGains[15] = {-6, -4, -2, -1, 0, 0, 0, 0, 1, 2, 3, 2.5, 1, 0, -2};

@@ -1,9 +1,12 @@
 // The drawn controls, driven with real input events.
 #include "controls/bmp_slider.h"
+#include "controls/compress_panel.h"
+#include "controls/delay_panel.h"
 #include "controls/eq_panel.h"
 #include "controls/image_button.h"
 #include "controls/peak_meter.h"
 #include "controls/small_eq_panel.h"
+#include "controls/speaker_panel.h"
 #include "params/biquad.h"
 #include "params/eq_curve.h"
 
@@ -299,4 +302,98 @@ TEST(ImageButton, FacesFollowTheState) {
     EXPECT_NEAR(h.red(), std::min(255.0, n.red() * 1.05 + 12.75), 2);
     EXPECT_EQ(d.red(), d.green());
     EXPECT_EQ(d.green(), d.blue());
+}
+
+TEST(CompressPanel, CurveEndsFollowThresholdAndRatio) {
+    CCompressPanelPlus c;
+    c.resize(300, 245); // a 240 x 200 plot
+    c.SetLowerKnee(-90);
+    c.SetLowerSlope(1);
+    c.SetThreshold(0);
+    c.SetRatio(1);
+    EXPECT_EQ(c.startPoint(), QPointF(40, 220)) << "bottom-left corner";
+    EXPECT_EQ(c.endPoint().x(), 280);
+    EXPECT_NEAR(c.endPoint().y(), 20, 1) << "top-right corner";
+
+    c.SetThreshold(-60);
+    c.SetRatio(30);
+    EXPECT_EQ(c.thresholdPoint(), QPointF(c.xOf(-60), c.yOf(-60)));
+    // 66 dB above the threshold rise by 2.2 dB: the band's top lies at output -57.8 dB.
+    const double y = c.yOf(-60) - 66.0 * 200 / 96 / 30;
+    EXPECT_NEAR(c.endPoint().y(), y, 1e-4);
+    EXPECT_NEAR(c.endPoint().y(), std::fabs(-57.8 - 6) * 200 / 96 + 20, 1.0);
+
+    // Disabled still draws: the picture differs from an enabled one only by the word.
+    QImage on(c.size(), QImage::Format_ARGB32), off(c.size(), QImage::Format_ARGB32);
+    c.SetEnabled(true);
+    c.render(&on);
+    c.SetEnabled(false);
+    c.render(&off);
+    EXPECT_NE(on, off);
+    EXPECT_EQ(on.pixel(c.xOf(-80), c.yOf(-80)), off.pixel(c.xOf(-80), c.yOf(-80)));
+}
+
+TEST(DelayPanel, MarkersClampAndTheUpperRowWinsAPress) {
+    CDelayPanel p;
+    p.resize(596, 200); // 500 px for 106 ms, rows of 21.875 px
+    p.show();
+    QSignalSpy dragged(&p, &CDelayPanel::dragged);
+    EXPECT_EQ(p.channel(3).markerX, 78) << "value 0 before the first refresh";
+    p.SetValue(0, 250.0f);
+    EXPECT_EQ(p.channel(0).value, 100.0f);
+    p.SetValue(9, 5.0f); // no such row
+    EXPECT_EQ(p.channel(1).rowY, 27);
+
+    // Rows 0 and 1 at the same delay: a press between their centres takes row 0.
+    p.SetValue(0, 10.0f);
+    p.SetValue(1, 10.0f);
+    const int x = p.channel(0).markerX + p.markerSize().width() / 2;
+    QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(x, 27));
+    EXPECT_EQ(p.grabbed(), 0);
+    auto moveTo = [&](int mx, int my) {
+        QMouseEvent m(QEvent::MouseMove, QPointF(mx, my), QPointF(), Qt::NoButton, Qt::LeftButton,
+                      Qt::NoModifier);
+        QCoreApplication::sendEvent(&p, &m);
+    };
+    moveTo(-50, 27);
+    ASSERT_EQ(dragged.size(), 1);
+    EXPECT_EQ(dragged.last().at(1).toFloat(), 1.5f);
+    moveTo(900, 27);
+    EXPECT_EQ(dragged.last().at(1).toFloat(), 100.0f);
+    QTest::mouseRelease(&p, Qt::LeftButton, {}, QPoint(900, 27));
+    EXPECT_EQ(p.grabbed(), 0) << "stays marked after the release";
+
+    // A press far from every marker grabs nothing and moves nothing.
+    QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(500, 190));
+    EXPECT_EQ(p.grabbed(), -1);
+    moveTo(300, 190);
+    EXPECT_EQ(dragged.size(), 2);
+}
+
+TEST(SpeakerPanel, AxisLabelsDragClampAndPressOrder) {
+    CSSVolumePanel p;
+    p.resize(460, 460);
+    p.show();
+    p.SetRoomSize(4, 5);
+    EXPECT_EQ(p.lengthLabels(), (QStringList{"+2.5m", "+2m", "+1m", "0", "-1m", "-2m", "-2.5m"}));
+    p.SetRoomSize(4, 4);
+    EXPECT_EQ(p.lengthLabels(), (QStringList{"+2m", "+1m", "0", "-1m", "-2m"}));
+
+    // Listener and speaker 2 on the same spot: the listener is picked.
+    p.SetPoint(0, 0, 0);
+    p.SetPoint(0, 0.05f, 2);
+    QSignalSpy pressed(&p, &CSSVolumePanel::pressed);
+    QSignalSpy dragged(&p, &CSSVolumePanel::dragged);
+    QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(p.point(2).px, p.point(2).py));
+    ASSERT_EQ(pressed.size(), 1);
+    EXPECT_EQ(pressed.last().at(0).value<CSSVolumePanel::Point>().type, 0);
+    QMouseEvent m(QEvent::MouseMove, QPointF(-100, 900), QPointF(), Qt::NoButton, Qt::LeftButton,
+                  Qt::NoModifier);
+    QCoreApplication::sendEvent(&p, &m);
+    ASSERT_EQ(dragged.size(), 1);
+    EXPECT_NEAR(p.point(0).x, -2.0f, 0.01f);
+    EXPECT_NEAR(p.point(0).y, -2.0f, 0.01f);
+    QTest::mouseRelease(&p, Qt::LeftButton, {}, QPoint(30, 430));
+    QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(230, 100)); // nothing there
+    EXPECT_EQ(pressed.size(), 1);
 }

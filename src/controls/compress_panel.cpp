@@ -1,0 +1,115 @@
+#include "controls/compress_panel.h"
+
+#include <QPainter>
+#include <cmath>
+
+namespace q7 {
+
+CCompressPanelPlus::CCompressPanelPlus(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(120, 100);
+}
+
+void CCompressPanelPlus::SetRatio(float ratio) {
+    slope_ = ratio != 0 ? 1.0f / ratio : 1.0f;
+    update();
+}
+
+int CCompressPanelPlus::xOf(double d) const {
+    const double W = width() - 60;
+    return int((d + 90) * W / 96 + 40);
+}
+
+int CCompressPanelPlus::yOf(double d) const {
+    const double H = height() - 45;
+    return int(std::fabs(d - 6) * H / 96 + 20);
+}
+
+QPointF CCompressPanelPlus::startPoint() const {
+    const double H = height() - 45;
+    return QPointF(40, yOf(knee_) + std::fabs(-90 - knee_) * H / 96 * lowerSlope_);
+}
+
+QPointF CCompressPanelPlus::thresholdPoint() const {
+    return QPointF(xOf(threshold_), yOf(threshold_));
+}
+
+QPointF CCompressPanelPlus::endPoint() const {
+    const double W = width() - 60, H = height() - 45;
+    return QPointF(W + 40, yOf(threshold_) - std::fabs(6 - threshold_) * H / 96 * slope_);
+}
+
+void CCompressPanelPlus::resizeEvent(QResizeEvent*) {
+    background_ = QPixmap();
+}
+
+void CCompressPanelPlus::paintEvent(QPaintEvent*) {
+    const qreal dpr = devicePixelRatioF();
+    const int w = width(), h = height();
+    const double H = h - 45;
+    if (background_.isNull()) {
+        background_ = QPixmap(size() * dpr);
+        background_.setDevicePixelRatio(dpr);
+        background_.fill(Qt::black);
+        QPainter g(&background_);
+        QFont f(QString::fromUtf8("宋体"));
+        f.setPixelSize(12);
+        g.setFont(f);
+        const QFontMetrics fm(f);
+        for (int d : {6, 0, -10, -20, -30, -40, -50, -60, -70, -80, -90}) {
+            const int y = yOf(d);
+            g.setPen(QColor(0, 110, 0));
+            g.drawLine(40, y, w - 20, y);
+            g.setPen(QColor(255, 255, 0));
+            const QString label = d == 6 ? "+6dB" : QString("%1dB").arg(d);
+            g.drawText(QRect(0, y - fm.height() / 2, 38, fm.height()),
+                       Qt::AlignRight | Qt::AlignVCenter, label);
+        }
+        // On a narrow control an input label that would run into the one before it is left out
+        // (the last, 6dB, always shows and pushes out its neighbour instead).
+        int lastRight = -1000;
+        const int inputs[6] = {-90, -70, -50, -30, -10, 6};
+        const int rightEdgeOf6 = xOf(6) + fm.horizontalAdvance("6dB") / 2;
+        for (int i = 0; i < 6; ++i) {
+            const int d = inputs[i];
+            const int x = xOf(d);
+            g.setPen(QColor(0, 110, 0));
+            g.drawLine(x, 20, x, int(H) + 20);
+            const QString label = d == 6 ? "6dB" : QString("%1dB").arg(d);
+            const int half = fm.horizontalAdvance(label) / 2;
+            const bool fits = x - half > lastRight + 3 &&
+                              (d == 6 || x + half + 3 < rightEdgeOf6 - fm.horizontalAdvance("6dB"));
+            if (!fits && d != 6)
+                continue;
+            g.setPen(QColor(255, 255, 0));
+            g.drawText(QRect(x - 30, h - 23, 60, fm.height()), Qt::AlignHCenter, label);
+            lastRight = x + half;
+        }
+    }
+    QPixmap picture = background_;
+    {
+        QPainter p(&picture);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPointF a = startPoint(), b(xOf(knee_), yOf(knee_)), t = thresholdPoint(),
+                      e = endPoint();
+        p.setPen(QPen(QColor(0, 207, 255), 2));
+        p.drawLine(a, b);
+        p.drawLine(b, t);
+        p.drawLine(t, e);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 10, 10, 200));
+        p.drawEllipse(t, 4, 4);
+        p.setBrush(QColor(120, 120, 120, 65));
+        p.drawRect(QRectF(40, std::min(e.y(), a.y()), w - 60, std::fabs(e.y() - a.y())));
+        if (!enabled_) {
+            QFont big(QString::fromUtf8("黑体"));
+            big.setPointSize(40);
+            p.setFont(big);
+            p.setPen(QColor(0, 150, 255));
+            p.drawText(rect(), Qt::AlignCenter, "OFF");
+        }
+    }
+    QPainter(this).drawPixmap(0, 0, picture);
+}
+
+} // namespace q7

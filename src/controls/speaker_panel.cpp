@@ -1,0 +1,245 @@
+#include "controls/speaker_panel.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace q7 {
+
+namespace {
+
+const char* const kNames[9] = {"",        "前置左(ML)", "中置(C)",    "前置右(MR)", "后置左(RL)",
+                               "超低(S)", "后置右(RR)", "顶置左(TL)", "顶置右(TR)"};
+const QColor kColours[9] = {{255, 255, 255}, {227, 207, 87}, {176, 224, 230},
+                            {227, 207, 87},  {65, 105, 225}, {235, 142, 85},
+                            {65, 105, 225},  {255, 153, 18}, {255, 153, 18}};
+
+} // namespace
+
+CSSVolumePanel::CSSVolumePanel(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(200, 200);
+    const float start[9][2] = {{0, 0},  {-1, 1}, {0, 1},        {1, 1},   {-1, -1},
+                               {0, -1}, {1, -1}, {-0.5f, 0.5f}, {0.5f, 0}};
+    for (int i = 0; i < 9; ++i) {
+        points_[std::size_t(i)].type = i;
+        points_[std::size_t(i)].x = start[i][0];
+        points_[std::size_t(i)].y = start[i][1];
+    }
+    placeAll();
+}
+
+QPoint CSSVolumePanel::pixelOf(float x, float y) const {
+    return QPoint(int(std::floor((width() - 60) / W_ * (W_ / 2 + x) + 30)),
+                  int(std::floor((height() - 60) / L_ * (L_ / 2 - y) + 30)));
+}
+
+void CSSVolumePanel::placeAll() {
+    for (Point& p : points_) {
+        const QPoint px = pixelOf(p.x, p.y);
+        p.px = px.x();
+        p.py = px.y();
+    }
+}
+
+void CSSVolumePanel::SetRoomSize(float width, float length) {
+    W_ = std::max(width, 0.1f);
+    L_ = std::max(length, 0.1f);
+    background_ = QPixmap();
+    placeAll();
+    update();
+}
+
+void CSSVolumePanel::SetPoint(float x, float y, int index) {
+    if (index < 0 || index > 8)
+        return;
+    Point& p = points_[std::size_t(index)];
+    p.x = x;
+    p.y = y;
+    const QPoint px = pixelOf(x, y);
+    p.px = px.x();
+    p.py = px.y();
+    update();
+}
+
+void CSSVolumePanel::resizeEvent(QResizeEvent*) {
+    background_ = QPixmap();
+    placeAll();
+}
+
+QStringList CSSVolumePanel::axisLabels(float size, bool vertical) const {
+    // From the top (or left) outer line to the bottom (or right) one.
+    const int n = int(std::ceil(size / 2));
+    const float f = size / 2 - std::floor(size / 2);
+    const QString outer =
+        f != 0 ? QString::asprintf("%.1fm", n - 1 + f) : QString::asprintf("%.0fm", double(n));
+    QStringList labels;
+    const QString plus = vertical ? "+" : "-", minus = vertical ? "-" : "+";
+    labels << plus + outer;
+    for (int v = n - 1; v >= 1; --v)
+        labels << plus + QString("%1m").arg(v);
+    labels << "0";
+    for (int v = 1; v <= n - 1; ++v)
+        labels << minus + QString("%1m").arg(v);
+    labels << minus + outer;
+    return labels;
+}
+
+QStringList CSSVolumePanel::lengthLabels() const {
+    return axisLabels(L_, true);
+}
+
+void CSSVolumePanel::paintEvent(QPaintEvent*) {
+    const qreal dpr = devicePixelRatioF();
+    const int w = width(), h = height();
+    if (background_.isNull()) {
+        background_ = QPixmap(size() * dpr);
+        background_.setDevicePixelRatio(dpr);
+        background_.fill(Qt::black);
+        QPainter g(&background_);
+        QFont f("Tahoma");
+        f.setPixelSize(13);
+        // The length labels live in the 25-pixel margin; a wide family or "+2.5m" gets a smaller
+        // size rather than a clipped sign.
+        for (const QString& t : axisLabels(L_, true))
+            while (f.pixelSize() > 9 && QFontMetrics(f).horizontalAdvance(t) > 27)
+                f.setPixelSize(f.pixelSize() - 1);
+        g.setFont(f);
+        const QFontMetrics fm(f);
+        auto line = [&](bool outer, int x1, int y1, int x2, int y2) {
+            g.setPen(outer ? QColor(128, 128, 128) : QColor(64, 64, 64));
+            g.drawLine(x1, y1, x2, y2);
+        };
+        // Length axis (horizontal lines).
+        {
+            const int n = int(std::ceil(L_ / 2));
+            const int step = int((h - 60) / L_);
+            const int centre = (30 + (h - 30)) / 2;
+            const QStringList labels = axisLabels(L_, true);
+            auto label = [&](int y, const QString& t) {
+                g.setPen(QColor(73, 90, 151));
+                g.drawText(QRect(-10, y - fm.height() / 2, 35, fm.height()),
+                           Qt::AlignRight | Qt::AlignVCenter, t);
+            };
+            for (int v = 0; v < n; ++v) {
+                line(false, 30, centre - v * step, w - 30, centre - v * step);
+                if (v) {
+                    line(false, 30, centre + v * step, w - 30, centre + v * step);
+                    label(centre - v * step, labels[n - v]);
+                    label(centre + v * step, labels[n + v]);
+                } else {
+                    label(centre, "0");
+                }
+            }
+            line(true, 30, 30, w - 30, 30);
+            line(true, 30, h - 30, w - 30, h - 30);
+            label(30, labels.first());
+            label(h - 30, labels.last());
+        }
+        // Width axis (vertical lines).
+        {
+            const int n = int(std::ceil(W_ / 2));
+            const int step = int((w - 60) / W_);
+            const int centre = (30 + (w - 30)) / 2;
+            const QStringList labels = axisLabels(W_, false);
+            auto label = [&](int x, const QString& t) {
+                g.setPen(QColor(73, 90, 151));
+                g.drawText(QRect(x - 30, h - 27, 60, fm.height()), Qt::AlignHCenter, t);
+            };
+            for (int v = 0; v < n; ++v) {
+                line(false, centre - v * step, 30, centre - v * step, h - 30);
+                if (v) {
+                    line(false, centre + v * step, 30, centre + v * step, h - 30);
+                    label(centre - v * step, labels[n - v]);
+                    label(centre + v * step, labels[n + v]);
+                } else {
+                    label(centre, "0");
+                }
+            }
+            line(true, 30, 30, 30, h - 30);
+            line(true, w - 30, 30, w - 30, h - 30);
+            label(30, labels.first());
+            label(w - 30, labels.last());
+        }
+    }
+    QPixmap frame = background_;
+    {
+        QPainter p(&frame);
+        p.setRenderHint(QPainter::Antialiasing);
+        for (int i = 0; i < 9; ++i) {
+            const Point& pt = points_[std::size_t(i)];
+            if (pt.type == -1)
+                continue;
+            const QPointF c(pt.px, pt.py);
+            if (pt.type == 0) {
+                // The listener: a head with shoulders.
+                p.setPen(QPen(QColor(40, 40, 40), 1));
+                p.setBrush(QColor(250, 210, 120));
+                p.drawEllipse(c + QPointF(0, -5), 7, 7);
+                p.setBrush(QColor(80, 160, 240));
+                p.drawRoundedRect(QRectF(c.x() - 11, c.y() + 2, 22, 11), 5, 5);
+                continue;
+            }
+            // A speaker cabinet with its number and name.
+            const QRectF box(c.x() - 13, c.y() - 15, 26, 30);
+            QLinearGradient g(box.topLeft(), box.bottomLeft());
+            g.setColorAt(0, QColor(90, 95, 105));
+            g.setColorAt(1, QColor(45, 48, 55));
+            p.setPen(QPen(kColours[i], 1.5));
+            p.setBrush(g);
+            p.drawRoundedRect(box, 4, 4);
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(25, 25, 28));
+            p.drawEllipse(c + QPointF(0, 4), 8, 8);
+            QFont number("Arial");
+            number.setPointSize(12);
+            number.setBold(true);
+            p.setFont(number);
+            p.setPen(QColor(255, 0, 0));
+            p.drawText(QRectF(c.x() - 13, c.y() - 15, 26, 30), Qt::AlignCenter,
+                       QString::number(pt.type));
+            QFont name("Arial");
+            name.setPointSize(8);
+            p.setFont(name);
+            p.setPen(kColours[i]);
+            p.drawText(QRectF(c.x() - 50, c.y() + 15 + 2, 100, 14), Qt::AlignHCenter | Qt::AlignTop,
+                       QString::fromUtf8(kNames[i]));
+        }
+    }
+    QPainter(this).drawPixmap(0, 0, frame);
+}
+
+void CSSVolumePanel::mousePressEvent(QMouseEvent* e) {
+    const QPointF m = e->position();
+    for (int i = 0; i < 9; ++i) {
+        const Point& pt = points_[std::size_t(i)];
+        if (pt.type != -1 && std::fabs(pt.px - m.x()) < 16 && std::fabs(pt.py - m.y()) < 16) {
+            grabbed_ = i;
+            dragging_ = true;
+            emit pressed(pt);
+            return;
+        }
+    }
+}
+
+void CSSVolumePanel::mouseMoveEvent(QMouseEvent* e) {
+    if (!dragging_)
+        return;
+    const int w = width(), h = height();
+    const int x = std::clamp(int(e->position().x()), 30, w - 30);
+    const int y = std::clamp(int(e->position().y()), 30, h - 30);
+    Point& pt = points_[std::size_t(grabbed_)];
+    pt.px = x;
+    pt.py = y;
+    pt.x = float((x - w / 2) / ((w - 60) / double(W_)));
+    pt.y = float((h / 2 - y) / ((h - 60) / double(L_)));
+    emit dragged(pt);
+    repaint();
+}
+
+void CSSVolumePanel::mouseReleaseEvent(QMouseEvent*) {
+    dragging_ = false;
+}
+
+} // namespace q7

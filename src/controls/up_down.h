@@ -1,0 +1,34 @@
+// An up-down control: two arrow buttons and a position within a range. A click reports the
+// direction; the page decides what happens (the position follows, within the range).
+#pragma once
+
+#include <QWidget>
+
+class QToolButton;
+
+namespace q7 {
+
+class UpDown : public QWidget {
+    Q_OBJECT
+public:
+    UpDown(int id, QWidget* parent);
+    int id() const { return id_; }
+    void setRange(int minimum, int maximum);
+    void setPosition(int p);
+    int position() const { return position_; }
+    int minimum() const { return minimum_; }
+    int maximum() const { return maximum_; }
+    // As a click does: reports the delta, then moves the position within the range.
+    void click(int delta);
+
+signals:
+    void stepping(int id, int delta);
+
+private:
+    int id_;
+    int minimum_ = 0, maximum_ = 100, position_ = 0;
+    QToolButton* up_;
+    QToolButton* down_;
+};
+
+} // namespace q7

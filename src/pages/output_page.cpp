@@ -1,0 +1,341 @@
+#include "pages/output_page.h"
+
+#include "app/editor.h"
+#include "app/fonts.h"
+#include "app/main_view.h"
+#include "app/style.h"
+#include "controls/bmp_slider.h"
+#include "controls/eq_panel.h"
+#include "controls/peak_meter.h"
+#include "pages/band_editor.h"
+#include "pages/nav_row.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPainter>
+
+namespace q7 {
+
+namespace {
+
+constexpr OutputInfo kOutputs[5] = {
+    {5, 5, 24, 92, 28, 108, 41, 2, 96, "前置输出", "MAIN OUTPUT"},
+    {4, 6, 10, 109, 14, 125, 27, 2, 113, "后置输出", "REAR OUTPUT"},
+    {3, 7, 10, 143, 12, 156, 22, 1, 147, "中置输出", "CENTER OUTPUT"},
+    {2, 8, 20, 157, 22, 170, 32, 1, 161, "超低输出", "SUB OUTPUT"},
+    {11, 9, 10, 126, 14, 142, 27, 2, 130, "顶置输出", "TOP OUTPUT"},
+};
+
+// The five mute boxes: id, and the output whose mute they hold.
+constexpr std::pair<int, int> kMuteBoxes[5] = {
+    {1045, 5}, {1050, 4}, {1047, 3}, {1048, 2}, {1049, 11}};
+
+const char* const kSlopeNames[11] = {
+    "LinkwitzRiely 12dB", "LinkwitzRiely 24dB", "LinkwitzRiely 36dB", "LinkwitzRiely 48dB",
+    "Bessel 12dB",        "Bessel 18dB",        "Bessel 24dB",        "Butterworth 12dB",
+    "Butterworth 18dB",   "Butterworth 24dB",   "Chebyshev 12dB"};
+
+// The crossover compositions, as ApplyCrossoverType writes them.
+constexpr int kSlopes[11][4] = {{11, 11, 1, 1}, {13, 13, 1, 1}, {15, 11, 15, 11}, {19, 21, 19, 21},
+                                {9, 1, 1, 1},   {9, 11, 1, 1},  {9, 9, 1, 1},     {13, 1, 1, 1},
+                                {15, 11, 1, 1}, {19, 21, 1, 1}, {7, 1, 1, 1}};
+
+} // namespace
+
+const OutputInfo& outputInfo(int bank) {
+    for (const OutputInfo& o : kOutputs)
+        if (o.bank == bank)
+            return o;
+    return kOutputs[0];
+}
+
+int CDialogOutput::subStoreRecord(int g) {
+    if (g < 5)
+        return 4 * g;
+    const int j = g - 5;
+    return 4 * (j / 3) + 1 + j % 3;
+}
+
+CDialogOutput::CDialogOutput(Editor& editor, int bank, QWidget* parent)
+    : CPage(PageKind::Output, editor, parent), bank_(outputInfo(bank).bank) {
+    setObjectName("CDialogOutput");
+    nav_ = new NavRow(this, editor_);
+    for (std::size_t i = 0; i < 5; ++i) {
+        auto* box = new QCheckBox(this);
+        setControlId(box, kMuteBoxes[i].first);
+        box->setFont(songti(12));
+        const int id = kMuteBoxes[i].first;
+        connect(box, &QCheckBox::clicked, this, [this, id](bool on) { muteClicked(id, on); });
+        mutes_[i] = box;
+    }
+    graph_ = new CEqPanel(this);
+    setControlId(graph_, 1040);
+    bands_ = new BandEditor(this, editor_.language(), graph_);
+    bands_->send = [this](int b) { sendBand(b); };
+    bands_->rowClicked = [this](int row) { updateSlopeList(row); };
+    bands_->selectionChanged = [this](int b) { updateSlopeList(b); };
+    connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
+    connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
+
+    slopeCaption_ = new QLabel(this);
+    setControlId(slopeCaption_, 1215);
+    slopeCaption_->setFont(songti(12));
+    slopes_ = new QComboBox(this);
+    setControlId(slopes_, 1134);
+    for (const char* n : kSlopeNames)
+        slopes_->addItem(n);
+    connect(slopes_, &QComboBox::activated, this, [this](int i) { chooseSlope(i); });
+
+    for (int i = 0; i < 4; ++i) {
+        mixCaption_[std::size_t(i)] = new QLabel(this);
+        setControlId(mixCaption_[std::size_t(i)], 1123 + i);
+        mixCaption_[std::size_t(i)]->setFont(songti(12));
+        auto* s = new CXBmpSlider(1041 + i, this);
+        s->SetRange(0, 100);
+        s->SetMargin(7, 7, 3, 2);
+        s->SetClearColour(kPageBackground);
+        connect(s, &CXBmpSlider::positionChanged, this, [this, i](int, int p) { mixMoved(i, p); });
+        mix_[std::size_t(i)] = s;
+        mixText_[std::size_t(i)] = new QLabel(this);
+        setControlId(mixText_[std::size_t(i)], 1127 + i);
+        mixText_[std::size_t(i)]->setFont(uiFont("Arial", 12, true));
+    }
+    for (int m = 0; m < 2; ++m) {
+        auto* meter = new CPeakMeterCtrl(this);
+        setControlId(meter, 1168 + m);
+        meter->SetMeterBands(1, 15);
+        meter->SetHorizontal(true);
+        meter->SetBackgroundColour(kPageBackground);
+        meter->SetPeakLine(false);
+        meter->Start(35);
+        meters_[std::size_t(m)] = meter;
+    }
+    timer_ = editor_.timeline().start(300, true, [this] {
+        const auto level = editor_.store().levelReport();
+        for (int m = 0; m < 2; ++m) {
+            const int v = level[std::size_t(4 + m)];
+            meters_[std::size_t(m)]->SetData(&v, 0, 1);
+        }
+    });
+    applyLanguage();
+    refresh();
+}
+
+CDialogOutput::~CDialogOutput() {
+    if (timer_)
+        editor_.timeline().stop(timer_);
+}
+
+QCheckBox* CDialogOutput::muteBox(int id) const {
+    for (QCheckBox* b : mutes_)
+        if (controlId(b) == id)
+            return b;
+    return nullptr;
+}
+
+void CDialogOutput::setBank(int bank) {
+    bank_ = outputInfo(bank).bank;
+    refresh();
+}
+
+void CDialogOutput::refresh() {
+    if (CHX2060v13View* view = editor_.view())
+        view->setLastOutput(bank_);
+    const OutputInfo& o = info();
+    const ParameterStore& s = editor_.store();
+    const bool sub = bank_ == kSubBank;
+    bands_->setNumberColour(QColor(0, 200, 255));
+    bands_->load(
+        bank_, o.bands, [&](int i) { return s.band(o.module, sub ? subStoreRecord(i) : i); }, 31,
+        sub ? 5 : -1);
+    // Q limits by type as the graph keeps them.
+    graph_->setLanguage(editor_.language().index());
+    graph_->setBypass(eqBypass());
+    for (int i = 0; i < 4; ++i) {
+        const int v = s.cellInt(o.mixCell + i);
+        mix_[std::size_t(i)]->SetPos(v);
+        mixText_[std::size_t(i)]->setText(
+            QString::asprintf("%d%%", mix_[std::size_t(i)]->GetPos()));
+    }
+    for (std::size_t i = 0; i < 5; ++i)
+        mutes_[i]->setChecked(s.cellInt(outputInfo(kMuteBoxes[i].second).muteCell) != 0);
+    slopes_->hide();
+    slopeCaption_->hide();
+    static const std::pair<int, int> buttons[5] = {
+        {5, 1069}, {4, 1072}, {3, 1070}, {2, 1071}, {11, 1076}};
+    for (auto [b, id] : buttons)
+        if (b == bank_)
+            nav_->setCurrent(id);
+    update();
+}
+
+bool CDialogOutput::eqBypass() const {
+    return editor_.store().cellInt(info().bypassCell) != 0;
+}
+
+void CDialogOutput::setEqBypass(bool on) {
+    editor_.store().setCellInt(info().bypassCell, on ? 1 : 0);
+    editor_.dsp().sendSelector(info().bypassCell);
+    graph_->setBypass(on);
+}
+
+void CDialogOutput::resetEq() {
+    static const std::pair<int, EqHalf> halves[5] = {{5, EqHalf::Main},
+                                                     {4, EqHalf::Rear},
+                                                     {3, EqHalf::Center},
+                                                     {2, EqHalf::Sub},
+                                                     {11, EqHalf::Top}};
+    for (auto [b, h] : halves)
+        if (b == bank_)
+            editor_.dsp().resetGroupEq(h);
+    refresh();
+}
+
+void CDialogOutput::sendBand(int b) {
+    const OutputInfo& o = info();
+    auto send = [&](int graphRecord, int storeRecord) {
+        const EqPanelBand& band = graph_->band(graphRecord);
+        editor_.dsp().SendBand(o.module, storeRecord, band.type, band.gain, band.frequency, band.q);
+    };
+    if (bank_ != kSubBank) {
+        send(b, b);
+        return;
+    }
+    if (b > 4)
+        return;
+    // A Sub band goes with its three sections.
+    send(b, 4 * b);
+    for (int k = 1; k <= 3; ++k)
+        send(4 + 3 * b + k, 4 * b + k);
+}
+
+int CDialogOutput::matchingSlope(int b) const {
+    if (bank_ != kSubBank || b < 0 || b > 4)
+        return -1;
+    const int types[4] = {graph_->band(b).type, graph_->band(5 + 3 * b).type,
+                          graph_->band(6 + 3 * b).type, graph_->band(7 + 3 * b).type};
+    for (int s = 0; s < 11; ++s)
+        for (bool low : {true, false}) {
+            bool same = true;
+            for (int k = 0; k < 4; ++k) {
+                const int n = kSlopes[s][k];
+                same &= types[k] == (n == 1 ? 1 : (low ? n - 1 : n));
+            }
+            if (same)
+                return s;
+        }
+    return -1;
+}
+
+void CDialogOutput::updateSlopeList(int b) {
+    const int type = b >= 0 && b <= 4 ? graph_->band(b).type : 0;
+    const bool show = bank_ == kSubBank && b >= 0 && b <= 4 && (type == 2 || type == 3 || type > 5);
+    slopeBand_ = show ? b : -1;
+    slopes_->setVisible(show);
+    slopeCaption_->setVisible(show);
+    if (show)
+        slopes_->setCurrentIndex(matchingSlope(b));
+}
+
+void CDialogOutput::chooseSlope(int index) {
+    if (slopeBand_ < 0)
+        return;
+    graph_->ApplyCrossoverType(slopeBand_, index);
+    graph_->ComputeBandCurve(slopeBand_);
+    bands_->showBand(slopeBand_);
+    sendBand(slopeBand_);
+    graph_->update();
+}
+
+void CDialogOutput::mixMoved(int slot, int p) {
+    const OutputInfo& o = info();
+    editor_.store().setCellInt(o.mixCell + slot, p);
+    editor_.dsp().WriteDspParam(o.module, o.mixParameter + slot, float(p / 100.0), 1);
+    mixText_[std::size_t(slot)]->setText(QString::asprintf("%d%%", p));
+    if (mutes_[0]->isChecked())
+        editor_.ShowInfo(editor_.language().pick("当前是静音状态", "vol is mute"), 1100);
+}
+
+void CDialogOutput::muteClicked(int id, bool checked) {
+    for (auto [box, bank] : kMuteBoxes)
+        if (box == id) {
+            const OutputInfo& o = outputInfo(bank);
+            editor_.store().setCellInt(o.muteCell, checked ? 1 : 0);
+            editor_.dsp().WriteDspParam(o.module, o.muteParameter, checked ? 0.0f : 1.0f,
+                                        o.muteWords);
+        }
+}
+
+void CDialogOutput::applyLanguage() {
+    const Language& l = editor_.language();
+    const char* captions[4][2] = {{"直达音量", "Direct"},
+                                  {"混响音量", "Reverb"},
+                                  {"回声音量", "Echo"},
+                                  {"音乐音量", "Music"}};
+    for (int i = 0; i < 4; ++i)
+        mixCaption_[std::size_t(i)]->setText(l.pick(captions[i][0], captions[i][1]));
+    const char* mutes[5][2] = {{"前置静音", "Main Mute"},
+                               {"后置静音", "Rear Mute"},
+                               {"中置静音", "Center Mute"},
+                               {"超低静音", "Sub Mute"},
+                               {"顶置静音", "Top Mute"}};
+    for (std::size_t i = 0; i < 5; ++i)
+        mutes_[i]->setText(l.pick(mutes[i][0], mutes[i][1]));
+    slopeCaption_->setText(l.pick("类型", "Type"));
+    nav_->applyLanguage();
+    CPage::applyLanguage();
+    bands_->applyLanguage();
+    graph_->setLanguage(l.index());
+    layoutControls();
+    update();
+}
+
+void CDialogOutput::resizeEvent(QResizeEvent*) {
+    layoutControls();
+}
+
+void CDialogOutput::layoutControls() {
+    const int W = std::max(width(), kMinPageWidth), H = std::max(height(), kMinPageHeight);
+    nav_->place(12, 8, W - 270);
+    banner_ = QRect(W - 250, 6, 238, 32);
+    for (std::size_t i = 0; i < 5; ++i)
+        mutes_[i]->setGeometry(352 + int(i) * 118, 44, 112, 22);
+    bands_->place(QRect(12, 44, 330, H - 44 - 168));
+    slopeCaption_->setGeometry(12, H - 160, 44, 24);
+    slopes_->setGeometry(58, H - 160, 284, 24);
+    for (int i = 0; i < 4; ++i) {
+        const int y = H - 128 + i * 30;
+        mixCaption_[std::size_t(i)]->setGeometry(12, y, 90, 24);
+        mix_[std::size_t(i)]->setGeometry(100, y, 176, 24);
+        mixText_[std::size_t(i)]->setGeometry(282, y, 60, 24);
+    }
+    graph_->setGeometry(352, 72, W - 364, H - 72 - 36);
+    meters_[0]->setGeometry(352, H - 30, W - 364, 9);
+    meters_[1]->setGeometry(352, H - 18, W - 364, 9);
+}
+
+void CDialogOutput::paintEvent(QPaintEvent* e) {
+    CPage::paintEvent(e);
+    // The output's banner, in the current language.
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(banner_.topLeft(), banner_.topRight());
+    g.setColorAt(0, QColor(32, 96, 170));
+    g.setColorAt(1, QColor(74, 150, 222));
+    p.setPen(Qt::NoPen);
+    p.setBrush(g);
+    p.drawRoundedRect(banner_, 6, 6);
+    const QRectF icon(banner_.left() + 8, banner_.top() + 5, 16, 22);
+    p.setBrush(QColor(235, 240, 248));
+    p.drawRoundedRect(icon, 3, 3);
+    p.setBrush(QColor(32, 96, 170));
+    p.drawEllipse(icon.center() + QPointF(0, 4), 5, 5);
+    p.drawEllipse(icon.center() + QPointF(0, -6), 2.5, 2.5);
+    p.setPen(Qt::white);
+    p.setFont(songti(15, true));
+    p.drawText(banner_.adjusted(32, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft,
+               editor_.language().pick(info().zh, info().en));
+}
+
+} // namespace q7

@@ -1,0 +1,88 @@
+// CDialogOutput: one speaker output (Main 5, Rear 4, Center 3, Sub 2, Top 11): its EQ (with the
+// Sub output's crossover slopes), its mix of the four sources, and the mutes of all outputs.
+#pragma once
+
+#include "pages/page.h"
+
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+namespace q7 {
+
+class BandEditor;
+class CEqPanel;
+class CPeakMeterCtrl;
+class CXBmpSlider;
+class NavRow;
+
+struct OutputInfo {
+    int bank, module, bands;
+    int mixCell, mixParameter; // the four mix cells and parameters are consecutive
+    int muteCell, muteParameter, muteWords;
+    int bypassCell;
+    const char *zh, *en;
+};
+const OutputInfo& outputInfo(int bank);
+
+class CDialogOutput : public CPage {
+    Q_OBJECT
+public:
+    CDialogOutput(Editor& editor, int bank, QWidget* parent);
+    ~CDialogOutput() override;
+
+    void refresh() override;
+    void applyLanguage() override;
+    bool hasEq() const override { return true; }
+    bool eqBypass() const override;
+    void setEqBypass(bool on) override;
+    void resetEq() override;
+    int bank() const override { return bank_; }
+    void setBank(int bank) override;
+
+    // The Sub output stores band k at record 4k and its sections at 4k+1..4k+3; the graph holds
+    // them at k and 5+3k..7+3k.
+    static int subStoreRecord(int graphRecord);
+    // The crossover slope a Sub band's four records form, or -1.
+    int matchingSlope(int band) const;
+    void chooseSlope(int index);
+
+    CEqPanel* graph() const { return graph_; }
+    BandEditor* bands() const { return bands_; }
+    CXBmpSlider* mixSlider(int i) const { return mix_[std::size_t(i)]; }
+    QLabel* mixText(int i) const { return mixText_[std::size_t(i)]; }
+    QCheckBox* muteBox(int id) const;
+    QComboBox* slopeList() const { return slopes_; }
+    NavRow* nav() const { return nav_; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    int bank_;
+    NavRow* nav_;
+    CEqPanel* graph_;
+    BandEditor* bands_;
+    std::array<CXBmpSlider*, 4> mix_{};
+    std::array<QLabel*, 4> mixText_{};
+    std::array<QLabel*, 4> mixCaption_{};
+    std::array<QCheckBox*, 5> mutes_{};
+    QComboBox* slopes_;
+    QLabel* slopeCaption_;
+    std::array<CPeakMeterCtrl*, 2> meters_{};
+    QRect banner_;
+    int timer_ = 0;
+    int slopeBand_ = -1;
+
+    const OutputInfo& info() const { return outputInfo(bank_); }
+    void sendBand(int band);
+    void mixMoved(int slot, int position);
+    void muteClicked(int id, bool checked);
+    void updateSlopeList(int band);
+    void layoutControls();
+};
+
+} // namespace q7

@@ -1,0 +1,493 @@
+// The output, compressor, delay and speaker location pages against the simulated amplifier.
+#include "app/info_popup.h"
+#include "app/ribbon.h"
+#include "controls/bmp_slider.h"
+#include "controls/compress_panel.h"
+#include "controls/delay_panel.h"
+#include "controls/eq_panel.h"
+#include "controls/image_button.h"
+#include "controls/speaker_panel.h"
+#include "controls/up_down.h"
+#include "editor_rig.h"
+#include "pages/band_editor.h"
+#include "pages/compressor_page.h"
+#include "pages/delay_page.h"
+#include "pages/location_page.h"
+#include "pages/nav_row.h"
+#include "pages/output_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTest>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace q7;
+using q7::test::EditorRig;
+
+namespace {
+
+template <class Page> Page* show(EditorRig& rig, PageKind kind, int bank = 0) {
+    rig.view().showPage(kind, bank);
+    return dynamic_cast<Page*>(rig.view().currentPage());
+}
+
+std::vector<std::uint32_t> floats(std::initializer_list<float> values) {
+    std::vector<std::uint32_t> out;
+    for (float v : values)
+        out.push_back(floatBits(v));
+    return out;
+}
+
+// Band records written to the amplifier's DSP, as (group, record) pairs in order.
+std::vector<std::pair<int, int>> bandsSent(const std::vector<Report>& sent) {
+    std::vector<std::pair<int, int>> out;
+    for (const Report& r : sent)
+        if (r[1] == CMD_DSP_WRITE && r[5] == 5)
+            out.push_back({r[3], r[4]});
+    return out;
+}
+
+std::vector<std::uint8_t> memory(EditorRig& rig, int address, int length) {
+    const AmpSettings s = rig.sim.current();
+    return {s.memory.begin() + address, s.memory.begin() + address + length};
+}
+
+void enter(QLineEdit* e, const QString& text) {
+    e->setText(text);
+    e->setFocus();
+    emit e->returnPressed();
+}
+
+} // namespace
+
+// ---- output page ----
+
+TEST(OutputPage, MixMuteAndGraphOfEachOutput) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    auto* page = show<CDialogOutput>(rig, PageKind::Output, 5);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->graph()->bandCount(), 24);
+    EXPECT_EQ(page->bands()->list()->rowCount(), 24);
+
+    // Rear Mute while Main is shown: two words of 0.0 to the rear module.
+    rig.clearTrace();
+    page->muteBox(1050)->click();
+    rig.run(10);
+    EXPECT_EQ(rig.editor->store().cellInt(125), 1);
+    EXPECT_EQ(rig.sent(), (std::vector<Report>{dspWriteRepeated(6, 27, floatBits(0.0f), 2)}));
+    page->muteBox(1048)->click(); // Sub: one word
+    page->muteBox(1048)->click();
+    rig.run(10);
+    EXPECT_EQ(rig.sim.dspValue(8, 32), floats({1.0f}));
+
+    // Main muted: moving a mix slider warns.
+    page->muteBox(1045)->click();
+    emit page->mixSlider(0)->positionChanged(1041, 30);
+    ASSERT_NE(rig.editor->infoPopup(), nullptr);
+    EXPECT_EQ(rig.editor->infoPopup()->text(), "vol is mute");
+
+    // Top, through the navigation row: the same page, another bank.
+    page->nav()->button(1076)->click();
+    EXPECT_EQ(rig.view().currentPage(), page);
+    EXPECT_EQ(page->bank(), 11);
+    EXPECT_EQ(rig.view().lastOutput(), 11);
+    EXPECT_EQ(page->graph()->bandCount(), 10);
+    EXPECT_TRUE(page->nav()->button(1076)->isCurrent());
+    EXPECT_FALSE(page->nav()->button(1069)->isCurrent());
+    rig.clearTrace();
+    page->mixSlider(3)->SetPos(75);
+    emit page->mixSlider(3)->positionChanged(1044, 75);
+    rig.run(10);
+    EXPECT_EQ(rig.editor->store().cellInt(129), 75);
+    EXPECT_EQ(rig.sent(), (std::vector<Report>{dspWriteRepeated(9, 17, floatBits(0.75f), 1)}));
+    EXPECT_EQ(page->mixText(3)->text(), "75%");
+    EXPECT_TRUE(page->muteBox(1050)->isChecked()) << "mute boxes show every output";
+
+    // The status bar's bypass acts on the output shown.
+    rig.clearTrace();
+    rig.view().OnCommand(cmd::EqBypass);
+    rig.run(10);
+    EXPECT_EQ(rig.editor->store().cellInt(130), 1);
+    EXPECT_TRUE(page->graph()->bypass());
+}
+
+TEST(OutputPage, SubRecordsTranslateAndSlopesSendAllFour) {
+    EXPECT_EQ(CDialogOutput::subStoreRecord(0), 0);
+    EXPECT_EQ(CDialogOutput::subStoreRecord(4), 16);
+    EXPECT_EQ(CDialogOutput::subStoreRecord(5), 1);
+    EXPECT_EQ(CDialogOutput::subStoreRecord(7), 3);
+    EXPECT_EQ(CDialogOutput::subStoreRecord(8), 5);
+    EXPECT_EQ(CDialogOutput::subStoreRecord(19), 19);
+
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    // Band 1 a high pass with its sections flat; band 2 a plain PEQ; sections of band 0 read
+    // from store records 1..3.
+    s.setBand(8, 4, BandRecord::encode(3, 0.0, 80, 0.7));
+    for (int r : {5, 6, 7})
+        s.setBand(8, r, BandRecord::encode(1, 0.0, 80, 0.7));
+    s.setBand(8, 8, BandRecord::encode(1, 2.0, 60, 2.0));
+    s.setBand(8, 2, BandRecord::encode(12, 0.0, 90, 0.7));
+    auto* page = show<CDialogOutput>(rig, PageKind::Output, 2);
+    EXPECT_EQ(page->graph()->bandCount(), 20);
+    EXPECT_EQ(page->bands()->list()->rowCount(), 5);
+    EXPECT_EQ(page->graph()->band(6).type, 12) << "store record 2 is graph record 6";
+
+    page->bands()->rowClicked(2);
+    EXPECT_TRUE(page->slopeList()->isHidden()) << "PEQ band";
+    page->bands()->rowClicked(1);
+    EXPECT_FALSE(page->slopeList()->isHidden());
+
+    rig.clearTrace();
+    page->chooseSlope(1); // LinkwitzRiely 24dB
+    rig.run(10);
+    for (int r : {4, 5, 6, 7})
+        EXPECT_EQ(s.band(8, r).type, r < 6 ? 13 : 1) << r;
+    EXPECT_EQ((std::vector<int>{page->graph()->band(1).type, page->graph()->band(8).type,
+                                page->graph()->band(9).type, page->graph()->band(10).type}),
+              (std::vector<int>{13, 13, 1, 1}));
+    EXPECT_EQ(bandsSent(rig.sent()),
+              (std::vector<std::pair<int, int>>{{8, 4}, {8, 5}, {8, 6}, {8, 7}}));
+    EXPECT_EQ(page->matchingSlope(1), 1);
+    EXPECT_EQ(page->bands()->list()->item(1, 1)->text(), QString::fromUtf8("高通"));
+
+    // Another output hides the slope list whatever was shown.
+    page->nav()->button(1069)->click();
+    EXPECT_TRUE(page->slopeList()->isHidden());
+}
+
+// ---- compressor page ----
+
+TEST(CompressorPage, SlidersTruncateLabelsRoundAndSendsCarryTheRecord) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    s.setCellFloat(98, -12.6f);
+    s.setCellFloat(99, 4.0f);
+    s.setCellFloat(100, 10.7f);
+    s.setCellFloat(101, 1000.0f);
+    s.setCellInt(97, 0);
+    auto* page = show<CCompDlg>(rig, PageKind::Compressor);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->slider(0, 0)->GetPos(), -12);
+    EXPECT_EQ(page->valueLabel(0, 0)->text(), "-13dB");
+    EXPECT_EQ(page->slider(0, 1)->GetPos(), 40);
+    EXPECT_EQ(page->valueLabel(0, 1)->text(), "4.0:1");
+    EXPECT_EQ(page->slider(0, 3)->GetPos(), 1000);
+    EXPECT_TRUE(page->nav()->button(1075)->isCurrent());
+
+    rig.clearTrace();
+    page->slider(0, 1)->setFocus();
+    QTest::keyClick(page->slider(0, 1), Qt::Key_Right);
+    rig.run(10);
+    EXPECT_EQ(page->valueLabel(0, 1)->text(), "4.1:1");
+    const float r = float(41 / 10.0);
+    const std::vector<std::uint32_t> expected = {
+        floatBits(-12.6f),
+        0,
+        floatBits(1.0f - 1.0f / r),
+        floatBits(20.0f),
+        floatBits(0.05f),
+        floatBits(float(1.0 - std::exp(-1.0 / (10.0 * 48.0)))), // attack 10.7 goes out as 10
+        floatBits(float(1.0 - std::exp(-1.0 / (1000.0 * 48.0))))};
+    EXPECT_EQ(rig.sim.dspValue(5, 33), expected);
+    EXPECT_FLOAT_EQ(s.cellFloat(99), r);
+    EXPECT_FLOAT_EQ(page->curve(0)->slope(), 1.0f / r);
+
+    // Unchecking Main Comp ON.
+    page->onBox(0)->click();
+    rig.run(10);
+    EXPECT_EQ(s.cellInt(97), 1);
+    EXPECT_EQ(rig.sim.dspValue(5, 34), std::vector<std::uint32_t>{1});
+    EXPECT_FALSE(page->curve(0)->curveEnabled());
+
+    // The wheel over any part of the page turns the focused slider.
+    page->slider(2, 0)->setFocus();
+    const int before = page->slider(2, 0)->GetPos();
+    QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(page->curve(4), &wheel);
+    EXPECT_EQ(page->slider(2, 0)->GetPos(), before - 1);
+
+    // Comp on the compressor page keeps it; Delay replaces it.
+    QPointer<CPage> current = rig.view().currentPage();
+    page->nav()->button(1075)->click();
+    EXPECT_EQ(rig.view().currentPage(), current.data());
+    page->nav()->button(1074)->click();
+    EXPECT_NE(dynamic_cast<CDelayDlg*>(rig.view().currentPage()), nullptr);
+}
+
+TEST(CompressorPage, WithoutAnAmplifierTheStoreStillChanges) {
+    EditorRig rig(SimOptions{.startUnplugged = true});
+    auto* page = show<CCompDlg>(rig, PageKind::Compressor);
+    rig.clearTrace();
+    page->slider(4, 0)->SetPos(-30);
+    emit page->slider(4, 0)->positionChanged(1036, -30);
+    rig.run(10);
+    EXPECT_FLOAT_EQ(rig.editor->store().cellFloat(132), -30.0f);
+    EXPECT_EQ(page->valueLabel(4, 0)->text(), "-30dB");
+    EXPECT_FLOAT_EQ(page->curve(4)->threshold(), -30.0f);
+    EXPECT_TRUE(rig.sent().empty());
+}
+
+// ---- delay page ----
+
+TEST(DelayPage, TypedSpunAndDraggedDelays) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    auto* page = show<CDelayDlg>(rig, PageKind::Delay);
+    ASSERT_NE(page, nullptr);
+    ParameterStore& s = rig.editor->store();
+    auto samples = [&] { return rig.sim.dspValue(5, 35); };
+
+    enter(page->delayEdit(0), "250");
+    EXPECT_EQ(page->delayEdit(0)->text(), "100.0ms");
+    rig.run(10);
+    EXPECT_EQ(samples(), std::vector<std::uint32_t>{4800});
+    enter(page->delayEdit(0), "0.5");
+    EXPECT_EQ(page->delayEdit(0)->text(), "1.5ms");
+    rig.run(10);
+    EXPECT_EQ(samples(), std::vector<std::uint32_t>{72});
+    enter(page->delayEdit(0), "10.01");
+    rig.run(10);
+    EXPECT_EQ(samples(), std::vector<std::uint32_t>{480});
+    enter(page->delayEdit(0), "ten");
+    EXPECT_EQ(page->delayEdit(0)->text(), "1.5ms");
+    EXPECT_FLOAT_EQ(s.cellFloat(102), 1.5f);
+
+    // Spinning down from 1.6 ms: 72 samples once, then nothing.
+    enter(page->delayEdit(0), "1.6");
+    EXPECT_EQ(page->delaySpin(0)->position(), 16);
+    rig.run(10);
+    rig.clearTrace();
+    page->delaySpin(0)->click(-1);
+    rig.run(10);
+    EXPECT_EQ(page->delayEdit(0)->text(), "1.5ms");
+    EXPECT_EQ(rig.sent(), (std::vector<Report>{dspWriteRepeated(5, 35, 72, 1)}));
+    page->delaySpin(0)->click(-1);
+    rig.run(10);
+    EXPECT_EQ(rig.sent().size(), 1u) << "equal to the stored delay";
+    page->delaySpin(0)->click(1);
+    EXPECT_EQ(page->delayEdit(0)->text(), "1.7ms") << "the spin moved from its own position";
+
+    // Dragging Top R past the right end.
+    CDelayPanel* panel = page->panel();
+    panel->resize(500, 330);
+    const int y = int(panel->channel(7).rowY + panel->rowHeight() / 2);
+    const int x = panel->channel(7).markerX + panel->markerSize().width() / 2;
+    QTest::mousePress(panel, Qt::LeftButton, {}, QPoint(x, y));
+    QMouseEvent move(QEvent::MouseMove, QPointF(panel->width() + 40, y), QPointF(), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(panel, &move);
+    QTest::mouseRelease(panel, Qt::LeftButton, {}, QPoint(panel->width() + 40, y));
+    rig.run(10);
+    EXPECT_EQ(page->delayEdit(7)->text(), "100.0ms");
+    EXPECT_EQ(page->delaySpin(7)->position(), 1000);
+    EXPECT_EQ(rig.sim.dspValue(9, 22), std::vector<std::uint32_t>{4800});
+}
+
+TEST(DelayPage, ModesSplitFiltersAndEnableStates) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    s.setBand(5, 24, BandRecord::encode(3, 0.0, 550, 0.707));
+    s.setCellInt(106, 0);
+    s.setCellInt(104, 0);
+    rig.clearTrace();
+    auto* page = show<CDelayDlg>(rig, PageKind::Delay);
+    rig.run(10);
+    EXPECT_EQ(page->splitSlider(0)->GetPos(), 0);
+    EXPECT_EQ(page->splitLabel(0)->text(), "500Hz");
+    EXPECT_TRUE(rig.sent().empty()) << "showing never sends";
+    EXPECT_TRUE(page->nav()->button(1074)->isCurrent());
+
+    // Main L at 1200 Hz, then to "Channel" and back.
+    emit page->splitSlider(0)->positionChanged(1014, 7);
+    rig.run(10);
+    EXPECT_EQ(page->splitLabel(0)->text(), "1200Hz");
+    EXPECT_EQ(s.band(5, 24).frequency, 1200);
+    EXPECT_EQ(s.band(5, 25).frequency, 1700);
+    rig.clearTrace();
+    page->channelMode(0)->click();
+    rig.run(10);
+    EXPECT_EQ(s.cellInt(106), 1);
+    EXPECT_EQ(rig.sim.dspValue(5, 39), floats({1.0f, 0.0f}));
+    for (int r : {24, 25}) {
+        EXPECT_EQ(s.band(5, r).type, 1);
+        EXPECT_EQ(s.band(5, r).gain, BandRecord::encode(1, 0.0, 1000, 1).gain);
+    }
+    EXPECT_EQ(s.band(5, 24).frequency, 1200);
+    EXPECT_EQ(bandsSent(rig.sent()), (std::vector<std::pair<int, int>>{{5, 24}, {5, 25}}));
+    EXPECT_FALSE(page->splitSlider(0)->isEnabled());
+    page->highFreq(0)->click();
+    rig.run(10);
+    EXPECT_EQ(rig.sim.dspValue(5, 39), floats({1.0f, 1.0f}));
+    EXPECT_EQ(s.band(5, 24).type, 3);
+    EXPECT_EQ(s.band(5, 25).type, 2);
+    EXPECT_TRUE(page->splitSlider(0)->isEnabled());
+
+    // Unchecking ON greys the row except its box.
+    page->onBox(2)->click();
+    rig.run(10);
+    EXPECT_EQ(s.cellInt(154), 1);
+    EXPECT_EQ(rig.sim.dspValue(7, 20), std::vector<std::uint32_t>{1});
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             page->highFreq(2), page->channelMode(2), page->splitSlider(2), page->splitLabel(2),
+             page->nameLabel(2), page->delayEdit(2), page->delaySpin(2)})
+        EXPECT_FALSE(w->isEnabled());
+    EXPECT_TRUE(page->onBox(2)->isEnabled());
+}
+
+// ---- speaker location page ----
+
+TEST(LocationPage, EditsClampStoreAndSendPlanAndLevels) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    ASSERT_NE(page, nullptr);
+    page->resetButton()->click();
+    rig.run(10);
+    ASSERT_EQ(page->roomSpin(false)->position(), 4);
+
+    // x typed 12 in a 4 m room.
+    enter(page->pointEdit(3, false), "12");
+    rig.run(10);
+    EXPECT_FLOAT_EQ(s.cellFloat(14), 2.0f);
+    EXPECT_EQ(page->pointEdit(3, false)->text(), "+2.0m");
+    EXPECT_EQ(page->pointSpin(3, false)->position(), 20);
+    EXPECT_EQ(memory(rig, kPlanAddress + 8, 1)[0], 0x14);
+
+    // Coordinates near zero keep the sign bit.
+    for (auto [text, byte] : {std::pair{"0", 0x80}, std::pair{"-0.04", 0x80},
+                              std::pair{"-0.3", 0x83}, std::pair{"0.3", 0x03}}) {
+        enter(page->pointEdit(1, false), text);
+        rig.run(10);
+        EXPECT_EQ(memory(rig, kPlanAddress + 4, 1)[0], byte) << text;
+    }
+
+    // Levels: on the listener +3 dB, at 1 m 0 dB, at 2 m -3 dB.
+    auto slot = [&](int i) {
+        const auto m = memory(rig, kSpeakerLevelAddress + 4 * i, 4);
+        return bitsFloat(readBe32(m.data()));
+    };
+    enter(page->pointEdit(2, false), "0");
+    enter(page->pointEdit(2, true), "0");
+    rig.run(10);
+    EXPECT_FLOAT_EQ(slot(4), 3.0f) << "Center on the listener";
+    enter(page->pointEdit(2, true), "1");
+    rig.run(10);
+    EXPECT_FLOAT_EQ(slot(4), 0.0f);
+    enter(page->pointEdit(2, true), "-2");
+    rig.run(10);
+    EXPECT_FLOAT_EQ(slot(4), -3.0f);
+    EXPECT_EQ(rig.sim.dspValue(7, 23).size(), 6u);
+
+    // Moving the listener sends all eight levels in speaker order.
+    rig.clearTrace();
+    enter(page->pointEdit(0, false), "0.5");
+    rig.run(10);
+    std::vector<std::pair<int, int>> levels;
+    for (const Report& r : rig.sent())
+        if (r[1] == CMD_DSP_WRITE && r[5] == 6)
+            levels.push_back({r[3], r[4]});
+    EXPECT_EQ(levels, (std::vector<std::pair<int, int>>{
+                          {5, 42}, {7, 23}, {5, 43}, {6, 28}, {8, 33}, {6, 29}, {9, 28}, {9, 29}}));
+    // "Center" brings the listener back; with the factory plan Main L is sqrt(2) m away.
+    page->resetButton()->click();
+    page->centerButton()->click();
+    rig.run(10);
+    EXPECT_EQ(slot(0), float(3.0 - 3.0 * std::sqrt(2.0)));
+    EXPECT_EQ(page->pointEdit(0, true)->text(), "+0.0m");
+}
+
+TEST(LocationPage, ResetAllSendsFlatLevelsAndTheFactoryPlan) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    enter(page->pointEdit(5, true), "-1.7");
+    rig.run(10);
+    rig.clearTrace();
+    page->resetButton()->click();
+    rig.run(10);
+    const std::vector<Report> sent = rig.sent();
+    int levels = 0;
+    for (const Report& r : sent)
+        if (r[1] == CMD_DSP_WRITE && r[5] == 6) {
+            ++levels;
+            std::vector<std::uint32_t> words;
+            for (int i = 0; i < 6; ++i)
+                words.push_back(test::word(r, i));
+            EXPECT_EQ(words, floats({1.0f, 1.0f, 0.99608070f, -1.99606144f, 1.0f, 1.0f}));
+        }
+    EXPECT_EQ(levels, 8);
+    EXPECT_EQ(
+        memory(rig, kPlanAddress, 20),
+        (std::vector<std::uint8_t>{0x04, 0x04, 0x80, 0x80, 0x8A, 0x0A, 0x80, 0x0A, 0x0A, 0x0A,
+                                   0x8A, 0x8A, 0x80, 0x8A, 0x0A, 0x8A, 0x85, 0x80, 0x05, 0x80}));
+    EXPECT_EQ(memory(rig, kSpeakerLevelAddress, 32), std::vector<std::uint8_t>(32, 0));
+    EXPECT_EQ(page->pointEdit(5, true)->text(), "-1.0m");
+    EXPECT_TRUE(page->nav()->button(1073)->isCurrent());
+}
+
+TEST(LocationPage, ShrinkingTheRoomKeepsPositionsUntilEdited) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    page->roomEdit(false)->setText("12"); // clamps to 10
+    page->modifyButton()->click();
+    EXPECT_EQ(page->roomEdit(false)->text(), "10m");
+    EXPECT_EQ(s.cellInt(23), 10);
+    EXPECT_EQ(page->pointSpin(1, false)->maximum(), 50);
+    enter(page->pointEdit(1, false), "4");
+    EXPECT_FLOAT_EQ(s.cellFloat(12), 4.0f);
+    page->roomEdit(false)->setText("2");
+    page->modifyButton()->click();
+    EXPECT_FLOAT_EQ(s.cellFloat(12), 4.0f) << "not re-clamped";
+    enter(page->pointEdit(1, false), page->pointEdit(1, false)->text());
+    EXPECT_FLOAT_EQ(s.cellFloat(12), 1.0f);
+
+    // A room spin click steps the edit and applies it; a position spin stays inside the room.
+    page->roomSpin(true)->click(1);
+    EXPECT_EQ(page->roomEdit(true)->text(), "5m");
+    EXPECT_EQ(s.cellInt(22), 5);
+    EXPECT_EQ(page->roomSpin(true)->position(), 5);
+    EXPECT_EQ(page->pointSpin(4, true)->maximum(), 25);
+    for (int i = 0; i < 40; ++i)
+        page->pointSpin(4, true)->click(1);
+    EXPECT_EQ(page->pointSpin(4, true)->position(), 25);
+    EXPECT_EQ(page->pointEdit(4, true)->text(), "+2.5m");
+    EXPECT_FLOAT_EQ(s.cellFloat(3 + 4), 2.5f);
+    rig.run(10);
+    EXPECT_EQ(memory(rig, kPlanAddress + 1, 1)[0], 5);
+}
+
+TEST(LocationPage, DraggingASpeakerStoresItAndItsLevel) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    page->resetButton()->click();
+    CSSVolumePanel* panel = page->panel();
+    panel->resize(460, 460);
+    const QPoint at(panel->point(3).px, panel->point(3).py); // Main R at (1, 1)
+    QTest::mousePress(panel, Qt::LeftButton, {}, at);
+    QMouseEvent move(QEvent::MouseMove, QPointF(panel->width() - 2, 2), QPointF(), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(panel, &move);
+    QTest::mouseRelease(panel, Qt::LeftButton, {}, at);
+    rig.run(10);
+    EXPECT_NEAR(s.cellFloat(14), 2.0f, 0.02f) << "held on the room's edge";
+    EXPECT_NEAR(s.cellFloat(6), 2.0f, 0.02f);
+    EXPECT_EQ(page->pointEdit(3, false)->text(), "+2.0m");
+    EXPECT_EQ(memory(rig, kPlanAddress + 8, 2), (std::vector<std::uint8_t>{0x14, 0x14}));
+}
