@@ -14,7 +14,10 @@
 #include "device/replay_backend.h"
 #include "device/trace.h"
 #include "device/udev_watcher.h"
+#include "pages/dynamics_dialogs.h"
 #include "pages/music_page.h"
+#include "pages/remote_dialogs.h"
+#include "pages/settings_dialog.h"
 #include "params/mode_file.h"
 #include "sim/simulated_amplifier.h"
 
@@ -155,6 +158,7 @@ bool CHX2060v13App::InitInstance() {
     bridge_->onTransferFinished = [v](TransferKind k) { v->OnTransferFinished(k); };
     bridge_->onLinkState = [v](LinkState s) { v->OnLinkState(s); };
     bridge_->onDspError = [v](const std::string& t) { v->OnDspError(QString::fromStdString(t)); };
+    bridge_->onKeyLearned = [v](int code) { v->OnKeyLearned(code); };
     bridge_->onArrived = [v](const std::string& p) {
         v->OnDeviceArrived(QString::fromStdString(p));
     };
@@ -330,6 +334,45 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         sync.show();
         save(&sync, "sync", suffix);
         sync.finish();
+
+        // The dialogs, each as the user opens it.
+        CHX2060v13View& view = frame_->view();
+        auto shot = [&](QWidget* w, const char* name) {
+            if (!w) {
+                ++failures;
+                return;
+            }
+            save(w, name, suffix);
+            w->close();
+        };
+        view.openNoiseGate();
+        shot(view.noiseGateDialog(), "noise-gate");
+        view.openAutoSub();
+        shot(view.autoSubDialog(), "auto-sub");
+        if (connection_->state.protocol() > 8) {
+            view.openMusicAgc();
+            shot(view.musicAgcDialog(), "music-agc");
+        } else {
+            CAutoMusicVolDlg agc(*this, frame_);
+            agc.show();
+            save(&agc, "music-agc", suffix);
+        }
+        view.openMachineSettings();
+        shot(view.settingsDialog(), "settings");
+        view.openRemote();
+        if (CRemoteDlg* remote = view.remoteDialog()) {
+            save(remote, "remote", suffix);
+            CRemoteStudyDlg study(*this, learningPrompt(7, lang == kEnglish), remote);
+            study.show();
+            save(&study, "learning", suffix);
+            study.codeLearned(0x0A);
+            save(&study, "learned", suffix);
+            study.hide();
+            remote->close();
+        } else {
+            ++failures;
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return failures ? 1 : 0;
 }

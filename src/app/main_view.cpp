@@ -12,10 +12,14 @@
 #include "device/log.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
+#include "pages/dynamics_dialogs.h"
 #include "pages/effects_page.h"
 #include "pages/location_page.h"
 #include "pages/music_page.h"
 #include "pages/output_page.h"
+#include "pages/remote_dialogs.h"
+#include "pages/settings_dialog.h"
+#include "pages/tool_dialog.h"
 #include "params/device_modes.h"
 #include "params/mode_file.h"
 #include "params/text.h"
@@ -176,6 +180,9 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
     connect(&ribbon_, &Ribbon::command, this, &CHX2060v13View::OnCommand);
     connect(&ribbon_, &Ribbon::categoryChanged, this, &CHX2060v13View::onCategoryChanged);
     connect(&status_, &MainStatusBar::command, this, &CHX2060v13View::OnCommand);
+    connect(this, &CHX2060v13View::noiseGateRequested, this, &CHX2060v13View::openNoiseGate);
+    connect(this, &CHX2060v13View::machineSettingsRequested, this,
+            &CHX2060v13View::openMachineSettings);
     qApp->installEventFilter(this);
 }
 
@@ -218,6 +225,10 @@ void CHX2060v13View::showPage(PageKind kind, int bank) {
     if (page_) {
         CPage* old = page_;
         host_->takeWidget();
+        // Deleted once the event that asked for the new page is handled (it may come from the
+        // old page itself); kept as the view's child so that it never outlives the view.
+        old->hide();
+        old->setParent(this);
         old->deleteLater();
     }
     page_ = factory_(kind, bank, editor_, nullptr);
@@ -280,6 +291,10 @@ void CHX2060v13View::LoadLanguage() {
         ribbon_.button(cmd::MusicAgc)->setText(" ");
     if (page_)
         page_->applyLanguage();
+    for (ToolDialog* d : std::initializer_list<ToolDialog*>{settings_, autoSub_, agc_, remote_,
+                                                            learning_, noiseGate_})
+        if (d)
+            d->applyLanguage();
     if (CInfoDlg* info = editor_.infoPopup())
         info->setWindowTitle(l.pick("信息", "Information"));
     updateUi();
@@ -302,6 +317,9 @@ void CHX2060v13View::refreshFromStore() {
         ->setText(protocol == 8 ? QString(" ") : l.pick("音乐AGC", "Music AGC"));
     if (page_)
         page_->refresh();
+    for (ToolDialog* d : std::initializer_list<ToolDialog*>{settings_, autoSub_, agc_})
+        if (d)
+            d->refresh();
     updateUi();
 }
 
@@ -435,8 +453,14 @@ void CHX2060v13View::OnCommand(int id) {
         return showPage(PageKind::Delay);
     case cmd::ShowCompressor:
         return showPage(PageKind::Compressor);
+    case cmd::AutoSub:
+        return openAutoSub();
+    case cmd::MusicAgc:
+        return openMusicAgc();
+    case cmd::IrLearning:
+        return openRemote();
     default:
-        return; // dialogs of later pages (auto SUB, music AGC, IR learning)
+        return;
     }
 }
 
@@ -523,6 +547,93 @@ bool CHX2060v13View::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// ---- dialogs ----
+
+void CHX2060v13View::openNoiseGate() {
+    if (noiseGate_ || !editor_.linkOpen())
+        return; // one at a time
+    noiseGate_ = new CDialogNG(editor_, window());
+    noiseGate_->setAttribute(Qt::WA_DeleteOnClose);
+    noiseGate_->showCentred();
+}
+
+void CHX2060v13View::openMachineSettings() {
+    if (!editor_.linkOpen())
+        return;
+    if (!settings_)
+        settings_ = new CSetDlg(editor_, window());
+    settings_->refresh();
+    settings_->applyLanguage();
+    settings_->showCentred();
+}
+
+void CHX2060v13View::openAutoSub() {
+    if (!autoSub_)
+        autoSub_ = new CAutoSubDlg(editor_, window());
+    autoSub_->refresh();
+    autoSub_->applyLanguage();
+    autoSub_->showCentred();
+}
+
+void CHX2060v13View::openMusicAgc() {
+    if (editor_.connection().state.protocol() <= 8)
+        return;
+    if (!agc_)
+        agc_ = new CAutoMusicVolDlg(editor_, window());
+    agc_->refresh();
+    agc_->applyLanguage();
+    agc_->showCentred();
+}
+
+void CHX2060v13View::openRemote() {
+    if (!editor_.linkOpen())
+        return;
+    if (!remote_)
+        remote_ = new CRemoteDlg(editor_, window());
+    remote_->applyLanguage();
+    remote_->showCentred();
+}
+
+CDialogNG* CHX2060v13View::noiseGateDialog() const {
+    return noiseGate_;
+}
+CSetDlg* CHX2060v13View::settingsDialog() const {
+    return settings_;
+}
+CAutoSubDlg* CHX2060v13View::autoSubDialog() const {
+    return autoSub_;
+}
+CAutoMusicVolDlg* CHX2060v13View::musicAgcDialog() const {
+    return agc_;
+}
+CRemoteDlg* CHX2060v13View::remoteDialog() const {
+    return remote_;
+}
+CRemoteStudyDlg* CHX2060v13View::learningDialog() const {
+    return learning_;
+}
+
+void CHX2060v13View::setLearningDialog(CRemoteStudyDlg* dialog) {
+    learning_ = dialog;
+    // The level poll would wait on the learning request's reply, which comes only when the key
+    // is pressed: it rests while a key is learned.
+    if (dialog)
+        stopLevelPoll();
+    else if (editor_.linkOpen())
+        startLevelPoll();
+}
+
+void CHX2060v13View::OnKeyLearned(int code) {
+    if (learning_)
+        learning_->codeLearned(code);
+}
+
+void CHX2060v13View::closeDialogs() {
+    for (ToolDialog* d : std::initializer_list<ToolDialog*>{settings_, autoSub_, agc_, remote_})
+        if (d)
+            d->close();
 }
 
 // ---- device modes ----
@@ -704,6 +815,7 @@ void CHX2060v13View::OnDeviceArrived(const QString& path) {
     const OpenResult r = editor_.connection().link.OpenLink();
     if (r.opened) {
         // Modeless dialogs of the previous amplifier would show stale values.
+        closeDialogs();
         emit editor_.frame()->closeModelessDialogs();
         connected(4000);
     } else if (r.permissionDenied) {

@@ -16,6 +16,12 @@ class QSystemTrayIcon;
 
 namespace q7 {
 
+class CAutoMusicVolDlg;
+class CAutoSubDlg;
+class CDialogNG;
+class CRemoteDlg;
+class CRemoteStudyDlg;
+class CSetDlg;
 class CSyncDlg;
 
 class MainStatusBar;
@@ -71,6 +77,26 @@ public:
     // The closing prompt and disconnect; false keeps the editor open.
     bool canClose();
 
+    // ---- dialogs ----
+    // Restores a device mode to its factory state and resynchronises (only while connected).
+    void defaultMode(int mode);
+    void openNoiseGate();
+    void openMachineSettings();
+    void openAutoSub();
+    void openMusicAgc();
+    void openRemote();
+    CDialogNG* noiseGateDialog() const;
+    CSetDlg* settingsDialog() const;
+    CAutoSubDlg* autoSubDialog() const;
+    CAutoMusicVolDlg* musicAgcDialog() const;
+    CRemoteDlg* remoteDialog() const;
+    // The learning dialog that receives learned codes, or none.
+    void setLearningDialog(CRemoteStudyDlg* dialog);
+    CRemoteStudyDlg* learningDialog() const;
+    void OnKeyLearned(int code);
+    // Closes every modeless dialog (a new amplifier arrived).
+    void closeDialogs();
+
 signals:
     // F6 and F7 released while connected and no synchronisation runs: the noise gate and the
     // machine settings dialogs open from anywhere.
@@ -98,6 +124,12 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     int trayTimer_ = 0;
     QStringList lastBalloon_;
+    QPointer<CDialogNG> noiseGate_;
+    QPointer<CSetDlg> settings_;
+    QPointer<CAutoSubDlg> autoSub_;
+    QPointer<CAutoMusicVolDlg> agc_;
+    QPointer<CRemoteDlg> remote_;
+    QPointer<CRemoteStudyDlg> learning_;
 
     void startupConnect();
     void connected(int balloonMs);
@@ -112,7 +144,6 @@ private:
     void muteCommand(int muteBase);
     void loadMode(int mode);
     void saveMode(int mode);
-    void defaultMode(int mode);
     void loadPreset(int command);
     void resetMachine();
     void wheelOverRibbon(const QPoint& globalPos, int delta);

@@ -55,6 +55,10 @@ public:
     // leaving the pacing as it was.
     bool awaitReply(double timeoutMs = kReplyWaitMs);
 
+    // Lets the next report go out without waiting for the last one's reply (a learning request
+    // is answered only when the remote's key is pressed).
+    void releaseReplyWait() { replyEvent_.set(); }
+
     // The amplifier went away: the read thread ends and the handle closes; no CMD_CLOSE.
     bool CloseByRemoval();
     // The editor drops the link: CMD_CLOSE while still open, then as above.

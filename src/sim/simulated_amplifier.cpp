@@ -88,6 +88,14 @@ AmpSettings factorySettings(int flavour) {
     s.setCellInt(83, 70);
     s.setCellFloat(77, 60.0f);
     s.setCellFloat(82, 60.0f);
+    // Gates, auto-SUB as a fresh amplifier has them.
+    s.setCellInt(53, 10);
+    s.setCellInt(54, 40);
+    s.setCellInt(90, 10);
+    s.setCellInt(91, 40);
+    s.setCellInt(56, 50);
+    s.setCellInt(32, 1); // microphone phases normal
+    s.setCellInt(40, 1);
     s.setCellInt(33, 1);
     s.setCellInt(34, 1);
     s.setCellInt(41, 1);
@@ -289,7 +297,7 @@ void SimulatedAmplifier::factoryReset() {
     modes_ = factoryModes();
     names_ = {u"KTV", u"Cinema", u"Music", u"Party"};
     namesErased_.fill(false);
-    settings_ = {0, 255, 255, 99, 99, 0, 0, 0, 0, 0};
+    settings_ = {0, 60, 255, 90, 99, 0, 0, 0, 0, 0};
     for (std::size_t i = 0; i < keys_.size(); ++i)
         keys_[i] = std::uint8_t(i == 0 ? 0x00 : 0x40 + i);
     hdmi_ = 0;

@@ -1,0 +1,430 @@
+#include "pages/remote_dialogs.h"
+
+#include "app/editor.h"
+#include "app/fonts.h"
+#include "app/main_view.h"
+#include "app/prompter.h"
+#include "app/timeline.h"
+#include "controls/control_id.h"
+#include "controls/image_button.h"
+#include "device/connection.h"
+#include "params/store.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+namespace q7 {
+
+namespace {
+
+struct Key {
+    const char *en, *zh;
+};
+const Key kPrompts[kLearnableKeys] = {
+    {"Learning key: load user mode 1", "您正在学习的键：载入模式一"},
+    {"Learning key: load user mode 2", "您正在学习的键：载入模式二"},
+    {"Learning key: load user mode 3", "您正在学习的键：载入模式三"},
+    {"Learning key: load user mode 4", "您正在学习的键：载入模式四"},
+    {"Learning key: mic vol+,increment mic vol", "您正在学习的键：增加话筒音量"},
+    {"Learning key: mic vol-,decrement mic vol", "您正在学习的键：降低话筒音量"},
+    {"Learning key: music vol+,increment music vol", "您正在学习的键：增加音乐音量"},
+    {"Learning key: music vol-,decrement music vol", "您正在学习的键：降低音乐音量"},
+    {"Learning key:  music mute", "您正在学习的键：音乐静音"},
+    {"Learning key: tone increment ", "您正在学习的键：升调"},
+    {"Learning key:  reset tone", "您正在学习的键：原调"},
+    {"Learning key: tone decrement", "您正在学习的键：降调"},
+    {"Learning key: Change music input", "您正在学习的键：音乐输入切换"},
+    {"Learning key: Effect vol+,increment effect vol", "您正在学习的键：增加效果音量"},
+    {"Learning key: Effect vol-,decrement effect vol", "您正在学习的键：降低效果音量"},
+};
+
+constexpr int kUnsupportedKeys = 3;
+const QString kFilter = QStringLiteral("Remote Data File(*.remo)");
+
+// Where each key sits on the drawn remote (column, row on a 3-column grid; 4 columns in the mode
+// row) and what its cap says.
+struct Cap {
+    int key;
+    double column, row;
+    int span; // 3 for a 3-column row, 4 for the mode row
+    const char *text, *textZh;
+};
+const Cap kCaps[kLearnableKeys + kUnsupportedKeys] = {
+    {16, 0, 0, 3, "POWER", "电源"}, {9, 2, 0, 3, "MUTE", "静音"},    {1, 0, 1, 4, "M1", "M1"},
+    {2, 1, 1, 4, "M2", "M2"},       {3, 2, 1, 4, "M3", "M3"},        {4, 3, 1, 4, "M4", "M4"},
+    {5, 0, 2, 3, "MIC+", "话筒+"},  {7, 1, 2, 3, "MUSIC+", "音乐+"}, {14, 2, 2, 3, "EFF+", "效果+"},
+    {6, 0, 3, 3, "MIC-", "话筒-"},  {8, 1, 3, 3, "MUSIC-", "音乐-"}, {15, 2, 3, 3, "EFF-", "效果-"},
+    {10, 0, 4, 3, "♯", "♯"},        {11, 1, 4, 3, "♮", "♮"},         {12, 2, 4, 3, "♭", "♭"},
+    {13, 0, 5, 3, "INPUT", "输入"}, {17, 1, 5, 3, "BT", "蓝牙"},     {18, 2, 5, 3, "HDMI", "HDMI"},
+};
+
+} // namespace
+
+int remoteKeyId(int key) {
+    if (key == 1)
+        return 1587;
+    if (key >= 2 && key <= kLearnableKeys + kUnsupportedKeys)
+        return 1598 + key;
+    return 0;
+}
+
+QString learningPrompt(int key, bool english) {
+    if (key < 1 || key > kLearnableKeys)
+        return {};
+    const Key& k = kPrompts[key - 1];
+    return QString::fromUtf8(english ? k.en : k.zh);
+}
+
+QString remoteFileName(const QString& chosen) {
+    const QFileInfo info(chosen);
+    const QString base = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
+    const QString dir = info.path();
+    const QString name = base + ".remo";
+    return dir == "." && !chosen.startsWith("./") ? name : dir + "/" + name;
+}
+
+// ---- the drawn remote ----
+
+// A transparent area over a key: the hand cursor, and a click.
+class HotArea : public QWidget {
+public:
+    HotArea(int key, QWidget* parent, std::function<void(int)> clicked)
+        : QWidget(parent), key_(key), clicked_(std::move(clicked)) {
+        setControlId(this, remoteKeyId(key));
+        setCursor(Qt::PointingHandCursor);
+        setAttribute(Qt::WA_Hover);
+    }
+    int key() const { return key_; }
+    bool hovered() const { return underMouse(); }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()))
+            clicked_(key_);
+    }
+    void enterEvent(QEnterEvent*) override { parentWidget()->update(); }
+    void leaveEvent(QEvent*) override { parentWidget()->update(); }
+
+private:
+    int key_;
+    std::function<void(int)> clicked_;
+};
+
+class RemotePicture : public QWidget {
+public:
+    RemotePicture(Editor& editor, QWidget* parent, std::function<void(int)> clicked)
+        : QWidget(parent), editor_(editor) {
+        for (const Cap& c : kCaps)
+            areas_.push_back(new HotArea(c.key, this, clicked));
+        setFixedSize(250, 520);
+        place();
+    }
+    HotArea* area(int key) const {
+        for (HotArea* a : areas_)
+            if (a->key() == key)
+                return a;
+        return nullptr;
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF body = QRectF(rect()).adjusted(14, 6, -14, -6);
+        QLinearGradient g(body.topLeft(), body.topRight());
+        g.setColorAt(0, QColor(46, 50, 58));
+        g.setColorAt(0.5, QColor(70, 76, 88));
+        g.setColorAt(1, QColor(40, 44, 52));
+        p.setPen(QPen(QColor(24, 26, 30), 2));
+        p.setBrush(g);
+        p.drawRoundedRect(body, 36, 36);
+        // The IR window.
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(120, 20, 30));
+        p.drawRoundedRect(QRectF(body.center().x() - 24, body.top() + 12, 48, 10), 5, 5);
+        const bool english = editor_.language().english();
+        const KeyTable table = editor_.store().keyTable();
+        for (std::size_t i = 0; i < std::size(kCaps); ++i) {
+            const Cap& c = kCaps[i];
+            const HotArea* a = areas_[i];
+            const QRectF r = QRectF(a->geometry()).adjusted(2, 2, -2, -14);
+            const bool learnable = c.key <= kLearnableKeys;
+            QColor cap = c.key == 16  ? QColor(112, 62, 66)
+                         : c.key <= 4 ? QColor(52, 120, 200)
+                         : learnable  ? QColor(96, 104, 118)
+                                      : QColor(78, 82, 90);
+            if (a->hovered())
+                cap = cap.lighter(135);
+            p.setPen(QPen(cap.darker(160), 1));
+            p.setBrush(cap);
+            p.drawRoundedRect(r, 9, 9);
+            p.setPen(learnable ? Qt::white : QColor(160, 164, 170));
+            p.setFont(uiFont("Arial", c.text[0] & 0x80 ? 18 : 11, true));
+            p.drawText(r, Qt::AlignCenter, QString::fromUtf8(english ? c.text : c.textZh));
+            // The learned code under the key.
+            if (learnable) {
+                p.setPen(QColor(150, 220, 255));
+                p.setFont(uiFont("Tahoma", 10));
+                p.drawText(QRectF(r.left(), r.bottom() + 1, r.width(), 12), Qt::AlignCenter,
+                           QString::asprintf("%02X", table[std::size_t(c.key)]));
+            }
+        }
+    }
+
+private:
+    Editor& editor_;
+    std::vector<HotArea*> areas_;
+
+    void place() {
+        const int left = 34, right = width() - 34, top = 52, rowH = 74;
+        for (std::size_t i = 0; i < std::size(kCaps); ++i) {
+            const Cap& c = kCaps[i];
+            const double w = double(right - left) / c.span;
+            const int x = int(left + c.column * w), y = top + int(c.row * rowH);
+            areas_[i]->setGeometry(x + 3, y, int(w) - 6, c.span == 4 ? 52 : 58);
+        }
+    }
+};
+
+// ---- remote dialog ----
+
+CRemoteDlg::CRemoteDlg(Editor& editor, QWidget* parent) : ToolDialog(editor, 373, parent) {
+    setObjectName("CRemoteDlg");
+    setAttribute(Qt::WA_DeleteOnClose);
+    picture_ = new RemotePicture(editor_, this, [this](int key) { keyClicked(key); });
+    picture_->move(12, 12);
+    load_ = new CGdipButton(3, this);
+    save_ = new CGdipButton(4, this);
+    apply_ = new CGdipButton(1, this);
+    banner_ = QRect(276, 12, 300, 300);
+    load_->setGeometry(296, 330, 260, 34);
+    save_->setGeometry(296, 374, 260, 34);
+    apply_->setGeometry(296, 418, 260, 34);
+    connect(load_, &CGdipButton::clicked, this, &CRemoteDlg::loadFile);
+    connect(save_, &CGdipButton::clicked, this, &CRemoteDlg::saveFile);
+    connect(apply_, &CGdipButton::clicked, this, &CRemoteDlg::applyTable);
+    setFixedSize(590, 544);
+    applyLanguage();
+}
+
+QWidget* CRemoteDlg::hotArea(int key) const {
+    return picture_->area(key);
+}
+
+CRemoteStudyDlg* CRemoteDlg::learning() const {
+    return findChild<CRemoteStudyDlg*>();
+}
+
+void CRemoteDlg::keyClicked(int key) {
+    const Language& l = editor_.language();
+    if (key > kLearnableKeys) {
+        editor_.prompter().tell(this, BoxIcon::Information, l.pick("提示", "Information"),
+                                l.pick("不支持该功能", "No support!"));
+        return;
+    }
+    if (key < 1 || learning())
+        return;
+    editor_.connection().link.write(shortCommand(CMD_LEARN_KEY, std::uint8_t(key)));
+    auto* study = new CRemoteStudyDlg(editor_, learningPrompt(key, l.english()), this);
+    CHX2060v13View* view = editor_.view();
+    if (view)
+        view->setLearningDialog(study);
+    connect(study, &QDialog::finished, this, [this, study] {
+        if (CHX2060v13View* v = editor_.view())
+            v->setLearningDialog(nullptr);
+        study->deleteLater();
+        picture_->update(); // the learned code shows under its key
+    });
+    study->showCentred();
+}
+
+void CRemoteDlg::applyTable() {
+    const KeyTable table = editor_.store().keyTable();
+    editor_.connection().link.write(setKeyTable(table));
+    editor_.ShowInfo(editor_.language().pick("遥控器键码保存成功!", "Save successed !"), 1100);
+}
+
+void CRemoteDlg::loadFile() {
+    if (!editor_.linkOpen()) {
+        editor_.ShowInfo(QString::fromUtf8("请先连接机器再进行此操作!"), 1100);
+        return;
+    }
+    const QString chosen = editor_.prompter().openFile(this, kFilter);
+    if (chosen.isEmpty())
+        return;
+    const QString path = remoteFileName(chosen);
+    QFile f(path);
+    QByteArray bytes;
+    if (f.open(QIODevice::ReadOnly))
+        bytes = f.read(qint64(kKeyTableSize));
+    // A short file is no key table: loading part of it would mix two remotes' codes.
+    if (!f.isOpen() || bytes.size() != qsizetype(kKeyTableSize)) {
+        editor_.prompter().tell(this, BoxIcon::Warning, QString::fromUtf8("载入遥控文件失败"),
+                                QString("Can't read the file:\n%1").arg(path));
+        editor_.ShowInfo(QString::fromUtf8("载入遥控文件失败"), 1100);
+        return;
+    }
+    KeyTable table{};
+    std::memcpy(table.data(), bytes.constData(), kKeyTableSize);
+    editor_.store().setKeyTable(table);
+    editor_.connection().link.write(setKeyTable(table));
+    picture_->update();
+    editor_.ShowInfo(QString::fromUtf8("载入遥控文件成功"), 1100);
+}
+
+void CRemoteDlg::saveFile() {
+    if (!editor_.linkOpen()) {
+        editor_.ShowInfo(QString::fromUtf8("请先连接机器再进行此操作!"), 1100);
+        return;
+    }
+    const QString chosen = editor_.prompter().saveFile(this, kFilter, QString(), "remo");
+    if (chosen.isEmpty())
+        return;
+    const QString path = remoteFileName(chosen);
+    const KeyTable table = editor_.store().keyTable();
+    // Written whole or not at all: an old key file is never left half replaced.
+    QSaveFile f(path);
+    errno = 0;
+    const bool ok = f.open(QIODevice::WriteOnly) &&
+                    f.write(reinterpret_cast<const char*>(table.data()), qint64(table.size())) ==
+                        qint64(table.size()) &&
+                    f.commit();
+    if (!ok) {
+        const int code = errno;
+        f.cancelWriting();
+        editor_.prompter().tell(
+            this, BoxIcon::Warning, "Can't write to file",
+            QString::asprintf("Errcode=%d,Can't write to file:\n%s\nProbaby it is write protected.",
+                              code, path.toLocal8Bit().constData()));
+        editor_.ShowInfo(QString::fromUtf8("保存遥控文件失败"), 1100);
+        return;
+    }
+    editor_.ShowInfo(QString::fromUtf8("保存遥控文件成功"), 1100);
+}
+
+void CRemoteDlg::applyLanguage() {
+    const Language& l = editor_.language();
+    setWindowTitle(l.pick("遥控学习", "Learn remoter control "));
+    load_->setText(l.pick("载入参数", "Load file"));
+    save_->setText(l.pick("保存参数", "Save file"));
+    apply_->setText(l.pick("应用参数", "Apply"));
+    ToolDialog::applyLanguage();
+    picture_->update();
+    update();
+}
+
+void CRemoteDlg::paintEvent(QPaintEvent* e) {
+    ToolDialog::paintEvent(e);
+    // The instructions beside the remote, in the current language.
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(196, 214, 232));
+    p.setBrush(QColor(250, 253, 255));
+    p.drawRoundedRect(QRectF(banner_).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    const Language& l = editor_.language();
+    p.setPen(QColor(32, 96, 170));
+    p.setFont(songti(17, true));
+    p.drawText(banner_.adjusted(18, 16, -18, 0), Qt::AlignTop | Qt::AlignLeft,
+               l.pick("遥控器学习", "Remote learning"));
+    p.setPen(QColor(60, 76, 96));
+    p.setFont(songti(13));
+    const QString steps =
+        l.pick("1. 点击左侧遥控器图上要学习的按键。\n\n"
+               "2. 将您的遥控器对准机器的红外接收窗，按下对应的按键。\n\n"
+               "3. 学习到的键码显示在按键下方；全部学习完成后按\"应用参数\"保存到机器。\n\n"
+               "灰色按键不支持学习。",
+               "1. Click the key to learn on the remote at the left.\n\n"
+               "2. Point your remote at the amplifier's IR window and press the matching key.\n\n"
+               "3. The learned code shows under each key; press \"Apply\" to store the table in "
+               "the amplifier.\n\nGrey keys cannot be learned.");
+    p.drawText(banner_.adjusted(18, 52, -18, -12), Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap,
+               steps);
+}
+
+// ---- learning dialog ----
+
+CRemoteStudyDlg::CRemoteStudyDlg(Editor& editor, const QString& prompt, QWidget* parent)
+    : ToolDialog(editor, 372, parent) {
+    setObjectName("CRemoteStudyDlg");
+    setModal(true);
+    prompt_ = label(1167, true);
+    prompt_->setText(prompt);
+    prompt_->setWordWrap(true);
+    prompt_->setGeometry(20, 16, 360, 40);
+    keyCaption_ = label(1007);
+    keyCaption_->setGeometry(20, 66, 220, 26);
+    code_ = new QLineEdit(this);
+    setControlId(code_, 1038);
+    code_->setReadOnly(true);
+    code_->setAlignment(Qt::AlignCenter);
+    code_->setFont(uiFont("Arial", 16, true));
+    code_->setGeometry(250, 62, 130, 34);
+    status_ = label(1006);
+    status_->setGeometry(20, 108, 360, 24);
+    status_->setStyleSheet("color: rgb(32, 96, 170);");
+    cancel_ = new QPushButton(this);
+    setControlId(cancel_, 3);
+    close_ = new QPushButton(this);
+    setControlId(close_, 1);
+    for (QPushButton* b : {cancel_, close_}) {
+        b->setGeometry(290, 144, 90, 28);
+        b->setAutoDefault(false);
+    }
+    close_->hide();
+    connect(cancel_, &QPushButton::clicked, this, &CRemoteStudyDlg::reject);
+    connect(close_, &QPushButton::clicked, this, &QDialog::accept);
+    setFixedSize(400, 186);
+    applyLanguage();
+}
+
+CRemoteStudyDlg::~CRemoteStudyDlg() {
+    if (timer_)
+        editor_.timeline().stop(timer_);
+}
+
+void CRemoteStudyDlg::codeLearned(int code) {
+    if (learned_)
+        return;
+    learned_ = true;
+    code_->setText(QString::asprintf("%02X", code & 0xFF));
+    cancel_->hide();
+    close_->show();
+    status_->setText(editor_.language().pick("窗口将自动关闭", "Window will be closed!"));
+    timer_ = editor_.timeline().start(1000, false, [this] {
+        timer_ = 0;
+        accept();
+    });
+}
+
+void CRemoteStudyDlg::reject() {
+    if (!learned_ && !cancelled_) {
+        // The amplifier answers a learning request only when the key is pressed: release the
+        // link's wait so the cancel goes out at once.
+        Link& link = editor_.connection().link;
+        link.releaseReplyWait();
+        link.write(shortCommand(CMD_LEARN_CANCEL));
+        cancelled_ = true;
+    }
+    ToolDialog::reject();
+}
+
+void CRemoteStudyDlg::applyLanguage() {
+    const Language& l = editor_.language();
+    setWindowTitle(l.pick("学习中……", "Learning"));
+    keyCaption_->setText(l.pick("请您按下遥控器上的对应的按键", "Key code:"));
+    cancel_->setText(l.pick("放弃学习", "Cancel"));
+    close_->setText(l.pick("关闭", "Close"));
+    ToolDialog::applyLanguage();
+}
+
+} // namespace q7

@@ -1,0 +1,88 @@
+#include "pages/tool_dialog.h"
+
+#include "app/editor.h"
+#include "app/fonts.h"
+#include "app/style.h"
+#include "controls/bmp_slider.h"
+#include "controls/control_id.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QWheelEvent>
+
+namespace q7 {
+
+ToolDialog::ToolDialog(Editor& editor, int templateId, QWidget* parent)
+    : QDialog(parent), editor_(editor), templateId_(templateId) {
+    setPageBackground(this);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+}
+
+void ToolDialog::applyLanguage() {
+    editor_.language().ApplyLanguage(this, templateId_);
+}
+
+void ToolDialog::showCentred() {
+    adjustSize();
+    const QWidget* anchor = parentWidget() ? parentWidget()->window() : nullptr;
+    QRect area = anchor ? anchor->frameGeometry() : QRect();
+    if (area.isEmpty() && screen())
+        area = screen()->availableGeometry();
+    if (!area.isEmpty())
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    show();
+    raise();
+    activateWindow();
+}
+
+CXBmpSlider* ToolDialog::slider(int id, int minimum, int maximum) {
+    auto* s = new CXBmpSlider(id, this);
+    s->SetMargin(7, 7, 3, 2);
+    s->SetClearColour(kPageBackground);
+    s->SetRange(minimum, maximum);
+    s->setMinimumSize(160, 24);
+    return s;
+}
+
+QLabel* ToolDialog::label(int id, bool bold) {
+    auto* l = new QLabel(this);
+    if (id)
+        setControlId(l, id);
+    l->setFont(songti(12, bold));
+    return l;
+}
+
+void ToolDialog::routeWheel(std::function<bool(int)> accepts) {
+    wheelAccepts_ = std::move(accepts);
+    installEventFilter(this);
+    for (QWidget* w : findChildren<QWidget*>())
+        w->installEventFilter(this);
+}
+
+bool ToolDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel && wheelAccepts_) {
+        QWidget* focus = focusWidget();
+        if (focus && focus != watched && isAncestorOf(focus) && wheelAccepts_(controlId(focus))) {
+            auto* wheel = static_cast<QWheelEvent*>(event);
+            QWheelEvent copy(wheel->position(), wheel->globalPosition(), wheel->pixelDelta(),
+                             wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
+                             wheel->phase(), wheel->inverted());
+            QCoreApplication::sendEvent(focus, &copy);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ToolDialog::keyPressEvent(QKeyEvent* e) {
+    // Enter never closes these dialogs; Esc does, as their close box.
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+} // namespace q7
