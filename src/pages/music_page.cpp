@@ -657,10 +657,7 @@ bool CDialogMusic::eventFilter(QObject* watched, QEvent* event) {
                             focus == bands_->gainSlider() || focus == bands_->frequencySlider() ||
                             focus == bands_->qSlider();
         if (routed && watched != focus) {
-            QWheelEvent copy(wheel->position(), wheel->globalPosition(), wheel->pixelDelta(),
-                             wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
-                             wheel->phase(), wheel->inverted());
-            QCoreApplication::sendEvent(focus, &copy);
+            forwardWheel(wheel, focus);
             return true;
         }
     }

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <functional>
 
+class QWheelEvent;
+
 namespace q7 {
 
 enum class PageKind { Music, Effects, Output, Compressor, Delay, Location };
@@ -16,6 +18,9 @@ int dialogIdOf(PageKind kind);
 // The leading decimal number of a text as the edit boxes read it ("1.6ms" is 1.6), whatever the
 // process locale; no number, or one that is not finite, reads as 0.
 double leadingNumber(const QString& text);
+
+// Hands a wheel turn to another control (the focused one) as if it had happened over it.
+void forwardWheel(const QWheelEvent* wheel, QWidget* to);
 
 inline constexpr int kMinPageWidth = 1024;
 inline constexpr int kMinPageHeight = 520;
@@ -53,22 +58,6 @@ protected:
 private:
     PageKind kind_;
     std::function<bool(int)> wheelAccepts_;
-};
-
-// Stands in for a page until its real class exists.
-class PlaceholderPage : public CPage {
-    Q_OBJECT
-public:
-    PlaceholderPage(PageKind kind, int bank, Editor& editor, QWidget* parent);
-    void applyLanguage() override;
-    int bank() const override { return bank_; }
-    void setBank(int bank) override;
-
-protected:
-    void paintEvent(QPaintEvent* e) override;
-
-private:
-    int bank_;
 };
 
 } // namespace q7

@@ -5,6 +5,7 @@
 #include "app/style.h"
 #include "controls/bmp_slider.h"
 #include "controls/control_id.h"
+#include "pages/page.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -65,11 +66,7 @@ bool ToolDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Wheel && wheelAccepts_) {
         QWidget* focus = focusWidget();
         if (focus && focus != watched && isAncestorOf(focus) && wheelAccepts_(controlId(focus))) {
-            auto* wheel = static_cast<QWheelEvent*>(event);
-            QWheelEvent copy(wheel->position(), wheel->globalPosition(), wheel->pixelDelta(),
-                             wheel->angleDelta(), wheel->buttons(), wheel->modifiers(),
-                             wheel->phase(), wheel->inverted());
-            QCoreApplication::sendEvent(focus, &copy);
+            forwardWheel(static_cast<QWheelEvent*>(event), focus);
             return true;
         }
     }
