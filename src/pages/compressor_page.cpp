@@ -217,10 +217,8 @@ void CCompDlg::paintEvent(QPaintEvent* e) {
     CPage::paintEvent(e);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QColor(196, 214, 232));
-    p.setBrush(QColor(250, 253, 255));
     for (const Row& row : rows_)
-        p.drawRoundedRect(QRectF(row.frame).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+        paintCard(p, row.frame);
 }
 
 } // namespace q7

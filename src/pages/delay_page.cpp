@@ -11,12 +11,10 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QRadioButton>
-#include <QWheelEvent>
 #include <cmath>
 
 namespace q7 {
@@ -42,13 +40,6 @@ constexpr double kMinDelayMs = 1.5, kMaxDelayMs = 100.0;
 
 DelayChannel channelOf(int c) {
     return DelayChannel(c);
-}
-
-// Tenths of a millisecond, truncated; out-of-range and NaN values land inside the spin's range.
-int tenths(double ms) {
-    if (!(ms == ms))
-        return 0;
-    return int(std::trunc(std::clamp(ms * 10.0, -1.0e6, 1.0e6)));
 }
 
 } // namespace
@@ -120,7 +111,7 @@ void CDelayDlg::refresh() {
         const DelayChannelInfo& info = delayChannelInfo(channelOf(c));
         Row& row = rows_[std::size_t(c)];
         const float delay = s.cellFloat(info.delayCell);
-        row.spin->setPosition(tenths(delay));
+        row.spin->setPosition(truncatedTenths(delay));
         row.edit->setText(QString::asprintf("%.1fms", double(delay)));
         panel_->SetValue(c, delay);
         const int index = splitIndexForHz(s.band(info.module, info.splitRecord).frequency);
@@ -186,7 +177,7 @@ void CDelayDlg::panelDragged(int c, float value) {
     row.edit->setText(QString::asprintf("%.1fms", double(value)));
     row.edit->setFocus();
     applyDelay(c, value);
-    row.spin->setPosition(tenths(value));
+    row.spin->setPosition(truncatedTenths(value));
 }
 
 void CDelayDlg::applyDelay(int c, double v) {
@@ -199,24 +190,12 @@ void CDelayDlg::applyDelay(int c, double v) {
 
 bool CDelayDlg::eventFilter(QObject* watched, QEvent* event) {
     // Up, Down and the wheel in a delay edit step its spin, as a buddy spin does.
-    if (event->type() == QEvent::Wheel || event->type() == QEvent::KeyPress) {
-        for (Row& row : rows_) {
-            if (watched != row.edit)
-                continue;
-            int delta = 0;
-            if (event->type() == QEvent::Wheel) {
-                const int dy = static_cast<QWheelEvent*>(event)->angleDelta().y();
-                delta = dy > 0 ? 1 : dy < 0 ? -1 : 0;
-            } else {
-                const int key = static_cast<QKeyEvent*>(event)->key();
-                delta = key == Qt::Key_Up ? 1 : key == Qt::Key_Down ? -1 : 0;
-            }
-            if (delta && row.spin->isEnabled()) {
+    if (const int delta = spinStep(event))
+        for (Row& row : rows_)
+            if (watched == row.edit && row.spin->isEnabled()) {
                 row.spin->click(delta);
                 return true;
             }
-        }
-    }
     return CPage::eventFilter(watched, event);
 }
 
@@ -266,9 +245,7 @@ void CDelayDlg::paintEvent(QPaintEvent* e) {
     CPage::paintEvent(e);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QColor(196, 214, 232));
-    p.setBrush(QColor(250, 253, 255));
-    p.drawRoundedRect(QRectF(table_).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    paintCard(p, table_);
     // Zebra rows make the eight channels easy to follow across the table.
     const int rowH = (table_.height() - 36) / kChannels;
     p.setPen(Qt::NoPen);

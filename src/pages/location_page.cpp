@@ -9,11 +9,9 @@
 #include "pages/nav_row.h"
 #include "params/dsp.h"
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QWheelEvent>
 #include <cmath>
 
 namespace q7 {
@@ -41,12 +39,6 @@ constexpr Name kNames[8] = {{1011, "前置左", "Main.L"}, {1012, "中置", "Cen
 
 QString metres(double v) {
     return QString::asprintf("%+-.1fm", v);
-}
-
-int tenths(double v) {
-    if (!(v == v))
-        return 0;
-    return int(std::trunc(std::clamp(v * 10.0, -1.0e6, 1.0e6)));
 }
 
 float finiteOr0(float v) {
@@ -162,8 +154,8 @@ void CSSVCDlg::showPoint(int point, float x, float y, bool setSpins) {
     edits_[std::size_t(2 * point)]->setText(metres(x));
     edits_[std::size_t(2 * point + 1)]->setText(metres(y));
     if (setSpins) {
-        spins_[std::size_t(2 * point)]->setPosition(tenths(x));
-        spins_[std::size_t(2 * point + 1)]->setPosition(tenths(y));
+        spins_[std::size_t(2 * point)]->setPosition(truncatedTenths(x));
+        spins_[std::size_t(2 * point + 1)]->setPosition(truncatedTenths(y));
     }
 }
 
@@ -256,8 +248,8 @@ void CSSVCDlg::panelPoint(int type, float x, float y) {
     }
     edits_[std::size_t(2 * type)]->setText(metres(x));
     edits_[std::size_t(2 * type + 1)]->setText(metres(y));
-    spins_[std::size_t(2 * type)]->setPosition(tenths(x));
-    spins_[std::size_t(2 * type + 1)]->setPosition(tenths(y));
+    spins_[std::size_t(2 * type)]->setPosition(truncatedTenths(x));
+    spins_[std::size_t(2 * type + 1)]->setPosition(truncatedTenths(y));
 }
 
 void CSSVCDlg::centerListener() {
@@ -282,24 +274,14 @@ int CSSVCDlg::pointOfWidget(const QObject* w) const {
 
 bool CSSVCDlg::eventFilter(QObject* watched, QEvent* event) {
     // Up, Down and the wheel in a position or room edit step its spin, as a buddy spin does.
-    if (event->type() == QEvent::Wheel || event->type() == QEvent::KeyPress) {
-        const int i = pointOfWidget(watched);
-        UpDown* spin = i >= 0                   ? spins_[std::size_t(i)]
-                       : watched == widthEdit_  ? widthSpin_
-                       : watched == lengthEdit_ ? lengthSpin_
-                                                : nullptr;
-        int delta = 0;
-        if (spin && event->type() == QEvent::Wheel) {
-            const int dy = static_cast<QWheelEvent*>(event)->angleDelta().y();
-            delta = dy > 0 ? 1 : dy < 0 ? -1 : 0;
-        } else if (spin) {
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            delta = key == Qt::Key_Up ? 1 : key == Qt::Key_Down ? -1 : 0;
-        }
-        if (spin && delta) {
-            spin->click(delta);
-            return true;
-        }
+    const int i = pointOfWidget(watched);
+    UpDown* spin = i >= 0                   ? spins_[std::size_t(i)]
+                   : watched == widthEdit_  ? widthSpin_
+                   : watched == lengthEdit_ ? lengthSpin_
+                                            : nullptr;
+    if (const int delta = spin ? spinStep(event) : 0) {
+        spin->click(delta);
+        return true;
     }
     return CPage::eventFilter(watched, event);
 }
@@ -369,10 +351,8 @@ void CSSVCDlg::paintEvent(QPaintEvent* e) {
     CPage::paintEvent(e);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QColor(196, 214, 232));
-    p.setBrush(QColor(250, 253, 255));
     for (const QRect& r : {roomBox_, listenerBox_, sourceBox_})
-        p.drawRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+        paintCard(p, r);
     // Column heads over the speaker table.
     p.setPen(QColor(60, 90, 130));
     p.setFont(uiFont("Arial", 12, true));

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -60,6 +61,33 @@ CPage::CPage(PageKind kind, Editor& editor, QWidget* parent)
 
 void CPage::applyLanguage() {
     editor_.language().ApplyLanguage(this, dialogId());
+}
+
+int truncatedTenths(double v) {
+    if (!(v == v))
+        return 0;
+    return int(std::trunc(std::clamp(v * 10.0, -1.0e6, 1.0e6)));
+}
+
+int spinStep(const QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        const int dy = static_cast<const QWheelEvent*>(event)->angleDelta().y();
+        return dy > 0 ? 1 : dy < 0 ? -1 : 0;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<const QKeyEvent*>(event)->key();
+        return key == Qt::Key_Up ? 1 : key == Qt::Key_Down ? -1 : 0;
+    }
+    return 0;
+}
+
+void paintCard(QPainter& p, const QRect& r, qreal radius) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(196, 214, 232));
+    p.setBrush(QColor(250, 253, 255));
+    p.drawRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    p.restore();
 }
 
 void forwardWheel(const QWheelEvent* wheel, QWidget* to) {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 
+class QPainter;
 class QWheelEvent;
 
 namespace q7 {
@@ -21,6 +22,14 @@ double leadingNumber(const QString& text);
 
 // Hands a wheel turn to another control (the focused one) as if it had happened over it.
 void forwardWheel(const QWheelEvent* wheel, QWidget* to);
+
+// A value in tenths, truncated toward zero; NaN and huge values stay inside an int.
+int truncatedTenths(double v);
+// The step a buddy spin takes for an event on its edit: +1 or -1 for a wheel turn or an Up or
+// Down key, 0 for anything else.
+int spinStep(const QEvent* event);
+// The light rounded card the pages group their controls on.
+void paintCard(QPainter& p, const QRect& r, qreal radius = 6);
 
 inline constexpr int kMinPageWidth = 1024;
 inline constexpr int kMinPageHeight = 520;

@@ -8,6 +8,7 @@
 #include "controls/control_id.h"
 #include "controls/image_button.h"
 #include "device/connection.h"
+#include "pages/page.h"
 #include "params/store.h"
 
 #include <QFile>
@@ -328,9 +329,7 @@ void CRemoteDlg::paintEvent(QPaintEvent* e) {
     // The instructions beside the remote, in the current language.
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QColor(196, 214, 232));
-    p.setBrush(QColor(250, 253, 255));
-    p.drawRoundedRect(QRectF(banner_).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    paintCard(p, banner_, 8);
     const Language& l = editor_.language();
     p.setPen(QColor(32, 96, 170));
     p.setFont(songti(17, true));
