@@ -1,6 +1,6 @@
 // Costs of the parameter engine: filter design and a whole full download on virtual time.
-#include "device/clock.h"
-#include "device/report_sink.h"
+#include "protocol/clock.h"
+#include "protocol/report_sink.h"
 #include "params/biquad.h"
 #include "params/dsp.h"
 #include "params/mode_file.h"

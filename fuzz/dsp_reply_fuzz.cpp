@@ -1,5 +1,5 @@
 // Arbitrary 61-byte reports through every parser of amplifier replies the engine owns.
-#include "device/report.h"
+#include "protocol/report.h"
 #include "params/dsp.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // Arbitrary text as a trace line: parse, and a parsed line must format back to itself.
-#include "device/trace.h"
+#include "protocol/trace.h"
 
 #include <cstdlib>
 

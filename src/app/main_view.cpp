@@ -9,7 +9,7 @@
 #include "app/status_bar.h"
 #include "app/style.h"
 #include "app/sync_dialog.h"
-#include "device/log.h"
+#include "protocol/log.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
 #include "pages/dynamics_dialogs.h"

@@ -6,7 +6,7 @@
 // knows to stop and run it.
 #pragma once
 
-#include "device/clock.h"
+#include "protocol/clock.h"
 
 #include <QObject>
 #include <atomic>

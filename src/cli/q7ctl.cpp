@@ -2,9 +2,9 @@
 
 #include "cli/device_commands.h"
 #include "cli/mode_json.h"
-#include "device/clock.h"
-#include "device/report_sink.h"
-#include "device/trace.h"
+#include "protocol/clock.h"
+#include "protocol/report_sink.h"
+#include "protocol/trace.h"
 #include "params/biquad.h"
 #include "params/codec.h"
 #include "params/dsp.h"

@@ -1,7 +1,7 @@
 // The editor's one amplifier: store, state, reply handler, link and session wired together.
 #pragma once
 
-#include "device/clock.h"
+#include "protocol/clock.h"
 #include "device/device_state.h"
 #include "device/hid_backend.h"
 #include "device/link.h"

@@ -2,7 +2,7 @@
 // names, HDMI setting, the machine settings record. Filled by the read thread, read by others.
 #pragma once
 
-#include "device/report.h"
+#include "protocol/report.h"
 #include "params/device_modes.h"
 
 #include <array>

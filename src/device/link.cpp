@@ -1,6 +1,6 @@
 #include "device/link.h"
 
-#include "device/log.h"
+#include "protocol/log.h"
 
 #include <algorithm>
 

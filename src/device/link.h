@@ -2,12 +2,12 @@
 // the two ways the link ends.
 #pragma once
 
-#include "device/clock.h"
+#include "protocol/clock.h"
 #include "device/hid_backend.h"
 #include "device/link_observer.h"
-#include "device/report.h"
-#include "device/report_sink.h"
-#include "device/trace.h"
+#include "protocol/report.h"
+#include "protocol/report_sink.h"
+#include "protocol/trace.h"
 
 #include <atomic>
 #include <functional>

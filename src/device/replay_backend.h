@@ -2,9 +2,9 @@
 // the next '>' line, and the '<' lines after it are delivered as the replies.
 #pragma once
 
-#include "device/clock.h"
+#include "protocol/clock.h"
 #include "device/hid_backend.h"
-#include "device/trace.h"
+#include "protocol/trace.h"
 
 #include <deque>
 #include <functional>

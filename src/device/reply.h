@@ -3,7 +3,7 @@
 
 #include "device/device_state.h"
 #include "device/link_observer.h"
-#include "device/report.h"
+#include "protocol/report.h"
 #include "params/store.h"
 
 #include <functional>

@@ -1,6 +1,6 @@
 #include "device/session.h"
 
-#include "device/log.h"
+#include "protocol/log.h"
 #include "params/device_modes.h"
 #include "params/dsp.h"
 

@@ -2,7 +2,7 @@
 // poll decision and the device-mode commands. Plain C++; the editor and q7ctl drive it.
 #pragma once
 
-#include "device/clock.h"
+#include "protocol/clock.h"
 #include "device/device_state.h"
 #include "device/link.h"
 #include "device/link_observer.h"

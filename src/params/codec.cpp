@@ -1,6 +1,6 @@
 #include "params/codec.h"
 
-#include "device/report.h"
+#include "protocol/report.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // The amplifier's four user modes: their names, the mode commands, and the factory preset table.
 #pragma once
 
-#include "device/clock.h"
-#include "device/report_sink.h"
+#include "protocol/clock.h"
+#include "protocol/report_sink.h"
 #include "params/store.h"
 
 #include <array>

@@ -2,9 +2,9 @@
 // call, the DSP read list, the decoder for values read back, and the full download.
 #pragma once
 
-#include "device/clock.h"
-#include "device/report.h"
-#include "device/report_sink.h"
+#include "protocol/clock.h"
+#include "protocol/report.h"
+#include "protocol/report_sink.h"
 #include "params/codec.h"
 #include "params/store.h"
 

@@ -4,7 +4,7 @@
 // the byte blocks sit behind one short lock and are copied in and out, so no access is a race.
 #pragma once
 
-#include "device/report.h"
+#include "protocol/report.h"
 
 #include <array>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "sim/simulated_amplifier.h"
 
-#include "device/report_sink.h"
+#include "protocol/report_sink.h"
 #include "params/dsp.h"
 #include "params/mode_file.h"
 

@@ -3,9 +3,9 @@
 // every integration test.
 #pragma once
 
-#include "device/clock.h"
+#include "protocol/clock.h"
 #include "device/hid_backend.h"
-#include "device/report.h"
+#include "protocol/report.h"
 
 #include <array>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include "app/main_view.h"
 #include "app/ribbon.h"
 #include "app/status_bar.h"
-#include "device/trace.h"
+#include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
 
 #include <QSettings>

@@ -1,6 +1,6 @@
 // q7ctl's device commands against the simulated amplifier on virtual time.
 #include "cli/q7ctl.h"
-#include "device/clock.h"
+#include "protocol/clock.h"
 #include "params/mode_file.h"
 #include "sim/simulated_amplifier.h"
 

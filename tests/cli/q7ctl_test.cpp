@@ -1,5 +1,5 @@
 #include "cli/q7ctl.h"
-#include "device/trace.h"
+#include "protocol/trace.h"
 #include "params/mode_file.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "device/connection.h"
-#include "device/trace.h"
+#include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
 
 #include <mutex>

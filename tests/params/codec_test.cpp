@@ -1,4 +1,4 @@
-#include "device/report.h"
+#include "protocol/report.h"
 #include "params/codec.h"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "device/log.h"
+#include "protocol/log.h"
 
 #include <mutex>
 

@@ -1,7 +1,7 @@
 // The report trace: one line per report, "<ms since open, 3 decimals> <'>'|'<'> <61 hex pairs>".
 #pragma once
 
-#include "device/report.h"
+#include "protocol/report.h"
 
 #include <cstdio>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "device/trace.h"
+#include "protocol/trace.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "device/clock.h"
+#include "protocol/clock.h"
 
 #include <gtest/gtest.h>
 #include <thread>

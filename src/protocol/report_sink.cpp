@@ -1,4 +1,4 @@
-#include "device/report_sink.h"
+#include "protocol/report_sink.h"
 
 namespace q7 {
 

@@ -1,8 +1,8 @@
 // Where senders put their reports: the device link, or a recorder in tests and dry runs.
 #pragma once
 
-#include "device/clock.h"
-#include "device/report.h"
+#include "protocol/clock.h"
+#include "protocol/report.h"
 
 #include <functional>
 #include <mutex>
