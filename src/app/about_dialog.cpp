@@ -1,8 +1,8 @@
 #include "app/about_dialog.h"
 
-#include "app/fonts.h"
-#include "app/language.h"
-#include "app/style.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/style.h"
 #include "device/connection.h"
 
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 // the worker wait until the GUI thread has run the connection check, unless the editor closes.
 #pragma once
 
-#include "app/timeline.h"
+#include "ui/timeline.h"
 #include "device/hid_backend.h"
 #include "device/link_observer.h"
 

@@ -2,8 +2,8 @@
 
 #include "app/about_dialog.h"
 #include "app/device_bridge.h"
-#include "app/fonts.h"
-#include "app/info_popup.h"
+#include "ui/fonts.h"
+#include "ui/info_popup.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/ribbon.h"
@@ -149,6 +149,26 @@ CHX2060v13App::~CHX2060v13App() {
 
 CHX2060v13View* CHX2060v13App::view() const {
     return frame_ ? &frame_->view() : nullptr;
+}
+
+void CHX2060v13App::showPage(PageKind kind, int bank) {
+    if (CHX2060v13View* v = view())
+        v->showPage(kind, bank);
+}
+
+void CHX2060v13App::setLastOutput(int bank) {
+    if (CHX2060v13View* v = view())
+        v->setLastOutput(bank);
+}
+
+void CHX2060v13App::defaultMode(int mode) {
+    if (CHX2060v13View* v = view())
+        v->defaultMode(mode);
+}
+
+void CHX2060v13App::setLearningDialog(CRemoteStudyDlg* dialog) {
+    if (CHX2060v13View* v = view())
+        v->setLearningDialog(dialog);
 }
 
 bool CHX2060v13App::InitInstance() {

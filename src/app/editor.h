@@ -1,12 +1,13 @@
 // CHX2060v13App: the editor's application object. It owns the amplifier connection, the store,
-// the language, the user's profile, the time service and the windows, and is what pages and
-// dialogs reach the rest of the program through.
+// the language, the user's profile, the time service and the windows, and is the context that
+// pages and dialogs reach the rest of the program through.
 #pragma once
 
 #include "app/editor_fwd.h"
-#include "app/language.h"
-#include "app/prompter.h"
-#include "app/timeline.h"
+#include "ui/language.h"
+#include "ui/prompter.h"
+#include "ui/editor_context.h"
+#include "ui/timeline.h"
 #include "device/connection.h"
 #include "params/dsp.h"
 
@@ -51,7 +52,7 @@ struct EditorOptions {
 // Parses the command line; false with a message for bad arguments.
 bool parseEditorArguments(const QStringList& args, EditorOptions& options, QString& error);
 
-class CHX2060v13App : public QObject {
+class CHX2060v13App : public QObject, public EditorContext {
     Q_OBJECT
 public:
     explicit CHX2060v13App(EditorOptions options);
@@ -62,22 +63,28 @@ public:
     // Runs the screenshot mode (--screenshots DIR); returns the exit code.
     int takeScreenshots(const QString& dir);
 
-    ParameterStore& store() { return store_; }
-    Connection& connection() { return *connection_; }
-    Dsp& dsp() { return *dsp_; }
+    ParameterStore& store() override { return store_; }
+    Connection& connection() override { return *connection_; }
+    Dsp& dsp() override { return *dsp_; }
     Clock& clock() { return *clock_; }
-    Timeline& timeline() { return *timeline_; }
-    Language& language() { return language_; }
-    Prompter& prompter() { return *prompter_; }
+    Timeline& timeline() override { return *timeline_; }
+    Language& language() override { return language_; }
+    Prompter& prompter() override { return *prompter_; }
     QSettings& profile() { return *profile_; }
     CMainFrame* frame() const { return frame_; }
     CHX2060v13View* view() const;
     SimulatedAmplifier* simulator() const { return simulator_; }
-    bool linkOpen() const { return connection_->link.isOpen(); }
+    bool linkOpen() const override { return connection_->link.isOpen(); }
 
     // The transient information popup.
-    void ShowInfo(const QString& text, int ms);
+    void ShowInfo(const QString& text, int ms) override;
     CInfoDlg* infoPopup() const;
+
+    // The main window's part of the context.
+    void showPage(PageKind kind, int bank) override;
+    void setLastOutput(int bank) override;
+    void defaultMode(int mode) override;
+    void setLearningDialog(CRemoteStudyDlg* dialog) override;
 
     // Opens a mode file handed over by the command line, the shell, a second copy of the
     // editor or the recent-file list.

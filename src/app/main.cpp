@@ -1,6 +1,6 @@
 // q7edit: the editor for the Q7 DSP effects amplifier.
 #include "app/editor.h"
-#include "app/fonts.h"
+#include "ui/fonts.h"
 #include "app/main_frame.h"
 #include "app/single_instance.h"
 

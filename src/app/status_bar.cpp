@@ -1,7 +1,7 @@
 #include "app/status_bar.h"
 
-#include "app/fonts.h"
-#include "app/language.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
 
 #include <QCheckBox>
 #include <QFrame>

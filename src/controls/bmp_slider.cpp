@@ -1,7 +1,7 @@
 #include "controls/bmp_slider.h"
 
-#include "controls/control_id.h"
-#include "controls/skin.h"
+#include "ui/control_id.h"
+#include "ui/skin.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

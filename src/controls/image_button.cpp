@@ -1,7 +1,7 @@
 #include "controls/image_button.h"
 
-#include "controls/control_id.h"
-#include "controls/skin.h"
+#include "ui/control_id.h"
+#include "ui/skin.h"
 
 #include <QFont>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #include "controls/up_down.h"
 
-#include "controls/control_id.h"
+#include "ui/control_id.h"
 
 #include <QToolButton>
 #include <QVBoxLayout>

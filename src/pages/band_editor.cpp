@@ -1,9 +1,9 @@
 #include "pages/band_editor.h"
 
-#include "app/fonts.h"
-#include "app/language.h"
 #include "controls/bmp_slider.h"
 #include "pages/page.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
 
 #include <QComboBox>
 #include <QGroupBox>

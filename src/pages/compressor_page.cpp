@@ -1,12 +1,12 @@
 #include "pages/compressor_page.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/style.h"
 #include "controls/bmp_slider.h"
 #include "controls/compress_panel.h"
 #include "pages/nav_row.h"
 #include "params/dsp.h"
+#include "ui/control_id.h"
+#include "ui/fonts.h"
+#include "ui/style.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -84,7 +84,8 @@ int sliderPosition(double v, const Range& r) {
 
 } // namespace
 
-CCompDlg::CCompDlg(Editor& editor, QWidget* parent) : CPage(PageKind::Compressor, editor, parent) {
+CCompDlg::CCompDlg(EditorContext& editor, QWidget* parent)
+    : CPage(PageKind::Compressor, editor, parent) {
     setObjectName("CCompDlg");
     nav_ = new NavRow(this, editor_);
     for (int g = 0; g < kGroups; ++g) {

@@ -18,7 +18,7 @@ class NavRow;
 class CCompDlg : public CPage {
     Q_OBJECT
 public:
-    CCompDlg(Editor& editor, QWidget* parent);
+    CCompDlg(EditorContext& editor, QWidget* parent);
 
     void refresh() override;
     void applyLanguage() override;

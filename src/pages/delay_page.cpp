@@ -1,13 +1,13 @@
 #include "pages/delay_page.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/style.h"
 #include "controls/bmp_slider.h"
 #include "controls/delay_panel.h"
 #include "controls/up_down.h"
 #include "pages/nav_row.h"
 #include "params/dsp.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/style.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -44,7 +44,8 @@ DelayChannel channelOf(int c) {
 
 } // namespace
 
-CDelayDlg::CDelayDlg(Editor& editor, QWidget* parent) : CPage(PageKind::Delay, editor, parent) {
+CDelayDlg::CDelayDlg(EditorContext& editor, QWidget* parent)
+    : CPage(PageKind::Delay, editor, parent) {
     setObjectName("CDelayDlg");
     nav_ = new NavRow(this, editor_);
     panel_ = new CDelayPanel(this);

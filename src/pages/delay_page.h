@@ -22,7 +22,7 @@ class UpDown;
 class CDelayDlg : public CPage {
     Q_OBJECT
 public:
-    CDelayDlg(Editor& editor, QWidget* parent);
+    CDelayDlg(EditorContext& editor, QWidget* parent);
 
     void refresh() override;
     void applyLanguage() override;

@@ -1,10 +1,10 @@
 #include "pages/dynamics_dialogs.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
 #include "controls/bmp_slider.h"
-#include "controls/control_id.h"
 #include "params/dsp.h"
+#include "ui/control_id.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -32,7 +32,7 @@ QGroupBox* group(QWidget* parent, int id, const QRect& r) {
 
 // ---- noise gate ----
 
-CDialogNG::CDialogNG(Editor& editor, QWidget* parent) : ToolDialog(editor, 423, parent) {
+CDialogNG::CDialogNG(EditorContext& editor, QWidget* parent) : ToolDialog(editor, 423, parent) {
     setObjectName("CDialogNG");
     setModal(true);
     mic_ = group(this, 1178, QRect(12, 8, 416, 96));
@@ -99,7 +99,8 @@ void CDialogNG::applyLanguage() {
 
 // ---- ON box and level ----
 
-OnOffLevelDialog::OnOffLevelDialog(Editor& editor, int templateId, int onCell, QWidget* parent)
+OnOffLevelDialog::OnOffLevelDialog(EditorContext& editor, int templateId, int onCell,
+                                   QWidget* parent)
     : ToolDialog(editor, templateId, parent), onCell_(onCell) {
     setAttribute(Qt::WA_DeleteOnClose);
     on_ = new QCheckBox(this);
@@ -144,7 +145,7 @@ void OnOffLevelDialog::setEnables() {
 
 // ---- auto-SUB ----
 
-CAutoSubDlg::CAutoSubDlg(Editor& editor, QWidget* parent)
+CAutoSubDlg::CAutoSubDlg(EditorContext& editor, QWidget* parent)
     : OnOffLevelDialog(editor, 410, kAutoSubOn, parent) {
     setObjectName("CAutoSubDlg");
     slider_->SetRange(0, 100);
@@ -176,7 +177,7 @@ void CAutoSubDlg::applyLanguage() {
 
 // ---- music AGC ----
 
-CAutoMusicVolDlg::CAutoMusicVolDlg(Editor& editor, QWidget* parent)
+CAutoMusicVolDlg::CAutoMusicVolDlg(EditorContext& editor, QWidget* parent)
     : OnOffLevelDialog(editor, 424, kAgcOn, parent) {
     setObjectName("CAutoMusicVolDlg");
     slider_->SetRange(-180, -60);

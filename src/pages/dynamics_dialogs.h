@@ -16,7 +16,7 @@ namespace q7 {
 class CDialogNG : public ToolDialog {
     Q_OBJECT
 public:
-    CDialogNG(Editor& editor, QWidget* parent);
+    CDialogNG(EditorContext& editor, QWidget* parent);
     void refresh() override;
     void applyLanguage() override;
 
@@ -41,7 +41,7 @@ private:
 class OnOffLevelDialog : public ToolDialog {
     Q_OBJECT
 public:
-    OnOffLevelDialog(Editor& editor, int templateId, int onCell, QWidget* parent);
+    OnOffLevelDialog(EditorContext& editor, int templateId, int onCell, QWidget* parent);
     void refresh() override;
 
     QCheckBox* onBox() const { return on_; }
@@ -65,7 +65,7 @@ protected:
 class CAutoSubDlg : public OnOffLevelDialog {
     Q_OBJECT
 public:
-    CAutoSubDlg(Editor& editor, QWidget* parent);
+    CAutoSubDlg(EditorContext& editor, QWidget* parent);
     void applyLanguage() override;
 
 protected:
@@ -76,7 +76,7 @@ protected:
 class CAutoMusicVolDlg : public OnOffLevelDialog {
     Q_OBJECT
 public:
-    CAutoMusicVolDlg(Editor& editor, QWidget* parent);
+    CAutoMusicVolDlg(EditorContext& editor, QWidget* parent);
     void applyLanguage() override;
 
 protected:

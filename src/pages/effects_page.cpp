@@ -1,14 +1,14 @@
 #include "pages/effects_page.h"
 
-#include "app/editor.h"
-#include "app/main_view.h"
 #include "controls/eq_panel.h"
 #include "controls/image_button.h"
 #include "pages/band_editor.h"
+#include "params/dsp.h"
+#include "ui/language.h"
 
 namespace q7 {
 
-CDialogEfx::CDialogEfx(Editor& editor, int bank, QWidget* parent)
+CDialogEfx::CDialogEfx(EditorContext& editor, int bank, QWidget* parent)
     : CPage(PageKind::Effects, editor, parent), bank_(bank) {
     setObjectName("CDialogEfx");
     graph_ = new CEqPanel(this);
@@ -18,10 +18,7 @@ CDialogEfx::CDialogEfx(Editor& editor, int bank, QWidget* parent)
     connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
     connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
     return_ = new CGdipButton(1068, this);
-    connect(return_, &CGdipButton::clicked, this, [this] {
-        if (editor_.view())
-            editor_.view()->showPage(PageKind::Music);
-    });
+    connect(return_, &CGdipButton::clicked, this, [this] { editor_.showPage(PageKind::Music, 0); });
     applyLanguage();
     refresh();
 }

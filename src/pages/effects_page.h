@@ -13,7 +13,7 @@ class CGdipButton;
 class CDialogEfx : public CPage {
     Q_OBJECT
 public:
-    CDialogEfx(Editor& editor, int bank, QWidget* parent);
+    CDialogEfx(EditorContext& editor, int bank, QWidget* parent);
 
     void refresh() override;
     void applyLanguage() override;

@@ -1,13 +1,13 @@
 #include "pages/location_page.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/style.h"
 #include "controls/image_button.h"
 #include "controls/speaker_panel.h"
 #include "controls/up_down.h"
 #include "pages/nav_row.h"
 #include "params/dsp.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/style.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -51,7 +51,8 @@ float CSSVCDlg::levelForDistance(double d) {
     return float(3.0 - 3.0 * d);
 }
 
-CSSVCDlg::CSSVCDlg(Editor& editor, QWidget* parent) : CPage(PageKind::Location, editor, parent) {
+CSSVCDlg::CSSVCDlg(EditorContext& editor, QWidget* parent)
+    : CPage(PageKind::Location, editor, parent) {
     setObjectName("CSSVCDlg");
     nav_ = new NavRow(this, editor_);
     panel_ = new CSSVolumePanel(this);

@@ -19,7 +19,7 @@ class UpDown;
 class CSSVCDlg : public CPage {
     Q_OBJECT
 public:
-    CSSVCDlg(Editor& editor, QWidget* parent);
+    CSSVCDlg(EditorContext& editor, QWidget* parent);
 
     void refresh() override;
     void applyLanguage() override;

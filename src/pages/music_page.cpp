@@ -1,15 +1,17 @@
 #include "pages/music_page.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/main_view.h"
-#include "app/style.h"
 #include "controls/bmp_slider.h"
 #include "controls/eq_panel.h"
 #include "controls/image_button.h"
 #include "controls/peak_meter.h"
 #include "controls/small_eq_panel.h"
+#include "device/connection.h"
 #include "pages/band_editor.h"
+#include "params/dsp.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/style.h"
+#include "ui/timeline.h"
 
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -50,7 +52,7 @@ void setCurrentInputBank(int bank) {
     g_inputBank = (bank == 0 || bank == 8) ? bank : 1;
 }
 
-CDialogMusic::CDialogMusic(Editor& editor, QWidget* parent)
+CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     : CPage(PageKind::Music, editor, parent) {
     setObjectName("CDialogMusic");
     auto makeButton = [this](int id, int slot) {
@@ -117,12 +119,12 @@ CDialogMusic::CDialogMusic(Editor& editor, QWidget* parent)
     echo_ = new CSmallEqPanel(this);
     setControlId(echo_, 1143);
     connect(reverb_, &CSmallEqPanel::clicked, this, [this] {
-        if (micBank() && editor_.view())
-            editor_.view()->showPage(PageKind::Effects, bank() == 8 ? 9 : 6);
+        if (micBank())
+            editor_.showPage(PageKind::Effects, bank() == 8 ? 9 : 6);
     });
     connect(echo_, &CSmallEqPanel::clicked, this, [this] {
-        if (micBank() && editor_.view())
-            editor_.view()->showPage(PageKind::Effects, bank() == 8 ? 10 : 7);
+        if (micBank())
+            editor_.showPage(PageKind::Effects, bank() == 8 ? 10 : 7);
     });
 
     for (int k = 0; k < 4; ++k) {

@@ -25,7 +25,7 @@ void setCurrentInputBank(int bank);
 class CDialogMusic : public CPage {
     Q_OBJECT
 public:
-    CDialogMusic(Editor& editor, QWidget* parent);
+    CDialogMusic(EditorContext& editor, QWidget* parent);
     ~CDialogMusic() override;
 
     void refresh() override;

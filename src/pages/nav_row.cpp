@@ -1,8 +1,7 @@
 #include "pages/nav_row.h"
 
-#include "app/editor.h"
-#include "app/main_view.h"
 #include "controls/image_button.h"
+#include "ui/language.h"
 
 namespace q7 {
 
@@ -28,14 +27,12 @@ constexpr std::array<Nav, 8> kNav = {{
 
 } // namespace
 
-NavRow::NavRow(QWidget* page, Editor& editor) : QObject(page), editor_(editor) {
+NavRow::NavRow(QWidget* page, EditorContext& editor) : QObject(page), editor_(editor) {
     for (std::size_t i = 0; i < kNav.size(); ++i) {
         const Nav nav = kNav[i];
         auto* b = new CGdipButton(nav.id, page);
-        connect(b, &CGdipButton::clicked, this, [this, nav] {
-            if (CHX2060v13View* view = editor_.view())
-                view->showPage(nav.kind, nav.bank);
-        });
+        connect(b, &CGdipButton::clicked, this,
+                [this, nav] { editor_.showPage(nav.kind, nav.bank); });
         buttons_[i] = b;
     }
     applyLanguage();

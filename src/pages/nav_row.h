@@ -2,7 +2,7 @@
 // Main, Rear, Center, Sub, Top, Location, Delay, Comp.
 #pragma once
 
-#include "app/editor_fwd.h"
+#include "ui/editor_context.h"
 
 #include <QObject>
 #include <array>
@@ -16,7 +16,7 @@ class CGdipButton;
 class NavRow : public QObject {
     Q_OBJECT
 public:
-    NavRow(QWidget* page, Editor& editor);
+    NavRow(QWidget* page, EditorContext& editor);
     // Marks the button of the page (or output) shown.
     void setCurrent(int buttonId);
     void place(int x, int y, int width);
@@ -24,7 +24,7 @@ public:
     CGdipButton* button(int id) const;
 
 private:
-    Editor& editor_;
+    EditorContext& editor_;
     std::array<CGdipButton*, 8> buttons_{};
 };
 

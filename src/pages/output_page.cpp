@@ -1,14 +1,15 @@
 #include "pages/output_page.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/main_view.h"
-#include "app/style.h"
 #include "controls/bmp_slider.h"
 #include "controls/eq_panel.h"
 #include "controls/peak_meter.h"
 #include "pages/band_editor.h"
 #include "pages/nav_row.h"
+#include "params/dsp.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/style.h"
+#include "ui/timeline.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -57,7 +58,7 @@ int CDialogOutput::subStoreRecord(int g) {
     return 4 * (j / 3) + 1 + j % 3;
 }
 
-CDialogOutput::CDialogOutput(Editor& editor, int bank, QWidget* parent)
+CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
     : CPage(PageKind::Output, editor, parent), bank_(outputInfo(bank).bank) {
     setObjectName("CDialogOutput");
     nav_ = new NavRow(this, editor_);
@@ -140,8 +141,7 @@ void CDialogOutput::setBank(int bank) {
 }
 
 void CDialogOutput::refresh() {
-    if (CHX2060v13View* view = editor_.view())
-        view->setLastOutput(bank_);
+    editor_.setLastOutput(bank_);
     const OutputInfo& o = info();
     const ParameterStore& s = editor_.store();
     const bool sub = bank_ == kSubBank;

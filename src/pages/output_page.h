@@ -30,7 +30,7 @@ const OutputInfo& outputInfo(int bank);
 class CDialogOutput : public CPage {
     Q_OBJECT
 public:
-    CDialogOutput(Editor& editor, int bank, QWidget* parent);
+    CDialogOutput(EditorContext& editor, int bank, QWidget* parent);
     ~CDialogOutput() override;
 
     void refresh() override;

@@ -1,9 +1,9 @@
 #include "pages/page.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/style.h"
-#include "controls/control_id.h"
+#include "ui/control_id.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/style.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -53,7 +53,7 @@ double leadingNumber(const QString& text) {
     return negative ? -v : v;
 }
 
-CPage::CPage(PageKind kind, Editor& editor, QWidget* parent)
+CPage::CPage(PageKind kind, EditorContext& editor, QWidget* parent)
     : QWidget(parent), editor_(editor), kind_(kind) {
     setPageBackground(this);
     setMinimumSize(kMinPageWidth, kMinPageHeight);

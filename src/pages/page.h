@@ -1,7 +1,7 @@
 // What the page host needs of a page: its kind, refresh, language and EQ hooks.
 #pragma once
 
-#include "app/editor_fwd.h"
+#include "ui/editor_context.h"
 
 #include <QWidget>
 #include <functional>
@@ -10,8 +10,6 @@ class QPainter;
 class QWheelEvent;
 
 namespace q7 {
-
-enum class PageKind { Music, Effects, Output, Compressor, Delay, Location };
 
 // Dialog template numbers (also the language table's key prefixes).
 int dialogIdOf(PageKind kind);
@@ -37,7 +35,7 @@ inline constexpr int kMinPageHeight = 520;
 class CPage : public QWidget {
     Q_OBJECT
 public:
-    CPage(PageKind kind, Editor& editor, QWidget* parent);
+    CPage(PageKind kind, EditorContext& editor, QWidget* parent);
     PageKind kind() const { return kind_; }
     int dialogId() const { return dialogIdOf(kind_); }
 
@@ -55,7 +53,7 @@ public:
     virtual void setBank(int bank) { (void)bank; }
 
 protected:
-    Editor& editor_;
+    EditorContext& editor_;
 
     // Wheel turns anywhere over the page go to the focused control when accepts(its id); call
     // after the page's controls exist.

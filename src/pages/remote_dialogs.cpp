@@ -1,15 +1,14 @@
 #include "pages/remote_dialogs.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/main_view.h"
-#include "app/prompter.h"
-#include "app/timeline.h"
-#include "controls/control_id.h"
 #include "controls/image_button.h"
 #include "device/connection.h"
 #include "pages/page.h"
 #include "params/store.h"
+#include "ui/control_id.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/prompter.h"
+#include "ui/timeline.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -123,7 +122,7 @@ private:
 
 class RemotePicture : public QWidget {
 public:
-    RemotePicture(Editor& editor, QWidget* parent, std::function<void(int)> clicked)
+    RemotePicture(EditorContext& editor, QWidget* parent, std::function<void(int)> clicked)
         : QWidget(parent), editor_(editor) {
         for (const Cap& c : kCaps)
             areas_.push_back(new HotArea(c.key, this, clicked));
@@ -183,7 +182,7 @@ protected:
     }
 
 private:
-    Editor& editor_;
+    EditorContext& editor_;
     std::vector<HotArea*> areas_;
 
     void place() {
@@ -199,7 +198,7 @@ private:
 
 // ---- remote dialog ----
 
-CRemoteDlg::CRemoteDlg(Editor& editor, QWidget* parent) : ToolDialog(editor, 373, parent) {
+CRemoteDlg::CRemoteDlg(EditorContext& editor, QWidget* parent) : ToolDialog(editor, 373, parent) {
     setObjectName("CRemoteDlg");
     setAttribute(Qt::WA_DeleteOnClose);
     picture_ = new RemotePicture(editor_, this, [this](int key) { keyClicked(key); });
@@ -237,12 +236,9 @@ void CRemoteDlg::keyClicked(int key) {
         return;
     editor_.connection().link.write(shortCommand(CMD_LEARN_KEY, std::uint8_t(key)));
     auto* study = new CRemoteStudyDlg(editor_, learningPrompt(key, l.english()), this);
-    CHX2060v13View* view = editor_.view();
-    if (view)
-        view->setLearningDialog(study);
+    editor_.setLearningDialog(study);
     connect(study, &QDialog::finished, this, [this, study] {
-        if (CHX2060v13View* v = editor_.view())
-            v->setLearningDialog(nullptr);
+        editor_.setLearningDialog(nullptr);
         study->deleteLater();
         picture_->update(); // the learned code shows under its key
     });
@@ -352,7 +348,7 @@ void CRemoteDlg::paintEvent(QPaintEvent* e) {
 
 // ---- learning dialog ----
 
-CRemoteStudyDlg::CRemoteStudyDlg(Editor& editor, const QString& prompt, QWidget* parent)
+CRemoteStudyDlg::CRemoteStudyDlg(EditorContext& editor, const QString& prompt, QWidget* parent)
     : ToolDialog(editor, 372, parent) {
     setObjectName("CRemoteStudyDlg");
     setModal(true);

@@ -29,7 +29,7 @@ class RemotePicture;
 class CRemoteDlg : public ToolDialog {
     Q_OBJECT
 public:
-    CRemoteDlg(Editor& editor, QWidget* parent);
+    CRemoteDlg(EditorContext& editor, QWidget* parent);
     void applyLanguage() override;
 
     // What a click on the hot area of key n (1..18) does.
@@ -58,7 +58,7 @@ private:
 class CRemoteStudyDlg : public ToolDialog {
     Q_OBJECT
 public:
-    CRemoteStudyDlg(Editor& editor, const QString& prompt, QWidget* parent);
+    CRemoteStudyDlg(EditorContext& editor, const QString& prompt, QWidget* parent);
     ~CRemoteStudyDlg() override;
     void applyLanguage() override;
 

@@ -1,14 +1,13 @@
 #include "pages/settings_dialog.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/main_view.h"
 #include "controls/bmp_slider.h"
-#include "controls/control_id.h"
 #include "controls/image_button.h"
 #include "device/connection.h"
 #include "device/device_state.h"
 #include "params/dsp.h"
+#include "ui/control_id.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -33,7 +32,7 @@ constexpr int kPhaseCells[2] = {32, 40};
 
 } // namespace
 
-CSetDlg::CSetDlg(Editor& editor, QWidget* parent) : ToolDialog(editor, 335, parent) {
+CSetDlg::CSetDlg(EditorContext& editor, QWidget* parent) : ToolDialog(editor, 335, parent) {
     setObjectName("CSetDlg");
     setAttribute(Qt::WA_DeleteOnClose);
     auto group = [this](int id, const QRect& r) {
@@ -100,8 +99,7 @@ CSetDlg::CSetDlg(Editor& editor, QWidget* parent) : ToolDialog(editor, 335, pare
         connect(b, &CGdipButton::clicked, this, [this, m] {
             if (!editor_.linkOpen())
                 return;
-            if (CHX2060v13View* view = editor_.view())
-                view->defaultMode(m);
+            editor_.defaultMode(m);
             for (int k = 0; k < 4; ++k)
                 modes_[std::size_t(k)]->setCurrent(k == m);
         });

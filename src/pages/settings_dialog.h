@@ -19,7 +19,7 @@ class CGdipButton;
 class CSetDlg : public ToolDialog {
     Q_OBJECT
 public:
-    CSetDlg(Editor& editor, QWidget* parent);
+    CSetDlg(EditorContext& editor, QWidget* parent);
     void refresh() override;
     void applyLanguage() override;
 

@@ -1,11 +1,11 @@
 #include "pages/tool_dialog.h"
 
-#include "app/editor.h"
-#include "app/fonts.h"
-#include "app/style.h"
 #include "controls/bmp_slider.h"
-#include "controls/control_id.h"
 #include "pages/page.h"
+#include "ui/control_id.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/style.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -15,7 +15,7 @@
 
 namespace q7 {
 
-ToolDialog::ToolDialog(Editor& editor, int templateId, QWidget* parent)
+ToolDialog::ToolDialog(EditorContext& editor, int templateId, QWidget* parent)
     : QDialog(parent), editor_(editor), templateId_(templateId) {
     setPageBackground(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

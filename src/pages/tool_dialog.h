@@ -2,7 +2,7 @@
 // template, and Enter that never closes them.
 #pragma once
 
-#include "app/editor_fwd.h"
+#include "ui/editor_context.h"
 
 #include <QDialog>
 #include <functional>
@@ -16,7 +16,7 @@ class CXBmpSlider;
 class ToolDialog : public QDialog {
     Q_OBJECT
 public:
-    ToolDialog(Editor& editor, int templateId, QWidget* parent);
+    ToolDialog(EditorContext& editor, int templateId, QWidget* parent);
     int templateId() const { return templateId_; }
 
     // Re-reads the store (after a synchronisation or a mode load).
@@ -27,7 +27,7 @@ public:
     void showCentred();
 
 protected:
-    Editor& editor_;
+    EditorContext& editor_;
 
     // A bitmap slider set up as the dialogs use them.
     CXBmpSlider* slider(int id, int minimum, int maximum);

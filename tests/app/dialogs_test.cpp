@@ -1,6 +1,6 @@
 // The noise gate, auto-SUB, music AGC, machine settings and IR learning dialogs against the
 // simulated amplifier.
-#include "app/info_popup.h"
+#include "ui/info_popup.h"
 #include "app/ribbon.h"
 #include "controls/bmp_slider.h"
 #include "controls/image_button.h"

@@ -1,5 +1,5 @@
 // Mode files, presets and shell open through the editor.
-#include "app/info_popup.h"
+#include "ui/info_popup.h"
 #include "app/presets.h"
 #include "editor_rig.h"
 #include "params/mode_file.h"

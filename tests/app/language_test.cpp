@@ -1,5 +1,5 @@
-#include "app/fonts.h"
-#include "app/language.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
 #include "ini/ini_table.h"
 
 #include <QCheckBox>

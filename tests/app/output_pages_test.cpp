@@ -1,5 +1,5 @@
 // The output, compressor, delay and speaker location pages against the simulated amplifier.
-#include "app/info_popup.h"
+#include "ui/info_popup.h"
 #include "app/ribbon.h"
 #include "controls/bmp_slider.h"
 #include "controls/compress_panel.h"

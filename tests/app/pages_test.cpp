@@ -1,5 +1,5 @@
 // The music and effects pages against the simulated amplifier.
-#include "app/info_popup.h"
+#include "ui/info_popup.h"
 #include "controls/bmp_slider.h"
 #include "controls/eq_panel.h"
 #include "controls/image_button.h"

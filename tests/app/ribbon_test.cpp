@@ -1,5 +1,5 @@
 // The ribbon's master controls, through the editor against the simulated amplifier.
-#include "app/info_popup.h"
+#include "ui/info_popup.h"
 #include "editor_rig.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/timeline.h"
+#include "ui/timeline.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "controls/skin.h"
+#include "ui/skin.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/prompter.h"
+#include "ui/prompter.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -1,9 +1,9 @@
-#include "app/info_popup.h"
+#include "ui/info_popup.h"
 
-#include "app/fonts.h"
-#include "app/language.h"
-#include "app/style.h"
-#include "app/timeline.h"
+#include "ui/fonts.h"
+#include "ui/language.h"
+#include "ui/style.h"
+#include "ui/timeline.h"
 
 #include <QLabel>
 #include <QPushButton>

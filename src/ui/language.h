@@ -1,7 +1,7 @@
 // The language index, the two language tables, and ApplyLanguage.
 #pragma once
 
-#include "controls/control_id.h"
+#include "ui/control_id.h"
 #include "ini/ini_table.h"
 
 #include <QObject>

@@ -1,0 +1,47 @@
+// What pages and dialogs reach the rest of the editor through: the services they use and the few
+// requests they make of the window that hosts them. The application object implements it, so
+// nothing below app/ needs to know the main window.
+#pragma once
+
+class QString;
+
+namespace q7 {
+
+class Connection;
+class CRemoteStudyDlg;
+class Dsp;
+class Language;
+class ParameterStore;
+class Prompter;
+class Timeline;
+
+enum class PageKind { Music, Effects, Output, Compressor, Delay, Location };
+
+class EditorContext {
+public:
+    virtual ParameterStore& store() = 0;
+    virtual Connection& connection() = 0;
+    virtual Dsp& dsp() = 0;
+    virtual Timeline& timeline() = 0;
+    virtual Language& language() = 0;
+    virtual Prompter& prompter() = 0;
+    virtual bool linkOpen() const = 0;
+
+    // The transient information popup.
+    virtual void ShowInfo(const QString& text, int ms) = 0;
+
+    // Requests of the main window; ignored while it does not exist (screenshots, early start).
+    // Shows a page of the kind (and, for outputs and effects, bank).
+    virtual void showPage(PageKind kind, int bank) = 0;
+    // The output bank the ribbon's output command returns to.
+    virtual void setLastOutput(int bank) = 0;
+    // Restores a device mode to its factory state and resynchronises.
+    virtual void defaultMode(int mode) = 0;
+    // The learning dialog that receives learned key codes, or none.
+    virtual void setLearningDialog(CRemoteStudyDlg* dialog) = 0;
+
+protected:
+    ~EditorContext() = default;
+};
+
+} // namespace q7

@@ -1,0 +1,143 @@
+// Every quoted include under src/ points down the layers: a folder may include itself and the
+// folders its row names, nothing else.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Lowest first. protocol and ini are the bottom; sim and cli sit on device beside the UI stack
+// (ui, controls, pages, app). controls never reach device; only app includes app.
+const std::map<std::string, std::set<std::string>> kAllowed = {
+    {"protocol", {}},
+    {"ini", {}},
+    {"params", {"protocol", "ini"}},
+    {"device", {"params", "protocol", "ini"}},
+    {"sim", {"device", "params", "protocol", "ini"}},
+    {"cli", {"sim", "device", "params", "protocol", "ini"}},
+    {"ui", {"device", "params", "protocol", "ini"}},
+    {"controls", {"ui", "params", "protocol", "ini"}},
+    {"pages", {"controls", "ui", "device", "params", "protocol", "ini"}},
+    {"app", {"pages", "controls", "ui", "sim", "device", "params", "protocol", "ini"}},
+};
+
+struct Include {
+    int line;
+    std::string target; // as written between the quotes
+};
+
+std::vector<Include> quotedIncludes(std::istream& in) {
+    static const std::regex kInclude(R"(^\s*#\s*include\s*"([^"]+)\")");
+    std::vector<Include> out;
+    std::string text;
+    for (int line = 1; std::getline(in, text); ++line) {
+        std::smatch m;
+        if (std::regex_search(text, m, kInclude))
+            out.push_back({line, m[1]});
+    }
+    return out;
+}
+
+// The folder an include names ("params/dsp.h" -> "params"); a bare name is the including
+// file's own folder.
+std::string folderOf(const std::string& target, const std::string& own) {
+    const auto slash = target.find('/');
+    return slash == std::string::npos ? own : target.substr(0, slash);
+}
+
+// "" when the edge is allowed, else why not.
+std::string checkEdge(const std::string& from, const std::string& to) {
+    const auto row = kAllowed.find(from);
+    if (row == kAllowed.end())
+        return "folder '" + from + "' has no row in the layering table";
+    if (to == from)
+        return {};
+    if (!kAllowed.count(to))
+        return "'" + to + "' is not a folder of src/";
+    if (!row->second.count(to))
+        return "'" + from + "' may not include '" + to + "'";
+    return {};
+}
+
+// Every violation under root, one "file:line: include \"x\": why" each.
+std::vector<std::string> violations(const fs::path& root) {
+    std::vector<std::string> out;
+    std::vector<fs::path> files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+        const fs::path rel = fs::relative(file, root);
+        if (rel.begin() == rel.end() || std::next(rel.begin()) == rel.end())
+            continue; // a file directly under src/ belongs to no layer
+        const std::string from = rel.begin()->string();
+        std::ifstream in(file);
+        for (const Include& inc : quotedIncludes(in)) {
+            const std::string why = checkEdge(from, folderOf(inc.target, from));
+            if (!why.empty())
+                out.push_back(rel.string() + ":" + std::to_string(inc.line) + ": include \"" +
+                              inc.target + "\": " + why);
+        }
+    }
+    return out;
+}
+
+TEST(Layering, EveryIncludeUnderSrcPointsDown) {
+    const fs::path src = fs::path(Q7_SOURCE_DIR) / "src";
+    ASSERT_TRUE(fs::is_directory(src)) << src;
+    for (const std::string& v : violations(src))
+        ADD_FAILURE() << v;
+}
+
+TEST(Layering, EveryFolderOfSrcHasARow) {
+    const fs::path src = fs::path(Q7_SOURCE_DIR) / "src";
+    for (const auto& e : fs::directory_iterator(src)) {
+        if (e.is_directory()) {
+            EXPECT_TRUE(kAllowed.count(e.path().filename().string()))
+                << e.path().filename() << " needs a row in the layering table";
+        }
+    }
+}
+
+TEST(Layering, TheCheckCatchesUpwardAndSidewaysIncludes) {
+    const fs::path root = fs::temp_directory_path() / ("q7_layering_" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const auto write = [&](const std::string& rel, const std::string& text) {
+        fs::create_directories((root / rel).parent_path());
+        std::ofstream(root / rel) << text;
+    };
+    write("params/a.cpp",
+          "#include \"params/a.h\"\n#include <vector>\n  # include \"device/link.h\"\n");
+    write("controls/b.h", "#pragma once\n#include \"ui/style.h\"\n#include \"device/link.h\"\n");
+    write("pages/c.cpp", "// #include \"app/editor.h\" in a comment is not an include\n"
+                         "#include \"app/editor.h\"\n#include \"c.h\"\n");
+    write("sim/d.cpp", "#include \"ui/fonts.h\"\n#include \"cli/q7ctl.h\"\n");
+    write("app/e.cpp", "#include \"app/x.h\"\n#include \"sim/d.h\"\n#include \"nowhere/y.h\"\n");
+    write("extra/f.cpp", "#include \"protocol/report.h\"\n");
+    const std::vector<std::string> got = violations(root);
+    fs::remove_all(root);
+    const std::vector<std::string> want = {
+        "app/e.cpp:3: include \"nowhere/y.h\": 'nowhere' is not a folder of src/",
+        "controls/b.h:3: include \"device/link.h\": 'controls' may not include 'device'",
+        "extra/f.cpp:1: include \"protocol/report.h\": folder 'extra' has no row in the layering "
+        "table",
+        "pages/c.cpp:2: include \"app/editor.h\": 'pages' may not include 'app'",
+        "params/a.cpp:3: include \"device/link.h\": 'params' may not include 'device'",
+        "sim/d.cpp:1: include \"ui/fonts.h\": 'sim' may not include 'ui'",
+        "sim/d.cpp:2: include \"cli/q7ctl.h\": 'sim' may not include 'cli'",
+    };
+    EXPECT_EQ(got, want);
+}
+
+} // namespace
