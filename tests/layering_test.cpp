@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -36,15 +35,29 @@ struct Include {
     std::string target; // as written between the quotes
 };
 
+// The target of a line `#include "x"` (spaces allowed around '#'), or nothing.
+std::optional<std::string> quotedInclude(const std::string& text) {
+    std::size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos || text[i] != '#')
+        return std::nullopt;
+    i = text.find_first_not_of(" \t", i + 1);
+    if (i == std::string::npos || text.compare(i, 7, "include") != 0)
+        return std::nullopt;
+    i = text.find_first_not_of(" \t", i + 7);
+    if (i == std::string::npos || text[i] != '"')
+        return std::nullopt;
+    const std::size_t end = text.find('"', i + 1);
+    if (end == std::string::npos)
+        return std::nullopt;
+    return text.substr(i + 1, end - i - 1);
+}
+
 std::vector<Include> quotedIncludes(std::istream& in) {
-    static const std::regex kInclude(R"(^\s*#\s*include\s*"([^"]+)\")");
     std::vector<Include> out;
     std::string text;
-    for (int line = 1; std::getline(in, text); ++line) {
-        std::smatch m;
-        if (std::regex_search(text, m, kInclude))
-            out.push_back({line, m[1]});
-    }
+    for (int line = 1; std::getline(in, text); ++line)
+        if (auto target = quotedInclude(text))
+            out.push_back({line, *target});
     return out;
 }
 

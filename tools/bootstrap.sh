@@ -8,7 +8,7 @@ packages=(
   libhidapi-dev libudev-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   clang libclang-rt-14-dev
-  fonts-wqy-microhei
+  fonts-wqy-microhei fonts-liberation2 qt6-translations-l10n
 )
 
 missing=()
