@@ -101,10 +101,11 @@ void printInfo(Connection& c, std::ostream& out) {
 int devices(HidBackend& backend, std::ostream& out, std::ostream& err) {
     int found = 0, denied = 0;
     const auto list = backend.enumerate();
-    for (std::size_t i = 0; i < list.size() && i < std::size_t(kMaxEnumeratedInterfaces); ++i) {
-        const HidInterface& itf = list[i];
+    for (const HidInterface& itf : list) {
         if (itf.vendorId != kVendorId || itf.productId != kProductId)
             continue;
+        if (found == kMaxEnumeratedInterfaces)
+            break; // the editor looks no further either
         ++found;
         OpenError e = OpenError::None;
         const bool opens = backend.open(itf.path, e) != nullptr;

@@ -6,12 +6,55 @@
 
 namespace q7 {
 
+namespace {
+
+// Writes that only set a state, keyed by what they set: a queued one that a later one to the
+// same target supersedes need not go out. 0 for everything else (requests, mode commands, ...).
+std::uint64_t supersedeKey(const Report& r) {
+    const std::uint64_t code = std::uint64_t(r[1]) << 32;
+    switch (r[1]) {
+    case CMD_DSP_WRITE: // module, parameter, count
+        return code | std::uint64_t(r[2]) << 24 | std::uint64_t(r[3]) << 16 |
+               std::uint64_t(r[4]) << 8 | r[5];
+    case CMD_MEM_WRITE: // address, length
+        return code | std::uint64_t(r[2]) << 16 | std::uint64_t(r[3]) << 8 | r[4];
+    case CMD_MODE_NAME_WRITE: // slot address
+        return code | std::uint64_t(r[2]) << 8 | r[3];
+    case CMD_SET_SOURCE:
+    case CMD_SET_HDMI:
+    case CMD_SET_SETTINGS:
+    case CMD_SET_KEY_TABLE:
+    case CMD_GET_LEVELS:
+        return code;
+    default:
+        return 0;
+    }
+}
+
+// A report the amplifier sends of its own accord, not as the reply to a request: it must not
+// release the stop-and-wait pacing, or the next request would overtake the awaited reply.
+bool unsolicited(const Report& r) {
+    return r[1] == RPL_TUNNEL;
+}
+
+} // namespace
+
 Link::Link(HidBackend& backend, Clock& clock)
     : backend_(backend), clock_(clock), replyEvent_(clock, true, true),
       threadExit_(clock, true, false) {}
 
 Link::~Link() {
+    // An editor's close that is still sending finishes first: its CMD_CLOSE must go out.
+    if (writer_.joinable()) {
+        Clock::Idle idle(clock_);
+        if (closing_)
+            writer_.join();
+    }
     CloseByRemoval();
+    if (writer_.joinable()) {
+        Clock::Idle idle(clock_);
+        writer_.join();
+    }
 }
 
 void Link::setReplyHandler(std::function<void(const Report&)> handler) {
@@ -19,7 +62,7 @@ void Link::setReplyHandler(std::function<void(const Report&)> handler) {
 }
 
 LinkState Link::state() const {
-    if (!open_)
+    if (!isOpen())
         return LinkState::Closed;
     return readThreadEnd_ ? LinkState::Broken : LinkState::Open;
 }
@@ -29,30 +72,51 @@ std::string Link::devicePath() const {
     return path_;
 }
 
+std::size_t Link::queued() const {
+    std::lock_guard lock(queueMutex_);
+    return queue_.size();
+}
+
 void Link::traceReport(Direction d, const Report& r) {
     if (trace_)
-        trace_->write(clock_.nowMs() - openedAt_, d, r);
+        trace_->write(clock_.nowMs() - openedAt_.load(), d, r);
 }
 
 OpenResult Link::OpenLink() {
-    std::lock_guard lock(lifecycle_);
     OpenResult result;
+    std::unique_lock lock(lifecycle_, std::defer_lock);
+    if (onNonWaitingThread()) {
+        if (!lock.try_lock())
+            return result; // a close is under way
+    } else {
+        lock.lock();
+    }
     if (open_)
         return result;
+    if (writer_.joinable()) {
+        // The writer of the last link ended with its close.
+        Clock::Idle idle(clock_);
+        writer_.join();
+    }
+    closeHandle(); // what an editor's close on the writer left behind
 
     // Each open starts with the reply event set, so the first write goes out at once.
     replyEvent_.set();
     threadExit_.reset();
     readThreadEnd_ = false;
+    closing_ = false;
 
     debugLog("开始枚举usb设备");
     const std::vector<HidInterface> interfaces = backend_.enumerate();
     std::unique_ptr<HidDevice> device;
-    const std::size_t count = std::min(interfaces.size(), std::size_t(kMaxEnumeratedInterfaces));
-    for (std::size_t i = 0; i < count && !device; ++i) {
+    int examined = 0;
+    for (std::size_t i = 0; i < interfaces.size() && !device; ++i) {
         const HidInterface& itf = interfaces[i];
         if (itf.vendorId != kVendorId || itf.productId != kProductId)
             continue;
+        // The cap counts amplifiers only: a desktop's many keyboards and mice must not hide one.
+        if (examined++ == kMaxEnumeratedInterfaces)
+            break;
         result.found = true;
         debugLog("设备路径:\r\n" + itf.path);
         debugLog("尝试打开通信端口....");
@@ -78,10 +142,19 @@ OpenResult Link::OpenLink() {
         std::lock_guard p(pathMutex_);
         path_ = result.path;
     }
+    {
+        std::lock_guard q(queueMutex_);
+        queue_.clear();
+        wireBusy_ = false;
+        writerStop_ = false;
+        drainUntil_ = kForever;
+    }
     openedAt_ = clock_.nowMs();
     open_ = true;
     clock_.reserveParticipant();
     reader_ = std::thread(&Link::ReadUsbThreadProc, this);
+    clock_.reserveParticipant();
+    writer_ = std::thread(&Link::WriterThreadProc, this);
     result.opened = true;
     if (observer_)
         observer_->linkStateChanged(LinkState::Open);
@@ -100,7 +173,7 @@ void Link::ReadUsbThreadProc() {
             levelPollEnable = false;
             readThreadEnd_ = true;
             replyEvent_.set(); // release a writer waiting for a reply
-            if (observer_)
+            if (observer_ && !closing_)
                 observer_->linkStateChanged(LinkState::Broken);
             break;
         }
@@ -111,7 +184,8 @@ void Link::ReadUsbThreadProc() {
         traceReport(Direction::FromAmplifier, r);
         if (handler_)
             handler_(r);
-        replyEvent_.set();
+        if (!unsolicited(r))
+            replyEvent_.set();
     }
     threadExit_.set();
 }
@@ -120,28 +194,139 @@ int Link::writeLocked(const Report& r) {
     std::lock_guard lock(writeLock_);
     if (!device_)
         return 0;
+    // Traced as it is handed over: its reply may be read before write() returns.
+    traceReport(Direction::ToAmplifier, r);
     const int n = device_->write(r.data(), r.size());
-    if (n == int(kReportSize))
-        traceReport(Direction::ToAmplifier, r);
-    else
+    if (n != int(kReportSize))
         debugLog("usb数据写入出错");
     return std::max(n, 0);
 }
 
-int Link::WriteUsbData(const std::uint8_t* data, std::size_t length) {
+int Link::pacedWrite(const Report& r) {
     if (!open_)
         return 0;
     if (readThreadEnd_) {
         debugLog("g_bReadThreadEnd == TRUE ,WriteUsbData return \n");
         return 0;
     }
-    Report r{};
-    std::copy_n(data, std::min(length, kReportSize), r.begin());
     // Stop-and-wait: the previous report's reply, or 2500 ms, whichever comes first.
     replyEvent_.wait(kReplyWaitMs);
-    if (readThreadEnd_)
+    if (readThreadEnd_ || !open_)
         return 0;
     return writeLocked(r);
+}
+
+bool Link::enqueue(std::shared_ptr<Entry> e) {
+    {
+        std::lock_guard lock(queueMutex_);
+        if (writerStop_ || (closing_ && !e->close))
+            return false;
+        if (e->key != 0 && !e->waited) {
+            if (e->report[1] == CMD_GET_LEVELS) {
+                // One level request at a time is enough.
+                for (const auto& q : queue_)
+                    if (q->key == e->key)
+                        return true;
+            } else {
+                // Drop an older write to the same target, unless something that must see it
+                // (a request, a mode command, a worker's report) stands between the two.
+                for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
+                    const Entry& q = **it;
+                    if (q.waited || q.key == 0)
+                        break;
+                    if (q.key == e->key) {
+                        (*it)->result = 0;
+                        queue_.erase(std::next(it).base());
+                        break;
+                    }
+                }
+            }
+        }
+        queue_.push_back(std::move(e));
+    }
+    clock_.notify();
+    return true;
+}
+
+int Link::WriteUsbData(const std::uint8_t* data, std::size_t length) {
+    if (!isOpen())
+        return 0;
+    if (readThreadEnd_) {
+        debugLog("g_bReadThreadEnd == TRUE ,WriteUsbData return \n");
+        return 0;
+    }
+    auto e = std::make_shared<Entry>();
+    std::copy_n(data, std::min(length, kReportSize), e->report.begin());
+    e->key = supersedeKey(e->report);
+    if (onNonWaitingThread())
+        return enqueue(std::move(e)) ? int(kReportSize) : 0;
+
+    e->waited = true;
+    {
+        std::unique_lock lock(queueMutex_);
+        if (writerStop_ || closing_)
+            return 0;
+        if (queue_.empty() && !wireBusy_) {
+            // Nothing ahead of us: write on this thread, sparing the hand-over.
+            wireBusy_ = true;
+            lock.unlock();
+            const int n = pacedWrite(e->report);
+            lock.lock();
+            wireBusy_ = false;
+            lock.unlock();
+            clock_.notify();
+            return n;
+        }
+    }
+    if (!enqueue(e))
+        return 0;
+    clock_.waitFor([&e](double) { return e->result.load() >= 0; }, kForever);
+    return e->result.load();
+}
+
+void Link::WriterThreadProc() {
+    Clock::Participant participant(clock_, Clock::Participant::Reserved{});
+    for (;;) {
+        clock_.waitFor(
+            [this](double) {
+                std::lock_guard lock(queueMutex_);
+                return writerStop_ || (!queue_.empty() && !wireBusy_);
+            },
+            kForever);
+        std::shared_ptr<Entry> e;
+        double drainUntil = kForever;
+        {
+            std::lock_guard lock(queueMutex_);
+            if (writerStop_)
+                break;
+            if (queue_.empty() || wireBusy_)
+                continue;
+            e = queue_.front();
+            queue_.pop_front();
+            wireBusy_ = true;
+            drainUntil = drainUntil_;
+        }
+        int n = 0;
+        if (e->close || clock_.nowMs() <= drainUntil)
+            n = pacedWrite(e->report);
+        {
+            std::lock_guard lock(queueMutex_);
+            wireBusy_ = false;
+        }
+        e->result = n;
+        clock_.notify();
+        if (e->close) {
+            if (!e->waited)
+                finishEditorClose();
+            break;
+        }
+    }
+}
+
+void Link::finishEditorClose() {
+    closeHandle();
+    if (observer_)
+        observer_->linkStateChanged(LinkState::Closed);
 }
 
 int Link::writeUnpaced(const Report& r) {
@@ -151,22 +336,45 @@ int Link::writeUnpaced(const Report& r) {
 }
 
 bool Link::awaitReply(double timeoutMs) {
-    if (!open_ || readThreadEnd_)
+    if (!isOpen() || readThreadEnd_)
         return false;
     const bool got = replyEvent_.wait(timeoutMs);
     replyEvent_.set();
     return got;
 }
 
+void Link::failQueued() {
+    std::deque<std::shared_ptr<Entry>> dropped;
+    {
+        std::lock_guard lock(queueMutex_);
+        writerStop_ = true;
+        dropped.swap(queue_);
+    }
+    for (const auto& e : dropped)
+        e->result = 0;
+    replyEvent_.set(); // a writer waiting for a reply goes on (and is refused)
+    clock_.notify();
+}
+
+void Link::stopWriter() {
+    failQueued();
+    if (writer_.joinable() && writer_.get_id() != std::this_thread::get_id()) {
+        Clock::Idle idle(clock_);
+        writer_.join();
+    }
+}
+
 void Link::closeHandle() {
     open_ = false;
     replyEvent_.set(); // writers waiting for a reply that will not come go on (and are refused)
-    if (!threadExit_.wait(kReadThreadExitWaitMs))
-        debugLog("wait read thread exited time out !\n");
-    // The read thread reads with a short timeout, so this returns promptly; the handle must not
-    // close while it is inside a read.
-    if (reader_.joinable())
+    if (reader_.joinable()) {
+        if (!threadExit_.wait(kReadThreadExitWaitMs))
+            debugLog("wait read thread exited time out !\n");
+        // The read thread reads with a short timeout, so this returns promptly; the handle
+        // must not close while it is inside a read.
+        Clock::Idle idle(clock_);
         reader_.join();
+    }
     std::lock_guard w(writeLock_);
     device_.reset();
 }
@@ -175,22 +383,46 @@ bool Link::CloseByRemoval() {
     std::lock_guard lock(lifecycle_);
     if (!open_)
         return true;
+    const bool wasOpen = !closing_;
     if (levelReset_)
         levelReset_();
+    stopWriter();
     closeHandle();
-    if (observer_)
+    if (observer_ && wasOpen)
         observer_->linkStateChanged(LinkState::Closed);
     return true;
 }
 
 void Link::CloseByEditor() {
-    std::lock_guard lock(lifecycle_);
-    if (open_) {
+    const bool async = onNonWaitingThread();
+    std::unique_lock lock(lifecycle_, std::defer_lock);
+    if (async) {
+        if (!lock.try_lock())
+            return; // a close is already under way
+    } else {
+        lock.lock();
+    }
+    if (open_ && !closing_) {
         if (levelReset_)
             levelReset_();
-        const Report close = shortCommand(CMD_CLOSE);
-        WriteUsbData(close.data(), close.size());
-        closeHandle();
+        auto e = std::make_shared<Entry>();
+        e->report = shortCommand(CMD_CLOSE);
+        e->close = true;
+        e->waited = !async;
+        const double until = clock_.nowMs() + kCloseDrainMs;
+        {
+            std::lock_guard q(queueMutex_);
+            closing_ = true;
+            drainUntil_ = until;
+        }
+        if (!enqueue(e)) {
+            stopWriter();
+            closeHandle();
+        } else if (!async) {
+            clock_.waitFor([&e](double) { return e->result.load() >= 0; }, kForever);
+            stopWriter();
+            closeHandle();
+        }
     }
     // The level poll stops in every case.
     if (observer_)

@@ -2,14 +2,15 @@
 // the two ways the link ends.
 #pragma once
 
-#include "protocol/clock.h"
 #include "device/hid_backend.h"
 #include "device/link_observer.h"
+#include "protocol/clock.h"
 #include "protocol/report.h"
 #include "protocol/report_sink.h"
 #include "protocol/trace.h"
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,8 @@ namespace q7 {
 inline constexpr double kReplyWaitMs = 2500;
 inline constexpr double kReadThreadExitWaitMs = 1000;
 inline constexpr int kReadTimeoutMs = 20;
+// How long an editor's close keeps sending what was queued before CMD_CLOSE goes out.
+inline constexpr double kCloseDrainMs = 3000;
 
 struct OpenResult {
     bool opened = false;
@@ -29,6 +32,11 @@ struct OpenResult {
     std::string path;
 };
 
+// The wire is owned by one writer at a time and serves reports in the order they were issued,
+// each after the previous one's reply (or 2500 ms). A thread named with setNonWaitingThread()
+// (the editor's GUI thread) never waits on the amplifier: its reports are queued for the link's
+// writer thread and its calls return at once. Other threads (workers, the command line) wait
+// until their report has gone out, as the stop-and-wait link always did.
 class Link final : public ReportSink {
 public:
     Link(HidBackend& backend, Clock& clock);
@@ -42,11 +50,14 @@ public:
     void setTrace(TraceWriter* trace) { trace_ = trace; }
     // Zeroes the stored level report when the link closes.
     void setLevelReset(std::function<void()> reset) { levelReset_ = std::move(reset); }
+    // Writes, closes and opens from this thread never wait on the amplifier.
+    void setNonWaitingThread(std::thread::id id) { nonWaiting_ = id; }
 
-    // Refused while open. Examines at most 32 interfaces; the first amplifier that opens wins.
+    // Refused while open or closing. Examines at most 32 matching interfaces; the first
+    // amplifier that opens wins.
     OpenResult OpenLink();
-    // The paced write: waits up to 2500 ms for the previous reply, then writes 61 bytes.
-    // Returns 61 on success, 0 when refused (closed, or the read thread has ended) or failed.
+    // The paced write. Returns 61 when written (from the non-waiting thread: when queued),
+    // 0 when refused (closed, closing, the read thread has ended) or failed.
     int WriteUsbData(const std::uint8_t* data, std::size_t length);
     int write(const Report& r) override { return WriteUsbData(r.data(), r.size()); }
     // A write that does not wait for a reply: the tunnel acknowledgement from the read thread.
@@ -59,28 +70,45 @@ public:
     // is answered only when the remote's key is pressed).
     void releaseReplyWait() { replyEvent_.set(); }
 
-    // The amplifier went away: the read thread ends and the handle closes; no CMD_CLOSE.
+    // The amplifier went away: queued reports are dropped, the read thread ends and the handle
+    // closes; no CMD_CLOSE.
     bool CloseByRemoval();
-    // The editor drops the link: CMD_CLOSE while still open, then as above.
+    // The editor drops the link: what is queued goes out (for at most kCloseDrainMs), then
+    // CMD_CLOSE, then as above. From the non-waiting thread this happens on the writer thread;
+    // the link counts as closed at once and reports Closed again when the handle is closed.
     void CloseByEditor();
 
-    bool isOpen() const { return open_.load(); }
+    bool isOpen() const { return open_.load() && !closing_.load(); }
+    // An editor's close is still sending its last reports.
+    bool closing() const { return open_.load() && closing_.load(); }
     bool readThreadEnded() const { return readThreadEnd_.load(); }
     LinkState state() const;
     std::string devicePath() const;
+    // Reports queued and not yet written.
+    std::size_t queued() const;
 
     // The level poll's enable flag: the read thread clears it when reading fails.
     std::atomic<bool> levelPollEnable{true};
 
 private:
+    struct Entry {
+        Report report;
+        bool waited = false;   // a caller blocks until it is written
+        bool close = false;    // the editor's close: CMD_CLOSE, then the handle closes
+        std::uint64_t key = 0; // the target a later queued write to it supersedes; 0: none
+        std::atomic<int> result{-1};
+    };
+
     HidBackend& backend_;
     Clock& clock_;
     LinkObserver* observer_ = nullptr;
     TraceWriter* trace_ = nullptr;
     std::function<void(const Report&)> handler_;
     std::function<void()> levelReset_;
+    std::atomic<std::thread::id> nonWaiting_{};
 
     std::atomic<bool> open_{false};
+    std::atomic<bool> closing_{false};
     std::atomic<bool> readThreadEnd_{false};
     Event replyEvent_;
     Event threadExit_;
@@ -89,13 +117,30 @@ private:
     std::unique_ptr<HidDevice> device_;
     mutable std::mutex pathMutex_;
     std::string path_;
-    double openedAt_ = 0.0;
+    std::atomic<double> openedAt_{0.0};
     std::thread reader_;
 
+    // The writer's queue. wireBusy_ is the wire: whoever holds it waits for the reply and
+    // writes; the writer thread takes it for queued reports, a waiting caller takes it itself
+    // when nothing is queued.
+    mutable std::mutex queueMutex_;
+    std::deque<std::shared_ptr<Entry>> queue_;
+    bool wireBusy_ = false;
+    bool writerStop_ = false;
+    double drainUntil_ = kForever;
+    std::thread writer_;
+
     void ReadUsbThreadProc();
+    void WriterThreadProc();
+    int pacedWrite(const Report& r);
     int writeLocked(const Report& r);
+    bool enqueue(std::shared_ptr<Entry> e);
+    void failQueued();
+    void stopWriter();
     void closeHandle();
+    void finishEditorClose();
     void traceReport(Direction d, const Report& r);
+    bool onNonWaitingThread() const { return std::this_thread::get_id() == nonWaiting_.load(); }
 };
 
 } // namespace q7

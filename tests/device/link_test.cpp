@@ -46,7 +46,7 @@ HidInterface amp(const std::string& path) {
 
 } // namespace
 
-TEST(LinkOpen, FirstMatchingInterfaceWinsWithinThirtyTwo) {
+TEST(LinkOpen, FirstMatchingInterfaceWinsWithinThirtyTwoAmplifiers) {
     VirtualClock clock;
     Clock::Participant self(clock);
     FakeBus bus(clock);
@@ -64,15 +64,28 @@ TEST(LinkOpen, FirstMatchingInterfaceWinsWithinThirtyTwo) {
     link.CloseByRemoval();
     EXPECT_FALSE(link.isOpen());
 
-    // An amplifier at index 32 or later is never examined.
+    // Other HID devices do not count towards the 32: a desktop has many.
     FakeBus crowded(clock);
-    for (int i = 0; i < 32; ++i)
+    for (int i = 0; i < 40; ++i)
         crowded.interfaces.push_back({"/dev/other" + std::to_string(i), 0x1234, 0x5678});
     crowded.interfaces.push_back(amp("/dev/hidraw40"));
     Link late(crowded, clock);
-    const OpenResult none = late.OpenLink();
+    EXPECT_TRUE(late.OpenLink().opened);
+    EXPECT_EQ(late.devicePath(), "/dev/hidraw40");
+    late.CloseByRemoval();
+
+    // The 33rd amplifier interface is never examined.
+    FakeBus many(clock);
+    for (int i = 0; i < 32; ++i) {
+        many.interfaces.push_back(amp("/dev/amp" + std::to_string(i)));
+        many.denied.insert("/dev/amp" + std::to_string(i));
+    }
+    many.interfaces.push_back(amp("/dev/amp32"));
+    Link capped(many, clock);
+    const OpenResult none = capped.OpenLink();
     EXPECT_FALSE(none.opened);
-    EXPECT_FALSE(none.found);
+    EXPECT_TRUE(none.permissionDenied);
+    EXPECT_TRUE(many.opened.empty());
 }
 
 TEST(LinkOpen, PermissionDeniedIsReportedAndTheNextAmplifierTried) {
