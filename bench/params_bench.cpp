@@ -1,9 +1,9 @@
 // Costs of the parameter engine: filter design and a whole full download on virtual time.
-#include "protocol/clock.h"
-#include "protocol/report_sink.h"
 #include "params/biquad.h"
 #include "params/dsp.h"
 #include "params/mode_file.h"
+#include "protocol/clock.h"
+#include "protocol/report_sink.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Arbitrary 61-byte reports through every parser of amplifier replies the engine owns.
-#include "protocol/report.h"
 #include "params/dsp.h"
+#include "protocol/report.h"
 
 #include <algorithm>
 

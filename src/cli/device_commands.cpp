@@ -3,12 +3,12 @@
 #include "cli/mode_json.h"
 #include "device/connection.h"
 #include "device/hidapi_backend.h"
-#include "protocol/log.h"
 #include "device/replay_backend.h"
-#include "protocol/trace.h"
 #include "params/device_modes.h"
 #include "params/mode_file.h"
 #include "params/text.h"
+#include "protocol/log.h"
+#include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
 
 #include <charconv>
@@ -59,11 +59,16 @@ std::string checkReason(const DeviceState& s, CheckResult r) {
     return "";
 }
 
-// A quick identity check before acting on an amplifier that was not synchronised.
-bool handshake(Connection& c, std::ostream& err) {
+// A quick identity check before acting on an amplifier that was not synchronised; with names,
+// the four mode names too (the mode commands print them).
+bool handshake(Connection& c, std::ostream& err, bool names = false) {
+    c.state.resetIdentity();
     c.link.write(shortCommand(CMD_GET_MODEL));
     c.link.write(shortCommand(CMD_GET_PROTOCOL));
     c.link.write(shortCommand(CMD_GET_SETTINGS));
+    if (names)
+        for (int m = 0; m < kModeCount; ++m)
+            c.link.write(modeNameRead(m));
     c.link.awaitReply();
     CheckResult r = CheckResult::Passed;
     if (!c.link.isOpen() || c.link.readThreadEnded())
@@ -282,7 +287,7 @@ int runDeviceCommand(const CliArgs& a, std::ostream& out, std::ostream& err,
         }
     } else if (p[0] == "levels") {
         code = handshake(c, err) ? levels(c, a.count, out) : 1;
-    } else if (p[0] == "mode" && handshake(c, err)) {
+    } else if (p[0] == "mode" && handshake(c, err, true)) {
         if (p[1] == "load") {
             loadMachineMode(store, c.link, *mode);
             code = synchronise(c, err) ? 0 : 1;

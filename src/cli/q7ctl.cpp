@@ -2,13 +2,13 @@
 
 #include "cli/device_commands.h"
 #include "cli/mode_json.h"
-#include "protocol/clock.h"
-#include "protocol/report_sink.h"
-#include "protocol/trace.h"
 #include "params/biquad.h"
 #include "params/codec.h"
 #include "params/dsp.h"
 #include "params/mode_file.h"
+#include "protocol/clock.h"
+#include "protocol/report_sink.h"
+#include "protocol/trace.h"
 
 #include <charconv>
 #include <cstdio>

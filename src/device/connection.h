@@ -1,13 +1,13 @@
 // The editor's one amplifier: store, state, reply handler, link and session wired together.
 #pragma once
 
-#include "protocol/clock.h"
 #include "device/device_state.h"
 #include "device/hid_backend.h"
 #include "device/link.h"
 #include "device/reply.h"
 #include "device/session.h"
 #include "params/store.h"
+#include "protocol/clock.h"
 
 namespace q7 {
 

@@ -4,7 +4,26 @@
 
 namespace q7 {
 
-DeviceState::DeviceState() : model_("HX2060"), mcu_("2012-10-03"), dsp_("2012-11-30") {}
+namespace {
+constexpr const char* kDefaultModel = "HX2060";
+constexpr const char* kDefaultMcuVersion = "2012-10-03";
+constexpr const char* kDefaultDspVersion = "2012-11-30";
+constexpr int kDefaultProtocol = 1;
+} // namespace
+
+DeviceState::DeviceState()
+    : model_(kDefaultModel), mcu_(kDefaultMcuVersion), dsp_(kDefaultDspVersion) {}
+
+void DeviceState::resetIdentity() {
+    {
+        std::lock_guard lock(mutex_);
+        model_ = kDefaultModel;
+        mcu_ = kDefaultMcuVersion;
+        dsp_ = kDefaultDspVersion;
+    }
+    protocol_ = kDefaultProtocol;
+    names_.reset();
+}
 
 std::string DeviceState::model() const {
     std::lock_guard lock(mutex_);

@@ -2,8 +2,8 @@
 // names, HDMI setting, the machine settings record. Filled by the read thread, read by others.
 #pragma once
 
-#include "protocol/report.h"
 #include "params/device_modes.h"
+#include "protocol/report.h"
 
 #include <array>
 #include <atomic>
@@ -51,13 +51,17 @@ public:
 
     // Whether the model and protocol are the ones this editor speaks.
     bool modelMatches() const;
+
+    // Model, versions, protocol and mode names back to what they are before any amplifier
+    // answered, so that a silent one cannot pass the check on a previous one's answers.
+    void resetIdentity();
     bool protocolMatches() const { return protocol() == kRequiredProtocol; }
 
 private:
     mutable std::mutex mutex_;
     std::string model_, mcu_, dsp_;
     MachineSettings current_{}, edit_{};
-    std::atomic<int> protocol_{1};
+    std::atomic<int> protocol_{1}; // the default before any answer
     std::atomic<int> hdmi_{0};
     std::atomic<bool> errorShown_{false};
     ModeNames names_;

@@ -150,6 +150,7 @@ OpenResult Link::OpenLink() {
         drainUntil_ = kForever;
     }
     openedAt_ = clock_.nowMs();
+    ++generation_;
     open_ = true;
     clock_.reserveParticipant();
     reader_ = std::thread(&Link::ReadUsbThreadProc, this);

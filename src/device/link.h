@@ -86,6 +86,8 @@ public:
     std::string devicePath() const;
     // Reports queued and not yet written.
     std::size_t queued() const;
+    // Counts the opens: work that spans a close and a new open can tell.
+    std::uint64_t generation() const { return generation_.load(); }
 
     // The level poll's enable flag: the read thread clears it when reading fails.
     std::atomic<bool> levelPollEnable{true};
@@ -110,6 +112,7 @@ private:
     std::atomic<bool> open_{false};
     std::atomic<bool> closing_{false};
     std::atomic<bool> readThreadEnd_{false};
+    std::atomic<std::uint64_t> generation_{0};
     Event replyEvent_;
     Event threadExit_;
     std::mutex writeLock_; // around each report written and the handle's life

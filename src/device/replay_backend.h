@@ -2,8 +2,8 @@
 // the next '>' line, and the '<' lines after it are delivered as the replies.
 #pragma once
 
-#include "protocol/clock.h"
 #include "device/hid_backend.h"
+#include "protocol/clock.h"
 #include "protocol/trace.h"
 
 #include <deque>

@@ -62,8 +62,8 @@ void ReplyHandler::HandleReply(const Report& r) {
         break;
     case RPL_KEY_LEARNED: {
         const int position = r[3];
-        if (position < 1 || position > 15)
-            break; // not a key of the table: nothing is written
+        if (position >= int(kKeyTableSize))
+            break; // beyond the table: nothing is written
         store_.setCellByte(0, r[2]);
         store_.setCellByte(position, r[4]);
         if (observer_)

@@ -3,8 +3,8 @@
 
 #include "device/device_state.h"
 #include "device/link_observer.h"
-#include "protocol/report.h"
 #include "params/store.h"
+#include "protocol/report.h"
 
 #include <functional>
 

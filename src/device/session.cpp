@@ -1,8 +1,8 @@
 #include "device/session.h"
 
-#include "protocol/log.h"
 #include "params/device_modes.h"
 #include "params/dsp.h"
+#include "protocol/log.h"
 
 namespace q7 {
 
@@ -31,7 +31,13 @@ void Session::setLevelPoll(bool on) {
     debugLog(on ? "HX_SetReadPeak:1" : "HX_SetReadPeak:0");
 }
 
-void Session::finish(TransferKind kind) {
+void Session::finish(TransferKind kind, bool whole) {
+    std::unique_lock lock(finishMutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        Clock::Idle idle(clock_); // another worker is waiting for the user interface
+        lock.lock();
+    }
+    transferWhole_ = whole;
     if (!observer_)
         return;
     // The user interface runs the connection check before this returns. An observer that
@@ -40,6 +46,10 @@ void Session::finish(TransferKind kind) {
 }
 
 void Session::SynchronizeData() {
+    const std::uint64_t generation = link_.generation();
+    bool whole = true;
+    const auto send = [&](const Report& r) { whole &= this->send(r); };
+    state_.resetIdentity();
     setLevelPoll(false);
     pause(2500);
 
@@ -70,7 +80,7 @@ void Session::SynchronizeData() {
         pause(200);
     }
     pause(100);
-    finish(TransferKind::Synchronisation);
+    finish(TransferKind::Synchronisation, whole && link_.generation() == generation);
     pause(500);
     setLevelPoll(true);
 }
@@ -79,9 +89,10 @@ void Session::downloadWorker() {
     store_.clearLevelReport();
     setLevelPoll(false);
     pause(100);
+    const std::uint64_t generation = link_.generation();
     Dsp dsp(store_, link_, clock_);
-    dsp.fullDownload(state_.currentSettings()[0]);
-    finish(TransferKind::Download);
+    const bool whole = dsp.fullDownload(state_.currentSettings()[0]);
+    finish(TransferKind::Download, whole && link_.generation() == generation);
     store_.clearLevelReport();
     setLevelPoll(true);
 }
@@ -121,11 +132,15 @@ void Session::joinWorkers() {
 }
 
 CheckResult Session::CheckConnection() {
-    // A link that closed or broke during the transfer has nothing trustworthy to check.
-    if (!link_.isOpen() || link_.readThreadEnded())
+    // Whatever the outcome, the transfer that selected a device mode has ended: a later good
+    // synchronisation must not store into that mode.
+    const int pending = pendingDeviceMode.exchange(-1);
+    const bool whole = transferWhole_.exchange(true);
+    // A link that closed, broke or was reopened during the transfer has nothing trustworthy to
+    // check.
+    if (!whole || !link_.isOpen() || link_.readThreadEnded())
         return CheckResult::LinkLost;
     if (state_.modelMatches() && state_.protocolMatches()) {
-        const int pending = pendingDeviceMode.exchange(-1);
         if (pending != -1)
             selectMode(store_, link_, clock_, clampMode(pending));
         return CheckResult::Passed;

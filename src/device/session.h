@@ -2,11 +2,11 @@
 // poll decision and the device-mode commands. Plain C++; the editor and q7ctl drive it.
 #pragma once
 
-#include "protocol/clock.h"
 #include "device/device_state.h"
 #include "device/link.h"
 #include "device/link_observer.h"
 #include "params/store.h"
+#include "protocol/clock.h"
 
 #include <atomic>
 #include <mutex>
@@ -44,8 +44,9 @@ public:
     bool workerRunning() const { return running_.load() > 0; }
 
     // Message 9999: the model must be "Q7" (any case) and the protocol 11. On success a pending
-    // device mode is committed; on failure the link is dropped with CMD_CLOSE. A link that was
-    // lost during the transfer is reported as such, without closing anything.
+    // device mode is committed; on failure the link is dropped with CMD_CLOSE. A transfer that
+    // lost its link (closed, broken, reopened, or a write refused) is reported as such, without
+    // closing anything. Every outcome clears the pending device mode.
     CheckResult CheckConnection();
 
     // The device mode the downloaded file selects (0..3), or -1.
@@ -66,10 +67,14 @@ private:
     std::mutex workersMutex_;
     std::vector<std::thread> workers_;
 
+    // Whether the transfer now finishing reached the amplifier whole; read by the check.
+    std::atomic<bool> transferWhole_{true};
+    std::mutex finishMutex_; // one transfer finishes at a time
+
     void pause(double ms);
     bool send(const Report& r) { return link_.write(r) == int(kReportSize); }
     void setLevelPoll(bool on);
-    void finish(TransferKind kind);
+    void finish(TransferKind kind, bool whole);
     void startWorker(void (Session::*body)());
 };
 

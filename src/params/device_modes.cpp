@@ -4,7 +4,14 @@
 
 namespace q7 {
 
-ModeNames::ModeNames() : names_{u"Mode1", u"Mode2", u"Mode3", u"Mode4"} {}
+ModeNames::ModeNames() {
+    reset();
+}
+
+void ModeNames::reset() {
+    std::lock_guard lock(mutex_);
+    names_ = {u"Mode1", u"Mode2", u"Mode3", u"Mode4"};
+}
 
 std::u16string ModeNames::get(int mode) const {
     if (mode < 0 || mode >= kModeCount)

@@ -1,9 +1,9 @@
 // The amplifier's four user modes: their names, the mode commands, and the factory preset table.
 #pragma once
 
+#include "params/store.h"
 #include "protocol/clock.h"
 #include "protocol/report_sink.h"
-#include "params/store.h"
 
 #include <array>
 #include <mutex>
@@ -21,6 +21,8 @@ public:
     std::u16string get(int mode) const;
     // Keeps at most kModeNameStorage units; modes outside 0..3 are ignored.
     void set(int mode, std::u16string_view name);
+    // "Mode1" .. "Mode4", as before the amplifier named them.
+    void reset();
 
 private:
     mutable std::mutex mutex_;

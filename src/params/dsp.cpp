@@ -420,8 +420,7 @@ bool Dsp::sendCell(int c) {
     auto toAddresses = [&](std::uint32_t word) {
         bool ok = true;
         for (int a = 0; a < how.addressCount; ++a)
-            ok &=
-                WriteDspParam(how.address[a].module, how.address[a].parameter, word, how.count);
+            ok &= WriteDspParam(how.address[a].module, how.address[a].parameter, word, how.count);
         return ok;
     };
     switch (how.code) {

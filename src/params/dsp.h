@@ -2,11 +2,11 @@
 // call, the DSP read list, the decoder for values read back, and the full download.
 #pragma once
 
+#include "params/codec.h"
+#include "params/store.h"
 #include "protocol/clock.h"
 #include "protocol/report.h"
 #include "protocol/report_sink.h"
-#include "params/codec.h"
-#include "params/store.h"
 
 #include <cstdint>
 #include <span>

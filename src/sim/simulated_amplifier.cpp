@@ -1,8 +1,8 @@
 #include "sim/simulated_amplifier.h"
 
-#include "protocol/report_sink.h"
 #include "params/dsp.h"
 #include "params/mode_file.h"
+#include "protocol/report_sink.h"
 
 #include <algorithm>
 #include <charconv>

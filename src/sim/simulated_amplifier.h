@@ -3,8 +3,8 @@
 // every integration test.
 #pragma once
 
-#include "protocol/clock.h"
 #include "device/hid_backend.h"
+#include "protocol/clock.h"
 #include "protocol/report.h"
 
 #include <array>
@@ -28,11 +28,11 @@ struct SimOptions {
     bool silent = false;
     int dspError = 0; // status byte of every DSP value reply; 0 = none
     bool erased = false;
-    int dropEvery = 0;      // every Nth request gets no reply
-    int garbageEvery = 0;   // every Nth reply is replaced by garbage
-    int unplugAfter = 0;    // the amplifier disappears after N requests
-    int readErrorAfter = 0; // the Nth read fails (the device stays)
-    int tunnelEvery = 0;    // an unsolicited tunnel message before every Nth reply
+    int dropEvery = 0;           // every Nth request gets no reply
+    int garbageEvery = 0;        // every Nth reply is replaced by garbage
+    int unplugAfter = 0;         // the amplifier disappears after N requests
+    int readErrorAfter = 0;      // the Nth read fails (the device stays)
+    int tunnelEvery = 0;         // an unsolicited tunnel message before every Nth reply
     bool startUnplugged = false; // plugged in later with plug(), as a user would
 
     // "key=value,key=value"; flags may stand alone ("silent"). False with a reason on error.

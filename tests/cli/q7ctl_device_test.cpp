@@ -1,7 +1,7 @@
 // q7ctl's device commands against the simulated amplifier on virtual time.
 #include "cli/q7ctl.h"
-#include "protocol/clock.h"
 #include "params/mode_file.h"
+#include "protocol/clock.h"
 #include "sim/simulated_amplifier.h"
 
 #include <cstdio>
@@ -112,9 +112,11 @@ TEST(Q7ctlDevice, ModeCommands) {
     EXPECT_EQ(b.sim.currentMode(), 2);
     r = b.run({"mode", "name", "2", "Duet 二重唱"});
     ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "mode 2 (Duet 二重唱): name done\n");
     EXPECT_EQ(b.sim.modeName(1), u"Duet 二重唱");
     r = b.run({"mode", "store", "4"});
     ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "mode 4 (Party): store done\n") << "the amplifier's name, not a default";
     EXPECT_EQ(b.sim.userMode(3), b.sim.current());
     r = b.run({"mode", "default", "1"});
     ASSERT_EQ(r.code, 0) << r.err;

@@ -1,6 +1,6 @@
 #include "cli/q7ctl.h"
-#include "protocol/trace.h"
 #include "params/mode_file.h"
+#include "protocol/trace.h"
 
 #include <cstdio>
 #include <fstream>

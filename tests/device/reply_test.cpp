@@ -181,17 +181,23 @@ TEST_F(ReplyTest, TunnelMessagesAreAcknowledgedButNotAcks) {
     EXPECT_EQ(acks.size(), 1u);
 }
 
-TEST_F(ReplyTest, LearnedKeysOutsideTheTableAreIgnored) {
+TEST_F(ReplyTest, LearnedKeysBeyondTheTableAreIgnoredPositionZeroIsKept) {
     handler.HandleReply(rpl({0x02, 0x60, 0x11, 5, 0xA5}));
     EXPECT_EQ(store.keyTable()[0], 0x11);
     EXPECT_EQ(store.keyTable()[5], 0xA5);
     EXPECT_EQ(observer.keys, std::vector<int>{0xA5});
 
     const KeyTable before = store.keyTable();
-    for (int position : {0, 16, 200}) {
+    for (int position : {16, 200}) {
         handler.HandleReply(rpl({0x02, 0x60, 0x99, position, 0xEE}));
         EXPECT_EQ(store.keyTable(), before) << position;
     }
     EXPECT_EQ(observer.keys.size(), 1u);
     EXPECT_EQ(store.cellBits(4), 0u) << "nothing written past the key table";
+
+    // Position 0 is the table's first byte: byte 2 goes there, then the learned code over it.
+    handler.HandleReply(rpl({0x02, 0x60, 0x99, 0, 0xEE}));
+    EXPECT_EQ(store.keyTable()[0], 0xEE);
+    EXPECT_EQ(store.keyTable()[5], 0xA5);
+    EXPECT_EQ(observer.keys, (std::vector<int>{0xA5, 0xEE}));
 }

@@ -303,3 +303,113 @@ TEST(StateFile, TheAmplifierKeepsItsMemoryAcrossRuns) {
     EXPECT_EQ(again.c.state.modeNames().get(3), u"Late");
     std::remove(state.c_str());
 }
+
+namespace {
+
+// Amplifiers plugged into the same socket one after the other.
+struct SwapBus : HidBackend {
+    HidBackend* current = nullptr;
+    std::vector<HidInterface> enumerate() override { return current->enumerate(); }
+    std::unique_ptr<HidDevice> open(const std::string& path, OpenError& error) override {
+        return current->open(path, error);
+    }
+};
+
+struct TwoAmplifiers {
+    explicit TwoAmplifiers(SimOptions first, SimOptions second)
+        : a(clock, std::move(first)), b(clock, std::move(second)) {
+        bus.current = &a;
+        c.link.setTrace(&trace);
+        trace.setListener([this](const TraceLine& t) {
+            std::lock_guard l(mutex);
+            if (t.direction == Direction::ToAmplifier)
+                sent.push_back(t.report);
+        });
+    }
+    std::vector<Report> sentSince(std::size_t from) {
+        std::lock_guard l(mutex);
+        return {sent.begin() + std::ptrdiff_t(std::min(from, sent.size())), sent.end()};
+    }
+    std::size_t sentCount() {
+        std::lock_guard l(mutex);
+        return sent.size();
+    }
+
+    VirtualClock clock;
+    Clock::Participant self{clock};
+    SimulatedAmplifier a, b;
+    SwapBus bus;
+    ParameterStore store;
+    TraceWriter trace;
+    std::mutex mutex;
+    std::vector<Report> sent;
+    Connection c{bus, clock, store};
+};
+
+bool sentCode(const std::vector<Report>& reports, std::uint8_t code) {
+    return std::any_of(reports.begin(), reports.end(),
+                       [code](const Report& r) { return r[1] == code; });
+}
+
+} // namespace
+
+TEST(Lifecycle, ASilentSecondAmplifierDoesNotPassOnTheFirstOnesAnswers) {
+    TwoAmplifiers t(SimOptions{}, SimOptions{.silent = true});
+    ASSERT_TRUE(t.c.link.OpenLink().opened);
+    t.c.session.SynchronizeData();
+    ASSERT_EQ(t.c.session.CheckConnection(), CheckResult::Passed);
+    ASSERT_EQ(t.c.state.model(), "Q7");
+    t.c.link.CloseByRemoval();
+
+    t.bus.current = &t.b;
+    ASSERT_TRUE(t.c.link.OpenLink().opened);
+    t.c.session.SynchronizeData();
+    EXPECT_EQ(t.c.session.CheckConnection(), CheckResult::WrongModel);
+    EXPECT_EQ(t.c.state.model(), "HX2060");
+    EXPECT_EQ(t.c.state.protocol(), 1);
+    EXPECT_EQ(t.c.state.mcuVersion(), "2012-10-03");
+    EXPECT_EQ(t.c.state.modeNames().get(1), u"Mode2");
+    EXPECT_FALSE(t.c.link.isOpen()) << "refused with CMD_CLOSE";
+}
+
+TEST(Lifecycle, ADownloadThatLosesTheLinkNeverStoresIntoAModeLater) {
+    TwoAmplifiers t(SimOptions{.unplugAfter = 100}, SimOptions{});
+    ASSERT_TRUE(t.c.link.OpenLink().opened);
+    t.c.session.pendingDeviceMode = 1; // the file was named for M2
+    t.c.session.downloadWorker();
+    EXPECT_EQ(t.c.session.CheckConnection(), CheckResult::LinkLost);
+    EXPECT_EQ(t.c.session.pendingDeviceMode, -1);
+    t.c.link.CloseByRemoval();
+
+    // Plugged in again: the next good synchronisation commits nothing.
+    t.bus.current = &t.b;
+    const AmpSettings m2 = t.b.userMode(1);
+    ASSERT_TRUE(t.c.link.OpenLink().opened);
+    const std::size_t from = t.sentCount();
+    t.c.session.SynchronizeData();
+    EXPECT_EQ(t.c.session.CheckConnection(), CheckResult::Passed);
+    const auto after = t.sentSince(from);
+    EXPECT_FALSE(sentCode(after, CMD_MODE_PREPARE));
+    EXPECT_FALSE(sentCode(after, CMD_MODE_STORE));
+    EXPECT_EQ(t.b.userMode(1), m2);
+}
+
+TEST(Lifecycle, ATransferWhoseLinkBrokeIsNotTrustedAfterAReopen) {
+    Rig rig(SimOptions{.readErrorAfter = 12});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    CheckResult seen = CheckResult::Passed;
+    rig.recorder.onTransfer = [&](TransferKind) {
+        // The editor reopened the still-plugged amplifier before the check ran.
+        rig.c.link.CloseByRemoval();
+        ASSERT_TRUE(rig.c.link.OpenLink().opened);
+        seen = rig.c.session.CheckConnection();
+    };
+    rig.c.session.SynchronizeData();
+    EXPECT_EQ(seen, CheckResult::LinkLost);
+    EXPECT_TRUE(rig.c.link.isOpen()) << "a lost transfer closes nothing";
+
+    // The reopened link synchronises normally.
+    rig.recorder.onTransfer = nullptr;
+    rig.c.session.SynchronizeData();
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::Passed);
+}

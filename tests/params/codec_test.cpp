@@ -1,5 +1,5 @@
-#include "protocol/report.h"
 #include "params/codec.h"
+#include "protocol/report.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
