@@ -203,7 +203,7 @@ int Link::writeLocked(const Report& r) {
     return std::max(n, 0);
 }
 
-int Link::pacedWrite(const Report& r) {
+int Link::pacedWrite(const Report& r, double dropAfter) {
     if (!open_)
         return 0;
     if (readThreadEnd_) {
@@ -214,6 +214,12 @@ int Link::pacedWrite(const Report& r) {
     replyEvent_.wait(kReplyWaitMs);
     if (readThreadEnd_ || !open_)
         return 0;
+    if (clock_.nowMs() > dropAfter) {
+        // A closing link's drain ran out of time: this one stays unsent, and the wait it took
+        // passes on to the next report.
+        replyEvent_.set();
+        return 0;
+    }
     return writeLocked(r);
 }
 
@@ -308,8 +314,11 @@ void Link::WriterThreadProc() {
             drainUntil = drainUntil_;
         }
         int n = 0;
-        if (e->close || clock_.nowMs() <= drainUntil)
+        if (e->close) {
             n = pacedWrite(e->report);
+        } else if (clock_.nowMs() <= drainUntil) {
+            n = pacedWrite(e->report, drainUntil);
+        }
         {
             std::lock_guard lock(queueMutex_);
             wireBusy_ = false;
@@ -387,6 +396,7 @@ bool Link::CloseByRemoval() {
     const bool wasOpen = !closing_;
     if (levelReset_)
         levelReset_();
+    open_ = false; // a writer released below must not write any more
     stopWriter();
     closeHandle();
     if (observer_ && wasOpen)

@@ -135,7 +135,8 @@ private:
 
     void ReadUsbThreadProc();
     void WriterThreadProc();
-    int pacedWrite(const Report& r);
+    // Waits for the previous reply, then writes r unless the clock has passed dropAfter.
+    int pacedWrite(const Report& r, double dropAfter = kForever);
     int writeLocked(const Report& r);
     bool enqueue(std::shared_ptr<Entry> e);
     void failQueued();
