@@ -203,24 +203,20 @@ int Link::writeLocked(const Report& r) {
     return std::max(n, 0);
 }
 
-int Link::pacedWrite(const Report& r, double dropAfter) {
+bool Link::awaitPacing() {
     if (!open_)
-        return 0;
+        return false;
     if (readThreadEnd_) {
         debugLog("g_bReadThreadEnd == TRUE ,WriteUsbData return \n");
-        return 0;
+        return false;
     }
     // Stop-and-wait: the previous report's reply, or 2500 ms, whichever comes first.
     replyEvent_.wait(kReplyWaitMs);
-    if (readThreadEnd_ || !open_)
-        return 0;
-    if (clock_.nowMs() > dropAfter) {
-        // A closing link's drain ran out of time: this one stays unsent, and the wait it took
-        // passes on to the next report.
-        replyEvent_.set();
-        return 0;
-    }
-    return writeLocked(r);
+    return open_ && !readThreadEnd_;
+}
+
+int Link::pacedWrite(const Report& r) {
+    return awaitPacing() ? writeLocked(r) : 0;
 }
 
 bool Link::enqueue(std::shared_ptr<Entry> e) {
@@ -300,24 +296,40 @@ void Link::WriterThreadProc() {
                 return writerStop_ || (!queue_.empty() && !wireBusy_);
             },
             kForever);
-        std::shared_ptr<Entry> e;
-        double drainUntil = kForever;
         {
             std::lock_guard lock(queueMutex_);
             if (writerStop_)
                 break;
             if (queue_.empty() || wireBusy_)
                 continue;
-            e = queue_.front();
-            queue_.pop_front();
             wireBusy_ = true;
+        }
+        // The next report stays queued while we wait for the last one's reply, so that a
+        // later write to the same target can still take its place.
+        const bool usable = awaitPacing();
+        std::shared_ptr<Entry> e;
+        double drainUntil = kForever;
+        {
+            std::lock_guard lock(queueMutex_);
+            if (!queue_.empty()) {
+                e = queue_.front();
+                queue_.pop_front();
+            }
             drainUntil = drainUntil_;
+            if (!e)
+                wireBusy_ = false;
+        }
+        if (!e) {
+            replyEvent_.set(); // dropped while we waited: the turn passes on
+            clock_.notify();
+            continue;
         }
         int n = 0;
-        if (e->close) {
-            n = pacedWrite(e->report);
-        } else if (clock_.nowMs() <= drainUntil) {
-            n = pacedWrite(e->report, drainUntil);
+        if (usable) {
+            if (e->close || clock_.nowMs() <= drainUntil)
+                n = writeLocked(e->report);
+            else
+                replyEvent_.set(); // a closing drain ran out of time: unsent, the turn passes on
         }
         {
             std::lock_guard lock(queueMutex_);

@@ -135,8 +135,9 @@ private:
 
     void ReadUsbThreadProc();
     void WriterThreadProc();
-    // Waits for the previous reply, then writes r unless the clock has passed dropAfter.
-    int pacedWrite(const Report& r, double dropAfter = kForever);
+    // The wait for the previous report's reply; false when the link can no longer write.
+    bool awaitPacing();
+    int pacedWrite(const Report& r);
     int writeLocked(const Report& r);
     bool enqueue(std::shared_ptr<Entry> e);
     void failQueued();
