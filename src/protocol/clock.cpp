@@ -66,12 +66,19 @@ void VirtualClock::advanceMs(double ms) {
     std::lock_guard lock(mutex_);
     if (ms > 0)
         now_ += ms;
-    cv_.notify_all();
+    wakeDueLocked();
 }
 
 void VirtualClock::notify() {
     std::lock_guard lock(mutex_);
-    cv_.notify_all();
+    wakeDueLocked();
+    advanceIfIdleLocked();
+}
+
+void VirtualClock::wakeDueLocked() {
+    for (Waiter* w : waiters_)
+        if (w->deadline <= now_ || (w->wakeAt && (*w->wakeAt)() <= now_) || (*w->ready)(now_))
+            w->cv.notify_one();
 }
 
 void VirtualClock::reserveParticipant() {
@@ -91,7 +98,7 @@ void VirtualClock::detach() {
     --participants_;
     participantOf = nullptr;
     advanceIfIdleLocked();
-    cv_.notify_all();
+    wakeDueLocked();
 }
 
 void VirtualClock::beginIdle() {
@@ -115,11 +122,14 @@ void VirtualClock::advanceIfIdleLocked() {
     if (idle_ < participants_ || waiters_.empty())
         return;
     // A waiter whose test already holds is about to run: time must wait for it.
-    for (const Waiter* w : waiters_)
+    bool someoneReady = false;
+    for (Waiter* w : waiters_)
         if ((*w->ready)(now_)) {
-            cv_.notify_all();
-            return;
+            w->cv.notify_one();
+            someoneReady = true;
         }
+    if (someoneReady)
+        return;
     double next = kForever;
     for (const Waiter* w : waiters_) {
         next = std::min(next, w->deadline);
@@ -130,7 +140,7 @@ void VirtualClock::advanceIfIdleLocked() {
         return;
     if (next > now_)
         now_ = next;
-    cv_.notify_all();
+    wakeDueLocked();
 }
 
 bool VirtualClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt) {
@@ -138,7 +148,7 @@ bool VirtualClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt
     if (ready(now_))
         return true;
     const bool participant = participantOf == this;
-    Waiter self{deadlineMs, &ready, wakeAt ? &wakeAt : nullptr, participant};
+    Waiter self{deadlineMs, &ready, wakeAt ? &wakeAt : nullptr, participant, {}};
     waiters_.push_back(&self);
     if (participant && idleDepth++ == 0)
         ++idle_;
@@ -154,7 +164,7 @@ bool VirtualClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt
         advanceIfIdleLocked();
         if (now_ != before)
             continue; // time moved: look again before sleeping
-        cv_.wait(lock);
+        self.cv.wait(lock);
     }
     waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &self));
     if (participant && --idleDepth == 0)

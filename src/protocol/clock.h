@@ -111,15 +111,18 @@ private:
         const Ready* ready;
         const WakeAt* wakeAt;
         bool participant;
+        // Each waiter sleeps on its own: a notify wakes only those it concerns.
+        std::condition_variable cv;
     };
     std::mutex mutex_;
-    std::condition_variable cv_;
     double now_ = 0.0;
     int participants_ = 0;
     int idle_ = 0; // participants waiting or declared idle
     std::vector<Waiter*> waiters_;
 
     void advanceIfIdleLocked();
+    // Wakes the waiters whose test holds or whose deadline or wake-up instant has come.
+    void wakeDueLocked();
 };
 
 // A Windows-style event on a clock: auto-reset events release one waiter per set().
