@@ -45,16 +45,19 @@ Link::Link(HidBackend& backend, Clock& clock)
 
 Link::~Link() {
     // An editor's close that is still sending finishes first: its CMD_CLOSE must go out.
-    if (writer_.joinable()) {
-        Clock::Idle idle(clock_);
-        if (closing_)
-            writer_.join();
-    }
+    if (closing_)
+        joinWriter();
     CloseByRemoval();
-    if (writer_.joinable()) {
-        Clock::Idle idle(clock_);
-        writer_.join();
-    }
+    joinWriter();
+}
+
+void Link::joinWriter() {
+    if (!writer_.joinable() || writer_.get_id() == std::this_thread::get_id())
+        return;
+    // Waiting on the clock while the writer works; once it is out of its loop it only exits, so
+    // the join must not let time run on.
+    clock_.waitFor([this](double) { return writerDone_.load(); }, kForever);
+    writer_.join();
 }
 
 void Link::setReplyHandler(std::function<void(const Report&)> handler) {
@@ -93,11 +96,7 @@ OpenResult Link::OpenLink() {
     }
     if (open_)
         return result;
-    if (writer_.joinable()) {
-        // The writer of the last link ended with its close.
-        Clock::Idle idle(clock_);
-        writer_.join();
-    }
+    joinWriter();  // the writer of the last link ended with its close
     closeHandle(); // what an editor's close on the writer left behind
 
     // Each open starts with the reply event set, so the first write goes out at once.
@@ -155,6 +154,7 @@ OpenResult Link::OpenLink() {
     clock_.reserveParticipant();
     reader_ = std::thread(&Link::ReadUsbThreadProc, this);
     clock_.reserveParticipant();
+    writerDone_ = false;
     writer_ = std::thread(&Link::WriterThreadProc, this);
     result.opened = true;
     if (observer_)
@@ -343,6 +343,8 @@ void Link::WriterThreadProc() {
             break;
         }
     }
+    writerDone_ = true;
+    clock_.notify();
 }
 
 void Link::finishEditorClose() {
@@ -380,22 +382,22 @@ void Link::failQueued() {
 
 void Link::stopWriter() {
     failQueued();
-    if (writer_.joinable() && writer_.get_id() != std::this_thread::get_id()) {
-        Clock::Idle idle(clock_);
-        writer_.join();
-    }
+    joinWriter();
 }
 
 void Link::closeHandle() {
     open_ = false;
     replyEvent_.set(); // writers waiting for a reply that will not come go on (and are refused)
     if (reader_.joinable()) {
-        if (!threadExit_.wait(kReadThreadExitWaitMs))
-            debugLog("wait read thread exited time out !\n");
         // The read thread reads with a short timeout, so this returns promptly; the handle
         // must not close while it is inside a read.
-        Clock::Idle idle(clock_);
-        reader_.join();
+        if (threadExit_.wait(kReadThreadExitWaitMs)) {
+            reader_.join(); // it only exits now: no time may pass
+        } else {
+            debugLog("wait read thread exited time out !\n");
+            Clock::Idle idle(clock_);
+            reader_.join();
+        }
     }
     std::lock_guard w(writeLock_);
     device_.reset();

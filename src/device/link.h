@@ -132,6 +132,7 @@ private:
     bool writerStop_ = false;
     double drainUntil_ = kForever;
     std::thread writer_;
+    std::atomic<bool> writerDone_{true}; // the writer has left its loop (still a participant)
 
     void ReadUsbThreadProc();
     void WriterThreadProc();
@@ -142,6 +143,7 @@ private:
     bool enqueue(std::shared_ptr<Entry> e);
     void failQueued();
     void stopWriter();
+    void joinWriter();
     void closeHandle();
     void finishEditorClose();
     void traceReport(Direction d, const Report& r);

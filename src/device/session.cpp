@@ -102,13 +102,15 @@ void Session::startWorker(void (Session::*body)()) {
     ++running_;
     std::lock_guard lock(workersMutex_);
     clock_.reserveParticipant();
-    workers_.emplace_back([this, body] {
-        {
-            Clock::Participant participant(clock_, Clock::Participant::Reserved{});
-            (this->*body)();
-        }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread t([this, body, done] {
+        Clock::Participant participant(clock_, Clock::Participant::Reserved{});
+        (this->*body)();
         --running_;
+        done->store(true);
+        clock_.notify();
     });
+    workers_.push_back({std::move(t), std::move(done)});
 }
 
 void Session::startSynchronisation() {
@@ -119,16 +121,17 @@ void Session::startDownload() {
 }
 
 void Session::joinWorkers() {
-    // Waiting for threads, not for time: time may pass meanwhile.
-    Clock::Idle idle(clock_);
-    std::vector<std::thread> done;
+    std::vector<Worker> done;
     {
         std::lock_guard lock(workersMutex_);
         done.swap(workers_);
     }
-    for (std::thread& t : done)
-        if (t.joinable())
-            t.join();
+    for (Worker& w : done) {
+        // Time passes while a worker works; once it is done it only has to exit.
+        clock_.waitFor([&w](double) { return w.done->load(); }, kForever);
+        if (w.thread.joinable())
+            w.thread.join();
+    }
 }
 
 CheckResult Session::CheckConnection() {

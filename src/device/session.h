@@ -9,6 +9,7 @@
 #include "protocol/clock.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -65,7 +66,13 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<int> running_{0};
     std::mutex workersMutex_;
-    std::vector<std::thread> workers_;
+    struct Worker {
+        std::thread thread;
+        // Set while the worker still takes part in virtual time, so that waiting for it to end
+        // never lets time run on while it is merely exiting.
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Worker> workers_;
 
     // Whether the transfer now finishing reached the amplifier whole; read by the check.
     std::atomic<bool> transferWhole_{true};

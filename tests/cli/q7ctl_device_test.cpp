@@ -159,6 +159,51 @@ TEST(Q7ctlDevice, BadSimulatorOptionsAreRefused) {
     }
 }
 
+// Every device command, recorded against healthy and faulty amplifiers, replays without a
+// mismatch and in no more time than it took live.
+TEST(Q7ctlDevice, RecordedCommandsReplayAtLiveSpeed) {
+    const std::string file = temp("replay_push.q7M");
+    {
+        ParameterStore s;
+        s.setCellInt(58, 17);
+        ASSERT_TRUE(writeModeFile(file, s));
+    }
+    const std::vector<std::vector<std::string>> commands = {
+        {"info"},
+        {"pull", "-o", temp("replay_pull.q7M")},
+        {"push", file, "--by-mode"},
+        {"mode", "store", "2"},
+        {"mode", "load", "3"},
+        {"levels", "--count", "3"},
+    };
+    for (const std::string options : {"", "=latency_us=1000,tunnel_every=5,drop_every=9"}) {
+        for (const auto& command : commands) {
+            SCOPED_TRACE(command[0] + (command.size() > 1 ? " " + command[1] : "") + options);
+            const std::string trace = temp("replay_cmd.trace");
+            Bench live;
+            std::vector<std::string> args = {"--simulator" + options, "--trace", trace};
+            args.insert(args.end(), command.begin(), command.end());
+            double start = live.clock.nowMs();
+            const Result recorded = live.run(args, false);
+            const double liveMs = live.clock.nowMs() - start;
+            ASSERT_EQ(recorded.code, 0) << recorded.err;
+
+            Bench replayed;
+            args = {"--replay", trace};
+            args.insert(args.end(), command.begin(), command.end());
+            start = replayed.clock.nowMs();
+            const Result r = replayed.run(args, false);
+            const double replayMs = replayed.clock.nowMs() - start;
+            EXPECT_EQ(r.code, 0);
+            EXPECT_EQ(r.err, "") << "no mismatch, nothing left over";
+            EXPECT_EQ(r.out, recorded.out);
+            EXPECT_LE(replayMs, liveMs * 1.2) << "live " << liveMs << " ms";
+            std::remove(trace.c_str());
+        }
+    }
+    std::remove(file.c_str());
+}
+
 // A session recorded with --trace plays back with --replay without a single mismatch.
 TEST(Q7ctlDevice, RecordedSessionsReplay) {
     const std::string trace = temp("cli_session.trace");
