@@ -631,6 +631,11 @@ void SimulatedAmplifier::handle(const Report& c, std::vector<Report>& out) {
     }
 }
 
+void SimulatedAmplifier::setDropEvery(int n) {
+    std::lock_guard lock(mutex_);
+    options_.dropEvery = std::max(n, 0);
+}
+
 int SimulatedAmplifier::deviceWrite(const std::uint8_t* data, std::size_t size) {
     const double now = clock_.nowMs();
     bool unplugNow = false;

@@ -73,6 +73,8 @@ public:
     std::array<std::uint8_t, kKeyTableSize> keyTable() const;
     std::vector<std::uint32_t> dspValue(int module, int parameter) const;
     int requestsSeen() const;
+    // Changes the lost-reply fault while running (benchmarks connect first, then slow down).
+    void setDropEvery(int n);
     bool saveState() const;
 
     // Device side, called by the opened device.
