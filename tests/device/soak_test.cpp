@@ -147,9 +147,9 @@ TEST(Soak, HoursOfEditsPollsAndFaultsEndWithTheAmplifierHoldingTheStore) {
     SimulatedAmplifier sim(clock, SimOptions{.latencyUs = 1000});
     FaultyBus bus(sim);
     ParameterStore store;
+    Mailbox mail(clock); // outlives the connection, which tells it of its close
     Connection c(bus, clock, store);
     c.link.setNonWaitingThread(std::this_thread::get_id());
-    Mailbox mail(clock);
     c.setObserver(&mail);
     sim.setHotplugListener(&mail);
     Dsp dsp(store, c.link, clock);
