@@ -19,6 +19,7 @@ public:
     int GetPos() const { return position_; }
     int minimum() const { return minimum_; }
     int maximum() const { return maximum_; }
+    bool vertical() const { return vertical_; }
     void SetMargin(int left, int right, int top, int bottom);
     void SetClearColour(const QColor& c);
     // The thumb's offset along the travel for a position.
