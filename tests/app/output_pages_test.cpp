@@ -301,11 +301,11 @@ TEST(DelayPage, TypedSpunAndDraggedDelays) {
     rig.run(10);
     EXPECT_EQ(rig.sent().size(), 1u) << "equal to the stored delay";
     clickSpin(page->delaySpin(0), true);
-    EXPECT_EQ(page->delayEdit(0)->text(), "1.7ms") << "the spin moved from its own position";
+    EXPECT_EQ(page->delayEdit(0)->text(), "1.6ms") << "up from the shortest delay";
 
     // The Down key in the edit steps its spin.
     QTest::keyClick(page->delayEdit(0), Qt::Key_Down);
-    EXPECT_EQ(page->delayEdit(0)->text(), "1.6ms");
+    EXPECT_EQ(page->delayEdit(0)->text(), "1.5ms");
 
     // Dragging Top R past the right end.
     CDelayPanel* panel = page->panel();
@@ -533,4 +533,74 @@ TEST(LocationPage, DraggingASpeakerStoresItAndItsLevel) {
     const double d = std::hypot(double(lx) - -1.0, double(ly) - 1.0);
     EXPECT_FLOAT_EQ(bitsFloat(readBe32(slot.data())), float(3.0 - 3.0 * d));
     EXPECT_EQ(page->pointEdit(0, false)->text(), QString::asprintf("%+-.1fm", double(lx)));
+}
+
+// ---- tenths ----
+
+TEST(Tenths, EveryStoredTenthComesBackWhole) {
+    for (int t = -1270; t <= 1270; ++t)
+        ASSERT_EQ(truncatedTenths(float(t / 10.0)), t) << t;
+    EXPECT_EQ(truncatedTenths(0.7f), 7);
+    EXPECT_EQ(truncatedTenths(4.1f), 41);
+    EXPECT_EQ(truncatedTenths(-12.7f), -127);
+    EXPECT_EQ(truncatedTenths(0.79f), 7) << "truncated, not rounded";
+    EXPECT_EQ(truncatedTenths(-0.79f), -7);
+    EXPECT_EQ(truncatedTenths(std::nanf("")), 0);
+    EXPECT_EQ(truncatedTenths(1e30f), 1000000);
+}
+
+TEST(DelayPage, TheSpinStepsByOneTenthFromATypedDelay) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    auto* page = show<CDelayDlg>(rig, PageKind::Delay);
+    retype(page->delayEdit(0), "4.1");
+    EXPECT_EQ(page->delaySpin(0)->position(), 41);
+    rig.run(10);
+    rig.clearTrace();
+    clickSpin(page->delaySpin(0), false);
+    rig.run(10);
+    EXPECT_EQ(page->delayEdit(0)->text(), "4.0ms");
+    EXPECT_EQ(rig.sent(), (std::vector<Report>{dspWriteRepeated(5, 35, 192, 1)}));
+    clickSpin(page->delaySpin(0), true);
+    rig.run(10);
+    EXPECT_EQ(page->delayEdit(0)->text(), "4.1ms");
+    EXPECT_EQ(rig.sim.dspValue(5, 35), std::vector<std::uint32_t>{197});
+
+    // Every delay the page can hold puts the spin on its own tenth.
+    std::vector<int> off;
+    for (int t = 15; t <= 1000; ++t) {
+        retype(page->delayEdit(3), QString::asprintf("%.1f", t / 10.0));
+        if (page->delaySpin(3)->position() != t)
+            off.push_back(t);
+    }
+    EXPECT_EQ(off, std::vector<int>{});
+    rig.run(10);
+}
+
+TEST(LocationPage, ThePositionSpinStepsByOneTenthFromATypedPosition) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    click(page->resetButton(), page->resetButton()->rect().center());
+    retype(page->pointEdit(2, true), "+0.7");
+    EXPECT_EQ(page->pointSpin(2, true)->position(), 7);
+    clickSpin(page->pointSpin(2, true), false);
+    rig.run(10);
+    EXPECT_EQ(page->pointEdit(2, true)->text(), "+0.6m");
+    EXPECT_FLOAT_EQ(s.cellFloat(3 + 2), 0.6f);
+    EXPECT_EQ(memory(rig, kPlanAddress + 7, 1)[0], 0x06);
+
+    // Every position of a 10 m room.
+    retype(page->roomEdit(false), "10", false);
+    retype(page->roomEdit(true), "10", false);
+    click(page->modifyButton(), page->modifyButton()->rect().center());
+    std::vector<int> off;
+    for (int t = -50; t <= 50; ++t) {
+        retype(page->pointEdit(6, false), QString::asprintf("%+.1f", t / 10.0));
+        if (page->pointSpin(6, false)->position() != t)
+            off.push_back(t);
+    }
+    EXPECT_EQ(off, std::vector<int>{});
+    rig.run(10);
 }

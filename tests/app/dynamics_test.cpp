@@ -1,0 +1,39 @@
+// The noise gate, auto-SUB and music AGC dialogs, driven as a person drives them.
+#include "app/ribbon.h"
+#include "controls/bmp_slider.h"
+#include "editor_rig.h"
+#include "page_input.h"
+#include "pages/dynamics_dialogs.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace q7;
+using namespace q7::test;
+
+TEST(MusicAgc, EveryLevelReopensWhereItWasLeft) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.view().OnCommand(cmd::MusicAgc);
+    CAutoMusicVolDlg* agc = rig.view().musicAgcDialog();
+    ASSERT_NE(agc, nullptr);
+    if (!agc->onBox()->isChecked())
+        clickBox(agc->onBox());
+    CXBmpSlider* slider = agc->levelSlider();
+    EXPECT_EQ(dragBmpSlider(slider, -180), -180);
+    std::vector<int> off;
+    for (int p = -180; p <= -60; ++p) {
+        while (slider->GetPos() < p)
+            QTest::keyClick(slider, Qt::Key_Right);
+        rig.view().OnCommand(cmd::MusicAgc); // opening again reads the store
+        ASSERT_EQ(rig.view().musicAgcDialog(), agc);
+        if (slider->GetPos() != p)
+            off.push_back(p);
+        EXPECT_EQ(agc->levelLabel()->text(), QString::asprintf("%.1fdB", (p + 120) / 10.0));
+    }
+    EXPECT_EQ(off, std::vector<int>{});
+    rig.run(10);
+    EXPECT_EQ(rig.sim.dspValue(4, 19), std::vector<std::uint32_t>{floatBits(-6.0f)});
+}
