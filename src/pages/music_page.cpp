@@ -456,8 +456,7 @@ void CDialogMusic::fillPreviews() {
             panel->band(i).type = r.type <= 5 ? r.type : 0;
             panel->band(i).q = r.q ? float(r.qValue()) : 1.414f;
             panel->band(i).gain = std::clamp(float(r.gainDb()), -15.0f, 15.0f);
-            if (r.frequency)
-                panel->band(i).frequency = std::clamp(float(r.frequency), 20.0f, 20000.0f);
+            panel->band(i).frequency = std::clamp(float(r.frequency), 20.0f, 20000.0f);
         }
         panel->setBypass(s.cellInt(bank() == 8 ? bypassB : bypassA) != 0);
         panel->setCurveColour(colour);

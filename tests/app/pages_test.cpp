@@ -275,3 +275,68 @@ TEST(MusicPage, LanguageRelabelsTheLists) {
     EXPECT_EQ(page->parameters()->item(5, 0)->text(), QString::fromUtf8("回声间隔"));
     EXPECT_EQ(page->bands()->list()->item(0, 1)->text(), QString::fromUtf8("参量"));
 }
+
+TEST(MusicPage, FixedBandsAreFixedOnlyOnTheGraph) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    CDialogMusic* page = musicPage(rig);
+    QTableWidget* list = page->bands()->list();
+    // Band 8 of each input bank takes a typed frequency.
+    for (auto [button, group, first] :
+         {std::tuple{1070, 4, 0}, std::tuple{1069, 1, 15}, std::tuple{1068, 1, 0}}) {
+        click(page->button(button));
+        rig.clearTrace();
+        ASSERT_TRUE(typeIntoCell(list, 7, 3, "1000"));
+        rig.run(10);
+        EXPECT_EQ(s.band(group, first + 7).frequency, 1000) << button;
+        EXPECT_EQ(list->item(7, 3)->text(), "1000Hz");
+        EXPECT_EQ(bandsSent(rig.sent()), (std::vector<std::pair<int, int>>{{group, first + 7}}))
+            << "sent once, as typed";
+    }
+    ASSERT_TRUE(typeIntoCell(list, 7, 3, "5"));
+    EXPECT_EQ(s.band(1, 7).frequency, 20) << "raised to 20 Hz";
+
+    // Band 11 through the edit box and the slider.
+    CEqPanel* g = page->graph();
+    BandEditor* e = page->bands();
+    pickBand(g, 10);
+    ASSERT_EQ(g->selected(), 10);
+    retype(e->frequencyEdit(), "3000");
+    EXPECT_EQ(s.band(1, 10).frequency, 3000);
+    EXPECT_EQ(e->frequencyEdit()->text(), "3000Hz");
+    const int f = dragBmpSlider(e->frequencySlider(), 8000);
+    EXPECT_NEAR(f, 8000, 200);
+    EXPECT_EQ(s.band(1, 10).frequency, f);
+    EXPECT_EQ(g->band(10).frequency, float(f));
+
+    // On the graph it stays where the bank holds it; its gain still moves.
+    const QPoint h = handleOf(g, 10);
+    drag(g, h, h + QPoint(60, -25));
+    EXPECT_EQ(g->band(10).frequency, 2500.0f);
+    EXPECT_GT(g->band(10).gain, 0.0f);
+    EXPECT_EQ(s.band(1, 10).frequency, 2500);
+}
+
+TEST(MusicPage, AStoredFrequencyOf0ShowsAs20Hz) {
+    EditorRig rig(SimOptions{.startUnplugged = true});
+    ParameterStore& s = rig.editor->store();
+    BandRecord zero = BandRecord::encode(1, 2.0, 100, 1.41);
+    zero.frequency = 0;
+    for (int i = 0; i < 15; ++i)
+        s.setBand(1, i, zero);
+    for (int i = 0; i < 7; ++i)
+        s.setBand(3, i, zero);
+    CDialogMusic* page = musicPage(rig);
+    click(page->button(1069));
+    click(page->button(1068)); // shows channel A from the store
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(page->graph()->band(i).frequency, 20.0f) << i;
+        EXPECT_EQ(page->bands()->list()->item(i, 3)->text(), "20Hz") << i;
+    }
+    EXPECT_EQ(page->reverbPreview()->band(0).frequency, 20.0f);
+    click(page->reverbPreview());
+    auto* efx = dynamic_cast<CDialogEfx*>(rig.view().currentPage());
+    ASSERT_NE(efx, nullptr);
+    EXPECT_EQ(efx->bands()->list()->item(6, 3)->text(), "20Hz");
+}
