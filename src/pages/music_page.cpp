@@ -63,7 +63,11 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     for (int k = 0; k < 3; ++k) {
         static constexpr int banks[3] = {1, 8, 0};
         CGdipButton* b = makeButton(1068 + k, k);
-        connect(b, &CGdipButton::clicked, this, [this, k] { showBank(banks[k]); });
+        // As on the navigation rows, the shown bank's own button keeps what is being typed.
+        connect(b, &CGdipButton::clicked, this, [this, k] {
+            if (bank() != banks[k])
+                showBank(banks[k]);
+        });
     }
 
     graph_ = new CEqPanel(this);

@@ -604,3 +604,44 @@ TEST(LocationPage, ThePositionSpinStepsByOneTenthFromATypedPosition) {
     EXPECT_EQ(off, std::vector<int>{});
     rig.run(10);
 }
+
+// ---- navigation ----
+
+TEST(NavRow, TheShownPagesOwnButtonKeepsWhatIsBeingTyped) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    auto* delay = show<CDelayDlg>(rig, PageKind::Delay);
+    retype(delay->delayEdit(1), "33.3", false);
+    rig.clearTrace();
+    click(delay->nav()->button(1074));
+    EXPECT_EQ(rig.view().currentPage(), delay);
+    EXPECT_EQ(delay->delayEdit(1)->text(), "33.3");
+
+    click(delay->nav()->button(1073));
+    auto* location = dynamic_cast<CSSVCDlg*>(rig.view().currentPage());
+    ASSERT_NE(location, nullptr);
+    retype(location->pointEdit(4, true), "+1.2", false);
+    click(location->nav()->button(1073));
+    EXPECT_EQ(location->pointEdit(4, true)->text(), "+1.2");
+
+    click(location->nav()->button(1072)); // Rear
+    auto* output = dynamic_cast<CDialogOutput*>(rig.view().currentPage());
+    ASSERT_NE(output, nullptr);
+    EXPECT_EQ(output->bank(), 4);
+    pickBand(output->graph(), 2);
+    ASSERT_TRUE(output->bands()->editorShown());
+    retype(output->bands()->frequencyEdit(), "777", false);
+    rig.run(10);
+    rig.clearTrace();
+    click(output->nav()->button(1072));
+    EXPECT_EQ(output->bands()->frequencyEdit()->text(), "777");
+    EXPECT_TRUE(output->bands()->editorShown()) << "the band stays selected";
+    rig.run(10);
+    EXPECT_TRUE(rig.sent().empty());
+
+    // Another output's button still switches and reads the store.
+    click(output->nav()->button(1070)); // Center
+    EXPECT_EQ(output->bank(), 3);
+    EXPECT_FALSE(output->bands()->editorShown());
+    EXPECT_EQ(output->graph()->band(2).frequency, float(rig.editor->store().band(7, 2).frequency));
+}

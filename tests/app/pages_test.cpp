@@ -340,3 +340,18 @@ TEST(MusicPage, AStoredFrequencyOf0ShowsAs20Hz) {
     ASSERT_NE(efx, nullptr);
     EXPECT_EQ(efx->bands()->list()->item(6, 3)->text(), "20Hz");
 }
+
+TEST(MusicPage, TheShownBanksOwnButtonKeepsWhatIsBeingTyped) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    CDialogMusic* page = musicPage(rig);
+    click(page->button(1068));
+    pickBand(page->graph(), 4);
+    retype(page->bands()->gainEdit(), "+4.4", false);
+    click(page->button(1068));
+    EXPECT_EQ(page->bands()->gainEdit()->text(), "+4.4");
+    EXPECT_TRUE(page->bands()->editorShown());
+    click(page->button(1069));
+    EXPECT_EQ(currentInputBank(), 8);
+    EXPECT_FALSE(page->bands()->editorShown());
+}
