@@ -285,6 +285,8 @@ void BandEditor::finishEdit(int b) {
     fillRow(b);
     if (b == selected_)
         updateEditor(b);
+    if (edited)
+        edited(b);
 }
 
 void BandEditor::onGraphBandChanged(int b) {

@@ -645,3 +645,39 @@ TEST(NavRow, TheShownPagesOwnButtonKeepsWhatIsBeingTyped) {
     EXPECT_FALSE(output->bands()->editorShown());
     EXPECT_EQ(output->graph()->band(2).frequency, float(rig.editor->store().band(7, 2).frequency));
 }
+
+TEST(OutputPage, TheSubSlopeListFollowsTheBandsType) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    const int types[5] = {1, 3, 1, 1, 1};
+    const int hz[5] = {40, 80, 200, 1000, 5000};
+    for (int k = 0; k < 5; ++k) {
+        s.setBand(8, 4 * k, BandRecord::encode(types[k], 0.0, hz[k], 0.7));
+        for (int r = 1; r <= 3; ++r)
+            s.setBand(8, 4 * k + r, BandRecord::encode(1, 0.0, hz[k], 0.7));
+    }
+    auto* page = show<CDialogOutput>(rig, PageKind::Output, 2);
+    ASSERT_EQ(page->bank(), 2);
+    BandEditor* e = page->bands();
+
+    // By the radios of the selected band.
+    pickBand(page->graph(), 1);
+    ASSERT_EQ(e->selected(), 1);
+    EXPECT_FALSE(page->slopeList()->isHidden()) << "a high pass";
+    clickBox(e->radio(1));
+    EXPECT_TRUE(page->slopeList()->isHidden()) << "now a PEQ";
+    clickBox(e->radio(2));
+    EXPECT_FALSE(page->slopeList()->isHidden()) << "now a low pass";
+
+    // By the list's drop-down.
+    click(page->graph(), QPoint(page->graph()->width() - 12, page->graph()->height() - 26));
+    ASSERT_FALSE(e->editorShown());
+    clickCell(e->list(), 2, 0);
+    EXPECT_TRUE(page->slopeList()->isHidden());
+    ASSERT_TRUE(chooseInCell(e->list(), 2, 1, QString::fromUtf8("高通")));
+    EXPECT_EQ(s.band(8, 8).type, 3);
+    EXPECT_FALSE(page->slopeList()->isHidden());
+    ASSERT_TRUE(chooseInCell(e->list(), 2, 1, QString::fromUtf8("参量")));
+    EXPECT_TRUE(page->slopeList()->isHidden());
+}
