@@ -19,6 +19,8 @@ CDialogEfx::CDialogEfx(EditorContext& editor, int bank, QWidget* parent)
     connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
     return_ = new CGdipButton(1068, this);
     connect(return_, &CGdipButton::clicked, this, [this] { editor_.showPage(PageKind::Music, 0); });
+    // The wheel anywhere over the page goes to a focused band slider or the graph.
+    routeWheel([](int id) { return id == 1040 || (id >= 1209 && id <= 1211); });
     applyLanguage();
     refresh();
 }

@@ -124,6 +124,10 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
             meters_[std::size_t(m)]->SetData(&v, 0, 1);
         }
     });
+    // The wheel anywhere over the page goes to a focused mix slider, band slider or the graph.
+    routeWheel([](int id) {
+        return id == 1040 || (id >= 1041 && id <= 1044) || (id >= 1209 && id <= 1211);
+    });
     applyLanguage();
     refresh();
 }

@@ -37,3 +37,23 @@ TEST(MusicAgc, EveryLevelReopensWhereItWasLeft) {
     rig.run(10);
     EXPECT_EQ(rig.sim.dspValue(4, 19), std::vector<std::uint32_t>{floatBits(-6.0f)});
 }
+
+TEST(NoiseGate, DraggedSlidersAndTheWheelOverTheDialog) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    rig.view().openNoiseGate();
+    CDialogNG* ng = rig.view().noiseGateDialog();
+    ASSERT_NE(ng, nullptr);
+    // Mic release dragged to 51 stores 50 and sends 5.0e-6.
+    EXPECT_EQ(dragBmpSlider(ng->gateSlider(1), 51), 51);
+    rig.run(10);
+    EXPECT_EQ(s.cellInt(54), 50);
+    EXPECT_EQ(rig.sim.dspValue(1, 65), std::vector<std::uint32_t>{floatBits(5.0e-6f)});
+    EXPECT_EQ(ng->gateLabel(1)->text(), "51");
+    // The wheel over the dialog's background turns the slider that has the focus.
+    wheelOverBackground(ng, -1);
+    EXPECT_EQ(ng->gateSlider(1)->GetPos(), 50);
+    EXPECT_EQ(s.cellInt(54), 51);
+    ng->reject();
+}

@@ -13,7 +13,9 @@
 #include "pages/band_editor.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
+#include "pages/effects_page.h"
 #include "pages/location_page.h"
+#include "pages/music_page.h"
 #include "pages/nav_row.h"
 #include "pages/output_page.h"
 #include "ui/info_popup.h"
@@ -680,4 +682,66 @@ TEST(OutputPage, TheSubSlopeListFollowsTheBandsType) {
     EXPECT_FALSE(page->slopeList()->isHidden());
     ASSERT_TRUE(chooseInCell(e->list(), 2, 1, QString::fromUtf8("参量")));
     EXPECT_TRUE(page->slopeList()->isHidden());
+}
+
+// ---- the wheel ----
+
+TEST(Pages, TheWheelOverTheBareBackgroundTurnsTheFocusedControl) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+
+    auto* comp = show<CCompDlg>(rig, PageKind::Compressor);
+    CXBmpSlider* threshold = comp->slider(3, 0);
+    click(threshold, bmpSliderPointFor(threshold, threshold->GetPos()));
+    const int t = threshold->GetPos();
+    EXPECT_EQ(wheelOverBackground(comp, -1), comp);
+    EXPECT_EQ(threshold->GetPos(), t - 1);
+    EXPECT_FLOAT_EQ(s.cellFloat(163), float(t - 1));
+
+    click(comp->nav()->button(1074));
+    auto* delay = dynamic_cast<CDelayDlg*>(rig.view().currentPage());
+    ASSERT_NE(delay, nullptr);
+    retype(delay->delayEdit(5), "20.0");
+    wheelOverBackground(delay, 1);
+    EXPECT_EQ(delay->delayEdit(5)->text(), "20.1ms");
+    EXPECT_FLOAT_EQ(s.cellFloat(120), 20.1f);
+
+    click(delay->nav()->button(1073));
+    auto* location = dynamic_cast<CSSVCDlg*>(rig.view().currentPage());
+    ASSERT_NE(location, nullptr);
+    retype(location->pointEdit(8, false), "+0.5");
+    wheelOverBackground(location, -1);
+    EXPECT_EQ(location->pointEdit(8, false)->text(), "+0.4m");
+    EXPECT_FLOAT_EQ(s.cellFloat(19), 0.4f);
+
+    click(location->nav()->button(1069));
+    auto* output = dynamic_cast<CDialogOutput*>(rig.view().currentPage());
+    ASSERT_NE(output, nullptr);
+    CXBmpSlider* echo = output->mixSlider(2);
+    click(echo, bmpSliderPointFor(echo, echo->GetPos()));
+    const int e = echo->GetPos();
+    wheelOverBackground(output, -1);
+    EXPECT_EQ(echo->GetPos(), e - 1);
+    EXPECT_EQ(s.cellInt(94), e - 1);
+
+    rig.view().showPage(PageKind::Music);
+    auto* music = dynamic_cast<CDialogMusic*>(rig.view().currentPage());
+    ASSERT_NE(music, nullptr);
+    CXBmpSlider* gate = music->portSlider(1054);
+    click(gate, bmpSliderPointFor(gate, gate->GetPos()));
+    const int g = gate->GetPos();
+    wheelOverBackground(music, 1);
+    EXPECT_EQ(gate->GetPos(), std::min(100, g + 1));
+    EXPECT_EQ(s.cellInt(51), std::min(100, g + 1));
+
+    // The effects page: the graph has the focus and a selected band.
+    rig.view().showPage(PageKind::Effects, 7);
+    auto* efx = dynamic_cast<CDialogEfx*>(rig.view().currentPage());
+    ASSERT_NE(efx, nullptr);
+    pickBand(efx->graph(), 5);
+    const float gain = efx->graph()->band(5).gain;
+    wheelOverBackground(efx, 1, QRect(0, 0, 340, 40));
+    EXPECT_FLOAT_EQ(efx->graph()->band(5).gain, std::min(15.0f, gain + 0.1f));
+    EXPECT_EQ(s.band(2, 5).gain, BandRecord::encode(1, efx->graph()->band(5).gain, 100, 1).gain);
 }

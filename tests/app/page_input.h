@@ -116,6 +116,23 @@ inline bool chooseInCell(QTableWidget* t, int row, int column, const QString& te
     return true;
 }
 
+// A point of w (in its coordinates) with no child under it: its bare background.
+inline QPoint bareSpot(QWidget* w, QRect within = {}) {
+    if (within.isNull())
+        within = w->rect();
+    for (int y = within.top() + 3; y < within.bottom(); y += 5)
+        for (int x = within.left() + 3; x < within.right(); x += 5)
+            if (!w->childAt(QPoint(x, y)))
+                return QPoint(x, y);
+    return {};
+}
+
+// A wheel turn over the bare background of w, delivered through its window.
+inline QWidget* wheelOverBackground(QWidget* w, int notches, QRect within = {}) {
+    QWidget* top = w->window();
+    return wheelAt(top, w->mapTo(top, bareSpot(w, within)), notches);
+}
+
 // Clicks a check box or radio button on its indicator, a push button in its middle.
 inline void clickBox(QAbstractButton* b) {
     click(b, QPoint(std::min(8, b->width() / 2), b->height() / 2));
