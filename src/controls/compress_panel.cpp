@@ -1,5 +1,7 @@
 #include "controls/compress_panel.h"
 
+#include "ui/fonts.h"
+
 #include <QPainter>
 #include <cmath>
 
@@ -52,8 +54,7 @@ void CCompressPanelPlus::paintEvent(QPaintEvent*) {
         background_.setDevicePixelRatio(dpr);
         background_.fill(Qt::black);
         QPainter g(&background_);
-        QFont f(QString::fromUtf8("宋体"));
-        f.setPixelSize(12);
+        const QFont f = uiFont("宋体", 12);
         g.setFont(f);
         const QFontMetrics fm(f);
         for (int d : {6, 0, -10, -20, -30, -40, -50, -60, -70, -80, -90}) {
@@ -102,9 +103,7 @@ void CCompressPanelPlus::paintEvent(QPaintEvent*) {
         p.setBrush(QColor(120, 120, 120, 65));
         p.drawRect(QRectF(40, std::min(e.y(), a.y()), w - 60, std::fabs(e.y() - a.y())));
         if (!enabled_) {
-            QFont big(QString::fromUtf8("黑体"));
-            big.setPointSize(40);
-            p.setFont(big);
+            p.setFont(uiFontPoints("黑体", 40));
             p.setPen(QColor(0, 150, 255));
             p.drawText(rect(), Qt::AlignCenter, "OFF");
         }

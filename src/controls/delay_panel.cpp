@@ -1,5 +1,7 @@
 #include "controls/delay_panel.h"
 
+#include "ui/fonts.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -17,9 +19,7 @@ const QColor kMarkColours[8] = {{227, 207, 87}, {176, 224, 230}, {255, 153, 18},
                                 {235, 142, 85}, {106, 90, 205},  {65, 224, 208}, {127, 255, 0}};
 
 QFont panelFont() {
-    QFont f(QString::fromUtf8("宋体"));
-    f.setPixelSize(12);
-    return f;
+    return uiFont("宋体", 12);
 }
 
 } // namespace

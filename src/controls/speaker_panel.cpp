@@ -1,5 +1,7 @@
 #include "controls/speaker_panel.h"
 
+#include "ui/fonts.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -98,8 +100,7 @@ void CSSVolumePanel::paintEvent(QPaintEvent*) {
         background_.setDevicePixelRatio(dpr);
         background_.fill(Qt::black);
         QPainter g(&background_);
-        QFont f("Tahoma");
-        f.setPixelSize(13);
+        QFont f = uiFont("Tahoma", 13);
         // The length labels live in the 25-pixel margin; a wide family or "+2.5m" gets a smaller
         // size rather than a clipped sign.
         for (const QString& t : axisLabels(L_, true))
@@ -192,16 +193,11 @@ void CSSVolumePanel::paintEvent(QPaintEvent*) {
             p.setPen(Qt::NoPen);
             p.setBrush(QColor(25, 25, 28));
             p.drawEllipse(c + QPointF(0, 4), 8, 8);
-            QFont number("Arial");
-            number.setPointSize(12);
-            number.setBold(true);
-            p.setFont(number);
+            p.setFont(uiFontPoints("Arial", 12, true));
             p.setPen(QColor(255, 0, 0));
             p.drawText(QRectF(c.x() - 13, c.y() - 15, 26, 30), Qt::AlignCenter,
                        QString::number(pt.type));
-            QFont name("Arial");
-            name.setPointSize(8);
-            p.setFont(name);
+            p.setFont(uiFontPoints("Arial", 8));
             p.setPen(kColours[i]);
             p.drawText(QRectF(c.x() - 50, c.y() + 15 + 2, 100, 14), Qt::AlignHCenter | Qt::AlignTop,
                        QString::fromUtf8(kNames[i]));

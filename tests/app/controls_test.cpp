@@ -400,3 +400,18 @@ TEST(SpeakerPanel, AxisLabelsDragClampAndPressOrder) {
     QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(230, 100)); // nothing there
     EXPECT_EQ(pressed.size(), 1);
 }
+
+TEST(EqPanel, GainAxisReadsMinusZeroAndNoLabelIsClipped) {
+    EXPECT_EQ(CEqPanel::gainLabels(), (QStringList{"-15dB", "-12dB", "-9dB", "-6dB", "-3dB", "-0dB",
+                                                   "+3dB", "+6dB", "+9dB", "+12dB", "+15dB"}));
+    Graph g(0, 15);
+    const QFont f = g.panel.axisFont();
+    EXPECT_EQ(QFontInfo(f).family(), "Liberation Sans") << "metric-compatible with Arial";
+    for (const QString& l : CEqPanel::gainLabels())
+        EXPECT_LE(QFontMetrics(f).horizontalAdvance(l), g.panel.plotRect().left() - 4) << l.toStdString();
+    // Drawn, the labels leave the control's first column of pixels untouched.
+    QImage image(g.panel.size(), QImage::Format_ARGB32_Premultiplied);
+    g.panel.renderTo(image);
+    for (int y = 0; y < image.height(); ++y)
+        ASSERT_EQ(image.pixelColor(0, y), QColor(20, 20, 20)) << y;
+}
