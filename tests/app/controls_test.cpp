@@ -408,10 +408,31 @@ TEST(EqPanel, GainAxisReadsMinusZeroAndNoLabelIsClipped) {
     const QFont f = g.panel.axisFont();
     EXPECT_EQ(QFontInfo(f).family(), "Liberation Sans") << "metric-compatible with Arial";
     for (const QString& l : CEqPanel::gainLabels())
-        EXPECT_LE(QFontMetrics(f).horizontalAdvance(l), g.panel.plotRect().left() - 4) << l.toStdString();
+        EXPECT_LE(QFontMetrics(f).horizontalAdvance(l), g.panel.plotRect().left() - 4)
+            << l.toStdString();
     // Drawn, the labels leave the control's first column of pixels untouched.
     QImage image(g.panel.size(), QImage::Format_ARGB32_Premultiplied);
     g.panel.renderTo(image);
     for (int y = 0; y < image.height(); ++y)
         ASSERT_EQ(image.pixelColor(0, y), QColor(20, 20, 20)) << y;
+}
+
+TEST(CompressPanel, EveryInputLabelShowsAtTheCompressorPagesWidths) {
+    for (int w : {180, 211, 300}) {
+        CCompressPanelPlus c;
+        c.resize(w, 300);
+        const QList<QRect> r = c.inputLabelRects();
+        ASSERT_EQ(r.size(), 6) << w;
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_GE(r[i].left(), 0) << w << " " << i;
+            EXPECT_LT(r[i].right(), w) << w << " " << i;
+            if (i) {
+                EXPECT_GT(r[i].left(), r[i - 1].right() + 1) << w << " " << i;
+            }
+        }
+        EXPECT_GE(c.inputLabelFont().pixelSize(), 7);
+    }
+    CCompressPanelPlus wide;
+    wide.resize(600, 300);
+    EXPECT_EQ(wide.inputLabelFont().pixelSize(), 12) << "the design's size where there is room";
 }
