@@ -355,3 +355,35 @@ TEST(MusicPage, TheShownBanksOwnButtonKeepsWhatIsBeingTyped) {
     EXPECT_EQ(currentInputBank(), 8);
     EXPECT_FALSE(page->bands()->editorShown());
 }
+
+TEST(EffectsPage, TellsWhatIsEditedAndHowToReturn) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    CDialogMusic* page = musicPage(rig);
+    click(page->button(1068));
+    click(page->echoPreview());
+    auto* efx = dynamic_cast<CDialogEfx*>(rig.view().currentPage());
+    ASSERT_NE(efx, nullptr);
+    EXPECT_TRUE(efx->infoText()->isVisible());
+    const QString en = efx->infoText()->text();
+    EXPECT_TRUE(en.contains("CH A Echo EQ")) << en.toStdString();
+    EXPECT_TRUE(en.contains("echo of Mic CH A")) << en.toStdString();
+    EXPECT_TRUE(en.contains("goes back to the music page, on Mic CH A")) << en.toStdString();
+    EXPECT_LE(efx->infoText()->sizeHint().height(), efx->infoText()->height() + 4)
+        << "the text fits its card";
+
+    rig.editor->setLanguageIndex(kChinese);
+    const QString zh = efx->infoText()->text();
+    EXPECT_TRUE(zh.contains(QString::fromUtf8("回声通道A均衡"))) << zh.toStdString();
+    EXPECT_TRUE(zh.contains(QString::fromUtf8("返回"))) << zh.toStdString();
+
+    click(efx->returnButton());
+    auto* back = dynamic_cast<CDialogMusic*>(rig.view().currentPage());
+    ASSERT_NE(back, nullptr);
+    click(back->button(1069));
+    click(back->reverbPreview());
+    efx = dynamic_cast<CDialogEfx*>(rig.view().currentPage());
+    ASSERT_NE(efx, nullptr);
+    EXPECT_TRUE(efx->infoText()->text().contains(QString::fromUtf8("话筒通道B的混响")));
+}
