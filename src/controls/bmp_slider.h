@@ -53,7 +53,8 @@ private:
     bool dragging_ = false;
     QColor clear_ = QColor(199, 199, 199);
     qreal cachedDpr_ = 0;
-    QPixmap channel_, filled_, thumb_, thumbFocused_, thumbDisabled_;
+    QPixmap channel_, filled_, channelDisabled_, filledDisabled_;
+    QPixmap thumb_, thumbFocused_, thumbDisabled_;
 
     void step(int delta);
     void ensureImages();

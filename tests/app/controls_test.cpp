@@ -436,3 +436,18 @@ TEST(CompressPanel, EveryInputLabelShowsAtTheCompressorPagesWidths) {
     wide.resize(600, 300);
     EXPECT_EQ(wide.inputLabelFont().pixelSize(), 12) << "the design's size where there is room";
 }
+
+TEST(BmpSlider, ADisabledSliderIsGreyFromEndToEnd) {
+    CXBmpSlider s(1000, nullptr);
+    s.resize(200, 24);
+    s.SetMargin(7, 7, 3, 2);
+    s.SetRange(0, 100);
+    s.SetPos(50);
+    auto saturation = [&](int x) { return s.grab().toImage().pixelColor(x, 12).hsvSaturation(); };
+    EXPECT_GT(saturation(40), 100) << "the filled part is coloured";
+    s.setEnabled(false);
+    for (int x : {40, 60, 150, 180})
+        EXPECT_LT(saturation(x), 12) << x;
+    s.setEnabled(true);
+    EXPECT_GT(saturation(40), 100);
+}
