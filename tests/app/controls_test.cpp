@@ -451,3 +451,23 @@ TEST(BmpSlider, ADisabledSliderIsGreyFromEndToEnd) {
     s.setEnabled(true);
     EXPECT_GT(saturation(40), 100);
 }
+
+TEST(PeakMeter, KeepsFallingAfterASilence) {
+    CPeakMeterCtrl m;
+    m.SetMeterBands(1, 15);
+    m.Start(35);
+    int v = 200;
+    m.SetData(&v, 0, 1);
+    for (int tick = 0; tick < 100 && m.running(); ++tick)
+        m.DecayStep();
+    EXPECT_FALSE(m.running()) << "at rest the decay timer stops";
+    EXPECT_EQ(m.bands()[0].value, 0);
+    v = 150;
+    m.SetData(&v, 0, 1);
+    EXPECT_TRUE(m.running()) << "a level after the silence falls again";
+    m.DecayStep();
+    EXPECT_EQ(m.bands()[0].value, 135);
+    m.Stop();
+    m.SetData(&v, 0, 1);
+    EXPECT_FALSE(m.running()) << "a stopped meter stays stopped";
+}
