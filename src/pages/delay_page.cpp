@@ -210,6 +210,7 @@ void CDelayDlg::applyLanguage() {
         {"通道", "Channel"}, {"延时方式", "Delay mode"}, {"分频点", "Split"}, {"延时", "Delay"}};
     for (int i = 0; i < 4; ++i)
         headers_[std::size_t(i)]->setText(l.pick(heads[i][0], heads[i][1]));
+    panel_->setLanguage(l.index());
     nav_->applyLanguage();
     CPage::applyLanguage();
     update();

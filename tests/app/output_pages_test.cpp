@@ -745,3 +745,24 @@ TEST(Pages, TheWheelOverTheBareBackgroundTurnsTheFocusedControl) {
     EXPECT_FLOAT_EQ(efx->graph()->band(5).gain, std::min(15.0f, gain + 0.1f));
     EXPECT_EQ(s.band(2, 5).gain, BandRecord::encode(1, efx->graph()->band(5).gain, 100, 1).gain);
 }
+
+TEST(DelayAndLocationPages, ThePanelsNameTheChannelsInTheLanguageShown) {
+    EditorRig rig(SimOptions{.startUnplugged = true});
+    auto* delay = show<CDelayDlg>(rig, PageKind::Delay);
+    EXPECT_EQ(delay->panel()->channelName(0), QString::fromUtf8("前置左(ML)"));
+    const QImage zh = delay->panel()->grab().toImage();
+    rig.editor->setLanguageIndex(kEnglish);
+    const QStringList en = {"Main L", "Main R", "Center", "Sub",
+                            "Rear L", "Rear R", "Top L",  "Top R"};
+    for (int c = 0; c < 8; ++c)
+        EXPECT_EQ(delay->panel()->channelName(c), en[c]);
+    EXPECT_NE(delay->panel()->grab().toImage(), zh) << "drawn anew";
+
+    click(delay->nav()->button(1073));
+    auto* location = dynamic_cast<CSSVCDlg*>(rig.view().currentPage());
+    ASSERT_NE(location, nullptr);
+    EXPECT_EQ(location->panel()->speakerName(1), "Main L");
+    EXPECT_EQ(location->panel()->speakerName(5), "Sub");
+    rig.editor->setLanguageIndex(kChinese);
+    EXPECT_EQ(location->panel()->speakerName(5), QString::fromUtf8("超低(S)"));
+}
