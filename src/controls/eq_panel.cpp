@@ -638,10 +638,13 @@ void CEqPanel::paintInto(QPainter& p) {
                 if (bands_[s].type != 0)
                     for (int i = 0; i < kCurvePoints; ++i)
                         sum[std::size_t(i)] += bands_[s].curve[std::size_t(i)];
+        // Held just outside the plot: a pass filter's skirt runs hundreds of dB down, and the
+        // spline's pull from there would swing the closing edge back up into the plot.
+        const double low = plot.top() - 20.0, high = plot.bottom() + 20.0;
         QPointF pts[kCurvePoints + 2];
         for (int i = 0; i < kCurvePoints; ++i)
-            pts[i + 1] =
-                QPointF(plot.left() + std::trunc(i * W / kCurvePoints), yOf(sum[std::size_t(i)]));
+            pts[i + 1] = QPointF(plot.left() + std::trunc(i * W / kCurvePoints),
+                                 std::clamp(yOf(sum[std::size_t(i)]), low, high));
         const bool pass = lowPassFamily(sb.type) || highPassFamily(sb.type);
         pts[0] = pass ? QPointF(pts[1].x(), plot.bottom() + 20) : QPointF(plot.left(), yOf(0));
         pts[kCurvePoints + 1] = pass ? QPointF(pts[kCurvePoints].x(), plot.bottom() + 20)

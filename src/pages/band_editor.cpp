@@ -262,8 +262,10 @@ void BandEditor::place(const QRect& a) {
 void BandEditor::updateEditor(int b) {
     const EqPanelBand& band = graph_->band(b);
     number_->setText(QString::number(b + 1));
+    // A crossover section's code shows as the pass filter of its family, as in the list.
+    const int shown = band.type > 5 ? (band.type % 2 == 0 ? 2 : 3) : band.type;
     for (int t = 1; t <= 5; ++t)
-        radios_[t - 1]->setChecked(band.type == t);
+        radios_[t - 1]->setChecked(shown == t);
     const bool peq = band.type == 1;
     const bool withGain = band.type == 1 || band.type == 4 || band.type == 5;
     sliders_[2]->SetRange(10, peq ? 3000 : 200);

@@ -471,3 +471,24 @@ TEST(PeakMeter, KeepsFallingAfterASilence) {
     m.SetData(&v, 0, 1);
     EXPECT_FALSE(m.running()) << "a stopped meter stays stopped";
 }
+
+TEST(EqPanel, APassBandsRegionStaysUnderItsCurve) {
+    Graph g(kSubBank, 20);
+    for (int b = 1; b < 5; ++b)
+        g.panel.band(b).type = 0;
+    g.panel.ApplyMenuType(0, 2); // a 24 dB low pass
+    g.panel.band(0).frequency = 90;
+    g.panel.ComputeBandCurve(0);
+    QImage plain(g.panel.size(), QImage::Format_ARGB32_Premultiplied);
+    g.panel.renderTo(plain);
+    g.panel.setSelected(0);
+    QImage selected(g.panel.size(), QImage::Format_ARGB32_Premultiplied);
+    g.panel.renderTo(selected);
+    // Far above the cut-off the curve is off the bottom of the plot: nothing is tinted there.
+    const QRect plot = g.panel.plotRect();
+    int tinted = 0;
+    for (int x = plot.left() + plot.width() / 2; x < plot.right() - 40; x += 7)
+        for (int y = plot.top() + 40; y < plot.bottom() - 1; y += 7)
+            tinted += selected.pixel(x, y) != plain.pixel(x, y);
+    EXPECT_EQ(tinted, 0);
+}

@@ -179,6 +179,9 @@ TEST(OutputPage, SubRecordsTranslateAndSlopesSendAllFour) {
               (std::vector<std::pair<int, int>>{{8, 4}, {8, 5}, {8, 6}, {8, 7}}));
     EXPECT_EQ(page->matchingSlope(1), 1);
     EXPECT_EQ(page->bands()->list()->item(1, 1)->text(), QString::fromUtf8("高通"));
+    pickBand(page->graph(), 1);
+    ASSERT_EQ(page->bands()->selected(), 1);
+    EXPECT_TRUE(page->bands()->radio(3)->isChecked()) << "a high-pass section shows as HP";
 
     // Another output hides the slope list whatever was shown.
     click(page->nav()->button(1069));
