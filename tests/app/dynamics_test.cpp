@@ -57,3 +57,25 @@ TEST(NoiseGate, DraggedSlidersAndTheWheelOverTheDialog) {
     EXPECT_EQ(s.cellInt(54), 51);
     ng->reject();
 }
+
+TEST(AutoSub, TheBoxEnablesTheSliderAndADragSendsTheProportion) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.view().OnCommand(cmd::AutoSub);
+    CAutoSubDlg* sub = rig.view().autoSubDialog();
+    ASSERT_NE(sub, nullptr);
+    if (sub->onBox()->isChecked())
+        clickBox(sub->onBox());
+    EXPECT_FALSE(sub->levelSlider()->isEnabled());
+    const int before = sub->levelSlider()->GetPos();
+    dragBmpSlider(sub->levelSlider(), 10);
+    EXPECT_EQ(sub->levelSlider()->GetPos(), before) << "off: the slider does not move";
+    clickBox(sub->onBox());
+    const int p = dragBmpSlider(sub->levelSlider(), 35);
+    rig.run(10);
+    EXPECT_NEAR(p, 35, 1);
+    EXPECT_EQ(rig.sim.dspValue(1, 67), std::vector<std::uint32_t>{1});
+    EXPECT_EQ(rig.editor->store().cellInt(56), p);
+    EXPECT_EQ(rig.sim.dspValue(1, 68), std::vector<std::uint32_t>{floatBits(float(p / 100.0))});
+    EXPECT_EQ(sub->levelLabel()->text(), QString::asprintf("%d%%", p));
+}

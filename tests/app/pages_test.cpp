@@ -89,6 +89,20 @@ TEST(MusicPage, GainBoxClampsAndTypeChoiceResetsGainAndQ) {
     EXPECT_EQ(e->gainEdit()->text(), "+15.0dB");
     EXPECT_EQ(rig.editor->store().band(1, 2).gain, 300);
 
+    // The gain slider, dragged down to about -6 dB.
+    const int gain = dragBmpSlider(e->gainSlider(), -60);
+    EXPECT_NEAR(gain, -60, 2);
+    EXPECT_EQ(e->gainEdit()->text(), QString::asprintf("%+-.1fdB", gain / 10.0));
+    EXPECT_EQ(rig.editor->store().band(1, 2).gain, BandRecord::encode(1, gain / 10.0, 100, 1).gain);
+
+    // The Q cell of the list, typed (the editor gives way to the list after an empty click).
+    click(g, emptySpot(g));
+    ASSERT_TRUE(typeIntoCell(e->list(), 2, 4, "2.5"));
+    EXPECT_EQ(rig.editor->store().band(1, 2).q, 2500);
+    EXPECT_EQ(e->list()->item(2, 4)->text(), "2.50");
+    pickBand(g, 2);
+    ASSERT_TRUE(e->editorShown());
+
     clickBox(e->radio(2)); // LP
     EXPECT_EQ(g->band(2).gain, 0.0f);
     EXPECT_FLOAT_EQ(g->band(2).q, 0.7f);
