@@ -75,6 +75,8 @@ void CXBmpSlider::ensureImages() {
     cachedDpr_ = dpr;
     channel_ = skin::sliderChannel(size(), dpr, vertical_, false);
     filled_ = skin::sliderChannel(size(), dpr, vertical_, true);
+    channelDisabled_ = skin::sliderChannel(size(), dpr, vertical_, false, true);
+    filledDisabled_ = skin::sliderChannel(size(), dpr, vertical_, true, true);
     thumb_ = skin::sliderThumb(thumbSize(), dpr, skin::Thumb::Normal, vertical_);
     thumbFocused_ = skin::sliderThumb(thumbSize(), dpr, skin::Thumb::Focused, vertical_);
     thumbDisabled_ = skin::sliderThumb(thumbSize(), dpr, skin::Thumb::Disabled, vertical_);
@@ -84,15 +86,18 @@ void CXBmpSlider::paintEvent(QPaintEvent*) {
     ensureImages();
     QPainter p(this);
     p.fillRect(rect(), clear_);
-    p.drawPixmap(0, 0, channel_);
+    // A disabled slider is grey from end to end, not only its thumb.
+    const QPixmap& channel = isEnabled() ? channel_ : channelDisabled_;
+    const QPixmap& filled = isEnabled() ? filled_ : filledDisabled_;
+    p.drawPixmap(0, 0, channel);
     const double t = thumbOffset(position_);
-    const qreal dpr = filled_.devicePixelRatio();
+    const qreal dpr = filled.devicePixelRatio();
     if (vertical_) {
         const QRectF target(0, t, width(), height() - t);
-        p.drawPixmap(target, filled_, QRectF(0, t * dpr, width() * dpr, (height() - t) * dpr));
+        p.drawPixmap(target, filled, QRectF(0, t * dpr, width() * dpr, (height() - t) * dpr));
     } else {
         const QRectF target(0, 0, t, height());
-        p.drawPixmap(target, filled_, QRectF(0, 0, t * dpr, height() * dpr));
+        p.drawPixmap(target, filled, QRectF(0, 0, t * dpr, height() * dpr));
     }
     const QPixmap& thumb = !isEnabled() ? thumbDisabled_ : hasFocus() ? thumbFocused_ : thumb_;
     if (vertical_)

@@ -19,6 +19,7 @@ public:
     int GetPos() const { return position_; }
     int minimum() const { return minimum_; }
     int maximum() const { return maximum_; }
+    bool vertical() const { return vertical_; }
     void SetMargin(int left, int right, int top, int bottom);
     void SetClearColour(const QColor& c);
     // The thumb's offset along the travel for a position.
@@ -52,7 +53,8 @@ private:
     bool dragging_ = false;
     QColor clear_ = QColor(199, 199, 199);
     qreal cachedDpr_ = 0;
-    QPixmap channel_, filled_, thumb_, thumbFocused_, thumbDisabled_;
+    QPixmap channel_, filled_, channelDisabled_, filledDisabled_;
+    QPixmap thumb_, thumbFocused_, thumbDisabled_;
 
     void step(int delta);
     void ensureImages();

@@ -1,5 +1,7 @@
 #include "controls/compress_panel.h"
 
+#include "ui/fonts.h"
+
 #include <QPainter>
 #include <cmath>
 
@@ -39,6 +41,49 @@ QPointF CCompressPanelPlus::endPoint() const {
     return QPointF(W + 40, yOf(threshold_) - std::fabs(6 - threshold_) * H / 96 * slope_);
 }
 
+namespace {
+
+constexpr int kInputLevels[6] = {-90, -70, -50, -30, -10, 6};
+
+QList<QRect> labelRects(const CCompressPanelPlus& c, const QFont& f) {
+    const QFontMetrics fm(f);
+    QList<QRect> rects;
+    const QStringList labels = CCompressPanelPlus::inputLabels();
+    for (int i = 0; i < 6; ++i) {
+        const int w = fm.horizontalAdvance(labels[i]);
+        rects << QRect(c.xOf(kInputLevels[i]) - w / 2, c.height() - 23, w, fm.height());
+    }
+    return rects;
+}
+
+// All six apart from each other by two pixels and inside the control.
+bool fits(const QList<QRect>& rects, int width) {
+    for (int i = 0; i < rects.size(); ++i) {
+        if (rects[i].left() < 0 || rects[i].right() >= width)
+            return false;
+        if (i > 0 && rects[i].left() < rects[i - 1].right() + 3)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QStringList CCompressPanelPlus::inputLabels() {
+    return {"-90dB", "-70dB", "-50dB", "-30dB", "-10dB", "6dB"};
+}
+
+QFont CCompressPanelPlus::inputLabelFont() const {
+    QFont f = uiFont("宋体", 12);
+    while (f.pixelSize() > 7 && !fits(labelRects(*this, f), width()))
+        f.setPixelSize(f.pixelSize() - 1);
+    return f;
+}
+
+QList<QRect> CCompressPanelPlus::inputLabelRects() const {
+    return labelRects(*this, inputLabelFont());
+}
+
 void CCompressPanelPlus::resizeEvent(QResizeEvent*) {
     background_ = QPixmap();
 }
@@ -52,8 +97,7 @@ void CCompressPanelPlus::paintEvent(QPaintEvent*) {
         background_.setDevicePixelRatio(dpr);
         background_.fill(Qt::black);
         QPainter g(&background_);
-        QFont f(QString::fromUtf8("宋体"));
-        f.setPixelSize(12);
+        const QFont f = uiFont("宋体", 12);
         g.setFont(f);
         const QFontMetrics fm(f);
         for (int d : {6, 0, -10, -20, -30, -40, -50, -60, -70, -80, -90}) {
@@ -65,26 +109,18 @@ void CCompressPanelPlus::paintEvent(QPaintEvent*) {
             g.drawText(QRect(0, y - fm.height() / 2, 38, fm.height()),
                        Qt::AlignRight | Qt::AlignVCenter, label);
         }
-        // On a narrow control an input label that would run into the one before it is left out
-        // (the last, 6dB, always shows and pushes out its neighbour instead).
-        int lastRight = -1000;
-        const int inputs[6] = {-90, -70, -50, -30, -10, 6};
-        const int rightEdgeOf6 = xOf(6) + fm.horizontalAdvance("6dB") / 2;
-        for (int i = 0; i < 6; ++i) {
-            const int d = inputs[i];
+        for (int d : kInputLevels) {
             const int x = xOf(d);
             g.setPen(QColor(0, 110, 0));
             g.drawLine(x, 20, x, int(H) + 20);
-            const QString label = d == 6 ? "6dB" : QString("%1dB").arg(d);
-            const int half = fm.horizontalAdvance(label) / 2;
-            const bool fits = x - half > lastRight + 3 &&
-                              (d == 6 || x + half + 3 < rightEdgeOf6 - fm.horizontalAdvance("6dB"));
-            if (!fits && d != 6)
-                continue;
-            g.setPen(QColor(255, 255, 0));
-            g.drawText(QRect(x - 30, h - 23, 60, fm.height()), Qt::AlignHCenter, label);
-            lastRight = x + half;
         }
+        // Every input label shows; on a narrow control in a smaller size.
+        g.setFont(inputLabelFont());
+        g.setPen(QColor(255, 255, 0));
+        const QList<QRect> rects = inputLabelRects();
+        const QStringList labels = inputLabels();
+        for (int i = 0; i < 6; ++i)
+            g.drawText(rects[i].adjusted(-2, 0, 2, 0), Qt::AlignHCenter | Qt::AlignTop, labels[i]);
     }
     QPixmap picture = background_;
     {
@@ -102,9 +138,7 @@ void CCompressPanelPlus::paintEvent(QPaintEvent*) {
         p.setBrush(QColor(120, 120, 120, 65));
         p.drawRect(QRectF(40, std::min(e.y(), a.y()), w - 60, std::fabs(e.y() - a.y())));
         if (!enabled_) {
-            QFont big(QString::fromUtf8("黑体"));
-            big.setPointSize(40);
-            p.setFont(big);
+            p.setFont(uiFontPoints("黑体", 40));
             p.setPen(QColor(0, 150, 255));
             p.drawText(rect(), Qt::AlignCenter, "OFF");
         }

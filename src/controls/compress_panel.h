@@ -28,6 +28,11 @@ public:
     QPointF startPoint() const;
     QPointF thresholdPoint() const;
     QPointF endPoint() const;
+    // The six input labels under the plot ("-90dB" .. "6dB"), each centred on its line, and the
+    // font they take: the design's 12 pixels, smaller where the control is too narrow for all six.
+    static QStringList inputLabels();
+    QFont inputLabelFont() const;
+    QList<QRect> inputLabelRects() const;
 
 protected:
     void paintEvent(QPaintEvent* e) override;

@@ -1,5 +1,7 @@
 #include "controls/delay_panel.h"
 
+#include "ui/fonts.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -9,17 +11,17 @@ namespace q7 {
 
 namespace {
 
-const char* const kNames[8] = {"前置左(ML)", "前置右(MR)", "中置(C)",    "超低(S)",
-                               "后置左(RL)", "后置右(RR)", "顶置左(TL)", "顶置右(TR)"};
+const char* const kNames[8][2] = {{"前置左(ML)", "Main L"}, {"前置右(MR)", "Main R"},
+                                  {"中置(C)", "Center"},    {"超低(S)", "Sub"},
+                                  {"后置左(RL)", "Rear L"}, {"后置右(RR)", "Rear R"},
+                                  {"顶置左(TL)", "Top L"},  {"顶置右(TR)", "Top R"}};
 const QColor kNameColours[8] = {{227, 207, 87}, {227, 207, 87}, {176, 224, 230}, {255, 153, 18},
                                 {65, 105, 225}, {65, 105, 225}, {235, 142, 85},  {235, 142, 85}};
 const QColor kMarkColours[8] = {{227, 207, 87}, {176, 224, 230}, {255, 153, 18}, {65, 105, 225},
                                 {235, 142, 85}, {106, 90, 205},  {65, 224, 208}, {127, 255, 0}};
 
 QFont panelFont() {
-    QFont f(QString::fromUtf8("宋体"));
-    f.setPixelSize(12);
-    return f;
+    return uiFont("宋体", 12);
 }
 
 } // namespace
@@ -28,6 +30,18 @@ CDelayPanel::CDelayPanel(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(300, 200);
     SetUp(8);
+}
+
+void CDelayPanel::setLanguage(int index) {
+    if (index == language_)
+        return;
+    language_ = index;
+    background_ = QPixmap(); // the names are part of it
+    update();
+}
+
+QString CDelayPanel::channelName(int row) const {
+    return QString::fromUtf8(kNames[std::size_t(std::clamp(row, 0, 7))][language_ == 1 ? 1 : 0]);
 }
 
 void CDelayPanel::SetUp(int count) {
@@ -126,7 +140,7 @@ void CDelayPanel::paintEvent(QPaintEvent*) {
             g.drawLine(78, y, w - 18, y);
         }
         for (int i = 0; i < count_; ++i) {
-            const QString name = QString::fromUtf8(kNames[i]);
+            const QString name = channelName(i);
             const int tw = fm.horizontalAdvance(name);
             g.setPen(kNameColours[i]);
             g.drawText(QRect(78 - tw - 5, channels_[std::size_t(i)].rowY, tw + 2, int(rowHeight())),

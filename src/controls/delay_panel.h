@@ -32,6 +32,9 @@ public:
     double valueOf(int x) const;
     double rowHeight() const { return (height() - 25) / double(count_); }
     QSize markerSize() const { return QSize(9, 9); }
+    // 0 Chinese, 1 English: the language of the channel names.
+    void setLanguage(int index);
+    QString channelName(int row) const;
 
 signals:
     void dragged(int channel, float value); // 4345
@@ -49,6 +52,7 @@ private:
     double axisMin_ = 0.0, axisMax_ = 106.0;
     int grabbed_ = -1;
     bool dragging_ = false;
+    int language_ = 0;
     QPixmap background_;
 
     void place();

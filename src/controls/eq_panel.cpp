@@ -1,5 +1,7 @@
 #include "controls/eq_panel.h"
 
+#include "ui/fonts.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -95,6 +97,32 @@ double CEqPanel::plotWidth() const {
 }
 double CEqPanel::plotHeight() const {
     return std::max(1, height() - kPlotBottomGap - kPlotTop);
+}
+
+QStringList CEqPanel::gainLabels() {
+    QStringList labels;
+    for (int k = 0; k <= 10; ++k) {
+        const int db = -15 + 3 * k;
+        // "%+-.0f" of the zero line's -0.0, with the sign written out: the formatter drops it.
+        const bool minus = db <= 0;
+        labels << QString("%1%2dB").arg(minus ? '-' : '+').arg(std::abs(db));
+    }
+    return labels;
+}
+
+QFont CEqPanel::axisFont() const {
+    QFont f = uiFontPoints("Arial", 8.4);
+    const int room = kPlotLeft - 3 - 1;
+    int widest = 0;
+    for (const QString& l : gainLabels())
+        widest = std::max(widest, QFontMetrics(f).horizontalAdvance(l));
+    while (widest > room && f.pointSizeF() > 6.0) {
+        f.setPointSizeF(f.pointSizeF() - 0.2);
+        widest = 0;
+        for (const QString& l : gainLabels())
+            widest = std::max(widest, QFontMetrics(f).horizontalAdvance(l));
+    }
+    return f;
 }
 
 QColor CEqPanel::bandColour(int band) {
@@ -528,19 +556,18 @@ void CEqPanel::paintInto(QPainter& p) {
         gridLanguage_ = language_;
         QPainter g(&grid_);
         g.fillRect(QRect(QPoint(0, 0), size()), QColor(20, 20, 20));
-        QFont axis("Arial");
-        axis.setPointSizeF(8.4);
+        const QFont axis = axisFont();
         g.setFont(axis);
         const QFontMetrics fm(axis);
+        const QStringList gains = gainLabels();
         for (int k = 0; k <= 10; ++k) {
-            const double db = k == 5 ? -0.0 : -15.0 + 3 * k;
+            const double db = -15.0 + 3 * k;
             const int y = int(plot.top() + H * (15 - db) / 30.0);
             g.setPen(QColor(64, 64, 64));
             g.drawLine(plot.left(), y, plot.right(), y);
             g.setPen(QColor(128, 128, 128));
-            const QString label = QString::asprintf("%+-.0fdB", db);
             g.drawText(QRect(0, y - fm.height() / 2, plot.left() - 3, fm.height()),
-                       Qt::AlignRight | Qt::AlignVCenter, label);
+                       Qt::AlignRight | Qt::AlignVCenter, gains[k]);
         }
         static constexpr int lines[30] = {18,   20,   30,   40,    50,    60,   70,   80,
                                           90,   100,  200,  300,   400,   500,  600,  700,
@@ -597,9 +624,7 @@ void CEqPanel::paintInto(QPainter& p) {
     auto yOf = [&](double db) { return std::trunc(plot.top() + H * (15.0 - db) / 30.0); };
 
     // 3. Title.
-    QFont titleFont(QString::fromUtf8("宋体"));
-    titleFont.setPixelSize(13);
-    p.setFont(titleFont);
+    p.setFont(uiFont("宋体", 13));
     p.setPen(QColor(255, 255, 0));
     p.drawText(QRect(plot.left(), 0, plot.width() - 2, plot.top() - 1),
                Qt::AlignRight | Qt::AlignBottom, title());
@@ -613,10 +638,13 @@ void CEqPanel::paintInto(QPainter& p) {
                 if (bands_[s].type != 0)
                     for (int i = 0; i < kCurvePoints; ++i)
                         sum[std::size_t(i)] += bands_[s].curve[std::size_t(i)];
+        // Held just outside the plot: a pass filter's skirt runs hundreds of dB down, and the
+        // spline's pull from there would swing the closing edge back up into the plot.
+        const double low = plot.top() - 20.0, high = plot.bottom() + 20.0;
         QPointF pts[kCurvePoints + 2];
         for (int i = 0; i < kCurvePoints; ++i)
-            pts[i + 1] =
-                QPointF(plot.left() + std::trunc(i * W / kCurvePoints), yOf(sum[std::size_t(i)]));
+            pts[i + 1] = QPointF(plot.left() + std::trunc(i * W / kCurvePoints),
+                                 std::clamp(yOf(sum[std::size_t(i)]), low, high));
         const bool pass = lowPassFamily(sb.type) || highPassFamily(sb.type);
         pts[0] = pass ? QPointF(pts[1].x(), plot.bottom() + 20) : QPointF(plot.left(), yOf(0));
         pts[kCurvePoints + 1] = pass ? QPointF(pts[kCurvePoints].x(), plot.bottom() + 20)
@@ -645,8 +673,7 @@ void CEqPanel::paintInto(QPainter& p) {
     }
 
     // 6. Handles.
-    QFont numberFont("Arial");
-    numberFont.setPointSizeF(8);
+    const QFont numberFont = uiFontPoints("Arial", 8);
     for (int i = 0; i < candidateCount(); ++i) {
         EqPanelBand& b = bands_[i];
         placeHandle(b);
@@ -685,8 +712,7 @@ void CEqPanel::paintInto(QPainter& p) {
         const EqPanelBand& b = bands_[selected_];
         if (hover_ < 0)
             paintReadout(p, b);
-        QFont status(QString::fromUtf8("宋体"));
-        status.setPointSizeF(9);
+        const QFont status = uiFontPoints("宋体", 9);
         p.setFont(status);
         const QString head =
             language_ == 1 ? QString::asprintf("Index=%d     Frequency=%.0fHz    Q=%.2f     Gain=",
@@ -713,9 +739,7 @@ void CEqPanel::paintInto(QPainter& p) {
 
     // 9. Bypass.
     if (bypass_) {
-        QFont big(QString::fromUtf8("黑体"));
-        big.setPixelSize(72);
-        p.setFont(big);
+        p.setFont(uiFont("黑体", 72));
         p.setPen(Qt::white);
         p.drawText(rect(), Qt::AlignCenter, "BYPASS");
     }
@@ -732,9 +756,7 @@ void CEqPanel::paintReadout(QPainter& p, const EqPanelBand& b) {
     const char* captions[3] = {"F:", "G:", "Q:"};
     const int offsets[3] = {b.gain < -0.01f ? -42 : 18, b.gain < -0.01f ? -33 : 27,
                             b.gain < -0.01f ? -24 : 36};
-    QFont f("Arial");
-    f.setPixelSize(10);
-    p.setFont(f);
+    p.setFont(uiFont("Arial", 10));
     for (int r = 0; r < 3; ++r) {
         const int w = (int(values[r].size()) * 6 + 12) / 2;
         const int baseline = ay + offsets[r] + 8;

@@ -56,6 +56,11 @@ public:
     void setLanguage(int index);
 
     QRect plotRect() const;
+    // The gain axis labels from the bottom line up ("-0dB" on the zero line, whose value is a
+    // negative zero), and the font they and the frequency labels are drawn in, small enough that
+    // the widest fits left of the plot.
+    static QStringList gainLabels();
+    QFont axisFont() const;
     static QColor bandColour(int band);
     QString title() const;
     // Bands that can be picked: 0..4 in the Sub bank, 0..count-1 elsewhere.

@@ -1,6 +1,7 @@
 #include "controls/image_button.h"
 
 #include "ui/control_id.h"
+#include "ui/fonts.h"
 #include "ui/skin.h"
 
 #include <QFont>
@@ -10,9 +11,7 @@ namespace q7 {
 
 CGdipButton::CGdipButton(int id, QWidget* parent) : QAbstractButton(parent) {
     setControlId(this, id);
-    QFont f(QString::fromUtf8("宋体"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(uiFont("宋体", 12));
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
 }

@@ -54,7 +54,9 @@ void CPeakMeterCtrl::SetData(const int* values, int first, int count) {
         }
         band.value = v;
     }
-    if (timer_->isActive())
+    // The decay timer stops when every band has come to rest; new data sets it going again, so
+    // that after a silence the meter falls between polls instead of jumping from poll to poll.
+    if (started_)
         timer_->start(period_);
     else
         update();
@@ -62,10 +64,12 @@ void CPeakMeterCtrl::SetData(const int* values, int first, int count) {
 
 void CPeakMeterCtrl::Start(int periodMs) {
     period_ = std::max(1, periodMs);
+    started_ = true;
     timer_->start(period_);
 }
 
 void CPeakMeterCtrl::Stop() {
+    started_ = false;
     timer_->stop();
 }
 

@@ -52,6 +52,7 @@ private:
     int peakHold_ = 10;
     bool peakLine_ = true;
     int period_ = 10;
+    bool started_ = false; // Start() called and no Stop() since: new data restarts the decay
     QTimer* timer_;
     std::vector<Band> bands_;
 };

@@ -1,5 +1,7 @@
 #include "controls/small_eq_panel.h"
 
+#include "ui/fonts.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -185,9 +187,7 @@ void CSmallEqPanel::paintEvent(QPaintEvent*) {
     for (int u = 1; u < kPoints; ++u)
         p.drawLine(sum_[std::size_t(u) - 1], sum_[std::size_t(u)]);
     if (bypass_) {
-        QFont f(QString::fromUtf8("黑体"));
-        f.setPixelSize(32);
-        p.setFont(f);
+        p.setFont(uiFont("黑体", 32));
         p.setPen(Qt::white);
         p.drawText(rect(), Qt::AlignCenter, "PASS");
     }

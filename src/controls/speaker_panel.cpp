@@ -1,5 +1,7 @@
 #include "controls/speaker_panel.h"
 
+#include "ui/fonts.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -9,8 +11,15 @@ namespace q7 {
 
 namespace {
 
-const char* const kNames[9] = {"",        "前置左(ML)", "中置(C)",    "前置右(MR)", "后置左(RL)",
-                               "超低(S)", "后置右(RR)", "顶置左(TL)", "顶置右(TR)"};
+const char* const kNames[9][2] = {{"", ""},
+                                  {"前置左(ML)", "Main L"},
+                                  {"中置(C)", "Center"},
+                                  {"前置右(MR)", "Main R"},
+                                  {"后置左(RL)", "Rear L"},
+                                  {"超低(S)", "Sub"},
+                                  {"后置右(RR)", "Rear R"},
+                                  {"顶置左(TL)", "Top L"},
+                                  {"顶置右(TR)", "Top R"}};
 const QColor kColours[9] = {{255, 255, 255}, {227, 207, 87}, {176, 224, 230},
                             {227, 207, 87},  {65, 105, 225}, {235, 142, 85},
                             {65, 105, 225},  {255, 153, 18}, {255, 153, 18}};
@@ -41,6 +50,16 @@ void CSSVolumePanel::placeAll() {
         p.px = px.x();
         p.py = px.y();
     }
+}
+
+void CSSVolumePanel::setLanguage(int index) {
+    language_ = index;
+    update();
+}
+
+QString CSSVolumePanel::speakerName(int speaker) const {
+    return QString::fromUtf8(
+        kNames[std::size_t(std::clamp(speaker, 0, 8))][language_ == 1 ? 1 : 0]);
 }
 
 void CSSVolumePanel::SetRoomSize(float width, float length) {
@@ -98,8 +117,7 @@ void CSSVolumePanel::paintEvent(QPaintEvent*) {
         background_.setDevicePixelRatio(dpr);
         background_.fill(Qt::black);
         QPainter g(&background_);
-        QFont f("Tahoma");
-        f.setPixelSize(13);
+        QFont f = uiFont("Tahoma", 13);
         // The length labels live in the 25-pixel margin; a wide family or "+2.5m" gets a smaller
         // size rather than a clipped sign.
         for (const QString& t : axisLabels(L_, true))
@@ -192,19 +210,14 @@ void CSSVolumePanel::paintEvent(QPaintEvent*) {
             p.setPen(Qt::NoPen);
             p.setBrush(QColor(25, 25, 28));
             p.drawEllipse(c + QPointF(0, 4), 8, 8);
-            QFont number("Arial");
-            number.setPointSize(12);
-            number.setBold(true);
-            p.setFont(number);
+            p.setFont(uiFontPoints("Arial", 12, true));
             p.setPen(QColor(255, 0, 0));
             p.drawText(QRectF(c.x() - 13, c.y() - 15, 26, 30), Qt::AlignCenter,
                        QString::number(pt.type));
-            QFont name("Arial");
-            name.setPointSize(8);
-            p.setFont(name);
+            p.setFont(uiFontPoints("Arial", 8));
             p.setPen(kColours[i]);
             p.drawText(QRectF(c.x() - 50, c.y() + 15 + 2, 100, 14), Qt::AlignHCenter | Qt::AlignTop,
-                       QString::fromUtf8(kNames[i]));
+                       speakerName(i));
         }
     }
     QPainter(this).drawPixmap(0, 0, frame);

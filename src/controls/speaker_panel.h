@@ -25,6 +25,9 @@ public:
     float roomWidth() const { return W_; }
     float roomLength() const { return L_; }
     QPoint pixelOf(float x, float y) const;
+    // 0 Chinese, 1 English: the language of the speaker names.
+    void setLanguage(int index);
+    QString speakerName(int speaker) const;
     // The axis labels of the length axis from the top (for tests and the grid).
     QStringList lengthLabels() const;
 
@@ -44,6 +47,7 @@ private:
     float W_ = 4.0f, L_ = 4.0f;
     bool dragging_ = false;
     int grabbed_ = 0;
+    int language_ = 0;
     QPixmap background_;
 
     void placeAll();

@@ -20,6 +20,8 @@ public:
     int maximum() const { return maximum_; }
     // As a click does: reports the delta, then moves the position within the range.
     void click(int delta);
+    QToolButton* upButton() const { return up_; }
+    QToolButton* downButton() const { return down_; }
 
 signals:
     void stepping(int id, int delta);

@@ -54,6 +54,12 @@ constexpr const char* kListStyle =
     "QHeaderView::section { background: rgb(45,50,58); color: rgb(210,220,230);"
     " border: 1px solid rgb(30,30,30); padding: 2px; }";
 
+// The frequencies the list, the edit box and the slider take: the whole range for every band.
+// Only the graph holds the fixed bands of the input banks where they are.
+float clampFrequency(double hz) {
+    return float(std::clamp(hz, 20.0, 20000.0));
+}
+
 } // namespace
 
 BandEditor::BandEditor(QWidget* page, Language& language, CEqPanel* graph)
@@ -165,8 +171,8 @@ void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>&
             type = 0;
         graph_->SetBandType(i, type);
         graph_->SetBandGain(i, float(r.gainDb()));
-        if (r.frequency != 0)
-            graph_->band(i).frequency = std::clamp(float(r.frequency), 20.0f, 20000.0f);
+        // A stored 0 (an erased amplifier) shows as the lowest frequency, as the clamp says.
+        graph_->band(i).frequency = clampFrequency(r.frequency);
         if (r.q != 0)
             graph_->SetBandQ(i, float(r.qValue()));
         graph_->ComputeBandCurve(i);
@@ -256,8 +262,10 @@ void BandEditor::place(const QRect& a) {
 void BandEditor::updateEditor(int b) {
     const EqPanelBand& band = graph_->band(b);
     number_->setText(QString::number(b + 1));
+    // A crossover section's code shows as the pass filter of its family, as in the list.
+    const int shown = band.type > 5 ? (band.type % 2 == 0 ? 2 : 3) : band.type;
     for (int t = 1; t <= 5; ++t)
-        radios_[t - 1]->setChecked(band.type == t);
+        radios_[t - 1]->setChecked(shown == t);
     const bool peq = band.type == 1;
     const bool withGain = band.type == 1 || band.type == 4 || band.type == 5;
     sliders_[2]->SetRange(10, peq ? 3000 : 200);
@@ -279,6 +287,8 @@ void BandEditor::finishEdit(int b) {
     fillRow(b);
     if (b == selected_)
         updateEditor(b);
+    if (edited)
+        edited(b);
 }
 
 void BandEditor::onGraphBandChanged(int b) {
@@ -322,8 +332,7 @@ void BandEditor::applyEdits() {
     graph_->SetBandGain(selected_, float(parseNumber(edits_[0]->text())));
     const double f = parseNumber(edits_[1]->text());
     if (f != 0)
-        band.frequency = float(
-            std::clamp(std::max(f, 20.0), double(band.frequencyMin), double(band.frequencyMax)));
+        band.frequency = clampFrequency(f);
     graph_->SetBandQ(selected_, float(parseNumber(edits_[2]->text())));
     finishEdit(selected_);
 }
@@ -344,8 +353,7 @@ void BandEditor::onListEdited(int row, int column, const QString& text) {
     case 3: {
         const double f = parseNumber(text);
         if (f != 0)
-            band.frequency = float(std::clamp(std::max(f, 20.0), double(band.frequencyMin),
-                                              double(band.frequencyMax)));
+            band.frequency = clampFrequency(f);
         break;
     }
     case 4:

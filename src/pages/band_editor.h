@@ -33,6 +33,8 @@ public:
 
     // A row of the list was clicked.
     std::function<void(int row)> rowClicked;
+    // After any edit of a band, whichever path it took (graph, radios, sliders, boxes, list).
+    std::function<void(int band)> edited;
 
     // Shows count graph records read with record(i); types outside 0..maxType show as 0. The
     // list shows the first listRows of them (all when -1).

@@ -37,6 +37,8 @@ constexpr RowIds kRows[CDelayDlg::kChannels] = {
 };
 
 constexpr double kMinDelayMs = 1.5, kMaxDelayMs = 100.0;
+// The delay spin counts tenths of a millisecond over the same span.
+constexpr int kMinSpin = 15, kMaxSpin = 1000;
 
 DelayChannel channelOf(int c) {
     return DelayChannel(c);
@@ -91,8 +93,9 @@ CDelayDlg::CDelayDlg(EditorContext& editor, QWidget* parent)
         row.edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         connect(row.edit, &QLineEdit::returnPressed, this, [this, c] { applyTyped(c); });
         row.spin = new UpDown(ids.spin, this);
-        row.spin->setRange(16, 1000);
-        row.spin->setPosition(16);
+        // From 1.5 ms, the shortest delay, up is 1.6 ms: the spin's range starts there too.
+        row.spin->setRange(kMinSpin, kMaxSpin);
+        row.spin->setPosition(kMinSpin);
         connect(row.spin, &UpDown::stepping, this, [this, c](int, int d) { spinStepping(c, d); });
     }
     const char* headers[4] = {"", "", "", ""};
@@ -158,10 +161,9 @@ void CDelayDlg::splitMoved(int c, int index) {
 }
 
 void CDelayDlg::spinStepping(int c, int delta) {
-    const int position = std::clamp(rows_[std::size_t(c)].spin->position() + (delta > 0   ? 1
-                                                                              : delta < 0 ? -1
-                                                                                          : 0),
-                                    1, 1000);
+    const int step = delta > 0 ? 1 : delta < 0 ? -1 : 0;
+    const int position =
+        std::clamp(rows_[std::size_t(c)].spin->position() + step, kMinSpin, kMaxSpin);
     applyDelay(c, position / 10.0);
 }
 
@@ -208,6 +210,7 @@ void CDelayDlg::applyLanguage() {
         {"通道", "Channel"}, {"延时方式", "Delay mode"}, {"分频点", "Split"}, {"延时", "Delay"}};
     for (int i = 0; i < 4; ++i)
         headers_[std::size_t(i)]->setText(l.pick(heads[i][0], heads[i][1]));
+    panel_->setLanguage(l.index());
     nav_->applyLanguage();
     CPage::applyLanguage();
     update();

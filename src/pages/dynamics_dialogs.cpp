@@ -1,6 +1,7 @@
 #include "pages/dynamics_dialogs.h"
 
 #include "controls/bmp_slider.h"
+#include "pages/page.h"
 #include "params/dsp.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
@@ -187,9 +188,7 @@ CAutoMusicVolDlg::CAutoMusicVolDlg(EditorContext& editor, QWidget* parent)
 
 void CAutoMusicVolDlg::showLevel() {
     const float level = editor_.store().cellFloat(kAgcLevel);
-    const double tenths =
-        std::isfinite(level) ? std::trunc(std::clamp(double(level) * 10, -1e6, 1e6)) : -180;
-    slider_->SetPos(int(tenths));
+    slider_->SetPos(std::isfinite(level) ? truncatedTenths(level) : -180);
     // Shown 12 dB above the level kept and sent.
     value_->setText(QString::asprintf("%.1fdB", double(level) + 12.0));
 }

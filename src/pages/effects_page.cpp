@@ -4,7 +4,11 @@
 #include "controls/image_button.h"
 #include "pages/band_editor.h"
 #include "params/dsp.h"
+#include "ui/fonts.h"
 #include "ui/language.h"
+
+#include <QLabel>
+#include <QPainter>
 
 namespace q7 {
 
@@ -18,7 +22,15 @@ CDialogEfx::CDialogEfx(EditorContext& editor, int bank, QWidget* parent)
     connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
     connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
     return_ = new CGdipButton(1068, this);
+    info_ = new QLabel(this);
+    info_->setWordWrap(true);
+    info_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    info_->setTextFormat(Qt::RichText);
+    info_->setFont(songti(13));
+    info_->setStyleSheet("color: rgb(50, 70, 95);");
     connect(return_, &CGdipButton::clicked, this, [this] { editor_.showPage(PageKind::Music, 0); });
+    // The wheel anywhere over the page goes to a focused band slider or the graph.
+    routeWheel([](int id) { return id == 1040 || (id >= 1209 && id <= 1211); });
     applyLanguage();
     refresh();
 }
@@ -48,6 +60,31 @@ void CDialogEfx::refresh() {
     bands_->load(bank_, 7, [&](int i) { return s.band(group, first + i); });
     graph_->setLanguage(editor_.language().index());
     graph_->setBypass(eqBypass());
+    showInfo();
+}
+
+void CDialogEfx::showInfo() {
+    const Language& l = editor_.language();
+    const bool b = bank_ == 9 || bank_ == 10;
+    const bool reverb = groupOf(bank_) == 3;
+    const QString channel = b ? l.pick("话筒通道B", "Mic CH B") : l.pick("话筒通道A", "Mic CH A");
+    const QString effect = reverb ? l.pick("混响", "reverb") : l.pick("回声", "echo");
+    const QString title = graph_->title().toHtmlEscaped();
+    const QString what =
+        l.english()
+            ? QString("The seven bands of the %1 of %2. Every change goes to the "
+                      "amplifier at once.")
+                  .arg(effect, channel)
+            : QString::fromUtf8("%1的%2的7段均衡，每次修改立即发送到功放。").arg(channel, effect);
+    const QString how = l.pick("在右边的曲线上拖动频点，右键拖动改变Q值；或点选频点后输入数值。",
+                               "Drag a band on the graph (with the right button for its Q), or "
+                               "pick it and type its values.");
+    const QString back =
+        l.english() ? QString("\"Return\" goes back to the music page, on %1.").arg(channel)
+                    : QString::fromUtf8("点击“返回”回到音乐页面（%1）。").arg(channel);
+    info_->setText(
+        QString("<p style='font-size:15px'><b>%1</b></p><p>%2</p><p>%3</p><p>%4</p>")
+            .arg(title, what.toHtmlEscaped(), how.toHtmlEscaped(), back.toHtmlEscaped()));
 }
 
 void CDialogEfx::sendBand(int b) {
@@ -79,13 +116,23 @@ void CDialogEfx::applyLanguage() {
     CPage::applyLanguage();
     bands_->applyLanguage();
     graph_->setLanguage(editor_.language().index());
+    showInfo();
 }
 
 void CDialogEfx::resizeEvent(QResizeEvent*) {
     const int W = std::max(width(), kMinPageWidth), H = std::max(height(), kMinPageHeight);
     return_->setGeometry(12, 8, 94, 28);
-    bands_->place(QRect(12, 44, 330, std::min(H - 56, 300)));
+    const int listH = std::min(H - 56, 300);
+    bands_->place(QRect(12, 44, 330, listH));
     graph_->setGeometry(352, 44, W - 364, H - 56);
+    infoCard_ = QRect(12, 44 + listH + 10, 330, H - 12 - (44 + listH + 10));
+    info_->setGeometry(infoCard_.adjusted(12, 8, -12, -8));
+}
+
+void CDialogEfx::paintEvent(QPaintEvent* e) {
+    CPage::paintEvent(e);
+    QPainter p(this);
+    paintCard(p, infoCard_);
 }
 
 } // namespace q7

@@ -4,6 +4,8 @@
 
 #include "pages/page.h"
 
+class QLabel;
+
 namespace q7 {
 
 class BandEditor;
@@ -27,6 +29,8 @@ public:
     CEqPanel* graph() const { return graph_; }
     BandEditor* bands() const { return bands_; }
     CGdipButton* returnButton() const { return return_; }
+    // What is being edited and how to get back, under the band list.
+    QLabel* infoText() const { return info_; }
 
     // The store group (3 reverb, 2 echo) and first record of a bank.
     static int groupOf(int bank) { return bank == 6 || bank == 9 ? 3 : 2; }
@@ -34,14 +38,18 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
 private:
     int bank_;
     CEqPanel* graph_;
     BandEditor* bands_;
     CGdipButton* return_;
+    QLabel* info_;
+    QRect infoCard_;
 
     int bypassCell() const;
+    void showInfo();
     void sendBand(int band);
 };
 

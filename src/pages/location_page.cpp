@@ -300,6 +300,7 @@ void CSSVCDlg::applyLanguage() {
     unitCaption_->setText(l.pick("长度单位:米(m)", "Length unit: Meter"));
     for (int s = 0; s < 8; ++s)
         names_[std::size_t(s)]->setText(l.pick(kNames[s].zh, kNames[s].en));
+    panel_->setLanguage(l.index());
     nav_->applyLanguage();
     CPage::applyLanguage();
     update();

@@ -63,7 +63,11 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     for (int k = 0; k < 3; ++k) {
         static constexpr int banks[3] = {1, 8, 0};
         CGdipButton* b = makeButton(1068 + k, k);
-        connect(b, &CGdipButton::clicked, this, [this, k] { showBank(banks[k]); });
+        // As on the navigation rows, the shown bank's own button keeps what is being typed.
+        connect(b, &CGdipButton::clicked, this, [this, k] {
+            if (bank() != banks[k])
+                showBank(banks[k]);
+        });
     }
 
     graph_ = new CEqPanel(this);
@@ -178,10 +182,11 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     for (int id : {1220, 1221, 1222})
         caption(id);
 
-    // The wheel over the page goes to the focused value control.
-    for (QObject* o : children())
-        if (auto* w = qobject_cast<QWidget*>(o))
-            w->installEventFilter(this);
+    // The wheel anywhere over the page, its bare background included, goes to the focused value
+    // control: the value slider, the graph, a microphone slider or a band slider.
+    routeWheel([](int id) {
+        return id == 1000 || id == 1040 || (id >= 1052 && id <= 1059) || (id >= 1209 && id <= 1211);
+    });
 
     timer_ = editor_.timeline().start(300, true, [this] { statusTick(); });
     applyLanguage();
@@ -456,8 +461,7 @@ void CDialogMusic::fillPreviews() {
             panel->band(i).type = r.type <= 5 ? r.type : 0;
             panel->band(i).q = r.q ? float(r.qValue()) : 1.414f;
             panel->band(i).gain = std::clamp(float(r.gainDb()), -15.0f, 15.0f);
-            if (r.frequency)
-                panel->band(i).frequency = std::clamp(float(r.frequency), 20.0f, 20000.0f);
+            panel->band(i).frequency = std::clamp(float(r.frequency), 20.0f, 20000.0f);
         }
         panel->setBypass(s.cellInt(bank() == 8 ? bypassB : bypassA) != 0);
         panel->setCurveColour(colour);
@@ -652,14 +656,6 @@ bool CDialogMusic::eventFilter(QObject* watched, QEvent* event) {
             if (wheel->angleDelta().y() != 0)
                 setParameterValue(parameterValue(selectedRow_) +
                                   (wheel->angleDelta().y() > 0 ? 1 : -1));
-            return true;
-        }
-        const bool routed = focus == value_ || focus == graph_ ||
-                            std::find(ports_.begin(), ports_.end(), focus) != ports_.end() ||
-                            focus == bands_->gainSlider() || focus == bands_->frequencySlider() ||
-                            focus == bands_->qSlider();
-        if (routed && watched != focus) {
-            forwardWheel(wheel, focus);
             return true;
         }
     }

@@ -31,8 +31,12 @@ NavRow::NavRow(QWidget* page, EditorContext& editor) : QObject(page), editor_(ed
     for (std::size_t i = 0; i < kNav.size(); ++i) {
         const Nav nav = kNav[i];
         auto* b = new CGdipButton(nav.id, page);
-        connect(b, &CGdipButton::clicked, this,
-                [this, nav] { editor_.showPage(nav.kind, nav.bank); });
+        // The button of what is shown does nothing: reading the store again would throw away
+        // what the user is typing.
+        connect(b, &CGdipButton::clicked, this, [this, nav, b] {
+            if (!b->isCurrent())
+                editor_.showPage(nav.kind, nav.bank);
+        });
         buttons_[i] = b;
     }
     applyLanguage();

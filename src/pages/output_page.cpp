@@ -76,6 +76,11 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
     bands_->send = [this](int b) { sendBand(b); };
     bands_->rowClicked = [this](int row) { updateSlopeList(row); };
     bands_->selectionChanged = [this](int b) { updateSlopeList(b); };
+    // A new type (radio or the list's drop-down) may show or hide the slope list.
+    bands_->edited = [this](int b) {
+        if (b == slopeFor_)
+            updateSlopeList(b);
+    };
     connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
     connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
 
@@ -118,6 +123,10 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
             const int v = level[std::size_t(4 + m)];
             meters_[std::size_t(m)]->SetData(&v, 0, 1);
         }
+    });
+    // The wheel anywhere over the page goes to a focused mix slider, band slider or the graph.
+    routeWheel([](int id) {
+        return id == 1040 || (id >= 1041 && id <= 1044) || (id >= 1209 && id <= 1211);
     });
     applyLanguage();
     refresh();
@@ -162,6 +171,7 @@ void CDialogOutput::refresh() {
         mutes_[i]->setChecked(s.cellInt(outputInfo(kMuteBoxes[i].second).muteCell) != 0);
     slopes_->hide();
     slopeCaption_->hide();
+    slopeFor_ = slopeBand_ = -1;
     static const std::pair<int, int> buttons[5] = {
         {5, 1069}, {4, 1072}, {3, 1070}, {2, 1071}, {11, 1076}};
     for (auto [b, id] : buttons)
@@ -231,6 +241,7 @@ int CDialogOutput::matchingSlope(int b) const {
 void CDialogOutput::updateSlopeList(int b) {
     const int type = b >= 0 && b <= 4 ? graph_->band(b).type : 0;
     const bool show = bank_ == kSubBank && b >= 0 && b <= 4 && (type == 2 || type == 3 || type > 5);
+    slopeFor_ = b;
     slopeBand_ = show ? b : -1;
     slopes_->setVisible(show);
     slopeCaption_->setVisible(show);

@@ -75,7 +75,8 @@ private:
     std::array<CPeakMeterCtrl*, 2> meters_{};
     QRect banner_;
     int timer_ = 0;
-    int slopeBand_ = -1;
+    int slopeBand_ = -1; // the band the shown slope list applies to
+    int slopeFor_ = -1;  // the band the list was last decided for, shown or not
 
     const OutputInfo& info() const { return outputInfo(bank_); }
     void sendBand(int band);

@@ -63,10 +63,11 @@ void CPage::applyLanguage() {
     editor_.language().ApplyLanguage(this, dialogId());
 }
 
-int truncatedTenths(double v) {
+int truncatedTenths(float v) {
     if (!(v == v))
         return 0;
-    return int(std::trunc(std::clamp(v * 10.0, -1.0e6, 1.0e6)));
+    const float tenths = v * 10.0f;
+    return int(std::trunc(std::clamp(tenths, -1.0e6f, 1.0e6f)));
 }
 
 int spinStep(const QEvent* event) {

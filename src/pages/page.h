@@ -21,8 +21,10 @@ double leadingNumber(const QString& text);
 // Hands a wheel turn to another control (the focused one) as if it had happened over it.
 void forwardWheel(const QWheelEvent* wheel, QWidget* to);
 
-// A value in tenths, truncated toward zero; NaN and huge values stay inside an int.
-int truncatedTenths(double v);
+// A stored single in tenths, truncated toward zero; NaN and huge values stay inside an int.
+// The product is taken in single precision, where every tenth the store can hold comes back
+// whole (0.7f * 10 is 7 in single precision, 6.99999988 in double).
+int truncatedTenths(float v);
 // The step a buddy spin takes for an event on its edit: +1 or -1 for a wheel turn or an Up or
 // Down key, 0 for anything else.
 int spinStep(const QEvent* event);

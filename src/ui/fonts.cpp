@@ -1,23 +1,41 @@
 #include "ui/fonts.h"
 
-#include <QFontDatabase>
-#include <QStringList>
-
 namespace q7 {
 
-void installFontSubstitutions() {
+QStringList familiesFor(const char* family) {
+    const QString f = QString::fromUtf8(family);
     // Name the CJK family explicitly: a generic fallback may pick Japanese glyph shapes.
-    const QStringList cjk = {"WenQuanYi Micro Hei", "Noto Sans CJK SC",  "Noto Sans SC",
-                             "Source Han Sans SC",  "WenQuanYi Zen Hei", "DejaVu Sans"};
-    QFont::insertSubstitutions(QString::fromUtf8("宋体"), cjk);
-    QFont::insertSubstitutions(QString::fromUtf8("黑体"), cjk);
-    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans", "WenQuanYi Micro Hei"});
-    QFont::insertSubstitutions("Tahoma", {"DejaVu Sans", "Liberation Sans", "WenQuanYi Micro Hei"});
+    static const QStringList cjk = {"WenQuanYi Micro Hei", "Noto Sans CJK SC",  "Noto Sans SC",
+                                    "Source Han Sans SC",  "WenQuanYi Zen Hei", "DejaVu Sans"};
+    if (f == QString::fromUtf8("宋体") || f == QString::fromUtf8("黑体"))
+        return cjk;
+    if (f == "Arial")
+        return {"Liberation Sans", "Arimo", "DejaVu Sans", "WenQuanYi Micro Hei"};
+    if (f == "Tahoma")
+        return {"Tahoma", "DejaVu Sans", "Liberation Sans", "WenQuanYi Micro Hei"};
+    return {f};
+}
+
+void installFontSubstitutions() {
+    for (const char* f : {"宋体", "黑体", "Arial", "Tahoma"}) {
+        QStringList others = familiesFor(f);
+        others.removeAll(QString::fromUtf8(f));
+        QFont::insertSubstitutions(QString::fromUtf8(f), others);
+    }
 }
 
 QFont uiFont(const char* family, int pixelSize, bool bold) {
-    QFont f(QString::fromUtf8(family));
+    QFont f;
+    f.setFamilies(familiesFor(family));
     f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+QFont uiFontPoints(const char* family, double pointSize, bool bold) {
+    QFont f;
+    f.setFamilies(familiesFor(family));
+    f.setPointSizeF(pointSize);
     f.setBold(bold);
     return f;
 }

@@ -17,7 +17,7 @@ QPixmap canvas(QSize size, qreal dpr) {
 
 } // namespace
 
-QPixmap sliderChannel(QSize size, qreal dpr, bool vertical, bool filled) {
+QPixmap sliderChannel(QSize size, qreal dpr, bool vertical, bool filled, bool disabled) {
     QPixmap pm = canvas(size, dpr);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
@@ -26,14 +26,25 @@ QPixmap sliderChannel(QSize size, qreal dpr, bool vertical, bool filled) {
                         ? QRectF((size.width() - thickness) / 2, 3, thickness, size.height() - 6)
                         : QRectF(3, (size.height() - thickness) / 2, size.width() - 6, thickness);
     QLinearGradient g(groove.topLeft(), vertical ? groove.topRight() : groove.bottomLeft());
-    if (filled) {
+    QColor edge;
+    if (disabled && filled) {
+        g.setColorAt(0, QColor(196, 196, 196));
+        g.setColorAt(1, QColor(172, 172, 172));
+        edge = QColor(160, 160, 160);
+    } else if (disabled) {
+        g.setColorAt(0, QColor(214, 214, 214));
+        g.setColorAt(1, QColor(232, 232, 232));
+        edge = QColor(190, 190, 190);
+    } else if (filled) {
         g.setColorAt(0, QColor(70, 190, 250));
         g.setColorAt(1, QColor(20, 120, 200));
+        edge = QColor(15, 100, 170);
     } else {
         g.setColorAt(0, QColor(170, 185, 200));
         g.setColorAt(1, QColor(215, 225, 235));
+        edge = QColor(140, 155, 170);
     }
-    p.setPen(QPen(filled ? QColor(15, 100, 170) : QColor(140, 155, 170), 1));
+    p.setPen(QPen(edge, 1));
     p.setBrush(g);
     p.drawRoundedRect(groove, thickness / 2, thickness / 2);
     return pm;

@@ -9,7 +9,8 @@ namespace q7::skin {
 
 enum class Thumb { Normal, Focused, Disabled };
 
-QPixmap sliderChannel(QSize size, qreal dpr, bool vertical, bool filled);
+// The channel, or its filled part; greyed when the slider is disabled.
+QPixmap sliderChannel(QSize size, qreal dpr, bool vertical, bool filled, bool disabled = false);
 QPixmap sliderThumb(QSize size, qreal dpr, Thumb state, bool vertical);
 // Rounded button face: the standard (blue) or alternate (orange, "current") image.
 QPixmap buttonFace(QSize size, qreal dpr, bool alternate);

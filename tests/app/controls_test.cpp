@@ -7,6 +7,7 @@
 #include "controls/peak_meter.h"
 #include "controls/small_eq_panel.h"
 #include "controls/speaker_panel.h"
+#include "page_input.h"
 #include "params/biquad.h"
 #include "params/eq_curve.h"
 
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 using namespace q7;
+using namespace q7::test;
 
 namespace {
 
@@ -27,13 +29,7 @@ struct Graph {
         panel.SetBank(bank);
         panel.SetBandCount(count);
     }
-    QPoint handle(int band) {
-        const EqPanelBand& b = panel.band(band);
-        const QRect plot = panel.plotRect();
-        const double x = plot.width() * std::log10(b.frequency / 18.0) / std::log10(23000.0 / 18.0);
-        const double y = plot.height() * (15.0 - b.gain) / 30.0;
-        return QPoint(int(36 + x), int(16 + y)); // the pointer mapping the graph uses
-    }
+    QPoint handle(int band) { return handleOf(&panel, band); }
 };
 
 } // namespace
@@ -62,21 +58,24 @@ TEST(EqPanel, DragClampsGainAndPassFiltersStayAtZero) {
     const QPoint h = g.handle(3);
     QTest::mousePress(&g.panel, Qt::LeftButton, {}, h);
     EXPECT_EQ(g.panel.selected(), 3);
-    QTest::mouseMove(&g.panel, QPoint(h.x(), -40));
+    for (int y = h.y(); y >= -40; y -= 20)
+        QTest::mouseMove(&g.panel, QPoint(h.x(), y));
     EXPECT_EQ(g.panel.band(3).gain, 15.0f) << "never more than the band's maximum";
     QTest::mouseMove(&g.panel, QPoint(h.x(), h.y() - 40));
     const float g1 = g.panel.band(3).gain;
     EXPECT_FLOAT_EQ(g1 * 10, std::round(g1 * 10)) << "gains move in tenths";
     QTest::mouseRelease(&g.panel, Qt::LeftButton, {}, QPoint(h.x(), h.y() - 40));
     EXPECT_GE(changed.count(), 4);
+    EXPECT_EQ(g.panel.selected(), 3) << "the selection stays after the release";
 
     g.panel.SetBandType(5, 2);
     const QPoint lp = g.handle(5);
-    QTest::mousePress(&g.panel, Qt::LeftButton, {}, lp);
-    QTest::mouseMove(&g.panel, QPoint(lp.x() + 30, 10));
-    QTest::mouseRelease(&g.panel, Qt::LeftButton, {}, QPoint(lp.x() + 30, 10));
+    drag(&g.panel, lp, QPoint(lp.x() + 30, 10));
     EXPECT_EQ(g.panel.band(5).gain, 0.0f);
     EXPECT_GT(g.panel.band(5).frequency, 500.0f);
+    // Dragged past the right end the frequency stops at 20 kHz.
+    drag(&g.panel, g.handle(5), QPoint(g.panel.width() + 50, 100));
+    EXPECT_EQ(g.panel.band(5).frequency, 20000.0f);
 }
 
 TEST(EqPanel, OwnPointOfAPeqReadsItsGainExactly) {
@@ -109,9 +108,7 @@ TEST(EqPanel, FixedBandsOfTheMusicBank) {
     EXPECT_NE(g.panel.band(7).gain, 0.0f) << "its gain still moves";
     const float q = g.panel.band(7).q;
     const QPoint h2 = g.handle(7);
-    QTest::mousePress(&g.panel, Qt::RightButton, {}, h2);
-    QTest::mouseMove(&g.panel, QPoint(h2.x() + 40, h2.y() + 40));
-    QTest::mouseRelease(&g.panel, Qt::RightButton, {}, QPoint(h2.x() + 40, h2.y() + 40));
+    drag(&g.panel, h2, QPoint(h2.x() + 40, h2.y() + 40), 6, Qt::RightButton);
     QTest::keyClick(&g.panel, Qt::Key_Plus, Qt::KeypadModifier);
     EXPECT_EQ(g.panel.band(7).q, q);
     QTest::mouseClick(&g.panel, Qt::RightButton, {}, g.handle(7));
@@ -134,16 +131,16 @@ TEST(EqPanel, RightClickMenuAndItsSuppression) {
     EXPECT_FLOAT_EQ(g.panel.band(2).q, 0.7f);
 
     const QPoint h3 = g.handle(3);
-    QTest::mousePress(&g.panel, Qt::RightButton, {}, h3);
-    QTest::mouseMove(&g.panel, h3 + QPoint(12, 12));
-    QTest::mouseRelease(&g.panel, Qt::RightButton, {}, h3 + QPoint(12, 12));
+    drag(&g.panel, h3, h3 + QPoint(12, 12), 4, Qt::RightButton);
     EXPECT_EQ(asked.size(), 1u) << "moving first suppresses the menu";
     EXPECT_GT(g.panel.band(3).q, 1.41f) << "and the right drag widened Q";
 }
 
 TEST(EqPanel, SubBankMenuAndCrossoverSlopes) {
     Graph g(kSubBank, 20);
-    g.panel.ApplyMenuType(1, 2);
+    // LP from the menu of band 2 (handles 1 and 2 of the start layout lie apart).
+    g.panel.setMenuChooser([](const QPoint&) { return 2026; });
+    QTest::mouseClick(&g.panel, Qt::RightButton, {}, g.handle(1));
     EXPECT_EQ(g.panel.band(1).type, 18);
     EXPECT_EQ(g.panel.band(8).type, 20);
     EXPECT_EQ(g.panel.band(9).type, 1);
@@ -171,28 +168,34 @@ TEST(EqPanel, SubBankMenuAndCrossoverSlopes) {
 }
 
 TEST(EqPanel, EmptyClickKeysAndWheel) {
+    QWidget window;
+    window.resize(760, 380);
     Graph g(5, 10);
+    g.panel.setParent(&window);
+    auto* other = new QLineEdit(&window);
+    other->setGeometry(0, 330, 100, 24);
+    window.show();
     QSignalSpy empty(&g.panel, &CEqPanel::emptyClick);
     QTest::mouseClick(&g.panel, Qt::LeftButton, {}, QPoint(60, 280));
     EXPECT_EQ(empty.count(), 1);
     EXPECT_EQ(g.panel.selected(), -1);
+    EXPECT_EQ(window.focusWidget(), &g.panel) << "a press takes the focus";
 
-    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
-    EXPECT_TRUE(QCoreApplication::sendEvent(&g.panel, &tab))
-        << "every key is consumed, Tab included";
-    EXPECT_TRUE(tab.isAccepted());
+    QTest::keyClick(&g.panel, Qt::Key_Tab);
+    EXPECT_EQ(window.focusWidget(), &g.panel) << "every key is consumed, Tab included";
 
-    g.panel.setSelected(4);
+    pickBand(&g.panel, 4);
+    ASSERT_EQ(g.panel.selected(), 4);
     const float f = g.panel.band(4).frequency;
     QTest::keyClick(&g.panel, Qt::Key_Right);
     QTest::keyClick(&g.panel, Qt::Key_Up);
     QTest::keyClick(&g.panel, Qt::Key_Up);
     EXPECT_EQ(g.panel.band(4).frequency, f + 1);
     EXPECT_FLOAT_EQ(g.panel.band(4).gain, 0.2f);
-    QWheelEvent wheel(QPointF(100, 100), QPointF(100, 100), QPoint(), QPoint(0, -120), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(&g.panel, &wheel);
+    wheelOver(&g.panel, -1);
     EXPECT_FLOAT_EQ(g.panel.band(4).gain, 0.1f) << "towards the user lowers the gain";
+    QTest::keyClick(&g.panel, Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_FLOAT_EQ(g.panel.band(4).q, 1.42f);
 }
 
 TEST(BmpSlider, StepsTowardsAClickAndReportsChanges) {
@@ -210,28 +213,29 @@ TEST(BmpSlider, StepsTowardsAClickAndReportsChanges) {
     QTest::mouseRelease(&s, Qt::LeftButton, {}, QPoint(20, 12));
     EXPECT_EQ(finished.count(), 1);
 
-    s.SetPos(0);
-    QWheelEvent up(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
-                   Qt::NoModifier, Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(&s, &up);
+    QTest::keyClick(&s, Qt::Key_Right);
+    EXPECT_EQ(s.GetPos(), 0);
+    const int finishedBefore = finished.count();
+    wheelOver(&s, 1);
     EXPECT_EQ(changed.last()[1].toInt(), 0) << "at the maximum the wheel still reports";
-    EXPECT_EQ(finished.count(), 2);
+    EXPECT_EQ(finished.count(), finishedBefore + 1);
 
     QTest::keyClick(&s, Qt::Key_Left);
     EXPECT_EQ(s.GetPos(), -1);
-    // Dragging the thumb follows the pointer.
-    const double t = s.thumbOffset(s.GetPos());
-    QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(int(t) + 5, 12));
-    QTest::mouseMove(&s, QPoint(s.width() / 2, 12));
-    QTest::mouseRelease(&s, Qt::LeftButton, {}, QPoint(s.width() / 2, 12));
-    EXPECT_NEAR(s.GetPos(), -30, 2);
+    // Dragging the thumb follows the pointer, in every step.
+    const int before = changed.count();
+    EXPECT_EQ(dragBmpSlider(&s, -30, 5), -30);
+    EXPECT_EQ(changed.count(), before + 6) << "the press and each move";
+    EXPECT_EQ(changed.last()[1].toInt(), -30);
+    EXPECT_EQ(dragBmpSlider(&s, -80), -60) << "held at the minimum";
 
     s.setEnabled(false);
-    const int before = changed.count();
+    const int count = changed.count();
     QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(20, 12));
     QTest::keyClick(&s, Qt::Key_Right);
-    QCoreApplication::sendEvent(&s, &up);
-    EXPECT_EQ(changed.count(), before) << "a disabled slider ignores input";
+    wheelOver(&s, 1);
+    dragBmpSlider(&s, -10);
+    EXPECT_EQ(changed.count(), count) << "a disabled slider ignores input";
     s.SetPos(-12);
     EXPECT_EQ(s.GetPos(), -12) << "but the program can still set it";
 }
@@ -239,12 +243,16 @@ TEST(BmpSlider, StepsTowardsAClickAndReportsChanges) {
 TEST(BmpSlider, VerticalSliderHasItsMaximumAtTheTop) {
     CXBmpSlider s(1052, nullptr, true);
     s.resize(22, 200);
+    s.SetMargin(3, 2, 7, 7);
     s.SetRange(0, 100);
     s.SetPos(50);
-    QTest::mousePress(&s, Qt::LeftButton, {}, QPoint(11, 5));
+    QTest::mouseClick(&s, Qt::LeftButton, {}, QPoint(11, 5));
     EXPECT_EQ(s.GetPos(), 51);
     EXPECT_EQ(s.positionAt(0), 100);
     EXPECT_EQ(s.positionAt(200), 0);
+    const int reached = dragBmpSlider(&s, 80);
+    EXPECT_NEAR(reached, 80, 1);
+    EXPECT_GT(bmpSliderPointFor(&s, 80).y(), bmpSliderPointFor(&s, 90).y()) << "up is more";
 }
 
 TEST(PeakMeter, HoldsThePeakThenFallsByHalfSteps) {
@@ -350,24 +358,20 @@ TEST(DelayPanel, MarkersClampAndTheUpperRowWinsAPress) {
     const int x = p.channel(0).markerX + p.markerSize().width() / 2;
     QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(x, 27));
     EXPECT_EQ(p.grabbed(), 0);
-    auto moveTo = [&](int mx, int my) {
-        QMouseEvent m(QEvent::MouseMove, QPointF(mx, my), QPointF(), Qt::NoButton, Qt::LeftButton,
-                      Qt::NoModifier);
-        QCoreApplication::sendEvent(&p, &m);
-    };
-    moveTo(-50, 27);
-    ASSERT_EQ(dragged.size(), 1);
+    QTest::mouseMove(&p, QPoint(x - 20, 27));
+    QTest::mouseMove(&p, QPoint(-50, 27));
+    ASSERT_EQ(dragged.size(), 2);
     EXPECT_EQ(dragged.last().at(1).toFloat(), 1.5f);
-    moveTo(900, 27);
+    QTest::mouseMove(&p, QPoint(300, 27));
+    QTest::mouseMove(&p, QPoint(900, 27));
     EXPECT_EQ(dragged.last().at(1).toFloat(), 100.0f);
     QTest::mouseRelease(&p, Qt::LeftButton, {}, QPoint(900, 27));
     EXPECT_EQ(p.grabbed(), 0) << "stays marked after the release";
 
     // A press far from every marker grabs nothing and moves nothing.
-    QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(500, 190));
+    drag(&p, QPoint(500, 190), QPoint(300, 190));
     EXPECT_EQ(p.grabbed(), -1);
-    moveTo(300, 190);
-    EXPECT_EQ(dragged.size(), 2);
+    EXPECT_EQ(dragged.size(), 4);
 }
 
 TEST(SpeakerPanel, AxisLabelsDragClampAndPressOrder) {
@@ -387,13 +391,104 @@ TEST(SpeakerPanel, AxisLabelsDragClampAndPressOrder) {
     QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(p.point(2).px, p.point(2).py));
     ASSERT_EQ(pressed.size(), 1);
     EXPECT_EQ(pressed.last().at(0).value<CSSVolumePanel::Point>().type, 0);
-    QMouseEvent m(QEvent::MouseMove, QPointF(-100, 900), QPointF(), Qt::NoButton, Qt::LeftButton,
-                  Qt::NoModifier);
-    QCoreApplication::sendEvent(&p, &m);
-    ASSERT_EQ(dragged.size(), 1);
+    QTest::mouseMove(&p, QPoint(100, 400));
+    QTest::mouseMove(&p, QPoint(-100, 900));
+    ASSERT_EQ(dragged.size(), 2);
     EXPECT_NEAR(p.point(0).x, -2.0f, 0.01f);
     EXPECT_NEAR(p.point(0).y, -2.0f, 0.01f);
     QTest::mouseRelease(&p, Qt::LeftButton, {}, QPoint(30, 430));
     QTest::mousePress(&p, Qt::LeftButton, {}, QPoint(230, 100)); // nothing there
     EXPECT_EQ(pressed.size(), 1);
+}
+
+TEST(EqPanel, GainAxisReadsMinusZeroAndNoLabelIsClipped) {
+    EXPECT_EQ(CEqPanel::gainLabels(), (QStringList{"-15dB", "-12dB", "-9dB", "-6dB", "-3dB", "-0dB",
+                                                   "+3dB", "+6dB", "+9dB", "+12dB", "+15dB"}));
+    Graph g(0, 15);
+    const QFont f = g.panel.axisFont();
+    EXPECT_EQ(QFontInfo(f).family(), "Liberation Sans") << "metric-compatible with Arial";
+    for (const QString& l : CEqPanel::gainLabels())
+        EXPECT_LE(QFontMetrics(f).horizontalAdvance(l), g.panel.plotRect().left() - 4)
+            << l.toStdString();
+    // Drawn, the labels leave the control's first column of pixels untouched.
+    QImage image(g.panel.size(), QImage::Format_ARGB32_Premultiplied);
+    g.panel.renderTo(image);
+    for (int y = 0; y < image.height(); ++y)
+        ASSERT_EQ(image.pixelColor(0, y), QColor(20, 20, 20)) << y;
+}
+
+TEST(CompressPanel, EveryInputLabelShowsAtTheCompressorPagesWidths) {
+    for (int w : {180, 211, 300}) {
+        CCompressPanelPlus c;
+        c.resize(w, 300);
+        const QList<QRect> r = c.inputLabelRects();
+        ASSERT_EQ(r.size(), 6) << w;
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_GE(r[i].left(), 0) << w << " " << i;
+            EXPECT_LT(r[i].right(), w) << w << " " << i;
+            if (i) {
+                EXPECT_GT(r[i].left(), r[i - 1].right() + 1) << w << " " << i;
+            }
+        }
+        EXPECT_GE(c.inputLabelFont().pixelSize(), 7);
+    }
+    CCompressPanelPlus wide;
+    wide.resize(600, 300);
+    EXPECT_EQ(wide.inputLabelFont().pixelSize(), 12) << "the design's size where there is room";
+}
+
+TEST(BmpSlider, ADisabledSliderIsGreyFromEndToEnd) {
+    CXBmpSlider s(1000, nullptr);
+    s.resize(200, 24);
+    s.SetMargin(7, 7, 3, 2);
+    s.SetRange(0, 100);
+    s.SetPos(50);
+    auto saturation = [&](int x) { return s.grab().toImage().pixelColor(x, 12).hsvSaturation(); };
+    EXPECT_GT(saturation(40), 100) << "the filled part is coloured";
+    s.setEnabled(false);
+    for (int x : {40, 60, 150, 180})
+        EXPECT_LT(saturation(x), 12) << x;
+    s.setEnabled(true);
+    EXPECT_GT(saturation(40), 100);
+}
+
+TEST(PeakMeter, KeepsFallingAfterASilence) {
+    CPeakMeterCtrl m;
+    m.SetMeterBands(1, 15);
+    m.Start(35);
+    int v = 200;
+    m.SetData(&v, 0, 1);
+    for (int tick = 0; tick < 100 && m.running(); ++tick)
+        m.DecayStep();
+    EXPECT_FALSE(m.running()) << "at rest the decay timer stops";
+    EXPECT_EQ(m.bands()[0].value, 0);
+    v = 150;
+    m.SetData(&v, 0, 1);
+    EXPECT_TRUE(m.running()) << "a level after the silence falls again";
+    m.DecayStep();
+    EXPECT_EQ(m.bands()[0].value, 135);
+    m.Stop();
+    m.SetData(&v, 0, 1);
+    EXPECT_FALSE(m.running()) << "a stopped meter stays stopped";
+}
+
+TEST(EqPanel, APassBandsRegionStaysUnderItsCurve) {
+    Graph g(kSubBank, 20);
+    for (int b = 1; b < 5; ++b)
+        g.panel.band(b).type = 0;
+    g.panel.ApplyMenuType(0, 2); // a 24 dB low pass
+    g.panel.band(0).frequency = 90;
+    g.panel.ComputeBandCurve(0);
+    QImage plain(g.panel.size(), QImage::Format_ARGB32_Premultiplied);
+    g.panel.renderTo(plain);
+    g.panel.setSelected(0);
+    QImage selected(g.panel.size(), QImage::Format_ARGB32_Premultiplied);
+    g.panel.renderTo(selected);
+    // Far above the cut-off the curve is off the bottom of the plot: nothing is tinted there.
+    const QRect plot = g.panel.plotRect();
+    int tinted = 0;
+    for (int x = plot.left() + plot.width() / 2; x < plot.right() - 40; x += 7)
+        for (int y = plot.top() + 40; y < plot.bottom() - 1; y += 7)
+            tinted += selected.pixel(x, y) != plain.pixel(x, y);
+    EXPECT_EQ(tinted, 0);
 }
