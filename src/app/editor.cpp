@@ -2,24 +2,24 @@
 
 #include "app/about_dialog.h"
 #include "app/device_bridge.h"
-#include "ui/fonts.h"
-#include "ui/info_popup.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/ribbon.h"
 #include "app/sync_dialog.h"
 #include "controls/eq_panel.h"
 #include "device/hidapi_backend.h"
-#include "protocol/log.h"
 #include "device/replay_backend.h"
-#include "protocol/trace.h"
 #include "device/udev_watcher.h"
 #include "pages/dynamics_dialogs.h"
 #include "pages/music_page.h"
 #include "pages/remote_dialogs.h"
 #include "pages/settings_dialog.h"
 #include "params/mode_file.h"
+#include "protocol/log.h"
+#include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
+#include "ui/fonts.h"
+#include "ui/info_popup.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -171,6 +171,11 @@ void CHX2060v13App::setLearningDialog(CRemoteStudyDlg* dialog) {
         v->setLearningDialog(dialog);
 }
 
+void CHX2060v13App::masterVolumesChanged() {
+    if (CHX2060v13View* v = view())
+        v->showVolumes();
+}
+
 bool CHX2060v13App::InitInstance() {
     installFontSubstitutions();
     frame_ = new CMainFrame(*this);
@@ -215,14 +220,25 @@ void CHX2060v13App::ShowInfo(const QString& text, int ms) {
 
 bool CHX2060v13App::shellOpen(const QString& path) {
     if (!QFileInfo::exists(path)) {
-        prompter_->tell(frame_, BoxIcon::Information, QString::fromUtf8("文件打开错误"),
-                        QString::fromUtf8("文件不存在！"));
+        prompter_->tell(frame_, BoxIcon::Information,
+                        language_.pick("文件打开错误", "File open error"),
+                        language_.pick("文件不存在！", "The file does not exist!"));
         return false;
     }
     if (!isOpenableModeFileName(path.toStdString()))
         return false;
-    if (linkOpen() && frame_)
+    if (!frame_)
+        return true;
+    if (linkOpen()) {
         frame_->view().openModeFile(path, false);
+    } else {
+        // Opened before the amplifier is there: kept, and downloaded once it has connected.
+        frame_->view().queueModeFile(QFileInfo(path).absoluteFilePath());
+        ShowInfo(language_.pick("连接机器后将下载文件:\n", "The file is downloaded once the "
+                                                           "amplifier connects:\n") +
+                     QFileInfo(path).fileName(),
+                 2500);
+    }
     return true;
 }
 

@@ -68,7 +68,10 @@ private:
 };
 
 struct EditorRig {
-    explicit EditorRig(SimOptions simOptions = {}) : sim(clock, simOptions) {
+    // adjust may change the editor's options (a file on the command line).
+    explicit EditorRig(SimOptions simOptions = {},
+                       const std::function<void(EditorOptions&)>& adjust = {})
+        : sim(clock, simOptions) {
         profile = std::make_unique<QSettings>(dir.filePath("profile.ini"), QSettings::IniFormat);
         EditorOptions o;
         o.clock = &clock;
@@ -76,6 +79,8 @@ struct EditorRig {
         o.backend = &sim;
         o.prompter = &prompter;
         o.profile = profile.get();
+        if (adjust)
+            adjust(o);
         editor = std::make_unique<Editor>(o);
         trace.setListener([this](const TraceLine& t) {
             std::lock_guard l(mutex);
