@@ -29,6 +29,7 @@
 #include <QLabel>
 #include <QSettings>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <cstdio>
 
 namespace q7 {
@@ -73,6 +74,10 @@ bool parseEditorArguments(const QStringList& args, EditorOptions& o, QString& er
 }
 
 CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options)) {
+    const bool screenshots = !options_.screenshots.isEmpty();
+    // Screens that need an amplifier are shown with the built-in one when none is named.
+    if (screenshots && !options_.backend && !options_.simulator && !options_.replay)
+        options_.simulator = "";
     if (options_.verbose)
         setDebugLogSink([](std::string_view t) {
             std::fprintf(stderr, "debug: %.*s\n", int(t.size()), t.data());
@@ -128,6 +133,12 @@ CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options
     }
     if (options_.profile) {
         profile_ = options_.profile;
+    } else if (screenshots) {
+        // Taking pictures switches languages: the user's own profile is left as it is.
+        scratch_ = std::make_unique<QTemporaryDir>();
+        ownedProfile_ =
+            std::make_unique<QSettings>(scratch_->filePath("profile.ini"), QSettings::IniFormat);
+        profile_ = ownedProfile_.get();
     } else {
         ownedProfile_ = std::make_unique<QSettings>("DSP_2060_V2.5", "DSP-Q7-v1.1");
         profile_ = ownedProfile_.get();
@@ -276,6 +287,20 @@ void CHX2060v13App::shutDownLink() {
 
 int CHX2060v13App::takeScreenshots(const QString& dir) {
     QDir().mkpath(dir);
+    int failures = 0;
+    auto save = [&](QWidget* w, const QString& name, const char* suffix) {
+        QApplication::processEvents();
+        const QString path = QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix));
+        if (!w->grab().save(path))
+            ++failures;
+    };
+    // The editor as it starts, before an amplifier is there.
+    if (!linkOpen()) {
+        for (int lang : {kChinese, kEnglish}) {
+            setLanguageIndex(lang);
+            save(frame_, "main-offline", lang == kEnglish ? "en" : "zh");
+        }
+    }
     // With a simulated amplifier, let it arrive and synchronise first so the screens show a
     // connected editor.
     if (simulator_) {
@@ -285,13 +310,6 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
                                              !connection_->session.workerRunning()))
             QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
-    int failures = 0;
-    auto save = [&](QWidget* w, const QString& name, const char* suffix) {
-        QApplication::processEvents();
-        const QString path = QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix));
-        if (!w->grab().save(path))
-            ++failures;
-    };
     for (int lang : {kChinese, kEnglish}) {
         const char* suffix = lang == kEnglish ? "en" : "zh";
         setLanguageIndex(lang);
@@ -400,9 +418,9 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
             save(remote, "remote", suffix);
             CRemoteStudyDlg study(*this, learningPrompt(7, lang == kEnglish), remote);
             study.show();
-            save(&study, "learning", suffix);
+            save(&study, "remote-learning", suffix);
             study.codeLearned(0x0A);
-            save(&study, "learned", suffix);
+            save(&study, "remote-learned", suffix);
             study.hide();
             remote->close();
         } else {

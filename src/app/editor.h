@@ -21,6 +21,7 @@
 
 class QSettings;
 class QSocketNotifier;
+class QTemporaryDir;
 
 namespace q7 {
 
@@ -117,6 +118,7 @@ private:
     Language language_;
     std::unique_ptr<Prompter> ownedPrompter_;
     Prompter* prompter_;
+    std::unique_ptr<QTemporaryDir> scratch_;
     std::unique_ptr<QSettings> ownedProfile_;
     QSettings* profile_;
     std::unique_ptr<DeviceBridge> bridge_;

@@ -539,9 +539,13 @@ void CHX2060v13View::wheelOverRibbon(const QPoint& globalPos, int delta) {
 bool CHX2060v13View::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease) {
         const int key = static_cast<QKeyEvent*>(event)->key();
+        // Once per key: at the widget it goes to first, the focused one, or the window itself
+        // when nothing has the focus (the ribbon's sliders never take it).
+        auto* w = qobject_cast<QWidget*>(watched);
+        QWidget* focus = QApplication::focusWidget();
+        const bool first = w && (focus ? w == focus : w->isWindow());
         if ((key == Qt::Key_F6 || key == Qt::Key_F7) && !sync_ && editor_.linkOpen() &&
-            !static_cast<QKeyEvent*>(event)->isAutoRepeat() &&
-            watched == QApplication::focusWidget()) {
+            !static_cast<QKeyEvent*>(event)->isAutoRepeat() && first) {
             if (key == Qt::Key_F6)
                 emit noiseGateRequested();
             else
