@@ -27,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -382,6 +383,14 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         about.show();
         save(&about, "about", suffix);
         about.hide();
+
+        // A question as the message boxes ask it: Qt's own buttons in the chosen language.
+        QMessageBox question(QMessageBox::Question, language_.pick("信息", "Information"),
+                             language_.pick("确定要保存至机器模式一?", "Save to machine mode 1?"),
+                             QMessageBox::Yes | QMessageBox::No, frame_);
+        question.show();
+        save(&question, "question", suffix);
+        question.hide();
 
         CSyncDlg sync(QString(), language_, *timeline_, frame_);
         sync.setAttribute(Qt::WA_DeleteOnClose, false);

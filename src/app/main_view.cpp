@@ -302,7 +302,7 @@ void CHX2060v13View::LoadLanguage() {
         if (d)
             d->applyLanguage();
     if (CInfoDlg* info = editor_.infoPopup())
-        info->setWindowTitle(l.pick("信息", "Information"));
+        info->applyLanguage();
     updateUi();
 }
 
