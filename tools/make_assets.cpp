@@ -266,6 +266,30 @@ void about(QPainter& p) {
     p.drawRoundedRect(QRectF(27, 26, 10, 26), 3, 3);
 }
 
+// A remote control sending infrared waves (the IR learning command).
+void remote(QPainter& p) {
+    p.save();
+    p.translate(24, 40);
+    p.rotate(30);
+    p.setPen(pen(kInk, 3));
+    p.setBrush(QColor(60, 70, 85));
+    p.drawRoundedRect(QRectF(-10, -20, 20, 44), 7, 7);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(220, 70, 50));
+    p.drawEllipse(QPointF(0, -12), 3.5, 3.5);
+    p.setBrush(kAccent);
+    for (int row = 0; row < 3; ++row)
+        for (int col = 0; col < 2; ++col)
+            p.drawRoundedRect(QRectF(-7 + col * 8, -4 + row * 8, 6, 5), 1.5, 1.5);
+    p.restore();
+    // Waves from the tip, towards the upper right.
+    const QPointF tip(36, 20);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(pen(kWarm, 4));
+    for (double r : {9.0, 17.0})
+        p.drawArc(QRectF(tip.x() - r, tip.y() - r, 2 * r, 2 * r), 5 * 16, 80 * 16);
+}
+
 void appIcon(QPainter& p) {
     QLinearGradient g(0, 0, 0, 64);
     g.setColorAt(0, QColor(52, 120, 200));
@@ -715,6 +739,7 @@ int main(int argc, char** argv) {
         {"autosub", autosub},
         {"language", language},
         {"about", about},
+        {"remote", remote},
         {"app", appIcon},
     };
     for (const auto& [name, draw] : icons)

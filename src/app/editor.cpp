@@ -2,24 +2,24 @@
 
 #include "app/about_dialog.h"
 #include "app/device_bridge.h"
-#include "ui/fonts.h"
-#include "ui/info_popup.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/ribbon.h"
 #include "app/sync_dialog.h"
 #include "controls/eq_panel.h"
 #include "device/hidapi_backend.h"
-#include "protocol/log.h"
 #include "device/replay_backend.h"
-#include "protocol/trace.h"
 #include "device/udev_watcher.h"
 #include "pages/dynamics_dialogs.h"
 #include "pages/music_page.h"
 #include "pages/remote_dialogs.h"
 #include "pages/settings_dialog.h"
 #include "params/mode_file.h"
+#include "protocol/log.h"
+#include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
+#include "ui/fonts.h"
+#include "ui/info_popup.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -27,8 +27,10 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSettings>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <cstdio>
 
 namespace q7 {
@@ -73,6 +75,10 @@ bool parseEditorArguments(const QStringList& args, EditorOptions& o, QString& er
 }
 
 CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options)) {
+    const bool screenshots = !options_.screenshots.isEmpty();
+    // Screens that need an amplifier are shown with the built-in one when none is named.
+    if (screenshots && !options_.backend && !options_.simulator && !options_.replay)
+        options_.simulator = "";
     if (options_.verbose)
         setDebugLogSink([](std::string_view t) {
             std::fprintf(stderr, "debug: %.*s\n", int(t.size()), t.data());
@@ -128,6 +134,12 @@ CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options
     }
     if (options_.profile) {
         profile_ = options_.profile;
+    } else if (screenshots) {
+        // Taking pictures switches languages: the user's own profile is left as it is.
+        scratch_ = std::make_unique<QTemporaryDir>();
+        ownedProfile_ =
+            std::make_unique<QSettings>(scratch_->filePath("profile.ini"), QSettings::IniFormat);
+        profile_ = ownedProfile_.get();
     } else {
         ownedProfile_ = std::make_unique<QSettings>("DSP_2060_V2.5", "DSP-Q7-v1.1");
         profile_ = ownedProfile_.get();
@@ -169,6 +181,11 @@ void CHX2060v13App::defaultMode(int mode) {
 void CHX2060v13App::setLearningDialog(CRemoteStudyDlg* dialog) {
     if (CHX2060v13View* v = view())
         v->setLearningDialog(dialog);
+}
+
+void CHX2060v13App::masterVolumesChanged() {
+    if (CHX2060v13View* v = view())
+        v->showVolumes();
 }
 
 bool CHX2060v13App::InitInstance() {
@@ -215,14 +232,25 @@ void CHX2060v13App::ShowInfo(const QString& text, int ms) {
 
 bool CHX2060v13App::shellOpen(const QString& path) {
     if (!QFileInfo::exists(path)) {
-        prompter_->tell(frame_, BoxIcon::Information, QString::fromUtf8("文件打开错误"),
-                        QString::fromUtf8("文件不存在！"));
+        prompter_->tell(frame_, BoxIcon::Information,
+                        language_.pick("文件打开错误", "File open error"),
+                        language_.pick("文件不存在！", "The file does not exist!"));
         return false;
     }
     if (!isOpenableModeFileName(path.toStdString()))
         return false;
-    if (linkOpen() && frame_)
+    if (!frame_)
+        return true;
+    if (linkOpen()) {
         frame_->view().openModeFile(path, false);
+    } else {
+        // Opened before the amplifier is there: kept, and downloaded once it has connected.
+        frame_->view().queueModeFile(QFileInfo(path).absoluteFilePath());
+        ShowInfo(language_.pick("连接机器后将下载文件:\n", "The file is downloaded once the "
+                                                           "amplifier connects:\n") +
+                     QFileInfo(path).fileName(),
+                 2500);
+    }
     return true;
 }
 
@@ -260,6 +288,20 @@ void CHX2060v13App::shutDownLink() {
 
 int CHX2060v13App::takeScreenshots(const QString& dir) {
     QDir().mkpath(dir);
+    int failures = 0;
+    auto save = [&](QWidget* w, const QString& name, const char* suffix) {
+        QApplication::processEvents();
+        const QString path = QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix));
+        if (!w->grab().save(path))
+            ++failures;
+    };
+    // The editor as it starts, before an amplifier is there.
+    if (!linkOpen()) {
+        for (int lang : {kChinese, kEnglish}) {
+            setLanguageIndex(lang);
+            save(frame_, "main-offline", lang == kEnglish ? "en" : "zh");
+        }
+    }
     // With a simulated amplifier, let it arrive and synchronise first so the screens show a
     // connected editor.
     if (simulator_) {
@@ -269,13 +311,6 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
                                              !connection_->session.workerRunning()))
             QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
-    int failures = 0;
-    auto save = [&](QWidget* w, const QString& name, const char* suffix) {
-        QApplication::processEvents();
-        const QString path = QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix));
-        if (!w->grab().save(path))
-            ++failures;
-    };
     for (int lang : {kChinese, kEnglish}) {
         const char* suffix = lang == kEnglish ? "en" : "zh";
         setLanguageIndex(lang);
@@ -349,6 +384,14 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         save(&about, "about", suffix);
         about.hide();
 
+        // A question as the message boxes ask it: Qt's own buttons in the chosen language.
+        QMessageBox question(QMessageBox::Question, language_.pick("信息", "Information"),
+                             language_.pick("确定要保存至机器模式一?", "Save to machine mode 1?"),
+                             QMessageBox::Yes | QMessageBox::No, frame_);
+        question.show();
+        save(&question, "question", suffix);
+        question.hide();
+
         CSyncDlg sync(QString(), language_, *timeline_, frame_);
         sync.setAttribute(Qt::WA_DeleteOnClose, false);
         sync.show();
@@ -384,9 +427,9 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
             save(remote, "remote", suffix);
             CRemoteStudyDlg study(*this, learningPrompt(7, lang == kEnglish), remote);
             study.show();
-            save(&study, "learning", suffix);
+            save(&study, "remote-learning", suffix);
             study.codeLearned(0x0A);
-            save(&study, "learned", suffix);
+            save(&study, "remote-learned", suffix);
             study.hide();
             remote->close();
         } else {

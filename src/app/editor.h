@@ -4,12 +4,12 @@
 #pragma once
 
 #include "app/editor_fwd.h"
-#include "ui/language.h"
-#include "ui/prompter.h"
-#include "ui/editor_context.h"
-#include "ui/timeline.h"
 #include "device/connection.h"
 #include "params/dsp.h"
+#include "ui/editor_context.h"
+#include "ui/language.h"
+#include "ui/prompter.h"
+#include "ui/timeline.h"
 
 #include <QObject>
 #include <QPointer>
@@ -21,6 +21,7 @@
 
 class QSettings;
 class QSocketNotifier;
+class QTemporaryDir;
 
 namespace q7 {
 
@@ -85,6 +86,7 @@ public:
     void setLastOutput(int bank) override;
     void defaultMode(int mode) override;
     void setLearningDialog(CRemoteStudyDlg* dialog) override;
+    void masterVolumesChanged() override;
 
     // Opens a mode file handed over by the command line, the shell, a second copy of the
     // editor or the recent-file list.
@@ -116,6 +118,7 @@ private:
     Language language_;
     std::unique_ptr<Prompter> ownedPrompter_;
     Prompter* prompter_;
+    std::unique_ptr<QTemporaryDir> scratch_;
     std::unique_ptr<QSettings> ownedProfile_;
     QSettings* profile_;
     std::unique_ptr<DeviceBridge> bridge_;

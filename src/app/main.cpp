@@ -1,11 +1,12 @@
 // q7edit: the editor for the Q7 DSP effects amplifier.
 #include "app/editor.h"
-#include "ui/fonts.h"
 #include "app/main_frame.h"
 #include "app/single_instance.h"
+#include "ui/fonts.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSettings>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,9 +37,14 @@ int main(int argc, char** argv) {
 
     q7::SingleInstance instance;
     if (options.screenshots.isEmpty() && !instance.becomePrimary()) {
-        if (!instance.notifyPrimary(options.file))
-            QMessageBox::warning(nullptr, "DSP-Q7-v1.1",
-                                 QString::fromUtf8("已有一个实例在运行，但找不到它的主窗口！"));
+        if (!instance.notifyPrimary(options.file)) {
+            const bool english = QSettings().value("language", 0).toInt() == q7::kEnglish;
+            QMessageBox::warning(
+                nullptr, "DSP-Q7-v1.1",
+                english ? QString("Another copy of the editor is running, but "
+                                  "its window cannot be found!")
+                        : QString::fromUtf8("已有一个实例在运行，但找不到它的主窗口！"));
+        }
         return 0;
     }
 

@@ -2,14 +2,11 @@
 
 #include "app/about_dialog.h"
 #include "app/editor.h"
-#include "ui/info_popup.h"
 #include "app/main_frame.h"
 #include "app/presets.h"
 #include "app/ribbon.h"
 #include "app/status_bar.h"
-#include "ui/style.h"
 #include "app/sync_dialog.h"
-#include "protocol/log.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
 #include "pages/dynamics_dialogs.h"
@@ -23,6 +20,9 @@
 #include "params/device_modes.h"
 #include "params/mode_file.h"
 #include "params/text.h"
+#include "protocol/log.h"
+#include "ui/info_popup.h"
+#include "ui/style.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -35,6 +35,7 @@
 #include <QSystemTrayIcon>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <utility>
 
 namespace q7 {
 
@@ -144,6 +145,10 @@ constexpr Mute kMutes[] = {
 
 const char* const kModeDigitZh[4] = {"一", "二", "三", "四"};
 
+// Every extension a mode file is saved or opened under, in both file dialogs: a file saved with
+// the default extension must show when it is opened again.
+const QString kModeFilesFilter = QStringLiteral("Mode Files (*.q7M *.R3v9 *.R3v8 *.Q7test)");
+
 QString fmtLabel(const QString& prefix, int value) {
     return prefix + QString::asprintf("%3d", value);
 }
@@ -189,7 +194,7 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
 CHX2060v13View::~CHX2060v13View() {
     qApp->removeEventFilter(this);
     Timeline& t = editor_.timeline();
-    for (int id : {startupTimer_, pollTimer_, trayTimer_})
+    for (int id : {startupTimer_, pollTimer_, trayTimer_, queuedTimer_})
         if (id)
             t.stop(id);
     if (tray_)
@@ -232,6 +237,7 @@ void CHX2060v13View::showPage(PageKind kind, int bank) {
         old->deleteLater();
     }
     page_ = factory_(kind, bank, editor_, nullptr);
+    connect(page_, &CPage::eqChanged, this, &CHX2060v13View::updateUi);
     page_->applyLanguage();
     page_->refresh();
     host_->setWidget(page_);
@@ -296,17 +302,23 @@ void CHX2060v13View::LoadLanguage() {
         if (d)
             d->applyLanguage();
     if (CInfoDlg* info = editor_.infoPopup())
-        info->setWindowTitle(l.pick("信息", "Information"));
+        info->applyLanguage();
     updateUi();
 }
 
-void CHX2060v13View::refreshFromStore() {
+void CHX2060v13View::showVolumes() {
     const ParameterStore& s = editor_.store();
     const Language& l = editor_.language();
     for (const Volume& v : kVolumes) {
         ribbon_.setSliderPair(v.slider, s.cellInt(v.cell));
         ribbon_.setLabelPair(v.label, fmtLabel(l.pick(v.zh, v.en), s.cellInt(v.cell)));
     }
+}
+
+void CHX2060v13View::refreshFromStore() {
+    const ParameterStore& s = editor_.store();
+    const Language& l = editor_.language();
+    showVolumes();
     const int protocol = editor_.connection().state.protocol();
     const int range = protocol == 8 ? 8 : 5;
     ribbon_.setSliderRange(cmd::PitchSlider, -range, range);
@@ -527,9 +539,13 @@ void CHX2060v13View::wheelOverRibbon(const QPoint& globalPos, int delta) {
 bool CHX2060v13View::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease) {
         const int key = static_cast<QKeyEvent*>(event)->key();
+        // Once per key: at the widget it goes to first, the focused one, or the window itself
+        // when nothing has the focus (the ribbon's sliders never take it).
+        auto* w = qobject_cast<QWidget*>(watched);
+        QWidget* focus = QApplication::focusWidget();
+        const bool first = w && (focus ? w == focus : w->isWindow());
         if ((key == Qt::Key_F6 || key == Qt::Key_F7) && !sync_ && editor_.linkOpen() &&
-            !static_cast<QKeyEvent*>(event)->isAutoRepeat() &&
-            watched == QApplication::focusWidget()) {
+            !static_cast<QKeyEvent*>(event)->isAutoRepeat() && first) {
             if (key == Qt::Key_F6)
                 emit noiseGateRequested();
             else
@@ -652,6 +668,7 @@ void CHX2060v13View::loadMode(int mode) {
     }
     loadMachineMode(editor_.store(), editor_.connection().link, mode);
     StartSynchronisation();
+    updateUi();
 }
 
 void CHX2060v13View::saveMode(int mode) {
@@ -678,6 +695,7 @@ void CHX2060v13View::defaultMode(int mode) {
         return;
     resetMachineMode(editor_.store(), editor_.connection().link, mode);
     StartSynchronisation();
+    updateUi();
 }
 
 void CHX2060v13View::resetMachine() {
@@ -701,8 +719,7 @@ void CHX2060v13View::loadFile() {
         editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
         return;
     }
-    const QString path =
-        editor_.prompter().openFile(this, "Mode Files (*.q7M *.Q7test);;All files (*)");
+    const QString path = editor_.prompter().openFile(this, kModeFilesFilter + ";;All files (*)");
     if (!path.isEmpty())
         openModeFile(path, true);
 }
@@ -737,6 +754,26 @@ bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
     return true;
 }
 
+void CHX2060v13View::queueModeFile(const QString& path) {
+    queuedFile_ = path;
+}
+
+void CHX2060v13View::downloadQueuedFile() {
+    if (queuedTimer_ || queuedFile_.isEmpty())
+        return;
+    // The synchronisation's worker is still finishing (it re-enables the level poll last): the
+    // download starts once it has ended.
+    queuedTimer_ = editor_.timeline().start(50, true, [this] {
+        if (editor_.connection().session.workerRunning())
+            return;
+        editor_.timeline().stop(queuedTimer_);
+        queuedTimer_ = 0;
+        const QString path = std::exchange(queuedFile_, QString());
+        if (editor_.linkOpen() && !path.isEmpty())
+            openModeFile(path, false);
+    });
+}
+
 void CHX2060v13View::tellWriteFailure(const QString& path, int error) {
     editor_.prompter().tell(
         this, BoxIcon::Warning, "Can't write to file",
@@ -751,7 +788,7 @@ void CHX2060v13View::saveFile() {
         editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
         return;
     }
-    const QString path = editor_.prompter().saveFile(this, "Mode Files (*.q7M)", "name", "R3v9");
+    const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", "R3v9");
     if (path.isEmpty())
         return;
     ParameterStore& s = editor_.store();
@@ -895,6 +932,7 @@ void CHX2060v13View::OnTransferFinished(TransferKind) {
         editor_.pause(200);
         if (sync_)
             sync_->finish();
+        downloadQueuedFile();
         return updateUi();
     }
     if (sync_)
@@ -960,7 +998,7 @@ bool CHX2060v13View::canClose() {
             return false;
         if (a == Answer::Yes) {
             const QString path =
-                editor_.prompter().saveFile(this, "Mode Files (*.q7M)", "preset", "q7M");
+                editor_.prompter().saveFile(this, kModeFilesFilter, "preset", "q7M");
             if (!path.isEmpty()) {
                 saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
                 const ModeFileResult r = writeModeFile(path.toStdString(), s);

@@ -53,6 +53,8 @@ public:
     void OnCommand(int id);
     void LoadLanguage();
     void refreshFromStore();
+    // The ribbon's master volume sliders and labels from the store.
+    void showVolumes();
     void updateUi();
 
     // ---- connection ----
@@ -72,6 +74,10 @@ public:
     void loadFile();
     void saveFile();
     bool openModeFile(const QString& path, bool fromDialog);
+    // A mode file handed over before the amplifier connected: downloaded after the next passed
+    // connection check (a later file replaces it).
+    void queueModeFile(const QString& path);
+    QString queuedModeFile() const { return queuedFile_; }
     int chosenPreset() const { return chosenPreset_; }
 
     // The closing prompt and disconnect; false keeps the editor open.
@@ -120,6 +126,8 @@ private:
     bool errorLatch_ = true;
     bool permissionTold_ = false;
     int chosenPreset_ = -1;
+    QString queuedFile_;
+    int queuedTimer_ = 0;
     QPointer<CSyncDlg> sync_;
     QSystemTrayIcon* tray_ = nullptr;
     int trayTimer_ = 0;
@@ -150,6 +158,7 @@ private:
     void onCategoryChanged(int category);
     void setPitchText(int category);
     void tellWriteFailure(const QString& path, int error);
+    void downloadQueuedFile();
 };
 
 } // namespace q7

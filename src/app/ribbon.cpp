@@ -65,7 +65,12 @@ StepSlider::StepSlider(int id, int width, int minimum, int maximum, QWidget* par
     setPageStep(1);
     setFixedWidth(width);
     setFocusPolicy(Qt::NoFocus);
-    connect(this, &QSlider::sliderMoved, this, [this](int) { emit fired(id_); });
+    // sliderMoved comes before value() follows the thumb: take the new position first, or the
+    // command reads the old value and writes it back, and the thumb never leaves its place.
+    connect(this, &QSlider::sliderMoved, this, [this](int position) {
+        setValue(position);
+        emit fired(id_);
+    });
 }
 
 void StepSlider::mousePressEvent(QMouseEvent* e) {
@@ -191,7 +196,13 @@ QAction* Ribbon::addAction(QMenu* menu, int id, bool checkable) {
     a->setCheckable(checkable);
     a->setData(id);
     actions_[id] = a;
-    connect(a, &QAction::triggered, this, [this, id] { emit command(id); });
+    // The view owns the check marks: a click asks it to act, and it shows what really happened
+    // (a declined or refused choice leaves the old mark).
+    connect(a, &QAction::triggered, this, [this, a, id](bool checked) {
+        if (a->isCheckable())
+            a->setChecked(!checked);
+        emit command(id);
+    });
     return a;
 }
 
@@ -348,6 +359,32 @@ QWidget* Ribbon::filePanel(int category, bool load) {
     return wrapPanel(category, load ? 6 : 7, content);
 }
 
+QWidget* Ribbon::remotePanel() {
+    auto* p = new QWidget;
+    p->setObjectName("RibbonPanel");
+    p->setAttribute(Qt::WA_StyledBackground);
+    auto* b = new QToolButton(p);
+    b->setObjectName("BigButton");
+    setControlId(b, cmd::IrLearning);
+    b->setIcon(icon("remote"));
+    b->setIconSize(QSize(32, 32));
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setFont(songti(12));
+    b->setMinimumWidth(76);
+    connect(b, &QToolButton::clicked, this, [this] { emit command(cmd::IrLearning); });
+    buttons_[cmd::IrLearning] = b;
+    remoteCaption_ = new QLabel(p);
+    remoteCaption_->setObjectName("PanelCaption");
+    remoteCaption_->setAlignment(Qt::AlignCenter);
+    remoteCaption_->setFont(songti(12));
+    auto* v = new QVBoxLayout(p);
+    v->setContentsMargins(6, 4, 6, 2);
+    v->setSpacing(2);
+    v->addWidget(b, 1, Qt::AlignHCenter);
+    v->addWidget(remoteCaption_);
+    return p;
+}
+
 QWidget* Ribbon::buildCategory(int category) {
     auto* w = new QWidget;
     w->setObjectName("RibbonCategory");
@@ -368,6 +405,8 @@ QWidget* Ribbon::buildCategory(int category) {
     h->addWidget(pitchPanel(category));
     h->addWidget(filePanel(category, true));
     h->addWidget(filePanel(category, false));
+    if (category == kInputCategory)
+        h->addWidget(remotePanel());
     h->addStretch(1);
     return w;
 }
@@ -468,6 +507,8 @@ void Ribbon::relabel() {
         button(inCategory(cmd::SaveMode, c))->setText(l.pick("保存模式", "SaveMode"));
         button(inCategory(cmd::SaveFile, c))->setText(l.pick("保存文件", "SaveFile"));
     }
+    button(cmd::IrLearning)->setText(l.pick("遥控学习", "Remote"));
+    remoteCaption_->setText(l.pick("红外遥控", "IR remote"));
     action(cmd::AppOpen)->setText(l.pick("打开(&O)", "Open(&O)"));
     action(cmd::AppSave)->setText(l.pick("保存(&S)", "Save(&S)"));
     action(cmd::AppExit)->setText(l.pick("退出(&X)", "Exit(&X)"));

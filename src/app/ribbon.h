@@ -84,6 +84,7 @@ public:
     QToolButton* button(int id) const;
     QAction* action(int id) const;
     QLabel* panelCaption(int category, int panel) const;
+    QTabBar* tabBar() const { return tabs_; }
     QWidget* panel(int category, int panel) const;
 
     // Sets both twins of a slider without firing.
@@ -120,6 +121,7 @@ private:
     std::map<int, QToolButton*> buttons_;
     std::map<int, QAction*> actions_;
     QLabel* captions_[2][kPanelCount] = {};
+    QLabel* remoteCaption_ = nullptr;
     QWidget* panels_[2][kPanelCount] = {};
     QStringList recent_;
 
@@ -128,6 +130,7 @@ private:
                          int minimum, int maximum, const char* icon);
     QWidget* pitchPanel(int category);
     QWidget* filePanel(int category, bool load);
+    QWidget* remotePanel();
     QWidget* wrapPanel(int category, int panel, QWidget* content);
     QToolButton* tabElement(int id, const char* icon, QMenu* menu = nullptr);
     QAction* addAction(QMenu* menu, int id, bool checkable);

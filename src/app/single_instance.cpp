@@ -1,36 +1,63 @@
 #include "app/single_instance.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QStandardPaths>
+#include <unistd.h>
 
 namespace q7 {
 
-SingleInstance::SingleInstance(const QString& name, QObject* parent)
-    : QObject(parent), name_(name) {}
+QString instanceDirectory() {
+    // Qt checks that XDG_RUNTIME_DIR belongs to this user, and falls back to a private folder
+    // of the user's own when it is missing.
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty() || !QFileInfo(dir).isDir()) {
+        dir = QDir::temp().filePath(QString("q7edit-%1").arg(getuid()));
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ExeOwner);
+    }
+    return dir;
+}
+
+SingleInstance::SingleInstance(const QString& name, const QString& directory, QObject* parent)
+    : QObject(parent), name_(name), directory_(directory) {}
 
 SingleInstance::~SingleInstance() = default;
 
+QString SingleInstance::lockPath() const {
+    return QDir(directory_).filePath(name_ + ".lock");
+}
+
+QString SingleInstance::socketPath() const {
+    return QDir(directory_).filePath(name_ + ".socket");
+}
+
 bool SingleInstance::notifyPrimary(const QString& file) {
     QLocalSocket socket;
-    socket.connectToServer(name_);
+    socket.connectToServer(socketPath());
     if (!socket.waitForConnected(1000))
         return false;
-    socket.write(("raise\n" + file + "\n").toUtf8());
+    // The first copy runs in another folder: it needs the whole path.
+    const QString path = file.isEmpty() ? file : QFileInfo(file).absoluteFilePath();
+    socket.write(("raise\n" + path + "\n").toUtf8());
     socket.waitForBytesWritten(1000);
     socket.disconnectFromServer();
     return true;
 }
 
 bool SingleInstance::becomePrimary() {
-    lock_ = std::make_unique<QLockFile>(QDir::temp().filePath(name_ + ".lock"));
+    lock_ = std::make_unique<QLockFile>(lockPath());
     lock_->setStaleLockTime(0);
     if (!lock_->tryLock(200))
         return false;
     server_ = new QLocalServer(this);
-    QLocalServer::removeServer(name_); // a server left behind by a crashed copy
-    if (!server_->listen(name_))
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    QLocalServer::removeServer(socketPath()); // a socket left behind by a crashed copy
+    if (!server_->listen(socketPath()))
         return false;
     connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* s = server_->nextPendingConnection()) {

@@ -1,5 +1,6 @@
-// One editor per user session: a second copy hands its file argument to the first, which comes
-// to the front, and exits.
+// One editor per user: a second copy hands its file argument to the first, which comes to the
+// front, and exits. The lock and the socket live in the user's runtime directory, so another
+// user of the same machine runs his own editor.
 #pragma once
 
 #include <QObject>
@@ -13,10 +14,15 @@ namespace q7 {
 
 inline constexpr const char* kInstanceName = "DSP-Audio-X2060";
 
+// XDG_RUNTIME_DIR, or a folder of this user's own when there is none.
+QString instanceDirectory();
+
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    explicit SingleInstance(const QString& name = kInstanceName, QObject* parent = nullptr);
+    explicit SingleInstance(const QString& name = kInstanceName,
+                            const QString& directory = instanceDirectory(),
+                            QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // True when this is the first copy (it then listens for later ones).
@@ -24,11 +30,15 @@ public:
     // Tells the first copy to come forward, with an optional file to open; false if none runs.
     bool notifyPrimary(const QString& file);
 
+    QString lockPath() const;
+    QString socketPath() const;
+
 signals:
     void activated(const QString& file);
 
 private:
     QString name_;
+    QString directory_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer* server_ = nullptr;
 };

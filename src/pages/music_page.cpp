@@ -275,6 +275,7 @@ void CDialogMusic::showBank(int newBank) {
     fillParameters();
     fillPorts();
     fillPreviews();
+    emit eqChanged();
 }
 
 void CDialogMusic::sendBand(int b) {

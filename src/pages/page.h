@@ -54,6 +54,11 @@ public:
     virtual int bank() const { return 0; }
     virtual void setBank(int bank) { (void)bank; }
 
+signals:
+    // The EQ shown changed by the page's own controls (the music page's bank buttons), so the
+    // status bar's bypass box shows the bank on screen.
+    void eqChanged();
+
 protected:
     EditorContext& editor_;
 

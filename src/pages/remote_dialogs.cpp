@@ -19,6 +19,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QSaveFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -234,6 +235,11 @@ void CRemoteDlg::keyClicked(int key) {
     }
     if (key < 1 || learning())
         return;
+    if (!editor_.linkOpen()) {
+        // No amplifier would answer: the learning dialog would wait for ever.
+        editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
+        return;
+    }
     editor_.connection().link.write(shortCommand(CMD_LEARN_KEY, std::uint8_t(key)));
     auto* study = new CRemoteStudyDlg(editor_, learningPrompt(key, l.english()), this);
     editor_.setLearningDialog(study);
@@ -245,15 +251,48 @@ void CRemoteDlg::keyClicked(int key) {
     study->showCentred();
 }
 
+bool CRemoteDlg::confirmEmptyTable(bool saving) {
+    const KeyTable table = editor_.store().keyTable();
+    if (std::any_of(table.begin(), table.end(), [](std::uint8_t b) { return b != 0; }))
+        return true;
+    // The amplifier cannot report its table: empty means nothing was learned or loaded since the
+    // editor started, not that the amplifier knows no keys.
+    const Language& l = editor_.language();
+    const QString text =
+        saving ? l.pick("遥控器键码表是空的：本次运行中既没有学习也没有载入按键。\n"
+                        "仍要把16个空键码保存到文件吗?",
+                        "The key table is empty: no key was learned or loaded since the editor "
+                        "started.\nSave 16 empty codes to the file anyway?")
+               : l.pick("遥控器键码表是空的：本次运行中既没有学习也没有载入按键。\n"
+                        "仍要把16个空键码发送到机器吗? 机器中已学习的按键将被清除。",
+                        "The key table is empty: no key was learned or loaded since the editor "
+                        "started.\nSend 16 empty codes to the amplifier anyway? The keys it has "
+                        "learned will be erased.");
+    return editor_.prompter().askDefaultNo(this, l.pick("提示", "Prompt"), text) == Answer::Yes;
+}
+
+QString CRemoteDlg::connectFirstText() const {
+    return editor_.language().pick("请先连接机器再进行此操作!",
+                                   "Please connect the amplifier first!");
+}
+
 void CRemoteDlg::applyTable() {
+    const Language& l = editor_.language();
+    if (!editor_.linkOpen()) {
+        editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
+        return;
+    }
+    if (!confirmEmptyTable(false))
+        return;
     const KeyTable table = editor_.store().keyTable();
     editor_.connection().link.write(setKeyTable(table));
     editor_.ShowInfo(editor_.language().pick("遥控器键码保存成功!", "Save successed !"), 1100);
 }
 
 void CRemoteDlg::loadFile() {
+    const Language& l = editor_.language();
     if (!editor_.linkOpen()) {
-        editor_.ShowInfo(QString::fromUtf8("请先连接机器再进行此操作!"), 1100);
+        editor_.ShowInfo(connectFirstText(), 1100);
         return;
     }
     const QString chosen = editor_.prompter().openFile(this, kFilter);
@@ -266,9 +305,10 @@ void CRemoteDlg::loadFile() {
         bytes = f.read(qint64(kKeyTableSize));
     // A short file is no key table: loading part of it would mix two remotes' codes.
     if (!f.isOpen() || bytes.size() != qsizetype(kKeyTableSize)) {
-        editor_.prompter().tell(this, BoxIcon::Warning, QString::fromUtf8("载入遥控文件失败"),
-                                QString("Can't read the file:\n%1").arg(path));
-        editor_.ShowInfo(QString::fromUtf8("载入遥控文件失败"), 1100);
+        const QString failed = l.pick("载入遥控文件失败", "Loading the remote key file failed");
+        editor_.prompter().tell(this, BoxIcon::Warning, failed,
+                                l.pick("无法读取文件:\n", "Can't read the file:\n") + path);
+        editor_.ShowInfo(failed, 1100);
         return;
     }
     KeyTable table{};
@@ -276,14 +316,17 @@ void CRemoteDlg::loadFile() {
     editor_.store().setKeyTable(table);
     editor_.connection().link.write(setKeyTable(table));
     picture_->update();
-    editor_.ShowInfo(QString::fromUtf8("载入遥控文件成功"), 1100);
+    editor_.ShowInfo(l.pick("载入遥控文件成功", "Remote key file loaded"), 1100);
 }
 
 void CRemoteDlg::saveFile() {
+    const Language& l = editor_.language();
     if (!editor_.linkOpen()) {
-        editor_.ShowInfo(QString::fromUtf8("请先连接机器再进行此操作!"), 1100);
+        editor_.ShowInfo(connectFirstText(), 1100);
         return;
     }
+    if (!confirmEmptyTable(true))
+        return;
     const QString chosen = editor_.prompter().saveFile(this, kFilter, QString(), "remo");
     if (chosen.isEmpty())
         return;
@@ -303,10 +346,10 @@ void CRemoteDlg::saveFile() {
             this, BoxIcon::Warning, "Can't write to file",
             QString::asprintf("Errcode=%d,Can't write to file:\n%s\nProbaby it is write protected.",
                               code, path.toLocal8Bit().constData()));
-        editor_.ShowInfo(QString::fromUtf8("保存遥控文件失败"), 1100);
+        editor_.ShowInfo(l.pick("保存遥控文件失败", "Saving the remote key file failed"), 1100);
         return;
     }
-    editor_.ShowInfo(QString::fromUtf8("保存遥控文件成功"), 1100);
+    editor_.ShowInfo(l.pick("保存遥控文件成功", "Remote key file saved"), 1100);
 }
 
 void CRemoteDlg::applyLanguage() {
@@ -417,6 +460,9 @@ void CRemoteStudyDlg::applyLanguage() {
     const Language& l = editor_.language();
     setWindowTitle(l.pick("学习中……", "Learning"));
     keyCaption_->setText(l.pick("请您按下遥控器上的对应的按键", "Key code:"));
+    status_->setText(learned_ ? l.pick("窗口将自动关闭", "Window will be closed!")
+                              : l.pick("等待遥控器按键……",
+                                       "Press the matching key on your remote control now."));
     cancel_->setText(l.pick("放弃学习", "Cancel"));
     close_->setText(l.pick("关闭", "Close"));
     ToolDialog::applyLanguage();

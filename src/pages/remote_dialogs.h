@@ -49,6 +49,9 @@ protected:
 
 private:
     RemotePicture* picture_;
+    // True when the table holds a code, or the user wants the empty one all the same.
+    bool confirmEmptyTable(bool saving);
+    QString connectFirstText() const;
     CGdipButton* load_;
     CGdipButton* save_;
     CGdipButton* apply_;

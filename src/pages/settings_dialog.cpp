@@ -8,6 +8,7 @@
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
+#include "ui/prompter.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -96,13 +97,7 @@ CSetDlg::CSetDlg(EditorContext& editor, QWidget* parent) : ToolDialog(editor, 33
         auto* b = new CGdipButton(32823 + m, this);
         b->setText(QString("M%1").arg(m + 1));
         b->setGeometry(466 + 50 * m, 48, 44, 36);
-        connect(b, &CGdipButton::clicked, this, [this, m] {
-            if (!editor_.linkOpen())
-                return;
-            editor_.defaultMode(m);
-            for (int k = 0; k < 4; ++k)
-                modes_[std::size_t(k)]->setCurrent(k == m);
-        });
+        connect(b, &CGdipButton::clicked, this, [this, m] { defaultModeClicked(m); });
         modes_[std::size_t(m)] = b;
     }
     for (int i = 0; i < 2; ++i) {
@@ -227,6 +222,7 @@ void CSetDlg::startMoved(int i, int p) {
     // The start volume is heard while it is set.
     editor_.store().setCellInt(kVolumeCells[i], p);
     editor_.dsp().sendLevel(kVolumeCells[i]);
+    editor_.masterVolumesChanged();
     startValue_[std::size_t(i)]->setText(QString::number(p));
 }
 
@@ -242,8 +238,33 @@ void CSetDlg::maxMoved(int i, int p) {
     }
 }
 
+void CSetDlg::defaultModeClicked(int m) {
+    if (!editor_.linkOpen())
+        return;
+    // The factory values replace what the user stored in that mode: ask, No unless he says so.
+    static const char* const digits[4] = {"一", "二", "三", "四"};
+    const Language& l = editor_.language();
+    const QString text =
+        l.english()
+            ? QString("Restore machine mode %1 to its factory settings?\nThe settings "
+                      "stored in that mode will be overwritten.")
+                  .arg(m + 1)
+            : QString::fromUtf8("确定要将机器模式%1恢复为出厂设置吗?\n该模式中保存的参数将被覆盖。")
+                  .arg(QString::fromUtf8(digits[m]));
+    if (editor_.prompter().askDefaultNo(this, l.pick("提示", "Prompt"), text) != Answer::Yes)
+        return;
+    editor_.defaultMode(m);
+    for (int k = 0; k < 4; ++k)
+        modes_[std::size_t(k)]->setCurrent(k == m);
+}
+
 void CSetDlg::apply() {
     DeviceState& state = editor_.connection().state;
+    if (!editor_.linkOpen()) {
+        // Nothing reaches the amplifier: the record stays as it was, and so does the edit.
+        editor_.ShowInfo(editor_.language().pick("请先连接设备!", "Please connect device!"), 1100);
+        return;
+    }
     state.applyEditSettings();
     editor_.connection().link.write(setSettings(state.currentSettings()));
     editor_.ShowInfo(editor_.language().pick("机器设置已生效!", "Setting valid"), 1100);

@@ -67,6 +67,7 @@ private:
     void startEnableClicked(int i, bool checked);
     void startMoved(int i, int position);
     void maxMoved(int i, int position);
+    void defaultModeClicked(int mode);
     QString invalidText() const;
 };
 

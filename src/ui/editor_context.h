@@ -39,6 +39,9 @@ public:
     virtual void defaultMode(int mode) = 0;
     // The learning dialog that receives learned key codes, or none.
     virtual void setLearningDialog(CRemoteStudyDlg* dialog) = 0;
+    // A dialog changed a master volume cell (the machine settings' start volumes are heard while
+    // set): the ribbon's sliders and labels show the store again.
+    virtual void masterVolumesChanged() {}
 
 protected:
     ~EditorContext() = default;

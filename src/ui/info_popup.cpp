@@ -53,6 +53,11 @@ void CInfoDlg::showText(const QString& text, int ms) {
     raise();
 }
 
+void CInfoDlg::applyLanguage() {
+    setWindowTitle(language_.pick("信息", "Information"));
+    close_->setText(language_.pick("关闭", "Close"));
+}
+
 QString CInfoDlg::text() const {
     return label_->text();
 }

@@ -19,6 +19,8 @@ public:
     // Shows text and closes after ms; a second call replaces the text and restarts the time.
     void showText(const QString& text, int ms);
     QString text() const;
+    // The title and the button in the current language.
+    void applyLanguage();
 
 private:
     Language& language_;

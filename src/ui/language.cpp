@@ -1,9 +1,12 @@
 #include "ui/language.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QWidget>
 
 namespace q7 {
@@ -22,7 +25,31 @@ void Language::setTable(int index, const QByteArray& iniText) {
 
 void Language::setIndex(int index) {
     index_ = index == kEnglish ? kEnglish : kChinese;
+    followInQtTexts();
     emit changed(index_);
+}
+
+void Language::followInQtTexts() {
+    if (!QCoreApplication::instance())
+        return;
+    if (index_ == kEnglish) {
+        if (qtTexts_ && qtTextsOn_)
+            QCoreApplication::removeTranslator(qtTexts_);
+        qtTextsOn_ = false;
+        return;
+    }
+    if (!qtTexts_) {
+        qtTexts_ = new QTranslator(this);
+        if (!qtTexts_->load(QStringLiteral("qtbase_zh_CN"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            delete qtTexts_; // not installed here: Qt's texts stay English
+            qtTexts_ = nullptr;
+            return;
+        }
+    }
+    if (!qtTextsOn_)
+        QCoreApplication::installTranslator(qtTexts_);
+    qtTextsOn_ = true;
 }
 
 QString Language::pick(const char* chinese, const char* english) const {

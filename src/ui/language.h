@@ -1,12 +1,13 @@
 // The language index, the two language tables, and ApplyLanguage.
 #pragma once
 
-#include "ui/control_id.h"
 #include "ini/ini_table.h"
+#include "ui/control_id.h"
 
 #include <QObject>
 #include <QString>
 
+class QTranslator;
 class QWidget;
 
 namespace q7 {
@@ -21,7 +22,8 @@ public:
 
     int index() const { return index_; }
     bool english() const { return index_ == kEnglish; }
-    // Switches the index (0 Chinese, 1 English) and tells everyone who shows texts.
+    // Switches the index (0 Chinese, 1 English), Qt's own dialog texts with it, and tells
+    // everyone who shows texts.
     void setIndex(int index);
 
     // One of a pair of texts by the current index.
@@ -43,7 +45,10 @@ signals:
 private:
     int index_ = kChinese;
     IniTable tables_[2];
+    // Qt's own texts (message box buttons, file dialogs) in Chinese; none in English.
+    QTranslator* qtTexts_ = nullptr;
+    bool qtTextsOn_ = false;
+    void followInQtTexts();
 };
-
 
 } // namespace q7

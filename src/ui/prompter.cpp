@@ -5,12 +5,16 @@
 
 namespace q7 {
 
-Answer QtPrompter::ask(QWidget* parent, const QString& caption, const QString& text,
-                       bool withCancel) {
+namespace {
+
+Answer askWith(QWidget* parent, const QString& caption, const QString& text, bool withCancel,
+               QMessageBox::StandardButton defaultButton) {
     QMessageBox box(QMessageBox::Question, caption, text,
                     QMessageBox::Yes | QMessageBox::No |
                         (withCancel ? QMessageBox::Cancel : QMessageBox::NoButton),
                     parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
     switch (box.exec()) {
     case QMessageBox::Yes:
         return Answer::Yes;
@@ -19,6 +23,17 @@ Answer QtPrompter::ask(QWidget* parent, const QString& caption, const QString& t
     default:
         return withCancel ? Answer::Cancel : Answer::No;
     }
+}
+
+} // namespace
+
+Answer QtPrompter::ask(QWidget* parent, const QString& caption, const QString& text,
+                       bool withCancel) {
+    return askWith(parent, caption, text, withCancel, QMessageBox::NoButton);
+}
+
+Answer QtPrompter::askDefaultNo(QWidget* parent, const QString& caption, const QString& text) {
+    return askWith(parent, caption, text, false, QMessageBox::No);
 }
 
 void QtPrompter::tell(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text) {

@@ -17,6 +17,10 @@ public:
     // Yes/No, or Yes/No/Cancel.
     virtual Answer ask(QWidget* parent, const QString& caption, const QString& text,
                        bool withCancel) = 0;
+    // Yes/No with No as the default button: for a question whose Yes destroys something.
+    virtual Answer askDefaultNo(QWidget* parent, const QString& caption, const QString& text) {
+        return ask(parent, caption, text, false);
+    }
     // One OK button.
     virtual void tell(QWidget* parent, BoxIcon icon, const QString& caption,
                       const QString& text) = 0;
@@ -30,6 +34,7 @@ class QtPrompter final : public Prompter {
 public:
     Answer ask(QWidget* parent, const QString& caption, const QString& text,
                bool withCancel) override;
+    Answer askDefaultNo(QWidget* parent, const QString& caption, const QString& text) override;
     void tell(QWidget* parent, BoxIcon icon, const QString& caption, const QString& text) override;
     QString openFile(QWidget* parent, const QString& filter) override;
     QString saveFile(QWidget* parent, const QString& filter, const QString& defaultName,

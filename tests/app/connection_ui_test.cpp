@@ -3,13 +3,20 @@
 #include "app/single_instance.h"
 #include "app/sync_dialog.h"
 #include "editor_rig.h"
+#include "pages/dynamics_dialogs.h"
+#include "pages/settings_dialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace q7;
 using q7::test::EditorRig;
@@ -74,6 +81,7 @@ TEST(ConnectionUi, WrongModelAndProtocolShowTheirBoxes) {
         EXPECT_EQ(rig.prompter.told[0].text, QString::fromUtf8("机器型号与软件不匹配!"));
         EXPECT_FALSE(rig.editor->linkOpen());
         EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
+        rig.run(10); // the closed dialog is deleted once the event loop runs again
         EXPECT_EQ(rig.view().syncDialog(), nullptr);
     }
     {
@@ -126,7 +134,8 @@ TEST(ConnectionUi, ClosingAsksOnlyWhenChangedAndSendsCmdClose) {
 
     rig.clearTrace();
     rig.prompter.answers = {Answer::No};
-    EXPECT_TRUE(rig.frame().close());
+    rig.ribbon().action(cmd::AppExit)->trigger(); // "Exit" in the application menu
+    EXPECT_FALSE(rig.frame().isVisible());
     EXPECT_FALSE(rig.editor->linkOpen());
     EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
 }
@@ -142,46 +151,109 @@ TEST(ConnectionUi, ClosingUnchangedAsksNothing) {
 }
 
 TEST(SingleInstanceGuard, ASecondStartRaisesTheFirstWithItsFile) {
+    QTemporaryDir runtime;
     const QString name = QString("q7edit-test-%1").arg(QCoreApplication::applicationPid());
-    SingleInstance first(name);
+    SingleInstance first(name, runtime.path());
     ASSERT_TRUE(first.becomePrimary());
+    EXPECT_TRUE(first.socketPath().startsWith(runtime.path()));
+    EXPECT_TRUE(QFileInfo::exists(first.lockPath()));
     QString received;
     bool activated = false;
     QObject::connect(&first, &SingleInstance::activated, [&](const QString& f) {
         activated = true;
         received = f;
     });
-    SingleInstance second(name);
+    SingleInstance second(name, runtime.path());
     EXPECT_FALSE(second.becomePrimary());
-    EXPECT_TRUE(second.notifyPrimary("/tmp/party.q7M"));
+    EXPECT_TRUE(second.notifyPrimary("party.q7M"));
     QElapsedTimer t;
     t.start();
     while (!activated && t.elapsed() < 5000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_TRUE(activated);
-    EXPECT_EQ(received, "/tmp/party.q7M");
+    EXPECT_EQ(received, QDir::current().absoluteFilePath("party.q7M"))
+        << "the first copy runs elsewhere: it gets the whole path";
+}
+
+TEST(SingleInstanceGuard, EveryUserRunsHisOwnEditor) {
+    // Two users: two runtime directories on one machine.
+    QTemporaryDir alice, bob;
+    const QString name = QString("q7edit-users-%1").arg(QCoreApplication::applicationPid());
+    SingleInstance a(name, alice.path()), b(name, bob.path());
+    EXPECT_TRUE(a.becomePrimary());
+    EXPECT_TRUE(b.becomePrimary()) << "another user's editor does not stop this one";
+    EXPECT_FALSE(SingleInstance(name, bob.path()).becomePrimary());
+
+    // The default folder is the user's runtime directory, never the machine-wide /tmp.
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", alice.path().toLocal8Bit());
+    EXPECT_EQ(QDir(instanceDirectory()).canonicalPath(), QDir(alice.path()).canonicalPath());
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QFileInfo fallback(instanceDirectory());
+    qputenv("XDG_RUNTIME_DIR", saved);
+    EXPECT_TRUE(fallback.isDir());
+    EXPECT_NE(fallback.canonicalFilePath(), QDir(QDir::tempPath()).canonicalPath());
+    EXPECT_EQ(fallback.ownerId(), uint(getuid()));
+    EXPECT_FALSE(fallback.permissions() &
+                 (QFileDevice::WriteOther | QFileDevice::WriteGroup | QFileDevice::ReadOther));
+}
+
+TEST(Screenshots, EveryScreenWithoutAnAmplifierAndTheProfileUntouched) {
+    QTemporaryDir home;
+    const QString shots = home.filePath("shots");
+    QProcess editor;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    editor.setProcessEnvironment(env);
+    editor.start(Q7EDIT_PATH, {"--screenshots", shots});
+    ASSERT_TRUE(editor.waitForFinished(240000));
+    EXPECT_EQ(editor.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(editor.exitCode(), 0) << editor.readAllStandardError().toStdString();
+    for (const char* screen :
+         {"main",          "main-offline", "music",           "effects",        "output-main",
+          "output-center", "output-sub",   "output-rear",     "output-top",     "compressor",
+          "delay",         "location",     "noise-gate",      "auto-sub",       "music-agc",
+          "settings",      "remote",       "remote-learning", "remote-learned", "about",
+          "question",      "sync"})
+        for (const char* lang : {"zh", "en"}) {
+            const QString file = QDir(shots).filePath(QString("%1.%2.png").arg(screen, lang));
+            EXPECT_GT(QFileInfo(file).size(), 1000) << file.toStdString();
+        }
+    EXPECT_FALSE(QFileInfo::exists(home.filePath("config/DSP_2060_V2.5")))
+        << "the language switches leave the user's profile alone";
 }
 
 TEST(AboutBox, IdentityWhenConnectedAndTheHiddenPeakSwitch) {
     EditorRig rig;
+    auto openAbout = [&] {
+        rig.clickRibbon(cmd::About);
+        QList<CAboutDlg*> all = rig.frame().findChildren<CAboutDlg*>();
+        return all.isEmpty() ? nullptr : all.last();
+    };
     {
-        CAboutDlg closed(rig.editor->connection(), rig.editor->language(), nullptr);
-        EXPECT_TRUE(closed.mcuLine()->isHidden()) << "link closed: only the build line";
-        EXPECT_TRUE(closed.peak()->isHidden());
+        CAboutDlg* closed = openAbout();
+        ASSERT_NE(closed, nullptr);
+        EXPECT_TRUE(closed->isVisible());
+        EXPECT_TRUE(closed->mcuLine()->isHidden()) << "link closed: only the build line";
+        EXPECT_TRUE(closed->peak()->isHidden());
+        QTest::keyClick(closed, Qt::Key_Escape);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     ASSERT_TRUE(rig.connect());
-    CAboutDlg about(rig.editor->connection(), rig.editor->language(), nullptr);
-    about.show();
-    EXPECT_FALSE(about.mcuLine()->isHidden());
-    EXPECT_EQ(about.mcuLine()->text(), "MCU Ver:2025-06-18 CMD Ver:11");
-    EXPECT_EQ(about.dspLine()->text(), "DSP Ver:2025-07-02");
-    EXPECT_TRUE(about.modelLine()->isHidden());
-    QTest::keyRelease(&about, Qt::Key_F11);
-    EXPECT_TRUE(about.peak()->isHidden()) << "F11 alone is swallowed";
-    QTest::keyRelease(&about, Qt::Key_F11, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_FALSE(about.peak()->isHidden());
-    EXPECT_EQ(about.modelLine()->text(), "Module:Q7");
-    about.peak()->click(); // was checked: the poll stops
+    CAboutDlg* about = openAbout();
+    ASSERT_NE(about, nullptr);
+    EXPECT_FALSE(about->mcuLine()->isHidden());
+    EXPECT_EQ(about->mcuLine()->text(), "MCU Ver:2025-06-18 CMD Ver:11");
+    EXPECT_EQ(about->dspLine()->text(), "DSP Ver:2025-07-02");
+    EXPECT_TRUE(about->modelLine()->isHidden());
+    QTest::keyClick(about, Qt::Key_F11);
+    EXPECT_TRUE(about->peak()->isHidden()) << "F11 alone is swallowed";
+    QTest::keyClick(about, Qt::Key_F11, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(about->peak()->isHidden());
+    EXPECT_EQ(about->modelLine()->text(), "Module:Q7");
+    rig.click(about->peak()); // was checked: the poll stops
     EXPECT_FALSE(rig.editor->connection().session.levelPollPermission);
     rig.run(1000);
     rig.clearTrace();
@@ -190,18 +262,37 @@ TEST(AboutBox, IdentityWhenConnectedAndTheHiddenPeakSwitch) {
         rig.lines.clear();
     }
     rig.run(1000);
-    std::lock_guard l(rig.mutex);
-    for (const TraceLine& t : rig.lines)
-        EXPECT_NE(t.report[1], CMD_GET_LEVELS);
+    {
+        std::lock_guard l(rig.mutex);
+        for (const TraceLine& t : rig.lines)
+            EXPECT_NE(t.report[1], CMD_GET_LEVELS);
+    }
+    QTest::keyClick(about, Qt::Key_Escape);
 }
 
 TEST(Shortcuts, F6AndF7OnlyWhileConnected) {
     EditorRig rig(SimOptions{.startUnplugged = true});
-    int settings = 0;
-    QObject::connect(&rig.view(), &CHX2060v13View::machineSettingsRequested, [&] { ++settings; });
-    rig.frame().show();
     rig.frame().activateWindow();
-    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &rig.frame();
-    QTest::keyRelease(target, Qt::Key_F7);
-    EXPECT_EQ(settings, 0) << "not connected: nothing opens";
+    auto press = [&](Qt::Key key) {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &rig.frame();
+        QTest::keyClick(target, key);
+    };
+    press(Qt::Key_F7);
+    press(Qt::Key_F6);
+    EXPECT_EQ(rig.view().settingsDialog(), nullptr) << "not connected: nothing opens";
+    EXPECT_EQ(rig.view().noiseGateDialog(), nullptr);
+
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    rig.frame().activateWindow();
+    rig.frame().setFocus();
+    press(Qt::Key_F7);
+    ASSERT_NE(rig.view().settingsDialog(), nullptr);
+    EXPECT_TRUE(rig.view().settingsDialog()->isVisible());
+    rig.view().settingsDialog()->close();
+    rig.frame().activateWindow();
+    rig.frame().setFocus();
+    press(Qt::Key_F6);
+    ASSERT_NE(rig.view().noiseGateDialog(), nullptr);
+    EXPECT_TRUE(rig.view().noiseGateDialog()->isVisible());
 }

@@ -1,6 +1,5 @@
-// The noise gate, auto-SUB, music AGC, machine settings and IR learning dialogs against the
-// simulated amplifier.
-#include "ui/info_popup.h"
+// The noise gate, auto-SUB, music AGC, machine settings and IR learning dialogs, opened and
+// driven as the user does, against the simulated amplifier.
 #include "app/ribbon.h"
 #include "controls/bmp_slider.h"
 #include "controls/image_button.h"
@@ -9,6 +8,9 @@
 #include "pages/dynamics_dialogs.h"
 #include "pages/remote_dialogs.h"
 #include "pages/settings_dialog.h"
+#include "real_input.h"
+#include "ui/control_id.h"
+#include "ui/info_popup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,17 +20,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace q7;
 using q7::test::EditorRig;
 
 namespace {
-
-void move(CXBmpSlider* s, int p) {
-    s->SetPos(p);
-    emit s->positionChanged(s->id(), p);
-}
 
 void flushDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -42,6 +40,47 @@ std::vector<Report> ofCommand(const std::vector<Report>& sent, std::uint8_t comm
     return out;
 }
 
+QString popup(EditorRig& rig) {
+    CInfoDlg* info = rig.editor->infoPopup();
+    return info && info->isVisible() ? info->text() : QString();
+}
+
+// Where the thumb's middle is, and the pixel column that stands for a position (the one nearest
+// to it when no pixel does).
+QPoint thumbCentre(CXBmpSlider* s) {
+    return QPoint(int(std::lround(s->thumbOffset(s->GetPos()) + s->thumbSize().width() / 2.0)),
+                  s->height() / 2);
+}
+QPoint pointFor(CXBmpSlider* s, int position) {
+    int best = 0, bestMiss = 1 << 30;
+    for (int x = 0; x < s->width(); ++x) {
+        const int miss = std::abs(s->positionAt(x) - position);
+        if (miss < bestMiss)
+            best = x, bestMiss = miss;
+    }
+    return QPoint(best, s->height() / 2);
+}
+
+// Grabs the thumb and drags it to a position in steps.
+void dragTo(CXBmpSlider* s, int position) {
+    test::drag(s, thumbCentre(s), pointFor(s, position));
+}
+
+// The dialog's button with a control id.
+QAbstractButton* buttonOf(QWidget* dialog, int id) {
+    for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
+        if (controlId(b) == id)
+            return b;
+    return nullptr;
+}
+
+// A function key as the user presses it over the main window.
+void press(EditorRig& rig, Qt::Key key) {
+    rig.frame().activateWindow();
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &rig.frame();
+    QTest::keyClick(target, key);
+}
+
 } // namespace
 
 // ---- noise gate, auto-SUB, AGC ----
@@ -49,84 +88,103 @@ std::vector<Report> ofCommand(const std::vector<Report>& sent, std::uint8_t comm
 TEST(NoiseGateDialog, InvertedScaleOneAtATimeAndOnlyWhileConnected) {
     {
         EditorRig unplugged(SimOptions{.startUnplugged = true});
-        unplugged.view().openNoiseGate();
+        press(unplugged, Qt::Key_F6);
         EXPECT_EQ(unplugged.view().noiseGateDialog(), nullptr);
     }
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     rig.editor->store().setCellInt(53, 1);
-    rig.view().openNoiseGate();
+    press(rig, Qt::Key_F6);
     CDialogNG* ng = rig.view().noiseGateDialog();
     ASSERT_NE(ng, nullptr);
     EXPECT_EQ(ng->gateSlider(0)->GetPos(), 100);
     EXPECT_EQ(ng->gateLabel(0)->text(), "100");
-    emit rig.view().noiseGateRequested();
+    press(rig, Qt::Key_F6);
     EXPECT_EQ(rig.view().noiseGateDialog(), ng) << "a second F6 opens nothing more";
 
-    move(ng->gateSlider(0), 1);
-    move(ng->gateSlider(1), 51);
-    move(ng->gateSlider(3), 91);
+    dragTo(ng->gateSlider(0), 1);
+    dragTo(ng->gateSlider(1), 51);
+    // The music release by keys and by the wheel.
+    CXBmpSlider* release = ng->gateSlider(3);
+    dragTo(release, 88);
+    QTest::keyClick(release, Qt::Key_Right);
+    test::wheelOver(release);
+    test::wheelOver(release);
     rig.run(10);
+    EXPECT_EQ(ng->gateSlider(0)->GetPos(), 1);
     EXPECT_EQ(rig.editor->store().cellInt(53), 100);
     EXPECT_EQ(rig.sim.dspValue(1, 64), std::vector<std::uint32_t>{floatBits(0.001f)});
     EXPECT_EQ(rig.editor->store().cellInt(54), 50);
     EXPECT_EQ(rig.sim.dspValue(1, 65), std::vector<std::uint32_t>{floatBits(5.0e-6f)});
+    EXPECT_EQ(release->GetPos(), 91);
+    EXPECT_EQ(rig.editor->store().cellInt(91), 10);
     EXPECT_EQ(rig.sim.dspValue(4, 23), std::vector<std::uint32_t>{floatBits(1.0e-6f)});
     EXPECT_EQ(ng->gateLabel(1)->text(), "51");
-    ng->reject();
+    EXPECT_EQ(ng->gateLabel(3)->text(), "91");
+    rig.click(buttonOf(ng, 2)); // Cancel only closes
     flushDeletes();
     EXPECT_EQ(rig.view().noiseGateDialog(), nullptr);
+    EXPECT_EQ(rig.editor->store().cellInt(53), 100) << "Cancel undoes nothing";
 }
 
 TEST(AutoDialogs, AutoSubAndAgcSendEnableAndAreForgottenWhenClosed) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.editor->setLanguageIndex(kEnglish);
-    rig.view().OnCommand(cmd::AutoSub);
+    rig.clickRibbon(cmd::LanguageSwitch);
+    rig.clickRibbon(cmd::AutoSub);
     CAutoSubDlg* sub = rig.view().autoSubDialog();
     ASSERT_NE(sub, nullptr);
     if (!sub->onBox()->isChecked())
-        sub->onBox()->click();
-    move(sub->levelSlider(), 35);
+        rig.click(sub->onBox());
+    ASSERT_TRUE(sub->onBox()->isChecked());
+    dragTo(sub->levelSlider(), 35);
     rig.run(10);
     EXPECT_EQ(rig.sim.dspValue(1, 67), std::vector<std::uint32_t>{1});
     EXPECT_EQ(rig.sim.dspValue(1, 68), std::vector<std::uint32_t>{floatBits(0.35f)});
     EXPECT_EQ(sub->levelLabel()->text(), "35%");
-    sub->onBox()->click();
+    rig.click(sub->onBox());
+    rig.run(10);
+    EXPECT_EQ(rig.sim.dspValue(1, 67), std::vector<std::uint32_t>{0});
     EXPECT_FALSE(sub->levelSlider()->isEnabled());
     EXPECT_FALSE(sub->levelCaption()->isEnabled());
     EXPECT_FALSE(sub->levelLabel()->isEnabled());
-    rig.view().OnCommand(cmd::AutoSub);
+    dragTo(sub->levelSlider(), 80);
+    EXPECT_EQ(sub->levelSlider()->GetPos(), 35) << "a disabled slider does not follow";
+    rig.clickRibbon(cmd::AutoSub);
     EXPECT_EQ(rig.view().autoSubDialog(), sub) << "one instance";
     QTest::keyClick(sub, Qt::Key_Return);
     EXPECT_TRUE(sub->isVisible()) << "Enter does nothing";
-    sub->close();
+    QTest::keyClick(sub, Qt::Key_Escape);
     flushDeletes();
     EXPECT_EQ(rig.view().autoSubDialog(), nullptr);
 
-    rig.view().OnCommand(cmd::MusicAgc);
+    rig.clickRibbon(cmd::MusicAgc);
     CAutoMusicVolDlg* agc = rig.view().musicAgcDialog();
     ASSERT_NE(agc, nullptr);
     EXPECT_EQ(agc->levelLabel()->text(), "0.0dB") << "-12 dB kept, shown 12 dB higher";
-    agc->onBox()->setChecked(false);
-    agc->onBox()->click();
-    move(agc->levelSlider(), -120);
-    move(agc->levelSlider(), -65);
+    if (!agc->onBox()->isChecked())
+        rig.click(agc->onBox());
+    dragTo(agc->levelSlider(), -120);
+    dragTo(agc->levelSlider(), -66);
+    QTest::keyClick(agc->levelSlider(), Qt::Key_Up);
     rig.run(10);
     EXPECT_FLOAT_EQ(rig.editor->store().cellFloat(172), -6.5f);
     EXPECT_EQ(rig.sim.dspValue(4, 19), std::vector<std::uint32_t>{floatBits(-6.5f)});
+    EXPECT_EQ(rig.sim.dspValue(4, 18), std::vector<std::uint32_t>{1});
     EXPECT_EQ(agc->levelLabel()->text(), "5.5dB");
-    agc->onBox()->click();
+    rig.click(agc->onBox());
     EXPECT_FALSE(agc->levelSlider()->isEnabled());
     QTest::keyClick(agc->levelSlider(), Qt::Key_Right);
+    test::wheelOver(agc->levelSlider(), -1);
     EXPECT_EQ(agc->levelSlider()->GetPos(), -65) << "a disabled slider cannot move";
+    rig.run(10);
     EXPECT_EQ(rig.sim.dspValue(4, 18), std::vector<std::uint32_t>{0});
 }
 
 TEST(AutoDialogs, MusicAgcNeedsAProtocolAbove8) {
     EditorRig rig(SimOptions{.protocol = 8});
     ASSERT_TRUE(rig.runUntil([&] { return rig.editor->connection().state.protocol() == 8; }));
-    rig.view().OnCommand(cmd::MusicAgc);
+    rig.clickRibbon(cmd::MusicAgc);
     EXPECT_EQ(rig.view().musicAgcDialog(), nullptr);
 }
 
@@ -135,18 +193,19 @@ TEST(AutoDialogs, MusicAgcNeedsAProtocolAbove8) {
 TEST(MachineSettings, MaximumPullsTheStartDownAndApplySendsTheRecord) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.editor->setLanguageIndex(kEnglish);
+    rig.clickRibbon(cmd::LanguageSwitch);
     DeviceState& state = rig.editor->connection().state;
     state.setReceivedSettings({0, 60, 50, 99, 99, 0, 0, 7, 8, 2});
-    rig.view().openMachineSettings();
+    press(rig, Qt::Key_F7);
     CSetDlg* d = rig.view().settingsDialog();
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->startSlider(0)->GetPos(), 60);
     EXPECT_EQ(d->powerOnMode()->currentIndex(), 2);
 
     rig.clearTrace();
-    move(d->maxSlider(0), 40);
+    dragTo(d->maxSlider(0), 40);
     rig.run(10);
+    EXPECT_EQ(d->maxLabel(0)->text(), "40");
     EXPECT_EQ(d->startSlider(0)->GetPos(), 40);
     EXPECT_EQ(d->startSlider(0)->maximum(), 40);
     EXPECT_EQ(state.editSettings()[1], 40);
@@ -154,27 +213,70 @@ TEST(MachineSettings, MaximumPullsTheStartDownAndApplySendsTheRecord) {
     EXPECT_EQ(rig.editor->store().cellInt(26), 40);
     EXPECT_EQ(rig.sim.dspValue(1, 30), std::vector<std::uint32_t>{floatBits(0.40f)});
     EXPECT_EQ(rig.sim.dspValue(1, 43), std::vector<std::uint32_t>{floatBits(0.40f)});
+    // The live volume shows on the ribbon as well.
+    EXPECT_EQ(rig.ribbon().slider(cmd::MicSlider)->value(), 40);
+    EXPECT_EQ(rig.ribbon().slider(Ribbon::twin(cmd::MicSlider))->value(), 40);
+    EXPECT_EQ(rig.ribbon().button(cmd::MicLabel)->text(), "Mic    Vol:  40");
 
-    d->startEnable(1)->click(); // music start volume off
+    // The music start volume heard while it is set, on the ribbon too.
+    dragTo(d->startSlider(1), 30);
+    rig.run(10);
+    EXPECT_EQ(rig.sim.dspValue(4, 15),
+              (std::vector<std::uint32_t>{floatBits(0.30f), floatBits(0.30f)}));
+    EXPECT_EQ(rig.ribbon().slider(cmd::MusicSlider)->value(), 30);
+    EXPECT_EQ(rig.ribbon().button(Ribbon::twin(cmd::MusicLabel))->text(), "Music Vol: 30");
+
+    rig.click(d->startEnable(1)); // music start volume off
     EXPECT_EQ(d->startLabel(1)->text(), "Invalid");
     EXPECT_FALSE(d->startSlider(1)->isEnabled());
-    d->saveMode(1)->click();
+    rig.click(d->saveMode(1));
+    d->powerOnMode()->setFocus();
+    QTest::keyClick(d->powerOnMode(), Qt::Key_Down);
+    EXPECT_EQ(d->powerOnMode()->currentIndex(), 3);
     EXPECT_TRUE(ofCommand(rig.sent(), CMD_SET_SETTINGS).empty()) << "nothing before Apply";
-    d->applyButton()->click();
+    rig.click(d->applyButton());
     rig.run(10);
     const auto sent = ofCommand(rig.sent(), CMD_SET_SETTINGS);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(std::vector<std::uint8_t>(sent[0].begin() + 2, sent[0].begin() + 12),
-              (std::vector<std::uint8_t>{1, 40, 255, 40, 99, 0, 0, 7, 8, 2}));
-    EXPECT_EQ(rig.sim.settings(), (MachineSettings{1, 40, 255, 40, 99, 0, 0, 7, 8, 2}));
-    ASSERT_NE(rig.editor->infoPopup(), nullptr);
-    EXPECT_EQ(rig.editor->infoPopup()->text(), "Setting valid");
+              (std::vector<std::uint8_t>{1, 40, 255, 40, 99, 0, 0, 7, 8, 3}));
+    EXPECT_EQ(rig.sim.settings(), (MachineSettings{1, 40, 255, 40, 99, 0, 0, 7, 8, 3}));
+    EXPECT_EQ(popup(rig), "Setting valid");
 
     // The ribbon keeps the mic volume under the applied maximum.
-    StepSlider* mic = rig.ribbon().slider(cmd::MicSlider);
-    mic->setValue(70);
-    rig.view().OnCommand(cmd::MicSlider);
+    test::dragSliderTo(rig.ribbon().slider(cmd::MicSlider), 70);
     EXPECT_EQ(rig.editor->store().cellInt(26), 40);
+    EXPECT_EQ(rig.ribbon().slider(cmd::MicSlider)->value(), 40);
+}
+
+TEST(MachineSettings, ApplyWithoutAnAmplifierSaysSoAndChangesNothing) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    DeviceState& state = rig.editor->connection().state;
+    const MachineSettings received{0, 60, 50, 99, 99, 0, 0, 7, 8, 2};
+    state.setReceivedSettings(received);
+    press(rig, Qt::Key_F7);
+    CSetDlg* d = rig.view().settingsDialog();
+    ASSERT_NE(d, nullptr);
+    rig.sim.unplug();
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.editor->linkOpen(); }, 5000));
+    rig.clearTrace();
+    rig.click(d->lockPanel());
+    rig.click(d->applyButton());
+    rig.run(10);
+    EXPECT_EQ(popup(rig), QString::fromUtf8("请先连接设备!"));
+    EXPECT_EQ(state.currentSettings(), received) << "nothing was applied";
+    EXPECT_EQ(state.editSettings()[5], 1) << "the edit is kept for a later Apply";
+    EXPECT_TRUE(rig.sent().empty());
+
+    rig.clickRibbon(cmd::LanguageSwitch);
+    rig.click(d->applyButton());
+    EXPECT_EQ(popup(rig), "Please connect device!");
+
+    // Once the amplifier is back, the same Apply goes through.
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    ASSERT_TRUE(rig.view().settingsDialog() == nullptr) << "an arrival closes the dialog";
 }
 
 TEST(MachineSettings, LockBitsPhasesAndClosingDiscardsEdits) {
@@ -182,61 +284,86 @@ TEST(MachineSettings, LockBitsPhasesAndClosingDiscardsEdits) {
     ASSERT_TRUE(rig.connect());
     DeviceState& state = rig.editor->connection().state;
     state.setReceivedSettings({0, 255, 255, 99, 99, 0, 0x00, 0, 0, 0});
-    rig.view().openMachineSettings();
+    press(rig, Qt::Key_F7);
     CSetDlg* d = rig.view().settingsDialog();
+    ASSERT_NE(d, nullptr);
     EXPECT_FALSE(d->lockVolume()->isEnabled());
-    d->lockPanel()->click();
+    rig.click(d->lockVolume());
+    EXPECT_EQ(state.editSettings()[6], 0x00) << "disabled until the panel is locked";
+    rig.click(d->lockPanel());
     EXPECT_TRUE(d->lockVolume()->isEnabled());
-    d->lockVolume()->click();
+    rig.click(d->lockVolume());
     EXPECT_EQ(state.editSettings()[6], 0x83);
-    d->lockVolume()->click();
+    rig.click(d->lockVolume());
     EXPECT_EQ(state.editSettings()[6], 0x00);
-    d->lockVolume()->click();
-    d->lockMode()->click();
+    rig.click(d->lockVolume());
+    rig.click(d->lockMode());
     EXPECT_EQ(state.editSettings()[6], 0x93);
 
     // Phases act at once.
     rig.clearTrace();
-    d->phase(1)->setChecked(false);
-    d->phase(1)->click();
+    ASSERT_FALSE(d->phase(1)->isChecked());
+    rig.click(d->phase(1));
     rig.run(10);
     EXPECT_EQ(rig.editor->store().cellInt(40), 0);
     EXPECT_EQ(rig.sent(), (std::vector<Report>{dspWriteRepeated(1, 54, 0, 1)}));
 
     // Closing without Apply sends nothing and forgets the edits.
     rig.clearTrace();
-    d->cancelButton()->click();
+    rig.click(d->cancelButton());
     rig.run(10);
     flushDeletes();
     EXPECT_EQ(rig.view().settingsDialog(), nullptr);
     EXPECT_TRUE(rig.sent().empty());
     EXPECT_EQ(state.editSettings()[6], 0x00);
-    rig.view().openMachineSettings();
+    press(rig, Qt::Key_F7);
+    ASSERT_NE(rig.view().settingsDialog(), nullptr);
     EXPECT_FALSE(rig.view().settingsDialog()->lockPanel()->isChecked());
 }
 
-TEST(MachineSettings, DefaultModeRestoresAndResynchronises) {
+TEST(MachineSettings, DefaultModeAsksFirstThenRestoresAndResynchronises) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.view().openMachineSettings();
+    rig.clickRibbon(cmd::LanguageSwitch);
+    press(rig, Qt::Key_F7);
     CSetDlg* d = rig.view().settingsDialog();
+    ASSERT_NE(d, nullptr);
+    const auto storedMode = rig.sim.userMode(2);
+
+    // Answered No: the stored mode is left alone.
+    rig.prompter.answers = {Answer::No};
     rig.clearTrace();
-    d->modeButton(2)->click();
+    rig.click(d->modeButton(2));
+    rig.run(100);
+    ASSERT_EQ(rig.prompter.asked.size(), 1u);
+    EXPECT_TRUE(rig.prompter.asked[0].defaultNo) << "No unless the user says Yes";
+    EXPECT_EQ(rig.prompter.asked[0].text,
+              "Restore machine mode 3 to its factory settings?\nThe settings stored in that mode "
+              "will be overwritten.");
+    EXPECT_TRUE(rig.sent().empty());
+    EXPECT_EQ(rig.sim.userMode(2), storedMode);
+    EXPECT_FALSE(d->modeButton(2)->isCurrent());
+
+    rig.prompter.answers = {Answer::Yes};
+    rig.click(d->modeButton(2));
     EXPECT_TRUE(rig.connect()) << "the synchronisation finishes";
     const auto sent = rig.sent();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.front(), shortCommand(CMD_MODE_DEFAULT, 2));
     EXPECT_EQ(rig.editor->store().cellInt(25), 2);
+    EXPECT_EQ(rig.sim.currentMode(), 2);
+    EXPECT_TRUE(rig.ribbon().action(cmd::LoadModeFirst + 2)->isChecked());
     EXPECT_GT(sent.size(), 100u) << "followed by a full read";
 
-    // Without an amplifier the buttons do nothing.
+    // Without an amplifier the buttons do nothing and ask nothing.
     rig.sim.unplug();
     EXPECT_TRUE(rig.runUntil([&] { return !rig.editor->linkOpen(); }));
     rig.clearTrace();
     if (rig.view().settingsDialog())
-        rig.view().settingsDialog()->modeButton(1)->click();
+        rig.click(rig.view().settingsDialog()->modeButton(1));
     rig.run(100);
     EXPECT_TRUE(rig.sent().empty());
+    EXPECT_EQ(rig.prompter.asked.size(), 2u);
 }
 
 // ---- IR learning ----
@@ -244,15 +371,17 @@ TEST(MachineSettings, DefaultModeRestoresAndResynchronises) {
 TEST(RemoteLearning, ALearnedCodeShowsThenTheDialogClosesItself) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.editor->setLanguageIndex(kEnglish);
-    rig.view().OnCommand(cmd::IrLearning);
+    rig.clickRibbon(cmd::LanguageSwitch);
+    rig.clickRibbon(cmd::IrLearning);
     CRemoteDlg* remote = rig.view().remoteDialog();
     ASSERT_NE(remote, nullptr);
     rig.clearTrace();
-    QTest::mouseClick(remote->hotArea(7), Qt::LeftButton);
+    rig.click(remote->hotArea(7));
     CRemoteStudyDlg* study = rig.view().learningDialog();
     ASSERT_NE(study, nullptr);
     EXPECT_EQ(study->promptText()->text(), "Learning key: music vol+,increment music vol");
+    EXPECT_EQ(study->statusLine()->text(), "Press the matching key on your remote control now.")
+        << "the English dialog tells the user what to do";
     EXPECT_EQ(rig.sent().front(), shortCommand(CMD_LEARN_KEY, 7));
     EXPECT_FALSE(rig.view().levelPollRunning()) << "the poll rests while a key is learned";
 
@@ -287,17 +416,19 @@ TEST(RemoteLearning, ALearnedCodeShowsThenTheDialogClosesItself) {
 TEST(RemoteLearning, CancelReleasesTheWaitAndUnsupportedKeysSendNothing) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.view().OnCommand(cmd::IrLearning);
+    rig.clickRibbon(cmd::IrLearning);
     CRemoteDlg* remote = rig.view().remoteDialog();
+    ASSERT_NE(remote, nullptr);
     rig.clearTrace();
-    remote->keyClicked(16);
+    rig.click(remote->hotArea(16));
     EXPECT_TRUE(rig.sent().empty());
     ASSERT_EQ(rig.prompter.told.size(), 1u);
     EXPECT_EQ(rig.prompter.told.back().text, QString::fromUtf8("不支持该功能"));
 
-    remote->keyClicked(3);
+    rig.click(remote->hotArea(3));
     CRemoteStudyDlg* study = rig.view().learningDialog();
     ASSERT_NE(study, nullptr);
+    EXPECT_EQ(study->statusLine()->text(), QString::fromUtf8("等待遥控器按键……"));
     const double before = rig.clock.nowMs();
     QTest::keyClick(study, Qt::Key_Escape);
     EXPECT_LT(rig.clock.nowMs() - before, 100) << "the cancel did not wait for a reply";
@@ -307,13 +438,24 @@ TEST(RemoteLearning, CancelReleasesTheWaitAndUnsupportedKeysSendNothing) {
     EXPECT_EQ(sent[1], shortCommand(CMD_LEARN_CANCEL));
     rig.run(3000);
     EXPECT_EQ(rig.editor->store().keyTable()[3], 0) << "no code arrives after the cancel";
+
+    // With the amplifier gone a key starts nothing that would wait for ever.
+    rig.sim.unplug();
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.editor->linkOpen(); }, 5000));
+    flushDeletes();
+    rig.clearTrace();
+    rig.click(remote->hotArea(5));
+    EXPECT_EQ(rig.view().learningDialog(), nullptr);
+    EXPECT_EQ(popup(rig), QString::fromUtf8("请先连接设备!"));
+    EXPECT_TRUE(rig.sent().empty());
 }
 
 TEST(RemoteLearning, KeyFilesLoadSaveAndRefuseShortFiles) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.view().OnCommand(cmd::IrLearning);
+    rig.clickRibbon(cmd::IrLearning);
     CRemoteDlg* remote = rig.view().remoteDialog();
+    ASSERT_NE(remote, nullptr);
     ParameterStore& s = rig.editor->store();
     KeyTable table{};
     for (std::size_t i = 0; i < table.size(); ++i)
@@ -322,12 +464,13 @@ TEST(RemoteLearning, KeyFilesLoadSaveAndRefuseShortFiles) {
 
     // Saved under the .remo name whatever extension was typed.
     rig.prompter.savePath = rig.dir.filePath("keys.txt");
-    remote->saveFile();
+    rig.click(remote->saveButton());
     QFile saved(rig.dir.filePath("keys.remo"));
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), QByteArray(reinterpret_cast<const char*>(table.data()), 16));
     EXPECT_FALSE(QFile::exists(rig.dir.filePath("keys.txt")));
-    EXPECT_EQ(rig.editor->infoPopup()->text(), QString::fromUtf8("保存遥控文件成功"));
+    EXPECT_EQ(popup(rig), QString::fromUtf8("保存遥控文件成功"));
+    EXPECT_TRUE(rig.prompter.asked.empty()) << "a table with codes is saved without a question";
 
     // Loading replaces all 16 bytes, byte 0 included, and Apply sends exactly them.
     KeyTable other{};
@@ -339,17 +482,21 @@ TEST(RemoteLearning, KeyFilesLoadSaveAndRefuseShortFiles) {
     f.close();
     rig.prompter.openPath = rig.dir.filePath("other.txt");
     rig.clearTrace();
-    remote->loadFile();
+    rig.click(remote->loadButton());
     EXPECT_EQ(s.keyTable(), other);
-    remote->applyTable();
+    EXPECT_EQ(popup(rig), QString::fromUtf8("载入遥控文件成功"));
+    rig.click(remote->applyButton());
     rig.run(10);
     const auto sent = ofCommand(rig.sent(), CMD_SET_KEY_TABLE);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(std::vector<std::uint8_t>(sent[1].begin() + 2, sent[1].begin() + 18),
               std::vector<std::uint8_t>(other.begin(), other.end()));
     EXPECT_EQ(rig.sim.keyTable(), other);
+    EXPECT_EQ(popup(rig), QString::fromUtf8("遥控器键码保存成功!"));
 
-    // A short file is a failed load: warning, message, table unchanged, nothing sent.
+    // A short file is a failed load: warning, message, table unchanged, nothing sent; in
+    // English the notices are English.
+    rig.clickRibbon(cmd::LanguageSwitch);
     QFile shortFile(rig.dir.filePath("short.remo"));
     ASSERT_TRUE(shortFile.open(QIODevice::WriteOnly));
     shortFile.write("\x01\x02\x03", 3);
@@ -357,20 +504,82 @@ TEST(RemoteLearning, KeyFilesLoadSaveAndRefuseShortFiles) {
     rig.prompter.openPath = shortFile.fileName();
     rig.prompter.told.clear();
     rig.clearTrace();
-    remote->loadFile();
+    rig.click(remote->loadButton());
     EXPECT_EQ(s.keyTable(), other);
-    EXPECT_EQ(rig.prompter.told.size(), 1u);
-    EXPECT_EQ(rig.editor->infoPopup()->text(), QString::fromUtf8("载入遥控文件失败"));
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_EQ(rig.prompter.told[0].caption, "Loading the remote key file failed");
+    EXPECT_EQ(rig.prompter.told[0].text, "Can't read the file:\n" + shortFile.fileName());
+    EXPECT_EQ(popup(rig), "Loading the remote key file failed");
     EXPECT_TRUE(rig.sent().empty());
 
     // A name that cannot be created: the box with the error code, and the failure message.
     rig.prompter.savePath = rig.dir.filePath("missing/dir/keys.remo");
-    remote->saveFile();
+    rig.click(remote->saveButton());
     ASSERT_EQ(rig.prompter.told.size(), 2u);
     EXPECT_EQ(rig.prompter.told.back().caption, "Can't write to file");
     EXPECT_TRUE(rig.prompter.told.back().text.startsWith("Errcode="));
-    EXPECT_EQ(rig.editor->infoPopup()->text(), QString::fromUtf8("保存遥控文件失败"));
+    EXPECT_EQ(popup(rig), "Saving the remote key file failed");
+    rig.prompter.savePath = rig.dir.filePath("again.remo");
+    rig.click(remote->saveButton());
+    EXPECT_EQ(popup(rig), "Remote key file saved");
 
     EXPECT_EQ(remoteFileName("a.b.txt"), "a.b.remo");
     EXPECT_EQ(remoteFileName("/x.y/keys"), "/x.y/keys.remo");
+}
+
+TEST(RemoteLearning, AnEmptyTableIsSentOrSavedOnlyWhenTheUserSaysSo) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    const KeyTable learned = rig.sim.keyTable();
+    rig.clickRibbon(cmd::IrLearning);
+    CRemoteDlg* remote = rig.view().remoteDialog();
+    ASSERT_NE(remote, nullptr);
+    ASSERT_EQ(rig.editor->store().keyTable(), KeyTable{}) << "nothing learned or loaded yet";
+
+    rig.prompter.answers = {Answer::No, Answer::No};
+    rig.prompter.savePath = rig.dir.filePath("empty.remo");
+    rig.clearTrace();
+    rig.click(remote->applyButton());
+    rig.click(remote->saveButton());
+    rig.run(10);
+    ASSERT_EQ(rig.prompter.asked.size(), 2u);
+    EXPECT_TRUE(rig.prompter.asked[0].defaultNo);
+    EXPECT_TRUE(rig.prompter.asked[1].defaultNo);
+    EXPECT_TRUE(rig.sent().empty()) << "the amplifier keeps the keys it has learned";
+    EXPECT_EQ(rig.sim.keyTable(), learned);
+    EXPECT_FALSE(QFile::exists(rig.prompter.savePath));
+    EXPECT_TRUE(rig.prompter.saveFilters.empty()) << "no file dialog after No";
+    EXPECT_NE(popup(rig), QString::fromUtf8("遥控器键码保存成功!"));
+
+    rig.prompter.answers = {Answer::Yes, Answer::Yes};
+    rig.click(remote->applyButton());
+    rig.click(remote->saveButton());
+    rig.run(10);
+    EXPECT_EQ(rig.sim.keyTable(), KeyTable{});
+    EXPECT_EQ(QFile(rig.prompter.savePath).size(), 16);
+}
+
+TEST(RemoteLearning, ApplyWithoutAnAmplifierSaysSo) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::IrLearning);
+    CRemoteDlg* remote = rig.view().remoteDialog();
+    ASSERT_NE(remote, nullptr);
+    KeyTable table{};
+    table[1] = 0x42;
+    rig.editor->store().setKeyTable(table);
+    rig.sim.unplug();
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.editor->linkOpen(); }, 5000));
+    rig.clearTrace();
+    rig.click(remote->applyButton());
+    EXPECT_EQ(popup(rig), QString::fromUtf8("请先连接设备!"));
+    rig.click(remote->loadButton());
+    EXPECT_EQ(popup(rig), QString::fromUtf8("请先连接机器再进行此操作!"));
+    rig.clickRibbon(cmd::LanguageSwitch);
+    rig.click(remote->applyButton());
+    EXPECT_EQ(popup(rig), "Please connect device!");
+    rig.click(remote->saveButton());
+    EXPECT_EQ(popup(rig), "Please connect the amplifier first!");
+    EXPECT_TRUE(rig.sent().empty());
+    EXPECT_TRUE(rig.prompter.asked.empty());
 }

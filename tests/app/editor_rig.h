@@ -10,8 +10,15 @@
 #include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
 
+#include <QCheckBox>
+#include <QRadioButton>
 #include <QSettings>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTabBar>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
 #include <deque>
 #include <mutex>
 
@@ -20,34 +27,51 @@ namespace q7::test {
 struct ScriptedPrompter : Prompter {
     struct Box {
         QString caption, text;
+        bool defaultNo = false;
     };
     std::vector<Box> asked, told;
     std::deque<Answer> answers; // Yes when empty
     QString openPath, savePath;
-    std::vector<QString> saveSuffixes, saveNames;
+    std::vector<QString> saveSuffixes, saveNames, saveFilters, openFilters;
 
     Answer ask(QWidget*, const QString& caption, const QString& text, bool) override {
         asked.push_back({caption, text});
+        return next();
+    }
+    Answer askDefaultNo(QWidget*, const QString& caption, const QString& text) override {
+        asked.push_back({caption, text, true});
+        return next();
+    }
+    void tell(QWidget*, BoxIcon, const QString& caption, const QString& text) override {
+        told.push_back({caption, text});
+    }
+    QString openFile(QWidget*, const QString& filter) override {
+        openFilters.push_back(filter);
+        return openPath;
+    }
+    QString saveFile(QWidget*, const QString& filter, const QString& name,
+                     const QString& suffix) override {
+        saveFilters.push_back(filter);
+        saveNames.push_back(name);
+        saveSuffixes.push_back(suffix);
+        return savePath;
+    }
+
+private:
+    Answer next() {
         if (answers.empty())
             return Answer::Yes;
         const Answer a = answers.front();
         answers.pop_front();
         return a;
     }
-    void tell(QWidget*, BoxIcon, const QString& caption, const QString& text) override {
-        told.push_back({caption, text});
-    }
-    QString openFile(QWidget*, const QString&) override { return openPath; }
-    QString saveFile(QWidget*, const QString&, const QString& name,
-                     const QString& suffix) override {
-        saveNames.push_back(name);
-        saveSuffixes.push_back(suffix);
-        return savePath;
-    }
 };
 
 struct EditorRig {
-    explicit EditorRig(SimOptions simOptions = {}) : sim(clock, simOptions) {
+    // adjust may change the editor's options (a file on the command line).
+    explicit EditorRig(SimOptions simOptions = {},
+                       const std::function<void(EditorOptions&)>& adjust = {})
+        : sim(clock, simOptions) {
         profile = std::make_unique<QSettings>(dir.filePath("profile.ini"), QSettings::IniFormat);
         EditorOptions o;
         o.clock = &clock;
@@ -55,6 +79,8 @@ struct EditorRig {
         o.backend = &sim;
         o.prompter = &prompter;
         o.profile = profile.get();
+        if (adjust)
+            adjust(o);
         editor = std::make_unique<Editor>(o);
         trace.setListener([this](const TraceLine& t) {
             std::lock_guard l(mutex);
@@ -75,6 +101,28 @@ struct EditorRig {
             return editor->linkOpen() && !view().syncDialog() &&
                    !editor->connection().session.workerRunning();
         });
+    }
+
+    // Clicks the category's tab, as the user switches between "Input" and "Output".
+    void showCategory(int category) {
+        QTabBar* tabs = ribbon().tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(category).center());
+    }
+    // Clicks a ribbon element, a status bar element or any button in the middle.
+    void click(QWidget* w) {
+        QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center());
+    }
+    // A check box or radio button is clicked on its indicator (a wide box is only live over its
+    // indicator and text).
+    void click(QCheckBox* b) { clickIndicator(b, QStyle::SE_CheckBoxIndicator); }
+    void click(QRadioButton* b) { clickIndicator(b, QStyle::SE_RadioButtonIndicator); }
+    void clickRibbon(int id) { click(ribbon().button(id)); }
+
+    static void clickIndicator(QAbstractButton* b, QStyle::SubElement element) {
+        QStyleOptionButton option;
+        option.initFrom(b);
+        const QRect r = b->style()->subElementRect(element, &option, b);
+        QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, r.center());
     }
 
     CMainFrame& frame() { return *editor->frame(); }

@@ -1,14 +1,37 @@
-// Mode files, presets and shell open through the editor.
-#include "ui/info_popup.h"
+// Mode files, presets and shell open through the editor, with the ribbon's buttons and menus.
 #include "app/presets.h"
 #include "editor_rig.h"
 #include "params/mode_file.h"
+#include "ui/info_popup.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace q7;
 using q7::test::EditorRig;
+
+namespace {
+
+// The name patterns of a file dialog filter ("Mode Files (*.a *.b)" gives *.a and *.b).
+QStringList patterns(const QString& filter) {
+    QStringList out;
+    const QRegularExpression group("\\(([^)]*)\\)");
+    for (const QString& part : filter.split(";;")) {
+        const QRegularExpressionMatch m = group.match(part);
+        if (m.hasMatch())
+            out += m.captured(1).split(' ', Qt::SkipEmptyParts);
+    }
+    return out;
+}
+
+QString popup(EditorRig& rig) {
+    CInfoDlg* info = rig.editor->infoPopup();
+    return info && info->isVisible() ? info->text() : QString();
+}
+
+} // namespace
 
 TEST(Files, SaveAndReopenThroughTheUi) {
     EditorRig rig;
@@ -16,10 +39,12 @@ TEST(Files, SaveAndReopenThroughTheUi) {
     rig.editor->store().setCellInt(74, 33);
     rig.editor->store().setBand(4, 2, BandRecord::encode(1, 6.5, 77, 2.0));
     rig.editor->store().setParametersChanged(true);
-    const QString path = rig.dir.filePath("m2 party.q7M");
+    // The file dialog gives the name the user typed with the default extension.
+    const QString path = rig.dir.filePath("m2 party.R3v9");
     rig.prompter.savePath = path;
     rig.clearTrace();
-    rig.view().OnCommand(cmd::SaveFile);
+    rig.clickRibbon(cmd::SaveFile);
+    ASSERT_EQ(rig.prompter.saveNames.size(), 1u);
     EXPECT_EQ(rig.prompter.saveNames.back(), "name");
     EXPECT_EQ(rig.prompter.saveSuffixes.back(), "R3v9");
     EXPECT_EQ(rig.sent().front(), shortCommand(CMD_MODE_STORE, 0)) << "saved to the current mode";
@@ -32,7 +57,8 @@ TEST(Files, SaveAndReopenThroughTheUi) {
     rig.editor->store().setCellInt(74, 90);
     rig.prompter.openPath = path;
     rig.clearTrace();
-    rig.view().OnCommand(cmd::LoadFile);
+    rig.clickRibbon(cmd::LoadFile);
+    ASSERT_EQ(rig.prompter.openFilters.size(), 1u);
     ASSERT_TRUE(rig.connect());
     EXPECT_EQ(rig.editor->store().cellInt(74), 33);
     EXPECT_EQ(rig.sim.dspValue(3, 15), std::vector<std::uint32_t>{floatBits(0.33f)});
@@ -45,21 +71,46 @@ TEST(Files, SaveAndReopenThroughTheUi) {
     EXPECT_EQ(sent.back(), shortCommand(CMD_MODE_STORE, 1));
 }
 
+TEST(Files, TheDialogsShowEveryModeFileTheEditorWritesOrReads) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    QDir folder(rig.dir.path());
+    for (const char* name : {"a.q7M", "b.R3v9", "c.R3v8", "d.Q7test", "e.remo"})
+        QFile(folder.filePath(name)).open(QIODevice::WriteOnly);
+    rig.prompter.savePath.clear(); // both dialogs cancelled
+    rig.clearTrace();
+    rig.clickRibbon(cmd::SaveFile);
+    rig.clickRibbon(cmd::LoadFile);
+    rig.ribbon().action(cmd::AppSave)->trigger();
+    ASSERT_EQ(rig.prompter.saveFilters.size(), 2u);
+    ASSERT_EQ(rig.prompter.openFilters.size(), 1u);
+    const QStringList wanted = {"a.q7M", "b.R3v9", "c.R3v8", "d.Q7test"};
+    for (const QString& filter : {rig.prompter.saveFilters[0], rig.prompter.saveFilters[1],
+                                  rig.prompter.openFilters[0].split(";;").first()}) {
+        folder.setNameFilters(patterns(filter));
+        EXPECT_EQ(folder.entryList(QDir::Files, QDir::Name), wanted) << filter.toStdString();
+    }
+    EXPECT_TRUE(rig.sent().empty()) << "a cancelled save stores nothing";
+}
+
 TEST(Files, FilesNeedAConnectedAmplifier) {
     EditorRig rig(SimOptions{.startUnplugged = true});
-    rig.editor->setLanguageIndex(kEnglish);
+    rig.clickRibbon(cmd::LanguageSwitch);
     rig.prompter.openPath = "/nonexistent";
-    rig.view().OnCommand(cmd::LoadFile);
-    ASSERT_NE(rig.editor->infoPopup(), nullptr);
-    EXPECT_EQ(rig.editor->infoPopup()->text(), "Please connect device!");
-    rig.view().OnCommand(cmd::PresetFirst);
+    rig.clickRibbon(cmd::LoadFile);
+    EXPECT_TRUE(rig.prompter.openFilters.empty()) << "no file dialog";
+    EXPECT_EQ(popup(rig), "Please connect device!");
+    rig.ribbon().action(cmd::PresetFirst)->trigger();
     EXPECT_EQ(rig.view().chosenPreset(), -1);
+    rig.clickRibbon(cmd::SaveFile);
+    EXPECT_TRUE(rig.prompter.saveFilters.empty());
     EXPECT_TRUE(rig.sent().empty());
 }
 
 TEST(Files, ATruncatedFileIsRefusedAndNothingIsSent) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::LanguageSwitch);
     const QString path = rig.dir.filePath("short.q7M");
     ParameterStore s;
     auto bytes = modeFileBytes(s.modeImage());
@@ -71,9 +122,11 @@ TEST(Files, ATruncatedFileIsRefusedAndNothingIsSent) {
     const int mic = rig.editor->store().cellInt(26);
     rig.prompter.openPath = path;
     rig.clearTrace();
-    rig.view().OnCommand(cmd::LoadFile);
+    rig.clickRibbon(cmd::LoadFile);
     rig.run(100);
-    EXPECT_EQ(rig.prompter.told.size(), 1u);
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_EQ(rig.prompter.told[0].caption, "File open error");
+    EXPECT_TRUE(rig.prompter.told[0].text.startsWith("The file is incomplete"));
     EXPECT_TRUE(rig.sent().empty());
     EXPECT_EQ(rig.editor->store().cellInt(26), mic);
 }
@@ -81,7 +134,7 @@ TEST(Files, ATruncatedFileIsRefusedAndNothingIsSent) {
 TEST(Presets, ADownloadEndsInTheSimulatorsState) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.view().OnCommand(32013); // resource 430
+    rig.ribbon().action(32013)->trigger(); // resource 430
     ASSERT_TRUE(rig.connect());
     EXPECT_EQ(rig.view().chosenPreset(), 32013);
     EXPECT_TRUE(rig.ribbon().action(32013)->isChecked());
@@ -122,7 +175,7 @@ TEST(ShellOpen, ExtensionsAndMissingFiles) {
     const QString lower = rig.dir.filePath("preset.r3v9");
     ParameterStore s;
     ASSERT_TRUE(writeModeFile(lower.toStdString(), s));
-    EXPECT_TRUE(rig.editor->shellOpen(lower)) << "no device: reads nothing, shows nothing";
+    EXPECT_TRUE(rig.editor->shellOpen(lower)) << "no device: kept for later";
     EXPECT_TRUE(rig.prompter.told.empty());
     EXPECT_TRUE(rig.sent().empty());
 
@@ -130,11 +183,17 @@ TEST(ShellOpen, ExtensionsAndMissingFiles) {
     ASSERT_EQ(rig.prompter.told.size(), 1u);
     EXPECT_EQ(rig.prompter.told[0].text, QString::fromUtf8("文件不存在！"));
     EXPECT_EQ(rig.prompter.told[0].caption, QString::fromUtf8("文件打开错误"));
+    rig.clickRibbon(cmd::LanguageSwitch);
+    EXPECT_FALSE(rig.editor->shellOpen(rig.dir.filePath("gone.R3v9")));
+    ASSERT_EQ(rig.prompter.told.size(), 2u);
+    EXPECT_EQ(rig.prompter.told[1].text, "The file does not exist!");
+    EXPECT_EQ(rig.prompter.told[1].caption, "File open error");
 
     const QString text = rig.dir.filePath("notes.txt");
     QFile(text).open(QIODevice::WriteOnly);
     EXPECT_FALSE(rig.editor->shellOpen(text));
-    EXPECT_EQ(rig.prompter.told.size(), 1u) << "other extensions are refused silently";
+    EXPECT_EQ(rig.prompter.told.size(), 2u) << "other extensions are refused silently";
+    EXPECT_EQ(rig.view().queuedModeFile(), lower) << "the refused file does not replace it";
 }
 
 TEST(ShellOpen, WithADeviceTheFileIsDownloaded) {
@@ -147,4 +206,41 @@ TEST(ShellOpen, WithADeviceTheFileIsDownloaded) {
     EXPECT_TRUE(rig.editor->shellOpen(path));
     ASSERT_TRUE(rig.connect());
     EXPECT_EQ(rig.sim.dspValue(2, 22), std::vector<std::uint32_t>{floatBits(0.12f)});
+}
+
+TEST(ShellOpen, AFileGivenBeforeTheAmplifierConnectsIsDownloadedOnceItHas) {
+    QTemporaryDir files;
+    const QString first = files.filePath("first.R3v9"), path = files.filePath("show.R3v8");
+    ParameterStore s;
+    s.setCellInt(65, 12);
+    ASSERT_TRUE(writeModeFile(first.toStdString(), ParameterStore{}));
+    ASSERT_TRUE(writeModeFile(path.toStdString(), s));
+    // On the command line, with nothing plugged in yet.
+    EditorRig rig(SimOptions{.startUnplugged = true}, [&](EditorOptions& o) { o.file = first; });
+    rig.run(2000);
+    EXPECT_TRUE(rig.sent().empty());
+    EXPECT_TRUE(popup(rig).endsWith("first.R3v9")) << "the user is told it waits";
+    // Opened again from the file manager before the amplifier comes: the later file wins.
+    EXPECT_TRUE(rig.editor->shellOpen(path));
+
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    ASSERT_TRUE(rig.runUntil(
+        [&] {
+            return rig.sim.dspValue(2, 22) == std::vector<std::uint32_t>{floatBits(0.12f)} &&
+                   !rig.editor->connection().session.workerRunning();
+        },
+        20000));
+    EXPECT_EQ(rig.editor->store().cellInt(65), 12);
+    EXPECT_TRUE(rig.view().queuedModeFile().isEmpty());
+
+    // Downloaded once: the next connection does not download it again.
+    rig.clearTrace();
+    rig.sim.unplug();
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.editor->linkOpen(); }, 5000));
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    rig.run(2000);
+    for (const Report& r : rig.sent())
+        EXPECT_NE(r[1], CMD_MEM_WRITE) << "a synchronisation only reads";
 }

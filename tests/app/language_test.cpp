@@ -1,14 +1,21 @@
+#include "ini/ini_table.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
-#include "ini/ini_table.h"
+#include "ui/prompter.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFont>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -79,4 +86,57 @@ TEST(Fonts, ChineseTextHasGlyphs) {
     const QString text = QString::fromUtf8("话筒音量");
     for (const QChar c : text)
         EXPECT_TRUE(m.inFontUcs4(c.unicode())) << "no CJK font resolves for 宋体";
+}
+
+namespace {
+
+// Answers the next message box the real prompter shows by clicking one of its buttons, and
+// notes what the box offered.
+struct BoxClicker {
+    QStringList buttons;
+    QString defaultButton;
+    void clickLater(QMessageBox::StandardButton which) {
+        QTimer::singleShot(0, [this, which] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            for (QAbstractButton* b : box->buttons())
+                buttons << b->text();
+            defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+            QAbstractButton* b = box->button(which);
+            ASSERT_NE(b, nullptr);
+            QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, b->rect().center());
+        });
+    }
+};
+
+} // namespace
+
+TEST(QtTexts, MessageBoxesFollowTheLanguageAtRunTime) {
+    Language l;
+    QtPrompter prompter;
+    l.setIndex(kChinese);
+    BoxClicker zh;
+    zh.clickLater(QMessageBox::No);
+    EXPECT_EQ(prompter.askDefaultNo(nullptr, "?", "?"), Answer::No);
+    EXPECT_TRUE(zh.buttons.contains(QString::fromUtf8("是(&Y)")))
+        << zh.buttons.join('|').toStdString();
+    EXPECT_TRUE(zh.buttons.contains(QString::fromUtf8("否(&N)")));
+    EXPECT_EQ(zh.defaultButton, QString::fromUtf8("否(&N)"))
+        << "the destructive Yes is not the default";
+
+    l.setIndex(kEnglish);
+    BoxClicker en;
+    en.clickLater(QMessageBox::Yes);
+    EXPECT_EQ(prompter.ask(nullptr, "?", "?", true), Answer::Yes);
+    EXPECT_TRUE(en.buttons.contains("&Yes"));
+    EXPECT_TRUE(en.buttons.contains("Cancel"));
+
+    // The file dialogs too.
+    l.setIndex(kChinese);
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    auto* box = dialog.findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->button(QDialogButtonBox::Cancel)->text(), QString::fromUtf8("取消"));
 }
