@@ -3,12 +3,12 @@
 #pragma once
 
 #include <array>
-#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace q7 {
@@ -87,8 +87,9 @@ void writeBe16(std::uint8_t* p, std::uint16_t v);
 inline constexpr std::size_t kMaxShortPayload = kReportSize - 2; // bytes 2..60
 
 // A command with up to 59 single-byte payload values; each value contributes its low byte.
-template <std::integral... Values>
-requires(sizeof...(Values) <= kMaxShortPayload) Report
+// (<type_traits> rather than <concepts>: Qt's moc cannot read the latter.)
+template <typename... Values>
+requires((std::is_integral_v<Values> && ...) && sizeof...(Values) <= kMaxShortPayload) Report
     shortCommand(Command code, Values... payload) {
     Report r{};
     r[0] = kReportId;
