@@ -1,9 +1,9 @@
 #include "app/about_dialog.h"
 
+#include "device/connection.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
-#include "device/connection.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>

@@ -2,9 +2,9 @@
 // the worker wait until the GUI thread has run the connection check, unless the editor closes.
 #pragma once
 
-#include "ui/timeline.h"
 #include "device/hid_backend.h"
 #include "device/link_observer.h"
+#include "ui/timeline.h"
 
 #include <atomic>
 #include <functional>

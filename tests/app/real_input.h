@@ -70,8 +70,8 @@ inline QRect sliderHandle(QSlider* s) {
     opt.maximum = s->maximum();
     opt.sliderPosition = s->sliderPosition();
     opt.sliderValue = s->value();
-    opt.upsideDown = s->orientation() == Qt::Vertical ? !s->invertedAppearance()
-                                                      : s->invertedAppearance();
+    opt.upsideDown =
+        s->orientation() == Qt::Vertical ? !s->invertedAppearance() : s->invertedAppearance();
     opt.subControls = QStyle::SC_All;
     return s->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, s);
 }
@@ -84,8 +84,8 @@ inline QPoint sliderPointFor(QSlider* s, int value) {
     opt.maximum = s->maximum();
     opt.sliderPosition = value;
     opt.sliderValue = value;
-    opt.upsideDown = s->orientation() == Qt::Vertical ? !s->invertedAppearance()
-                                                      : s->invertedAppearance();
+    opt.upsideDown =
+        s->orientation() == Qt::Vertical ? !s->invertedAppearance() : s->invertedAppearance();
     opt.subControls = QStyle::SC_All;
     return s->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, s).center();
 }
