@@ -32,6 +32,7 @@
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <thread>
 
 namespace q7 {
 
@@ -118,6 +119,8 @@ CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options
     }
 
     connection_ = std::make_unique<Connection>(*backend, *clock_, store_);
+    // The window never waits on the amplifier: its writes are queued for the link's writer.
+    connection_->link.setNonWaitingThread(std::this_thread::get_id());
     dsp_ = std::make_unique<Dsp>(store_, connection_->link, *clock_);
     if (options_.trace) {
         trace_ = std::make_unique<TraceWriter>();

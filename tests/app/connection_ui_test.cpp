@@ -80,8 +80,8 @@ TEST(ConnectionUi, WrongModelAndProtocolShowTheirBoxes) {
         EXPECT_EQ(rig.prompter.told[0].caption, QString::fromUtf8("错误"));
         EXPECT_EQ(rig.prompter.told[0].text, QString::fromUtf8("机器型号与软件不匹配!"));
         EXPECT_FALSE(rig.editor->linkOpen());
+        rig.run(10); // CMD_CLOSE goes from the writer; the closed dialog is deleted
         EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
-        rig.run(10); // the closed dialog is deleted once the event loop runs again
         EXPECT_EQ(rig.view().syncDialog(), nullptr);
     }
     {
@@ -90,6 +90,7 @@ TEST(ConnectionUi, WrongModelAndProtocolShowTheirBoxes) {
         ASSERT_EQ(rig.prompter.told.size(), 1u);
         EXPECT_EQ(rig.prompter.told[0].text,
                   QString::fromUtf8("机器与软件通信版本不匹配，请使用机器配套软件!"));
+        rig.run(10);
         EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
     }
 }
@@ -137,6 +138,7 @@ TEST(ConnectionUi, ClosingAsksOnlyWhenChangedAndSendsCmdClose) {
     rig.ribbon().action(cmd::AppExit)->trigger(); // "Exit" in the application menu
     EXPECT_FALSE(rig.frame().isVisible());
     EXPECT_FALSE(rig.editor->linkOpen());
+    rig.run(10); // CMD_CLOSE goes from the link's writer
     EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
 }
 
@@ -147,6 +149,7 @@ TEST(ConnectionUi, ClosingUnchangedAsksNothing) {
     rig.editor->store().setParametersChanged(false);
     EXPECT_TRUE(rig.frame().close());
     EXPECT_TRUE(rig.prompter.asked.empty());
+    rig.run(10);
     EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
 }
 

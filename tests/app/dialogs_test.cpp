@@ -426,11 +426,13 @@ TEST(RemoteLearning, CancelReleasesTheWaitAndUnsupportedKeysSendNothing) {
     EXPECT_EQ(rig.prompter.told.back().text, QString::fromUtf8("不支持该功能"));
 
     rig.click(remote->hotArea(3));
+    rig.run(10);
     CRemoteStudyDlg* study = rig.view().learningDialog();
     ASSERT_NE(study, nullptr);
     EXPECT_EQ(study->statusLine()->text(), QString::fromUtf8("等待遥控器按键……"));
     const double before = rig.clock.nowMs();
     QTest::keyClick(study, Qt::Key_Escape);
+    rig.run(10);
     EXPECT_LT(rig.clock.nowMs() - before, 100) << "the cancel did not wait for a reply";
     const auto sent = rig.sent();
     ASSERT_EQ(sent.size(), 2u);
@@ -485,6 +487,7 @@ TEST(RemoteLearning, KeyFilesLoadSaveAndRefuseShortFiles) {
     rig.click(remote->loadButton());
     EXPECT_EQ(s.keyTable(), other);
     EXPECT_EQ(popup(rig), QString::fromUtf8("载入遥控文件成功"));
+    rig.run(10); // the user reads the notice before pressing Apply
     rig.click(remote->applyButton());
     rig.run(10);
     const auto sent = ofCommand(rig.sent(), CMD_SET_KEY_TABLE);

@@ -123,6 +123,7 @@ TEST(RibbonSliders, AClickOnTheTrackStepsOnceTowardsIt) {
     rig.run(10);
     EXPECT_EQ(mic->value(), start + 1);
     test::click(mic, QPoint(2, handle.center().y()));
+    rig.run(10); // a person's two clicks are apart
     test::click(mic, QPoint(2, handle.center().y()));
     rig.run(10);
     EXPECT_EQ(mic->value(), start - 1);
@@ -341,6 +342,8 @@ TEST(RibbonModes, LoadModeAsksOnlyWhenChanged) {
     rig.clearTrace();
     rig.ribbon().action(cmd::LoadModeFirst)->trigger(); // M1, unchanged
     EXPECT_TRUE(rig.prompter.asked.empty());
+    rig.run(1);
+    ASSERT_FALSE(rig.sent().empty());
     EXPECT_EQ(rig.sent().front(), shortCommand(CMD_MODE_RECALL, 0));
     ASSERT_TRUE(rig.connect());
 
@@ -354,6 +357,8 @@ TEST(RibbonModes, LoadModeAsksOnlyWhenChanged) {
 
     rig.ribbon().action(cmd::SaveModeFirst + 3)->trigger(); // Yes by default
     EXPECT_EQ(rig.prompter.asked.back().text, QString::fromUtf8("确定要保存至机器模式四?"));
+    rig.run(1);
+    ASSERT_FALSE(rig.sent().empty());
     EXPECT_EQ(rig.sent().front(), shortCommand(CMD_MODE_STORE, 3));
     EXPECT_FALSE(rig.editor->store().parametersChanged());
     EXPECT_EQ(popup(rig), QString::fromUtf8("正在储存模式四,请稍等"));
