@@ -647,6 +647,20 @@ void CHX2060v13View::OnKeyLearned(int code) {
 }
 
 void CHX2060v13View::closeDialogs() {
+    // A dialog with a box open over it is still inside that box's event loop: closing deletes
+    // it, so wait until every box has been answered.
+    if (editor_.prompter().openDialogs() > 0) {
+        if (!closeLater_)
+            closeLater_ = editor_.timeline().start(50, true, [this] {
+                if (editor_.prompter().openDialogs() > 0)
+                    return;
+                editor_.timeline().stop(closeLater_);
+                closeLater_ = 0;
+                closeDialogs();
+                emit editor_.frame()->closeModelessDialogs();
+            });
+        return;
+    }
     for (ToolDialog* d : std::initializer_list<ToolDialog*>{settings_, autoSub_, agc_, remote_})
         if (d)
             d->close();
@@ -852,8 +866,9 @@ void CHX2060v13View::OnDeviceArrived(const QString& path) {
     const OpenResult r = editor_.connection().link.OpenLink();
     if (r.opened) {
         // Modeless dialogs of the previous amplifier would show stale values.
-        closeDialogs();
-        emit editor_.frame()->closeModelessDialogs();
+        closeDialogs(); // with the frame's other modeless dialogs, now or once no box is open
+        if (!closeLater_)
+            emit editor_.frame()->closeModelessDialogs();
         connected(4000);
     } else if (r.permissionDenied) {
         // udev grants access a moment after the node appears: look again once.
@@ -904,12 +919,17 @@ void CHX2060v13View::showSyncDialog(const QString& text) {
     if (sync_)
         return; // one dialog at a time; the worker runs anyway
     sync_ = new CSyncDlg(text, editor_.language(), editor_.timeline(), window());
-    connect(sync_, &CSyncDlg::timedOut, this, [this] {
-        editor_.prompter().tell(this, BoxIcon::Error, editor_.language().pick("错误", "Error"),
-                                editor_.language().pick("发生错误，与设备数据同步超时……",
-                                                        "Error: synchronising with the device "
-                                                        "timed out……"));
-    });
+    // The box runs an event loop of its own, in which the transfer may finish and the dialog
+    // go away: it opens from the view's queue, never from inside the dialog.
+    connect(
+        sync_, &CSyncDlg::timedOut, this,
+        [this] {
+            editor_.prompter().tell(this, BoxIcon::Error, editor_.language().pick("错误", "Error"),
+                                    editor_.language().pick("发生错误，与设备数据同步超时……",
+                                                            "Error: synchronising with the "
+                                                            "device timed out……"));
+        },
+        Qt::QueuedConnection);
     sync_->show();
 }
 

@@ -131,6 +131,7 @@ private:
     QPointer<CSyncDlg> sync_;
     QSystemTrayIcon* tray_ = nullptr;
     int trayTimer_ = 0;
+    int closeLater_ = 0; // closing the modeless dialogs waits for open boxes
     QStringList lastBalloon_;
     QPointer<CDialogNG> noiseGate_;
     QPointer<CSetDlg> settings_;

@@ -37,8 +37,8 @@ CSyncDlg::CSyncDlg(const QString& text, Language& language, Timeline& timeline, 
     setFixedSize(380, 120);
     guard_ = timeline_.start(kSyncGuardMs, false, [this] {
         guard_ = 0;
-        emit timedOut();
         close();
+        emit timedOut(); // queued by the view: the message opens after this returns
     });
 }
 

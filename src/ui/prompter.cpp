@@ -29,10 +29,12 @@ Answer askWith(QWidget* parent, const QString& caption, const QString& text, boo
 
 Answer QtPrompter::ask(QWidget* parent, const QString& caption, const QString& text,
                        bool withCancel) {
+    Open open(*this);
     return askWith(parent, caption, text, withCancel, QMessageBox::NoButton);
 }
 
 Answer QtPrompter::askDefaultNo(QWidget* parent, const QString& caption, const QString& text) {
+    Open open(*this);
     return askWith(parent, caption, text, false, QMessageBox::No);
 }
 
@@ -41,16 +43,19 @@ void QtPrompter::tell(QWidget* parent, BoxIcon icon, const QString& caption, con
                                 : icon == BoxIcon::Error    ? QMessageBox::Critical
                                 : icon == BoxIcon::Question ? QMessageBox::Question
                                                             : QMessageBox::Information;
+    Open open(*this);
     QMessageBox box(i, caption, text, QMessageBox::Ok, parent);
     box.exec();
 }
 
 QString QtPrompter::openFile(QWidget* parent, const QString& filter) {
+    Open open(*this);
     return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
 }
 
 QString QtPrompter::saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
                              const QString& defaultSuffix) {
+    Open open(*this);
     QFileDialog dialog(parent, QString(), defaultName, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(defaultSuffix);

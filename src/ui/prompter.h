@@ -28,6 +28,26 @@ public:
     virtual QString openFile(QWidget* parent, const QString& filter) = 0;
     virtual QString saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
                              const QString& defaultSuffix) = 0;
+
+    // How many boxes or file dialogs are open now. Each runs an event loop of its own, so the
+    // window that asked must not be closed (and deleted) under it until it has returned.
+    int openDialogs() const { return open_; }
+
+protected:
+    // Held by an implementation while its box or dialog is open.
+    class Open {
+    public:
+        explicit Open(Prompter& p) : p_(p) { ++p_.open_; }
+        ~Open() { --p_.open_; }
+        Open(const Open&) = delete;
+        Open& operator=(const Open&) = delete;
+
+    private:
+        Prompter& p_;
+    };
+
+private:
+    int open_ = 0;
 };
 
 class QtPrompter final : public Prompter {

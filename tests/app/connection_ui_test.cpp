@@ -95,6 +95,35 @@ TEST(ConnectionUi, WrongModelAndProtocolShowTheirBoxes) {
     }
 }
 
+// The timeout box stays open while the synchronisation finishes behind it and the check closes
+// the dialog; pressing OK then must touch nothing that is gone.
+TEST(ConnectionUi, TheTimeoutBoxOutlivesTheDialogItCameFrom) {
+    for (const bool download : {false, true}) {
+        SCOPED_TRACE(download ? "download" : "synchronisation");
+        EditorRig rig(SimOptions{.latencyUs = download ? 0.0 : 200000.0});
+        if (download) {
+            ASSERT_TRUE(rig.connect());
+            rig.sim.setDropEvery(2); // every other request waits out its reply
+        }
+        bool finishedBehindTheBox = false;
+        rig.prompter.whileOpen = [&] {
+            rig.runUntil([&] { return !rig.editor->connection().session.workerRunning(); }, 300000);
+            rig.run(1000);
+            finishedBehindTheBox = rig.view().syncDialog() == nullptr;
+        };
+        if (download)
+            rig.view().StartDownload();
+        rig.runUntil([&] { return !rig.prompter.told.empty(); }, 300000);
+        ASSERT_FALSE(rig.prompter.told.empty());
+        EXPECT_EQ(rig.prompter.told[0].text, QString::fromUtf8("发生错误，与设备数据同步超时……"));
+        rig.run(100);
+        EXPECT_TRUE(finishedBehindTheBox);
+        EXPECT_EQ(rig.view().syncDialog(), nullptr);
+        EXPECT_TRUE(rig.editor->linkOpen());
+        EXPECT_EQ(rig.prompter.told.size(), 1u);
+    }
+}
+
 TEST(ConnectionUi, ASlowAmplifierEndsInTheDialogTimeout) {
     // 200 ms per reply: the 183 requests of a synchronisation take longer than the guard.
     EditorRig rig(SimOptions{.latencyUs = 200000});

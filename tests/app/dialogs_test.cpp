@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -528,6 +529,32 @@ TEST(RemoteLearning, KeyFilesLoadSaveAndRefuseShortFiles) {
 
     EXPECT_EQ(remoteFileName("a.b.txt"), "a.b.remo");
     EXPECT_EQ(remoteFileName("/x.y/keys"), "/x.y/keys.remo");
+}
+
+// A new amplifier arrives while a box is open over the remote dialog: the dialog must not be
+// closed (and deleted) under the box; it closes once the box has been answered.
+TEST(RemoteLearning, ANewAmplifierWaitsForTheOpenBoxBeforeClosingTheDialog) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::IrLearning);
+    QPointer<CRemoteDlg> remote = rig.view().remoteDialog();
+    ASSERT_NE(remote, nullptr);
+    bool stillThere = false;
+    rig.prompter.answers = {Answer::No};
+    rig.prompter.whileOpen = [&] {
+        rig.sim.unplug();
+        rig.runUntil([&] { return !rig.editor->linkOpen(); }, 5000);
+        rig.sim.plug();
+        rig.runUntil([&] { return rig.editor->linkOpen(); }, 5000);
+        rig.run(500);
+        flushDeletes();
+        stillThere = !remote.isNull() && remote->isVisible();
+    };
+    rig.click(remote->applyButton()); // asks about the empty table
+    EXPECT_TRUE(stillThere) << "not closed while its box was open";
+    ASSERT_TRUE(rig.connect());
+    flushDeletes();
+    EXPECT_TRUE(remote.isNull()) << "closed once the box was answered";
 }
 
 TEST(RemoteLearning, AnEmptyTableIsSentOrSavedOnlyWhenTheUserSaysSo) {

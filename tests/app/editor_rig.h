@@ -36,14 +36,28 @@ struct ScriptedPrompter : Prompter {
 
     Answer ask(QWidget*, const QString& caption, const QString& text, bool) override {
         asked.push_back({caption, text});
+        runWhileOpen();
         return next();
     }
     Answer askDefaultNo(QWidget*, const QString& caption, const QString& text) override {
         asked.push_back({caption, text, true});
+        runWhileOpen();
         return next();
     }
-    void tell(QWidget*, BoxIcon, const QString& caption, const QString& text) override {
+    void tell(QWidget*, BoxIcon icon, const QString& caption, const QString& text) override {
         told.push_back({caption, text});
+        icons.push_back(icon);
+        runWhileOpen();
+    }
+    std::vector<BoxIcon> icons;
+    std::function<void()> whileOpen; // runs once, inside the next box
+    // A real box runs its own event loop until the user answers it.
+    void runWhileOpen() {
+        if (!whileOpen)
+            return;
+        auto open = std::move(whileOpen);
+        Open scope(*this);
+        open();
     }
     QString openFile(QWidget*, const QString& filter) override {
         openFilters.push_back(filter);
