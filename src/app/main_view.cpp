@@ -341,6 +341,12 @@ void CHX2060v13View::updateUi() {
     const Connection& c = editor_.connection();
     if (c.link.isOpen())
         status_.setUsb(l.pick("USB：已连接", "USB:Connected"), kConnectedColour);
+    else if (trouble_ == LinkTrouble::Reconnecting)
+        status_.setUsb(l.pick("USB：通信出错，重新连接中……", "USB:Error, reconnecting……"),
+                       kDisconnectedColour);
+    else if (trouble_ == LinkTrouble::GaveUp)
+        status_.setUsb(l.pick("USB：通信出错，请重新插拔", "USB:Error, replug the device"),
+                       kDisconnectedColour);
     else
         status_.setUsb(l.pick("USB：未连接", "USB:Disconnected"), kDisconnectedColour);
     const int mode = clampMode(s.cellInt(cell::CurrentMode));
@@ -863,8 +869,13 @@ void CHX2060v13View::connected(int balloonMs) {
 
 void CHX2060v13View::OnDeviceArrived(const QString& path) {
     (void)path;
+    if (editor_.connection().link.closing()) {
+        arrivalPending_ = true; // tried again when the close has ended
+        return;
+    }
     const OpenResult r = editor_.connection().link.OpenLink();
     if (r.opened) {
+        trouble_ = LinkTrouble::None;
         // Modeless dialogs of the previous amplifier would show stale values.
         closeDialogs(); // with the frame's other modeless dialogs, now or once no box is open
         if (!closeLater_)
@@ -882,6 +893,16 @@ void CHX2060v13View::OnDeviceArrived(const QString& path) {
 void CHX2060v13View::OnDeviceRemoved(const QString& path) {
     debugLog("removed!\n");
     Link& link = editor_.connection().link;
+    if (trouble_ != LinkTrouble::None && !link.isOpen() &&
+        path.compare(reconnectPath_, Qt::CaseInsensitive) == 0) {
+        // Unplugged while we tried to reach it again: it is simply gone.
+        if (reconnectTimer_)
+            editor_.timeline().stop(reconnectTimer_);
+        reconnectTimer_ = 0;
+        trouble_ = LinkTrouble::None;
+        balloon(editor_.language().pick("设备已断开!", "Device Disconnected!"), 5000);
+        return updateUi();
+    }
     const QString open = QString::fromStdString(link.devicePath());
     if (open.isEmpty() || path.compare(open, Qt::CaseInsensitive) != 0 || !link.isOpen())
         return;
@@ -893,13 +914,68 @@ void CHX2060v13View::OnDeviceRemoved(const QString& path) {
 }
 
 void CHX2060v13View::OnLinkState(LinkState state) {
-    if (state == LinkState::Closed)
+    if (state == LinkState::Broken)
+        return linkBroken();
+    if (state == LinkState::Closed) {
         stopLevelPoll();
+        Link& link = editor_.connection().link;
+        if (arrivalPending_ && !link.closing()) {
+            // An amplifier arrived while our close was still sending: connect it now.
+            arrivalPending_ = false;
+            OnDeviceArrived({});
+        }
+    }
+    updateUi();
+}
+
+// A read failed but the amplifier may still be there: say so, and open it again a few times a
+// second apart before giving up.
+void CHX2060v13View::linkBroken() {
+    Link& link = editor_.connection().link;
+    if (!link.isOpen() || !link.readThreadEnded())
+        return;
+    reconnectPath_ = QString::fromStdString(link.devicePath());
+    stopLevelPoll();
+    link.CloseByRemoval(); // every write is refused now; no CMD_CLOSE can go out
+    trouble_ = LinkTrouble::Reconnecting;
+    balloon(editor_.language().pick("与设备通信出错，正在重新连接……",
+                                    "Communication with the device failed: reconnecting……"),
+            5000);
+    updateUi();
+    reconnectTries_ = 0;
+    if (reconnectTimer_)
+        editor_.timeline().stop(reconnectTimer_);
+    reconnectTimer_ = editor_.timeline().start(kReconnectMs, true, [this] { tryReconnect(); });
+}
+
+void CHX2060v13View::tryReconnect() {
+    auto stop = [this] {
+        editor_.timeline().stop(reconnectTimer_);
+        reconnectTimer_ = 0;
+    };
+    if (editor_.linkOpen()) { // an arrival connected it meanwhile
+        trouble_ = LinkTrouble::None;
+        return stop();
+    }
+    ++reconnectTries_;
+    if (editor_.connection().link.OpenLink().opened) {
+        stop();
+        trouble_ = LinkTrouble::None;
+        return connected(4000);
+    }
+    if (reconnectTries_ < kReconnectTries)
+        return;
+    stop();
+    trouble_ = LinkTrouble::GaveUp;
+    balloon(editor_.language().pick("无法重新连接设备，请拔下设备后重新插入。",
+                                    "The device could not be reconnected: unplug it and plug it "
+                                    "in again."),
+            8000);
     updateUi();
 }
 
 void CHX2060v13View::OnDspError(const QString& text) {
-    editor_.prompter().tell(this, BoxIcon::Error, "Error", text);
+    editor_.prompter().tell(this, BoxIcon::None, "Error", text);
 }
 
 void CHX2060v13View::startLevelPoll() {
@@ -958,8 +1034,9 @@ void CHX2060v13View::OnTransferFinished(TransferKind) {
     if (sync_)
         sync_->finish();
     if (r == CheckResult::LinkLost) {
-        // Reset a broken link so that the next arrival can open it again.
-        if (c.link.isOpen())
+        // Reset a broken link so that the next arrival can open it again; a link opened again
+        // since that transfer began is a new one and stays.
+        if (c.link.isOpen() && c.link.readThreadEnded())
             c.link.CloseByRemoval();
         stopLevelPoll();
         return updateUi();

@@ -29,6 +29,9 @@ class Ribbon;
 
 inline constexpr int kStartupConnectMs = 250;
 inline constexpr int kLevelPollMs = 300;
+// After a read error: tries to open the amplifier again, a second apart.
+inline constexpr int kReconnectMs = 1000;
+inline constexpr int kReconnectTries = 5;
 
 using PageFactory = std::function<CPage*(PageKind kind, int bank, Editor& editor, QWidget* parent)>;
 
@@ -132,6 +135,12 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     int trayTimer_ = 0;
     int closeLater_ = 0; // closing the modeless dialogs waits for open boxes
+    enum class LinkTrouble { None, Reconnecting, GaveUp };
+    LinkTrouble trouble_ = LinkTrouble::None;
+    QString reconnectPath_;
+    int reconnectTimer_ = 0;
+    int reconnectTries_ = 0;
+    bool arrivalPending_ = false;
     QStringList lastBalloon_;
     QPointer<CDialogNG> noiseGate_;
     QPointer<CSetDlg> settings_;
@@ -141,6 +150,8 @@ private:
     QPointer<CRemoteStudyDlg> learning_;
 
     void startupConnect();
+    void linkBroken();
+    void tryReconnect();
     void connected(int balloonMs);
     void startLevelPoll();
     void stopLevelPoll();

@@ -325,7 +325,7 @@ std::unique_ptr<HidDevice> SimulatedAmplifier::open(const std::string& path, Ope
         error = OpenError::NotFound;
         return nullptr;
     }
-    if (opened_) {
+    if (opened_ || openFails_) {
         error = OpenError::Failed;
         return nullptr;
     }
@@ -629,6 +629,11 @@ void SimulatedAmplifier::handle(const Report& c, std::vector<Report>& out) {
         out.push_back(reply(kGenericAck));
         break;
     }
+}
+
+void SimulatedAmplifier::setOpenFails(bool fails) {
+    std::lock_guard lock(mutex_);
+    openFails_ = fails;
 }
 
 void SimulatedAmplifier::setDropEvery(int n) {

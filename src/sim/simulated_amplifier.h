@@ -75,6 +75,8 @@ public:
     int requestsSeen() const;
     // Changes the lost-reply fault while running (benchmarks connect first, then slow down).
     void setDropEvery(int n);
+    // While set, the amplifier stays on the bus but cannot be opened (a wedged device).
+    void setOpenFails(bool fails);
     bool saveState() const;
 
     // Device side, called by the opened device.
@@ -99,6 +101,7 @@ private:
     int replies_ = 0;
     int reads_ = 0;
     bool readErrorDone_ = false;
+    bool openFails_ = false;
     std::mt19937 rng_{0x51};
     double lastDelivery_ = 0;
 

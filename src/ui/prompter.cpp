@@ -42,6 +42,7 @@ void QtPrompter::tell(QWidget* parent, BoxIcon icon, const QString& caption, con
     const QMessageBox::Icon i = icon == BoxIcon::Warning    ? QMessageBox::Warning
                                 : icon == BoxIcon::Error    ? QMessageBox::Critical
                                 : icon == BoxIcon::Question ? QMessageBox::Question
+                                : icon == BoxIcon::None     ? QMessageBox::NoIcon
                                                             : QMessageBox::Information;
     Open open(*this);
     QMessageBox box(i, caption, text, QMessageBox::Ok, parent);

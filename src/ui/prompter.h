@@ -9,7 +9,7 @@ class QWidget;
 namespace q7 {
 
 enum class Answer { Yes, No, Cancel };
-enum class BoxIcon { Information, Warning, Error, Question };
+enum class BoxIcon { None, Information, Warning, Error, Question };
 
 class Prompter {
 public:

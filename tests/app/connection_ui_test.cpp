@@ -124,6 +124,94 @@ TEST(ConnectionUi, TheTimeoutBoxOutlivesTheDialogItCameFrom) {
     }
 }
 
+// A read error with the amplifier still plugged in: the user is told, the link opens again by
+// itself and synchronises; when it cannot be opened, the editor stops trying and says so.
+TEST(ConnectionUi, AReadErrorIsToldAndTheLinkReopensByItself) {
+    EditorRig rig(SimOptions{.readErrorAfter = 30});
+    rig.runUntil(
+        [&] {
+            return rig.view().lastBalloon().size() == 2 &&
+                   rig.view().lastBalloon()[1].contains(QString::fromUtf8("出错"));
+        },
+        20000);
+    ASSERT_EQ(rig.view().lastBalloon().size(), 2);
+    EXPECT_EQ(rig.view().lastBalloon()[1], QString::fromUtf8("与设备通信出错，正在重新连接……"));
+    EXPECT_EQ(rig.status().usbPane()->text(), QString::fromUtf8("USB：通信出错，重新连接中……"));
+    EXPECT_FALSE(rig.editor->linkOpen());
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.status().usbPane()->text(), QString::fromUtf8("USB：已连接"));
+    EXPECT_EQ(rig.editor->connection().state.modeNames().get(1), u"Cinema");
+    EXPECT_TRUE(rig.view().levelPollRunning());
+    EXPECT_TRUE(rig.prompter.told.empty()) << "a balloon, not a box";
+}
+
+TEST(ConnectionUi, AnAmplifierThatWillNotReopenIsGivenUpWithAMessage) {
+    EditorRig rig(SimOptions{.readErrorAfter = 250}); // after the synchronisation, in the poll
+    ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::LanguageSwitch);
+    rig.sim.setOpenFails(true);
+    const auto balloonSays = [&](const char* text) {
+        return rig.view().lastBalloon().size() == 2 && rig.view().lastBalloon()[1] == text;
+    };
+    ASSERT_TRUE(rig.runUntil(
+        [&] { return balloonSays("Communication with the device failed: reconnecting……"); },
+        120000));
+    const double since = rig.clock.nowMs();
+    ASSERT_TRUE(rig.runUntil(
+        [&] {
+            return balloonSays(
+                "The device could not be reconnected: unplug it and plug it in again.");
+        },
+        20000));
+    EXPECT_NEAR(rig.clock.nowMs() - since, kReconnectTries * kReconnectMs, 100);
+    EXPECT_EQ(rig.status().usbPane()->text(), "USB:Error, replug the device");
+    rig.clearTrace();
+    rig.run(10000);
+    EXPECT_TRUE(rig.sent().empty()) << "it stopped trying";
+
+    // Replugged, it connects as any arrival does.
+    rig.sim.setOpenFails(false);
+    rig.sim.unplug();
+    rig.run(500);
+    EXPECT_EQ(rig.view().lastBalloon()[1], "Device Disconnected!");
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.status().usbPane()->text(), "USB:Connected");
+}
+
+// The amplifier's DSP error: one plain box per run, caption "Error", and the values decode.
+TEST(ConnectionUi, TheDspErrorIsOnePlainBoxPerRun) {
+    EditorRig rig(SimOptions{.dspError = 0x21});
+    ASSERT_TRUE(rig.connect());
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_EQ(rig.prompter.told[0].caption, "Error");
+    EXPECT_TRUE(rig.prompter.told[0].text.startsWith(QString::fromUtf8("参数错误,代码0x:21")))
+        << rig.prompter.told[0].text.toStdString();
+    EXPECT_EQ(rig.prompter.icons[0], BoxIcon::None);
+    rig.ribbon().action(cmd::LoadModeFirst + 1)->trigger(); // resynchronises
+    rig.run(100);
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.prompter.told.size(), 1u) << "not again in the same run";
+}
+
+// An amplifier that arrives while the editor's own close is still sending is connected once
+// that close has ended, not lost.
+TEST(ConnectionUi, AnArrivalDuringACloseConnectsAfterIt) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.sim.setDropEvery(1); // nothing answers: the close takes its time
+    Link& link = rig.editor->connection().link;
+    link.write(shortCommand(CMD_GET_MODE));
+    link.CloseByEditor();
+    ASSERT_TRUE(link.closing());
+    rig.view().OnDeviceArrived(QString::fromUtf8(kSimulatorPath)); // the system's notice
+    rig.sim.setDropEvery(0);
+    EXPECT_FALSE(rig.editor->linkOpen());
+    ASSERT_TRUE(rig.runUntil([&] { return rig.editor->linkOpen(); }, 10000));
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.status().usbPane()->text(), QString::fromUtf8("USB：已连接"));
+}
+
 TEST(ConnectionUi, ASlowAmplifierEndsInTheDialogTimeout) {
     // 200 ms per reply: the 183 requests of a synchronisation take longer than the guard.
     EditorRig rig(SimOptions{.latencyUs = 200000});
