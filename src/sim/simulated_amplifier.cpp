@@ -631,6 +631,18 @@ void SimulatedAmplifier::handle(const Report& c, std::vector<Report>& out) {
     }
 }
 
+void SimulatedAmplifier::armUnplugAfter(int more) {
+    std::lock_guard lock(mutex_);
+    // unplugAfter counts from 1; the request that reaches it is the first one refused.
+    options_.unplugAfter = std::max(requests_ + std::max(more, 0), 1);
+}
+
+void SimulatedAmplifier::armReadErrorAfter(int more) {
+    std::lock_guard lock(mutex_);
+    options_.readErrorAfter = std::max(reads_ + std::max(more, 0), 1);
+    readErrorDone_ = false;
+}
+
 void SimulatedAmplifier::setOpenFails(bool fails) {
     std::lock_guard lock(mutex_);
     openFails_ = fails;
@@ -651,6 +663,7 @@ int SimulatedAmplifier::deviceWrite(const std::uint8_t* data, std::size_t size) 
             return -1;
         if (options_.unplugAfter > 0 && requests_ >= options_.unplugAfter) {
             unplugNow = true;
+            options_.unplugAfter = 0; // once: plugged in again, it stays
         } else {
             Report c{};
             std::copy_n(data, std::min(size, kReportSize), c.begin());

@@ -77,6 +77,10 @@ public:
     void setDropEvery(int n);
     // While set, the amplifier stays on the bus but cannot be opened (a wedged device).
     void setOpenFails(bool fails);
+    // Arms the unplug or the read error to strike once `more` further requests or reads have
+    // gone through (0: the very next one).
+    void armUnplugAfter(int more);
+    void armReadErrorAfter(int more);
     bool saveState() const;
 
     // Device side, called by the opened device.
