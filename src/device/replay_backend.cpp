@@ -49,6 +49,7 @@ bool ReplayBackend::loadLines(const std::vector<std::string>& lines) {
         else
             ++skipped_;
     }
+    used_.assign(lines_.size(), false);
     next_ = 0;
     replies_.clear();
     return true;
@@ -73,17 +74,23 @@ std::unique_ptr<HidDevice> ReplayBackend::open(const std::string& path, OpenErro
 }
 
 void ReplayBackend::queueRepliesLocked() {
-    while (next_ < lines_.size() && lines_[next_].direction == Direction::FromAmplifier)
-        replies_.push_back(lines_[next_++].report);
+    while (next_ < lines_.size() &&
+           (used_[next_] || lines_[next_].direction == Direction::FromAmplifier)) {
+        if (!used_[next_])
+            replies_.push_back(lines_[next_].report);
+        ++next_;
+    }
 }
 
 namespace {
 
-// Our acknowledgement of an unsolicited tunnel message goes out from the read thread whenever
-// the message happens to be read: near a close it may be in the recording and not in the replay,
-// or the other way round. It is matched where it stands and never counted as a mismatch.
 bool isTunnelAck(const Report& r) {
     return r == tunnelAcknowledgement();
+}
+
+// Sent by a timer or by the read thread, not in the order of the editor's other reports.
+bool floats(const Report& r) {
+    return isTunnelAck(r) || r[1] == CMD_GET_LEVELS;
 }
 
 } // namespace
@@ -94,17 +101,37 @@ int ReplayBackend::deviceWrite(const std::uint8_t* data, std::size_t size) {
     std::string problem;
     {
         std::lock_guard lock(mutex_);
-        const auto expectsAck = [this] {
-            return next_ < lines_.size() && isTunnelAck(lines_[next_].report);
-        };
-        if (isTunnelAck(written)) {
-            if (expectsAck()) {
-                ++next_;
-                queueRepliesLocked();
-            } // else: not where the recording has one, let it pass
+        while (next_ < lines_.size() && used_[next_])
+            ++next_;
+        const bool expected = next_ < lines_.size() && lines_[next_].report == written;
+        if (floats(written) && !expected) {
+            // Not where the recording has it. A level request takes the next recorded one
+            // and its replies; an acknowledgement simply passes.
+            if (written[1] == CMD_GET_LEVELS) {
+                bool found = false;
+                for (std::size_t k = next_; k < lines_.size() && !found; ++k) {
+                    if (used_[k] || lines_[k].direction != Direction::ToAmplifier ||
+                        lines_[k].report != written)
+                        continue;
+                    used_[k] = true;
+                    found = true;
+                    for (std::size_t j = k + 1; j < lines_.size() && !used_[j] &&
+                                                lines_[j].direction == Direction::FromAmplifier;
+                         ++j) {
+                        used_[j] = true;
+                        replies_.push_back(lines_[j].report);
+                    }
+                }
+                // None left to take: the meters stand still, as the last reply had them.
+                if (!found && lastLevels_)
+                    replies_.push_back(*lastLevels_);
+            }
         } else {
-            // The recording acknowledged a message this session has not read: skip that line.
-            while (expectsAck()) {
+            // Floating reports the recording has here and this session sends elsewhere (or not
+            // at all): pass over them, delivering what followed them.
+            while (!expected && next_ < lines_.size() &&
+                   lines_[next_].direction == Direction::ToAmplifier &&
+                   floats(lines_[next_].report)) {
                 ++next_;
                 queueRepliesLocked();
             }
@@ -113,11 +140,11 @@ int ReplayBackend::deviceWrite(const std::uint8_t* data, std::size_t size) {
                 problem =
                     "replay: write past the end of the trace\n  wrote    " + hexReport(written);
             } else {
-                const TraceLine& expected = lines_[next_++];
-                if (expected.report != written) {
+                const TraceLine& line = lines_[next_++];
+                if (line.report != written) {
                     ++mismatches_;
                     problem = "replay: mismatch at trace line " + std::to_string(next_) +
-                              "\n  expected " + hexReport(expected.report) + "\n  wrote    " +
+                              "\n  expected " + hexReport(line.report) + "\n  wrote    " +
                               hexReport(written);
                 }
                 queueRepliesLocked();
@@ -142,6 +169,8 @@ int ReplayBackend::deviceRead(std::uint8_t* buf, std::size_t size, int timeoutMs
         return 0;
     const Report r = replies_.front();
     replies_.pop_front();
+    if (r[1] == RPL_LEVELS)
+        lastLevels_ = r;
     const std::size_t n = std::min(size, kReportSize);
     std::copy_n(r.begin(), n, buf);
     return int(n);
@@ -155,7 +184,7 @@ int ReplayBackend::mismatches() const {
 bool ReplayBackend::finished() const {
     std::lock_guard lock(mutex_);
     for (std::size_t i = next_; i < lines_.size(); ++i)
-        if (lines_[i].direction == Direction::ToAmplifier && !isTunnelAck(lines_[i].report))
+        if (!used_[i] && lines_[i].direction == Direction::ToAmplifier && !floats(lines_[i].report))
             return false;
     return true;
 }

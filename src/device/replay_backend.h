@@ -1,5 +1,8 @@
 // Plays a recorded trace back as the amplifier: every report the editor writes is matched with
-// the next '>' line, and the '<' lines after it are delivered as the replies.
+// the next '>' line, and the '<' lines after it are delivered as the replies. Two kinds of
+// report go out whenever a timer or the read thread happens to send them, so they may stand
+// elsewhere in a recording than in its replay: level requests (the 300 ms poll) and our
+// acknowledgements of tunnel messages. They are matched wherever they fall.
 #pragma once
 
 #include "device/hid_backend.h"
@@ -9,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,8 +42,10 @@ private:
     std::function<void(const std::string&)> report_;
     mutable std::mutex mutex_;
     std::vector<TraceLine> lines_;
-    std::size_t next_ = 0; // next line to consume
+    std::vector<bool> used_; // lines consumed out of order (a level request matched later on)
+    std::size_t next_ = 0;   // next line to consume
     std::deque<Report> replies_;
+    std::optional<Report> lastLevels_;
     int mismatches_ = 0;
     int skipped_ = 0;
 

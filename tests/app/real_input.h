@@ -12,16 +12,21 @@
 #include <QTest>
 #include <QWheelEvent>
 #include <QtTest/qtestspontaneevent.h>
+#include <functional>
 
 namespace q7::test {
 
-// Presses at from, moves to `to` in `steps` moves, releases there.
+// Presses at from, moves to `to` in `steps` moves, releases there. between, when given, runs
+// after every move (to let the editor's time pass as a person's hand takes time).
 inline void drag(QWidget* w, QPoint from, QPoint to, int steps = 8,
-                 Qt::MouseButton button = Qt::LeftButton) {
+                 Qt::MouseButton button = Qt::LeftButton,
+                 const std::function<void()>& between = {}) {
     QTest::mousePress(w, button, Qt::NoModifier, from);
     for (int i = 1; i <= steps; ++i) {
         const QPoint p = from + (to - from) * i / steps;
         QTest::mouseMove(w, p);
+        if (between)
+            between();
     }
     QTest::mouseRelease(w, button, Qt::NoModifier, to);
 }
@@ -91,8 +96,9 @@ inline QPoint sliderPointFor(QSlider* s, int value) {
 }
 
 // Drags a QSlider's handle to where value sits, in steps.
-inline void dragSliderTo(QSlider* s, int value, int steps = 8) {
-    drag(s, sliderHandle(s).center(), sliderPointFor(s, value), steps);
+inline void dragSliderTo(QSlider* s, int value, int steps = 8,
+                         const std::function<void()>& between = {}) {
+    drag(s, sliderHandle(s).center(), sliderPointFor(s, value), steps, Qt::LeftButton, between);
 }
 
 } // namespace q7::test

@@ -85,3 +85,35 @@ TEST(Replay, TunnelAcknowledgementsMayComeOrGo) {
     EXPECT_TRUE(replay.finished());
     EXPECT_EQ(c.state.protocol(), 11);
 }
+
+// The level poll runs on a timer: its requests may fall elsewhere in a replay than in the
+// recording, and are matched wherever they fall, each with its own recorded reply.
+TEST(Replay, LevelRequestsAreMatchedWhereverTheyFall) {
+    VirtualClock clock;
+    Clock::Participant self(clock);
+    std::vector<std::string> problems;
+    ReplayBackend replay(clock, [&](const std::string& p) { problems.push_back(p); });
+    replay.loadLines({
+        line(0, '>', {0x02, 0x0E}),
+        line(1, '<', {0x02, 0x0E, 9, 9, 9, 9, 9, 9, 1, 0}),
+        line(2, '>', {0x02, 0x80}),
+        line(3, '<', {0x02, 0x80, 'Q', '7'}),
+        line(4, '>', {0x02, 0x7F}),
+        line(5, '<', {0x02, 0x7F, 11}),
+    });
+    ParameterStore store;
+    Connection c(replay, clock, store);
+    ASSERT_TRUE(c.link.OpenLink().opened);
+    c.link.write(shortCommand(CMD_GET_MODEL)); // the recording polled first
+    c.link.write(shortCommand(CMD_GET_LEVELS));
+    c.link.write(shortCommand(CMD_GET_PROTOCOL));
+    c.link.write(shortCommand(CMD_GET_LEVELS)); // none recorded: the last levels again
+    c.link.awaitReply();
+    clock.sleepMs(50);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    EXPECT_EQ(replay.mismatches(), 0);
+    EXPECT_TRUE(replay.finished());
+    EXPECT_EQ(c.state.model(), "Q7");
+    EXPECT_EQ(c.state.protocol(), 11);
+    EXPECT_EQ(store.levelReport()[0], 9);
+}
