@@ -7,7 +7,9 @@
 
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstdio>
 #include <sstream>
+#include <thread>
 
 using namespace q7;
 
@@ -42,3 +44,47 @@ static void BM_Q7ctlPullLatency1ms(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Q7ctlPullLatency1ms)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same exchanges handed over by a thread that never waits (the window): the link's writer
+// sends them.
+static void BM_QueuedExchangesZeroLatency(benchmark::State& state) {
+    SystemClock clock;
+    SimulatedAmplifier sim(clock);
+    ParameterStore store;
+    Connection c(sim, clock, store);
+    c.link.setNonWaitingThread(std::this_thread::get_id());
+    c.link.OpenLink();
+    const Report request = dspRead(1, 30, 1);
+    int seen = sim.requestsSeen();
+    for (auto _ : state) {
+        // Handed over, then written by the writer: the round of one exchange.
+        c.link.write(request);
+        while (sim.requestsSeen() == seen)
+            std::this_thread::yield();
+        ++seen;
+    }
+    c.link.awaitReply();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_QueuedExchangesZeroLatency)->UseRealTime();
+
+// A recorded `q7ctl pull` played back in place of the amplifier, against the recording's time.
+static void BM_ReplayOfARecordedPull(benchmark::State& state) {
+    const std::string trace = "/tmp/q7_link_bench_pull.trace";
+    auto wall = [](const std::vector<std::string>& args) {
+        std::ostringstream out, err;
+        const auto start = std::chrono::steady_clock::now();
+        runQ7ctl(args, out, err);
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    for (auto _ : state) {
+        const double live = wall({"--simulator=latency_us=1000", "--trace", trace, "pull"});
+        const double replayed = wall({"--replay", trace, "pull"});
+        state.counters["live_ms"] = live;
+        state.counters["replay_ms"] = replayed;
+        state.counters["replay_over_live"] = replayed / live;
+    }
+    std::remove(trace.c_str());
+}
+BENCHMARK(BM_ReplayOfARecordedPull)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
