@@ -409,7 +409,7 @@ TEST(Shortcuts, F6AndF7OnlyWhileConnected) {
     press(Qt::Key_F7);
     ASSERT_NE(rig.view().settingsDialog(), nullptr);
     EXPECT_TRUE(rig.view().settingsDialog()->isVisible());
-    rig.view().settingsDialog()->close();
+    QTest::keyClick(rig.view().settingsDialog(), Qt::Key_Escape);
     rig.frame().activateWindow();
     rig.frame().setFocus();
     press(Qt::Key_F6);

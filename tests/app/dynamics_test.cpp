@@ -5,6 +5,7 @@
 #include "page_input.h"
 #include "pages/dynamics_dialogs.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QTest>
@@ -16,7 +17,7 @@ using namespace q7::test;
 TEST(MusicAgc, EveryLevelReopensWhereItWasLeft) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.view().OnCommand(cmd::MusicAgc);
+    rig.clickRibbon(cmd::MusicAgc);
     CAutoMusicVolDlg* agc = rig.view().musicAgcDialog();
     ASSERT_NE(agc, nullptr);
     if (!agc->onBox()->isChecked())
@@ -27,7 +28,7 @@ TEST(MusicAgc, EveryLevelReopensWhereItWasLeft) {
     for (int p = -180; p <= -60; ++p) {
         while (slider->GetPos() < p)
             QTest::keyClick(slider, Qt::Key_Right);
-        rig.view().OnCommand(cmd::MusicAgc); // opening again reads the store
+        rig.clickRibbon(cmd::MusicAgc); // opening again reads the store
         ASSERT_EQ(rig.view().musicAgcDialog(), agc);
         if (slider->GetPos() != p)
             off.push_back(p);
@@ -42,7 +43,9 @@ TEST(NoiseGate, DraggedSlidersAndTheWheelOverTheDialog) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     ParameterStore& s = rig.editor->store();
-    rig.view().openNoiseGate();
+    rig.frame().activateWindow();
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &rig.frame(),
+                    Qt::Key_F6); // the noise gate's key
     CDialogNG* ng = rig.view().noiseGateDialog();
     ASSERT_NE(ng, nullptr);
     // Mic release dragged to 51 stores 50 and sends 5.0e-6.
@@ -55,13 +58,13 @@ TEST(NoiseGate, DraggedSlidersAndTheWheelOverTheDialog) {
     wheelOverBackground(ng, -1);
     EXPECT_EQ(ng->gateSlider(1)->GetPos(), 50);
     EXPECT_EQ(s.cellInt(54), 51);
-    ng->reject();
+    QTest::keyClick(ng, Qt::Key_Escape);
 }
 
 TEST(AutoSub, TheBoxEnablesTheSliderAndADragSendsTheProportion) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    rig.view().OnCommand(cmd::AutoSub);
+    rig.clickRibbon(cmd::AutoSub);
     CAutoSubDlg* sub = rig.view().autoSubDialog();
     ASSERT_NE(sub, nullptr);
     if (sub->onBox()->isChecked())
