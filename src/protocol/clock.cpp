@@ -24,29 +24,39 @@ double SystemClock::nowMs() {
 
 bool SystemClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt) {
     std::unique_lock lock(mutex_);
+    Waiter self{&ready, {}};
+    waiters_.push_back(&self);
+    bool result = false;
     for (;;) {
         const double now = nowMs();
-        if (ready(now))
-            return true;
+        if (ready(now)) {
+            result = true;
+            break;
+        }
         if (now >= deadlineMs)
-            return false;
+            break;
         double next = deadlineMs;
         if (wakeAt)
             next = std::min(next, wakeAt());
         if (std::isinf(next)) {
-            cv_.wait(lock);
+            self.cv.wait(lock);
         } else {
             const auto at =
                 origin_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double, std::milli>(next));
-            cv_.wait_until(lock, at);
+            self.cv.wait_until(lock, at);
         }
     }
+    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &self));
+    return result;
 }
 
 void SystemClock::notify() {
     std::lock_guard lock(mutex_);
-    cv_.notify_all();
+    const double now = nowMs();
+    for (Waiter* w : waiters_)
+        if ((*w->ready)(now))
+            w->cv.notify_one();
 }
 
 // ---- virtual time ----

@@ -80,9 +80,13 @@ public:
     void notify() override;
 
 private:
+    struct Waiter {
+        const Ready* ready;
+        std::condition_variable cv; // a notify wakes only the waiters whose test now holds
+    };
     std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
     std::mutex mutex_;
-    std::condition_variable cv_;
+    std::vector<Waiter*> waiters_;
 };
 
 // Simulated time. It stands still while any participant runs; when every participant is waiting
