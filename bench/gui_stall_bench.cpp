@@ -2,7 +2,9 @@
 // the simulated amplifier:
 //   - healthy (1 ms per report): how long from a mouse move to its report leaving;
 //   - slow (every fifth reply lost, 2500 ms each): the longest the event loop stalls.
-// Prints its measurements; run it by hand (build/default/bench/gui_stall_bench).
+// Prints its measurements; run it by hand (build/default/bench/gui_stall_bench). With
+// --window-waits the window writes as the single-threaded link did (each write waiting for the
+// last reply on the window's thread), for comparison.
 #include "app/editor.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <vector>
 
 using namespace q7;
@@ -99,6 +102,8 @@ int main(int argc, char** argv) {
         departures.push_back(clock.nowMs());
     });
     editor.connection().link.setTrace(&trace);
+    if (argc > 1 && std::string(argv[1]) == "--window-waits")
+        editor.connection().link.setNonWaitingThread({});
     editor.InitInstance();
 
     QElapsedTimer wait;
