@@ -10,12 +10,12 @@
 #include "app/main_view.h"
 #include "app/ribbon.h"
 #include "protocol/trace.h"
+#include "real_input.h"
 #include "sim/simulated_amplifier.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSettings>
-#include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -40,19 +40,6 @@ struct SilentPrompter final : Prompter {
         return {};
     }
 };
-
-QPoint handleAt(QSlider* s, int value) {
-    QStyleOptionSlider opt;
-    opt.initFrom(s);
-    opt.orientation = s->orientation();
-    opt.minimum = s->minimum();
-    opt.maximum = s->maximum();
-    opt.sliderPosition = value;
-    opt.sliderValue = value;
-    opt.upsideDown =
-        s->orientation() == Qt::Vertical ? !s->invertedAppearance() : s->invertedAppearance();
-    return s->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, s).center();
-}
 
 void pump(int ms) {
     QElapsedTimer t;
@@ -132,7 +119,8 @@ int main(int argc, char** argv) {
             last = now;
         });
         heartbeat.start(1);
-        QTest::mousePress(mic, Qt::LeftButton, Qt::NoModifier, handleAt(mic, mic->value()));
+        QTest::mousePress(mic, Qt::LeftButton, Qt::NoModifier,
+                          test::sliderPointFor(mic, mic->value()));
         const double end = clock.nowMs() + seconds * 1000;
         int v = mic->value(), step = 1;
         while (clock.nowMs() < end) {
@@ -140,10 +128,10 @@ int main(int argc, char** argv) {
             if (v >= 90 || v <= 20)
                 step = -step;
             moves.push_back(clock.nowMs());
-            QTest::mouseMove(mic, handleAt(mic, v));
+            QTest::mouseMove(mic, test::sliderPointFor(mic, v));
             pump(16);
         }
-        QTest::mouseRelease(mic, Qt::LeftButton, Qt::NoModifier, handleAt(mic, v));
+        QTest::mouseRelease(mic, Qt::LeftButton, Qt::NoModifier, test::sliderPointFor(mic, v));
         heartbeat.stop();
     };
 
