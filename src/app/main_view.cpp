@@ -1019,7 +1019,7 @@ void CHX2060v13View::StartDownload(const QString& text) {
     showSyncDialog(text);
 }
 
-void CHX2060v13View::OnTransferFinished(TransferKind) {
+void CHX2060v13View::OnTransferFinished(TransferKind kind) {
     Connection& c = editor_.connection();
     const CheckResult r = c.session.CheckConnection();
     if (r == CheckResult::Passed) {
@@ -1028,6 +1028,25 @@ void CHX2060v13View::OnTransferFinished(TransferKind) {
         editor_.pause(200);
         if (sync_)
             sync_->finish();
+        if (kind == TransferKind::Synchronisation && c.session.unreadValues() > 0) {
+            // Shown as connected, the values that never arrived would pass for real ones.
+            const int n = c.session.unreadValues();
+            QMetaObject::invokeMethod(
+                this,
+                [this, n] {
+                    const Language& l = editor_.language();
+                    editor_.prompter().tell(
+                        this, BoxIcon::Warning, l.pick("警告", "Warning"),
+                        l.english() ? QString("%1 settings could not be read from the amplifier: "
+                                              "the values shown for them may be wrong. Load the "
+                                              "mode again to read them once more.")
+                                          .arg(n)
+                                    : QString::fromUtf8("有%1项参数未能从机器读取，其显示的数值可能"
+                                                        "不正确。请重新载入模式以再次读取。")
+                                          .arg(n));
+                },
+                Qt::QueuedConnection);
+        }
         downloadQueuedFile();
         return updateUi();
     }

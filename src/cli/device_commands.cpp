@@ -87,6 +87,12 @@ bool handshake(Connection& c, std::ostream& err, bool names = false) {
 bool synchronise(Connection& c, std::ostream& err) {
     c.session.SynchronizeData();
     const CheckResult r = c.session.CheckConnection();
+    if (r == CheckResult::Passed && c.session.unreadValues() > 0) {
+        // What never arrived would be printed or saved as if the amplifier held it.
+        err << "q7ctl: " << c.session.unreadValues()
+            << " settings could not be read from the amplifier\n";
+        return false;
+    }
     if (r == CheckResult::Passed)
         return true;
     err << "q7ctl: " << checkReason(c.state, r) << "\n";

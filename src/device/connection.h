@@ -17,7 +17,10 @@ public:
         : clock(clock), store(store), handler(store, state), link(backend, clock),
           session(store, state, link, clock) {
         handler.setAckSender([this](const Report& r) { link.writeUnpaced(r); });
-        link.setReplyHandler([this](const Report& r) { handler.HandleReply(r); });
+        link.setReplyHandler([this](const Report& r) {
+            handler.HandleReply(r);
+            session.noteReply(r);
+        });
         link.setLevelReset([this] { this->store.clearLevelReport(); });
     }
     ~Connection() {

@@ -45,10 +45,47 @@ void Session::finish(TransferKind kind, bool whole) {
     observer_->transferFinished(kind);
 }
 
+namespace {
+
+// What a read request asks for, in the terms of its reply.
+constexpr std::uint32_t answerKey(std::uint8_t code, int a, int b) {
+    return std::uint32_t(code) << 24 | std::uint32_t(a & 0xFFFF) << 8 | std::uint32_t(b & 0xFF);
+}
+
+} // namespace
+
+// The reads of this synchronisation that were not answered; each is sent again when resend is
+// given. Returns how many there were.
+int Session::requestMissing(const std::function<void(const Report&)>& resend) {
+    std::vector<Report> again;
+    {
+        std::lock_guard lock(seenMutex_);
+        for (int m = 0; m < kModeCount; ++m)
+            if (!seen_.count(answerKey(RPL_MODE_NAME, kModeNameBase + 0x40 * m, 0)))
+                again.push_back(modeNameRead(m));
+        for (const DspRequest& q : dspReadList())
+            if (!seen_.count(answerKey(RPL_DSP_VALUE, q.module, q.parameter)))
+                again.push_back(dspRead(q.module, q.parameter, q.count));
+        for (const MemWindow& w : parameterMemoryWindows())
+            if (!seen_.count(answerKey(RPL_MEM, w.address, 0)))
+                again.push_back(memRead(w.address, w.length));
+    }
+    if (resend)
+        for (const Report& r : again)
+            resend(r);
+    return int(again.size());
+}
+
 void Session::SynchronizeData() {
     const std::uint64_t generation = link_.generation();
     bool whole = true;
     const auto send = [&](const Report& r) { whole &= this->send(r); };
+    {
+        std::lock_guard lock(seenMutex_);
+        seen_.clear();
+    }
+    unread_ = 0;
+    collecting_ = true;
     state_.resetIdentity();
     setLevelPoll(false);
     pause(2500);
@@ -78,7 +115,14 @@ void Session::SynchronizeData() {
         send(shortCommand(CMD_GET_SETTINGS));
         store_.setParametersChanged(false);
         pause(200);
+        // A value whose reply was lost would show as 0 and be saved so: ask again for those
+        // (a few rounds), and count what still did not come. A healthy amplifier answers
+        // everything and sees no second request.
+        for (int round = 0; round < kReadRetries && requestMissing(send) > 0; ++round)
+            pause(200);
+        unread_ = requestMissing(nullptr);
     }
+    collecting_ = false;
     pause(100);
     finish(TransferKind::Synchronisation, whole && link_.generation() == generation);
     pause(500);
@@ -152,6 +196,20 @@ CheckResult Session::CheckConnection() {
         state_.modelMatches() ? CheckResult::WrongProtocol : CheckResult::WrongModel;
     link_.CloseByEditor();
     return r;
+}
+
+void Session::noteReply(const Report& r) {
+    if (!collecting_)
+        return;
+    std::uint32_t key = 0;
+    if (r[1] == RPL_DSP_VALUE)
+        key = answerKey(RPL_DSP_VALUE, r[3], r[4]);
+    else if (r[1] == RPL_MEM || r[1] == RPL_MODE_NAME)
+        key = answerKey(r[1], readBe16(&r[2]), 0);
+    else
+        return;
+    std::lock_guard lock(seenMutex_);
+    seen_.insert(key);
 }
 
 bool Session::pollLevels() {

@@ -9,8 +9,10 @@
 #include "protocol/clock.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +20,9 @@
 namespace q7 {
 
 enum class CheckResult { Passed, WrongModel, WrongProtocol, LinkLost };
+
+// Rounds of asking again for the synchronisation's reads that were not answered.
+inline constexpr int kReadRetries = 3;
 
 // The texts of the connection check's error boxes.
 const char* checkFailureText(CheckResult r);
@@ -57,6 +62,13 @@ public:
     // One tick of the 300 ms level poll: CMD_GET_LEVELS when enabled, open and permitted.
     bool pollLevels();
 
+    // Every received report passes here (read thread): a synchronisation notes which of its
+    // reads were answered, asks once more for those that were not, and counts what is still
+    // missing.
+    void noteReply(const Report& r);
+    // Values the last synchronisation could not read (0 when everything arrived).
+    int unreadValues() const { return unread_.load(); }
+
 private:
     ParameterStore& store_;
     DeviceState& state_;
@@ -74,6 +86,11 @@ private:
     };
     std::vector<Worker> workers_;
 
+    mutable std::mutex seenMutex_;
+    std::set<std::uint32_t> seen_;
+    std::atomic<bool> collecting_{false};
+    std::atomic<int> unread_{0};
+
     // Whether the transfer now finishing reached the amplifier whole; read by the check.
     std::atomic<bool> transferWhole_{true};
     std::mutex finishMutex_; // one transfer finishes at a time
@@ -82,6 +99,7 @@ private:
     bool send(const Report& r) { return link_.write(r) == int(kReportSize); }
     void setLevelPoll(bool on);
     void finish(TransferKind kind, bool whole);
+    int requestMissing(const std::function<void(const Report&)>& resend);
     void startWorker(void (Session::*body)());
 };
 

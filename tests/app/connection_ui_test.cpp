@@ -212,6 +212,27 @@ TEST(ConnectionUi, AnArrivalDuringACloseConnectsAfterIt) {
     EXPECT_EQ(rig.status().usbPane()->text(), QString::fromUtf8("USB：已连接"));
 }
 
+// A third of the replies lost: after asking again a few times some values are still missing,
+// and the user is told that the values shown for them may be wrong (in the language shown).
+TEST(ConnectionUi, ValuesThatCouldNotBeReadAreToldNotShownAsReal) {
+    EditorRig rig(SimOptions{.dropEvery = 3});
+    rig.clickRibbon(cmd::LanguageSwitch);
+    ASSERT_TRUE(rig.runUntil(
+        [&] {
+            return !rig.editor->connection().session.workerRunning() &&
+                   rig.prompter.told.size() >= 2;
+        },
+        900000));
+    EXPECT_TRUE(rig.editor->linkOpen());
+    const int n = rig.editor->connection().session.unreadValues();
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(rig.prompter.told.back().caption, "Warning");
+    EXPECT_EQ(rig.prompter.told.back().text,
+              QString("%1 settings could not be read from the amplifier: the values shown for "
+                      "them may be wrong. Load the mode again to read them once more.")
+                  .arg(n));
+}
+
 TEST(ConnectionUi, ASlowAmplifierEndsInTheDialogTimeout) {
     // 200 ms per reply: the 183 requests of a synchronisation take longer than the guard.
     EditorRig rig(SimOptions{.latencyUs = 200000});

@@ -235,3 +235,16 @@ TEST(Q7ctlDevice, RecordedSessionsReplay) {
     EXPECT_NE(r.err.find("\"Q8\""), std::string::npos) << r.err;
     std::remove(trace.c_str());
 }
+
+// Settings that never arrived are not saved as if the amplifier held them.
+TEST(Q7ctlDevice, APullWithValuesThatCouldNotBeReadFails) {
+    const std::string file = temp("incomplete_pull.q7M");
+    std::remove(file.c_str());
+    Bench b(SimOptions{.dropEvery = 3});
+    const Result r = b.run({"pull", "-o", file});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("settings could not be read from the amplifier"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(lines(r.err), 1);
+    EXPECT_FALSE(std::ifstream(file).good()) << "no file of half-read settings";
+}

@@ -413,3 +413,87 @@ TEST(Lifecycle, ATransferWhoseLinkBrokeIsNotTrustedAfterAReopen) {
     rig.c.session.SynchronizeData();
     EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::Passed);
 }
+
+namespace {
+
+// Between the link and the amplifier: the replies to one DSP read never arrive.
+struct DeafTo : HidBackend {
+    DeafTo(SimulatedAmplifier& sim, int module, int parameter)
+        : sim(sim), module(module), parameter(parameter) {}
+    SimulatedAmplifier& sim;
+    int module, parameter;
+    struct Device : HidDevice {
+        Device(DeafTo& d, std::unique_ptr<HidDevice> inner) : d(d), inner(std::move(inner)) {}
+        int read(std::uint8_t* buf, std::size_t size, int timeoutMs) override {
+            const int n = inner->read(buf, size, timeoutMs);
+            if (n > 4 && buf[1] == RPL_DSP_VALUE && buf[3] == d.module && buf[4] == d.parameter)
+                return 0;
+            return n;
+        }
+        int write(const std::uint8_t* data, std::size_t size) override {
+            return inner->write(data, size);
+        }
+        DeafTo& d;
+        std::unique_ptr<HidDevice> inner;
+    };
+    std::vector<HidInterface> enumerate() override { return sim.enumerate(); }
+    std::unique_ptr<HidDevice> open(const std::string& path, OpenError& error) override {
+        auto inner = sim.open(path, error);
+        return inner ? std::make_unique<Device>(*this, std::move(inner)) : nullptr;
+    }
+};
+
+} // namespace
+
+TEST(Synchronise, ReadsWhoseRepliesWereLostAreAskedForAgain) {
+    {
+        Rig rig(SimOptions{.dropEvery = 5});
+        ASSERT_TRUE(rig.c.link.OpenLink().opened);
+        rig.c.session.SynchronizeData();
+        EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::Passed);
+        EXPECT_EQ(rig.c.session.unreadValues(), 0);
+        const auto image = rig.store.bandImage();
+        const AmpSettings amp = rig.sim.current();
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), amp.memory.begin()))
+            << "every memory window arrived in the end";
+        EXPECT_EQ(rig.store.cellInt(cell::MicVolume), 60);
+        int dspReads = 0;
+        for (const TraceLine& t : rig.sent())
+            dspReads += t.report[1] == CMD_DSP_READ;
+        EXPECT_GT(dspReads, 148) << "the lost ones were sent again";
+    }
+
+    // A healthy amplifier gets each read once. (One rig at a time: a thread takes part in one
+    // virtual clock only.)
+    Rig healthy;
+    ASSERT_TRUE(healthy.c.link.OpenLink().opened);
+    healthy.c.session.SynchronizeData();
+    int dspReads = 0;
+    for (const TraceLine& t : healthy.sent())
+        dspReads += t.report[1] == CMD_DSP_READ;
+    EXPECT_EQ(dspReads, 148);
+}
+
+TEST(Synchronise, AReadThatIsNeverAnsweredIsCounted) {
+    VirtualClock clock;
+    Clock::Participant self(clock);
+    SimulatedAmplifier sim(clock);
+    DeafTo bus(sim, 3, 26);
+    ParameterStore store;
+    Connection c(bus, clock, store);
+    std::vector<Report> sent;
+    TraceWriter trace;
+    std::mutex m;
+    trace.setListener([&](const TraceLine& t) {
+        std::lock_guard l(m);
+        if (t.direction == Direction::ToAmplifier)
+            sent.push_back(t.report);
+    });
+    c.link.setTrace(&trace);
+    ASSERT_TRUE(c.link.OpenLink().opened);
+    c.session.SynchronizeData();
+    EXPECT_EQ(c.session.CheckConnection(), CheckResult::Passed);
+    EXPECT_EQ(c.session.unreadValues(), 1);
+    std::lock_guard l(m);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), dspRead(3, 26, 2)), 1 + kReadRetries);
+}
