@@ -900,7 +900,7 @@ void CHX2060v13View::OnDeviceRemoved(const QString& path) {
             editor_.timeline().stop(reconnectTimer_);
         reconnectTimer_ = 0;
         trouble_ = LinkTrouble::None;
-        balloon(editor_.language().pick("设备已断开!", "Device Disconnected!"), 5000);
+        balloon(editor_.language().pick("设备已断开!", "Device Disconnected!"), 5000, true);
         return updateUi();
     }
     const QString open = QString::fromStdString(link.devicePath());
@@ -909,7 +909,7 @@ void CHX2060v13View::OnDeviceRemoved(const QString& path) {
     if (!link.CloseByRemoval())
         return;
     stopLevelPoll();
-    balloon(editor_.language().pick("设备已断开!", "Device Disconnected!"), 5000);
+    balloon(editor_.language().pick("设备已断开!", "Device Disconnected!"), 5000, true);
     updateUi();
 }
 
@@ -940,7 +940,7 @@ void CHX2060v13View::linkBroken() {
     trouble_ = LinkTrouble::Reconnecting;
     balloon(editor_.language().pick("与设备通信出错，正在重新连接……",
                                     "Communication with the device failed: reconnecting……"),
-            5000);
+            5000, true);
     updateUi();
     reconnectTries_ = 0;
     if (reconnectTimer_)
@@ -970,7 +970,7 @@ void CHX2060v13View::tryReconnect() {
     balloon(editor_.language().pick("无法重新连接设备，请拔下设备后重新插入。",
                                     "The device could not be reconnected: unplug it and plug it "
                                     "in again."),
-            8000);
+            8000, true);
     updateUi();
 }
 
@@ -1077,11 +1077,15 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
     }
 }
 
-void CHX2060v13View::balloon(const QString& text, int ms) {
+void CHX2060v13View::balloon(const QString& text, int ms, bool mustBeSeen) {
     const QString title = editor_.language().pick("信息", "Information");
     lastBalloon_ = {title, text};
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Many desktops have no notification area: what the user must know shows in the window.
+        if (mustBeSeen)
+            editor_.ShowInfo(text, ms);
         return;
+    }
     if (!tray_) {
         tray_ = new QSystemTrayIcon(QIcon(":/images/app.png"), this);
         connect(tray_, &QSystemTrayIcon::activated, this, [this] { tray_->hide(); });

@@ -156,7 +156,8 @@ private:
     void startLevelPoll();
     void stopLevelPoll();
     void showSyncDialog(const QString& text);
-    void balloon(const QString& text, int ms);
+    // A notification-area balloon; mustBeSeen ones show in the window where no such area exists.
+    void balloon(const QString& text, int ms, bool mustBeSeen = false);
     void placePage();
 
     void volumeCommand(int sliderBase);
