@@ -659,6 +659,18 @@ bool Dsp::resetAllSpeakerLevels() {
     return ok;
 }
 
+bool Dsp::sendBandRecord(int group, int record) {
+    const int offset = bandOffset(group, record);
+    if (offset < 0)
+        return false;
+    const BandRecord rec = store_.band(group, record);
+    bool ok = send(memWrite(std::uint16_t(offset), rec.bytes()));
+    const Biquad b =
+        DesignBiquad(rec.type, rec.gainDb(), rec.frequency, rec.qValue(), 0.0, kEqSampleRate);
+    ok &= writeWords(group, record, codec::coefficientWords(b));
+    return ok;
+}
+
 bool Dsp::sendBandImage() {
     const BandImage image = store_.bandImage();
     bool ok = true;
@@ -707,31 +719,65 @@ bool Dsp::volumeRamp() {
 }
 
 bool Dsp::PushAll(int bymode) {
+    return pushCells(bymode, {});
+}
+
+bool Dsp::pushCells(int bymode, const std::function<bool(int cell)>& only) {
     bool ok = true;
+    auto wanted = [&](std::initializer_list<int> list) {
+        if (!only)
+            return true;
+        for (int c : list)
+            if (only(c))
+                return true;
+        return false;
+    };
     auto cells = [&](std::initializer_list<int> list) {
         for (int c : list)
-            ok &= sendCell(c);
+            if (wanted({c}))
+                ok &= sendCell(c);
     };
     auto range = [&](int first, int last) {
         for (int c = first; c <= last; ++c)
-            ok &= sendCell(c);
+            if (wanted({c}))
+                ok &= sendCell(c);
     };
     auto predelay = [&](Effect e, MicChannel ch) {
         const int first = predelayFirstCell(e, ch);
-        ok &= sendPredelay(e, ch,
-                           double(store_.cellFloat(first)) + double(store_.cellFloat(first + 1)));
+        if (wanted({first, first + 1}))
+            ok &= sendPredelay(e, ch,
+                               double(store_.cellFloat(first)) +
+                                   double(store_.cellFloat(first + 1)));
+    };
+    auto shift = [&](MicChannel ch) {
+        const int c = ch == MicChannel::A ? 33 : 41;
+        if (wanted({c, c + 1}))
+            ok &= sendMicShift(ch, store_.cellInt(c));
+    };
+    auto reverbTime = [&](MicChannel ch) {
+        const int c = ch == MicChannel::A ? 77 : 82;
+        if (wanted({c}))
+            ok &= sendReverbTime(ch, store_.cellFloat(c));
+    };
+    auto echoTime = [&](MicChannel ch) {
+        const int c = ch == MicChannel::A ? 61 : 68;
+        if (wanted({c}))
+            ok &= sendEchoTime(ch, store_.cellFloat(c));
     };
     auto delays = [&](std::initializer_list<DelayChannel> channels) {
         for (DelayChannel ch : channels)
-            ok &= sendDelay(ch, store_.cellFloat(delayChannelInfo(ch).delayCell));
+            if (wanted({delayChannelInfo(ch).delayCell}))
+                ok &= sendDelay(ch, store_.cellFloat(delayChannelInfo(ch).delayCell));
         for (DelayChannel ch : channels)
-            ok &= sendCell(delayChannelInfo(ch).offCell);
+            if (wanted({delayChannelInfo(ch).offCell}))
+                ok &= sendCell(delayChannelInfo(ch).offCell);
         for (DelayChannel ch : channels)
-            ok &= sendDelayMode(ch, store_.cellInt(delayChannelInfo(ch).modeCell));
+            if (wanted({delayChannelInfo(ch).modeCell}))
+                ok &= sendDelayMode(ch, store_.cellInt(delayChannelInfo(ch).modeCell));
     };
 
     // 1. Volumes start silent when they belong to the mode; the ramp raises them at the end.
-    if (bymode == 1) {
+    if (bymode == 1 && !only) {
         ok &= WriteDspParam(1, 30, 0.0f, 1);
         ok &= WriteDspParam(1, 43, 0.0f, 1);
         ok &= WriteDspParam(4, 15, 0.0f, 2);
@@ -751,23 +797,23 @@ bool Dsp::PushAll(int bymode) {
     range(157, 160);
     // 6..8. Channel A: mic EQ bypass and shift, reverb, echo.
     cells({31});
-    ok &= sendMicShift(MicChannel::A, store_.cellInt(33));
+    shift(MicChannel::A);
     cells({73});
     predelay(Effect::Reverb, MicChannel::A);
-    ok &= sendReverbTime(MicChannel::A, store_.cellFloat(77));
+    reverbTime(MicChannel::A);
     cells({57});
     predelay(Effect::Echo, MicChannel::A);
-    ok &= sendEchoTime(MicChannel::A, store_.cellFloat(61));
+    echoTime(MicChannel::A);
     cells({62, 63});
     // 9..11. Channel B.
     cells({39});
-    ok &= sendMicShift(MicChannel::B, store_.cellInt(41));
+    shift(MicChannel::B);
     cells({78});
     predelay(Effect::Reverb, MicChannel::B);
-    ok &= sendReverbTime(MicChannel::B, store_.cellFloat(82));
+    reverbTime(MicChannel::B);
     cells({64});
     predelay(Effect::Echo, MicChannel::B);
-    ok &= sendEchoTime(MicChannel::B, store_.cellFloat(68));
+    echoTime(MicChannel::B);
     cells({69, 70});
     // 12. Port volumes and noise gates.
     range(45, 54);
@@ -791,8 +837,11 @@ bool Dsp::PushAll(int bymode) {
     cells({170});
     // 19. Compressors.
     for (OutputGroup g : {OutputGroup::Main, OutputGroup::Rear, OutputGroup::Top,
-                          OutputGroup::Center, OutputGroup::Sub})
-        ok &= sendCell(compressorInfo(g).firstCell);
+                          OutputGroup::Center, OutputGroup::Sub}) {
+        const int c = compressorInfo(g).firstCell;
+        if (wanted({c, c + 1, c + 2, c + 3}))
+            ok &= sendCell(c);
+    }
     // 20. Mic phase and auto SUB decay.
     cells({32, 40, 55, 56});
     return ok;

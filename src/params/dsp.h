@@ -9,6 +9,7 @@
 #include "protocol/report_sink.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -169,9 +170,15 @@ public:
     bool sendPlanBlock();
     bool resetAllSpeakerLevels();
     bool sendBandImage();
+    // The stored record to the amplifier's memory, then its coefficients designed from it, as
+    // the full download designs them.
+    bool sendBandRecord(int group, int record);
 
     // The full push of every cell, in the amplifier's fixed order.
     bool PushAll(int bymode);
+    // The full push's sends, in its order, limited to those that carry a cell for which only()
+    // holds (an empty only() sends all). A limited push never starts the volumes silent.
+    bool pushCells(int bymode, const std::function<bool(int cell)>& only);
     // Coefficients of the pushed records of groups 1..9 from the band image.
     bool pushEq();
     bool volumeRamp();

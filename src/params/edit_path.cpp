@@ -1,0 +1,425 @@
+#include "params/edit_path.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace q7 {
+
+namespace {
+
+constexpr int kPlanFirstCell = cell::SpeakerY; // 4..23
+constexpr int kPlanLastCell = cell::RoomWidth;
+
+BandRecord recordAt(const BandImage& image, int offset) {
+    return BandRecord::fromBytes(&image[std::size_t(offset)]);
+}
+
+} // namespace
+
+bool isSettingsCell(int c) {
+    return (c >= kPlanFirstCell && c <= kPlanLastCell) ||
+           (c >= kSavedFirstCell && c <= kSavedLastCell);
+}
+
+ModeImage settingsOf(const ParameterStore& store) {
+    ModeImage m = store.modeImage();
+    for (int c = 0; c < kCellCount; ++c)
+        if (!isSettingsCell(c))
+            m.cells[std::size_t(c)] = 0;
+    return m;
+}
+
+void applySettings(ParameterStore& store, const ModeImage& image) {
+    ModeImage saved = image;
+    saved.firstCell = kSavedFirstCell;
+    saved.lastCell = kSavedLastCell;
+    store.applyModeImage(saved); // decodes the plan block into cells 4..23
+    // The cells are what the user set; the block is only their rounded copy.
+    for (int c = kPlanFirstCell; c <= kPlanLastCell; ++c)
+        store.setCellBits(c, image.cells[std::size_t(c)]);
+}
+
+// ---- Change ----
+
+Change Change::between(const ModeImage& a, const ModeImage& b) {
+    Change ch;
+    for (int c = 0; c < kCellCount; ++c)
+        if (isSettingsCell(c) && a.cells[std::size_t(c)] != b.cells[std::size_t(c)])
+            ch.cells.push_back({c, a.cells[std::size_t(c)], b.cells[std::size_t(c)]});
+    for (const EqGroup& g : eqGroups())
+        for (int r = 0; r < g.records; ++r) {
+            const int offset = g.offset + int(kBandRecordSize) * r;
+            if (std::memcmp(&a.bandImage[std::size_t(offset)], &b.bandImage[std::size_t(offset)],
+                            kBandRecordSize) != 0)
+                ch.bands.push_back(
+                    {g.group, r, recordAt(a.bandImage, offset), recordAt(b.bandImage, offset)});
+        }
+    if (a.plan != b.plan)
+        ch.plan = Swap<PlanBlock>{a.plan, b.plan};
+    if (a.speakerLevels != b.speakerLevels)
+        ch.speakerLevels = Swap<SpeakerLevelBlock>{a.speakerLevels, b.speakerLevels};
+    if (a.extra != b.extra)
+        ch.extra = Swap<ExtraBlock>{a.extra, b.extra};
+    return ch;
+}
+
+bool Change::empty() const {
+    return cells.empty() && bands.empty() && !plan && !speakerLevels && !extra;
+}
+
+void Change::absorb(const Change& later) {
+    for (const Cell& l : later.cells) {
+        auto it = std::find_if(cells.begin(), cells.end(),
+                               [&](const Cell& c) { return c.index == l.index; });
+        if (it == cells.end())
+            cells.push_back(l);
+        else
+            it->after = l.after;
+    }
+    std::erase_if(cells, [](const Cell& c) { return c.before == c.after; });
+    std::sort(cells.begin(), cells.end(),
+              [](const Cell& x, const Cell& y) { return x.index < y.index; });
+    for (const Band& l : later.bands) {
+        auto it = std::find_if(bands.begin(), bands.end(), [&](const Band& b) {
+            return b.group == l.group && b.record == l.record;
+        });
+        if (it == bands.end())
+            bands.push_back(l);
+        else
+            it->after = l.after;
+    }
+    std::erase_if(bands, [](const Band& b) { return b.before == b.after; });
+    std::sort(bands.begin(), bands.end(), [](const Band& x, const Band& y) {
+        return x.group != y.group ? x.group < y.group : x.record < y.record;
+    });
+    auto join = [](auto& mine, const auto& theirs) {
+        if (!theirs)
+            return;
+        if (!mine)
+            mine = theirs;
+        else
+            mine->after = theirs->after;
+        if (mine->before == mine->after)
+            mine.reset();
+    };
+    join(plan, later.plan);
+    join(speakerLevels, later.speakerLevels);
+    join(extra, later.extra);
+}
+
+void Change::applyTo(ParameterStore& store, Side side) const {
+    const bool after = side == Side::After;
+    for (const Cell& c : cells)
+        store.setCellBits(c.index, after ? c.after : c.before);
+    for (const Band& b : bands)
+        store.setBand(b.group, b.record, after ? b.after : b.before);
+    if (plan) {
+        const PlanBlock& p = after ? plan->after : plan->before;
+        store.writePlanBlock(0, p);
+    }
+    if (speakerLevels)
+        store.writeSpeakerLevelBlock(0, after ? speakerLevels->after : speakerLevels->before);
+    if (extra) {
+        const ExtraBlock& e = after ? extra->after : extra->before;
+        for (std::size_t i = 0; i < e.size(); ++i)
+            store.setExtraByte(i, e[i]);
+    }
+}
+
+void Change::applyTo(ModeImage& image, Side side) const {
+    const bool after = side == Side::After;
+    for (const Cell& c : cells)
+        image.cells[std::size_t(c.index)] = after ? c.after : c.before;
+    for (const Band& b : bands) {
+        const int offset = bandOffset(b.group, b.record);
+        if (offset >= 0)
+            (after ? b.after : b.before).toBytes(&image.bandImage[std::size_t(offset)]);
+    }
+    if (plan)
+        image.plan = after ? plan->after : plan->before;
+    if (speakerLevels)
+        image.speakerLevels = after ? speakerLevels->after : speakerLevels->before;
+    if (extra)
+        image.extra = after ? extra->after : extra->before;
+}
+
+// ---- History ----
+
+void History::record(Step step) {
+    if (step.change.empty())
+        return;
+    undone_.clear();
+    if (!sealed_ && !done_.empty() && step.gesture != 0 && done_.back().gesture == step.gesture) {
+        Step& last = done_.back();
+        last.change.absorb(step.change);
+        if (last.change.empty())
+            done_.pop_back(); // the press ended where it began
+        return;
+    }
+    sealed_ = false;
+    done_.push_back(std::move(step));
+    if (done_.size() > kLimit)
+        done_.erase(done_.begin());
+}
+
+const History::Step* History::undo() {
+    if (done_.empty())
+        return nullptr;
+    undone_.push_back(std::move(done_.back()));
+    done_.pop_back();
+    sealed_ = true;
+    return &undone_.back();
+}
+
+const History::Step* History::redo() {
+    if (undone_.empty())
+        return nullptr;
+    done_.push_back(std::move(undone_.back()));
+    undone_.pop_back();
+    sealed_ = true;
+    return &done_.back();
+}
+
+void History::clear() {
+    done_.clear();
+    undone_.clear();
+    sealed_ = false;
+}
+
+void History::seal() {
+    sealed_ = true;
+}
+
+// ---- sending differences ----
+
+bool sendSettingsDifferences(Dsp& dsp, const ModeImage& held, int* sent) {
+    ParameterStore& store = dsp.store();
+    int count = 0;
+    bool ok = true;
+    auto differs = [&](int c) {
+        return c >= 0 && c < kCellCount && held.cells[std::size_t(c)] != store.cellBits(c);
+    };
+    // The volumes go last, where the full download raises them.
+    ok &= dsp.pushCells(0, [&](int c) {
+        const bool d = c != cell::MicVolume && c != cell::MusicVolume && differs(c);
+        count += d;
+        return d;
+    });
+    const BandImage bands = store.bandImage();
+    for (const EqGroup& g : eqGroups())
+        for (int r = 0; r < g.records; ++r) {
+            const int offset = g.offset + int(kBandRecordSize) * r;
+            if (std::memcmp(&held.bandImage[std::size_t(offset)], &bands[std::size_t(offset)],
+                            kBandRecordSize) != 0) {
+                ok &= dsp.sendBandRecord(g.group, r);
+                ++count;
+            }
+        }
+    bool plan = store.planBlock() != held.plan;
+    for (int c = kPlanFirstCell; c <= kPlanLastCell; ++c)
+        plan |= differs(c);
+    if (plan) {
+        ok &= dsp.sendPlanBlock();
+        ++count;
+    }
+    const SpeakerLevelBlock levels = store.speakerLevelBlock();
+    if (levels != held.speakerLevels) {
+        ok &= dsp.sendSpeakerLevelBlock();
+        ++count;
+        for (int speaker = 1; speaker <= kSpeakerCount; ++speaker) {
+            const SpeakerInfo& info = speakerInfo(speaker);
+            const std::size_t at = std::size_t(info.slot) * 4;
+            if (std::memcmp(&levels[at], &held.speakerLevels[at], 4) != 0) {
+                ok &= dsp.writeWords(info.module, info.parameter,
+                                     codec::speakerLevelRecord(store.speakerLevelSlot(info.slot)));
+                ++count;
+            }
+        }
+    }
+    for (int c : {cell::MicVolume, cell::MusicVolume})
+        if (differs(c)) {
+            ok &= dsp.sendCell(c);
+            ++count;
+        }
+    if (sent)
+        *sent = count;
+    return ok;
+}
+
+// ---- EditPath ----
+
+EditPath::EditPath(ParameterStore& store, Dsp& online, Clock& clock,
+                   std::function<bool()> linkOpen)
+    : store_(store), online_(online), offline_(store, nullSink_, clock),
+      linkOpen_(std::move(linkOpen)) {}
+
+void EditPath::notifyState() {
+    if (stateChanged)
+        stateChanged();
+}
+
+void EditPath::commit(Change change, const StepName& name, bool sentOk, bool sent) {
+    if (change.empty())
+        return;
+    if (!sent) {
+        held_.reset();
+        unsent_ = true;
+    } else if (!sentOk) {
+        held_.reset();
+    } else if (held_) {
+        change.applyTo(*held_, Change::Side::After);
+    }
+    StepName n = name;
+    if (n.empty() && namer)
+        n = namer(change);
+    activeHistory().record({std::move(n), std::move(change), gesture_});
+    notifyState();
+}
+
+bool EditPath::edit(const std::function<bool(Dsp&)>& f, const StepName& name) {
+    const ModeImage before = settingsOf(store_);
+    const bool online = linkOpen_ && linkOpen_();
+    const bool ok = f(online ? online_ : offline_);
+    commit(Change::between(before, settingsOf(store_)), name, ok, online);
+    return ok;
+}
+
+void EditPath::editWithoutSending(const std::function<void(ParameterStore&)>& f,
+                                  const StepName& name) {
+    const ModeImage before = settingsOf(store_);
+    f(store_);
+    Change change = Change::between(before, settingsOf(store_));
+    held_.reset();
+    unsent_ = true;
+    activeHistory().seal();
+    if (!change.empty())
+        activeHistory().record({name, std::move(change), 0});
+    activeHistory().seal();
+    notifyState();
+}
+
+StepName EditPath::undoName() const {
+    const History::Step* s = history().nextUndo();
+    return s ? s->name : StepName{};
+}
+
+StepName EditPath::redoName() const {
+    const History::Step* s = history().nextRedo();
+    return s ? s->name : StepName{};
+}
+
+EditPath::Sent EditPath::applyAndSend(const Change& change, Change::Side side) {
+    change.applyTo(store_, side);
+    if (changed)
+        changed();
+    const Sent s = sendDifferences();
+    notifyState();
+    return s;
+}
+
+EditPath::Sent EditPath::undo() {
+    const History::Step* s = activeHistory().undo();
+    if (!s)
+        return Sent::Nothing;
+    return applyAndSend(s->change, Change::Side::Before);
+}
+
+EditPath::Sent EditPath::redo() {
+    const History::Step* s = activeHistory().redo();
+    if (!s)
+        return Sent::Nothing;
+    return applyAndSend(s->change, Change::Side::After);
+}
+
+void EditPath::clearHistory() {
+    activeHistory().clear();
+    notifyState();
+}
+
+void EditPath::amplifierHoldsStore() {
+    held_ = settingsOf(store_);
+    unsent_ = false;
+    notifyState();
+}
+
+void EditPath::forgetAmplifier() {
+    held_.reset();
+    notifyState();
+}
+
+EditPath::Sent EditPath::sendDifferences() {
+    if (!(linkOpen_ && linkOpen_())) {
+        held_.reset();
+        unsent_ = true;
+        return Sent::Offline;
+    }
+    if (!held_)
+        return Sent::NeedsFullDownload;
+    int count = 0;
+    const bool ok = sendSettingsDifferences(online_, *held_, &count);
+    if (ok)
+        held_ = settingsOf(store_);
+    else
+        held_.reset();
+    return count ? Sent::Differences : Sent::Nothing;
+}
+
+void EditPath::markSaved() {
+    saved_ = settingsOf(store_);
+    notifyState();
+}
+
+bool EditPath::modified() const {
+    if (!saved_)
+        return history().canUndo();
+    return !Change::between(*saved_, settingsOf(store_)).empty();
+}
+
+ModeImage EditPath::slotSettings(int slot) const {
+    if (slot == active_ || !slots_[std::size_t(slot & 1)])
+        return settingsOf(store_);
+    return *slots_[std::size_t(slot & 1)];
+}
+
+EditPath::Sent EditPath::switchTo(int slot) {
+    slot &= 1;
+    if (slot == active_)
+        return Sent::Nothing;
+    const ModeImage leaving = settingsOf(store_);
+    const ModeImage arriving = slots_[std::size_t(slot)].value_or(leaving);
+    slots_[std::size_t(active_)] = leaving;
+    slots_[std::size_t(slot)].reset();
+    active_ = slot;
+    applySettings(store_, arriving);
+    if (changed)
+        changed();
+    const Sent s = sendDifferences();
+    notifyState();
+    return s;
+}
+
+EditPath::Sent EditPath::copySlot(int from, int to) {
+    from &= 1;
+    to &= 1;
+    if (from == to)
+        return Sent::Nothing;
+    const ModeImage source = slotSettings(from);
+    const ModeImage target = slotSettings(to);
+    Change change = Change::between(target, source);
+    if (change.empty())
+        return Sent::Nothing;
+    const StepName name = from == 0 ? StepName{"复制 A→B", "Copy A→B"}
+                                    : StepName{"复制 B→A", "Copy B→A"};
+    History& h = history_[std::size_t(to)];
+    h.seal();
+    h.record({name, change, 0});
+    h.seal();
+    if (to != active_) {
+        slots_[std::size_t(to)] = source;
+        notifyState();
+        return Sent::Nothing;
+    }
+    return applyAndSend(change, Change::Side::After);
+}
+
+} // namespace q7

@@ -1,0 +1,190 @@
+// EditPath: the one way an edit of the user's settings happens. It applies the edit to the store,
+// sends it, records it for undo, and tells the views. It also keeps a record of what the
+// amplifier holds, so that undo, redo and A/B switches send only what differs, and it holds the
+// two complete settings A and B.
+//
+// "Settings" are what a mode file holds (cells 26..172, the band image, the plan, the speaker
+// levels and the extra block) plus the speaker plan cells 4..23 the plan block is made from.
+// Everything here runs on the GUI thread; the store itself is safe to share with the read thread.
+#pragma once
+
+#include "params/dsp.h"
+#include "params/store.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace q7 {
+
+// Whether a cell belongs to the settings.
+bool isSettingsCell(int cell);
+
+// The settings of the store, as a mode image that also carries cells 4..23.
+ModeImage settingsOf(const ParameterStore& store);
+// Replaces the store's settings (cells 4..23 included) with the image's.
+void applySettings(ParameterStore& store, const ModeImage& image);
+
+// What one step changed: the values before and after of every cell, band record and block it
+// touched.
+struct Change {
+    struct Cell {
+        int index;
+        std::uint32_t before, after;
+    };
+    struct Band {
+        int group, record;
+        BandRecord before, after;
+    };
+    template <class Block> struct Swap {
+        Block before, after;
+    };
+
+    std::vector<Cell> cells;
+    std::vector<Band> bands;
+    std::optional<Swap<PlanBlock>> plan;
+    std::optional<Swap<SpeakerLevelBlock>> speakerLevels;
+    std::optional<Swap<ExtraBlock>> extra;
+
+    static Change between(const ModeImage& before, const ModeImage& after);
+    bool empty() const;
+    // This change followed by a later one, as one change.
+    void absorb(const Change& later);
+    enum class Side { Before, After };
+    void applyTo(ParameterStore& store, Side side) const;
+    void applyTo(ModeImage& image, Side side) const;
+};
+
+// A step's name in both languages, e.g. "主输出均衡 第3段 增益" / "Main EQ band 3 gain".
+struct StepName {
+    std::string zh, en;
+    bool empty() const { return zh.empty() && en.empty(); }
+};
+
+// Undo and redo stacks of one settings slot.
+class History {
+public:
+    struct Step {
+        StepName name;
+        Change change;
+        std::uint64_t gesture = 0; // the held press it was made in, 0 for none
+    };
+    static constexpr std::size_t kLimit = 500;
+
+    // Adds a step; one made in the same held gesture as the last joins it.
+    void record(Step step);
+    bool canUndo() const { return !done_.empty(); }
+    bool canRedo() const { return !undone_.empty(); }
+    const Step* nextUndo() const { return done_.empty() ? nullptr : &done_.back(); }
+    const Step* nextRedo() const { return undone_.empty() ? nullptr : &undone_.back(); }
+    // Moves the step across and returns it; null when there is none.
+    const Step* undo();
+    const Step* redo();
+    void clear();
+    std::size_t size() const { return done_.size(); }
+    // Closes the last step: nothing joins it any more.
+    void seal();
+
+private:
+    std::vector<Step> done_;
+    std::vector<Step> undone_;
+    bool sealed_ = false;
+};
+
+class EditPath {
+public:
+    // online: the senders that reach the amplifier; linkOpen says whether they do right now.
+    EditPath(ParameterStore& store, Dsp& online, Clock& clock, std::function<bool()> linkOpen);
+
+    ParameterStore& store() { return store_; }
+
+    // ---- edits ----
+    // Runs an edit: f changes the store through the senders it is given (the amplifier's when
+    // connected, a silent set when not) and returns whether every report went out. The change
+    // becomes one undo step named name (or after what it changed when name is empty).
+    bool edit(const std::function<bool(Dsp&)>& f, const StepName& name = {});
+    // An edit that changes the store only; the caller sends it (a file or preset loaded, which
+    // goes out as a full download). The record of the amplifier becomes uncertain.
+    void editWithoutSending(const std::function<void(ParameterStore&)>& f, const StepName& name);
+    // The press being held (the mouse button down), 0 when none: steps made during one press
+    // are one step.
+    void setGesture(std::uint64_t gesture) { gesture_ = gesture; }
+    std::uint64_t gesture() const { return gesture_; }
+
+    // ---- undo and redo (send the difference at once) ----
+    bool canUndo() const { return history().canUndo(); }
+    bool canRedo() const { return history().canRedo(); }
+    StepName undoName() const;
+    StepName redoName() const;
+    enum class Sent { Nothing, Differences, NeedsFullDownload, Offline };
+    Sent undo();
+    Sent redo();
+    const History& history() const { return history_[std::size_t(active_)]; }
+    // A synchronisation starts a new history.
+    void clearHistory();
+
+    // ---- what the amplifier holds ----
+    // After a synchronisation or a full download: the amplifier holds the store's settings.
+    void amplifierHoldsStore();
+    // A write was refused or lost, or the link broke: the next sending is a full download.
+    void forgetAmplifier();
+    bool amplifierKnown() const { return held_.has_value(); }
+    // Sends what differs between the record and the store, in the full download's order.
+    Sent sendDifferences();
+    // Whether the store holds settings that were made while no amplifier was connected (or
+    // loaded for a download that has not happened): connecting must not overwrite them unasked.
+    bool holdsUnsent() const { return unsent_; }
+    void setUnsent(bool v) { unsent_ = v; }
+
+    // ---- the document (file) view ----
+    // The settings as last saved or loaded; modified() compares the store with them.
+    void markSaved();
+    bool modified() const;
+
+    // ---- A/B ----
+    int activeSlot() const { return active_; }
+    // Makes the slot active: the store takes its settings and only the difference is sent.
+    Sent switchTo(int slot);
+    // Copies one slot's settings over the other's (one undo step of the target).
+    Sent copySlot(int from, int to);
+    // The settings of a slot (the active one is the store's).
+    ModeImage slotSettings(int slot) const;
+
+    // ---- views ----
+    // Called after undo, redo, a switch or a copy changed the store, so views show it again.
+    std::function<void()> changed;
+    // Called whenever the history or the record changes (menus, title, ribbon state).
+    std::function<void()> stateChanged;
+
+    // Names a step after what it changed; set by the layer that knows the parameters' names.
+    std::function<StepName(const Change&)> namer;
+
+private:
+    ParameterStore& store_;
+    Dsp& online_;
+    NullSink nullSink_;
+    Dsp offline_;
+    std::function<bool()> linkOpen_;
+    std::array<History, 2> history_;
+    std::array<std::optional<ModeImage>, 2> slots_; // the inactive slot's settings
+    int active_ = 0;
+    std::optional<ModeImage> held_; // what the amplifier holds; none when uncertain
+    std::optional<ModeImage> saved_;
+    bool unsent_ = false;
+    std::uint64_t gesture_ = 0;
+
+    History& activeHistory() { return history_[std::size_t(active_)]; }
+    void commit(Change change, const StepName& name, bool sentOk, bool sent);
+    Sent applyAndSend(const Change& change, Change::Side side);
+    void notifyState();
+};
+
+// Sends, with the senders, what differs between held and the store: cells in the full push's
+// order, then band records, the plan, the speaker levels and the master volumes. The extra
+// block has no sender. Returns whether every report went out; sent counts the sends made.
+bool sendSettingsDifferences(Dsp& dsp, const ModeImage& held, int* sent = nullptr);
+
+} // namespace q7
