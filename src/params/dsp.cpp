@@ -745,9 +745,8 @@ bool Dsp::pushCells(int bymode, const std::function<bool(int cell)>& only) {
     auto predelay = [&](Effect e, MicChannel ch) {
         const int first = predelayFirstCell(e, ch);
         if (wanted({first, first + 1}))
-            ok &= sendPredelay(e, ch,
-                               double(store_.cellFloat(first)) +
-                                   double(store_.cellFloat(first + 1)));
+            ok &= sendPredelay(
+                e, ch, double(store_.cellFloat(first)) + double(store_.cellFloat(first + 1)));
     };
     auto shift = [&](MicChannel ch) {
         const int c = ch == MicChannel::A ? 33 : 41;

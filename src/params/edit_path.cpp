@@ -248,8 +248,7 @@ bool sendSettingsDifferences(Dsp& dsp, const ModeImage& held, int* sent) {
 
 // ---- EditPath ----
 
-EditPath::EditPath(ParameterStore& store, Dsp& online, Clock& clock,
-                   std::function<bool()> linkOpen)
+EditPath::EditPath(ParameterStore& store, Dsp& online, Clock& clock, std::function<bool()> linkOpen)
     : store_(store), online_(online), offline_(store, nullSink_, clock),
       linkOpen_(std::move(linkOpen)) {}
 
@@ -408,8 +407,8 @@ EditPath::Sent EditPath::copySlot(int from, int to) {
     Change change = Change::between(target, source);
     if (change.empty())
         return Sent::Nothing;
-    const StepName name = from == 0 ? StepName{"复制 A→B", "Copy A→B"}
-                                    : StepName{"复制 B→A", "Copy B→A"};
+    const StepName name =
+        from == 0 ? StepName{"复制 A→B", "Copy A→B"} : StepName{"复制 B→A", "Copy B→A"};
     History& h = history_[std::size_t(to)];
     h.seal();
     h.record({name, change, 0});

@@ -39,9 +39,7 @@ struct Change {
         int group, record;
         BandRecord before, after;
     };
-    template <class Block> struct Swap {
-        Block before, after;
-    };
+    template <class Block> struct Swap { Block before, after; };
 
     std::vector<Cell> cells;
     std::vector<Band> bands;
