@@ -248,22 +248,52 @@ bool sendSettingsDifferences(Dsp& dsp, const ModeImage& held, int* sent) {
 
 // ---- EditPath ----
 
-EditPath::EditPath(ParameterStore& store, Dsp& online, Clock& clock, std::function<bool()> linkOpen)
-    : store_(store), online_(online), offline_(store, nullSink_, clock),
-      linkOpen_(std::move(linkOpen)) {}
+EditPath::EditPath(ParameterStore& store, ReportSink& amplifier, Clock& clock,
+                   std::function<bool()> linkOpen)
+    : store_(store), router_(amplifier, std::move(linkOpen)), dsp_(store, router_, clock) {}
+
+int EditPath::Router::write(const Report& r) {
+    if (!linked()) {
+        offline = true;
+        return int(kReportSize);
+    }
+    const int n = to_.write(r);
+    if (n != int(kReportSize))
+        failed = true;
+    return n;
+}
 
 void EditPath::notifyState() {
     if (stateChanged)
         stateChanged();
 }
 
-void EditPath::commit(Change change, const StepName& name, bool sentOk, bool sent) {
+EditPath::Scope::Scope(EditPath& path, StepName name) : path_(path), outer_(path.depth_++ == 0) {
+    if (!outer_) {
+        if (path_.scopeName_.empty())
+            path_.scopeName_ = std::move(name); // a named operation names the input it ran in
+        return;
+    }
+    path_.scopeStart_ = settingsOf(path_.store_);
+    path_.scopeName_ = std::move(name);
+    path_.router_.failed = false;
+    path_.router_.offline = !path_.router_.linked();
+}
+
+EditPath::Scope::~Scope() {
+    --path_.depth_;
+    if (outer_)
+        path_.commit(Change::between(path_.scopeStart_, settingsOf(path_.store_)),
+                     path_.scopeName_);
+}
+
+void EditPath::commit(Change change, const StepName& name) {
     if (change.empty())
         return;
-    if (!sent) {
+    if (router_.offline) {
         held_.reset();
         unsent_ = true;
-    } else if (!sentOk) {
+    } else if (router_.failed) {
         held_.reset();
     } else if (held_) {
         change.applyTo(*held_, Change::Side::After);
@@ -275,19 +305,36 @@ void EditPath::commit(Change change, const StepName& name, bool sentOk, bool sen
     notifyState();
 }
 
+void EditPath::flush() {
+    if (depth_ == 0)
+        return;
+    const ModeImage now = settingsOf(store_);
+    commit(Change::between(scopeStart_, now), scopeName_);
+    scopeStart_ = now;
+    scopeName_ = {};
+    router_.failed = false;
+    router_.offline = !router_.linked();
+}
+
+void EditPath::rebase() {
+    if (depth_ == 0)
+        return;
+    scopeStart_ = settingsOf(store_);
+    scopeName_ = {};
+}
+
 bool EditPath::edit(const std::function<bool(Dsp&)>& f, const StepName& name) {
-    const ModeImage before = settingsOf(store_);
-    const bool online = linkOpen_ && linkOpen_();
-    const bool ok = f(online ? online_ : offline_);
-    commit(Change::between(before, settingsOf(store_)), name, ok, online);
-    return ok;
+    Scope scope(*this, name);
+    return f(dsp_);
 }
 
 void EditPath::editWithoutSending(const std::function<void(ParameterStore&)>& f,
                                   const StepName& name) {
+    flush();
     const ModeImage before = settingsOf(store_);
     f(store_);
     Change change = Change::between(before, settingsOf(store_));
+    rebase();
     held_.reset();
     unsent_ = true;
     activeHistory().seal();
@@ -309,6 +356,7 @@ StepName EditPath::redoName() const {
 
 EditPath::Sent EditPath::applyAndSend(const Change& change, Change::Side side) {
     change.applyTo(store_, side);
+    rebase();
     if (changed)
         changed();
     const Sent s = sendDifferences();
@@ -317,6 +365,7 @@ EditPath::Sent EditPath::applyAndSend(const Change& change, Change::Side side) {
 }
 
 EditPath::Sent EditPath::undo() {
+    flush();
     const History::Step* s = activeHistory().undo();
     if (!s)
         return Sent::Nothing;
@@ -324,6 +373,7 @@ EditPath::Sent EditPath::undo() {
 }
 
 EditPath::Sent EditPath::redo() {
+    flush();
     const History::Step* s = activeHistory().redo();
     if (!s)
         return Sent::Nothing;
@@ -331,11 +381,13 @@ EditPath::Sent EditPath::redo() {
 }
 
 void EditPath::clearHistory() {
+    rebase();
     activeHistory().clear();
     notifyState();
 }
 
 void EditPath::amplifierHoldsStore() {
+    rebase(); // what was read is not an edit
     held_ = settingsOf(store_);
     unsent_ = false;
     notifyState();
@@ -347,7 +399,7 @@ void EditPath::forgetAmplifier() {
 }
 
 EditPath::Sent EditPath::sendDifferences() {
-    if (!(linkOpen_ && linkOpen_())) {
+    if (!router_.linked()) {
         held_.reset();
         unsent_ = true;
         return Sent::Offline;
@@ -355,15 +407,18 @@ EditPath::Sent EditPath::sendDifferences() {
     if (!held_)
         return Sent::NeedsFullDownload;
     int count = 0;
-    const bool ok = sendSettingsDifferences(online_, *held_, &count);
+    router_.failed = false;
+    const bool ok = sendSettingsDifferences(dsp_, *held_, &count) && !router_.failed;
     if (ok)
         held_ = settingsOf(store_);
     else
         held_.reset();
+    rebase(); // senders may have tidied the store (clamps): not an edit
     return count ? Sent::Differences : Sent::Nothing;
 }
 
 void EditPath::markSaved() {
+    flush();
     saved_ = settingsOf(store_);
     notifyState();
 }
@@ -384,12 +439,14 @@ EditPath::Sent EditPath::switchTo(int slot) {
     slot &= 1;
     if (slot == active_)
         return Sent::Nothing;
+    flush();
     const ModeImage leaving = settingsOf(store_);
     const ModeImage arriving = slots_[std::size_t(slot)].value_or(leaving);
     slots_[std::size_t(active_)] = leaving;
     slots_[std::size_t(slot)].reset();
     active_ = slot;
     applySettings(store_, arriving);
+    rebase();
     if (changed)
         changed();
     const Sent s = sendDifferences();
@@ -402,6 +459,7 @@ EditPath::Sent EditPath::copySlot(int from, int to) {
     to &= 1;
     if (from == to)
         return Sent::Nothing;
+    flush();
     const ModeImage source = slotSettings(from);
     const ModeImage target = slotSettings(to);
     Change change = Change::between(target, source);

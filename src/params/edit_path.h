@@ -94,15 +94,34 @@ private:
 
 class EditPath {
 public:
-    // online: the senders that reach the amplifier; linkOpen says whether they do right now.
-    EditPath(ParameterStore& store, Dsp& online, Clock& clock, std::function<bool()> linkOpen);
+    // amplifier: where reports go while linkOpen() holds; otherwise they go nowhere.
+    EditPath(ParameterStore& store, ReportSink& amplifier, Clock& clock,
+             std::function<bool()> linkOpen);
+    EditPath(const EditPath&) = delete;
+    EditPath& operator=(const EditPath&) = delete;
 
     ParameterStore& store() { return store_; }
+    // The senders edits use: the amplifier's while connected, silent while not.
+    Dsp& dsp() { return dsp_; }
 
     // ---- edits ----
-    // Runs an edit: f changes the store through the senders it is given (the amplifier's when
-    // connected, a silent set when not) and returns whether every report went out. The change
-    // becomes one undo step named name (or after what it changed when name is empty).
+    // While a scope is open, what the store's settings change by is one step; nested scopes
+    // join the outermost. The step is named name (or after what it changed when empty).
+    class Scope {
+    public:
+        explicit Scope(EditPath& path, StepName name = {});
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        EditPath& path_;
+        bool outer_;
+    };
+    // Commits what the open scope changed so far as a step; the scope goes on from here.
+    void flush();
+    bool inScope() const { return depth_ > 0; }
+    // Runs f in a scope with the senders; returns what f returns.
     bool edit(const std::function<bool(Dsp&)>& f, const StepName& name = {});
     // An edit that changes the store only; the caller sends it (a file or preset loaded, which
     // goes out as a full download). The record of the amplifier becomes uncertain.
@@ -161,11 +180,27 @@ public:
     std::function<StepName(const Change&)> namer;
 
 private:
+    // Forwards to the amplifier while linked, swallows otherwise, and notes what went wrong.
+    class Router final : public ReportSink {
+    public:
+        Router(ReportSink& to, std::function<bool()> linked)
+            : to_(to), linked_(std::move(linked)) {}
+        int write(const Report& r) override;
+        bool linked() const { return linked_ && linked_(); }
+        bool failed = false;  // a report was refused
+        bool offline = false; // a report went nowhere
+
+    private:
+        ReportSink& to_;
+        std::function<bool()> linked_;
+    };
+
     ParameterStore& store_;
-    Dsp& online_;
-    NullSink nullSink_;
-    Dsp offline_;
-    std::function<bool()> linkOpen_;
+    Router router_;
+    Dsp dsp_;
+    int depth_ = 0;
+    ModeImage scopeStart_;
+    StepName scopeName_;
     std::array<History, 2> history_;
     std::array<std::optional<ModeImage>, 2> slots_; // the inactive slot's settings
     int active_ = 0;
@@ -175,7 +210,9 @@ private:
     std::uint64_t gesture_ = 0;
 
     History& activeHistory() { return history_[std::size_t(active_)]; }
-    void commit(Change change, const StepName& name, bool sentOk, bool sent);
+    void commit(Change change, const StepName& name);
+    // What changes from here on in an open scope is a new change (after undo, a switch, a read).
+    void rebase();
     Sent applyAndSend(const Change& change, Change::Side side);
     void notifyState();
 };

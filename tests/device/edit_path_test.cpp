@@ -128,7 +128,7 @@ struct EditRig : Rig {
     }
 
     Dsp dsp{store, c.link, clock};
-    EditPath edits{store, dsp, clock, [this] { return c.link.isOpen(); }};
+    EditPath edits{store, c.link, clock, [this] { return c.link.isOpen(); }};
 };
 
 ::testing::AssertionResult sameMemory(const AmpSettings& a, const AmpSettings& b) {
