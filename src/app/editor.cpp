@@ -28,6 +28,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QAbstractEventDispatcher>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -121,7 +123,8 @@ CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options
     connection_ = std::make_unique<Connection>(*backend, *clock_, store_);
     // The window never waits on the amplifier: its writes are queued for the link's writer.
     connection_->link.setNonWaitingThread(std::this_thread::get_id());
-    dsp_ = std::make_unique<Dsp>(store_, connection_->link, *clock_);
+    edits_ = std::make_unique<EditPath>(store_, connection_->link, *clock_,
+                                        [this] { return connection_->link.isOpen(); });
     if (options_.trace) {
         trace_ = std::make_unique<TraceWriter>();
         if (!trace_->open(*options_.trace))
@@ -152,6 +155,8 @@ CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options
 }
 
 CHX2060v13App::~CHX2060v13App() {
+    qApp->removeEventFilter(this);
+    inputScope_.reset();
     shutDownLink();
     delete frame_;
     // Nothing may call back into the windows or the bridge from here on.
@@ -193,6 +198,10 @@ void CHX2060v13App::masterVolumesChanged() {
 
 bool CHX2060v13App::InitInstance() {
     installFontSubstitutions();
+    qApp->installEventFilter(this);
+    // The step of the last input ends when the event loop has nothing more to do for it.
+    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance())
+        connect(d, &QAbstractEventDispatcher::aboutToBlock, this, [this] { inputScope_.reset(); });
     frame_ = new CMainFrame(*this);
     CHX2060v13View* v = &frame_->view();
     bridge_->onTransferFinished = [v](TransferKind k) { v->OnTransferFinished(k); };
@@ -244,17 +253,9 @@ bool CHX2060v13App::shellOpen(const QString& path) {
         return false;
     if (!frame_)
         return true;
-    if (linkOpen()) {
-        frame_->view().openModeFile(path, false);
-    } else {
-        // Opened before the amplifier is there: kept, and downloaded once it has connected.
-        frame_->view().queueModeFile(QFileInfo(path).absoluteFilePath());
-        ShowInfo(language_.pick("连接机器后将下载文件:\n", "The file is downloaded once the "
-                                                           "amplifier connects:\n") +
-                     QFileInfo(path).fileName(),
-                 2500);
-    }
-    return true;
+    // Without an amplifier the file is opened for editing; when one connects, the user
+    // chooses whether it gets these settings.
+    return frame_->view().openModeFile(path, false);
 }
 
 QStringList CHX2060v13App::recentFiles() const {
@@ -278,6 +279,52 @@ void CHX2060v13App::setLanguageIndex(int index) {
     profile_->setValue("language", language_.index());
     if (frame_)
         frame_->view().LoadLanguage();
+}
+
+void CHX2060v13App::setDocumentPath(const QString& path) {
+    documentPath_ = path;
+    if (CHX2060v13View* v = view())
+        v->updateUi();
+}
+
+void CHX2060v13App::closeInputStep() {
+    inputScope_.reset();
+}
+
+bool CHX2060v13App::eventFilter(QObject* watched, QEvent* event) {
+    // Every user input opens a step that lasts until the next input (or until the event loop
+    // goes idle): whatever a control changes in the settings, directly or through a timer it
+    // starts, is recorded without each page having to say so. A press, the moves with the
+    // button held and its release are one gesture, so a drag is one step.
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut: {
+        if (!watched->isWidgetType() && !watched->isWindowType())
+            break;
+        inputScope_.reset();
+        const auto t = event->type();
+        if (t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick) {
+            gesture_ = ++gestures_;
+        } else if (t == QEvent::MouseMove) {
+            if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton)
+                gesture_ = 0;
+        } else if (t != QEvent::MouseButtonRelease && QGuiApplication::mouseButtons() == 0) {
+            gesture_ = 0;
+        }
+        edits_->setGesture(gesture_);
+        inputScope_.emplace(*edits_);
+        break;
+    }
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void CHX2060v13App::shutDownLink() {

@@ -6,6 +6,7 @@
 #include "app/editor_fwd.h"
 #include "device/connection.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/editor_context.h"
 #include "ui/language.h"
 #include "ui/prompter.h"
@@ -66,7 +67,8 @@ public:
 
     ParameterStore& store() override { return store_; }
     Connection& connection() override { return *connection_; }
-    Dsp& dsp() override { return *dsp_; }
+    Dsp& dsp() override { return edits_->dsp(); }
+    EditPath& edits() override { return *edits_; }
     Clock& clock() { return *clock_; }
     Timeline& timeline() override { return *timeline_; }
     Language& language() override { return language_; }
@@ -104,6 +106,15 @@ public:
     // Stops everything that could still call back into the windows (closing).
     void shutDownLink();
 
+    // The mode file the settings came from or were last saved to, if any.
+    QString documentPath() const { return documentPath_; }
+    void setDocumentPath(const QString& path);
+    // Ends the step of the input being handled (before a menu shows what undo would do).
+    void closeInputStep();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     EditorOptions options_;
     std::unique_ptr<Clock> ownedClock_;
@@ -113,7 +124,11 @@ private:
     std::unique_ptr<TraceWriter> trace_;
     ParameterStore store_;
     std::unique_ptr<Connection> connection_;
-    std::unique_ptr<Dsp> dsp_;
+    std::unique_ptr<EditPath> edits_;
+    // The input event being handled: what it changes in the settings is one undo step.
+    std::optional<EditPath::Scope> inputScope_;
+    std::uint64_t gestures_ = 0;
+    std::uint64_t gesture_ = 0;
     std::unique_ptr<Timeline> timeline_;
     Language language_;
     std::unique_ptr<Prompter> ownedPrompter_;
@@ -127,6 +142,7 @@ private:
     CMainFrame* frame_ = nullptr;
     QPointer<CInfoDlg> info_;
     bool shutDown_ = false;
+    QString documentPath_;
 };
 
 } // namespace q7

@@ -18,6 +18,8 @@
 #include "pages/settings_dialog.h"
 #include "pages/tool_dialog.h"
 #include "params/device_modes.h"
+#include "params/edit_path.h"
+#include "params/param_names.h"
 #include "params/mode_file.h"
 #include "params/text.h"
 #include "protocol/log.h"
@@ -30,7 +32,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QListWidget>
 #include <QScrollArea>
+#include <QShortcut>
+#include <QVBoxLayout>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QToolButton>
@@ -189,10 +197,42 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
     connect(this, &CHX2060v13View::machineSettingsRequested, this,
             &CHX2060v13View::openMachineSettings);
     qApp->installEventFilter(this);
+
+    // Undo and redo work from every window of the editor.
+    auto shortcut = [this](const QKeySequence& keys, void (CHX2060v13View::*f)()) {
+        auto* s = new QShortcut(keys, this);
+        s->setContext(Qt::ApplicationShortcut);
+        connect(s, &QShortcut::activated, this, f);
+    };
+    shortcut(QKeySequence::Undo, &CHX2060v13View::undo);
+    shortcut(QKeySequence("Ctrl+Shift+Z"), &CHX2060v13View::redo);
+    shortcut(QKeySequence("Ctrl+Y"), &CHX2060v13View::redo);
+
+    EditPath& e = editor_.edits();
+    e.changed = [this] {
+        refreshFromStore();
+        if (editor_.frame())
+            emit editor_.frame()->refreshModelessDialogs();
+    };
+    // Menus and title follow the history, once per turn of the event loop however many steps.
+    e.stateChanged = [this] {
+        if (uiPending_)
+            return;
+        uiPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                uiPending_ = false;
+                updateUi();
+            },
+            Qt::QueuedConnection);
+    };
 }
 
 CHX2060v13View::~CHX2060v13View() {
     qApp->removeEventFilter(this);
+    editor_.edits().changed = nullptr;
+    editor_.edits().stateChanged = nullptr;
     Timeline& t = editor_.timeline();
     for (int id : {startupTimer_, pollTimer_, trayTimer_, queuedTimer_})
         if (id)
@@ -379,6 +419,33 @@ void CHX2060v13View::updateUi() {
         ribbon_.action(cmd::PresetFirst + p)->setChecked(chosenPreset_ == cmd::PresetFirst + p);
     for (const Mute& m : kMutes)
         ribbon_.setCheckPair(m.check, s.cellInt(m.cell) == 1);
+
+    // Undo and redo name their step; the A/B group lights the active set; the title names the
+    // document and marks it modified.
+    const EditPath& e = editor_.edits();
+    auto stepText = [&](const char* zh, const char* en, const StepName& n) {
+        const QString name = QString::fromStdString(l.english() ? n.en : n.zh);
+        QString t = l.pick(zh, en);
+        if (!name.isEmpty())
+            t += " " + name;
+        return t;
+    };
+    QAction* undoAction = ribbon_.action(cmd::Undo);
+    undoAction->setText(stepText("撤销", "Undo", e.undoName()) + "\tCtrl+Z");
+    undoAction->setEnabled(e.canUndo());
+    QAction* redoAction = ribbon_.action(cmd::Redo);
+    redoAction->setText(stepText("重做", "Redo", e.redoName()) + "\tCtrl+Shift+Z");
+    redoAction->setEnabled(e.canRedo());
+    ribbon_.setActiveSlot(e.activeSlot());
+    if (QWidget* w = window()) {
+        const QString doc = editor_.documentPath();
+        QString title = "DSP-Q7-v1.1 2014-7-11";
+        if (!doc.isEmpty())
+            title += " - " + QFileInfo(doc).fileName();
+        if (e.modified() && (!doc.isEmpty() || !c.link.isOpen()))
+            title += " *";
+        w->setWindowTitle(title);
+    }
 }
 
 // ---- commands ----
@@ -432,6 +499,21 @@ void CHX2060v13View::OnCommand(int id) {
         return;
     case cmd::Reset:
         return resetMachine();
+    case cmd::Undo:
+        return undo();
+    case cmd::Redo:
+        return redo();
+    case cmd::CompareFile:
+        return compareWithFile();
+    case cmd::CompareAB:
+        return compareAB();
+    case cmd::SlotA:
+    case cmd::SlotB:
+        return switchSlot(id == cmd::SlotA ? 0 : 1);
+    case cmd::CopyAB:
+        return copySlot(0, 1);
+    case cmd::CopyBA:
+        return copySlot(1, 0);
     case cmd::LanguageSwitch:
         return editor_.setLanguageIndex(editor_.language().index() == kEnglish ? kChinese
                                                                                : kEnglish);
@@ -734,11 +816,6 @@ void CHX2060v13View::resetMachine() {
 // ---- files and presets ----
 
 void CHX2060v13View::loadFile() {
-    const Language& l = editor_.language();
-    if (!editor_.linkOpen()) {
-        editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
-        return;
-    }
     const QString path = editor_.prompter().openFile(this, kModeFilesFilter + ";;All files (*)");
     if (!path.isEmpty())
         openModeFile(path, true);
@@ -747,7 +824,11 @@ void CHX2060v13View::loadFile() {
 bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
     const Language& l = editor_.language();
     const std::string file = path.toStdString();
-    const ModeFileResult r = readModeFile(file, editor_.store());
+    ModeFileResult r;
+    const std::string base = QFileInfo(path).fileName().toStdString();
+    editor_.edits().editWithoutSending(
+        [&](ParameterStore& s) { r = readModeFile(file, s); },
+        {"载入文件 " + base, "Load file " + base});
     if (!r) {
         if (r.status == ModeFileStatus::CannotOpen) {
             editor_.prompter().tell(this, BoxIcon::Warning,
@@ -762,6 +843,16 @@ bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
         }
         return false;
     }
+    editor_.setDocumentPath(QFileInfo(path).absoluteFilePath());
+    editor_.edits().markSaved();
+    editor_.addRecentFile(path);
+    if (!editor_.linkOpen()) {
+        // Edited without an amplifier; sent when one connects and the user says so.
+        refreshFromStore();
+        emit editor_.frame()->refreshModelessDialogs();
+        updateUi();
+        return true;
+    }
     if (fromDialog) {
         // The file's name names the current device mode and may select one to commit to.
         editor_.connection().session.pendingDeviceMode = modeIndexFromFileName(file);
@@ -770,7 +861,6 @@ bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
                     utf8ToUtf16(modeNameFromFileName(file)));
     }
     StartDownload();
-    editor_.addRecentFile(path);
     return true;
 }
 
@@ -803,9 +893,8 @@ void CHX2060v13View::tellWriteFailure(const QString& path, int error) {
 }
 
 void CHX2060v13View::saveFile() {
-    const Language& l = editor_.language();
     if (!editor_.linkOpen()) {
-        editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
+        saveDocumentAs("R3v9"); // offline: the file only, no device mode to store into
         return;
     }
     const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", "R3v9");
@@ -817,28 +906,191 @@ void CHX2060v13View::saveFile() {
     if (!r)
         return tellWriteFailure(path, r.systemError);
     editor_.addRecentFile(path);
+    editor_.setDocumentPath(QFileInfo(path).absoluteFilePath());
+    editor_.edits().markSaved();
+    updateUi();
+}
+
+bool CHX2060v13View::saveDocumentAs(const char* defaultSuffix) {
+    const QString path =
+        editor_.prompter().saveFile(this, kModeFilesFilter, "name", defaultSuffix);
+    if (path.isEmpty())
+        return false;
+    const ModeFileResult r = writeModeFile(path.toStdString(), editor_.store());
+    if (!r) {
+        tellWriteFailure(path, r.systemError);
+        return false;
+    }
+    editor_.addRecentFile(path);
+    editor_.setDocumentPath(QFileInfo(path).absoluteFilePath());
+    editor_.edits().markSaved();
+    updateUi();
+    return true;
+}
+
+// ---- undo, A/B and compare ----
+
+void CHX2060v13View::afterEditPathSend(int sent) {
+    if (EditPath::Sent(sent) == EditPath::Sent::NeedsFullDownload && editor_.linkOpen() &&
+        !sync_)
+        StartDownload(); // what the amplifier holds is unknown: it gets everything
+    refreshFromStore();
+    emit editor_.frame()->refreshModelessDialogs();
+    updateUi();
+}
+
+void CHX2060v13View::undo() {
+    if (sync_ || !editor_.edits().canUndo())
+        return;
+    afterEditPathSend(int(editor_.edits().undo()));
+}
+
+void CHX2060v13View::redo() {
+    if (sync_ || !editor_.edits().canRedo())
+        return;
+    afterEditPathSend(int(editor_.edits().redo()));
+}
+
+void CHX2060v13View::switchSlot(int slot) {
+    if (sync_)
+        return updateUi();
+    afterEditPathSend(int(editor_.edits().switchTo(slot)));
+}
+
+void CHX2060v13View::copySlot(int from, int to) {
+    if (sync_)
+        return;
+    afterEditPathSend(int(editor_.edits().copySlot(from, to)));
+    editor_.ShowInfo(from == 0 ? editor_.language().pick("已复制 A→B", "Copied A→B")
+                               : editor_.language().pick("已复制 B→A", "Copied B→A"),
+                     1100);
+}
+
+void CHX2060v13View::showDifferences(const QString& title, const ModeImage& a,
+                                     const ModeImage& b, const QString& aName,
+                                     const QString& bName) {
+    const Language& l = editor_.language();
+    const std::vector<Difference> diffs = differences(a, b);
+    auto* d = new QDialog(window());
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    d->setObjectName("CompareDialog");
+    d->setWindowTitle(title);
+    auto* v = new QVBoxLayout(d);
+    auto* head = new QLabel(d);
+    head->setObjectName("CompareHeading");
+    head->setText(diffs.empty()
+                      ? l.pick("%1 与 %2 相同。", "%1 and %2 are the same.").arg(aName, bName)
+                      : (l.english() ? QString("%1 differences: %2 → %3")
+                                     : QString::fromUtf8("%1 处不同：%2 → %3"))
+                            .arg(diffs.size())
+                            .arg(aName, bName));
+    v->addWidget(head);
+    auto* list = new QListWidget(d);
+    list->setObjectName("CompareList");
+    for (const Difference& x : diffs)
+        list->addItem(QString::fromStdString(describe(x, l.english())));
+    list->setMinimumSize(560, 360);
+    v->addWidget(list, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, d);
+    connect(buttons, &QDialogButtonBox::rejected, d, &QDialog::reject);
+    v->addWidget(buttons);
+    d->open();
+}
+
+void CHX2060v13View::compareWithFile() {
+    const Language& l = editor_.language();
+    const QString path = editor_.prompter().openFile(this, kModeFilesFilter + ";;All files (*)");
+    if (path.isEmpty())
+        return;
+    ParameterStore other;
+    const ModeFileResult r = readModeFile(path.toStdString(), other);
+    if (!r) {
+        editor_.prompter().tell(this, BoxIcon::Warning, l.pick("文件打开错误", "File open error"),
+                                l.pick("无法打开文件:\n", "Cannot open the file:\n") + path);
+        return;
+    }
+    ModeImage file = settingsOf(other);
+    ModeImage mine = settingsOf(editor_.store());
+    showDifferences(l.pick("与文件比较", "Compare with file"), mine, file,
+                    l.pick("当前设置", "current settings"), QFileInfo(path).fileName());
+}
+
+void CHX2060v13View::compareAB() {
+    const Language& l = editor_.language();
+    const EditPath& e = editor_.edits();
+    showDifferences(l.pick("比较 A/B", "Compare A/B"), e.slotSettings(0), e.slotSettings(1), "A",
+                    "B");
+}
+
+void CHX2060v13View::askAboutUnsent() {
+    if (!unsent_)
+        return;
+    const Language& l = editor_.language();
+    const ModeImage mine = std::move(*unsent_);
+    unsent_.reset();
+    const Answer a = editor_.prompter().ask(
+        this, l.pick("提示", "Prompt"),
+        l.pick("编辑器中有尚未发送到功放的设置。\n\n"
+               "选“是”：把编辑器的设置发送到功放。\n"
+               "选“否”：使用功放中的设置。",
+               "The editor holds settings the amplifier does not have.\n\n"
+               "Yes: send the editor's settings to the amplifier.\n"
+               "No: use the amplifier's settings."),
+        false);
+    EditPath& e = editor_.edits();
+    if (a == Answer::Yes) {
+        e.replaceSettings(mine);
+        refreshFromStore();
+        if (editor_.linkOpen())
+            StartDownload();
+        return updateUi();
+    }
+    if (editor_.prompter().ask(this, l.pick("保存?", "Save?"),
+                               l.pick("是否先把编辑器的设置保存到文件?",
+                                      "Save the editor's settings to a file first?"),
+                               false) == Answer::Yes) {
+        const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", "q7M");
+        if (!path.isEmpty()) {
+            const ModeFileResult r =
+                writeFileAtomically(path.toStdString(), modeFileBytes(mine));
+            if (r)
+                editor_.addRecentFile(path);
+            else
+                tellWriteFailure(path, r.systemError);
+        }
+    }
+    e.clearHistory();
+    e.markSaved();
+    editor_.setDocumentPath({});
     updateUi();
 }
 
 void CHX2060v13View::loadPreset(int command) {
-    const Language& l = editor_.language();
-    if (!editor_.linkOpen()) {
-        editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
-        return;
-    }
     chosenPreset_ = command;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QFile f(presetResourcePath(presetResource(command)));
     const bool read = f.open(QIODevice::ReadOnly);
     const QByteArray bytes = read ? f.readAll() : QByteArray();
-    const bool loaded =
-        read &&
-        bool(loadModeFile(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                    std::size_t(bytes.size())),
-                          editor_.store()));
+    bool loaded = false;
+    editor_.edits().editWithoutSending(
+        [&](ParameterStore& s) {
+            loaded = read &&
+                     bool(loadModeFile(
+                         std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                   std::size_t(bytes.size())),
+                         s));
+        },
+        {"载入预设", "Load preset"});
     QApplication::restoreOverrideCursor();
-    if (loaded)
-        StartDownload();
+    if (loaded) {
+        editor_.setDocumentPath({});
+        if (editor_.linkOpen()) {
+            StartDownload();
+        } else {
+            refreshFromStore();
+            emit editor_.frame()->refreshModelessDialogs();
+        }
+    }
     updateUi();
 }
 
@@ -861,6 +1113,12 @@ void CHX2060v13View::startupConnect() {
 }
 
 void CHX2060v13View::connected(int balloonMs) {
+    // Until it has been read, nothing is known of what this amplifier holds; settings made
+    // without it are kept aside so the user can choose between them and the amplifier's.
+    EditPath& e = editor_.edits();
+    e.forgetAmplifier();
+    if (e.holdsUnsent() && !unsent_)
+        unsent_ = settingsOf(editor_.store());
     balloon(editor_.language().pick("设备已连接，同步中……", "Device connected!"), balloonMs);
     StartSynchronisation();
     startLevelPoll();
@@ -935,6 +1193,7 @@ void CHX2060v13View::linkBroken() {
     if (!link.isOpen() || !link.readThreadEnded())
         return;
     reconnectPath_ = QString::fromStdString(link.devicePath());
+    editor_.edits().forgetAmplifier();
     stopLevelPoll();
     link.CloseByRemoval(); // every write is refused now; no CMD_CLOSE can go out
     trouble_ = LinkTrouble::Reconnecting;
@@ -975,6 +1234,7 @@ void CHX2060v13View::tryReconnect() {
 }
 
 void CHX2060v13View::OnDspError(const QString& text) {
+    editor_.edits().forgetAmplifier(); // a write was refused
     editor_.prompter().tell(this, BoxIcon::None, "Error", text);
 }
 
@@ -1023,6 +1283,24 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
     Connection& c = editor_.connection();
     const CheckResult r = c.session.CheckConnection();
     if (r == CheckResult::Passed) {
+        EditPath& e = editor_.edits();
+        if (kind == TransferKind::Synchronisation) {
+            if (c.session.unreadValues() > 0)
+                e.forgetAmplifier();
+            else
+                e.amplifierHoldsStore();
+            if (!unsent_) {
+                // The amplifier's settings are the document now; a new history begins.
+                e.clearHistory();
+                e.markSaved();
+                editor_.setDocumentPath({});
+            } else {
+                QMetaObject::invokeMethod(this, [this] { askAboutUnsent(); },
+                                          Qt::QueuedConnection);
+            }
+        } else {
+            e.amplifierHoldsStore();
+        }
         refreshFromStore();
         emit editor_.frame()->refreshModelessDialogs();
         editor_.pause(200);
@@ -1052,6 +1330,7 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
     }
     if (sync_)
         sync_->finish();
+    editor_.edits().forgetAmplifier();
     if (r == CheckResult::LinkLost) {
         // Reset a broken link so that the next arrival can open it again; a link opened again
         // since that transfer began is a new one and stays.
@@ -1107,7 +1386,18 @@ void CHX2060v13View::balloon(const QString& text, int ms, bool mustBeSeen) {
 bool CHX2060v13View::canClose() {
     ParameterStore& s = editor_.store();
     const Language& l = editor_.language();
-    if (s.parametersChanged()) {
+    if (!editor_.linkOpen() && editor_.edits().modified()) {
+        // Settings edited without an amplifier live only in the editor.
+        const Answer a = editor_.prompter().ask(
+            this, l.pick("保存?", "Save?"),
+            l.pick("设置已改动，尚未保存到文件。是否保存?",
+                   "The settings have changed and are not saved in a file. Save them?"),
+            true);
+        if (a == Answer::Cancel)
+            return false;
+        if (a == Answer::Yes && !saveDocumentAs("q7M"))
+            return false;
+    } else if (s.parametersChanged()) {
         const Answer a = editor_.prompter().ask(
             this, l.pick("保存?", "Save?"),
             l.pick(

@@ -6,10 +6,12 @@
 #include "app/editor_fwd.h"
 #include "device/link_observer.h"
 #include "pages/page.h"
+#include "params/store.h"
 
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QScrollArea;
 class QSystemTrayIcon;
@@ -83,6 +85,17 @@ public:
     QString queuedModeFile() const { return queuedFile_; }
     int chosenPreset() const { return chosenPreset_; }
 
+    // ---- undo, A/B and compare ----
+    void undo();
+    void redo();
+    void switchSlot(int slot);
+    void copySlot(int from, int to);
+    void compareWithFile();
+    void compareAB();
+    // Saves the store's settings to a file the user picks (no device-mode step); false when the
+    // user cancelled or the write failed.
+    bool saveDocumentAs(const char* defaultSuffix);
+
     // The closing prompt and disconnect; false keeps the editor open.
     bool canClose();
 
@@ -141,6 +154,10 @@ private:
     int reconnectTimer_ = 0;
     int reconnectTries_ = 0;
     bool arrivalPending_ = false;
+    bool uiPending_ = false;
+    // The editor's settings that were not sent when an amplifier connected: kept until the user
+    // has chosen between them and the amplifier's.
+    std::optional<ModeImage> unsent_;
     QStringList lastBalloon_;
     QPointer<CDialogNG> noiseGate_;
     QPointer<CSetDlg> settings_;
@@ -172,6 +189,10 @@ private:
     void setPitchText(int category);
     void tellWriteFailure(const QString& path, int error);
     void downloadQueuedFile();
+    void afterEditPathSend(int sent);
+    void askAboutUnsent();
+    void showDifferences(const QString& title, const ModeImage& a, const ModeImage& b,
+                         const QString& aName, const QString& bName);
 };
 
 } // namespace q7

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -49,6 +50,11 @@ QTabBar::tab:!selected:hover { background: #e2ebf5; }
 #LabelButton:hover { background: #dde8f4; border-radius: 3px; }
 #TabElement, #AppButton, #BigButton { border: 1px solid transparent; border-radius: 3px; padding: 2px 6px; }
 #TabElement:hover, #BigButton:hover { background: #dde8f4; border-color: #b8c9dc; }
+#SlotButton { border: 1px solid #b8c9dc; border-radius: 4px; background: #f9fbfd; color: #1f3b5a; font-weight: bold; }
+#SlotButton:hover { background: #dde8f4; }
+#SlotButton:checked { background: #ffd54a; border-color: #c99a00; color: #3a2a00; }
+#SmallButton { border: 1px solid transparent; border-radius: 3px; padding: 1px 4px; color: #1f3b5a; }
+#SmallButton:hover { background: #dde8f4; border-color: #b8c9dc; }
 #AppButton { background: #2f6db5; color: white; font-weight: bold; padding: 4px 12px; }
 #AppButton:hover { background: #3b7fcc; }
 )";
@@ -104,6 +110,12 @@ Ribbon::Ribbon(Language& language, QWidget* parent) : QWidget(parent), language_
     appMenu_ = new QMenu(this);
     addAction(appMenu_, cmd::AppOpen, false);
     addAction(appMenu_, cmd::AppSave, false);
+    appMenu_->addSeparator();
+    addAction(appMenu_, cmd::Undo, false);
+    addAction(appMenu_, cmd::Redo, false);
+    appMenu_->addSeparator();
+    addAction(appMenu_, cmd::CompareFile, false);
+    addAction(appMenu_, cmd::CompareAB, false);
     appMenu_->addSeparator();
     recentMenu_ = appMenu_->addMenu(QString());
     recentMenu_->setMinimumWidth(300);
@@ -385,6 +397,57 @@ QWidget* Ribbon::remotePanel() {
     return p;
 }
 
+QWidget* Ribbon::comparePanel(int category) {
+    auto* p = new QWidget;
+    p->setObjectName("RibbonPanel");
+    p->setAttribute(Qt::WA_StyledBackground);
+    auto* grid = new QGridLayout;
+    grid->setSpacing(3);
+    auto make = [&](int id, bool big) {
+        auto* b = new QToolButton(p);
+        b->setObjectName(big ? "SlotButton" : "SmallButton");
+        setControlId(b, id);
+        b->setFont(songti(big ? 16 : 11));
+        b->setCheckable(big);
+        b->setAutoRaise(!big);
+        if (big)
+            b->setFixedSize(40, 40);
+        connect(b, &QToolButton::clicked, this, [this, id] { emit command(id); });
+        slotButtons_[category][id] = b;
+        return b;
+    };
+    grid->addWidget(make(cmd::SlotA, true), 0, 0);
+    grid->addWidget(make(cmd::SlotB, true), 0, 1);
+    grid->addWidget(make(cmd::CopyAB, false), 1, 0, 1, 2);
+    grid->addWidget(make(cmd::CopyBA, false), 2, 0, 1, 2);
+    slotButtons_[category][cmd::SlotA]->setText("A");
+    slotButtons_[category][cmd::SlotB]->setText("B");
+    slotButtons_[category][cmd::SlotA]->setChecked(true);
+    compareCaption_[category] = new QLabel(p);
+    compareCaption_[category]->setObjectName("PanelCaption");
+    compareCaption_[category]->setAlignment(Qt::AlignCenter);
+    compareCaption_[category]->setFont(songti(12));
+    auto* v = new QVBoxLayout(p);
+    v->setContentsMargins(6, 4, 6, 2);
+    v->setSpacing(2);
+    v->addLayout(grid, 1);
+    v->addWidget(compareCaption_[category]);
+    return p;
+}
+
+void Ribbon::setActiveSlot(int slot) {
+    for (auto& buttons : slotButtons_) {
+        buttons[cmd::SlotA]->setChecked(slot == 0);
+        buttons[cmd::SlotB]->setChecked(slot == 1);
+    }
+}
+
+QToolButton* Ribbon::slotButton(int category, int id) const {
+    const auto& buttons = slotButtons_[category & 1];
+    const auto it = buttons.find(id);
+    return it == buttons.end() ? nullptr : it->second;
+}
+
 QWidget* Ribbon::buildCategory(int category) {
     auto* w = new QWidget;
     w->setObjectName("RibbonCategory");
@@ -405,6 +468,7 @@ QWidget* Ribbon::buildCategory(int category) {
     h->addWidget(pitchPanel(category));
     h->addWidget(filePanel(category, true));
     h->addWidget(filePanel(category, false));
+    h->addWidget(comparePanel(category));
     if (category == kInputCategory)
         h->addWidget(remotePanel());
     h->addStretch(1);
@@ -512,6 +576,15 @@ void Ribbon::relabel() {
     action(cmd::AppOpen)->setText(l.pick("打开(&O)", "Open(&O)"));
     action(cmd::AppSave)->setText(l.pick("保存(&S)", "Save(&S)"));
     action(cmd::AppExit)->setText(l.pick("退出(&X)", "Exit(&X)"));
+    action(cmd::CompareFile)->setText(l.pick("与文件比较……", "Compare with file…"));
+    action(cmd::CompareAB)->setText(l.pick("比较 A/B", "Compare A/B"));
+    for (int c = 0; c < 2; ++c) {
+        compareCaption_[c]->setText(l.pick("A/B 比较", "A/B compare"));
+        slotButtons_[c][cmd::CopyAB]->setText(l.pick("复制 A→B", "Copy A→B"));
+        slotButtons_[c][cmd::CopyBA]->setText(l.pick("复制 B→A", "Copy B→A"));
+        slotButtons_[c][cmd::SlotA]->setToolTip(l.pick("设置 A", "Settings A"));
+        slotButtons_[c][cmd::SlotB]->setToolTip(l.pick("设置 B", "Settings B"));
+    }
     recentMenu_->setTitle(l.pick("最近的文档(Last documents)", "Last documents(最近的文档)"));
     button(cmd::Hdmi)->setText("HDMI");
     button(cmd::Source)->setText(l.pick("音乐源", "Music Source"));

@@ -40,6 +40,8 @@ inline constexpr int ShowMusic = 32796, ShowOutputMain = 32799, ShowOutputCenter
                      ShowOutputSub = 32801, ShowOutputRear = 32802, ShowLocation = 32803,
                      ShowDelay = 32804, ShowCompressor = 32835;
 inline constexpr int RecentFirst = 57616; // the recent-file entries
+inline constexpr int Undo = 33101, Redo = 33102, CompareFile = 33103, CompareAB = 33104;
+inline constexpr int SlotA = 33105, SlotB = 33106, CopyAB = 33107, CopyBA = 33108;
 } // namespace cmd
 
 inline constexpr int kInputCategory = 0;
@@ -100,6 +102,10 @@ public:
     // Rewrites every fixed text in the current language (values come from the view).
     void relabel();
     void setRecentFiles(const QStringList& paths);
+    // The A/B group: which slot is lit.
+    void setActiveSlot(int slot);
+    // The A/B group's buttons of a category (A, B, Copy A→B, Copy B→A).
+    QToolButton* slotButton(int category, int id) const;
     void setPresetNames(const QStringList& names);
 
 signals:
@@ -131,6 +137,9 @@ private:
     QWidget* pitchPanel(int category);
     QWidget* filePanel(int category, bool load);
     QWidget* remotePanel();
+    QWidget* comparePanel(int category);
+    std::map<int, QToolButton*> slotButtons_[2];
+    QLabel* compareCaption_[2] = {};
     QWidget* wrapPanel(int category, int panel, QWidget* content);
     QToolButton* tabElement(int id, const char* icon, QMenu* menu = nullptr);
     QAction* addAction(QMenu* menu, int id, bool checkable);

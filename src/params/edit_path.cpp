@@ -417,6 +417,13 @@ EditPath::Sent EditPath::sendDifferences() {
     return count ? Sent::Differences : Sent::Nothing;
 }
 
+void EditPath::replaceSettings(const ModeImage& image) {
+    flush();
+    applySettings(store_, image);
+    rebase();
+    notifyState();
+}
+
 void EditPath::markSaved() {
     flush();
     saved_ = settingsOf(store_);

@@ -149,6 +149,9 @@ public:
     // A write was refused or lost, or the link broke: the next sending is a full download.
     void forgetAmplifier();
     bool amplifierKnown() const { return held_.has_value(); }
+    // Puts settings in the store that are no edit (the editor's own, kept aside while an
+    // amplifier's were read): nothing is recorded or sent.
+    void replaceSettings(const ModeImage& image);
     // Sends what differs between the record and the store, in the full download's order.
     Sent sendDifferences();
     // Whether the store holds settings that were made while no amplifier was connected (or

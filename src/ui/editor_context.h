@@ -10,6 +10,7 @@ namespace q7 {
 class Connection;
 class CRemoteStudyDlg;
 class Dsp;
+class EditPath;
 class Language;
 class ParameterStore;
 class Prompter;
@@ -21,7 +22,10 @@ class EditorContext {
 public:
     virtual ParameterStore& store() = 0;
     virtual Connection& connection() = 0;
+    // The senders of edits (the edit path's): the amplifier's while connected, silent while not.
     virtual Dsp& dsp() = 0;
+    // Where edits are recorded for undo, and what the amplifier is known to hold.
+    virtual EditPath& edits() = 0;
     virtual Timeline& timeline() = 0;
     virtual Language& language() = 0;
     virtual Prompter& prompter() = 0;
