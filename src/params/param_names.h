@@ -55,7 +55,7 @@ enum class ValueKind : std::uint8_t {
 
 struct ParamInfo {
     std::string id;
-    std::string nameZh, nameEn;   // "前置左 延时" / "Main L delay"; for a band field, the band
+    std::string nameZh, nameEn;   // "前置左 延时" / "Main L Delay"; for a band field, the band
     std::string fieldZh, fieldEn; // a band field: "增益" / "gain"; empty otherwise
     std::string unit;             // "dB", "ms", "Hz", "m", "%" or empty
     ValueKind kind = ValueKind::Number;
