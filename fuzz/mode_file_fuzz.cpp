@@ -1,5 +1,6 @@
 // Arbitrary bytes as a mode file: the reader must refuse or load them, never misbehave.
 #include "params/mode_file.h"
+#include "params/param_names.h"
 
 #include <cstdlib>
 
@@ -11,6 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const q7::ModeImage after = store.modeImage();
         if (after.cells != before.cells || after.bandImage != before.bandImage)
             std::abort(); // a refused file changed the store
+    } else {
+        // Whatever a file holds has a name and never reads "x → x".
+        for (const q7::Difference& d : q7::differences(before, store.modeImage()))
+            if (d.textA == d.textB || d.textAZh == d.textBZh || q7::describe(d, true).empty())
+                std::abort();
     }
     const std::string name(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 64));
     q7::modeIndexFromFileName(name);

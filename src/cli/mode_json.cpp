@@ -33,6 +33,59 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
     return s;
 }
 
+namespace {
+
+// A value that is a single (a float cell, a speaker level) prints as that single's shortest text.
+std::string jsonUserValue(double v) {
+    const float f = float(v);
+    return double(f) == v ? jsonFloat(f) : jsonDouble(v);
+}
+
+const char* kindName(Difference::Kind k) {
+    switch (k) {
+    case Difference::Kind::Cell:
+        return "cell";
+    case Difference::Kind::Band:
+        return "band";
+    case Difference::Kind::Plan:
+        return "plan";
+    case Difference::Kind::SpeakerLevels:
+        return "speaker_levels";
+    case Difference::Kind::Extra:
+        break;
+    }
+    return "extra";
+}
+
+} // namespace
+
+std::string differencesJson(const std::vector<Difference>& differences) {
+    std::string j = "{\"equal\": ";
+    j += differences.empty() ? "true" : "false";
+    j += ", \"differences\": [";
+    bool first = true;
+    for (const Difference& d : differences) {
+        if (!first)
+            j += ", ";
+        first = false;
+        j += "{\"kind\": \"" + std::string(kindName(d.kind)) + "\"";
+        if (d.cell >= 0)
+            j += ", \"cell\": " + std::to_string(d.cell);
+        if (d.group >= 0)
+            j += ", \"group\": " + std::to_string(d.group);
+        if (d.record >= 0)
+            j += ", \"record\": " + std::to_string(d.record);
+        if (d.index >= 0)
+            j += ", \"index\": " + std::to_string(d.index);
+        // Ids and fields are the table's own lower-case ASCII: nothing to escape.
+        j += ", \"name\": \"" + d.id + "\"";
+        if (!d.field.empty())
+            j += ", \"field\": \"" + d.field + "\"";
+        j += ", \"a\": " + jsonUserValue(d.a) + ", \"b\": " + jsonUserValue(d.b) + "}";
+    }
+    return j + "]}";
+}
+
 std::string modeImageJson(const ModeImage& image, int version) {
     std::string j = "{\"version\": " + std::to_string(version) + ", \"cells\": {";
     for (int c = kSavedFirstCell; c <= kSavedLastCell; ++c) {

@@ -1,13 +1,19 @@
 // The JSON view of a mode image printed by `q7ctl mode dump` and `q7ctl pull --json`.
 #pragma once
 
+#include "params/param_names.h"
 #include "params/store.h"
 
 #include <string>
+#include <vector>
 
 namespace q7 {
 
 std::string modeImageJson(const ModeImage& image, int version);
+// `q7ctl mode diff --json`: {"equal": bool, "differences": [...]}, each difference with its
+// kind, where it lies (cell; group, record and field; or index), its machine id as "name" and
+// the two values in user units as "a" and "b".
+std::string differencesJson(const std::vector<Difference>& differences);
 // Shortest text that reads back to the same single; "null" for NaN and infinities.
 std::string jsonFloat(float v);
 std::string jsonDouble(double v);

@@ -6,6 +6,7 @@
 #include "params/codec.h"
 #include "params/dsp.h"
 #include "params/mode_file.h"
+#include "params/param_names.h"
 #include "protocol/clock.h"
 #include "protocol/report_sink.h"
 #include "protocol/trace.h"
@@ -22,7 +23,7 @@ constexpr const char* kUsage =
     "usage: q7ctl [--simulator[=OPTIONS] | --replay TRACE] [--trace FILE] [--verbose] COMMAND\n"
     "  devices | info | pull [-o FILE] [--json] | push FILE [--by-mode] [--dry-run]\n"
     "  mode load|store|default N | mode name N TEXT | levels [--count K]\n"
-    "  mode dump FILE | mode new FILE | biquad TYPE GAIN_DB FREQ_HZ Q";
+    "  mode dump FILE | mode new FILE | mode diff A B [--json] | biquad TYPE GAIN_DB FREQ_HZ Q";
 
 std::optional<double> parseDouble(const std::string& s) {
     double v = 0;
@@ -126,6 +127,29 @@ int modeDump(const std::string& path, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+// Exit 0 when the files hold the same settings, 1 when they differ, 2 when one cannot be read.
+int modeDiff(const std::string& pathA, const std::string& pathB, bool json, std::ostream& out,
+             std::ostream& err) {
+    // Both start from the same image, so only what the files hold can differ.
+    const ModeImage start = ParameterStore().modeImage();
+    ModeImage images[2] = {start, start};
+    const std::string* paths[2] = {&pathA, &pathB};
+    for (int i = 0; i < 2; ++i) {
+        const ModeFileResult r = readModeImage(*paths[i], images[i]);
+        if (!r) {
+            err << "q7ctl: " << describe(r, *paths[i]) << "\n";
+            return 2;
+        }
+    }
+    const std::vector<Difference> d = differences(images[0], images[1]);
+    if (json)
+        out << differencesJson(d) << "\n";
+    else
+        for (const Difference& x : d)
+            out << describe(x, true) << "\n";
+    return d.empty() ? 0 : 1;
+}
+
 int modeNew(const std::string& path, std::ostream& err) {
     ParameterStore store;
     const ModeFileResult r = writeModeFile(path, store);
@@ -207,6 +231,13 @@ int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return modeDump(p[2], out, err);
     if (p[0] == "mode" && p.size() == 3 && p[1] == "new")
         return modeNew(p[2], err);
+    if (p[0] == "mode" && p.size() >= 2 && p[1] == "diff") {
+        if (p.size() != 4) {
+            err << "q7ctl: mode diff takes two mode files\n";
+            return 2;
+        }
+        return modeDiff(p[2], p[3], a.json, out, err);
+    }
     if (p[0] == "biquad" && p.size() == 5)
         return biquad(p, out, err);
     if (p[0] == "push" && p.size() == 2 && a.dryRun)

@@ -122,7 +122,11 @@ ModeFileResult loadModeFile(std::span<const std::uint8_t> bytes, ParameterStore&
     return r;
 }
 
-ModeFileResult readModeFile(const std::string& path, ParameterStore& store) {
+namespace {
+
+// The head of a file: no layout is longer than a version-1 file, anything beyond is never
+// looked at.
+ModeFileResult readHead(const std::string& path, std::vector<std::uint8_t>& bytes) {
     ModeFileResult result;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
@@ -130,8 +134,7 @@ ModeFileResult readModeFile(const std::string& path, ParameterStore& store) {
         result.systemError = errno;
         return result;
     }
-    // No layout is longer than a version-1 file; anything beyond is never looked at.
-    std::vector<std::uint8_t> bytes(kModeFileV1Size);
+    bytes.assign(kModeFileV1Size, 0);
     const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), f);
     const bool failed = std::ferror(f) != 0;
     const int error = errno;
@@ -142,7 +145,21 @@ ModeFileResult readModeFile(const std::string& path, ParameterStore& store) {
         return result;
     }
     bytes.resize(n);
-    return loadModeFile(bytes, store);
+    return result;
+}
+
+} // namespace
+
+ModeFileResult readModeFile(const std::string& path, ParameterStore& store) {
+    std::vector<std::uint8_t> bytes;
+    const ModeFileResult r = readHead(path, bytes);
+    return r ? loadModeFile(bytes, store) : r;
+}
+
+ModeFileResult readModeImage(const std::string& path, ModeImage& image) {
+    std::vector<std::uint8_t> bytes;
+    const ModeFileResult r = readHead(path, bytes);
+    return r ? parseModeFile(bytes, image) : r;
 }
 
 std::vector<std::uint8_t> modeFileBytes(const ModeImage& image) {

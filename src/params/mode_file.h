@@ -31,6 +31,8 @@ ModeFileResult parseModeFile(std::span<const std::uint8_t> bytes, ModeImage& ima
 // Parses and, only on success, replaces the saved part of the store.
 ModeFileResult loadModeFile(std::span<const std::uint8_t> bytes, ParameterStore& store);
 ModeFileResult readModeFile(const std::string& path, ParameterStore& store);
+// Reads and parses a file into image without touching any store (comparing two files).
+ModeFileResult readModeImage(const std::string& path, ModeImage& image);
 
 // A version-2 file of the image (1791 bytes).
 std::vector<std::uint8_t> modeFileBytes(const ModeImage& image);

@@ -2,10 +2,18 @@
 #include "params/mode_file.h"
 #include "protocol/trace.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 using namespace q7;
 
@@ -37,6 +45,149 @@ int count(const std::string& s, const std::string& needle) {
 bool oneLine(const std::string& s) {
     return !s.empty() && count(s, "\n") == 1 && s.back() == '\n';
 }
+
+void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+void writeImage(const std::string& path, const ModeImage& m) {
+    writeBytes(path, modeFileBytes(m));
+}
+
+ModeImage startImage() {
+    return ParameterStore().modeImage();
+}
+
+// Just enough JSON to check what q7ctl prints: a parse failure is a test failure.
+struct Json {
+    enum class Type { Null, Bool, Number, String, Array, Object } type = Type::Null;
+    bool boolean = false;
+    double number = 0;
+    std::string string;
+    std::vector<Json> array;       // array items, or object members
+    std::vector<std::string> keys; // object keys, in their order
+
+    const Json& operator[](const std::string& key) const {
+        static const Json none;
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key)
+                return array[i];
+        return none;
+    }
+};
+
+class JsonReader {
+public:
+    explicit JsonReader(const std::string& s) : s_(s) {}
+
+    std::optional<Json> document() {
+        Json v;
+        if (!value(v))
+            return std::nullopt;
+        space();
+        if (at_ != s_.size())
+            return std::nullopt;
+        return v;
+    }
+
+private:
+    const std::string& s_;
+    std::size_t at_ = 0;
+
+    void space() {
+        while (at_ < s_.size() && std::isspace((unsigned char)s_[at_]))
+            ++at_;
+    }
+    bool take(char c) {
+        space();
+        if (at_ < s_.size() && s_[at_] == c) {
+            ++at_;
+            return true;
+        }
+        return false;
+    }
+    bool word(const char* w) {
+        const std::string text(w);
+        if (s_.compare(at_, text.size(), text) != 0)
+            return false;
+        at_ += text.size();
+        return true;
+    }
+    bool text(std::string& out) {
+        if (!take('"'))
+            return false;
+        for (; at_ < s_.size(); ++at_) {
+            if (s_[at_] == '"') {
+                ++at_;
+                return true;
+            }
+            if (s_[at_] == '\\' && ++at_ >= s_.size())
+                return false;
+            out.push_back(s_[at_]);
+        }
+        return false;
+    }
+    bool value(Json& v) {
+        space();
+        if (at_ >= s_.size())
+            return false;
+        const char c = s_[at_];
+        if (c == '{') {
+            ++at_;
+            v.type = Json::Type::Object;
+            if (take('}'))
+                return true;
+            do {
+                std::string key;
+                Json member;
+                if (!text(key) || !take(':') || !value(member) ||
+                    std::find(v.keys.begin(), v.keys.end(), key) != v.keys.end())
+                    return false;
+                v.keys.push_back(key);
+                v.array.push_back(std::move(member));
+            } while (take(','));
+            return take('}');
+        }
+        if (c == '[') {
+            ++at_;
+            v.type = Json::Type::Array;
+            if (take(']'))
+                return true;
+            do {
+                v.array.emplace_back();
+                if (!value(v.array.back()))
+                    return false;
+            } while (take(','));
+            return take(']');
+        }
+        if (c == '"') {
+            v.type = Json::Type::String;
+            return text(v.string);
+        }
+        if (word("true")) {
+            v.type = Json::Type::Bool;
+            v.boolean = true;
+            return true;
+        }
+        if (word("false")) {
+            v.type = Json::Type::Bool;
+            return true;
+        }
+        if (word("null"))
+            return true;
+        const std::size_t start = at_;
+        while (at_ < s_.size() && std::strchr("+-0123456789.eE", s_[at_]) && s_[at_] != '\0')
+            ++at_;
+        if (at_ == start)
+            return false;
+        char* end = nullptr;
+        const std::string number = s_.substr(start, at_ - start);
+        v.type = Json::Type::Number;
+        v.number = std::strtod(number.c_str(), &end);
+        return end == number.c_str() + number.size();
+    }
+};
 
 } // namespace
 
@@ -172,4 +323,164 @@ TEST(Q7ctlErrors, BadFilesAndArgumentsFailWithOneLine) {
         EXPECT_TRUE(oneLine(r.err)) << r.err;
     }
     std::remove(bad.c_str());
+}
+
+// ---- mode diff ----
+
+TEST(Q7ctlModeDiff, EqualFilesExitZero) {
+    const std::string a = temp("diff_eq_a.q7M"), b = temp("diff_eq_b.q7M");
+    ModeImage m = startImage();
+    m.cells[26] = 40;
+    writeImage(a, m);
+    writeImage(b, m);
+    const CliRun text = q7ctl({"mode", "diff", a, b});
+    EXPECT_EQ(text.code, 0) << text.err;
+    EXPECT_EQ(text.out, "");
+    const CliRun json = q7ctl({"mode", "diff", a, b, "--json"});
+    EXPECT_EQ(json.code, 0);
+    EXPECT_EQ(json.out, "{\"equal\": true, \"differences\": []}\n");
+    std::remove(a.c_str());
+    std::remove(b.c_str());
+}
+
+// A version-1 file loads with the music AGC off at -12 dB whatever it holds there: compared
+// with the version-2 file of the same settings, nothing differs.
+TEST(Q7ctlModeDiff, ComparesSettingsNotFileLayouts) {
+    ModeImage m = startImage();
+    m.cells[85] = 60;
+    m.cells[172] = 0xC1400000;
+    const std::vector<std::uint8_t> two = modeFileBytes(m);
+    std::vector<std::uint8_t> one = two;
+    one[0] = 1;
+    one.insert(one.begin() + 592, 24, std::uint8_t(0x5A)); // cells 173..178 of the old layout
+    ASSERT_EQ(one.size(), kModeFileV1Size);
+    const std::string a = temp("diff_v1.q7M"), b = temp("diff_v2.q7M");
+    writeBytes(a, one);
+    writeBytes(b, two);
+    const CliRun r = q7ctl({"mode", "diff", a, b});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    std::remove(a.c_str());
+    std::remove(b.c_str());
+}
+
+TEST(Q7ctlModeDiff, OneLineADifferenceAndJsonWithTheKeysThatApply) {
+    ModeImage a = startImage(), b = startImage();
+    a.cells[119] = floatBits(12.5f);
+    b.cells[119] = floatBits(10.0f);
+    BandRecord::encode(1, -2.0, 1000, 1.414).toBytes(&a.bandImage[std::size_t(bandOffset(5, 2))]);
+    BandRecord::encode(1, 1.5, 1000, 1.414).toBytes(&b.bandImage[std::size_t(bandOffset(5, 2))]);
+    b.plan[2] = 0x85;          // listener x -0.5 m (0x00 is +0.0)
+    b.speakerLevels[4] = 0xBF; // slot 1, main R: 0xBFC00000 is -1.5
+    b.speakerLevels[5] = 0xC0;
+    b.extra[4] = 0xAB;
+    const std::string pa = temp("diff_a.q7M"), pb = temp("diff_b.q7M");
+    writeImage(pa, a);
+    writeImage(pb, b);
+
+    const CliRun text = q7ctl({"mode", "diff", pa, pb});
+    EXPECT_EQ(text.code, 1) << text.err;
+    EXPECT_EQ(text.out, "Rear L Delay: 12.5 ms → 10.0 ms\n"
+                        "MAIN EQ band 3: gain -2.0 dB → +1.5 dB\n"
+                        "Listener location x: +0.0 m → -0.5 m\n"
+                        "Main.R level: +0.0 dB → -1.5 dB\n"
+                        "Extra byte 4: 0x00 → 0xAB\n");
+
+    const CliRun json = q7ctl({"mode", "diff", pa, pb, "--json"});
+    EXPECT_EQ(json.code, 1) << json.err;
+    ASSERT_TRUE(oneLine(json.out)) << json.out;
+    const auto doc = JsonReader(json.out).document();
+    ASSERT_TRUE(doc) << json.out;
+    EXPECT_EQ((*doc).keys, (std::vector<std::string>{"equal", "differences"}));
+    EXPECT_EQ((*doc)["equal"].type, Json::Type::Bool);
+    EXPECT_FALSE((*doc)["equal"].boolean);
+    const Json& list = (*doc)["differences"];
+    ASSERT_EQ(list.type, Json::Type::Array);
+    ASSERT_EQ(list.array.size(), 5u);
+
+    struct Expected {
+        const char* kind;
+        std::set<std::string> keys;
+        std::map<std::string, double> numbers;
+        const char* name;
+        const char* field;
+    };
+    const Expected expected[5] = {
+        {"cell",
+         {"kind", "cell", "name", "a", "b"},
+         {{"cell", 119}, {"a", 12.5}, {"b", 10}},
+         "rear.l.delay_ms",
+         nullptr},
+        {"band",
+         {"kind", "group", "record", "name", "field", "a", "b"},
+         {{"group", 5}, {"record", 2}, {"a", -2}, {"b", 1.5}},
+         "main.eq.3.gain_db",
+         "gain_db"},
+        {"plan",
+         {"kind", "index", "name", "a", "b"},
+         {{"index", 2}, {"a", 0}, {"b", -0.5}},
+         "location.listener.x_m",
+         nullptr},
+        {"speaker_levels",
+         {"kind", "index", "name", "a", "b"},
+         {{"index", 1}, {"a", 0}, {"b", -1.5}},
+         "location.speaker.3.level_db",
+         nullptr},
+        {"extra",
+         {"kind", "index", "name", "a", "b"},
+         {{"index", 4}, {"a", 0}, {"b", 171}},
+         "extra.4",
+         nullptr},
+    };
+    for (std::size_t i = 0; i < 5; ++i) {
+        const Json& d = list.array[i];
+        const Expected& e = expected[i];
+        ASSERT_EQ(d.type, Json::Type::Object);
+        EXPECT_EQ(std::set<std::string>(d.keys.begin(), d.keys.end()), e.keys) << e.kind;
+        EXPECT_EQ(d["kind"].string, e.kind);
+        EXPECT_EQ(d["name"].string, e.name);
+        if (e.field) {
+            EXPECT_EQ(d["field"].string, e.field);
+        }
+        for (const auto& [key, v] : e.numbers) {
+            EXPECT_EQ(d[key].type, Json::Type::Number) << e.kind << " " << key;
+            EXPECT_DOUBLE_EQ(d[key].number, v) << e.kind << " " << key;
+        }
+    }
+    std::remove(pa.c_str());
+    std::remove(pb.c_str());
+}
+
+TEST(Q7ctlModeDiff, UnreadableFilesAndBadArgumentsExitTwo) {
+    const std::string good = temp("diff_good.q7M"), shortFile = temp("diff_short.q7M"),
+                      foreign = temp("diff_foreign.q7M"), missing = temp("diff_missing.q7M");
+    const std::vector<std::uint8_t> bytes = modeFileBytes(startImage());
+    writeBytes(good, bytes);
+    writeBytes(shortFile, std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 1));
+    writeBytes(foreign, {0x56, 0x00, 0x65, 0x00, 0x72, 0x00});
+    for (const auto& [a, b, named] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {missing, good, missing},
+             {good, missing, missing},
+             {shortFile, good, shortFile},
+             {good, shortFile, shortFile},
+             {good, foreign, foreign}}) {
+        for (bool json : {false, true}) {
+            std::vector<std::string> args{"mode", "diff", a, b};
+            if (json)
+                args.push_back("--json");
+            const CliRun r = q7ctl(args);
+            EXPECT_EQ(r.code, 2) << a << " " << b;
+            EXPECT_EQ(r.out, "");
+            EXPECT_TRUE(oneLine(r.err)) << r.err;
+            EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        }
+    }
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"mode", "diff"}, {"mode", "diff", good}, {"mode", "diff", good, good, good}}) {
+        const CliRun r = q7ctl(args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(oneLine(r.err)) << r.err;
+    }
+    EXPECT_NE(q7ctl({"help"}).out.find("mode diff A B [--json]"), std::string::npos);
+    for (const std::string& f : {good, shortFile, foreign})
+        std::remove(f.c_str());
 }
