@@ -2,10 +2,10 @@
 #include "app/presets.h"
 #include "editor_rig.h"
 #include "params/mode_file.h"
-#include "ui/info_popup.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -24,11 +24,6 @@ QStringList patterns(const QString& filter) {
             out += m.captured(1).split(' ', Qt::SkipEmptyParts);
     }
     return out;
-}
-
-QString popup(EditorRig& rig) {
-    CInfoDlg* info = rig.editor->infoPopup();
-    return info && info->isVisible() ? info->text() : QString();
 }
 
 } // namespace
@@ -93,17 +88,32 @@ TEST(Files, TheDialogsShowEveryModeFileTheEditorWritesOrReads) {
     EXPECT_TRUE(rig.sent().empty()) << "a cancelled save stores nothing";
 }
 
-TEST(Files, FilesNeedAConnectedAmplifier) {
+TEST(Files, WithoutAnAmplifierFilesOpenEditAndSaveUnchanged) {
     EditorRig rig(SimOptions{.startUnplugged = true});
     rig.clickRibbon(cmd::LanguageSwitch);
-    rig.prompter.openPath = "/nonexistent";
+    ParameterStore original;
+    original.setCellInt(65, 37);
+    original.setBand(5, 3, BandRecord::encode(filter::Peq, -4.5, 480, 2.5));
+    const QString path = rig.dir.filePath("site.q7M");
+    ASSERT_TRUE(writeModeFile(path.toStdString(), original));
+    rig.prompter.openPath = path;
     rig.clickRibbon(cmd::LoadFile);
-    EXPECT_TRUE(rig.prompter.openFilters.empty()) << "no file dialog";
-    EXPECT_EQ(popup(rig), "Please connect device!");
-    rig.ribbon().action(cmd::PresetFirst)->trigger();
-    EXPECT_EQ(rig.view().chosenPreset(), -1);
+    EXPECT_EQ(rig.prompter.openFilters.size(), 1u) << "the file dialog opens";
+    EXPECT_EQ(rig.editor->store().cellInt(65), 37);
+    EXPECT_TRUE(rig.editor->frame()->windowTitle().endsWith("site.q7M"));
+    EXPECT_TRUE(rig.sent().empty());
+
+    // Saved again without a change: the very same bytes, and no device-mode step.
+    rig.prompter.savePath = rig.dir.filePath("again.q7M");
     rig.clickRibbon(cmd::SaveFile);
-    EXPECT_TRUE(rig.prompter.saveFilters.empty());
+    QFile a(path), b(rig.prompter.savePath);
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(a.readAll(), b.readAll());
+    EXPECT_TRUE(rig.sent().empty());
+
+    // A preset opens for editing too.
+    rig.ribbon().action(cmd::PresetFirst)->trigger();
+    EXPECT_EQ(rig.view().chosenPreset(), cmd::PresetFirst);
     EXPECT_TRUE(rig.sent().empty());
 }
 
@@ -175,7 +185,7 @@ TEST(ShellOpen, ExtensionsAndMissingFiles) {
     const QString lower = rig.dir.filePath("preset.r3v9");
     ParameterStore s;
     ASSERT_TRUE(writeModeFile(lower.toStdString(), s));
-    EXPECT_TRUE(rig.editor->shellOpen(lower)) << "no device: kept for later";
+    EXPECT_TRUE(rig.editor->shellOpen(lower)) << "no device: opened for editing";
     EXPECT_TRUE(rig.prompter.told.empty());
     EXPECT_TRUE(rig.sent().empty());
 
@@ -193,7 +203,8 @@ TEST(ShellOpen, ExtensionsAndMissingFiles) {
     QFile(text).open(QIODevice::WriteOnly);
     EXPECT_FALSE(rig.editor->shellOpen(text));
     EXPECT_EQ(rig.prompter.told.size(), 2u) << "other extensions are refused silently";
-    EXPECT_EQ(rig.view().queuedModeFile(), lower) << "the refused file does not replace it";
+    EXPECT_EQ(QFileInfo(rig.editor->documentPath()).fileName(), "preset.r3v9")
+        << "the refused file does not replace it";
 }
 
 TEST(ShellOpen, WithADeviceTheFileIsDownloaded) {
@@ -208,21 +219,23 @@ TEST(ShellOpen, WithADeviceTheFileIsDownloaded) {
     EXPECT_EQ(rig.sim.dspValue(2, 22), std::vector<std::uint32_t>{floatBits(0.12f)});
 }
 
-TEST(ShellOpen, AFileGivenBeforeTheAmplifierConnectsIsDownloadedOnceItHas) {
+TEST(ShellOpen, AFileGivenBeforeTheAmplifierConnectsIsSentWhenTheUserSaysSo) {
     QTemporaryDir files;
     const QString first = files.filePath("first.R3v9"), path = files.filePath("show.R3v8");
     ParameterStore s;
     s.setCellInt(65, 12);
     ASSERT_TRUE(writeModeFile(first.toStdString(), ParameterStore{}));
     ASSERT_TRUE(writeModeFile(path.toStdString(), s));
-    // On the command line, with nothing plugged in yet.
+    // On the command line, with nothing plugged in yet: opened for editing.
     EditorRig rig(SimOptions{.startUnplugged = true}, [&](EditorOptions& o) { o.file = first; });
     rig.run(2000);
     EXPECT_TRUE(rig.sent().empty());
-    EXPECT_TRUE(popup(rig).endsWith("first.R3v9")) << "the user is told it waits";
+    EXPECT_TRUE(rig.editor->documentPath().endsWith("first.R3v9"));
     // Opened again from the file manager before the amplifier comes: the later file wins.
     EXPECT_TRUE(rig.editor->shellOpen(path));
+    EXPECT_EQ(rig.editor->store().cellInt(65), 12);
 
+    rig.prompter.answers = {Answer::Yes}; // send the editor's settings
     rig.sim.plug();
     ASSERT_TRUE(rig.connect());
     ASSERT_TRUE(rig.runUntil(
@@ -231,16 +244,40 @@ TEST(ShellOpen, AFileGivenBeforeTheAmplifierConnectsIsDownloadedOnceItHas) {
                    !rig.editor->connection().session.workerRunning();
         },
         20000));
+    ASSERT_FALSE(rig.prompter.asked.empty());
+    EXPECT_TRUE(rig.prompter.asked.back().text.contains(QString::fromUtf8("尚未发送")));
     EXPECT_EQ(rig.editor->store().cellInt(65), 12);
-    EXPECT_TRUE(rig.view().queuedModeFile().isEmpty());
 
-    // Downloaded once: the next connection does not download it again.
+    // Sent once: the next connection asks nothing and only reads.
     rig.clearTrace();
+    const std::size_t asked = rig.prompter.asked.size();
     rig.sim.unplug();
     ASSERT_TRUE(rig.runUntil([&] { return !rig.editor->linkOpen(); }, 5000));
     rig.sim.plug();
     ASSERT_TRUE(rig.connect());
     rig.run(2000);
+    EXPECT_EQ(rig.prompter.asked.size(), asked);
     for (const Report& r : rig.sent())
         EXPECT_NE(r[1], CMD_MEM_WRITE) << "a synchronisation only reads";
+}
+
+TEST(ShellOpen, UsingTheAmplifiersSettingsOffersToSaveTheEditorsFirst) {
+    QTemporaryDir files;
+    const QString path = files.filePath("mine.q7M");
+    ParameterStore s;
+    s.setCellInt(65, 44);
+    ASSERT_TRUE(writeModeFile(path.toStdString(), s));
+    EditorRig rig(SimOptions{.startUnplugged = true}, [&](EditorOptions& o) { o.file = path; });
+    rig.run(500);
+    rig.prompter.answers = {Answer::No, Answer::Yes}; // the amplifier's; save mine first
+    rig.prompter.savePath = files.filePath("kept.q7M");
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    rig.run(1000);
+    EXPECT_NE(rig.editor->store().cellInt(65), 44) << "the amplifier's settings are shown";
+    ParameterStore kept;
+    ASSERT_TRUE(readModeFile(rig.prompter.savePath.toStdString(), kept));
+    EXPECT_EQ(kept.cellInt(65), 44) << "nothing was lost";
+    for (const Report& r : rig.sent())
+        EXPECT_NE(r[1], CMD_MEM_WRITE);
 }
