@@ -21,6 +21,7 @@
 #include "ui/fonts.h"
 #include "ui/info_popup.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -29,7 +30,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QAbstractEventDispatcher>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTemporaryDir>

@@ -19,8 +19,8 @@
 #include "pages/tool_dialog.h"
 #include "params/device_modes.h"
 #include "params/edit_path.h"
-#include "params/param_names.h"
 #include "params/mode_file.h"
+#include "params/param_names.h"
 #include "params/text.h"
 #include "protocol/log.h"
 #include "ui/info_popup.h"
@@ -28,20 +28,20 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFile>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QPushButton>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
-#include <QVBoxLayout>
 #include <QSettings>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <utility>
 
@@ -826,9 +826,8 @@ bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
     const std::string file = path.toStdString();
     ModeFileResult r;
     const std::string base = QFileInfo(path).fileName().toStdString();
-    editor_.edits().editWithoutSending(
-        [&](ParameterStore& s) { r = readModeFile(file, s); },
-        {"载入文件 " + base, "Load file " + base});
+    editor_.edits().editWithoutSending([&](ParameterStore& s) { r = readModeFile(file, s); },
+                                       {"载入文件 " + base, "Load file " + base});
     if (!r) {
         if (r.status == ModeFileStatus::CannotOpen) {
             editor_.prompter().tell(this, BoxIcon::Warning,
@@ -912,8 +911,7 @@ void CHX2060v13View::saveFile() {
 }
 
 bool CHX2060v13View::saveDocumentAs(const char* defaultSuffix) {
-    const QString path =
-        editor_.prompter().saveFile(this, kModeFilesFilter, "name", defaultSuffix);
+    const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", defaultSuffix);
     if (path.isEmpty())
         return false;
     const ModeFileResult r = writeModeFile(path.toStdString(), editor_.store());
@@ -931,8 +929,7 @@ bool CHX2060v13View::saveDocumentAs(const char* defaultSuffix) {
 // ---- undo, A/B and compare ----
 
 void CHX2060v13View::afterEditPathSend(int sent) {
-    if (EditPath::Sent(sent) == EditPath::Sent::NeedsFullDownload && editor_.linkOpen() &&
-        !sync_)
+    if (EditPath::Sent(sent) == EditPath::Sent::NeedsFullDownload && editor_.linkOpen() && !sync_)
         StartDownload(); // what the amplifier holds is unknown: it gets everything
     refreshFromStore();
     emit editor_.frame()->refreshModelessDialogs();
@@ -966,9 +963,8 @@ void CHX2060v13View::copySlot(int from, int to) {
                      1100);
 }
 
-void CHX2060v13View::showDifferences(const QString& title, const ModeImage& a,
-                                     const ModeImage& b, const QString& aName,
-                                     const QString& bName) {
+void CHX2060v13View::showDifferences(const QString& title, const ModeImage& a, const ModeImage& b,
+                                     const QString& aName, const QString& bName) {
     const Language& l = editor_.language();
     const std::vector<Difference> diffs = differences(a, b);
     auto* d = new QDialog(window());
@@ -1028,15 +1024,15 @@ void CHX2060v13View::askAboutUnsent() {
     const Language& l = editor_.language();
     const ModeImage mine = std::move(*unsent_);
     unsent_.reset();
-    const Answer a = editor_.prompter().ask(
-        this, l.pick("提示", "Prompt"),
-        l.pick("编辑器中有尚未发送到功放的设置。\n\n"
-               "选“是”：把编辑器的设置发送到功放。\n"
-               "选“否”：使用功放中的设置。",
-               "The editor holds settings the amplifier does not have.\n\n"
-               "Yes: send the editor's settings to the amplifier.\n"
-               "No: use the amplifier's settings."),
-        false);
+    const Answer a =
+        editor_.prompter().ask(this, l.pick("提示", "Prompt"),
+                               l.pick("编辑器中有尚未发送到功放的设置。\n\n"
+                                      "选“是”：把编辑器的设置发送到功放。\n"
+                                      "选“否”：使用功放中的设置。",
+                                      "The editor holds settings the amplifier does not have.\n\n"
+                                      "Yes: send the editor's settings to the amplifier.\n"
+                                      "No: use the amplifier's settings."),
+                               false);
     EditPath& e = editor_.edits();
     if (a == Answer::Yes) {
         e.replaceSettings(mine);
@@ -1051,8 +1047,7 @@ void CHX2060v13View::askAboutUnsent() {
                                false) == Answer::Yes) {
         const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", "q7M");
         if (!path.isEmpty()) {
-            const ModeFileResult r =
-                writeFileAtomically(path.toStdString(), modeFileBytes(mine));
+            const ModeFileResult r = writeFileAtomically(path.toStdString(), modeFileBytes(mine));
             if (r)
                 editor_.addRecentFile(path);
             else
@@ -1074,11 +1069,10 @@ void CHX2060v13View::loadPreset(int command) {
     bool loaded = false;
     editor_.edits().editWithoutSending(
         [&](ParameterStore& s) {
-            loaded = read &&
-                     bool(loadModeFile(
-                         std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                   std::size_t(bytes.size())),
-                         s));
+            loaded = read && bool(loadModeFile(
+                                 std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                           std::size_t(bytes.size())),
+                                 s));
         },
         {"载入预设", "Load preset"});
     QApplication::restoreOverrideCursor();
@@ -1295,8 +1289,8 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
                 e.markSaved();
                 editor_.setDocumentPath({});
             } else {
-                QMetaObject::invokeMethod(this, [this] { askAboutUnsent(); },
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this] { askAboutUnsent(); }, Qt::QueuedConnection);
             }
         } else {
             e.amplifierHoldsStore();

@@ -1,5 +1,7 @@
 #include "params/edit_path.h"
 
+#include "params/param_names.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -190,6 +192,36 @@ void History::seal() {
     sealed_ = true;
 }
 
+// ---- step names ----
+
+StepName nameOfChange(const Change& change) {
+    ModeImage before{}, after{};
+    change.applyTo(before, Change::Side::Before);
+    change.applyTo(after, Change::Side::After);
+    const std::vector<Difference> d = differences(before, after);
+    if (d.empty())
+        return {};
+    const ParamInfo* p = d.front().param;
+    bool oneName = true, oneField = true;
+    int others = 0;
+    for (const Difference& x : d) {
+        oneName &= x.nameEn == d.front().nameEn;
+        oneField &= x.id == d.front().id;
+        if (x.nameEn != d.front().nameEn)
+            ++others;
+    }
+    StepName n{d.front().nameZh, d.front().nameEn};
+    if (oneName && oneField && p && !p->fieldEn.empty()) {
+        n.zh += p->fieldZh;
+        n.en += " " + p->fieldEn;
+    }
+    if (!oneName) {
+        n.zh += "等" + std::to_string(others + 1) + "项";
+        n.en += " and " + std::to_string(others) + " more";
+    }
+    return n;
+}
+
 // ---- sending differences ----
 
 bool sendSettingsDifferences(Dsp& dsp, const ModeImage& held, int* sent) {
@@ -250,7 +282,8 @@ bool sendSettingsDifferences(Dsp& dsp, const ModeImage& held, int* sent) {
 
 EditPath::EditPath(ParameterStore& store, ReportSink& amplifier, Clock& clock,
                    std::function<bool()> linkOpen)
-    : store_(store), router_(amplifier, std::move(linkOpen)), dsp_(store, router_, clock) {}
+    : namer(nameOfChange), store_(store), router_(amplifier, std::move(linkOpen)),
+      dsp_(store, router_, clock) {}
 
 int EditPath::Router::write(const Report& r) {
     if (!linked()) {

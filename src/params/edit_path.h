@@ -220,6 +220,10 @@ private:
     void notifyState();
 };
 
+// A step's name after what it changed: "MAIN EQ band 3 gain", "Main L Delay", and "… and 2
+// more" when it changed several things.
+StepName nameOfChange(const Change& change);
+
 // Sends, with the senders, what differs between held and the store: cells in the full push's
 // order, then band records, the plan, the speaker levels and the master volumes. The extra
 // block has no sender. Returns whether every report went out; sent counts the sends made.

@@ -1,0 +1,171 @@
+// Undo, redo, A/B and compare as a user reaches them: drags, clicks, keys and menu entries.
+#include "app/ribbon.h"
+#include "controls/bmp_slider.h"
+#include "controls/eq_panel.h"
+#include "editor_rig.h"
+#include "page_input.h"
+#include "pages/output_page.h"
+#include "params/edit_path.h"
+#include "params/mode_file.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QListWidget>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace q7;
+using namespace q7::test;
+
+namespace {
+
+CDialogOutput* mainOutput(EditorRig& rig) {
+    rig.view().showPage(PageKind::Output, 5);
+    return dynamic_cast<CDialogOutput*>(rig.view().currentPage());
+}
+
+void key(EditorRig& rig, Qt::Key k, Qt::KeyboardModifiers m) {
+    // Shortcuts reach the active window, as the user's keys do.
+    rig.frame().activateWindow();
+    QApplication::setActiveWindow(&rig.frame());
+    QTest::keyClick(&rig.frame(), k, m);
+    rig.run(50);
+}
+
+bool sameSettings(const ModeImage& a, const ModeImage& b) {
+    return Change::between(a, b).empty();
+}
+
+std::vector<std::uint8_t> bandMemory(EditorRig& rig) {
+    const AmpSettings s = rig.sim.current();
+    return {s.memory.begin(), s.memory.begin() + kBandImageSize};
+}
+
+} // namespace
+
+TEST(Undo, DragsClicksAndKeysAreUndoneAndRedoneOnTheAmplifierToo) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    const ModeImage start = settingsOf(rig.editor->store());
+    const auto startMemory = bandMemory(rig);
+    const auto startMix = rig.sim.dspValue(5, 28);
+
+    // Three steps: a band dragged in many moves, a mix slider dragged, a mute clicked.
+    const QPoint h = handleOf(page->graph(), 2);
+    drag(page->graph(), h, h + QPoint(20, -30), 8);
+    dragBmpSlider(page->mixSlider(0), 20);
+    clickBox(page->muteBox(1045));
+    rig.run(50);
+    const ModeImage end = settingsOf(rig.editor->store());
+    const auto endMemory = bandMemory(rig);
+    ASSERT_FALSE(sameSettings(start, end));
+    rig.editor->closeInputStep();
+    EXPECT_EQ(rig.editor->edits().history().size(), 3u);
+
+    key(rig, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(rig.editor->store().cellInt(108), start.cells[108]) << "the mute came back first";
+    EXPECT_EQ(rig.ribbon().action(cmd::Redo)->isEnabled(), true);
+    key(rig, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(rig.sim.dspValue(5, 28), startMix) << "the mix level is back on the amplifier";
+    // The menu names the step it would undo, and does it.
+    QAction* undo = rig.ribbon().action(cmd::Undo);
+    EXPECT_TRUE(undo->text().startsWith("Undo MAIN EQ band 3")) << undo->text().toStdString();
+    undo->trigger();
+    rig.run(50);
+    EXPECT_TRUE(sameSettings(start, settingsOf(rig.editor->store())));
+    EXPECT_EQ(bandMemory(rig), startMemory);
+    EXPECT_FALSE(rig.ribbon().action(cmd::Undo)->isEnabled());
+    EXPECT_EQ(page->graph()->band(2).gain,
+              float(BandRecord::fromBytes(&start.bandImage[511 + 14]).gainDb()))
+        << "the graph shows the undone band";
+
+    key(rig, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    key(rig, Qt::Key_Y, Qt::ControlModifier);
+    key(rig, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(sameSettings(end, settingsOf(rig.editor->store())));
+    EXPECT_EQ(bandMemory(rig), endMemory);
+    EXPECT_FALSE(rig.ribbon().action(cmd::Redo)->isEnabled());
+
+    // History survives a page change; a synchronisation starts a new one.
+    rig.view().showPage(PageKind::Music);
+    key(rig, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(rig.editor->store().cellInt(108), start.cells[108]);
+    rig.view().StartSynchronisation();
+    ASSERT_TRUE(rig.connect());
+    EXPECT_FALSE(rig.ribbon().action(cmd::Undo)->isEnabled());
+}
+
+TEST(Undo, AAndBOnTheRibbonSwitchWhatTheAmplifierPlays) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    QToolButton* a = rig.ribbon().slotButton(kInputCategory, cmd::SlotA);
+    QToolButton* b = rig.ribbon().slotButton(kInputCategory, cmd::SlotB);
+    EXPECT_TRUE(a->isChecked());
+    const auto memoryA = bandMemory(rig);
+
+    click(b);
+    rig.run(50);
+    EXPECT_TRUE(b->isChecked());
+    EXPECT_FALSE(a->isChecked());
+    const QPoint h = handleOf(page->graph(), 5);
+    drag(page->graph(), h, h + QPoint(0, 40), 6);
+    rig.run(50);
+    const auto memoryB = bandMemory(rig);
+    ASSERT_NE(memoryA, memoryB);
+
+    rig.clearTrace();
+    click(a);
+    rig.run(50);
+    EXPECT_EQ(bandMemory(rig), memoryA);
+    EXPECT_LE(rig.sent().size(), 4u) << "only the band that differs";
+    EXPECT_TRUE(a->isChecked());
+
+    // Compare A/B lists the one band that differs.
+    rig.ribbon().action(cmd::CompareAB)->trigger();
+    rig.run(20);
+    auto* list = rig.frame().findChild<QListWidget*>("CompareList");
+    ASSERT_NE(list, nullptr);
+    EXPECT_GE(list->count(), 1);
+    EXPECT_TRUE(list->item(0)->text().contains(QString::fromUtf8("第6段")))
+        << list->item(0)->text().toStdString();
+    list->window()->close();
+
+    // Copy A→B, then B plays what A plays.
+    click(rig.ribbon().slotButton(kInputCategory, cmd::CopyAB));
+    click(b);
+    rig.run(50);
+    EXPECT_EQ(bandMemory(rig), memoryA);
+}
+
+TEST(Undo, OfflineEditsMarkTheTitleAndTheClosingPromptOffersToSave) {
+    EditorRig rig(SimOptions{.startUnplugged = true});
+    rig.editor->setLanguageIndex(kEnglish);
+    const QString path = rig.dir.filePath("venue.q7M");
+    ASSERT_TRUE(writeModeFile(path.toStdString(), ParameterStore{}));
+    ASSERT_TRUE(rig.editor->shellOpen(path));
+    rig.run(20);
+    EXPECT_FALSE(rig.frame().windowTitle().endsWith("*"));
+
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    dragBmpSlider(page->mixSlider(1), 40);
+    rig.editor->closeInputStep();
+    rig.run(20);
+    EXPECT_TRUE(rig.frame().windowTitle().endsWith("venue.q7M *"))
+        << rig.frame().windowTitle().toStdString();
+    EXPECT_TRUE(rig.sent().empty());
+
+    rig.prompter.answers = {Answer::Yes};
+    rig.prompter.savePath = rig.dir.filePath("venue2.q7M");
+    EXPECT_TRUE(rig.view().canClose());
+    ParameterStore saved;
+    ASSERT_TRUE(readModeFile(rig.prompter.savePath.toStdString(), saved));
+    EXPECT_EQ(saved.cellInt(93), rig.editor->store().cellInt(93));
+    EXPECT_NE(saved.cellInt(93), 0);
+}
