@@ -24,7 +24,7 @@ double SystemClock::nowMs() {
 
 bool SystemClock::waitUntil(const Ready& ready, double deadlineMs, const WakeAt& wakeAt) {
     std::unique_lock lock(mutex_);
-    Waiter self{&ready, {}};
+    Waiter self{&ready, wakeAt ? &wakeAt : nullptr, {}};
     waiters_.push_back(&self);
     bool result = false;
     for (;;) {
@@ -55,7 +55,7 @@ void SystemClock::notify() {
     std::lock_guard lock(mutex_);
     const double now = nowMs();
     for (Waiter* w : waiters_)
-        if ((*w->ready)(now))
+        if ((*w->ready)(now) || w->wakeAt)
             w->cv.notify_one();
 }
 

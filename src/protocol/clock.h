@@ -82,7 +82,8 @@ public:
 private:
     struct Waiter {
         const Ready* ready;
-        std::condition_variable cv; // a notify wakes only the waiters whose test now holds
+        const WakeAt* wakeAt; // a notify may have brought its wake time forward
+        std::condition_variable cv; // a notify wakes only the waiters it concerns
     };
     std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
     std::mutex mutex_;
