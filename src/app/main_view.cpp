@@ -532,8 +532,10 @@ void CHX2060v13View::OnCommand(int id) {
             editor_.prompter().ask(
                 this, editor_.language().pick("提示", "Prompt"),
                 editor_.language().pick("您确定重置当前均衡吗?", "Are you sure reset the EQ?"),
-                false) == Answer::Yes)
+                false) == Answer::Yes) {
+            EditPath::Scope step(editor_.edits(), {"重置均衡", "Reset EQ"});
             page_->resetEq();
+        }
         return;
     case cmd::ShowMusic:
     case 32797:

@@ -421,6 +421,8 @@ void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
         leftDrag_ = false;
     } else if (e->button() == Qt::RightButton && rightButton_) {
         rightButton_ = false;
+        if (selected_ < 0 && !moved_)
+            emit contextMenuAt(e->globalPosition().toPoint());
         if (selected_ >= 0) {
             changed(selected_);
             if (!moved_ && !isFixedBand(selected_)) {

@@ -80,6 +80,8 @@ public:
 signals:
     void bandChanged(int band); // WM_EQ_BAND_CHANGED
     void emptyClick();          // WM_EQ_EMPTY_CLICK
+    // A right click away from every band: the page may offer what applies to the whole EQ.
+    void contextMenuAt(const QPoint& globalPos);
 
 protected:
     void paintEvent(QPaintEvent* e) override;

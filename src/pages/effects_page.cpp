@@ -9,6 +9,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QTableWidget>
 
 namespace q7 {
 
@@ -21,6 +22,10 @@ CDialogEfx::CDialogEfx(EditorContext& editor, int bank, QWidget* parent)
     bands_->send = [this](int b) { sendBand(b); };
     connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
     connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
+    connect(graph_, &CEqPanel::contextMenuAt, this, &CPage::showCopyMenu);
+    bands_->list()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(bands_->list(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { showCopyMenu(bands_->list()->viewport()->mapToGlobal(p)); });
     return_ = new CGdipButton(1068, this);
     info_ = new QLabel(this);
     info_->setWordWrap(true);
@@ -91,6 +96,10 @@ void CDialogEfx::sendBand(int b) {
     const EqPanelBand& band = graph_->band(b);
     editor_.dsp().SendBand(groupOf(bank_), firstRecordOf(bank_) + b, band.type, band.gain,
                            band.frequency, band.q);
+}
+
+std::pair<int, int> CDialogEfx::eqShown() const {
+    return {groupOf(bank_), firstRecordOf(bank_)};
 }
 
 bool CDialogEfx::eqBypass() const {

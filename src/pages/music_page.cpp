@@ -76,6 +76,10 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     bands_->send = [this](int b) { sendBand(b); };
     connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
     connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
+    connect(graph_, &CEqPanel::contextMenuAt, this, &CPage::showCopyMenu);
+    bands_->list()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(bands_->list(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { showCopyMenu(bands_->list()->viewport()->mapToGlobal(p)); });
 
     params_ = new QTableWidget(9, 2, this);
     setControlId(params_, 1141);
@@ -370,7 +374,7 @@ void CDialogMusic::setParameterValue(int value) {
     switch (row) {
     case 0:
         s.setCellInt(b ? 79 : 74, v);
-        dsp.WriteDspParam(3, b ? 21 : 15, float(v / 100.0), 1);
+        dsp.sendLevel(b ? 79 : 74);
         if (v != 0 && s.cellInt(84) != 0)
             editor_.ShowInfo(l.pick("混响已静音", "Reverb vol is mute"), 1100);
         break;
@@ -382,7 +386,7 @@ void CDialogMusic::setParameterValue(int value) {
         break;
     case 3:
         s.setCellInt(b ? 65 : 58, v);
-        dsp.WriteDspParam(2, b ? 22 : 15, float(v / 100.0), 1);
+        dsp.sendLevel(b ? 65 : 58);
         if (v != 0 && s.cellInt(72) != 0)
             editor_.ShowInfo(l.pick("回声已静音", "Echo vol is mute"), 1100);
         break;
@@ -394,11 +398,11 @@ void CDialogMusic::setParameterValue(int value) {
         break;
     case 6:
         s.setCellInt(b ? 69 : 62, v);
-        dsp.WriteDspParam(2, b ? 26 : 19, float(v / 100.0), 1);
+        dsp.sendLevel(b ? 69 : 62);
         break;
     case 7:
         s.setCellInt(b ? 70 : 63, v);
-        dsp.WriteDspParam(2, b ? 27 : 20, float(v / 100.0), 1);
+        dsp.sendLevel(b ? 70 : 63);
         break;
     case 8:
         dsp.sendMicShift(ch, v);
@@ -431,10 +435,10 @@ void CDialogMusic::portMoved(int id, int p) {
     ParameterStore& s = editor_.store();
     if (volume) {
         s.setCellInt(45 + k, p);
-        editor_.dsp().WriteDspParam(1, 56 + k, float(p / 100.0), 1);
+        editor_.dsp().sendLevel(45 + k);
     } else {
         s.setCellInt(49 + k, p);
-        editor_.dsp().WriteDspParam(1, 60 + k, float(p / 10000.0), 1);
+        editor_.dsp().sendLevel(49 + k);
     }
     portValues_[std::size_t(k + (volume ? 4 : 0))]->setText(QString::number(p));
 }
@@ -442,9 +446,9 @@ void CDialogMusic::portMoved(int id, int p) {
 void CDialogMusic::routePort(int k, bool toA) {
     ParameterStore& s = editor_.store();
     s.setCellInt(27 + k, toA ? 100 : 0);
-    editor_.dsp().WriteDspParam(1, 33 + k, toA ? 1.0f : 0.0f, 1);
+    editor_.dsp().sendLevel(27 + k);
     s.setCellInt(35 + k, toA ? 0 : 100);
-    editor_.dsp().WriteDspParam(1, 46 + k, toA ? 0.0f : 1.0f, 1);
+    editor_.dsp().sendLevel(35 + k);
     buttons_[std::size_t(4 + 2 * k)]->setCurrent(toA);
     buttons_[std::size_t(5 + 2 * k)]->setCurrent(!toA);
 }

@@ -31,6 +31,9 @@ public:
     void refresh() override;
     void applyLanguage() override;
     bool hasEq() const override { return true; }
+    std::pair<int, int> eqShown() const override {
+        return bank() == 0 ? std::pair{4, 0} : std::pair{1, bank() == 8 ? 15 : 0};
+    }
     bool eqBypass() const override;
     void setEqBypass(bool on) override;
     void resetEq() override;

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPainter>
+#include <QTableWidget>
 
 namespace q7 {
 
@@ -83,6 +84,10 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
     };
     connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
     connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
+    connect(graph_, &CEqPanel::contextMenuAt, this, &CPage::showCopyMenu);
+    bands_->list()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(bands_->list(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { showCopyMenu(bands_->list()->viewport()->mapToGlobal(p)); });
 
     slopeCaption_ = new QLabel(this);
     setControlId(slopeCaption_, 1215);
@@ -180,6 +185,10 @@ void CDialogOutput::refresh() {
     update();
 }
 
+std::pair<int, int> CDialogOutput::eqShown() const {
+    return {info().module, 0};
+}
+
 bool CDialogOutput::eqBypass() const {
     return editor_.store().cellInt(info().bypassCell) != 0;
 }
@@ -262,7 +271,7 @@ void CDialogOutput::chooseSlope(int index) {
 void CDialogOutput::mixMoved(int slot, int p) {
     const OutputInfo& o = info();
     editor_.store().setCellInt(o.mixCell + slot, p);
-    editor_.dsp().WriteDspParam(o.module, o.mixParameter + slot, float(p / 100.0), 1);
+    editor_.dsp().sendLevel(o.mixCell + slot);
     mixText_[std::size_t(slot)]->setText(QString::asprintf("%d%%", p));
     if (mutes_[0]->isChecked())
         editor_.ShowInfo(editor_.language().pick("当前是静音状态", "vol is mute"), 1100);
@@ -273,8 +282,7 @@ void CDialogOutput::muteClicked(int id, bool checked) {
         if (box == id) {
             const OutputInfo& o = outputInfo(bank);
             editor_.store().setCellInt(o.muteCell, checked ? 1 : 0);
-            editor_.dsp().WriteDspParam(o.module, o.muteParameter, checked ? 0.0f : 1.0f,
-                                        o.muteWords);
+            editor_.dsp().sendMute(o.muteCell);
         }
 }
 

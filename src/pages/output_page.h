@@ -36,6 +36,7 @@ public:
     void refresh() override;
     void applyLanguage() override;
     bool hasEq() const override { return true; }
+    std::pair<int, int> eqShown() const override;
     bool eqBypass() const override;
     void setEqBypass(bool on) override;
     void resetEq() override;

@@ -1,5 +1,6 @@
 #include "pages/page.h"
 
+#include "pages/eq_copy.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
@@ -7,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QWheelEvent>
 #include <algorithm>
@@ -122,6 +124,30 @@ void CPage::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QWidget::keyPressEvent(e);
+}
+
+void CPage::showCopyMenu(const QPoint& globalPos) {
+    const auto [group, first] = eqShown();
+    const EqCopyBank* from = eqCopyBank(group, first);
+    if (!from)
+        return;
+    if (!copyMenu_) {
+        copyMenu_ = new QMenu(this);
+        copyMenu_->setObjectName("EqCopyMenu");
+    }
+    copyMenu_->clear();
+    const Language& l = editor_.language();
+    copyMenu_->addSection(l.pick("复制本均衡到", "Copy this EQ to"));
+    for (const EqCopyBank* to : eqCopyTargets(*from)) {
+        QAction* a = copyMenu_->addAction(l.pick(to->zh, to->en));
+        connect(a, &QAction::triggered, this, [this, from, to] {
+            copyEqBank(editor_.edits(), *from, *to);
+            refresh();
+            const Language& lang = editor_.language();
+            editor_.ShowInfo(lang.pick("已复制到", "Copied to ") + lang.pick(to->zh, to->en), 1100);
+        });
+    }
+    copyMenu_->popup(globalPos);
 }
 
 } // namespace q7

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 
+class QMenu;
 class QPainter;
 class QWheelEvent;
 
@@ -53,6 +54,13 @@ public:
     // Output pages: the bank shown (5 main, 4 rear, 3 center, 2 sub, 11 top).
     virtual int bank() const { return 0; }
     virtual void setBank(int bank) { (void)bank; }
+    // The EQ on screen as (group, first record), or (-1, -1): what the copy menu copies from.
+    virtual std::pair<int, int> eqShown() const { return {-1, -1}; }
+
+    // The copy menu of the EQ on screen (after a right click on the graph or the band list);
+    // null until it was first shown.
+    QMenu* copyMenu() const { return copyMenu_; }
+    void showCopyMenu(const QPoint& globalPos);
 
 signals:
     // The EQ shown changed by the page's own controls (the music page's bank buttons), so the
@@ -72,6 +80,7 @@ protected:
 private:
     PageKind kind_;
     std::function<bool(int)> wheelAccepts_;
+    QMenu* copyMenu_ = nullptr;
 };
 
 } // namespace q7

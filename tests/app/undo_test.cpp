@@ -4,6 +4,7 @@
 #include "controls/eq_panel.h"
 #include "editor_rig.h"
 #include "page_input.h"
+#include "pages/music_page.h"
 #include "pages/output_page.h"
 #include "params/edit_path.h"
 #include "params/mode_file.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QListWidget>
+#include <QMenu>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -168,4 +170,70 @@ TEST(Undo, OfflineEditsMarkTheTitleAndTheClosingPromptOffersToSave) {
     ASSERT_TRUE(readModeFile(rig.prompter.savePath.toStdString(), saved));
     EXPECT_EQ(saved.cellInt(93), rig.editor->store().cellInt(93));
     EXPECT_NE(saved.cellInt(93), 0);
+}
+
+TEST(Undo, AnEqCopiedFromTheGraphsMenuIsOneStepAndReachesTheAmplifier) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    ParameterStore& s = rig.editor->store();
+    const QPoint h = handleOf(page->graph(), 1);
+    drag(page->graph(), h, h + QPoint(10, 30), 5);
+    const ModeImage before = settingsOf(s);
+
+    // A right click away from the bands offers the other outputs.
+    QTest::mouseClick(page->graph(), Qt::RightButton, Qt::NoModifier,
+                      QPoint(page->graph()->width() - 40, 30));
+    QMenu* menu = page->copyMenu();
+    ASSERT_NE(menu, nullptr);
+    QStringList targets;
+    QAction* rear = nullptr;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) {
+            targets << a->text();
+            if (a->text() == "Rear EQ")
+                rear = a;
+        }
+    EXPECT_EQ(targets, (QStringList{"Rear EQ", "Center EQ", "Top EQ"}));
+    ASSERT_NE(rear, nullptr);
+    rear->trigger();
+    rig.run(50);
+    for (int b = 0; b < 10; ++b) {
+        EXPECT_EQ(s.band(6, b), s.band(5, b)) << b;
+        const AmpSettings amp = rig.sim.current();
+        EXPECT_EQ(BandRecord::fromBytes(&amp.memory[std::size_t(bandOffset(6, b))]), s.band(5, b));
+    }
+    rig.editor->closeInputStep(); // the event loop went idle
+    rig.run(10);
+    EXPECT_TRUE(rig.ribbon().action(cmd::Undo)->text().startsWith("Undo Copy Main EQ → Rear EQ"))
+        << rig.ribbon().action(cmd::Undo)->text().toStdString();
+    key(rig, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(sameSettings(before, settingsOf(s))) << "the copy is one step";
+}
+
+TEST(Undo, MicChannelACopiedToBKeepsTheFixedShelves) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    ParameterStore& s = rig.editor->store();
+    s.setBand(1, 7, BandRecord::encode(filter::LowShelf, 3.0, 500, 0.707));
+    s.setBand(1, 15 + 7, BandRecord::encode(filter::LowShelf, 0.0, 630, 0.707));
+    rig.view().showPage(PageKind::Music);
+    auto* page = dynamic_cast<CDialogMusic*>(rig.view().currentPage());
+    ASSERT_NE(page, nullptr);
+    ASSERT_EQ(page->eqShown(), (std::pair{1, 0}));
+    QTest::mouseClick(page->graph(), Qt::RightButton, Qt::NoModifier,
+                      QPoint(page->graph()->width() - 40, 30));
+    ASSERT_NE(page->copyMenu(), nullptr);
+    QAction* toB = nullptr;
+    for (QAction* a : page->copyMenu()->actions())
+        if (!a->isSeparator())
+            toB = a;
+    ASSERT_NE(toB, nullptr);
+    toB->trigger();
+    rig.run(50);
+    EXPECT_EQ(s.band(1, 15 + 3), s.band(1, 3));
+    EXPECT_DOUBLE_EQ(s.band(1, 15 + 7).gainDb(), 3.0);
+    EXPECT_EQ(s.band(1, 15 + 7).frequency, 630) << "a fixed band keeps its frequency";
 }
