@@ -12,6 +12,7 @@
 #include "device/udev_watcher.h"
 #include "pages/dynamics_dialogs.h"
 #include "pages/music_page.h"
+#include "pages/page.h"
 #include "pages/remote_dialogs.h"
 #include "pages/settings_dialog.h"
 #include "params/mode_file.h"
@@ -24,10 +25,12 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QSettings>
@@ -484,6 +487,35 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
             remote->close();
         } else {
             ++failures;
+        }
+
+        // Undo, A/B and compare: B differs from A in one band, and the menus name the steps.
+        if (linkOpen()) {
+            view.showPage(PageKind::Output, 5);
+            edits_->switchTo(1);
+            edits_->edit([](Dsp& d) { return d.SendBand(5, 2, filter::Peq, -4.5, 100, 2.0); });
+            edits_->switchTo(0);
+            edits_->edit([](Dsp& d) { return d.SendBand(5, 7, filter::Peq, 3.0, 200, 1.41); });
+            view.refreshFromStore();
+            view.updateUi();
+            save(frame_, "main-ab", suffix);
+            QMenu* menu = frame_->ribbon().appMenu();
+            menu->adjustSize();
+            save(menu, "app-menu", suffix);
+            if (CPage* page = view.currentPage()) {
+                page->showCopyMenu(page->mapToGlobal(QPoint(40, 40)));
+                if (QMenu* copy = page->copyMenu()) {
+                    save(copy, "eq-copy-menu", suffix);
+                    copy->hide();
+                }
+            }
+            view.compareAB();
+            QApplication::processEvents();
+            shot(frame_->findChild<QDialog*>("CompareDialog"), "compare-ab");
+            edits_->undo(); // the amplifier is left as it was
+            edits_->clearHistory();
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            view.showPage(PageKind::Music);
         }
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

@@ -87,6 +87,7 @@ public:
     QAction* action(int id) const;
     QLabel* panelCaption(int category, int panel) const;
     QTabBar* tabBar() const { return tabs_; }
+    QMenu* appMenu() const { return appMenu_; }
     QWidget* panel(int category, int panel) const;
 
     // Sets both twins of a slider without firing.

@@ -111,14 +111,20 @@ void Change::absorb(const Change& later) {
 
 void Change::applyTo(ParameterStore& store, Side side) const {
     const bool after = side == Side::After;
+    // Writing the plan block decodes it over cells 4..23: they keep what the user had, unrounded
+    // (a decoded 0x80 would turn 0 into -0), and the step's own cells follow.
+    if (plan) {
+        std::array<std::uint32_t, kPlanLastCell - kPlanFirstCell + 1> kept{};
+        for (int c = kPlanFirstCell; c <= kPlanLastCell; ++c)
+            kept[std::size_t(c - kPlanFirstCell)] = store.cellBits(c);
+        store.writePlanBlock(0, after ? plan->after : plan->before);
+        for (int c = kPlanFirstCell; c <= kPlanLastCell; ++c)
+            store.setCellBits(c, kept[std::size_t(c - kPlanFirstCell)]);
+    }
     for (const Cell& c : cells)
         store.setCellBits(c.index, after ? c.after : c.before);
     for (const Band& b : bands)
         store.setBand(b.group, b.record, after ? b.after : b.before);
-    if (plan) {
-        const PlanBlock& p = after ? plan->after : plan->before;
-        store.writePlanBlock(0, p);
-    }
     if (speakerLevels)
         store.writeSpeakerLevelBlock(0, after ? speakerLevels->after : speakerLevels->before);
     if (extra) {
