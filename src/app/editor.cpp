@@ -311,6 +311,9 @@ bool CHX2060v13App::eventFilter(QObject* watched, QEvent* event) {
         if (!watched->isWidgetType() && !watched->isWindowType())
             break;
         inputScope_.reset();
+        // What a synchronisation or download writes into the store is no edit of the user's.
+        if (connection_->session.workerRunning())
+            break;
         const auto t = event->type();
         if (t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick) {
             gesture_ = ++gestures_;
