@@ -170,22 +170,22 @@ void History::record(Step step) {
         done_.erase(done_.begin());
 }
 
-const History::Step* History::undo() {
-    if (done_.empty())
+// Moves the newest step of one stack onto the other; nothing joins it afterwards.
+const History::Step* History::move(std::vector<Step>& from, std::vector<Step>& to) {
+    if (from.empty())
         return nullptr;
-    undone_.push_back(std::move(done_.back()));
-    done_.pop_back();
+    to.push_back(std::move(from.back()));
+    from.pop_back();
     sealed_ = true;
-    return &undone_.back();
+    return &to.back();
+}
+
+const History::Step* History::undo() {
+    return move(done_, undone_);
 }
 
 const History::Step* History::redo() {
-    if (undone_.empty())
-        return nullptr;
-    done_.push_back(std::move(undone_.back()));
-    undone_.pop_back();
-    sealed_ = true;
-    return &done_.back();
+    return move(undone_, done_);
 }
 
 void History::clear() {

@@ -90,6 +90,8 @@ private:
     std::vector<Step> done_;
     std::vector<Step> undone_;
     bool sealed_ = false;
+
+    const Step* move(std::vector<Step>& from, std::vector<Step>& to);
 };
 
 class EditPath {
