@@ -234,7 +234,7 @@ CHX2060v13View::~CHX2060v13View() {
     editor_.edits().changed = nullptr;
     editor_.edits().stateChanged = nullptr;
     Timeline& t = editor_.timeline();
-    for (int id : {startupTimer_, pollTimer_, trayTimer_, queuedTimer_})
+    for (int id : {startupTimer_, pollTimer_, trayTimer_})
         if (id)
             t.stop(id);
     if (tray_)
@@ -865,26 +865,6 @@ bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
     return true;
 }
 
-void CHX2060v13View::queueModeFile(const QString& path) {
-    queuedFile_ = path;
-}
-
-void CHX2060v13View::downloadQueuedFile() {
-    if (queuedTimer_ || queuedFile_.isEmpty())
-        return;
-    // The synchronisation's worker is still finishing (it re-enables the level poll last): the
-    // download starts once it has ended.
-    queuedTimer_ = editor_.timeline().start(50, true, [this] {
-        if (editor_.connection().session.workerRunning())
-            return;
-        editor_.timeline().stop(queuedTimer_);
-        queuedTimer_ = 0;
-        const QString path = std::exchange(queuedFile_, QString());
-        if (editor_.linkOpen() && !path.isEmpty())
-            openModeFile(path, false);
-    });
-}
-
 void CHX2060v13View::tellWriteFailure(const QString& path, int error) {
     editor_.prompter().tell(
         this, BoxIcon::Warning, "Can't write to file",
@@ -1321,7 +1301,6 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
                 },
                 Qt::QueuedConnection);
         }
-        downloadQueuedFile();
         return updateUi();
     }
     if (sync_)

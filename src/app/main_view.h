@@ -79,10 +79,6 @@ public:
     void loadFile();
     void saveFile();
     bool openModeFile(const QString& path, bool fromDialog);
-    // A mode file handed over before the amplifier connected: downloaded after the next passed
-    // connection check (a later file replaces it).
-    void queueModeFile(const QString& path);
-    QString queuedModeFile() const { return queuedFile_; }
     int chosenPreset() const { return chosenPreset_; }
 
     // ---- undo, A/B and compare ----
@@ -142,8 +138,6 @@ private:
     bool errorLatch_ = true;
     bool permissionTold_ = false;
     int chosenPreset_ = -1;
-    QString queuedFile_;
-    int queuedTimer_ = 0;
     QPointer<CSyncDlg> sync_;
     QSystemTrayIcon* tray_ = nullptr;
     int trayTimer_ = 0;
@@ -188,7 +182,6 @@ private:
     void onCategoryChanged(int category);
     void setPitchText(int category);
     void tellWriteFailure(const QString& path, int error);
-    void downloadQueuedFile();
     void afterEditPathSend(int sent);
     void askAboutUnsent();
     void showDifferences(const QString& title, const ModeImage& a, const ModeImage& b,

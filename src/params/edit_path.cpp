@@ -395,6 +395,10 @@ StepName EditPath::redoName() const {
 
 EditPath::Sent EditPath::applyAndSend(const Change& change, Change::Side side) {
     change.applyTo(store_, side);
+    return storeReplaced();
+}
+
+EditPath::Sent EditPath::storeReplaced() {
     rebase();
     if (changed)
         changed();
@@ -492,12 +496,7 @@ EditPath::Sent EditPath::switchTo(int slot) {
     slots_[std::size_t(slot)].reset();
     active_ = slot;
     applySettings(store_, arriving);
-    rebase();
-    if (changed)
-        changed();
-    const Sent s = sendDifferences();
-    notifyState();
-    return s;
+    return storeReplaced();
 }
 
 EditPath::Sent EditPath::copySlot(int from, int to) {

@@ -219,6 +219,8 @@ private:
     // What changes from here on in an open scope is a new change (after undo, a switch, a read).
     void rebase();
     Sent applyAndSend(const Change& change, Change::Side side);
+    // The store took settings that are no edit: views refresh, the difference goes out.
+    Sent storeReplaced();
     void notifyState();
 };
 
