@@ -383,6 +383,8 @@ TEST(RemoteLearning, ALearnedCodeShowsThenTheDialogClosesItself) {
     EXPECT_EQ(study->promptText()->text(), "Learning key: music vol+,increment music vol");
     EXPECT_EQ(study->statusLine()->text(), "Press the matching key on your remote control now.")
         << "the English dialog tells the user what to do";
+    // The window's writes go out on the link's writer thread: wait for it to hand this one over.
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.sent().empty(); }, 1000));
     EXPECT_EQ(rig.sent().front(), shortCommand(CMD_LEARN_KEY, 7));
     EXPECT_FALSE(rig.view().levelPollRunning()) << "the poll rests while a key is learned";
 
