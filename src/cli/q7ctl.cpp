@@ -1,6 +1,7 @@
 #include "cli/q7ctl.h"
 
 #include "cli/device_commands.h"
+#include "cli/eq_commands.h"
 #include "cli/mode_json.h"
 #include "params/biquad.h"
 #include "params/codec.h"
@@ -212,6 +213,9 @@ int pushDryRun(const std::string& path, const CliArgs& a, std::ostream& out, std
 
 int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              const Q7ctlEnvironment& env) {
+    // The eq commands are offline and take their own options.
+    if (const auto eq = runEqCommand(args, out, err))
+        return *eq;
     const CliArgs a = parseArgs(args);
     if (!a.error.empty()) {
         err << "q7ctl: " << a.error << "\n";
