@@ -1,0 +1,533 @@
+#include "params/auto_eq.h"
+
+#include "params/biquad.h"
+#include "params/dsp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace q7 {
+
+namespace {
+
+// What the fit works on: a band as (type, log f, gain, log Q).
+struct Param {
+    int type = filter::Peq;
+    double lf = 0, g = 0, lq = 0;
+};
+
+struct Bounds {
+    double lfMin, lfMax, gMin, gMax;
+    double lqMin(int type) const { return std::log(type == filter::Peq ? 0.2 : 0.4); }
+    double lqMax(int type) const { return std::log(type == filter::Peq ? 16.0 : 2.0); }
+};
+
+void clampParam(Param& p, const Bounds& b) {
+    p.lf = std::clamp(p.lf, b.lfMin, b.lfMax);
+    p.g = std::clamp(p.g, b.gMin, b.gMax);
+    p.lq = std::clamp(p.lq, b.lqMin(p.type), b.lqMax(p.type));
+}
+
+// The closed form of the graph on precomputed sin^2(pi f / fs).
+void sectionDb(const Biquad& b, const std::vector<double>& phi, double* out) {
+    const double nb = (b.b0 + b.b1 + b.b2) * (b.b0 + b.b1 + b.b2);
+    const double n1 = 4.0 * (4.0 * b.b0 * b.b2 + b.b0 * b.b1 + b.b1 * b.b2);
+    const double n2 = 16.0 * b.b0 * b.b2;
+    const double da = (1.0 + b.a1 + b.a2) * (1.0 + b.a1 + b.a2);
+    const double d1 = 4.0 * (4.0 * b.a2 + b.a1 + b.a1 * b.a2);
+    const double d2 = 16.0 * b.a2;
+    for (std::size_t i = 0; i < phi.size(); ++i) {
+        const double p = phi[i];
+        const double n = nb - n1 * p + n2 * p * p;
+        const double d = da - d1 * p + d2 * p * p;
+        const double v = 10.0 * std::log10(n / d);
+        out[i] = std::isfinite(v) ? v : -120.0;
+    }
+}
+
+void paramDb(const Param& p, const std::vector<double>& phi, double* out) {
+    const Biquad b = DesignBiquad(p.type, p.g, std::exp(p.lf), std::exp(p.lq), 0.0, kEqSampleRate);
+    sectionDb(b, phi, out);
+}
+
+void recordDb(const BandRecord& r, const std::vector<double>& phi, double* out) {
+    const Biquad b =
+        DesignBiquad(r.type, recordGainDb(r), r.frequency, recordQ(r), 0.0, kEqSampleRate);
+    sectionDb(b, phi, out);
+}
+
+// Cost of a residual with its mean taken out: the sum of squares.
+double centredCost(const std::vector<double>& r) {
+    double mean = 0;
+    for (double v : r)
+        mean += v;
+    mean /= double(r.size());
+    double c = 0;
+    for (double v : r)
+        c += (v - mean) * (v - mean);
+    return c;
+}
+
+// Solves A x = y for a symmetric positive definite A (n x n, row-major) by Cholesky; false when
+// it is not positive definite.
+bool solveSpd(std::vector<double> a, std::vector<double>& y, int n) {
+    for (int j = 0; j < n; ++j) {
+        double d = a[std::size_t(j * n + j)];
+        for (int k = 0; k < j; ++k)
+            d -= a[std::size_t(j * n + k)] * a[std::size_t(j * n + k)];
+        if (!(d > 0))
+            return false;
+        d = std::sqrt(d);
+        a[std::size_t(j * n + j)] = d;
+        for (int i = j + 1; i < n; ++i) {
+            double s = a[std::size_t(i * n + j)];
+            for (int k = 0; k < j; ++k)
+                s -= a[std::size_t(i * n + k)] * a[std::size_t(j * n + k)];
+            a[std::size_t(i * n + j)] = s / d;
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        double s = y[std::size_t(i)];
+        for (int k = 0; k < i; ++k)
+            s -= a[std::size_t(i * n + k)] * y[std::size_t(k)];
+        y[std::size_t(i)] = s / a[std::size_t(i * n + i)];
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        double s = y[std::size_t(i)];
+        for (int k = i + 1; k < n; ++k)
+            s -= a[std::size_t(k * n + i)] * y[std::size_t(k)];
+        y[std::size_t(i)] = s / a[std::size_t(i * n + i)];
+    }
+    return true;
+}
+
+class Fitter {
+public:
+    Fitter(std::vector<double> hz, std::vector<double> desired, Bounds b)
+        : hz_(std::move(hz)), d_(std::move(desired)), b_(b), n_(hz_.size()) {
+        phi_.resize(n_);
+        for (std::size_t i = 0; i < n_; ++i) {
+            const double s = std::sin(std::numbers::pi * hz_[i] / kEqSampleRate);
+            phi_[i] = s * s;
+        }
+    }
+
+    const std::vector<double>& phi() const { return phi_; }
+    std::size_t points() const { return n_; }
+
+    // Residual of the bands: their sum minus the desired EQ.
+    std::vector<double> residual(const std::vector<Param>& ps) const {
+        std::vector<double> r(n_), one(n_);
+        for (std::size_t i = 0; i < n_; ++i)
+            r[i] = -d_[i];
+        for (const Param& p : ps) {
+            paramDb(p, phi_, one.data());
+            for (std::size_t i = 0; i < n_; ++i)
+                r[i] += one[i];
+        }
+        return r;
+    }
+
+    double cost(const std::vector<Param>& ps) const { return centredCost(residual(ps)); }
+
+    // Levenberg-Marquardt over the parameters of the bands in `active`, the others held.
+    double refine(std::vector<Param>& ps, const std::vector<int>& active, int iterations) const {
+        const int m = int(active.size()) * 3;
+        std::vector<double> r = residual(ps);
+        double c = centredCost(r);
+        if (m == 0)
+            return c;
+        double lambda = 1e-2;
+        std::vector<double> jac(std::size_t(m) * n_), base(n_), moved(n_);
+        for (int it = 0; it < iterations; ++it) {
+            // Forward differences, each column centred (the level does not count).
+            for (int a = 0; a < int(active.size()); ++a) {
+                const Param& p = ps[std::size_t(active[std::size_t(a)])];
+                paramDb(p, phi_, base.data());
+                for (int k = 0; k < 3; ++k) {
+                    Param q = p;
+                    const double h = 1e-5;
+                    (k == 0 ? q.lf : k == 1 ? q.g : q.lq) += h;
+                    paramDb(q, phi_, moved.data());
+                    double* col = jac.data() + std::size_t(a * 3 + k) * n_;
+                    double mean = 0;
+                    for (std::size_t i = 0; i < n_; ++i) {
+                        col[i] = (moved[i] - base[i]) / h;
+                        mean += col[i];
+                    }
+                    mean /= double(n_);
+                    for (std::size_t i = 0; i < n_; ++i)
+                        col[i] -= mean;
+                }
+            }
+            double rm = 0;
+            for (double v : r)
+                rm += v;
+            rm /= double(n_);
+            std::vector<double> jtj(static_cast<std::size_t>(m * m)),
+                jtr(static_cast<std::size_t>(m));
+            for (int u = 0; u < m; ++u) {
+                const double* cu = jac.data() + std::size_t(u) * n_;
+                double s = 0;
+                for (std::size_t i = 0; i < n_; ++i)
+                    s += cu[i] * (r[i] - rm);
+                jtr[std::size_t(u)] = s;
+                for (int v = 0; v <= u; ++v) {
+                    const double* cv = jac.data() + std::size_t(v) * n_;
+                    double t = 0;
+                    for (std::size_t i = 0; i < n_; ++i)
+                        t += cu[i] * cv[i];
+                    jtj[std::size_t(u * m + v)] = jtj[std::size_t(v * m + u)] = t;
+                }
+            }
+            bool improved = false;
+            for (int tries = 0; tries < 6 && !improved; ++tries) {
+                std::vector<double> a = jtj;
+                for (int u = 0; u < m; ++u)
+                    a[std::size_t(u * m + u)] += lambda * (jtj[std::size_t(u * m + u)] + 1e-9);
+                std::vector<double> step(static_cast<std::size_t>(m));
+                for (int u = 0; u < m; ++u)
+                    step[std::size_t(u)] = -jtr[std::size_t(u)];
+                if (!solveSpd(a, step, m)) {
+                    lambda *= 10;
+                    continue;
+                }
+                std::vector<Param> trial = ps;
+                for (int k = 0; k < int(active.size()); ++k) {
+                    Param& p = trial[std::size_t(active[std::size_t(k)])];
+                    // Keep a step within about an octave, 6 dB and a factor of e in Q.
+                    p.lf += std::clamp(step[std::size_t(3 * k)], -0.7, 0.7);
+                    p.g += std::clamp(step[std::size_t(3 * k + 1)], -6.0, 6.0);
+                    p.lq += std::clamp(step[std::size_t(3 * k + 2)], -1.0, 1.0);
+                    clampParam(p, b_);
+                }
+                std::vector<double> tr = residual(trial);
+                const double tc = centredCost(tr);
+                if (tc < c) {
+                    const bool tiny = c - tc < 1e-9 * c + 1e-12;
+                    ps = std::move(trial);
+                    r = std::move(tr);
+                    c = tc;
+                    lambda = std::max(lambda / 3, 1e-7);
+                    improved = true;
+                    if (tiny)
+                        return c;
+                } else {
+                    lambda *= 4;
+                }
+            }
+            if (!improved)
+                break;
+        }
+        return c;
+    }
+
+    // A new peaking band where the residual strays furthest from its mean.
+    Param seed(const std::vector<Param>& ps, bool cutOnly) const {
+        std::vector<double> r = residual(ps);
+        double mean = 0;
+        for (double v : r)
+            mean += v;
+        mean /= double(n_);
+        for (double& v : r)
+            v -= mean;
+        // Smoothed over 1/12 octave so that one noisy point does not pull a band.
+        std::vector<double> s(n_);
+        for (std::size_t i = 0; i < n_; ++i) {
+            const std::size_t lo = i >= 2 ? i - 2 : 0, hi = std::min(n_ - 1, i + 2);
+            double sum = 0;
+            for (std::size_t k = lo; k <= hi; ++k)
+                sum += r[k];
+            s[i] = sum / double(hi - lo + 1);
+        }
+        std::size_t best = 0;
+        double score = -1;
+        for (std::size_t i = 0; i < n_; ++i) {
+            const double v = cutOnly ? s[i] : std::abs(s[i]);
+            if (v > score) {
+                score = v;
+                best = i;
+            }
+        }
+        const double peak = s[best];
+        std::size_t l = best, h = best;
+        while (l > 0 && s[l - 1] * peak > 0 && std::abs(s[l - 1]) > std::abs(peak) / 2)
+            --l;
+        while (h + 1 < n_ && s[h + 1] * peak > 0 && std::abs(s[h + 1]) > std::abs(peak) / 2)
+            ++h;
+        const double octaves = std::max(std::log2(hz_[h] / hz_[l]), 1.0 / 24);
+        const double p2 = std::exp2(octaves);
+        Param p;
+        p.type = filter::Peq;
+        p.lf = std::log(hz_[best]);
+        p.g = -peak;
+        p.lq = std::log(std::sqrt(p2) / (p2 - 1.0));
+        clampParam(p, b_);
+        return p;
+    }
+
+    const Bounds& bounds() const { return b_; }
+
+private:
+    std::vector<double> hz_, d_, phi_;
+    Bounds b_;
+    std::size_t n_;
+};
+
+std::vector<int> allOf(std::size_t n) {
+    std::vector<int> v(n);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = int(i);
+    return v;
+}
+
+// The continuous fit of k bands: greedy placement, joint refinement, shelves at the ends tried,
+// and weak bands moved to where the residual is largest.
+std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
+    std::vector<Param> ps;
+    for (int j = 0; j < k; ++j) {
+        Param p = f.seed(ps, cutOnly);
+        ps.push_back(p);
+        f.refine(ps, {j}, 12);
+        f.refine(ps, allOf(ps.size()), 6);
+    }
+    double best = f.refine(ps, allOf(ps.size()), 60);
+
+    // Shelves where the lowest or highest band would do better as one.
+    for (int end = 0; end < 2 && !ps.empty(); ++end) {
+        std::size_t at = 0;
+        for (std::size_t i = 1; i < ps.size(); ++i)
+            if (end == 0 ? ps[i].lf < ps[at].lf : ps[i].lf > ps[at].lf)
+                at = i;
+        std::vector<Param> trial = ps;
+        trial[at].type = end == 0 ? filter::LowShelf : filter::HighShelf;
+        trial[at].lq = std::log(0.7071);
+        clampParam(trial[at], f.bounds());
+        const double c = f.refine(trial, allOf(trial.size()), 40);
+        if (c < best) {
+            best = c;
+            ps = std::move(trial);
+        }
+    }
+
+    // Moving the weakest band to the largest remaining error, while that helps.
+    const int attempts = std::min(k, 8);
+    for (int a = 0; a < attempts && ps.size() > 1; ++a) {
+        std::size_t weakest = 0;
+        double leastLoss = 1e300;
+        for (std::size_t i = 0; i < ps.size(); ++i) {
+            if (ps[i].type != filter::Peq)
+                continue;
+            std::vector<Param> without = ps;
+            without.erase(without.begin() + std::ptrdiff_t(i));
+            const double loss = f.cost(without) - best;
+            if (loss < leastLoss) {
+                leastLoss = loss;
+                weakest = i;
+            }
+        }
+        std::vector<Param> trial = ps;
+        trial.erase(trial.begin() + std::ptrdiff_t(weakest));
+        trial.push_back(f.seed(trial, cutOnly));
+        f.refine(trial, {int(trial.size()) - 1}, 12);
+        const double c = f.refine(trial, allOf(trial.size()), 20);
+        if (c < best * 0.999) {
+            best = c;
+            ps = std::move(trial);
+        } else {
+            break;
+        }
+    }
+    return ps;
+}
+
+struct Quantised {
+    BandRecord r;
+    double lo, hi; // gain limits in dB
+};
+
+// Rounds each band to a record and walks the record grid (0.1 dB, 1 Hz, a thousandth of Q and
+// coarser steps) while the error falls, evaluating exactly what the amplifier will play.
+std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps,
+                                 const std::vector<double>& desired, const Bounds& b) {
+    const std::size_t n = f.points();
+    std::vector<BandRecord> recs;
+    for (const Param& p : ps)
+        recs.push_back(makeRecord(p.type, p.g, std::exp(p.lf), std::exp(p.lq)));
+    const int gLo = int(std::ceil(b.gMin * 10 - 1e-9)), gHi = int(std::floor(b.gMax * 10 + 1e-9));
+    const int fLo = int(std::ceil(std::exp(b.lfMin) - 1e-9)),
+              fHi = int(std::floor(std::exp(b.lfMax) + 1e-9));
+    auto legal = [&](BandRecord& r) {
+        int g = int(r.gain) - 150;
+        g = std::clamp(g, gLo, gHi);
+        r.gain = std::uint16_t(g + 150);
+        r.frequency = std::uint16_t(std::clamp<int>(r.frequency, fLo, fHi));
+        const int qLo = r.type == filter::Peq ? 200 : 400,
+                  qHi = r.type == filter::Peq ? 16000 : 2000;
+        r.q = std::uint16_t(std::clamp<int>(r.q, qLo, qHi));
+    };
+    for (BandRecord& r : recs)
+        legal(r);
+    std::vector<std::vector<double>> curves(recs.size(), std::vector<double>(n));
+    std::vector<double> sum(n, 0.0);
+    for (std::size_t j = 0; j < recs.size(); ++j) {
+        recordDb(recs[j], f.phi(), curves[j].data());
+        for (std::size_t i = 0; i < n; ++i)
+            sum[i] += curves[j][i];
+    }
+    auto costWith = [&](std::size_t j, const std::vector<double>& c) {
+        std::vector<double> r(n);
+        for (std::size_t i = 0; i < n; ++i)
+            r[i] = sum[i] - curves[j][i] + c[i] - desired[i];
+        return centredCost(r);
+    };
+    std::vector<double> trial(n);
+    double cost = 0;
+    {
+        std::vector<double> r(n);
+        for (std::size_t i = 0; i < n; ++i)
+            r[i] = sum[i] - desired[i];
+        cost = centredCost(r);
+    }
+    for (int pass = 0; pass < 6; ++pass) {
+        bool moved = false;
+        for (std::size_t j = 0; j < recs.size(); ++j) {
+            const BandRecord at = recs[j];
+            const int fStep = std::max(1, int(at.frequency) / 100);
+            const int qStep = std::max(1, int(at.q) / 50);
+            const BandRecord steps[] = {
+                {std::uint16_t(at.gain + 1), at.frequency, at.q, at.type},
+                {std::uint16_t(at.gain - 1), at.frequency, at.q, at.type},
+                {at.gain, std::uint16_t(at.frequency + 1), at.q, at.type},
+                {at.gain, std::uint16_t(at.frequency - 1), at.q, at.type},
+                {at.gain, std::uint16_t(at.frequency + fStep), at.q, at.type},
+                {at.gain, std::uint16_t(at.frequency - fStep), at.q, at.type},
+                {at.gain, at.frequency, std::uint16_t(at.q + 1), at.type},
+                {at.gain, at.frequency, std::uint16_t(at.q - 1), at.type},
+                {at.gain, at.frequency, std::uint16_t(at.q + qStep), at.type},
+                {at.gain, at.frequency, std::uint16_t(at.q - qStep), at.type},
+            };
+            for (BandRecord s : steps) {
+                legal(s);
+                if (s == recs[j])
+                    continue;
+                recordDb(s, f.phi(), trial.data());
+                const double c = costWith(j, trial);
+                if (c < cost - 1e-12) {
+                    for (std::size_t i = 0; i < n; ++i)
+                        sum[i] += trial[i] - curves[j][i];
+                    curves[j] = trial;
+                    recs[j] = s;
+                    cost = c;
+                    moved = true;
+                }
+            }
+        }
+        if (!moved)
+            break;
+    }
+    return recs;
+}
+
+std::string fmtHz(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f Hz", v);
+    return buf;
+}
+
+} // namespace
+
+std::vector<int> fittableBands(const EqBankState& s) {
+    std::vector<int> out;
+    for (int k = 0; k < s.bandCount(); ++k) {
+        if (isFixedBand(s.bank, k))
+            continue;
+        const int t = s.band(k).type;
+        const bool pass = t == filter::LowPass || t == filter::HighPass || (t >= 6 && t <= 21);
+        if (!pass)
+            out.push_back(k);
+    }
+    return out;
+}
+
+FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, const Target& target,
+                  const FitOptions& o) {
+    FitResult res;
+    res.bank = start;
+    if (measurement.hz.size() < 2 || !eqBankInfo(start.bank) ||
+        int(start.records.size()) != start.info().records) {
+        res.error = {"没有测量数据", "no measurement"};
+        return res;
+    }
+    double lo = std::max({o.loHz, double(kBandFreqMinHz), measurement.hz.front()});
+    double hi = std::min({o.hiHz, double(kBandFreqMaxHz), measurement.hz.back()});
+    if (lo > o.loHz + 1e-9 || hi < o.hiHz - 1e-9)
+        res.notes.push_back({"拟合范围限于测量与均衡的范围：" + fmtHz(lo) + "–" + fmtHz(hi),
+                             "fit range limited to what the measurement and the bands cover: " +
+                                 fmtHz(lo) + "–" + fmtHz(hi)});
+    if (!(hi >= lo * std::exp2(1.0 / 3))) {
+        res.error = {"拟合范围太窄（至少 1/3 倍频程）",
+                     "the fit range is too narrow (at least 1/3 octave)"};
+        return res;
+    }
+    res.hz = octaveGrid(lo, hi);
+    res.measurement = sampleCurve(measurement, res.hz);
+    res.target = targetOn(target, res.hz);
+    res.eqBefore = bankResponseDb(start, res.hz);
+    res.before = errorStats(res.measurement, res.eqBefore, res.target);
+
+    std::vector<int> bands = fittableBands(start);
+    if (o.maxBands >= 0 && int(bands.size()) > o.maxBands)
+        bands.resize(std::size_t(o.maxBands));
+    res.bandsUsed = bands;
+
+    // What stays: fixed bands, pass filters, free bands not chosen (set flat).
+    EqBankState kept = start;
+    const std::vector<int> free = fittableBands(start);
+    for (int k : free) {
+        BandRecord& r = kept.band(k);
+        const int hz =
+            r.frequency >= kBandFreqMinHz && r.frequency <= kBandFreqMaxHz ? r.frequency : 1000;
+        r = makeRecord(filter::Peq, 0.0, hz, r.q >= 100 && r.q <= 30000 ? r.q / 1000.0 : 1.41);
+        if (start.bank == kSubBank)
+            for (int i = 1; i <= 3; ++i)
+                kept.records[std::size_t(4 * k + i)] =
+                    makeRecord(filter::Peq, 0.0, hz, r.q / 1000.0);
+    }
+    const std::vector<double> keptDb = bankResponseDb(kept, res.hz);
+    std::vector<double> desired(res.hz.size());
+    for (std::size_t i = 0; i < desired.size(); ++i)
+        desired[i] = res.target[i] - res.measurement[i] - keptDb[i];
+
+    Bounds b;
+    b.lfMin = std::log(lo);
+    b.lfMax = std::log(hi);
+    b.gMin = kBandGainMinDb;
+    b.gMax = o.cutOnly ? 0.0 : std::clamp(o.maxBoostDb, 0.0, kBandGainMaxDb);
+    const Fitter fitter(res.hz, desired, b);
+    const std::vector<Param> ps = fitContinuous(fitter, int(bands.size()), o.cutOnly);
+    std::vector<BandRecord> recs = quantise(fitter, ps, desired, b);
+    // Lowest frequency first, so the list reads in order.
+    std::sort(recs.begin(), recs.end(),
+              [](const BandRecord& x, const BandRecord& y) { return x.frequency < y.frequency; });
+
+    res.bank = kept;
+    for (std::size_t j = 0; j < bands.size() && j < recs.size(); ++j) {
+        const int k = bands[j];
+        res.bank.band(k) = recs[j];
+        if (start.bank == kSubBank)
+            for (int i = 1; i <= 3; ++i)
+                res.bank.records[std::size_t(4 * k + i)] =
+                    BandRecord{150, recs[j].frequency, recs[j].q, std::uint8_t(filter::Peq)};
+    }
+    res.eqAfter = bankResponseDb(res.bank, res.hz);
+    res.after = errorStats(res.measurement, res.eqAfter, res.target);
+    res.ok = true;
+    if (bands.empty())
+        res.notes.push_back({"没有可用的均衡段", "no band is free to use"});
+    return res;
+}
+
+} // namespace q7

@@ -1,0 +1,213 @@
+#include "params/eq_bank.h"
+
+#include "params/biquad.h"
+#include "params/dsp.h"
+#include "params/eq_curve.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace q7 {
+
+namespace {
+
+constexpr EqBankInfo kBanks[kEqBankCount] = {
+    {0, "music", 4, 0, 15, 15, "音乐均衡", "Music EQ"},
+    {1, "mic-a", 1, 0, 15, 15, "话筒通道A均衡", "CH A Mic EQ"},
+    {2, "sub", 8, 0, 5, 20, "超低均衡", "SUB EQ"},
+    {3, "center", 7, 0, 10, 10, "中置均衡", "Center EQ"},
+    {4, "rear", 6, 0, 10, 10, "后置均衡", "REAR EQ"},
+    {5, "main", 5, 0, 24, 24, "前置均衡", "MAIN EQ"},
+    {6, "reverb-a", 3, 0, 7, 7, "混响通道A均衡", "CH A Reverb EQ"},
+    {7, "echo-a", 2, 0, 7, 7, "回声通道A均衡", "CH A Echo EQ"},
+    {8, "mic-b", 1, 15, 15, 15, "话筒通道B均衡", "CH B Mic EQ"},
+    {9, "reverb-b", 3, 7, 7, 7, "混响通道B均衡", "CH B Reverb EQ"},
+    {10, "echo-b", 2, 7, 7, 7, "回声通道B均衡", "CH B Echo EQ"},
+    {11, "top", 9, 0, 10, 10, "顶置均衡", "TOP EQ"},
+};
+
+// A band's magnitude at f from its designed section, in the closed form the graph uses.
+double magnitudeDb(int type, double gainDb, double hz, double q, double f) {
+    if (type == filter::Off)
+        return 0.0;
+    const Biquad b = DesignBiquad(type, gainDb, hz, q, 0.0, kEqSampleRate);
+    const double db = sectionMagnitudeDb(b, f, kEqSampleRate);
+    return std::isfinite(db) ? db : -120.0;
+}
+
+} // namespace
+
+const EqBankInfo* eqBankInfo(int bank) {
+    if (bank < 0 || bank >= kEqBankCount)
+        return nullptr;
+    return &kBanks[bank];
+}
+
+const EqBankInfo* eqBankByName(std::string_view text) {
+    int n = -1;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (r.ec == std::errc() && r.ptr == text.data() + text.size())
+        return eqBankInfo(n);
+    std::string lower(text);
+    for (char& c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const EqBankInfo& b : kBanks)
+        if (lower == b.id)
+            return &b;
+    return nullptr;
+}
+
+bool isFixedBand(int bank, int band) {
+    return (bank == 0 || bank == 1 || bank == 8) && (band == 7 || band == 10);
+}
+
+EqBankState readBank(const ParameterStore& store, int bank) {
+    return readBank(store.bandImage(), bank);
+}
+
+EqBankState readBank(const BandImage& image, int bank) {
+    EqBankState s;
+    const EqBankInfo* info = eqBankInfo(bank);
+    if (!info)
+        return s;
+    s.bank = bank;
+    for (int i = 0; i < info->records; ++i) {
+        const int offset = bandOffset(info->group, info->firstRecord + i);
+        s.records.push_back(BandRecord::fromBytes(image.data() + offset));
+    }
+    return s;
+}
+
+void writeBank(BandImage& image, const EqBankState& state) {
+    const EqBankInfo* info = eqBankInfo(state.bank);
+    if (!info)
+        return;
+    const int n = std::min<int>(info->records, int(state.records.size()));
+    for (int i = 0; i < n; ++i)
+        state.records[std::size_t(i)].toBytes(image.data() +
+                                              bandOffset(info->group, info->firstRecord + i));
+}
+
+double recordGainDb(const BandRecord& r) {
+    return r.gain / 10.0 - 15.0;
+}
+
+double qArgument(int thousandths) {
+    double q = thousandths / 1000.0;
+    while (int(q * 1000.0) < thousandths)
+        q = std::nextafter(q, 1e9);
+    return q;
+}
+
+double recordQ(const BandRecord& r) {
+    return qArgument(r.q);
+}
+
+BandRecord makeRecord(int type, double gainDb, double frequencyHz, double q) {
+    BandRecord r;
+    const double g = std::clamp(gainDb, kBandGainMinDb, kBandGainMaxDb);
+    r.gain = std::uint16_t(std::lround(g * 10.0) + 150);
+    r.frequency = std::uint16_t(std::clamp<long>(std::lround(frequencyHz), 0, 65535));
+    r.q = std::uint16_t(std::clamp<long>(std::lround(q * 1000.0), 0, 65535));
+    r.type = std::uint8_t(type);
+    return r;
+}
+
+bool sendBank(Dsp& dsp, const ParameterStore& store, const EqBankState& state) {
+    const EqBankInfo* info = eqBankInfo(state.bank);
+    if (!info || int(state.records.size()) != info->records)
+        return false;
+    const EqBankState now = readBank(store, state.bank);
+    const int step = state.bank == kSubBank ? 4 : 1;
+    bool ok = true;
+    for (int first = 0; first < info->records; first += step) {
+        bool differs = false;
+        for (int i = first; i < first + step; ++i)
+            differs |= !(now.records[std::size_t(i)] == state.records[std::size_t(i)]);
+        if (!differs)
+            continue;
+        for (int i = first; i < first + step; ++i) {
+            const BandRecord& r = state.records[std::size_t(i)];
+            ok &= dsp.SendBand(info->group, info->firstRecord + i, r.type, recordGainDb(r),
+                               r.frequency, recordQ(r));
+        }
+    }
+    return ok;
+}
+
+double recordResponseDb(const BandRecord& r, double f) {
+    return magnitudeDb(r.type, recordGainDb(r), r.frequency, recordQ(r), f);
+}
+
+std::vector<double> bankResponseDb(const EqBankState& state, const std::vector<double>& hz) {
+    std::vector<double> out(hz.size(), 0.0);
+    for (const BandRecord& r : state.records) {
+        if (r.type == filter::Off)
+            continue;
+        const Biquad b =
+            DesignBiquad(r.type, recordGainDb(r), r.frequency, recordQ(r), 0.0, kEqSampleRate);
+        for (std::size_t i = 0; i < hz.size(); ++i) {
+            const double db = sectionMagnitudeDb(b, hz[i], kEqSampleRate);
+            out[i] += std::isfinite(db) ? db : -120.0;
+        }
+    }
+    return out;
+}
+
+std::vector<double> bandResponseDb(const EqBankState& state, int band,
+                                   const std::vector<double>& hz) {
+    EqBankState one;
+    one.bank = state.bank;
+    const int first = state.recordOfBand(band);
+    const int n = state.bank == kSubBank ? 4 : 1;
+    for (int i = first; i < first + n && i < int(state.records.size()); ++i)
+        one.records.push_back(state.records[std::size_t(i)]);
+    return bankResponseDb(one, hz);
+}
+
+std::vector<double> octaveGrid(double loHz, double hiHz, int perOctave) {
+    std::vector<double> out;
+    if (!(loHz > 0) || !(hiHz >= loHz) || perOctave <= 0)
+        return out;
+    const double steps = std::log2(hiHz / loHz) * perOctave;
+    const int n = int(std::floor(steps + 1e-9));
+    out.reserve(std::size_t(n) + 1);
+    for (int k = 0; k <= n; ++k)
+        out.push_back(loHz * std::exp2(double(k) / perOctave));
+    return out;
+}
+
+std::string bankResponseCsv(const EqBankState& state) {
+    const std::vector<double> hz = octaveGrid(20.0, 20000.0);
+    std::vector<std::vector<double>> bands;
+    for (int k = 0; k < state.bandCount(); ++k)
+        bands.push_back(bandResponseDb(state, k, hz));
+    const std::vector<double> total = bankResponseDb(state, hz);
+    std::string out = "freq_hz,total_db";
+    for (int k = 0; k < state.bandCount(); ++k)
+        out += ",band" + std::to_string(k + 1) + "_db";
+    out += "\n";
+    char buf[48];
+    for (std::size_t i = 0; i < hz.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "%.2f,%.4f", hz[i], total[i]);
+        out += buf;
+        for (const auto& b : bands) {
+            std::snprintf(buf, sizeof buf, ",%.4f", b[i]);
+            out += buf;
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+int subBaseType(const EqBankState& state, int band) {
+    const int t = state.band(band).type;
+    if (t <= filter::HighShelf)
+        return t;
+    return (t % 2 == 0) ? filter::LowPass : filter::HighPass;
+}
+
+} // namespace q7

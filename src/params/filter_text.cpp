@@ -1,0 +1,623 @@
+#include "params/filter_text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace q7 {
+
+namespace {
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::vector<std::string> words(std::string_view s) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+            ++i;
+        std::size_t j = i;
+        while (j < s.size() && !std::isspace(static_cast<unsigned char>(s[j])))
+            ++j;
+        if (j > i)
+            out.emplace_back(s.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+// "1.000" or "12,500": digits in groups of three after the first.
+bool grouped(std::string_view s, char sep) {
+    std::size_t i = 0;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
+        ++i;
+    if (i == 0 || i > 3 || i == s.size())
+        return false;
+    while (i < s.size()) {
+        if (s[i] != sep || i + 4 > s.size())
+            return false;
+        for (std::size_t k = i + 1; k < i + 4; ++k)
+            if (!std::isdigit(static_cast<unsigned char>(s[k])))
+                return false;
+        i += 4;
+    }
+    return true;
+}
+
+std::optional<double> plainNumber(const std::string& s) {
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+const char* kindWord(TextFilterKind k) {
+    switch (k) {
+    case TextFilterKind::Peaking:
+        return "PK";
+    case TextFilterKind::LowShelf:
+        return "LSC";
+    case TextFilterKind::HighShelf:
+        return "HSC";
+    case TextFilterKind::LowPass:
+        return "LPQ";
+    case TextFilterKind::HighPass:
+        return "HPQ";
+    }
+    return "PK";
+}
+
+int kindType(TextFilterKind k) {
+    switch (k) {
+    case TextFilterKind::Peaking:
+        return filter::Peq;
+    case TextFilterKind::LowShelf:
+        return filter::LowShelf;
+    case TextFilterKind::HighShelf:
+        return filter::HighShelf;
+    case TextFilterKind::LowPass:
+        return filter::LowPass;
+    case TextFilterKind::HighPass:
+        return filter::HighPass;
+    }
+    return filter::Peq;
+}
+
+std::string fmt(const char* f, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, f, v);
+    return buf;
+}
+
+// The quality factor of a shelf of slope s (in dB per octave, 12 for S = 1) and gain g.
+double shelfQ(double slopeDb, double gainDb) {
+    const double s = std::clamp(slopeDb / 12.0, 0.01, 1.0);
+    const double a = std::pow(10.0, gainDb / 40.0);
+    const double k = (a + 1.0 / a) * (1.0 / s - 1.0) + 2.0;
+    return k > 0 ? 1.0 / std::sqrt(k) : 0.7071;
+}
+
+// Q of a peaking filter spanning n octaves between its half-gain points.
+double bandwidthQ(double octaves) {
+    const double p = std::exp2(octaves);
+    return std::sqrt(p) / (p - 1.0);
+}
+
+struct LineResult {
+    std::optional<TextFilter> filter;
+    std::optional<Note> skip; // set for a filter line that is not used
+};
+
+std::optional<double> slopeOf(const std::vector<std::string>& w, std::size_t& i) {
+    if (i >= w.size())
+        return std::nullopt;
+    const std::string t = lower(w[i]);
+    if (t.size() > 2 && t.ends_with("db")) {
+        if (const auto v = parseFilterNumber(t.substr(0, t.size() - 2), false)) {
+            ++i;
+            return v;
+        }
+    }
+    if (i + 1 < w.size() && lower(w[i + 1]) == "db") {
+        if (const auto v = parseFilterNumber(t, false)) {
+            i += 2;
+            return v;
+        }
+    }
+    return std::nullopt;
+}
+
+LineResult parseFilterLine(std::string_view text, int line) {
+    LineResult out;
+    const auto colon = text.find(':');
+    std::string head = lower(trim(text.substr(0, colon)));
+    TextFilter f;
+    f.line = line;
+    f.source = std::string(text);
+    if (head.size() > 6) {
+        std::string n(trim(std::string_view(head).substr(6)));
+        int v = 0;
+        const auto r = std::from_chars(n.data(), n.data() + n.size(), v);
+        if (r.ec == std::errc() && r.ptr == n.data() + n.size())
+            f.number = v;
+    }
+    const std::vector<std::string> w = colon == std::string_view::npos
+                                           ? std::vector<std::string>{}
+                                           : words(text.substr(colon + 1));
+    if (w.empty()) {
+        out.skip = Note{"无法读取", "unreadable"};
+        return out;
+    }
+    const std::string state = lower(w[0]);
+    if (state == "off") {
+        out.skip = Note{"已关闭(OFF)，跳过", "switched OFF: skipped"};
+        return out;
+    }
+    if (state != "on") {
+        out.skip = Note{"无法读取", "unreadable"};
+        return out;
+    }
+    const std::string kind = w.size() > 1 ? lower(w[1]) : "";
+    if (kind == "pk" || kind == "peq" || kind == "modal")
+        f.kind = TextFilterKind::Peaking;
+    else if (kind == "ls" || kind == "lsc" || kind == "lsq")
+        f.kind = TextFilterKind::LowShelf;
+    else if (kind == "hs" || kind == "hsc" || kind == "hsq")
+        f.kind = TextFilterKind::HighShelf;
+    else if (kind == "lp" || kind == "lpq")
+        f.kind = TextFilterKind::LowPass;
+    else if (kind == "hp" || kind == "hpq")
+        f.kind = TextFilterKind::HighPass;
+    else if (kind == "none" || kind.empty()) {
+        out.skip = Note{"无滤波器(None)，跳过", "no filter (None): skipped"};
+        return out;
+    } else {
+        std::string up(w[1]);
+        for (char& c : up)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        out.skip = Note{"均衡段不支持 " + up + " 类型，跳过",
+                        "the EQ bands have no " + up + " type: skipped"};
+        return out;
+    }
+    std::size_t i = 2;
+    std::optional<double> slope;
+    if (f.kind == TextFilterKind::LowShelf || f.kind == TextFilterKind::HighShelf)
+        slope = slopeOf(w, i);
+    std::optional<double> fc, gain, q, bw;
+    bool bad = false;
+    auto number = [&](std::size_t k, bool frequency) -> std::optional<double> {
+        if (k >= w.size()) {
+            bad = true;
+            return std::nullopt;
+        }
+        auto v = parseFilterNumber(w[k], frequency);
+        if (!v)
+            bad = true;
+        return v;
+    };
+    for (; i < w.size() && !bad; ++i) {
+        const std::string key = lower(w[i]);
+        if (key == "fc") {
+            fc = number(++i, true);
+            if (fc && i + 1 < w.size() && lower(w[i + 1]) == "khz") {
+                *fc *= 1000.0;
+                ++i;
+            }
+        } else if (key == "gain") {
+            gain = number(++i, false);
+        } else if (key == "q") {
+            q = number(++i, false);
+        } else if (key == "bw") {
+            if (i + 1 < w.size() && lower(w[i + 1]) == "oct")
+                ++i;
+            bw = number(++i, false);
+        }
+    }
+    if (bad || !fc || !(*fc > 0)) {
+        out.skip = Note{"无法读取频率或数值，跳过", "unreadable frequency or value: skipped"};
+        return out;
+    }
+    f.fcHz = *fc;
+    f.gainDb = gain.value_or(0.0);
+    if (q && *q > 0) {
+        f.q = *q;
+        f.qGiven = true;
+    } else if (bw && *bw > 0) {
+        f.q = bandwidthQ(*bw);
+        f.qGiven = true;
+    } else if (slope && *slope > 0) {
+        f.q = shelfQ(*slope, f.gainDb);
+        f.qGiven = true;
+    } else {
+        f.q = f.kind == TextFilterKind::Peaking ? 1.41 : 0.7071;
+    }
+    out.filter = f;
+    return out;
+}
+
+} // namespace
+
+std::optional<double> parseFilterNumber(std::string_view in, bool frequency) {
+    std::string s(trim(in));
+    if (!s.empty() && s.front() == '+')
+        s.erase(0, 1);
+    if (s.empty())
+        return std::nullopt;
+    const auto dot = s.rfind('.'), comma = s.rfind(',');
+    if (dot != std::string::npos && comma != std::string::npos) {
+        const char thousands = dot > comma ? ',' : '.';
+        std::erase(s, thousands);
+        std::replace(s.begin(), s.end(), ',', '.');
+        return plainNumber(s);
+    }
+    const char mark = comma != std::string::npos ? ',' : '.';
+    std::string decimal = s;
+    std::replace(decimal.begin(), decimal.end(), ',', '.');
+    const auto v = plainNumber(decimal);
+    if (frequency && v && *v < kBandFreqMinHz && grouped(s, mark)) {
+        std::string whole = s;
+        std::erase(whole, mark);
+        return plainNumber(whole);
+    }
+    return v;
+}
+
+FilterText parseFilterText(std::string_view text) {
+    FilterText out;
+    if (text.size() > kFilterTextMaxBytes)
+        text = text.substr(0, kFilterTextMaxBytes);
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    int line = 0;
+    while (!text.empty()) {
+        const auto nl = text.find_first_of("\r\n");
+        std::string_view raw = text.substr(0, nl);
+        if (nl == std::string_view::npos) {
+            text = {};
+        } else {
+            // CRLF, LF or a lone CR end a line.
+            const std::size_t skip =
+                (text[nl] == '\r' && nl + 1 < text.size() && text[nl + 1] == '\n') ? 2 : 1;
+            text.remove_prefix(nl + skip);
+        }
+        ++line;
+        const std::string_view t = trim(raw);
+        if (t.empty() || t[0] == '#' || t[0] == '*' || t[0] == ';')
+            continue;
+        const std::string l = lower(t.substr(0, std::min<std::size_t>(t.size(), 7)));
+        if (l.starts_with("preamp")) {
+            const auto colon = t.find(':');
+            const auto w = colon == std::string_view::npos ? std::vector<std::string>{}
+                                                           : words(t.substr(colon + 1));
+            if (!w.empty())
+                if (const auto v = parseFilterNumber(w[0], false))
+                    out.preampDb = *v;
+            continue;
+        }
+        if (!l.starts_with("filter") || t.find(':') == std::string_view::npos)
+            continue; // header lines: "Filter Settings file", "Room EQ V5.18", "Notes:" …
+        const auto head = lower(t.substr(0, t.find(':')));
+        if (head.find("settings") != std::string::npos)
+            continue;
+        LineResult r = parseFilterLine(t, line);
+        if (r.filter)
+            out.filters.push_back(std::move(*r.filter));
+        else if (r.skip)
+            out.skipped.push_back({line, std::string(t), *r.skip});
+    }
+    return out;
+}
+
+std::string describeRecord(const BandRecord& r) {
+    const char* word = "OFF";
+    switch (r.type) {
+    case filter::Peq:
+        word = "PK";
+        break;
+    case filter::LowShelf:
+        word = "LS";
+        break;
+    case filter::HighShelf:
+        word = "HS";
+        break;
+    case filter::LowPass:
+        word = "LP";
+        break;
+    case filter::HighPass:
+        word = "HP";
+        break;
+    default:
+        break;
+    }
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%s %d Hz %+.1f dB Q %.3f", word, int(r.frequency),
+                  recordGainDb(r), r.q / 1000.0);
+    return buf;
+}
+
+namespace {
+
+// Sets band k of the state to type / values, the Sub's sections following (flat, the band's
+// frequency and Q), and notes what the limits changed.
+void placeBand(EqBankState& s, int k, int type, double gainDb, double hz, double q,
+               std::vector<Note>& notes) {
+    const bool pass = type == filter::LowPass || type == filter::HighPass;
+    if (pass && std::abs(gainDb) > 1e-9) {
+        notes.push_back({"通滤波器的增益不使用", "a pass filter's gain is not used"});
+        gainDb = 0;
+    }
+    if (gainDb < kBandGainMinDb || gainDb > kBandGainMaxDb) {
+        const double g = std::clamp(gainDb, kBandGainMinDb, kBandGainMaxDb);
+        notes.push_back(
+            {"增益限制为 " + fmt("%+.1f dB", g), "gain limited to " + fmt("%+.1f dB", g)});
+        gainDb = g;
+    }
+    if (hz < kBandFreqMinHz || hz > kBandFreqMaxHz + 0.5) {
+        const double f = std::clamp(hz, double(kBandFreqMinHz), double(kBandFreqMaxHz));
+        notes.push_back(
+            {"频率限制为 " + fmt("%.0f Hz", f), "frequency limited to " + fmt("%.0f Hz", f)});
+        hz = f;
+    }
+    const double qMin = type == filter::Peq ? kPeqQMin : kPassQMin;
+    const double qMax = type == filter::Peq ? kPeqQMax : kPassQMax;
+    if (q < qMin || q > qMax + 0.0005) {
+        const double v = std::clamp(q, qMin, qMax);
+        notes.push_back({"Q值限制为 " + fmt("%.3f", v), "Q limited to " + fmt("%.3f", v)});
+        q = v;
+    }
+    s.band(k) = makeRecord(type, gainDb, hz, q);
+    if (s.bank == kSubBank)
+        for (int i = 1; i <= 3; ++i)
+            s.records[std::size_t(4 * k + i)] = makeRecord(filter::Peq, 0.0, hz, q);
+}
+
+void flatten(EqBankState& s, int k) {
+    BandRecord r = s.band(k);
+    const int hz =
+        r.frequency >= kBandFreqMinHz && r.frequency <= kBandFreqMaxHz ? r.frequency : 1000;
+    const double q = r.q >= 100 && r.q <= 30000 ? r.q / 1000.0 : 1.41;
+    std::vector<Note> ignored;
+    placeBand(s, k, filter::Peq, 0.0, hz, q, ignored);
+}
+
+bool isFlat(const EqBankState& s, int k) {
+    const BandRecord& r = s.band(k);
+    if (r.type != filter::Peq || r.gain != 150)
+        return false;
+    if (s.bank != kSubBank)
+        return true;
+    for (int i = 1; i <= 3; ++i) {
+        const BandRecord& x = s.records[std::size_t(4 * k + i)];
+        if (x.type != filter::Peq || x.gain != 150)
+            return false;
+    }
+    return true;
+}
+
+std::string bandList(const std::vector<int>& bands) {
+    std::string out;
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+        if (i)
+            out += ", ";
+        out += std::to_string(bands[i] + 1);
+    }
+    return out;
+}
+
+} // namespace
+
+ImportPlan planImport(const EqBankState& current, const FilterText& text) {
+    ImportPlan plan;
+    plan.result = current;
+    EqBankState& s = plan.result;
+    const int n = s.bandCount();
+    std::vector<bool> used(std::size_t(n), false);
+    int next = 0;
+    auto nextFree = [&]() -> int {
+        while (next < n && (isFixedBand(s.bank, next) || used[std::size_t(next)]))
+            ++next;
+        return next < n ? next++ : -1;
+    };
+
+    std::vector<ImportLine> lines;
+    for (const TextFilter& f : text.filters) {
+        ImportLine l;
+        l.line = f.line;
+        l.source = f.source;
+        const int type = kindType(f.kind);
+        const int at = f.number - 1;
+        if (at >= 0 && at < n && isFixedBand(s.bank, at) && s.band(at).type == type &&
+            std::lround(f.fcHz) == s.band(at).frequency && !used[std::size_t(at)]) {
+            // The fixed band itself, as an export of this bank writes it: only its gain moves.
+            BandRecord r = s.band(at);
+            double g = f.gainDb;
+            if (g < kBandGainMinDb || g > kBandGainMaxDb) {
+                g = std::clamp(g, kBandGainMinDb, kBandGainMaxDb);
+                l.notes.push_back(
+                    {"增益限制为 " + fmt("%+.1f dB", g), "gain limited to " + fmt("%+.1f dB", g)});
+            }
+            r.gain = makeRecord(r.type, g, r.frequency, 1).gain;
+            s.band(at) = r;
+            used[std::size_t(at)] = true;
+            l.band = at;
+        } else {
+            const int k = nextFree();
+            if (k < 0) {
+                l.outcome = ImportLine::Outcome::Dropped;
+                l.notes.push_back({"超出本均衡的 " + std::to_string(n) + " 段，未使用",
+                                   "beyond the bank's " + std::to_string(n) + " bands: dropped"});
+                lines.push_back(std::move(l));
+                continue;
+            }
+            placeBand(s, k, type, f.gainDb, f.fcHz, f.q, l.notes);
+            used[std::size_t(k)] = true;
+            l.band = k;
+        }
+        l.result = describeRecord(s.band(l.band));
+        l.outcome = l.notes.empty() ? ImportLine::Outcome::Applied : ImportLine::Outcome::Adjusted;
+        ++plan.applied;
+        lines.push_back(std::move(l));
+    }
+    for (const SkippedLine& k : text.skipped) {
+        ImportLine l;
+        l.line = k.line;
+        l.source = k.source;
+        l.outcome = ImportLine::Outcome::Skipped;
+        l.notes.push_back(k.why);
+        lines.push_back(std::move(l));
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const ImportLine& a, const ImportLine& b) { return a.line < b.line; });
+    plan.lines = std::move(lines);
+
+    std::vector<int> flattened, fixed;
+    for (int k = 0; k < n; ++k) {
+        if (isFixedBand(s.bank, k)) {
+            fixed.push_back(k);
+            continue;
+        }
+        if (!used[std::size_t(k)]) {
+            if (!isFlat(s, k))
+                flattened.push_back(k);
+            flatten(s, k);
+        }
+    }
+    if (text.preampDb)
+        plan.notes.push_back({"文件的前级增益 " + fmt("%+.1f dB", *text.preampDb) +
+                                  " 未使用：均衡没有前级增益，请用音量调整",
+                              "the file's preamp of " + fmt("%+.1f dB", *text.preampDb) +
+                                  " is not applied: no EQ bank holds a preamp; set the level "
+                                  "with the volume"});
+    if (!flattened.empty())
+        plan.notes.push_back(
+            {"第 " + bandList(flattened) + " 段设为平直",
+             (flattened.size() > 1 ? "bands " : "band ") + bandList(flattened) + " set flat"});
+    if (!fixed.empty())
+        plan.notes.push_back({"第 " + bandList(fixed) + " 段为固定频率段，保持不变",
+                              (fixed.size() > 1 ? "bands " : "band ") + bandList(fixed) +
+                                  (fixed.size() > 1 ? " keep their" : " keeps its") +
+                                  " fixed frequency"});
+    return plan;
+}
+
+namespace {
+
+// A crossover section of the Sub as a text filter: its family and fixed Q.
+struct SectionText {
+    const char* word;
+    double q;
+};
+
+std::optional<SectionText> sectionText(const BandRecord& r) {
+    const double fixedQ[] = {1 / std::numbers::sqrt3,
+                             std::numbers::sqrt2 / 2,
+                             1.0,
+                             0.5,
+                             1 / (2 * std::sin(std::numbers::pi / 8)),
+                             1 / (2 * std::sin(3 * std::numbers::pi / 8))};
+    switch (r.type) {
+    case filter::LowPass:
+        return SectionText{"LPQ", r.q / 1000.0};
+    case filter::HighPass:
+        return SectionText{"HPQ", r.q / 1000.0};
+    case 6:
+        return SectionText{"LPQ", 0.7071};
+    case 7:
+        return SectionText{"HPQ", 0.7071};
+    case 10:
+        return SectionText{"LP1", 0};
+    case 11:
+        return SectionText{"HP1", 0};
+    default:
+        break;
+    }
+    static constexpr int kLow[] = {8, 12, 14, 16, 18, 20};
+    for (int i = 0; i < 6; ++i) {
+        if (r.type == kLow[i])
+            return SectionText{"LPQ", fixedQ[i]};
+        if (r.type == kLow[i] + 1)
+            return SectionText{"HPQ", fixedQ[i]};
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string formatFilterText(const EqBankState& s) {
+    std::string out;
+    int number = 0;
+    char buf[128];
+    auto line = [&](const char* state, const char* word, const BandRecord& r, double q,
+                    bool withQ) {
+        if (withQ)
+            std::snprintf(buf, sizeof buf, "Filter %d: %s %s Fc %d Hz Gain %.1f dB Q %.3f\n",
+                          ++number, state, word, int(r.frequency), recordGainDb(r), q);
+        else
+            std::snprintf(buf, sizeof buf, "Filter %d: %s %s Fc %d Hz\n", ++number, state, word,
+                          int(r.frequency));
+        out += buf;
+    };
+    for (int k = 0; k < s.bandCount(); ++k) {
+        const BandRecord& r = s.band(k);
+        const bool sub = s.bank == kSubBank;
+        bool sectionsFlat = true;
+        if (sub)
+            for (int i = 1; i <= 3; ++i) {
+                const BandRecord& x = s.records[std::size_t(4 * k + i)];
+                sectionsFlat &= x.type == filter::Peq && x.gain == 150;
+            }
+        if (r.type >= filter::Peq && r.type <= filter::HighShelf && sectionsFlat) {
+            const TextFilterKind kinds[] = {TextFilterKind::Peaking, TextFilterKind::LowPass,
+                                            TextFilterKind::HighPass, TextFilterKind::LowShelf,
+                                            TextFilterKind::HighShelf};
+            BandRecord shown = r;
+            if (r.type == filter::LowPass || r.type == filter::HighPass)
+                shown.gain = 150;
+            line("ON", kindWord(kinds[r.type - 1]), shown, r.q / 1000.0, true);
+            continue;
+        }
+        if (!sub || r.type == filter::Off || r.type > 21) {
+            line("OFF", "PK", r, r.q / 1000.0, true);
+            continue;
+        }
+        // A crossover slope: one line per section that is not flat.
+        for (int i = 0; i < 4; ++i) {
+            const BandRecord& x = s.records[std::size_t(4 * k + i)];
+            if (x.type == filter::Peq && x.gain == 150)
+                continue;
+            if (x.type == filter::Peq || x.type == filter::LowShelf ||
+                x.type == filter::HighShelf) {
+                const char* w = x.type == filter::Peq        ? "PK"
+                                : x.type == filter::LowShelf ? "LSC"
+                                                             : "HSC";
+                line("ON", w, x, x.q / 1000.0, true);
+                continue;
+            }
+            if (const auto t = sectionText(x)) {
+                BandRecord shown = x;
+                shown.gain = 150;
+                line("ON", t->word, shown, t->q, t->q > 0);
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace q7

@@ -1,0 +1,82 @@
+// Filter lists as measurement programs write them ("Filter 1: ON PK Fc 100 Hz Gain -3.0 dB
+// Q 1.41": Equalizer APO, REW's generic equaliser export, AutoEq's ParametricEQ.txt), read into
+// an EQ bank and written from one.
+#pragma once
+
+#include "params/eq_bank.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace q7 {
+
+// A text in both languages, for previews and reports.
+struct Note {
+    std::string zh, en;
+    const std::string& text(bool english) const { return english ? en : zh; }
+};
+
+enum class TextFilterKind { Peaking, LowShelf, HighShelf, LowPass, HighPass };
+
+struct TextFilter {
+    int line = 0;       // 1-based line in the file
+    std::string source; // the line as written (trimmed)
+    int number = -1;    // the N of "Filter N:", -1 without one
+    TextFilterKind kind = TextFilterKind::Peaking;
+    double fcHz = 1000, gainDb = 0, q = 0.7071;
+    bool qGiven = false; // Q, BW or a slope was written
+};
+
+struct SkippedLine {
+    int line = 0;
+    std::string source;
+    Note why;
+};
+
+struct FilterText {
+    std::vector<TextFilter> filters;
+    std::vector<SkippedLine>
+        skipped; // filter lines that are off, of a kind no bank holds, or unreadable
+    std::optional<double> preampDb;
+};
+
+inline constexpr std::size_t kFilterTextMaxBytes = 1 << 20;
+
+// Never fails: lines it cannot use are skipped and reported; text past the size limit is ignored.
+FilterText parseFilterText(std::string_view text);
+
+// Reads a number as these files write it: "." or "," as the decimal mark, and for a frequency
+// below 20 written with three-digit groups ("1.000", "12.500") the grouped thousands.
+std::optional<double> parseFilterNumber(std::string_view s, bool frequency);
+
+struct ImportLine {
+    int line = 0;
+    std::string source;
+    int band = -1;           // bank band it went to (0-based); -1 dropped or skipped
+    std::string result;      // what it became, e.g. "PK 100 Hz -3.0 dB Q 1.410"
+    std::vector<Note> notes; // clamped, rounded, dropped, skipped
+    enum class Outcome { Applied, Adjusted, Dropped, Skipped } outcome = Outcome::Applied;
+};
+
+struct ImportPlan {
+    EqBankState result;
+    std::vector<ImportLine> lines; // in file order
+    std::vector<Note> notes;       // the preamp, the bands set flat, the fixed bands kept
+    int applied = 0;
+};
+
+// Maps the filters onto the bank: in order onto its free bands (the fixed bands keep their type
+// and frequency; a line standing at a fixed band's number with its type and frequency sets its
+// gain), within the bank's limits; filters beyond the bank's bands are dropped and the bank's
+// other free bands set flat.
+ImportPlan planImport(const EqBankState& current, const FilterText& text);
+
+// "Filter N: ON PK Fc … Hz Gain … dB Q …" for every band of the bank.
+std::string formatFilterText(const EqBankState& state);
+
+// "PK 100 Hz -3.0 dB Q 1.410": one band record for previews.
+std::string describeRecord(const BandRecord& r);
+
+} // namespace q7
