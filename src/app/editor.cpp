@@ -2,6 +2,7 @@
 
 #include "app/about_dialog.h"
 #include "app/device_bridge.h"
+#include "app/eq_screens.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/ribbon.h"
@@ -11,6 +12,7 @@
 #include "device/replay_backend.h"
 #include "device/udev_watcher.h"
 #include "pages/dynamics_dialogs.h"
+#include "pages/eq_tools.h"
 #include "pages/music_page.h"
 #include "pages/page.h"
 #include "pages/remote_dialogs.h"
@@ -81,6 +83,8 @@ bool parseEditorArguments(const QStringList& args, EditorOptions& o, QString& er
 }
 
 CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options)) {
+    // Measurements shown over the graphs belong to one editor's run.
+    eqOverlays().clearAll();
     const bool screenshots = !options_.screenshots.isEmpty();
     // Screens that need an amplifier are shown with the built-in one when none is named.
     if (screenshots && !options_.backend && !options_.simulator && !options_.replay)
@@ -520,6 +524,8 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
             QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             view.showPage(PageKind::Music);
         }
+        failures += renderEqToolScreens(*this, view, dir, suffix);
+        view.showPage(PageKind::Music);
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return failures ? 1 : 0;

@@ -522,6 +522,7 @@ void CEqPanel::wheelEvent(QWheelEvent* e) {
 
 void CEqPanel::resizeEvent(QResizeEvent*) {
     grid_ = QPixmap();
+    layoutOverlay(false);
     for (int i = 0; i < kMaxEqBands; ++i)
         computeBandCurve(bands_[i].type, bands_[i].gain, bands_[i].frequency, bands_[i].q,
                          plotWidth(), bands_[i].curve);
@@ -674,6 +675,10 @@ void CEqPanel::paintInto(QPainter& p) {
         p.restore();
     }
 
+    // The measurement, its target and the prediction, under the handles.
+    if (overlay_)
+        paintOverlay(p);
+
     // 6. Handles.
     const QFont numberFont = uiFontPoints("Arial", 8);
     for (int i = 0; i < candidateCount(); ++i) {
@@ -767,6 +772,136 @@ void CEqPanel::paintReadout(QPainter& p, const EqPanelBand& b) {
         p.setPen(QColor(16, 255, 16));
         p.drawText(QPoint(ax - w + 13, baseline), values[r]);
     }
+}
+
+// ---- measurement overlay ----
+
+void CEqPanel::setOverlay(const ResponseCurve& measurement, const Target& target,
+                          const QString& name, double alignLoHz, double alignHiHz) {
+    overlay_ = Overlay{measurement, target, name, alignLoHz, alignHiHz, 0.0, {}, {}};
+    layoutOverlay(true);
+    update();
+}
+
+void CEqPanel::clearOverlay() {
+    overlay_.reset();
+    update();
+}
+
+void CEqPanel::layoutOverlay(bool align) {
+    if (!overlay_)
+        return;
+    Overlay& o = *overlay_;
+    const double w = plotWidth();
+    std::vector<double> hz(kCurvePoints);
+    for (int i = 0; i < kCurvePoints; ++i)
+        hz[std::size_t(i)] = curveFrequency(i, w);
+    const std::vector<double> m = sampleCurve(o.measurement, hz);
+    const std::vector<double> t = targetOn(o.target, hz);
+    const double lo = o.measurement.hz.empty() ? 0 : o.measurement.hz.front();
+    const double hi = o.measurement.hz.empty() ? 0 : o.measurement.hz.back();
+    if (align) {
+        double sum = 0;
+        int n = 0;
+        for (int i = 0; i < kCurvePoints; ++i) {
+            const double f = hz[std::size_t(i)];
+            if (f >= lo && f <= hi && f >= o.alignLo && f <= o.alignHi) {
+                sum += t[std::size_t(i)] - m[std::size_t(i)] - summedAt(i);
+                ++n;
+            }
+        }
+        o.shift = n ? sum / n : 0.0;
+    }
+    const double shift = o.shift;
+    for (int i = 0; i < kCurvePoints; ++i) {
+        const double f = hz[std::size_t(i)];
+        const bool in = f >= lo && f <= hi;
+        o.shifted[std::size_t(i)] = in ? float(m[std::size_t(i)] + shift) : NAN;
+        o.target_[std::size_t(i)] = float(t[std::size_t(i)]);
+    }
+}
+
+float CEqPanel::overlayMeasurementAt(int i) const {
+    if (!overlay_ || i < 0 || i >= kCurvePoints)
+        return NAN;
+    return overlay_->shifted[std::size_t(i)];
+}
+
+float CEqPanel::overlayTargetAt(int i) const {
+    if (!overlay_ || i < 0 || i >= kCurvePoints)
+        return NAN;
+    return overlay_->target_[std::size_t(i)];
+}
+
+float CEqPanel::predictedAt(int i) const {
+    const float m = overlayMeasurementAt(i);
+    return std::isnan(m) ? NAN : m + summedAt(i);
+}
+
+void CEqPanel::paintOverlay(QPainter& p) {
+    const QRect plot = plotRect();
+    const double W = plotWidth(), H = plotHeight();
+    auto line = [&](auto valueAt) {
+        QPainterPath path;
+        bool open = false;
+        for (int i = 0; i < kCurvePoints; ++i) {
+            const float v = valueAt(i);
+            if (std::isnan(v)) {
+                open = false;
+                continue;
+            }
+            const QPointF pt(plot.left() + i * W / kCurvePoints,
+                             plot.top() + H * (15.0 - std::clamp(double(v), -40.0, 40.0)) / 30.0);
+            if (open)
+                path.lineTo(pt);
+            else
+                path.moveTo(pt);
+            open = true;
+        }
+        return path;
+    };
+    const QColor measured(190, 190, 190, 200), target(255, 255, 255, 170), predicted(255, 150, 40);
+    p.save();
+    p.setClipRect(plot);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(target, 1.2, Qt::DashLine));
+    p.drawPath(line([&](int i) { return overlayTargetAt(i); }));
+    p.setPen(QPen(measured, 1.2));
+    p.drawPath(line([&](int i) { return overlayMeasurementAt(i); }));
+    p.setPen(QPen(predicted, 1.8));
+    p.drawPath(line([&](int i) { return predictedAt(i); }));
+
+    // Legend, bottom left inside the plot.
+    const bool en = language_ == 1;
+    const QString names[3] = {en ? QStringLiteral("Measurement") : QStringLiteral("测量"),
+                              en ? QStringLiteral("Target") : QStringLiteral("目标"),
+                              en ? QStringLiteral("Predicted") : QStringLiteral("预测")};
+    const QFont f = uiFontPoints("Arial", 8);
+    p.setFont(f);
+    const QFontMetrics fm(f);
+    int textW = 0;
+    for (const QString& n : names)
+        textW = std::max(textW, fm.horizontalAdvance(n));
+    const QString file = fm.elidedText(overlay_->name, Qt::ElideMiddle, 220);
+    const int rowH = fm.height() + 2;
+    const int boxW = std::max(textW + 34, fm.horizontalAdvance(file) + 12);
+    const QRect box(plot.left() + 6, plot.bottom() - 6 - rowH * 4 - 4, boxW, rowH * 4 + 6);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 150));
+    p.drawRoundedRect(box, 4, 4);
+    p.setPen(QColor(200, 200, 200));
+    p.drawText(QRect(box.left() + 6, box.top() + 3, box.width() - 8, rowH), Qt::AlignVCenter, file);
+    const QPen pens[3] = {QPen(measured, 1.2), QPen(target, 1.2, Qt::DashLine),
+                          QPen(predicted, 1.8)};
+    for (int k = 0; k < 3; ++k) {
+        const int y = box.top() + 3 + rowH * (k + 1) + rowH / 2;
+        p.setPen(pens[k]);
+        p.drawLine(box.left() + 6, y, box.left() + 24, y);
+        p.setPen(QColor(200, 200, 200));
+        p.drawText(QRect(box.left() + 30, y - rowH / 2, textW + 4, rowH), Qt::AlignVCenter,
+                   names[k]);
+    }
+    p.restore();
 }
 
 } // namespace q7

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "params/eq_curve.h"
+#include "params/measurement.h"
 
 #include <QPainterPath>
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 namespace q7 {
 
@@ -69,6 +71,19 @@ public:
     // The summed response at point i (bands with type != 0, sections included).
     float summedAt(int i) const;
 
+    // A measurement drawn over the bands, level-aligned to a target, with the target and the
+    // predicted response (measurement + the bands as they stand, live while they move).
+    // The level is set once, here: the mean of measurement + bands is put on the target's mean
+    // between alignLoHz and alignHiHz.
+    void setOverlay(const ResponseCurve& measurement, const Target& target, const QString& name,
+                    double alignLoHz = 20.0, double alignHiHz = 20000.0);
+    void clearOverlay();
+    bool hasOverlay() const { return overlay_.has_value(); }
+    // At analysis point i; NaN where the measurement does not reach or without an overlay.
+    float overlayMeasurementAt(int i) const;
+    float overlayTargetAt(int i) const;
+    float predictedAt(int i) const;
+
     // Tests answer the type menu here instead of a real popup; returns 2025..2029 or 0.
     void setMenuChooser(std::function<int(const QPoint&)> chooser) {
         chooser_ = std::move(chooser);
@@ -108,6 +123,16 @@ private:
     QColor curveColour_{0, 200, 255};
     std::function<int(const QPoint&)> chooser_;
     int menusOpened_ = 0;
+    struct Overlay {
+        ResponseCurve measurement;
+        Target target;
+        QString name;
+        double alignLo = 20, alignHi = 20000, shift = 0;
+        std::array<float, kCurvePoints> shifted{}, target_{};
+    };
+    std::optional<Overlay> overlay_;
+    void layoutOverlay(bool align);
+    void paintOverlay(QPainter& p);
     QPixmap grid_; // the background, redrawn on resize, pixel ratio or language change
     int gridLanguage_ = -1;
 

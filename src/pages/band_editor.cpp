@@ -1,6 +1,7 @@
 #include "pages/band_editor.h"
 
 #include "controls/bmp_slider.h"
+#include "pages/eq_tools.h"
 #include "pages/page.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
@@ -182,6 +183,7 @@ void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>&
     filling_ = false;
     for (int i = 0; i < rows_; ++i)
         fillRow(i);
+    showOverlay(graph_);
     graph_->update();
 }
 

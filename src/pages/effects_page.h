@@ -28,6 +28,7 @@ public:
     void setBank(int bank) override;
 
     CEqPanel* graph() const { return graph_; }
+    CEqPanel* eqGraph() const override { return graph_; }
     BandEditor* bands() const { return bands_; }
     CGdipButton* returnButton() const { return return_; }
     // What is being edited and how to get back, under the band list.

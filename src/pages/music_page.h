@@ -51,6 +51,7 @@ public:
     void statusTick();
 
     CEqPanel* graph() const { return graph_; }
+    CEqPanel* eqGraph() const override { return graph_; }
     BandEditor* bands() const { return bands_; }
     QTableWidget* parameters() const { return params_; }
     CXBmpSlider* valueSlider() const { return value_; }

@@ -51,6 +51,7 @@ public:
     void chooseSlope(int index);
 
     CEqPanel* graph() const { return graph_; }
+    CEqPanel* eqGraph() const override { return graph_; }
     BandEditor* bands() const { return bands_; }
     CXBmpSlider* mixSlider(int i) const { return mix_[std::size_t(i)]; }
     QLabel* mixText(int i) const { return mixText_[std::size_t(i)]; }

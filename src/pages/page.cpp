@@ -1,6 +1,7 @@
 #include "pages/page.h"
 
 #include "pages/eq_copy.h"
+#include "pages/eq_tools.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
@@ -129,7 +130,8 @@ void CPage::keyPressEvent(QKeyEvent* e) {
 void CPage::showCopyMenu(const QPoint& globalPos) {
     const auto [group, first] = eqShown();
     const EqCopyBank* from = eqCopyBank(group, first);
-    if (!from)
+    CEqPanel* graph = eqGraph();
+    if (!from && !graph)
         return;
     if (!copyMenu_) {
         copyMenu_ = new QMenu(this);
@@ -137,8 +139,9 @@ void CPage::showCopyMenu(const QPoint& globalPos) {
     }
     copyMenu_->clear();
     const Language& l = editor_.language();
-    copyMenu_->addSection(l.pick("复制本均衡到", "Copy this EQ to"));
-    for (const EqCopyBank* to : eqCopyTargets(*from)) {
+    if (from)
+        copyMenu_->addSection(l.pick("复制本均衡到", "Copy this EQ to"));
+    for (const EqCopyBank* to : from ? eqCopyTargets(*from) : std::vector<const EqCopyBank*>{}) {
         QAction* a = copyMenu_->addAction(l.pick(to->zh, to->en));
         connect(a, &QAction::triggered, this, [this, from, to] {
             copyEqBank(editor_.edits(), *from, *to);
@@ -147,6 +150,8 @@ void CPage::showCopyMenu(const QPoint& globalPos) {
             editor_.ShowInfo(lang.pick("已复制到", "Copied to ") + lang.pick(to->zh, to->en), 1100);
         });
     }
+    if (graph)
+        addEqTools(copyMenu_, this, editor_, graph);
     copyMenu_->popup(globalPos);
 }
 

@@ -12,6 +12,8 @@ class QWheelEvent;
 
 namespace q7 {
 
+class CEqPanel;
+
 // Dialog template numbers (also the language table's key prefixes).
 int dialogIdOf(PageKind kind);
 
@@ -56,6 +58,9 @@ public:
     virtual void setBank(int bank) { (void)bank; }
     // The EQ on screen as (group, first record), or (-1, -1): what the copy menu copies from.
     virtual std::pair<int, int> eqShown() const { return {-1, -1}; }
+
+    // The EQ graph on screen, or null.
+    virtual CEqPanel* eqGraph() const { return nullptr; }
 
     // The copy menu of the EQ on screen (after a right click on the graph or the band list);
     // null until it was first shown.

@@ -12,6 +12,9 @@ namespace q7 {
 
 namespace {
 
+// Per point and dB squared of band gain.
+constexpr double kGainPenalty = 2e-4;
+
 // What the fit works on: a band as (type, log f, gain, log Q).
 struct Param {
     int type = filter::Peq;
@@ -106,7 +109,8 @@ bool solveSpd(std::vector<double> a, std::vector<double>& y, int n) {
 class Fitter {
 public:
     Fitter(std::vector<double> hz, std::vector<double> desired, Bounds b)
-        : hz_(std::move(hz)), d_(std::move(desired)), b_(b), n_(hz_.size()) {
+        : hz_(std::move(hz)), d_(std::move(desired)), b_(b), n_(hz_.size()),
+          lambda_(kGainPenalty * double(hz_.size())) {
         phi_.resize(n_);
         for (std::size_t i = 0; i < n_; ++i) {
             const double s = std::sin(std::numbers::pi * hz_[i] / kEqSampleRate);
@@ -130,13 +134,25 @@ public:
         return r;
     }
 
-    double cost(const std::vector<Param>& ps) const { return centredCost(residual(ps)); }
+    double cost(const std::vector<Param>& ps) const {
+        return centredCost(residual(ps)) + penalty(ps);
+    }
+
+    // Large opposing gains that nearly cancel buy little and sound worse: each dB of gain costs
+    // a little, so of two equally good fits the gentler one wins.
+    double penalty(const std::vector<Param>& ps) const {
+        double s = 0;
+        for (const Param& p : ps)
+            s += p.g * p.g;
+        return lambda_ * s;
+    }
+    double gainPenalty() const { return lambda_; }
 
     // Levenberg-Marquardt over the parameters of the bands in `active`, the others held.
     double refine(std::vector<Param>& ps, const std::vector<int>& active, int iterations) const {
         const int m = int(active.size()) * 3;
         std::vector<double> r = residual(ps);
-        double c = centredCost(r);
+        double c = centredCost(r) + penalty(ps);
         if (m == 0)
             return c;
         double lambda = 1e-2;
@@ -173,6 +189,8 @@ public:
                 double s = 0;
                 for (std::size_t i = 0; i < n_; ++i)
                     s += cu[i] * (r[i] - rm);
+                if (u % 3 == 1)
+                    s += lambda_ * ps[std::size_t(active[std::size_t(u / 3)])].g;
                 jtr[std::size_t(u)] = s;
                 for (int v = 0; v <= u; ++v) {
                     const double* cv = jac.data() + std::size_t(v) * n_;
@@ -181,6 +199,8 @@ public:
                         t += cu[i] * cv[i];
                     jtj[std::size_t(u * m + v)] = jtj[std::size_t(v * m + u)] = t;
                 }
+                if (u % 3 == 1)
+                    jtj[std::size_t(u * m + u)] += lambda_;
             }
             bool improved = false;
             for (int tries = 0; tries < 6 && !improved; ++tries) {
@@ -204,7 +224,7 @@ public:
                     clampParam(p, b_);
                 }
                 std::vector<double> tr = residual(trial);
-                const double tc = centredCost(tr);
+                const double tc = centredCost(tr) + penalty(trial);
                 if (tc < c) {
                     const bool tiny = c - tc < 1e-9 * c + 1e-12;
                     ps = std::move(trial);
@@ -274,6 +294,7 @@ private:
     std::vector<double> hz_, d_, phi_;
     Bounds b_;
     std::size_t n_;
+    double lambda_;
 };
 
 std::vector<int> allOf(std::size_t n) {
@@ -377,11 +398,17 @@ std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps,
         for (std::size_t i = 0; i < n; ++i)
             sum[i] += curves[j][i];
     }
-    auto costWith = [&](std::size_t j, const std::vector<double>& c) {
+    const double lambda = f.gainPenalty();
+    double gains = 0;
+    for (const BandRecord& r : recs)
+        gains += recordGainDb(r) * recordGainDb(r);
+    auto costWith = [&](std::size_t j, const std::vector<double>& c, const BandRecord& s) {
         std::vector<double> r(n);
         for (std::size_t i = 0; i < n; ++i)
             r[i] = sum[i] - curves[j][i] + c[i] - desired[i];
-        return centredCost(r);
+        const double g = gains - recordGainDb(recs[j]) * recordGainDb(recs[j]) +
+                         recordGainDb(s) * recordGainDb(s);
+        return centredCost(r) + lambda * g;
     };
     std::vector<double> trial(n);
     double cost = 0;
@@ -389,7 +416,7 @@ std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps,
         std::vector<double> r(n);
         for (std::size_t i = 0; i < n; ++i)
             r[i] = sum[i] - desired[i];
-        cost = centredCost(r);
+        cost = centredCost(r) + lambda * gains;
     }
     for (int pass = 0; pass < 6; ++pass) {
         bool moved = false;
@@ -414,8 +441,10 @@ std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps,
                 if (s == recs[j])
                     continue;
                 recordDb(s, f.phi(), trial.data());
-                const double c = costWith(j, trial);
+                const double c = costWith(j, trial, s);
                 if (c < cost - 1e-12) {
+                    gains += recordGainDb(s) * recordGainDb(s) -
+                             recordGainDb(recs[j]) * recordGainDb(recs[j]);
                     for (std::size_t i = 0; i < n; ++i)
                         sum[i] += trial[i] - curves[j][i];
                     curves[j] = trial;
@@ -491,7 +520,7 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
         const int hz =
             r.frequency >= kBandFreqMinHz && r.frequency <= kBandFreqMaxHz ? r.frequency : 1000;
         r = makeRecord(filter::Peq, 0.0, hz, r.q >= 100 && r.q <= 30000 ? r.q / 1000.0 : 1.41);
-        if (start.bank == kSubBank)
+        if (start.bank == kSubEqBank)
             for (int i = 1; i <= 3; ++i)
                 kept.records[std::size_t(4 * k + i)] =
                     makeRecord(filter::Peq, 0.0, hz, r.q / 1000.0);
@@ -517,7 +546,7 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
     for (std::size_t j = 0; j < bands.size() && j < recs.size(); ++j) {
         const int k = bands[j];
         res.bank.band(k) = recs[j];
-        if (start.bank == kSubBank)
+        if (start.bank == kSubEqBank)
             for (int i = 1; i <= 3; ++i)
                 res.bank.records[std::size_t(4 * k + i)] =
                     BandRecord{150, recs[j].frequency, recs[j].q, std::uint8_t(filter::Peq)};

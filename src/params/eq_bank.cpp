@@ -121,7 +121,7 @@ bool sendBank(Dsp& dsp, const ParameterStore& store, const EqBankState& state) {
     if (!info || int(state.records.size()) != info->records)
         return false;
     const EqBankState now = readBank(store, state.bank);
-    const int step = state.bank == kSubBank ? 4 : 1;
+    const int step = state.bank == kSubEqBank ? 4 : 1;
     bool ok = true;
     for (int first = 0; first < info->records; first += step) {
         bool differs = false;
@@ -162,7 +162,7 @@ std::vector<double> bandResponseDb(const EqBankState& state, int band,
     EqBankState one;
     one.bank = state.bank;
     const int first = state.recordOfBand(band);
-    const int n = state.bank == kSubBank ? 4 : 1;
+    const int n = state.bank == kSubEqBank ? 4 : 1;
     for (int i = first; i < first + n && i < int(state.records.size()); ++i)
         one.records.push_back(state.records[std::size_t(i)]);
     return bankResponseDb(one, hz);

@@ -17,7 +17,7 @@ namespace q7 {
 class Dsp;
 
 inline constexpr int kEqBankCount = 12;
-inline constexpr int kSubBank = 2;
+inline constexpr int kSubEqBank = 2;
 
 inline constexpr double kBandGainMinDb = -15.0;
 inline constexpr double kBandGainMaxDb = 15.0;
@@ -52,7 +52,7 @@ struct EqBankState {
 
     const EqBankInfo& info() const { return *eqBankInfo(bank); }
     int bandCount() const { return info().bands; }
-    int recordOfBand(int band) const { return bank == kSubBank ? 4 * band : band; }
+    int recordOfBand(int band) const { return bank == kSubEqBank ? 4 * band : band; }
     BandRecord& band(int k) { return records[std::size_t(recordOfBand(k))]; }
     const BandRecord& band(int k) const { return records[std::size_t(recordOfBand(k))]; }
     bool operator==(const EqBankState&) const = default;

@@ -383,7 +383,7 @@ void placeBand(EqBankState& s, int k, int type, double gainDb, double hz, double
         q = v;
     }
     s.band(k) = makeRecord(type, gainDb, hz, q);
-    if (s.bank == kSubBank)
+    if (s.bank == kSubEqBank)
         for (int i = 1; i <= 3; ++i)
             s.records[std::size_t(4 * k + i)] = makeRecord(filter::Peq, 0.0, hz, q);
 }
@@ -401,7 +401,7 @@ bool isFlat(const EqBankState& s, int k) {
     const BandRecord& r = s.band(k);
     if (r.type != filter::Peq || r.gain != 150)
         return false;
-    if (s.bank != kSubBank)
+    if (s.bank != kSubEqBank)
         return true;
     for (int i = 1; i <= 3; ++i) {
         const BandRecord& x = s.records[std::size_t(4 * k + i)];
@@ -576,7 +576,7 @@ std::string formatFilterText(const EqBankState& s) {
     };
     for (int k = 0; k < s.bandCount(); ++k) {
         const BandRecord& r = s.band(k);
-        const bool sub = s.bank == kSubBank;
+        const bool sub = s.bank == kSubEqBank;
         bool sectionsFlat = true;
         if (sub)
             for (int i = 1; i <= 3; ++i) {
