@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   clang libclang-rt-14-dev
   fonts-wqy-microhei fonts-liberation2 qt6-translations-l10n
+  dpkg-dev desktop-file-utils appstream shared-mime-info libxml2-utils groff-base
 )
 
 missing=()

@@ -1,6 +1,8 @@
 // Writes the editor's own assets into resources/: the icons (painted here, so they can be
 // redrawn at any size) and the fifteen factory presets (mode files made by our own writer).
-// Usage: make_assets RESOURCES_DIR
+// Given a second folder it also writes the application icon in the desktop's icon sizes there,
+// as hicolor/NxN/apps/io.github.q7edit.Q7Edit.png (packaging/icons is made this way).
+// Usage: make_assets RESOURCES_DIR [ICONS_DIR]
 #include "params/dsp.h"
 #include "params/mode_file.h"
 
@@ -28,11 +30,15 @@ QPen pen(const QColor& c, double w) {
     return QPen(c, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
-void paintIcon(const QString& path, const std::function<void(QPainter&)>& draw) {
-    QImage image(kIconSize, kIconSize, QImage::Format_ARGB32_Premultiplied);
+// The drawings are made on a 64 px grid and scaled, so every size is drawn, not resampled.
+void paintIcon(const QString& path, const std::function<void(QPainter&)>& draw,
+               int size = kIconSize) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(double(size) / kIconSize, double(size) / kIconSize);
     draw(p);
     p.end();
     image.save(path);
@@ -714,8 +720,8 @@ const Tuning kTunings[15] = {
 
 int main(int argc, char** argv) {
     QGuiApplication gui(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_assets RESOURCES_DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_assets RESOURCES_DIR [ICONS_DIR]\n");
         return 2;
     }
     const QDir root(QString::fromLocal8Bit(argv[1]));
@@ -744,6 +750,14 @@ int main(int argc, char** argv) {
     };
     for (const auto& [name, draw] : icons)
         paintIcon(root.filePath(QString("images/%1.png").arg(name)), draw);
+    if (argc == 3) {
+        const QDir icons(QString::fromLocal8Bit(argv[2]));
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString dir = QString("hicolor/%1x%1/apps").arg(size);
+            icons.mkpath(dir);
+            paintIcon(icons.filePath(dir + "/io.github.q7edit.Q7Edit.png"), appIcon, size);
+        }
+    }
 
     for (int i = 0; i < 15; ++i) {
         ParameterStore s;
