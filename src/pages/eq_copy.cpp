@@ -1,6 +1,7 @@
 #include "pages/eq_copy.h"
 
 #include "params/edit_path.h"
+#include "params/eq_bank.h"
 
 #include <algorithm>
 #include <string>
@@ -60,9 +61,10 @@ bool copyEqBank(EditPath& edits, const EqCopyBank& from, const EqCopyBank& to) {
         const bool fixed = fixedBand(to, i);
         const int type = fixed ? dst.type : src.type;
         const double hz = fixed ? dst.frequency : src.frequency;
-        if (BandRecord::encode(type, src.gainDb(), hz, src.qValue()) == dst)
+        // recordQ, not qValue: q / 1000.0 encodes back one thousandth low for some Qs.
+        if (BandRecord::encode(type, src.gainDb(), hz, recordQ(src)) == dst)
             continue;
-        ok &= dsp.SendBand(to.group, to.firstRecord + i, type, src.gainDb(), hz, src.qValue());
+        ok &= dsp.SendBand(to.group, to.firstRecord + i, type, src.gainDb(), hz, recordQ(src));
     }
     return ok;
 }

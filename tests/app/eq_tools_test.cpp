@@ -307,3 +307,34 @@ TEST(EqTools, AutoEqDialogSaysWhatIsWrongWithAFile) {
     EXPECT_TRUE(dlg->fitButton()->isEnabled());
     EXPECT_TRUE(dlg->preview()->hasOverlay());
 }
+
+TEST(EqTools, CopyingAnEqKeepsEveryThousandthOfQ) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    ParameterStore& s = rig.editor->store();
+    // 1.001 / 1000.0 * 1000 truncates to 1000: the copy used to lose the thousandth.
+    for (int b = 0; b < 10; ++b)
+        s.setBand(5, b,
+                  BandRecord{std::uint16_t(160 + b), std::uint16_t(100 + b),
+                             std::uint16_t(1001 + 2 * b), 1});
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    CEqPanel* g = page->graph();
+    QTest::mouseClick(g, Qt::RightButton, Qt::NoModifier, QPoint(g->width() - 40, 30));
+    QMenu* menu = page->copyMenu();
+    ASSERT_NE(menu, nullptr);
+    QAction* rear = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == "Rear EQ")
+            rear = a;
+    ASSERT_NE(rear, nullptr);
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(rear).center());
+    rig.run(100);
+    for (int b = 0; b < 10; ++b) {
+        EXPECT_EQ(s.band(6, b), s.band(5, b)) << b;
+        EXPECT_EQ(BandRecord::fromBytes(&rig.sim.current().memory[std::size_t(bandOffset(6, b))]),
+                  s.band(5, b))
+            << b;
+    }
+}
