@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <benchmark/benchmark.h>
+#include <cmath>
 #include <cstdlib>
 
 using namespace q7;
@@ -65,6 +66,30 @@ static void BM_DragStep(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DragStep)->Unit(benchmark::kMicrosecond);
+
+// The same drag step with a measurement, its target and the prediction drawn over the bands.
+static void BM_DragStepWithOverlay(benchmark::State& state) {
+    CEqPanel& g = mainGraph();
+    ResponseCurve m;
+    for (double f = 10; f <= 24000; f *= std::exp2(1.0 / 96)) {
+        m.hz.push_back(f);
+        m.db.push_back(80 + 6 * std::sin(std::log2(f) * 3));
+    }
+    Target house;
+    house.kind = Target::Kind::House;
+    g.setOverlay(m, house, "room.txt");
+    QImage image(1024, 520, QImage::Format_ARGB32_Premultiplied);
+    g.setSelected(6);
+    int x = 300;
+    for (auto _ : state) {
+        g.band(6).frequency = float(100 + x);
+        g.ComputeBandCurve(6);
+        g.renderTo(image);
+        x = x > 800 ? 300 : x + 3;
+    }
+    g.clearOverlay();
+}
+BENCHMARK(BM_DragStepWithOverlay)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -621,6 +621,9 @@ void CEqPanel::paintInto(QPainter& p) {
                            label);
             }
         }
+        // A measurement and its target change only with the overlay: drawn with the grid.
+        if (overlay_)
+            paintOverlay(g, true);
     }
     p.drawPixmap(0, 0, grid_);
     p.setRenderHint(QPainter::Antialiasing);
@@ -675,9 +678,9 @@ void CEqPanel::paintInto(QPainter& p) {
         p.restore();
     }
 
-    // The measurement, its target and the prediction, under the handles.
+    // The prediction, under the handles (the measurement and target are in the grid).
     if (overlay_)
-        paintOverlay(p);
+        paintOverlay(p, false);
 
     // 6. Handles.
     const QFont numberFont = uiFontPoints("Arial", 8);
@@ -779,12 +782,14 @@ void CEqPanel::paintReadout(QPainter& p, const EqPanelBand& b) {
 void CEqPanel::setOverlay(const ResponseCurve& measurement, const Target& target,
                           const QString& name, double alignLoHz, double alignHiHz) {
     overlay_ = Overlay{measurement, target, name, alignLoHz, alignHiHz, 0.0, {}, {}};
+    grid_ = QPixmap();
     layoutOverlay(true);
     update();
 }
 
 void CEqPanel::clearOverlay() {
     overlay_.reset();
+    grid_ = QPixmap();
     update();
 }
 
@@ -838,69 +843,100 @@ float CEqPanel::predictedAt(int i) const {
     return std::isnan(m) ? NAN : m + summedAt(i);
 }
 
-void CEqPanel::paintOverlay(QPainter& p) {
+void CEqPanel::paintOverlay(QPainter& p, bool layerOnly) {
     const QRect plot = plotRect();
     const double W = plotWidth(), H = plotHeight();
-    auto line = [&](auto valueAt) {
-        QPainterPath path;
-        bool open = false;
+    // Polylines, split where the measurement does not reach.
+    auto line = [&](QPainter& to, auto valueAt) {
+        std::vector<QPointF> run;
+        run.reserve(kCurvePoints);
+        auto flush = [&] {
+            if (run.size() > 1)
+                to.drawPolyline(run.data(), int(run.size()));
+            run.clear();
+        };
         for (int i = 0; i < kCurvePoints; ++i) {
             const float v = valueAt(i);
             if (std::isnan(v)) {
-                open = false;
+                flush();
                 continue;
             }
-            const QPointF pt(plot.left() + i * W / kCurvePoints,
+            run.emplace_back(plot.left() + i * W / kCurvePoints,
                              plot.top() + H * (15.0 - std::clamp(double(v), -40.0, 40.0)) / 30.0);
-            if (open)
-                path.lineTo(pt);
-            else
-                path.moveTo(pt);
-            open = true;
         }
-        return path;
+        flush();
     };
     const QColor measured(190, 190, 190, 200), target(255, 255, 255, 170), predicted(255, 150, 40);
-    p.save();
-    p.setClipRect(plot);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(target, 1.2, Qt::DashLine));
-    p.drawPath(line([&](int i) { return overlayTargetAt(i); }));
-    p.setPen(QPen(measured, 1.2));
-    p.drawPath(line([&](int i) { return overlayMeasurementAt(i); }));
-    p.setPen(QPen(predicted, 1.8));
-    p.drawPath(line([&](int i) { return predictedAt(i); }));
+    if (layerOnly) {
+        QPainter& q = p;
+        q.save();
+        q.setRenderHint(QPainter::Antialiasing);
+        q.setClipRect(plot);
+        q.setBrush(Qt::NoBrush);
+        q.setPen(QPen(target, 1.2, Qt::DashLine));
+        line(q, [&](int i) { return overlayTargetAt(i); });
+        q.setPen(QPen(measured, 1.2));
+        line(q, [&](int i) { return overlayMeasurementAt(i); });
 
-    // Legend, bottom left inside the plot.
-    const bool en = language_ == 1;
-    const QString names[3] = {en ? QStringLiteral("Measurement") : QStringLiteral("测量"),
-                              en ? QStringLiteral("Target") : QStringLiteral("目标"),
-                              en ? QStringLiteral("Predicted") : QStringLiteral("预测")};
-    const QFont f = uiFontPoints("Arial", 8);
-    p.setFont(f);
-    const QFontMetrics fm(f);
-    int textW = 0;
-    for (const QString& n : names)
-        textW = std::max(textW, fm.horizontalAdvance(n));
-    const QString file = fm.elidedText(overlay_->name, Qt::ElideMiddle, 220);
-    const int rowH = fm.height() + 2;
-    const int boxW = std::max(textW + 34, fm.horizontalAdvance(file) + 12);
-    const QRect box(plot.left() + 6, plot.bottom() - 6 - rowH * 4 - 4, boxW, rowH * 4 + 6);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 0, 0, 150));
-    p.drawRoundedRect(box, 4, 4);
-    p.setPen(QColor(200, 200, 200));
-    p.drawText(QRect(box.left() + 6, box.top() + 3, box.width() - 8, rowH), Qt::AlignVCenter, file);
-    const QPen pens[3] = {QPen(measured, 1.2), QPen(target, 1.2, Qt::DashLine),
-                          QPen(predicted, 1.8)};
-    for (int k = 0; k < 3; ++k) {
-        const int y = box.top() + 3 + rowH * (k + 1) + rowH / 2;
-        p.setPen(pens[k]);
-        p.drawLine(box.left() + 6, y, box.left() + 24, y);
-        p.setPen(QColor(200, 200, 200));
-        p.drawText(QRect(box.left() + 30, y - rowH / 2, textW + 4, rowH), Qt::AlignVCenter,
-                   names[k]);
+        // Legend, bottom left inside the plot.
+        const bool en = language_ == 1;
+        const QString names[3] = {en ? QStringLiteral("Measurement") : QStringLiteral("测量"),
+                                  en ? QStringLiteral("Target") : QStringLiteral("目标"),
+                                  en ? QStringLiteral("Predicted") : QStringLiteral("预测")};
+        const QFont f = uiFontPoints("Arial", 8);
+        q.setFont(f);
+        const QFontMetrics fm(f);
+        int textW = 0;
+        for (const QString& n : names)
+            textW = std::max(textW, fm.horizontalAdvance(n));
+        const QString file = fm.elidedText(overlay_->name, Qt::ElideMiddle, 220);
+        const int rowH = fm.height() + 2;
+        const int boxW = std::max(textW + 34, fm.horizontalAdvance(file) + 12);
+        const QRect box(plot.left() + 6, plot.bottom() - 6 - rowH * 4 - 4, boxW, rowH * 4 + 6);
+        q.setPen(Qt::NoPen);
+        q.setBrush(QColor(0, 0, 0, 150));
+        q.drawRoundedRect(box, 4, 4);
+        q.setPen(QColor(200, 200, 200));
+        q.drawText(QRect(box.left() + 6, box.top() + 3, box.width() - 8, rowH), Qt::AlignVCenter,
+                   file);
+        const QPen pens[3] = {QPen(measured, 1.2), QPen(target, 1.2, Qt::DashLine),
+                              QPen(predicted, 1.0)};
+        for (int k = 0; k < 3; ++k) {
+            const int y = box.top() + 3 + rowH * (k + 1) + rowH / 2;
+            q.setPen(pens[k]);
+            q.drawLine(box.left() + 6, y, box.left() + 24, y);
+            q.setPen(QColor(200, 200, 200));
+            q.drawText(QRect(box.left() + 30, y - rowH / 2, textW + 4, rowH), Qt::AlignVCenter,
+                       names[k]);
+        }
+        q.restore();
+        return;
     }
+    // Held inside the plot rather than clipped: a clipped antialiased stroke is several times
+    // slower, and this one is redrawn at every drag step.
+    QPainterPath path;
+    bool open = false;
+    const double top = plot.top(), bottom = plot.bottom();
+    for (int i = 0; i < kCurvePoints; ++i) {
+        const float v = predictedAt(i);
+        if (std::isnan(v)) {
+            open = false;
+            continue;
+        }
+        const QPointF pt(plot.left() + i * W / kCurvePoints,
+                         std::clamp(top + H * (15.0 - double(v)) / 30.0, top, bottom));
+        if (open)
+            path.lineTo(pt);
+        else
+            path.moveTo(pt);
+        open = true;
+    }
+    // One pixel wide: Qt strokes a 1-pixel antialiased line on a fast path, a wider one at four
+    // times the cost, too slow for every step of a drag.
+    p.save();
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(predicted, 1.0));
+    p.drawPath(path);
     p.restore();
 }
 

@@ -132,7 +132,8 @@ private:
     };
     std::optional<Overlay> overlay_;
     void layoutOverlay(bool align);
-    void paintOverlay(QPainter& p);
+    // layerOnly: the measurement, target and legend (into the grid); else the prediction.
+    void paintOverlay(QPainter& p, bool layerOnly);
     QPixmap grid_; // the background, redrawn on resize, pixel ratio or language change
     int gridLanguage_ = -1;
 
