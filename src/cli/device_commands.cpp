@@ -1,10 +1,12 @@
 #include "cli/device_commands.h"
 
 #include "cli/mode_json.h"
+#include "cli/param_commands.h"
 #include "device/connection.h"
 #include "device/hidapi_backend.h"
 #include "device/replay_backend.h"
 #include "params/device_modes.h"
+#include "params/edit_path.h"
 #include "params/mode_file.h"
 #include "params/text.h"
 #include "protocol/log.h"
@@ -152,6 +154,26 @@ int levels(Connection& c, int count, std::ostream& out) {
     return 0;
 }
 
+// Applies the values to what was read and sends the difference with the editor's senders, as
+// its undo, redo and A/B switches do.
+bool setOnAmplifier(Connection& c, const std::vector<ParamAssignment>& assignments,
+                    std::ostream& err) {
+    EditPath edits(c.store, c.link, c.clock, [&c] { return c.link.isOpen(); });
+    edits.amplifierHoldsStore();
+    ModeImage image = settingsOf(c.store);
+    for (const ParamAssignment& a : assignments)
+        applyAssignment(image, a);
+    edits.replaceSettings(image);
+    edits.sendDifferences();
+    c.link.awaitReply();
+    if (!edits.amplifierKnown() || !c.link.isOpen() || c.link.readThreadEnded()) {
+        err << "q7ctl: the amplifier did not take every report; what it holds is uncertain\n";
+        return false;
+    }
+    noteAdjustedValues(assignments, settingsOf(c.store), true, err);
+    return true;
+}
+
 // Amplifier news worth a line on stderr.
 class CliObserver final : public LinkObserver {
 public:
@@ -171,6 +193,8 @@ private:
 bool isDeviceCommand(const std::vector<std::string>& p) {
     if (p.empty())
         return false;
+    if (p[0] == "get" || p[0] == "set")
+        return true;
     if (p.size() == 1)
         return p[0] == "devices" || p[0] == "info" || p[0] == "pull" || p[0] == "levels";
     if (p[0] == "push")
@@ -191,6 +215,14 @@ int runDeviceCommand(const CliArgs& a, std::ostream& out, std::ostream& err,
             return 2;
         }
     }
+    // Names and values are checked before anything goes to the amplifier.
+    const std::vector<std::string> rest(p.begin() + 1, p.end());
+    std::optional<std::vector<const ParamInfo*>> wanted;
+    std::optional<std::vector<ParamAssignment>> assignments;
+    if (p[0] == "get" && !(wanted = paramsNamed(rest, err)))
+        return 2;
+    if (p[0] == "set" && !(assignments = assignmentsGiven(rest, true, err)))
+        return 2;
     LogScope log(a.verbose, err);
 
     SystemClock systemClock;
@@ -291,6 +323,12 @@ int runDeviceCommand(const CliArgs& a, std::ostream& out, std::ostream& err,
                 code = 1;
             }
         }
+    } else if (p[0] == "get") {
+        code = synchronise(c, err) ? 0 : 1;
+        if (code == 0)
+            out << paramValues(*wanted, settingsOf(store), a.json);
+    } else if (p[0] == "set") {
+        code = synchronise(c, err) && setOnAmplifier(c, *assignments, err) ? 0 : 1;
     } else if (p[0] == "levels") {
         code = handshake(c, err) ? levels(c, a.count, out) : 1;
     } else if (p[0] == "mode" && handshake(c, err, true)) {

@@ -16,11 +16,13 @@ struct CliArgs {
     bool byMode = false;
     bool json = false;
     bool verbose = false;
+    bool help = false;
     int count = 10;
     std::optional<std::string> simulator; // options text, possibly empty
     std::optional<std::string> replay;
     std::optional<std::string> trace;
     std::optional<std::string> output;
+    std::optional<std::string> file; // get and set: a mode file instead of the amplifier
     std::string error;
 };
 

@@ -3,6 +3,7 @@
 #include "cli/device_commands.h"
 #include "cli/eq_commands.h"
 #include "cli/mode_json.h"
+#include "cli/param_commands.h"
 #include "params/biquad.h"
 #include "params/codec.h"
 #include "params/dsp.h"
@@ -24,7 +25,78 @@ constexpr const char* kUsage =
     "usage: q7ctl [--simulator[=OPTIONS] | --replay TRACE] [--trace FILE] [--verbose] COMMAND\n"
     "  devices | info | pull [-o FILE] [--json] | push FILE [--by-mode] [--dry-run]\n"
     "  mode load|store|default N | mode name N TEXT | levels [--count K]\n"
-    "  mode dump FILE | mode new FILE | mode diff A B [--json] | biquad TYPE GAIN_DB FREQ_HZ Q";
+    "  mode dump FILE | mode new FILE | mode diff A B [--json] | biquad TYPE GAIN_DB FREQ_HZ Q\n"
+    "  params [--json] | get [NAME...] [--file IN.q7M] [--json]\n"
+    "  set NAME=VALUE... [--file IN.q7M -o OUT.q7M]\n"
+    "  eq import FILTERS.txt --bank B --base IN.q7M -o OUT.q7M [--json] | eq export IN.q7M --bank B"
+    " | eq response IN.q7M --bank B | eq fit MEAS --bank B [--target flat|FILE] [--range LO-HI]"
+    " [--bands K] [--max-boost DB] [--cut-only] [--base IN.q7M] [-o OUT.q7M] [--json]\n"
+    "q7ctl COMMAND --help shows a command's options.";
+
+constexpr const char* kAmplifierOptions =
+    "amplifier: the one on USB, or --simulator[=OPTIONS] (the built-in simulated amplifier) or\n"
+    "  --replay TRACE (a recorded session); --trace FILE records every report, --verbose logs.\n";
+
+struct CommandHelp {
+    const char* command;
+    const char* text;
+};
+
+// What `q7ctl COMMAND --help` prints; commands marked (amplifier) take the amplifier options.
+constexpr CommandHelp kHelp[] = {
+    {"devices", "usage: q7ctl devices\n"
+                "  Lists the amplifiers on USB (HID 2010:1031) and whether they can be opened.\n"
+                "  Exit 1 when none is found or none may be opened.\n"},
+    {"info", "usage: q7ctl [amplifier options] info\n"
+             "  Synchronises and prints the model, protocol, firmware versions, the current mode\n"
+             "  and the four mode names.\n"},
+    {"pull", "usage: q7ctl [amplifier options] pull [-o FILE] [--json]\n"
+             "  Synchronises and prints the settings as JSON, or writes them to the mode file\n"
+             "  FILE (-o, --output); --json prints them as well.\n"},
+    {"push",
+     "usage: q7ctl [amplifier options] push FILE [--by-mode] [--dry-run]\n"
+     "  Downloads the mode file FILE to the amplifier. --by-mode starts the volumes silent\n"
+     "  and ramps them up, as a download of a mode does; a file named m1..m4 (or\n"
+     "  tripath1.., 默认1..) is stored in that mode. --dry-run sends nothing and prints\n"
+     "  the reports (or writes them with --trace FILE).\n"},
+    {"mode", "usage: q7ctl [amplifier options] mode load|store|default N\n"
+             "       q7ctl [amplifier options] mode name N TEXT\n"
+             "       q7ctl mode dump FILE | mode new FILE | mode diff A B [--json]\n"
+             "  load, store and default act on the amplifier's mode N (1..4); name renames it.\n"
+             "  dump prints a mode file as JSON, new writes a file of the start settings, diff\n"
+             "  lists what differs between two files (exit 0 equal, 1 different, 2 unreadable).\n"},
+    {"levels", "usage: q7ctl [amplifier options] levels [--count K]\n"
+               "  Prints the six level meters and the audio format K times (10), every 300 ms.\n"},
+    {"biquad", "usage: q7ctl biquad TYPE GAIN_DB FREQ_HZ Q\n"
+               "  Prints the coefficients b0 b1 b2 a1 a2 of a band and the words sent for them.\n"},
+    {"params", "usage: q7ctl params [--json]\n"
+               "  Lists every parameter a mode file holds: name, unit, range and label. The names\n"
+               "  are those get, set and mode diff use. --json prints an array of objects.\n"},
+    {"get", "usage: q7ctl [amplifier options] get [NAME...] [--json]\n"
+            "       q7ctl get [NAME...] --file IN.q7M [--json]\n"
+            "  Prints the values (every parameter when no NAME is given) as NAME VALUE lines,\n"
+            "  read from the amplifier after a synchronisation or from the mode file IN.q7M.\n"
+            "  --json prints an array of {name, value, text}.\n"},
+    {"set", "usage: q7ctl [amplifier options] set NAME=VALUE...\n"
+            "       q7ctl set NAME=VALUE... --file IN.q7M -o OUT.q7M\n"
+            "  Changes values: on the amplifier (after a synchronisation, sent at once with the\n"
+            "  editor's senders), or in a copy of IN.q7M written to OUT.q7M (-o may name IN.q7M\n"
+            "  itself; the file is replaced whole, never half-written). VALUE is a number, with\n"
+            "  or without the unit, or a word as get prints it (on, off, PEQ, HP, High Freq...).\n"
+            "  A value outside the range is refused (exit 2); one stored with less resolution\n"
+            "  or adjusted by the senders is noted on stderr.\n"},
+};
+
+const char* commandHelp(const std::string& command) {
+    for (const CommandHelp& h : kHelp)
+        if (command == h.command)
+            return h.text;
+    return nullptr;
+}
+
+bool usesAmplifier(const std::string& command) {
+    return command != "biquad" && command != "params";
+}
 
 std::optional<double> parseDouble(const std::string& s) {
     double v = 0;
@@ -64,6 +136,10 @@ CliArgs parseArgs(const std::vector<std::string>& args) {
             a.byMode = true;
         } else if (s == "--json") {
             a.json = true;
+        } else if (s == "--help" || s == "-h") {
+            a.help = true;
+        } else if (is(s, "--file")) {
+            a.file = value(i, "--file");
         } else if (s == "--verbose" || s == "-v") {
             a.verbose = true;
         } else if (s == "--simulator") {
@@ -222,14 +298,52 @@ int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return 2;
     }
     const auto& p = a.positional;
+    if (p.empty() && a.help) {
+        out << kUsage << "\n" << kAmplifierOptions;
+        return 0;
+    }
     if (p.empty()) {
         err << "q7ctl: no command; try q7ctl help\n";
         return 2;
     }
-    if (p[0] == "help") {
-        out << kUsage << "\n";
-        return 0;
+    if (p[0] == "help" || a.help) {
+        const std::string& command = p[0] == "help" ? (p.size() > 1 ? p[1] : "") : p[0];
+        if (const char* text = commandHelp(command)) {
+            out << text;
+            if (usesAmplifier(command))
+                out << kAmplifierOptions;
+            return 0;
+        }
+        if (command.empty() || command == "help") {
+            out << kUsage << "\n" << kAmplifierOptions;
+            return 0;
+        }
+        err << "q7ctl: no command " << command << "; try q7ctl help\n";
+        return 2;
     }
+    if (a.file && p[0] != "get" && p[0] != "set") {
+        err << "q7ctl: --file is an option of get and set\n";
+        return 2;
+    }
+    if (p[0] == "params") {
+        if (p.size() != 1) {
+            err << "q7ctl: params takes no arguments\n";
+            return 2;
+        }
+        return paramsCommand(a.json, out);
+    }
+    if (p[0] == "get" && a.output) {
+        err << "q7ctl: get prints its values; -o is an option of pull and set --file\n";
+        return 2;
+    }
+    if (p[0] == "set" && a.output && !a.file) {
+        err << "q7ctl: set -o needs --file IN.q7M\n";
+        return 2;
+    }
+    if (p[0] == "get" && a.file)
+        return getFromFile(a, out, err);
+    if (p[0] == "set" && a.file)
+        return setInFile(a, err);
     // Offline commands.
     if (p[0] == "mode" && p.size() == 3 && p[1] == "dump")
         return modeDump(p[2], out, err);
