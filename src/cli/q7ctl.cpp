@@ -28,9 +28,10 @@ constexpr const char* kUsage =
     "  mode dump FILE | mode new FILE | mode diff A B [--json] | biquad TYPE GAIN_DB FREQ_HZ Q\n"
     "  params [--json] | get [NAME...] [--file IN.q7M] [--json]\n"
     "  set NAME=VALUE... [--file IN.q7M -o OUT.q7M]\n"
-    "  eq import FILTERS.txt --bank B --base IN.q7M -o OUT.q7M [--json] | eq export IN.q7M --bank B"
-    " | eq response IN.q7M --bank B | eq fit MEAS --bank B [--target flat|FILE] [--range LO-HI]"
-    " [--bands K] [--max-boost DB] [--cut-only] [--base IN.q7M] [-o OUT.q7M] [--json]\n"
+    "  eq import FILTERS.txt --bank B --base IN.q7M -o OUT.q7M [--json]\n"
+    "  eq export IN.q7M --bank B | eq response IN.q7M --bank B\n"
+    "  eq fit MEAS --bank B [--target flat|FILE] [--range LO-HI] [--bands K] [--max-boost DB]\n"
+    "         [--cut-only] [--base IN.q7M] [-o OUT.q7M] [--json]\n"
     "q7ctl COMMAND --help shows a command's options.";
 
 constexpr const char* kAmplifierOptions =

@@ -560,12 +560,12 @@ TEST(Q7ctlHelp, EveryCommandDescribesItsOptions) {
     ASSERT_EQ(global.code, 0);
     EXPECT_EQ(offline({"help"}).out, global.out);
     EXPECT_EQ(offline({"-h"}).out, global.out);
-    EXPECT_NE(global.out.find("eq import FILTERS.txt --bank B --base IN.q7M -o OUT.q7M [--json] "
-                              "| eq export IN.q7M --bank B | eq response IN.q7M --bank B | eq fit "
-                              "MEAS --bank B [--target flat|FILE] [--range LO-HI] [--bands K] "
-                              "[--max-boost DB] [--cut-only] [--base IN.q7M] [-o OUT.q7M] "
-                              "[--json]"),
-              std::string::npos);
+    for (const char* eq :
+         {"eq import FILTERS.txt --bank B --base IN.q7M -o OUT.q7M [--json]\n",
+          "eq export IN.q7M --bank B | eq response IN.q7M --bank B\n",
+          "eq fit MEAS --bank B [--target flat|FILE] [--range LO-HI] [--bands K] [--max-boost DB]",
+          "[--cut-only] [--base IN.q7M] [-o OUT.q7M] [--json]\n"})
+        EXPECT_NE(global.out.find(eq), std::string::npos) << eq;
     const std::map<std::string, std::vector<std::string>> options = {
         {"devices", {}},
         {"info", {"--simulator", "--replay", "--trace"}},
