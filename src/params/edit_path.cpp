@@ -243,12 +243,42 @@ bool sendSettingsDifferences(Dsp& dsp, const ModeImage& held, int* sent) {
         count += d;
         return d;
     });
+    // A delay mode change has sent its channel's split pair already: not again.
+    std::vector<std::pair<int, int>> sentSplits;
+    for (int c = 0; c < kDelayChannelCount; ++c) {
+        const DelayChannelInfo& info = delayChannelInfo(DelayChannel(c));
+        if (differs(info.modeCell)) {
+            sentSplits.emplace_back(info.module, info.splitRecord);
+            sentSplits.emplace_back(info.module, info.splitRecord + 1);
+        }
+    }
     const BandImage bands = store.bandImage();
+    auto recordDiffers = [&](const EqGroup& g, int r) {
+        const int offset = g.offset + int(kBandRecordSize) * r;
+        return std::memcmp(&held.bandImage[std::size_t(offset)], &bands[std::size_t(offset)],
+                           kBandRecordSize) != 0;
+    };
+    constexpr int kSubGroup = 8, kSubSectionRecords = 20;
     for (const EqGroup& g : eqGroups())
         for (int r = 0; r < g.records; ++r) {
-            const int offset = g.offset + int(kBandRecordSize) * r;
-            if (std::memcmp(&held.bandImage[std::size_t(offset)], &bands[std::size_t(offset)],
-                            kBandRecordSize) != 0) {
+            if (std::find(sentSplits.begin(), sentSplits.end(), std::pair{g.group, r}) !=
+                sentSplits.end())
+                continue;
+            if (g.group == kSubGroup && r < kSubSectionRecords) {
+                // A Sub band goes out with its three sections, as its page sends it.
+                if (r % 4 != 0)
+                    continue;
+                bool any = false;
+                for (int k = r; k < r + 4; ++k)
+                    any |= recordDiffers(g, k);
+                if (any)
+                    for (int k = r; k < r + 4; ++k) {
+                        ok &= dsp.sendBandRecord(g.group, k);
+                        ++count;
+                    }
+                continue;
+            }
+            if (recordDiffers(g, r)) {
                 ok &= dsp.sendBandRecord(g.group, r);
                 ++count;
             }

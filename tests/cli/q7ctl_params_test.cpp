@@ -446,6 +446,18 @@ TEST(Q7ctlAmplifier, SetSendsWhatTheEditorSendsForTheSameEdit) {
                  ok &= d.SendBand(8, 4 + k, d.store().band(8, 4 + k).type, 0.0, 80, b.qValue());
              return ok;
          }},
+        {"sub.eq.2.gain_db=3",
+         [](Dsp& d) {
+             // A gain edit sends the sections too, even where they do not change.
+             const BandRecord b = d.store().band(8, 4);
+             bool ok = d.SendBand(8, 4, b.type, 3.0, b.frequency, b.qValue());
+             for (int k = 1; k <= 3; ++k)
+                 ok &= d.SendBand(8, 4 + k, d.store().band(8, 4 + k).type, 0.0, b.frequency,
+                                  b.qValue());
+             return ok;
+         }},
+        {"center.delay.mode=Channel",
+         [](Dsp& d) { return d.sendDelayMode(DelayChannel::Center, 1); }},
         {"rear.l.delay_ms=20.5", [](Dsp& d) { return d.sendDelay(DelayChannel::RearL, 20.5); }},
         {"echo.a.time_ms=200", [](Dsp& d) { return d.sendEchoTime(MicChannel::A, 200); }},
         {"reverb.b.time_ms=536", [](Dsp& d) { return d.sendReverbTime(MicChannel::B, 10); }},
