@@ -1230,7 +1230,9 @@ void CHX2060v13View::stopLevelPoll() {
 void CHX2060v13View::showSyncDialog(const QString& text) {
     if (sync_)
         return; // one dialog at a time; the worker runs anyway
-    sync_ = new CSyncDlg(text, editor_.language(), editor_.timeline(), window());
+    Session& session = editor_.connection().session;
+    sync_ = new CSyncDlg(text, editor_.language(), editor_.timeline(), window(),
+                         [&session] { return session.progress(); });
     // The box runs an event loop of its own, in which the transfer may finish and the dialog
     // go away: it opens from the view's queue, never from inside the dialog.
     connect(
