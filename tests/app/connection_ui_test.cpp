@@ -10,11 +10,15 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -466,6 +470,20 @@ TEST(Screenshots, EveryScreenWithoutAnAmplifierAndTheProfileUntouched) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("HOME", home.path());
     env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    // A profile the pictures must neither follow nor change.
+    const QString profile = home.filePath("config/DSP_2060_V2.5/DSP-Q7-v1.1.conf");
+    {
+        QSettings user(profile, QSettings::IniFormat);
+        QMainWindow big;
+        big.setGeometry(10, 10, 1500, 900);
+        user.setValue("window/geometry", big.saveGeometry());
+        user.setValue("window/page", 3);
+        user.setValue("language", 1);
+    }
+    QFile written(profile);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray before = written.readAll();
+    written.close();
     editor.setProcessEnvironment(env);
     editor.start(Q7EDIT_PATH, {"--screenshots", shots});
     ASSERT_TRUE(editor.waitForFinished(240000));
@@ -476,13 +494,15 @@ TEST(Screenshots, EveryScreenWithoutAnAmplifierAndTheProfileUntouched) {
           "output-center", "output-sub",   "output-rear",     "output-top",     "compressor",
           "delay",         "location",     "noise-gate",      "auto-sub",       "music-agc",
           "settings",      "remote",       "remote-learning", "remote-learned", "about",
-          "question",      "sync"})
+          "question",      "sync",         "download"})
         for (const char* lang : {"zh", "en"}) {
             const QString file = QDir(shots).filePath(QString("%1.%2.png").arg(screen, lang));
             EXPECT_GT(QFileInfo(file).size(), 1000) << file.toStdString();
         }
-    EXPECT_FALSE(QFileInfo::exists(home.filePath("config/DSP_2060_V2.5")))
-        << "the language switches leave the user's profile alone";
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), before) << "the language switches leave the user's profile alone";
+    EXPECT_EQ(QImage(QDir(shots).filePath("main.en.png")).size(), QSize(1180, 820))
+        << "the window as it starts for anyone";
 }
 
 TEST(AboutBox, IdentityWhenConnectedAndTheHiddenPeakSwitch) {
