@@ -18,9 +18,13 @@ struct DecayClock {
     int users = 0;
 };
 
-DecayClock& decayClock(int periodMs) {
+std::map<int, DecayClock>& decayClocks() {
     static std::map<int, DecayClock> clocks;
-    DecayClock& c = clocks[periodMs];
+    return clocks;
+}
+
+DecayClock& decayClock(int periodMs) {
+    DecayClock& c = decayClocks()[periodMs];
     if (!c.timer) {
         c.timer = new QTimer(QCoreApplication::instance());
         c.timer->setTimerType(Qt::PreciseTimer);
@@ -52,10 +56,13 @@ void CPeakMeterCtrl::leaveClock() {
         return;
     disconnect(decay_);
     joined_ = false;
-    DecayClock& c = decayClock(joinedPeriod_);
-    if (--c.users <= 0) {
-        c.users = 0;
-        c.timer->stop();
+    // Never makes a clock: a meter may go after the application that ran its clock.
+    const auto it = decayClocks().find(joinedPeriod_);
+    if (it == decayClocks().end() || !it->second.timer)
+        return;
+    if (--it->second.users <= 0) {
+        it->second.users = 0;
+        it->second.timer->stop();
     }
 }
 
