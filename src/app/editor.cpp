@@ -237,6 +237,7 @@ bool CHX2060v13App::InitInstance() {
 
     frame_->ribbon().setRecentFiles(recentFiles());
     v->OnInitialUpdate();
+    restoreWindow();
     frame_->show();
     if (!options_.file.isEmpty())
         shellOpen(options_.file);
@@ -286,6 +287,59 @@ void CHX2060v13App::setLanguageIndex(int index) {
     profile_->setValue("language", language_.index());
     if (frame_)
         frame_->view().LoadLanguage();
+}
+
+namespace {
+
+const char* const kGeometryKey = "window/geometry";
+const char* const kPageKey = "window/page";
+const char* const kBankKey = "window/bank";
+const char* const kOutputKey = "window/output";
+
+bool isOutputBank(int bank) {
+    return bank == 2 || bank == 3 || bank == 4 || bank == 5 || bank == 11;
+}
+bool isEffectsBank(int bank) {
+    return bank == 6 || bank == 7 || bank == 9 || bank == 10;
+}
+
+} // namespace
+
+void CHX2060v13App::saveWindow() {
+    if (!options_.screenshots.isEmpty() || !frame_)
+        return;
+    profile_->setValue(kGeometryKey, frame_->saveGeometry());
+    CHX2060v13View& v = frame_->view();
+    if (CPage* page = v.currentPage()) {
+        profile_->setValue(kPageKey, int(page->kind()));
+        profile_->setValue(kBankKey, page->bank());
+    }
+    profile_->setValue(kOutputKey, v.lastOutput());
+    profile_->sync();
+}
+
+void CHX2060v13App::restoreWindow() {
+    if (!options_.screenshots.isEmpty() || !frame_)
+        return;
+    // The profile is the user's file: anything in it may be stale or damaged.
+    const QByteArray geometry = profile_->value(kGeometryKey).toByteArray();
+    if (!geometry.isEmpty())
+        frame_->restoreGeometry(geometry); // keeps the default size when it refuses
+    CHX2060v13View& v = frame_->view();
+    bool ok = false;
+    const int output = profile_->value(kOutputKey).toInt(&ok);
+    if (ok && isOutputBank(output))
+        v.setLastOutput(output);
+    const int page = profile_->value(kPageKey).toInt(&ok);
+    if (!ok || page < int(PageKind::Music) || page > int(PageKind::Location))
+        return;
+    const auto kind = PageKind(page);
+    const int bank = profile_->value(kBankKey).toInt();
+    const bool input = kind == PageKind::Music || kind == PageKind::Effects;
+    frame_->ribbon().setActiveCategory(input ? kInputCategory : kOutputCategory);
+    if (kind == PageKind::Effects && !isEffectsBank(bank))
+        return;
+    v.showPage(kind, kind == PageKind::Output && !isOutputBank(bank) ? v.lastOutput() : bank);
 }
 
 void CHX2060v13App::setDocumentPath(const QString& path) {
@@ -452,11 +506,23 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         save(&question, "question", suffix);
         question.hide();
 
-        CSyncDlg sync(QString(), language_, *timeline_, frame_);
-        sync.setAttribute(Qt::WA_DeleteOnClose, false);
-        sync.show();
-        save(&sync, "sync", suffix);
-        sync.finish();
+        // The transfer dialog part-way: a synchronisation reading the EQ, a download writing it.
+        const int downloadTotal =
+            fullDownloadReports(store_, connection_->state.currentSettings()[0]);
+        for (auto [name, progress] :
+             {std::pair{"sync",
+                        TransferProgress{TransferKind::Synchronisation, TransferStep::ReadingEq,
+                                         170, kSynchronisationRequests}},
+              std::pair{"download",
+                        TransferProgress{TransferKind::Download, TransferStep::WritingEq,
+                                         downloadTotal / 2, downloadTotal}}}) {
+            CSyncDlg sync(QString(), language_, *timeline_, frame_);
+            sync.setAttribute(Qt::WA_DeleteOnClose, false);
+            sync.showProgress(progress);
+            sync.show();
+            save(&sync, name, suffix);
+            sync.finish();
+        }
 
         // The dialogs, each as the user opens it.
         CHX2060v13View& view = frame_->view();

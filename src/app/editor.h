@@ -103,6 +103,11 @@ public:
     // Sets a fixed wait: a short pause of a device flow on the GUI thread.
     void pause(double ms) { timeline_->sleep(ms); }
 
+    // The window's size and place, its page and output, kept in the profile between runs (not
+    // while taking screenshots, which must look the same on every machine).
+    void saveWindow();
+    void restoreWindow();
+
     // Stops everything that could still call back into the windows (closing).
     void shutDownLink();
 

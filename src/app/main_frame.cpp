@@ -39,6 +39,7 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    editor_.saveWindow();
     editor_.shutDownLink();
     e->accept();
 }

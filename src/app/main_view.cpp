@@ -7,6 +7,7 @@
 #include "app/ribbon.h"
 #include "app/status_bar.h"
 #include "app/sync_dialog.h"
+#include "app/tooltips.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
 #include "pages/dynamics_dialogs.h"
@@ -279,6 +280,7 @@ void CHX2060v13View::showPage(PageKind kind, int bank) {
     page_ = factory_(kind, bank, editor_, nullptr);
     connect(page_, &CPage::eqChanged, this, &CHX2060v13View::updateUi);
     page_->applyLanguage();
+    applyTooltips(page_, page_->dialogId(), editor_.language());
     page_->refresh();
     host_->setWidget(page_);
     placePage();
@@ -335,8 +337,12 @@ void CHX2060v13View::LoadLanguage() {
                              fmtLabel(l.pick(v.zh, v.en), editor_.store().cellInt(v.cell)));
     if (editor_.connection().state.protocol() == 8)
         ribbon_.button(cmd::MusicAgc)->setText(" ");
-    if (page_)
+    applyRibbonTooltips(ribbon_, l);
+    applyTooltips(&status_, kMainWindowTips, l);
+    if (page_) {
         page_->applyLanguage();
+        applyTooltips(page_, page_->dialogId(), l);
+    }
     for (ToolDialog* d : std::initializer_list<ToolDialog*>{settings_, autoSub_, agc_, remote_,
                                                             learning_, noiseGate_})
         if (d)
@@ -1230,7 +1236,9 @@ void CHX2060v13View::stopLevelPoll() {
 void CHX2060v13View::showSyncDialog(const QString& text) {
     if (sync_)
         return; // one dialog at a time; the worker runs anyway
-    sync_ = new CSyncDlg(text, editor_.language(), editor_.timeline(), window());
+    Session& session = editor_.connection().session;
+    sync_ = new CSyncDlg(text, editor_.language(), editor_.timeline(), window(),
+                         [&session] { return session.progress(); });
     // The box runs an event loop of its own, in which the transfer may finish and the dialog
     // go away: it opens from the view's queue, never from inside the dialog.
     connect(

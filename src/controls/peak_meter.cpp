@@ -1,16 +1,76 @@
 #include "controls/peak_meter.h"
 
+#include <QCoreApplication>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
+#include <map>
 
 namespace q7 {
 
+namespace {
+
+// One decay timer per period, shared by every meter that is falling: a page's meters step in
+// the same turn of the event loop and are repainted together, not each on its own wake-up.
+struct DecayClock {
+    QPointer<QTimer> timer;
+    int users = 0;
+};
+
+std::map<int, DecayClock>& decayClocks() {
+    static std::map<int, DecayClock> clocks;
+    return clocks;
+}
+
+DecayClock& decayClock(int periodMs) {
+    DecayClock& c = decayClocks()[periodMs];
+    if (!c.timer) {
+        c.timer = new QTimer(QCoreApplication::instance());
+        c.timer->setTimerType(Qt::PreciseTimer);
+        c.timer->setInterval(periodMs);
+        c.users = 0;
+    }
+    return c;
+}
+
+} // namespace
+
+CPeakMeterCtrl::~CPeakMeterCtrl() {
+    leaveClock();
+}
+
+void CPeakMeterCtrl::joinClock() {
+    if (joined_)
+        return;
+    DecayClock& c = decayClock(period_);
+    decay_ = connect(c.timer, &QTimer::timeout, this, &CPeakMeterCtrl::DecayStep);
+    joined_ = true;
+    joinedPeriod_ = period_;
+    if (c.users++ == 0)
+        c.timer->start();
+}
+
+void CPeakMeterCtrl::leaveClock() {
+    if (!joined_)
+        return;
+    disconnect(decay_);
+    joined_ = false;
+    // Never makes a clock: a meter may go after the application that ran its clock.
+    const auto it = decayClocks().find(joinedPeriod_);
+    if (it == decayClocks().end() || !it->second.timer)
+        return;
+    if (--it->second.users <= 0) {
+        it->second.users = 0;
+        it->second.timer->stop();
+    }
+}
+
 CPeakMeterCtrl::CPeakMeterCtrl(QWidget* parent) : QWidget(parent), bands_(8) {
     background_ = palette().color(QPalette::Button);
-    timer_ = new QTimer(this);
-    timer_->setTimerType(Qt::PreciseTimer);
-    connect(timer_, &QTimer::timeout, this, &CPeakMeterCtrl::DecayStep);
+    // The meter paints every pixel: nothing under it needs painting again at each step, which
+    // on a page full of controls is most of what a step costs.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void CPeakMeterCtrl::SetMeterBands(int bands, int leds) {
@@ -42,6 +102,7 @@ void CPeakMeterCtrl::SetPeakLine(bool on) {
 }
 
 void CPeakMeterCtrl::SetData(const int* values, int first, int count) {
+    const auto before = shown();
     for (int i = 0; i < count; ++i) {
         const int b = first + i;
         if (b < 0 || b >= int(bands_.size()))
@@ -57,28 +118,29 @@ void CPeakMeterCtrl::SetData(const int* values, int first, int count) {
     // The decay timer stops when every band has come to rest; new data sets it going again, so
     // that after a silence the meter falls between polls instead of jumping from poll to poll.
     if (started_)
-        timer_->start(period_);
-    else
+        joinClock();
+    if (shown() != before)
         update();
 }
 
 void CPeakMeterCtrl::Start(int periodMs) {
+    leaveClock();
     period_ = std::max(1, periodMs);
     started_ = true;
-    timer_->start(period_);
+    joinClock();
 }
 
 void CPeakMeterCtrl::Stop() {
     started_ = false;
-    timer_->stop();
+    leaveClock();
 }
 
 bool CPeakMeterCtrl::running() const {
-    return timer_->isActive();
+    return joined_;
 }
 
 void CPeakMeterCtrl::DecayStep() {
-    update();
+    const auto before = shown();
     const int step = leds_ < 2 ? range_ * 10 / 100 : range_ / leds_;
     const int peakStep = leds_ < 2 ? 5 : step / 2;
     bool atRest = true;
@@ -90,8 +152,19 @@ void CPeakMeterCtrl::DecayStep() {
             --b.hold;
         atRest &= b.value == 0 && b.peak == 0 && b.hold == 0;
     }
+    // A step that changes no LED and no peak line repaints nothing.
+    if (shown() != before)
+        update();
     if (atRest)
-        timer_->stop();
+        leaveClock();
+}
+
+std::vector<std::pair<int, int>> CPeakMeterCtrl::shown() const {
+    std::vector<std::pair<int, int>> out;
+    out.reserve(bands_.size());
+    for (const Band& b : bands_)
+        out.emplace_back(litLeds(b.value), peakLine_ && !horizontal_ ? b.peak : 0);
+    return out;
 }
 
 void CPeakMeterCtrl::paintEvent(QPaintEvent*) {

@@ -4,9 +4,8 @@
 
 #include <QColor>
 #include <QWidget>
+#include <utility>
 #include <vector>
-
-class QTimer;
 
 namespace q7 {
 
@@ -14,6 +13,7 @@ class CPeakMeterCtrl : public QWidget {
     Q_OBJECT
 public:
     explicit CPeakMeterCtrl(QWidget* parent = nullptr);
+    ~CPeakMeterCtrl() override;
 
     struct Band {
         int value = 0;
@@ -40,6 +40,8 @@ public:
     int ledCount() const { return leds_; }
     // LEDs lit for a value.
     int litLeds(int value) const { return range_ ? leds_ * value / range_ : 0; }
+    // What a paint shows: lit LEDs and peak line of each band.
+    std::vector<std::pair<int, int>> shown() const;
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -53,7 +55,12 @@ private:
     bool peakLine_ = true;
     int period_ = 10;
     bool started_ = false; // Start() called and no Stop() since: new data restarts the decay
-    QTimer* timer_;
+    // Member of the shared decay clock of period_ while falling.
+    bool joined_ = false;
+    int joinedPeriod_ = 0;
+    QMetaObject::Connection decay_;
+    void joinClock();
+    void leaveClock();
     std::vector<Band> bands_;
 };
 

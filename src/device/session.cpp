@@ -4,6 +4,8 @@
 #include "params/dsp.h"
 #include "protocol/log.h"
 
+#include <algorithm>
+
 namespace q7 {
 
 const char* checkFailureText(CheckResult r) {
@@ -76,10 +78,40 @@ int Session::requestMissing(const std::function<void(const Report&)>& resend) {
     return int(again.size());
 }
 
+TransferProgress Session::progress() const {
+    std::lock_guard lock(progressMutex_);
+    return progress_;
+}
+
+void Session::beginProgress(TransferKind kind, int total) {
+    std::lock_guard lock(progressMutex_);
+    progress_ = {kind, TransferStep::Connecting, 0, std::max(total, 0)};
+}
+
+void Session::setStep(TransferStep step) {
+    std::lock_guard lock(progressMutex_);
+    progress_.step = step;
+}
+
+void Session::countRequest() {
+    std::lock_guard lock(progressMutex_);
+    // Requests asked again for lost replies are not part of the plan.
+    progress_.done = std::min(progress_.done + 1, progress_.total);
+}
+
+void Session::addRequests(int n) {
+    std::lock_guard lock(progressMutex_);
+    progress_.total += n;
+}
+
 void Session::SynchronizeData() {
     const std::uint64_t generation = link_.generation();
     bool whole = true;
-    const auto send = [&](const Report& r) { whole &= this->send(r); };
+    const auto send = [&](const Report& r) {
+        whole &= this->send(r);
+        countRequest();
+    };
+    beginProgress(TransferKind::Synchronisation, kSynchronisationRequests);
     {
         std::lock_guard lock(seenMutex_);
         seen_.clear();
@@ -90,8 +122,11 @@ void Session::SynchronizeData() {
     setLevelPoll(false);
     pause(2500);
 
+    setStep(TransferStep::Identifying);
     bool proceed = false;
     for (int attempt = 0; attempt < 2 && !proceed; ++attempt) {
+        if (attempt > 0)
+            addRequests(1);
         send(shortCommand(CMD_GET_MODEL));
         pause(20);
         proceed = state_.modelMatches();
@@ -102,47 +137,103 @@ void Session::SynchronizeData() {
         proceed = state_.protocolMatches();
     }
     if (proceed) {
+        setStep(TransferStep::ReadingModes);
         send(shortCommand(CMD_GET_MODE));
         send(shortCommand(CMD_GET_HDMI));
         send(shortCommand(CMD_GET_SOURCE));
         for (int m = 0; m < kModeCount; ++m)
             send(modeNameRead(m));
         send(shortCommand(CMD_GET_DSP_VERSION));
+        setStep(TransferStep::ReadingSettings);
         for (const DspRequest& q : dspReadList())
             send(dspRead(q.module, q.parameter, q.count));
+        setStep(TransferStep::ReadingEq);
         for (const MemWindow& w : parameterMemoryWindows())
             send(memRead(w.address, w.length));
+        setStep(TransferStep::ReadingMachine);
         send(shortCommand(CMD_GET_SETTINGS));
         store_.setParametersChanged(false);
         pause(200);
         // A value whose reply was lost would show as 0 and be saved so: ask again for those
         // (a few rounds), and count what still did not come. A healthy amplifier answers
         // everything and sees no second request.
-        for (int round = 0; round < kReadRetries && requestMissing(send) > 0; ++round)
+        for (int round = 0; round < kReadRetries && requestMissing(nullptr) > 0; ++round) {
+            setStep(TransferStep::ReadingAgain);
+            requestMissing(send);
             pause(200);
+        }
         unread_ = requestMissing(nullptr);
     }
     collecting_ = false;
+    setStep(TransferStep::Finishing);
     pause(100);
     finish(TransferKind::Synchronisation, whole && link_.generation() == generation);
     pause(500);
     setLevelPoll(true);
 }
 
+namespace {
+
+// Counts what a download sends, for its progress.
+class CountingLink final : public ReportSink {
+public:
+    CountingLink(ReportSink& to, std::function<void()> sent) : to_(to), sent_(std::move(sent)) {}
+    int write(const Report& r) override {
+        const int n = to_.write(r);
+        sent_();
+        return n;
+    }
+
+private:
+    ReportSink& to_;
+    std::function<void()> sent_;
+};
+
+TransferStep stepOf(Dsp::DownloadPart p) {
+    switch (p) {
+    case Dsp::DownloadPart::Settings:
+        return TransferStep::WritingSettings;
+    case Dsp::DownloadPart::BandImage:
+        return TransferStep::WritingEq;
+    case Dsp::DownloadPart::Speakers:
+        return TransferStep::WritingSpeakers;
+    case Dsp::DownloadPart::Filters:
+        return TransferStep::WritingFilters;
+    case Dsp::DownloadPart::Volume:
+        return TransferStep::RaisingVolume;
+    case Dsp::DownloadPart::Confirm:
+        return TransferStep::Confirming;
+    }
+    return TransferStep::None;
+}
+
+} // namespace
+
 void Session::downloadWorker() {
+    const int bymode = state_.currentSettings()[0];
+    beginProgress(TransferKind::Download, fullDownloadReports(store_, bymode));
     store_.clearLevelReport();
     setLevelPoll(false);
     pause(100);
     const std::uint64_t generation = link_.generation();
-    Dsp dsp(store_, link_, clock_);
-    const bool whole = dsp.fullDownload(state_.currentSettings()[0]);
+    CountingLink counted(link_, [this] { countRequest(); });
+    Dsp dsp(store_, counted, clock_);
+    const bool whole =
+        dsp.fullDownload(bymode, [this](Dsp::DownloadPart p) { setStep(stepOf(p)); });
+    setStep(TransferStep::Finishing);
     finish(TransferKind::Download, whole && link_.generation() == generation);
     store_.clearLevelReport();
     setLevelPoll(true);
 }
 
-void Session::startWorker(void (Session::*body)()) {
+void Session::startWorker(TransferKind kind, void (Session::*body)()) {
     debugLog("Start thread:SynchronizeData\n");
+    {
+        // Until the worker knows its total, a display shows work of unknown length rather than
+        // the last transfer's end.
+        std::lock_guard lock(progressMutex_);
+        progress_ = {kind, TransferStep::Connecting, 0, 0};
+    }
     ++running_;
     std::lock_guard lock(workersMutex_);
     clock_.reserveParticipant();
@@ -158,10 +249,10 @@ void Session::startWorker(void (Session::*body)()) {
 }
 
 void Session::startSynchronisation() {
-    startWorker(&Session::SynchronizeData);
+    startWorker(TransferKind::Synchronisation, &Session::SynchronizeData);
 }
 void Session::startDownload() {
-    startWorker(&Session::downloadWorker);
+    startWorker(TransferKind::Download, &Session::downloadWorker);
 }
 
 void Session::joinWorkers() {

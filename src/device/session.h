@@ -24,6 +24,35 @@ enum class CheckResult { Passed, WrongModel, WrongProtocol, LinkLost };
 // Rounds of asking again for the synchronisation's reads that were not answered.
 inline constexpr int kReadRetries = 3;
 
+// The requests of a synchronisation whose first model request is answered "Q7".
+inline constexpr int kSynchronisationRequests = 183;
+
+// What a transfer is doing, for its progress display.
+enum class TransferStep {
+    None,
+    Connecting, // the settling wait before the first request
+    Identifying,
+    ReadingModes,
+    ReadingSettings, // the DSP read list
+    ReadingEq,       // the band image, plan and level blocks
+    ReadingMachine,
+    ReadingAgain, // values whose replies were lost
+    WritingSettings,
+    WritingEq,
+    WritingSpeakers,
+    WritingFilters,
+    RaisingVolume,
+    Confirming,
+    Finishing,
+};
+
+struct TransferProgress {
+    TransferKind kind = TransferKind::Synchronisation;
+    TransferStep step = TransferStep::None;
+    int done = 0;  // requests sent, never above total
+    int total = 0; // requests the transfer sends
+};
+
 // The texts of the connection check's error boxes.
 const char* checkFailureText(CheckResult r);
 
@@ -69,6 +98,9 @@ public:
     // Values the last synchronisation could not read (0 when everything arrived).
     int unreadValues() const { return unread_.load(); }
 
+    // The progress of the transfer running now, or of the last one; any thread may ask.
+    TransferProgress progress() const;
+
 private:
     ParameterStore& store_;
     DeviceState& state_;
@@ -95,12 +127,19 @@ private:
     std::atomic<bool> transferWhole_{true};
     std::mutex finishMutex_; // one transfer finishes at a time
 
+    mutable std::mutex progressMutex_;
+    TransferProgress progress_;
+    void beginProgress(TransferKind kind, int total);
+    void setStep(TransferStep step);
+    void countRequest();
+    void addRequests(int n);
+
     void pause(double ms);
     bool send(const Report& r) { return link_.write(r) == int(kReportSize); }
     void setLevelPoll(bool on);
     void finish(TransferKind kind, bool whole);
     int requestMissing(const std::function<void(const Report&)>& resend);
-    void startWorker(void (Session::*body)());
+    void startWorker(TransferKind kind, void (Session::*body)());
 };
 
 } // namespace q7

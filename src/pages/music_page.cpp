@@ -487,12 +487,19 @@ void CDialogMusic::statusTick() {
         meters_[std::size_t(2 + k)]->SetData(&v, 0, 1);
     }
     const std::uint8_t flags = level[7];
-    lastBluetooth_ = flags & 0x10;
-    lastPairing_ = flags & 0x20;
-    format_->setText(flags & 0x01   ? "DOLBY"
-                     : flags & 0x02 ? "DTS"
-                     : flags & 0x04 ? "Multi-CH LPCM"
-                                    : "Stereo");
+    const QString format = flags & 0x01   ? "DOLBY"
+                           : flags & 0x02 ? "DTS"
+                           : flags & 0x04 ? "Multi-CH LPCM"
+                                          : "Stereo";
+    if (format_->text() != format)
+        format_->setText(format);
+    // The lamps are painted by the page: repaint them only when one changes (every tick would
+    // repaint the cards and the group under them three times a second).
+    const bool bluetooth = flags & 0x10, pairing = flags & 0x20;
+    if (bluetooth == lastBluetooth_ && pairing == lastPairing_)
+        return;
+    lastBluetooth_ = bluetooth;
+    lastPairing_ = pairing;
     bluetooth_->update();
     update(bluetooth_->geometry().adjusted(-2, -2, 2, 2));
     update(pairing_->geometry().adjusted(-2, -2, 2, 2));

@@ -846,20 +846,65 @@ bool Dsp::pushCells(int bymode, const std::function<bool(int cell)>& only) {
     return ok;
 }
 
-bool Dsp::fullDownload(int bymode) {
+bool Dsp::fullDownload(int bymode, const std::function<void(DownloadPart)>& step) {
+    const auto begin = [&step](DownloadPart p) {
+        if (step)
+            step(p);
+    };
+    begin(DownloadPart::Settings);
     bool ok = PushAll(bymode);
+    begin(DownloadPart::BandImage);
     ok &= sendBandImage();
+    begin(DownloadPart::Speakers);
     ok &= sendPlanBlock();
     ok &= sendSpeakerLevelBlock();
+    begin(DownloadPart::Filters);
     ok &= pushEq();
-    if (bymode == 1)
+    if (bymode == 1) {
+        begin(DownloadPart::Volume);
         ok &= volumeRamp();
+    }
+    begin(DownloadPart::Confirm);
     ok &= readDspParam(1, 30, 1);
     ok &= readDspParam(1, 43, 1);
     ok &= readDspParam(4, 15, 2);
     clock_.sleepMs(50);
     store_.setParametersChanged(false);
     return ok;
+}
+
+namespace {
+
+class CountingSink final : public ReportSink {
+public:
+    int write(const Report&) override {
+        ++count;
+        return int(kReportSize);
+    }
+    int count = 0;
+};
+
+// A clock on which every wait ends at once.
+class NoWaitClock final : public Clock {
+public:
+    double nowMs() override { return 0; }
+    bool waitUntil(const Ready& ready, double, const WakeAt&) override { return ready(0); }
+    void notify() override {}
+};
+
+} // namespace
+
+int fullDownloadReports(const ParameterStore& store, int bymode) {
+    ParameterStore copy;
+    copy.applyModeImage(store.modeImage());
+    copy.setBandImage(store.bandImage());
+    // Every cell as it is, including those outside the saved part and the plan cells.
+    for (int i = 0; i < kCellCount; ++i)
+        copy.setCellBits(i, store.cellBits(i));
+    CountingSink sink;
+    NoWaitClock clock;
+    Dsp(copy, sink, clock).fullDownload(bymode);
+    return sink.count;
 }
 
 } // namespace q7

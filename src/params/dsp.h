@@ -182,8 +182,10 @@ public:
     // Coefficients of the pushed records of groups 1..9 from the band image.
     bool pushEq();
     bool volumeRamp();
-    // PushAll, band image, plan and level blocks, EQ push, volume ramp, closing reads.
-    bool fullDownload(int bymode);
+    // PushAll, band image, plan and level blocks, EQ push, volume ramp, closing reads. step, when
+    // given, hears each part as it begins (progress display).
+    enum class DownloadPart { Settings, BandImage, Speakers, Filters, Volume, Confirm };
+    bool fullDownload(int bymode, const std::function<void(DownloadPart)>& step = {});
 
 private:
     ParameterStore& store_;
@@ -194,6 +196,10 @@ private:
     bool sendFloatToAddresses(const CellSpec& how, float value);
     bool sendMusicFadeIn();
 };
+
+// The number of reports fullDownload(bymode) sends for the store as it is now (a dry run on a
+// copy: nothing is sent and nothing waits).
+int fullDownloadReports(const ParameterStore& store, int bymode);
 
 // The start-of-reset plan used by "reset all speaker levels".
 inline constexpr PlanBlock kFactoryPlan = {0x04, 0x04, 0x00, 0x00, 0x8A, 0x0A, 0x00,

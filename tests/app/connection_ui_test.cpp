@@ -10,11 +10,18 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
 #include <QProcess>
+#include <QProgressBar>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -48,6 +55,122 @@ TEST(ConnectionUi, StartUpConnectSynchronisesAndPolls) {
             polls += t.direction == Direction::ToAmplifier && t.report[1] == CMD_GET_LEVELS;
     }
     EXPECT_EQ(polls, 3);
+}
+
+namespace {
+
+// What the transfer dialog showed while it was open: every value of its bar, the bar's
+// total and each step line.
+struct DialogWatch {
+    std::vector<int> values;
+    int maximum = -1;
+    QStringList steps;
+    QPointer<CSyncDlg> dialog;
+
+    void attach(CSyncDlg* d) {
+        dialog = d;
+        QObject::connect(d->bar(), &QProgressBar::valueChanged, d, [this](int v) {
+            values.push_back(v);
+            maximum = dialog->bar()->maximum();
+        });
+    }
+    // Called as time runs: notes the step line as the user reads it.
+    void look() {
+        if (dialog && (steps.isEmpty() || steps.back() != dialog->stepLine()))
+            steps.push_back(dialog->stepLine());
+    }
+    bool stepsContain(const QString& text) const {
+        for (const QString& s : steps)
+            if (s.contains(text))
+                return true;
+        return false;
+    }
+};
+
+} // namespace
+
+TEST(ConnectionUi, TheDialogCountsTheRequestsAndNamesTheStepInEitherLanguage) {
+    for (int lang : {kChinese, kEnglish}) {
+        SCOPED_TRACE(lang);
+        // 10 ms per report (a slow hub): every step lasts long enough to be read.
+        EditorRig rig(SimOptions{.latencyUs = 10000},
+                      [lang](EditorOptions& o) { o.profile->setValue("language", lang); });
+        rig.run(300);
+        ASSERT_NE(rig.view().syncDialog(), nullptr);
+        DialogWatch watch;
+        watch.attach(rig.view().syncDialog());
+        ASSERT_TRUE(rig.runUntil([&] {
+            watch.look();
+            return rig.editor->linkOpen() && !rig.view().syncDialog() &&
+                   !rig.editor->connection().session.workerRunning();
+        }));
+        ASSERT_FALSE(watch.values.empty());
+        EXPECT_EQ(watch.maximum, kSynchronisationRequests);
+        EXPECT_EQ(watch.values.back(), kSynchronisationRequests) << "the bar ends full";
+        EXPECT_TRUE(std::is_sorted(watch.values.begin(), watch.values.end()));
+        EXPECT_GT(watch.values.size(), 10u) << "it moves while the requests go out";
+        const bool en = lang == kEnglish;
+        EXPECT_TRUE(watch.stepsContain(en ? "Reading EQ …" : QString::fromUtf8("读取均衡……")))
+            << watch.steps.join(" | ").toStdString();
+        EXPECT_TRUE(
+            watch.stepsContain(en ? "Reading settings …" : QString::fromUtf8("读取参数……")));
+        EXPECT_TRUE(watch.stepsContain("183/183"));
+
+        // A download counts its own requests, from a file the user opens.
+        const QString path = rig.dir.filePath("mine.q7M");
+        rig.prompter.savePath = path;
+        rig.clickRibbon(cmd::SaveFile);
+        ASSERT_TRUE(QFileInfo::exists(path));
+        const int expected = fullDownloadReports(
+            rig.editor->store(), rig.editor->connection().state.currentSettings()[0]);
+        rig.prompter.openPath = path;
+        rig.clickRibbon(cmd::LoadFile);
+        ASSERT_NE(rig.view().syncDialog(), nullptr);
+        DialogWatch download;
+        download.attach(rig.view().syncDialog());
+        ASSERT_TRUE(rig.runUntil([&] {
+            download.look();
+            return !rig.view().syncDialog() && !rig.editor->connection().session.workerRunning();
+        }));
+        EXPECT_EQ(download.maximum, expected);
+        ASSERT_FALSE(download.values.empty());
+        EXPECT_EQ(download.values.back(), expected);
+        EXPECT_TRUE(download.stepsContain(en ? "Writing EQ …" : QString::fromUtf8("写入均衡……")))
+            << download.steps.join(" | ").toStdString();
+    }
+}
+
+TEST(ConnectionUi, AFailedOrSlowTransferStopsTheBarShortOfItsTotal) {
+    {
+        EditorRig rig(SimOptions{.model = "Q8"});
+        rig.run(300);
+        ASSERT_NE(rig.view().syncDialog(), nullptr);
+        DialogWatch watch;
+        watch.attach(rig.view().syncDialog());
+        rig.runUntil([&] { return !rig.prompter.told.empty(); }, 20000);
+        ASSERT_EQ(rig.prompter.told.size(), 1u);
+        EXPECT_EQ(rig.prompter.told[0].text, QString::fromUtf8("机器型号与软件不匹配!"));
+        rig.run(10);
+        EXPECT_EQ(rig.view().syncDialog(), nullptr);
+        ASSERT_FALSE(watch.values.empty());
+        EXPECT_LT(watch.values.back(), watch.maximum);
+    }
+    {
+        // The guard still ends a transfer that takes too long, with the bar part-way.
+        EditorRig rig(SimOptions{.latencyUs = 200000});
+        rig.run(300);
+        ASSERT_NE(rig.view().syncDialog(), nullptr);
+        DialogWatch watch;
+        watch.attach(rig.view().syncDialog());
+        rig.runUntil([&] { return !rig.prompter.told.empty(); }, kSyncGuardMs + 1000);
+        ASSERT_EQ(rig.prompter.told.size(), 1u);
+        EXPECT_EQ(rig.prompter.told[0].text, QString::fromUtf8("发生错误，与设备数据同步超时……"));
+        // So slow that the first model reply comes after the check: it asks a second time.
+        EXPECT_EQ(watch.maximum, kSynchronisationRequests + 1);
+        ASSERT_FALSE(watch.values.empty());
+        EXPECT_GT(watch.values.back(), 50);
+        EXPECT_LT(watch.values.back(), kSynchronisationRequests);
+    }
 }
 
 TEST(ConnectionUi, ArrivalConnectsAndRemovalShowsTheBalloon) {
@@ -347,6 +470,20 @@ TEST(Screenshots, EveryScreenWithoutAnAmplifierAndTheProfileUntouched) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("HOME", home.path());
     env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    // A profile the pictures must neither follow nor change.
+    const QString profile = home.filePath("config/DSP_2060_V2.5/DSP-Q7-v1.1.conf");
+    {
+        QSettings user(profile, QSettings::IniFormat);
+        QMainWindow big;
+        big.setGeometry(10, 10, 1500, 900);
+        user.setValue("window/geometry", big.saveGeometry());
+        user.setValue("window/page", 3);
+        user.setValue("language", 1);
+    }
+    QFile written(profile);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray before = written.readAll();
+    written.close();
     editor.setProcessEnvironment(env);
     editor.start(Q7EDIT_PATH, {"--screenshots", shots});
     ASSERT_TRUE(editor.waitForFinished(240000));
@@ -357,13 +494,15 @@ TEST(Screenshots, EveryScreenWithoutAnAmplifierAndTheProfileUntouched) {
           "output-center", "output-sub",   "output-rear",     "output-top",     "compressor",
           "delay",         "location",     "noise-gate",      "auto-sub",       "music-agc",
           "settings",      "remote",       "remote-learning", "remote-learned", "about",
-          "question",      "sync"})
+          "question",      "sync",         "download"})
         for (const char* lang : {"zh", "en"}) {
             const QString file = QDir(shots).filePath(QString("%1.%2.png").arg(screen, lang));
             EXPECT_GT(QFileInfo(file).size(), 1000) << file.toStdString();
         }
-    EXPECT_FALSE(QFileInfo::exists(home.filePath("config/DSP_2060_V2.5")))
-        << "the language switches leave the user's profile alone";
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), before) << "the language switches leave the user's profile alone";
+    EXPECT_EQ(QImage(QDir(shots).filePath("main.en.png")).size(), QSize(1180, 820))
+        << "the window as it starts for anyone";
 }
 
 TEST(AboutBox, IdentityWhenConnectedAndTheHiddenPeakSwitch) {

@@ -492,3 +492,47 @@ TEST(EqPanel, APassBandsRegionStaysUnderItsCurve) {
             tinted += selected.pixel(x, y) != plain.pixel(x, y);
     EXPECT_EQ(tinted, 0);
 }
+
+// What the meters cost while music plays: a reading or a tick that lights no other LED paints
+// nothing.
+TEST(PeakMeter, RepaintsOnlyWhatChanges) {
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            count += e->type() == QEvent::Paint;
+            return false;
+        }
+    };
+    QWidget page;
+    auto* a = new CPeakMeterCtrl(&page);
+    auto* b = new CPeakMeterCtrl(&page);
+    for (CPeakMeterCtrl* m : {a, b}) {
+        m->SetMeterBands(1, 15);
+        m->SetPeakLine(false);
+        m->setGeometry(0, m == a ? 0 : 20, 120, 12);
+    }
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    Paints paints;
+    a->installEventFilter(&paints);
+    int v = 100; // 6 LEDs
+    a->SetData(&v, 0, 1);
+    QApplication::processEvents();
+    EXPECT_EQ(paints.count, 1);
+    v = 105; // still 6 LEDs
+    a->SetData(&v, 0, 1);
+    QApplication::processEvents();
+    EXPECT_EQ(paints.count, 1) << "the same LEDs are not painted again";
+
+    // A falling step that takes an LED off paints; the steps below one LED do not.
+    a->DecayStep(); // 105 - 15 = 90: 5 LEDs
+    QApplication::processEvents();
+    EXPECT_EQ(paints.count, 2);
+    v = 95; // 6 LEDs again, then 80 after a step: 5 LEDs
+    a->SetData(&v, 0, 1);
+    QApplication::processEvents();
+    const int before = paints.count;
+    b->SetData(&v, 0, 1);
+    QApplication::processEvents();
+    EXPECT_EQ(paints.count, before) << "the other meter's reading paints only itself";
+}

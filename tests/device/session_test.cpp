@@ -497,3 +497,121 @@ TEST(Synchronise, AReadThatIsNeverAnsweredIsCounted) {
     std::lock_guard l(m);
     EXPECT_EQ(std::count(sent.begin(), sent.end(), dspRead(3, 26, 2)), 1 + kReadRetries);
 }
+
+// The progress a display reads from another thread while the worker runs: each request counted
+// once it went out, the step named before its requests, the total reached exactly.
+TEST(Progress, ASynchronisationCountsItsRequestsToTheTotal) {
+    Rig rig(SimOptions{.latencyUs = 1000});
+    struct Seen {
+        std::uint8_t code;
+        TransferProgress p;
+    };
+    std::vector<Seen> seen;
+    rig.trace.setListener([&](const TraceLine& t) {
+        if (t.direction != Direction::ToAmplifier || t.report[1] == CMD_GET_LEVELS)
+            return;
+        const TransferProgress p = rig.c.session.progress();
+        std::lock_guard l(rig.mutex);
+        seen.push_back({t.report[1], p});
+    });
+    TransferProgress atEnd;
+    rig.recorder.onTransfer = [&](TransferKind) { atEnd = rig.c.session.progress(); };
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.startSynchronisation();
+    {
+        Clock::Idle idle(rig.clock);
+        rig.c.session.joinWorkers();
+    }
+
+    std::lock_guard l(rig.mutex);
+    ASSERT_EQ(seen.size(), std::size_t(kSynchronisationRequests));
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(seen[i].p.kind, TransferKind::Synchronisation);
+        EXPECT_EQ(seen[i].p.total, kSynchronisationRequests);
+        EXPECT_EQ(seen[i].p.done, int(i)) << "the requests before this one, no more";
+    }
+    EXPECT_EQ(seen.front().p.step, TransferStep::Identifying);
+    for (const Seen& s : seen) {
+        if (s.code == CMD_DSP_READ) {
+            EXPECT_EQ(s.p.step, TransferStep::ReadingSettings);
+        }
+        if (s.code == CMD_MEM_READ) {
+            EXPECT_EQ(s.p.step, TransferStep::ReadingEq);
+        }
+        if (s.code == CMD_MODE_NAME_READ) {
+            EXPECT_EQ(s.p.step, TransferStep::ReadingModes);
+        }
+    }
+    EXPECT_EQ(seen.back().p.step, TransferStep::ReadingMachine);
+    EXPECT_EQ(atEnd.done, kSynchronisationRequests);
+    EXPECT_EQ(atEnd.total, kSynchronisationRequests);
+    EXPECT_EQ(atEnd.step, TransferStep::Finishing);
+}
+
+TEST(Progress, ADownloadKnowsItsCountBeforeItStartsAndLostRepliesDoNotOverrunIt) {
+    { // one rig at a time: a thread takes part in one virtual clock only
+        Rig rig(SimOptions{.latencyUs = 1000});
+        ASSERT_TRUE(rig.c.link.OpenLink().opened);
+        rig.c.session.SynchronizeData();
+        rig.store.setBand(4, 3, BandRecord::encode(1, 4.5, 123, 2.0));
+        rig.clearTrace();
+        const int expected = fullDownloadReports(rig.store, rig.c.state.currentSettings()[0]);
+        ASSERT_GT(expected, 200);
+
+        std::vector<TransferProgress> seen;
+        rig.trace.setListener([&](const TraceLine& t) {
+            if (t.direction != Direction::ToAmplifier)
+                return;
+            const TransferProgress p = rig.c.session.progress();
+            std::lock_guard l(rig.mutex);
+            rig.lines.push_back(t);
+            seen.push_back(p);
+        });
+        TransferProgress atEnd;
+        rig.recorder.onTransfer = [&](TransferKind) { atEnd = rig.c.session.progress(); };
+        rig.c.session.startDownload();
+        {
+            Clock::Idle idle(rig.clock);
+            rig.c.session.joinWorkers();
+        }
+        EXPECT_EQ(int(rig.sent().size()), expected) << "the dry run counts what is sent";
+        EXPECT_EQ(atEnd.kind, TransferKind::Download);
+        EXPECT_EQ(atEnd.done, expected);
+        EXPECT_EQ(atEnd.total, expected);
+        // The steps come in the download's order and never go back.
+        std::vector<TransferStep> steps;
+        {
+            std::lock_guard l(rig.mutex);
+            for (const TransferProgress& p : seen)
+                if (steps.empty() || steps.back() != p.step)
+                    steps.push_back(p.step);
+        }
+        std::vector<TransferStep> order = {TransferStep::WritingSettings, TransferStep::WritingEq,
+                                           TransferStep::WritingSpeakers,
+                                           TransferStep::WritingFilters};
+        if (rig.c.state.currentSettings()[0] == 1)
+            order.push_back(TransferStep::RaisingVolume);
+        order.push_back(TransferStep::Confirming);
+        EXPECT_EQ(steps, order);
+    }
+
+    // Replies lost on the way make a synchronisation ask again; the bar still ends at its total.
+    Rig lossy(SimOptions{.dropEvery = 5});
+    ASSERT_TRUE(lossy.c.link.OpenLink().opened);
+    lossy.c.session.SynchronizeData();
+    const TransferProgress p = lossy.c.session.progress();
+    EXPECT_GT(lossy.sent().size(), std::size_t(kSynchronisationRequests));
+    EXPECT_EQ(p.done, kSynchronisationRequests);
+    EXPECT_EQ(p.total, kSynchronisationRequests);
+}
+
+TEST(Progress, AWrongModelEndsShortOfTheTotal) {
+    Rig rig(SimOptions{.model = "Q8"});
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    rig.c.session.SynchronizeData();
+    const TransferProgress p = rig.c.session.progress();
+    EXPECT_EQ(p.done, 2) << "two model requests";
+    EXPECT_EQ(p.total, kSynchronisationRequests + 1);
+    EXPECT_EQ(p.step, TransferStep::Finishing);
+}
