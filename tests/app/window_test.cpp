@@ -66,7 +66,8 @@ TEST(WindowMemory, SizePlacePageAndOutputComeBackAtTheNextStart) {
 TEST(WindowMemory, ADamagedProfileStartsAsNew) {
     QTemporaryDir dir;
     QSettings profile(dir.filePath("profile.ini"), QSettings::IniFormat);
-    profile.setValue("window/geometry", QByteArray("\x01\xd9\xd0\xcb garbage", 14));
+    static constexpr char kGarbage[] = "\x01\xd9\xd0\xcb garbage";
+    profile.setValue("window/geometry", QByteArray(kGarbage, sizeof kGarbage - 1));
     profile.setValue("window/page", 99);
     profile.setValue("window/bank", -3);
     profile.setValue("window/output", 7);
