@@ -112,7 +112,9 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QSettings profile(dir.filePath("profile.ini"), QSettings::IniFormat);
     EditorOptions options;
-    options.simulator = "latency_us=1000";
+    // A second argument adds simulator options ("quiet": nothing playing, the meters at rest).
+    options.simulator =
+        std::string("latency_us=1000") + (argc > 2 ? std::string(",") + argv[2] : "");
     options.profile = &profile;
     Editor editor(options);
     app.installEventFilter(&paint);

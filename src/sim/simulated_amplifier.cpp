@@ -224,6 +224,8 @@ std::optional<SimOptions> SimOptions::parse(const std::string& text, std::string
             ok = integer(o.readErrorAfter);
         else if (key == "tunnel_every")
             ok = integer(o.tunnelEvery);
+        else if (key == "quiet")
+            o.quiet = true;
         else {
             error = "unknown simulator option " + key;
             return std::nullopt;
@@ -462,7 +464,7 @@ void SimulatedAmplifier::enqueueLocked(const Report& r, double at) {
 
 Report SimulatedAmplifier::levelReport(double now) {
     Report r = reply(RPL_LEVELS);
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < 6 && !options_.quiet; ++k) {
         const double v = 120 + 100 * std::sin(now / 370.0 + k * 0.9) + (rng_() % 20);
         r[std::size_t(2 + k)] = std::uint8_t(std::clamp(v, 0.0, 255.0));
     }

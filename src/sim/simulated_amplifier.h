@@ -34,6 +34,7 @@ struct SimOptions {
     int readErrorAfter = 0;      // the Nth read fails (the device stays)
     int tunnelEvery = 0;         // an unsolicited tunnel message before every Nth reply
     bool startUnplugged = false; // plugged in later with plug(), as a user would
+    bool quiet = false;          // nothing playing: every level reads 0
 
     // "key=value,key=value"; flags may stand alone ("silent"). False with a reason on error.
     static std::optional<SimOptions> parse(const std::string& text, std::string& error);

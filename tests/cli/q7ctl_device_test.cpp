@@ -135,6 +135,19 @@ TEST(Q7ctlDevice, LevelsPollEveryThreeHundredMilliseconds) {
     EXPECT_GE(b.clock.nowMs() - start, 900.0);
 }
 
+TEST(Q7ctlDevice, AQuietAmplifierReadsZeroLevels) {
+    std::string error;
+    const auto o = SimOptions::parse("latency_us=1000,quiet", error);
+    ASSERT_TRUE(o) << error;
+    ASSERT_TRUE(o->quiet);
+    Bench b(*o);
+    const Result r = b.run({"levels", "--count", "3"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);)
+        EXPECT_EQ(line.substr(0, 24), "  0   0   0   0   0   0 ") << line;
+}
+
 TEST(Q7ctlDevice, DevicesListsOnlyAmplifiers) {
     Bench b;
     Result r = b.run({"devices"});
