@@ -6,6 +6,7 @@
 #include "device/hidapi_backend.h"
 #include "device/replay_backend.h"
 #include "params/device_modes.h"
+#include "params/dsp.h"
 #include "params/edit_path.h"
 #include "params/mode_file.h"
 #include "params/text.h"
@@ -13,7 +14,9 @@
 #include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
 
+#include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -154,17 +157,55 @@ int levels(Connection& c, int count, std::ostream& out) {
     return 0;
 }
 
+// The listener (0) and speakers 1..8 as the location page places them, in metres.
+std::array<std::pair<float, float>, 9> placedPoints(const ParameterStore& s) {
+    std::array<std::pair<float, float>, 9> p{};
+    p[0] = {s.cellFloat(cell::ListenerX), s.cellFloat(cell::ListenerY)};
+    for (int k = 1; k <= kSpeakerCount; ++k)
+        p[std::size_t(k)] = {s.cellFloat(cell::SpeakerX + k - 1),
+                             s.cellFloat(cell::SpeakerY + k - 1)};
+    return p;
+}
+
+// After the plan block, the levels the location page sends for the same move: every speaker's
+// when the listener moved, a moved speaker's own otherwise; a level set by name stays.
+void sendLevelsOfMovedPoints(EditPath& edits, const std::array<std::pair<float, float>, 9>& before,
+                             const std::vector<ParamAssignment>& assignments) {
+    const auto after = placedPoints(edits.store());
+    std::array<bool, 9> named{};
+    for (const ParamAssignment& a : assignments)
+        if (a.param && a.param->place == ParamPlace::SpeakerLevel)
+            for (int k = 1; k <= kSpeakerCount; ++k)
+                if (speakerInfo(k).slot == a.param->index)
+                    named[std::size_t(k)] = true;
+    const bool listener = after[0] != before[0];
+    edits.edit([&](Dsp& d) {
+        bool ok = true;
+        for (int k = 1; k <= kSpeakerCount; ++k) {
+            if (named[std::size_t(k)] ||
+                (!listener && after[std::size_t(k)] == before[std::size_t(k)]))
+                continue;
+            const double dx = double(after[0].first) - after[std::size_t(k)].first;
+            const double dy = double(after[0].second) - after[std::size_t(k)].second;
+            ok &= d.sendSpeakerLevel(k, speakerLevelForDistance(std::hypot(dx, dy)));
+        }
+        return ok;
+    });
+}
+
 // Applies the values to what was read and sends the difference with the editor's senders, as
 // its undo, redo and A/B switches do.
 bool setOnAmplifier(Connection& c, const std::vector<ParamAssignment>& assignments,
                     std::ostream& err) {
     EditPath edits(c.store, c.link, c.clock, [&c] { return c.link.isOpen(); });
     edits.amplifierHoldsStore();
+    const auto before = placedPoints(c.store);
     ModeImage image = settingsOf(c.store);
     for (const ParamAssignment& a : assignments)
         applyAssignment(image, a);
     edits.replaceSettings(image);
     edits.sendDifferences();
+    sendLevelsOfMovedPoints(edits, before, assignments);
     c.link.awaitReply();
     if (!edits.amplifierKnown() || !c.link.isOpen() || c.link.readThreadEnded()) {
         err << "q7ctl: the amplifier did not take every report; what it holds is uncertain\n";

@@ -48,7 +48,7 @@ float finiteOr0(float v) {
 } // namespace
 
 float CSSVCDlg::levelForDistance(double d) {
-    return float(3.0 - 3.0 * d);
+    return speakerLevelForDistance(d);
 }
 
 CSSVCDlg::CSSVCDlg(EditorContext& editor, QWidget* parent)

@@ -254,6 +254,10 @@ const CompressorInfo& compressorInfo(OutputGroup g) {
     return kCompressors[std::size_t(g)];
 }
 
+float speakerLevelForDistance(double d) {
+    return float(3.0 - 3.0 * d);
+}
+
 const SpeakerInfo& speakerInfo(int speaker) {
     if (speaker < 1 || speaker > 8)
         speaker = 1;

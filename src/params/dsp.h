@@ -110,6 +110,8 @@ struct SpeakerInfo {
     int slot, module, parameter;
 };
 const SpeakerInfo& speakerInfo(int speaker);
+// The level the location page gives a speaker d metres from the listener.
+float speakerLevelForDistance(double metres);
 
 // ---- DSP read list ----
 

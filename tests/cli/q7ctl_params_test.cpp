@@ -9,6 +9,7 @@
 #include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -495,6 +496,60 @@ TEST(Q7ctlAmplifier, SetSendsWhatTheEditorSendsForTheSameEdit) {
              // The ribbon writes the pitch itself, as the integer p + 5.
              d.store().setCellInt(cell::MusicPitch, 2);
              return d.WriteDspParam(4, 20, std::uint32_t(7), 1);
+         }},
+        {"location.listener.x_m=-1.5",
+         [](Dsp& d) {
+             // The location page: the plan block, then every speaker's level for its distance.
+             ParameterStore& s = d.store();
+             s.setCellFloat(cell::ListenerX, -1.5f);
+             bool ok = d.sendPlanBlock();
+             for (int k = 1; k <= 8; ++k) {
+                 const double dx =
+                     double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + k - 1);
+                 const double dy =
+                     double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + k - 1);
+                 ok &= d.sendSpeakerLevel(k, speakerLevelForDistance(std::hypot(dx, dy)));
+             }
+             return ok;
+         }},
+        {"location.speaker.3.x_m=1.2",
+         [](Dsp& d) {
+             // A speaker moved: the plan block, then its own level.
+             ParameterStore& s = d.store();
+             s.setCellFloat(cell::SpeakerX + 2, 1.2f);
+             bool ok = d.sendPlanBlock();
+             const double dx =
+                 double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + 2);
+             const double dy =
+                 double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + 2);
+             return ok && d.sendSpeakerLevel(3, speakerLevelForDistance(std::hypot(dx, dy)));
+         }},
+        {"location.listener.x_m=-1.5",
+         [](Dsp& d) {
+             // The location page: the plan block, then every speaker's level for its distance.
+             ParameterStore& s = d.store();
+             s.setCellFloat(cell::ListenerX, -1.5f);
+             bool ok = d.sendPlanBlock();
+             for (int k = 1; k <= 8; ++k) {
+                 const double dx =
+                     double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + k - 1);
+                 const double dy =
+                     double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + k - 1);
+                 ok &= d.sendSpeakerLevel(k, speakerLevelForDistance(std::hypot(dx, dy)));
+             }
+             return ok;
+         }},
+        {"location.speaker.3.x_m=1.2",
+         [](Dsp& d) {
+             // A speaker moved: the plan block, then its own level.
+             ParameterStore& s = d.store();
+             s.setCellFloat(cell::SpeakerX + 2, 1.2f);
+             bool ok = d.sendPlanBlock();
+             const double dx =
+                 double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + 2);
+             const double dy =
+                 double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + 2);
+             return ok && d.sendSpeakerLevel(3, speakerLevelForDistance(std::hypot(dx, dy)));
          }},
         {"location.room.width_m=6",
          [](Dsp& d) {
