@@ -80,6 +80,11 @@ std::size_t Link::queued() const {
     return queue_.size();
 }
 
+bool Link::handedOver() const {
+    std::lock_guard lock(queueMutex_);
+    return queue_.empty() && !handing_;
+}
+
 void Link::traceReport(Direction d, const Report& r) {
     if (trace_)
         trace_->write(clock_.nowMs() - openedAt_.load(), d, r);
@@ -314,6 +319,7 @@ void Link::WriterThreadProc() {
             if (!queue_.empty()) {
                 e = queue_.front();
                 queue_.pop_front();
+                handing_ = true;
             }
             drainUntil = drainUntil_;
             if (!e)
@@ -334,6 +340,7 @@ void Link::WriterThreadProc() {
         {
             std::lock_guard lock(queueMutex_);
             wireBusy_ = false;
+            handing_ = false;
         }
         e->result = n;
         clock_.notify();

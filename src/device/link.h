@@ -86,6 +86,9 @@ public:
     std::string devicePath() const;
     // Reports queued and not yet written.
     std::size_t queued() const;
+    // Nothing queued and nothing on its way to the transport: every report written so far has
+    // been traced.
+    bool handedOver() const;
     // Counts the opens: work that spans a close and a new open can tell.
     std::uint64_t generation() const { return generation_.load(); }
 
@@ -129,6 +132,7 @@ private:
     mutable std::mutex queueMutex_;
     std::deque<std::shared_ptr<Entry>> queue_;
     bool wireBusy_ = false;
+    bool handing_ = false; // the writer holds a report taken from the queue, not yet written
     bool writerStop_ = false;
     double drainUntil_ = kForever;
     std::thread writer_;

@@ -204,7 +204,7 @@ TEST(ConnectionUi, WrongModelAndProtocolShowTheirBoxes) {
         EXPECT_EQ(rig.prompter.told[0].text, QString::fromUtf8("机器型号与软件不匹配!"));
         EXPECT_FALSE(rig.editor->linkOpen());
         rig.run(10); // CMD_CLOSE goes from the writer; the closed dialog is deleted
-        EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
+        EXPECT_EQ(rig.lastSent(), shortCommand(CMD_CLOSE));
         EXPECT_EQ(rig.view().syncDialog(), nullptr);
     }
     {
@@ -214,7 +214,7 @@ TEST(ConnectionUi, WrongModelAndProtocolShowTheirBoxes) {
         EXPECT_EQ(rig.prompter.told[0].text,
                   QString::fromUtf8("机器与软件通信版本不匹配，请使用机器配套软件!"));
         rig.run(10);
-        EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
+        EXPECT_EQ(rig.lastSent(), shortCommand(CMD_CLOSE));
     }
 }
 
@@ -400,7 +400,7 @@ TEST(ConnectionUi, ClosingAsksOnlyWhenChangedAndSendsCmdClose) {
     EXPECT_FALSE(rig.frame().isVisible());
     EXPECT_FALSE(rig.editor->linkOpen());
     rig.run(10); // CMD_CLOSE goes from the link's writer
-    EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
+    EXPECT_EQ(rig.lastSent(), shortCommand(CMD_CLOSE));
 }
 
 TEST(ConnectionUi, ClosingUnchangedAsksNothing) {
@@ -411,7 +411,7 @@ TEST(ConnectionUi, ClosingUnchangedAsksNothing) {
     EXPECT_TRUE(rig.frame().close());
     EXPECT_TRUE(rig.prompter.asked.empty());
     rig.run(10);
-    EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
+    EXPECT_EQ(rig.lastSent(), shortCommand(CMD_CLOSE));
 }
 
 TEST(SingleInstanceGuard, ASecondStartRaisesTheFirstWithItsFile) {

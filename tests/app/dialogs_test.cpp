@@ -385,7 +385,7 @@ TEST(RemoteLearning, ALearnedCodeShowsThenTheDialogClosesItself) {
         << "the English dialog tells the user what to do";
     // The window's writes go out on the link's writer thread: wait for it to hand this one over.
     ASSERT_TRUE(rig.runUntil([&] { return !rig.sent().empty(); }, 1000));
-    EXPECT_EQ(rig.sent().front(), shortCommand(CMD_LEARN_KEY, 7));
+    EXPECT_EQ(rig.firstSent(), shortCommand(CMD_LEARN_KEY, 7));
     EXPECT_FALSE(rig.view().levelPollRunning()) << "the poll rests while a key is learned";
 
     ASSERT_TRUE(rig.runUntil([&] { return study->learned(); }, 5000));

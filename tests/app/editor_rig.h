@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <deque>
+#include <gtest/gtest.h>
 #include <mutex>
 
 namespace q7::test {
@@ -145,6 +146,30 @@ struct EditorRig {
     MainStatusBar& status() { return frame().statusBarPanes(); }
 
     // Reports the editor sent, without the level poll's requests, which come every 300 ms.
+    // Lets the link's writer hand over what the window queued: its writes are traced as they go
+    // to the transport, on the writer's thread.
+    void settle() {
+        runUntil([this] { return editor->connection().link.handedOver(); }, 1000);
+    }
+    // The first and last report sent, once the window's writes are handed over.
+    Report firstSent() {
+        settle();
+        const auto s = sent();
+        if (s.empty()) {
+            ADD_FAILURE() << "nothing was sent";
+            return {};
+        }
+        return s.front();
+    }
+    Report lastSent() {
+        settle();
+        const auto s = sent();
+        if (s.empty()) {
+            ADD_FAILURE() << "nothing was sent";
+            return {};
+        }
+        return s.back();
+    }
     std::vector<Report> sent() {
         std::vector<Report> out;
         for (const TraceLine& t : sentLines())

@@ -174,7 +174,7 @@ TEST_P(FaultMatrix, EndsAndLeavesAKnownState) {
                                 : QString::fromUtf8("机器型号与软件不匹配!");
         EXPECT_EQ(toldTexts(rig), QStringList{why});
         EXPECT_FALSE(rig.editor->linkOpen());
-        EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
+        EXPECT_EQ(rig.lastSent(), shortCommand(CMD_CLOSE));
         EXPECT_EQ(rig.sim.current(), factory);
     } else if (!(duringStartUp && fault == Fault::UnplugAfter)) {
         if (duringStartUp && fault == Fault::ReadErrorAfter) {
@@ -321,7 +321,7 @@ TEST_P(FaultMatrix, EndsAndLeavesAKnownState) {
         ASSERT_TRUE(settle(rig, 10000)) << "the close ends";
         EXPECT_FALSE(rig.editor->linkOpen());
         if (open && fault != Fault::UnplugAfter && fault != Fault::ReadErrorAfter) {
-            EXPECT_EQ(rig.sent().back(), shortCommand(CMD_CLOSE));
+            EXPECT_EQ(rig.lastSent(), shortCommand(CMD_CLOSE));
         }
         if (!open) {
             EXPECT_EQ(rig.sim.requestsSeen(), requestsBefore) << "nothing to close";

@@ -42,7 +42,7 @@ TEST(Files, SaveAndReopenThroughTheUi) {
     ASSERT_EQ(rig.prompter.saveNames.size(), 1u);
     EXPECT_EQ(rig.prompter.saveNames.back(), "name");
     EXPECT_EQ(rig.prompter.saveSuffixes.back(), "R3v9");
-    EXPECT_EQ(rig.sent().front(), shortCommand(CMD_MODE_STORE, 0)) << "saved to the current mode";
+    EXPECT_EQ(rig.firstSent(), shortCommand(CMD_MODE_STORE, 0)) << "saved to the current mode";
     EXPECT_FALSE(rig.editor->store().parametersChanged());
     EXPECT_EQ(QFile(path).size(), 1791);
     EXPECT_EQ(rig.editor->recentFiles().value(0), path);

@@ -211,7 +211,7 @@ TEST(MusicPage, PortsRoutingMetersAndStatus) {
     rig.clearTrace();
     click(page->button(1071));
     rig.run(10);
-    EXPECT_EQ(rig.sent().back(), shortCommand(CMD_MIC_PAIR, 1));
+    EXPECT_EQ(rig.lastSent(), shortCommand(CMD_MIC_PAIR, 1));
 }
 
 TEST(MusicPage, PreviewsOpenTheEffectsPageAndReturn) {
@@ -266,7 +266,7 @@ TEST(MusicPage, StatusBarBypassAndResetAct) {
     EXPECT_EQ(rig.editor->store().cellInt(31), 1);
     EXPECT_TRUE(page->graph()->bypass());
     EXPECT_TRUE(rig.status().bypass()->isChecked());
-    EXPECT_EQ(rig.sent().front(), dspWriteRepeated(1, 37, 1, 1));
+    EXPECT_EQ(rig.firstSent(), dspWriteRepeated(1, 37, 1, 1));
 
     rig.editor->store().setBand(1, 3, BandRecord::encode(1, 9.0, 100, 1.41));
     rig.prompter.answers = {Answer::Yes};

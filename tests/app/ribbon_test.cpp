@@ -170,6 +170,7 @@ TEST(RibbonSliders, MutedVolumeStillSendsAndWarns) {
     // The Output twin acts when the Output category is shown.
     rig.showCategory(kOutputCategory);
     drag(rig, cmd::MicSlider, 42);
+    rig.settle();
     EXPECT_EQ(rig.sent()[rig.sent().size() - 2], dspWriteRepeated(1, 30, floatBits(0.42f), 1));
     EXPECT_EQ(rig.ribbon().slider(cmd::MicSlider)->value(), 42);
     EXPECT_EQ(popup(rig), "vol is mute");
@@ -181,9 +182,9 @@ TEST(RibbonSliders, PitchEndsGoAsTheIntegersZeroAndTen) {
     ASSERT_TRUE(rig.connect());
     rig.clearTrace();
     drag(rig, cmd::PitchSlider, -5);
-    EXPECT_EQ(rig.sent().back(), dspWriteRepeated(4, 20, 0, 1));
+    EXPECT_EQ(rig.lastSent(), dspWriteRepeated(4, 20, 0, 1));
     drag(rig, cmd::PitchSlider, 5);
-    EXPECT_EQ(rig.sent().back(), dspWriteRepeated(4, 20, 10, 1));
+    EXPECT_EQ(rig.lastSent(), dspWriteRepeated(4, 20, 10, 1));
     EXPECT_EQ(rig.editor->store().cellInt(88), 5);
     EXPECT_EQ(rig.sim.dspValue(4, 20), std::vector<std::uint32_t>{10});
     EXPECT_EQ(rig.ribbon().panelCaption(kInputCategory, 5)->text(),
@@ -233,15 +234,14 @@ TEST(RibbonWheel, NotchesOverAPanelOrThePitchMoveBothTwins) {
     EXPECT_EQ(rig.ribbon().slider(cmd::EffectSlider)->value(), before + 1);
     EXPECT_EQ(rig.ribbon().slider(Ribbon::twin(cmd::EffectSlider))->value(), before + 1);
     EXPECT_EQ(rig.editor->store().cellInt(43), before + 1);
-    EXPECT_EQ(rig.sent().back(),
-              dspWriteRepeated(1, 45, floatBits(float((before + 1) / 100.0)), 1));
+    EXPECT_EQ(rig.lastSent(), dspWriteRepeated(1, 45, floatBits(float((before + 1) / 100.0)), 1));
     EXPECT_EQ(rig.ribbon().activeCategory(), kOutputCategory) << "the wheel never switches";
 
     const int pitch = rig.ribbon().slider(cmd::PitchSlider)->value();
     test::wheelOver(rig.ribbon().slider(Ribbon::twin(cmd::PitchSlider)), -1);
     rig.run(10);
     EXPECT_EQ(rig.ribbon().slider(cmd::PitchSlider)->value(), pitch - 1);
-    EXPECT_EQ(rig.sent().back(), dspWriteRepeated(4, 20, std::uint32_t(pitch - 1 + 5), 1));
+    EXPECT_EQ(rig.lastSent(), dspWriteRepeated(4, 20, std::uint32_t(pitch - 1 + 5), 1));
 
     // Over the tab bar the wheel does nothing, and the category stays.
     rig.clearTrace();
@@ -344,7 +344,7 @@ TEST(RibbonModes, LoadModeAsksOnlyWhenChanged) {
     EXPECT_TRUE(rig.prompter.asked.empty());
     rig.run(1);
     ASSERT_FALSE(rig.sent().empty());
-    EXPECT_EQ(rig.sent().front(), shortCommand(CMD_MODE_RECALL, 0));
+    EXPECT_EQ(rig.firstSent(), shortCommand(CMD_MODE_RECALL, 0));
     ASSERT_TRUE(rig.connect());
 
     rig.editor->store().setParametersChanged(true);
@@ -359,7 +359,7 @@ TEST(RibbonModes, LoadModeAsksOnlyWhenChanged) {
     EXPECT_EQ(rig.prompter.asked.back().text, QString::fromUtf8("确定要保存至机器模式四?"));
     rig.run(1);
     ASSERT_FALSE(rig.sent().empty());
-    EXPECT_EQ(rig.sent().front(), shortCommand(CMD_MODE_STORE, 3));
+    EXPECT_EQ(rig.firstSent(), shortCommand(CMD_MODE_STORE, 3));
     EXPECT_FALSE(rig.editor->store().parametersChanged());
     EXPECT_EQ(popup(rig), QString::fromUtf8("正在储存模式四,请稍等"));
     EXPECT_TRUE(rig.ribbon().action(cmd::LoadModeFirst + 3)->isChecked());
