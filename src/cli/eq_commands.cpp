@@ -167,7 +167,34 @@ void applyBank(ParameterStore& store, const EqBankState& s) {
         store.setBand(info.group, info.firstRecord + i, s.records[std::size_t(i)]);
 }
 
-std::string jsonString(const std::string& s) {
+// Text from a file may be any bytes: what is not UTF-8 becomes U+FFFD, so the JSON stays valid.
+std::string validUtf8(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const int n = c < 0x80         ? 1
+                      : (c >> 5) == 6  ? 2
+                      : (c >> 4) == 14 ? 3
+                      : (c >> 3) == 30 ? 4
+                                       : 0;
+        bool ok = n > 0 && i + std::size_t(n) <= s.size();
+        for (int k = 1; ok && k < n; ++k)
+            ok = (static_cast<unsigned char>(s[i + std::size_t(k)]) >> 6) == 2;
+        if (ok && n == 2)
+            ok = c >= 0xC2; // no overlong forms
+        if (ok) {
+            out.append(s, i, std::size_t(n));
+            i += std::size_t(n);
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string jsonString(const std::string& text) {
+    const std::string s = validUtf8(text);
     std::string out = "\"";
     for (const char c : s) {
         if (c == '"' || c == '\\') {

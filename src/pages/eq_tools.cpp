@@ -402,6 +402,11 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     tilt_->setSingleStep(0.1);
     tilt_->setValue(-0.5);
     tilt_->setSuffix(tr(" dB/倍频程", " dB/oct"));
+    rise_->setPrefix(tr("低频 +", "bass +"));
+    corner_->setPrefix(tr("低于 ", "below "));
+    tilt_->setPrefix(tr("高频 ", "treble "));
+    for (QDoubleSpinBox* b : {rise_, corner_, tilt_})
+        b->setMinimumWidth(150);
     rise_->setToolTip(tr("低频提升", "Low-frequency rise"));
     corner_->setToolTip(tr("低频提升的转折频率", "Corner of the low-frequency rise"));
     tilt_->setToolTip(tr("1 kHz 以上每倍频程的倾斜", "Tilt per octave above 1 kHz"));

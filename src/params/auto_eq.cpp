@@ -492,13 +492,16 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
     }
     double lo = std::max({o.loHz, double(kBandFreqMinHz), measurement.hz.front()});
     double hi = std::min({o.hiHz, double(kBandFreqMaxHz), measurement.hz.back()});
-    if (lo > o.loHz + 1e-9 || hi < o.hiHz - 1e-9)
+    if (lo > o.loHz * 1.001 || hi < o.hiHz * 0.999)
         res.notes.push_back({"拟合范围限于测量与均衡的范围：" + fmtHz(lo) + "–" + fmtHz(hi),
                              "fit range limited to what the measurement and the bands cover: " +
                                  fmtHz(lo) + "–" + fmtHz(hi)});
     if (!(hi >= lo * std::exp2(1.0 / 3))) {
-        res.error = {"拟合范围太窄（至少 1/3 倍频程）",
-                     "the fit range is too narrow (at least 1/3 octave)"};
+        const std::string covered =
+            fmtHz(measurement.hz.front()) + "–" + fmtHz(measurement.hz.back());
+        res.error = {"拟合范围太窄（至少 1/3 倍频程）；测量覆盖 " + covered,
+                     "the fit range is too narrow (at least 1/3 octave); the measurement covers " +
+                         covered};
         return res;
     }
     res.hz = octaveGrid(lo, hi);

@@ -210,4 +210,58 @@ int subBaseType(const EqBankState& state, int band) {
     return (t % 2 == 0) ? filter::LowPass : filter::HighPass;
 }
 
+namespace {
+
+// Entry 1 is a flat PEQ section in both families; any other n is code n - 1 low-pass, n high-pass.
+constexpr int kCrossoverTable[kCrossoverSlopes][4] = {
+    {11, 11, 1, 1}, {13, 13, 1, 1}, {15, 11, 15, 11}, {19, 21, 19, 21}, {9, 1, 1, 1}, {9, 11, 1, 1},
+    {9, 9, 1, 1},   {13, 1, 1, 1},  {15, 11, 1, 1},   {19, 21, 1, 1},   {7, 1, 1, 1},
+};
+constexpr const char* kCrossoverNames[kCrossoverSlopes] = {
+    "LinkwitzRiely 12dB", "LinkwitzRiely 24dB", "LinkwitzRiely 36dB", "LinkwitzRiely 48dB",
+    "Bessel 12dB",        "Bessel 18dB",        "Bessel 24dB",        "Butterworth 12dB",
+    "Butterworth 18dB",   "Butterworth 24dB",   "Chebyshev 12dB",
+};
+
+} // namespace
+
+const char* crossoverName(int slope) {
+    return slope >= 0 && slope < kCrossoverSlopes ? kCrossoverNames[slope] : "";
+}
+
+std::array<int, 4> crossoverTypes(int slope, bool lowPass) {
+    std::array<int, 4> t{1, 1, 1, 1};
+    if (slope < 0 || slope >= kCrossoverSlopes)
+        return t;
+    for (int i = 0; i < 4; ++i) {
+        const int n = kCrossoverTable[slope][i];
+        t[std::size_t(i)] = n == 1 ? 1 : (lowPass ? n - 1 : n);
+    }
+    return t;
+}
+
+std::optional<Crossover> crossoverOf(const EqBankState& s, int band) {
+    if (s.bank != kSubEqBank || band < 0 || band >= 5 || s.records.size() < 20)
+        return std::nullopt;
+    for (int slope = 0; slope < kCrossoverSlopes; ++slope)
+        for (bool low : {true, false}) {
+            const auto t = crossoverTypes(slope, low);
+            bool match = true;
+            for (int i = 0; i < 4; ++i)
+                match &= s.records[std::size_t(4 * band + i)].type == t[std::size_t(i)];
+            if (match)
+                return Crossover{slope, low};
+        }
+    return std::nullopt;
+}
+
+void setCrossover(EqBankState& s, int band, const Crossover& c, int hz, int q) {
+    if (s.bank != kSubEqBank || band < 0 || band >= 5 || s.records.size() < 20)
+        return;
+    const auto t = crossoverTypes(c.slope, c.lowPass);
+    for (int i = 0; i < 4; ++i)
+        s.records[std::size_t(4 * band + i)] =
+            BandRecord{150, std::uint16_t(hz), std::uint16_t(q), std::uint8_t(t[std::size_t(i)])};
+}
+
 } // namespace q7

@@ -7,6 +7,7 @@
 
 #include "params/store.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,5 +94,19 @@ std::string bankResponseCsv(const EqBankState& state);
 // The Sub's base type of band k for text and lists: PEQ, LS, HS, or LP / HP for any pass
 // composition.
 int subBaseType(const EqBankState& state, int band);
+
+// The Sub's crossover slopes as the output page lists them (0 "LinkwitzRiely 12dB" …
+// 10 "Chebyshev 12dB"): the type codes of a band and its three sections.
+inline constexpr int kCrossoverSlopes = 11;
+const char* crossoverName(int slope);
+std::array<int, 4> crossoverTypes(int slope, bool lowPass);
+struct Crossover {
+    int slope;
+    bool lowPass;
+};
+// The slope band k of the Sub holds, if its four records make one.
+std::optional<Crossover> crossoverOf(const EqBankState& state, int band);
+// Sets band k of the Sub to a slope at hz and q (all four records, gain 0).
+void setCrossover(EqBankState& state, int band, const Crossover& c, int hz, int qThousandths);
 
 } // namespace q7

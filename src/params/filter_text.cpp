@@ -1,6 +1,7 @@
 #include "params/filter_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -144,7 +145,7 @@ std::optional<double> slopeOf(const std::vector<std::string>& w, std::size_t& i)
     return std::nullopt;
 }
 
-LineResult parseFilterLine(std::string_view text, int line) {
+LineResult parseFilterLine(std::string_view text, int line, bool groupedFile) {
     LineResult out;
     const auto colon = text.find(':');
     std::string head = lower(trim(text.substr(0, colon)));
@@ -207,7 +208,7 @@ LineResult parseFilterLine(std::string_view text, int line) {
             bad = true;
             return std::nullopt;
         }
-        auto v = parseFilterNumber(w[k], frequency);
+        auto v = parseFilterNumber(w[k], frequency, groupedFile);
         if (!v)
             bad = true;
         return v;
@@ -236,6 +237,10 @@ LineResult parseFilterLine(std::string_view text, int line) {
     }
     f.fcHz = *fc;
     f.gainDb = gain.value_or(0.0);
+    f.gainGiven = gain.has_value();
+    const bool pass = f.kind == TextFilterKind::LowPass || f.kind == TextFilterKind::HighPass;
+    if (!gain && !pass)
+        f.notes.push_back({"未给出增益：0 dB", "no gain given: 0 dB"});
     if (q && *q > 0) {
         f.q = *q;
         f.qGiven = true;
@@ -243,10 +248,14 @@ LineResult parseFilterLine(std::string_view text, int line) {
         f.q = bandwidthQ(*bw);
         f.qGiven = true;
     } else if (slope && *slope > 0) {
-        f.q = shelfQ(*slope, f.gainDb);
+        // The slope's Q for the gain the band will have.
+        f.q = shelfQ(*slope, std::clamp(f.gainDb, kBandGainMinDb, kBandGainMaxDb));
         f.qGiven = true;
     } else {
         f.q = f.kind == TextFilterKind::Peaking ? 1.41 : 0.7071;
+        if (q || bw)
+            f.notes.push_back(
+                {"Q值无效，取 " + fmt("%.2f", f.q), "invalid Q: " + fmt("%.2f", f.q) + " taken"});
     }
     out.filter = f;
     return out;
@@ -254,7 +263,7 @@ LineResult parseFilterLine(std::string_view text, int line) {
 
 } // namespace
 
-std::optional<double> parseFilterNumber(std::string_view in, bool frequency) {
+std::optional<double> parseFilterNumber(std::string_view in, bool frequency, bool groupedFile) {
     std::string s(trim(in));
     if (!s.empty() && s.front() == '+')
         s.erase(0, 1);
@@ -271,7 +280,7 @@ std::optional<double> parseFilterNumber(std::string_view in, bool frequency) {
     std::string decimal = s;
     std::replace(decimal.begin(), decimal.end(), ',', '.');
     const auto v = plainNumber(decimal);
-    if (frequency && v && *v < kBandFreqMinHz && grouped(s, mark)) {
+    if (frequency && v && (groupedFile || *v < kBandFreqMinHz) && grouped(s, mark)) {
         std::string whole = s;
         std::erase(whole, mark);
         return plainNumber(whole);
@@ -279,30 +288,114 @@ std::optional<double> parseFilterNumber(std::string_view in, bool frequency) {
     return v;
 }
 
+namespace {
+
+std::vector<std::string_view> splitLines(std::string_view text) {
+    std::vector<std::string_view> out;
+    while (!text.empty()) {
+        const auto nl = text.find_first_of("\r\n");
+        out.push_back(text.substr(0, nl));
+        if (nl == std::string_view::npos)
+            break;
+        // CRLF, LF or a lone CR end a line.
+        const std::size_t skip =
+            (text[nl] == '\r' && nl + 1 < text.size() && text[nl + 1] == '\n') ? 2 : 1;
+        text.remove_prefix(nl + skip);
+    }
+    return out;
+}
+
+// Whether the file writes frequencies in groups of three ("Fc 1.000 Hz" for 1 kHz).
+bool writesGroupedFrequencies(const std::vector<std::string_view>& lines) {
+    for (std::string_view l : lines) {
+        const std::vector<std::string> w = words(l);
+        for (std::size_t i = 0; i + 1 < w.size(); ++i)
+            if (lower(w[i]) == "fc") {
+                const std::string& t = w[i + 1];
+                const char mark = t.find(',') != std::string::npos ? ',' : '.';
+                const auto v = parseFilterNumber(t, false);
+                if (v && *v < kBandFreqMinHz && grouped(t, mark) &&
+                    (t.find('.') == std::string::npos || t.find(',') == std::string::npos))
+                    return true;
+            }
+    }
+    return false;
+}
+
+// "# Sub band 5 crossover: LinkwitzRiely 24dB low-pass (slope 1, Fc 100 Hz, Q 0.707)".
+std::optional<TextCrossover> parseCrossoverComment(std::string_view t, int line) {
+    const std::string l = lower(t);
+    const std::string head = "# sub band ";
+    if (!l.starts_with(head) || l.find("crossover") == std::string::npos)
+        return std::nullopt;
+    TextCrossover c;
+    c.line = line;
+    c.source = std::string(t);
+    auto intAfter = [&](const std::string& key, int& v) {
+        const auto at = l.find(key);
+        if (at == std::string::npos)
+            return false;
+        const char* b = l.data() + at + key.size();
+        return std::from_chars(b, l.data() + l.size(), v).ec == std::errc();
+    };
+    auto numberAfter = [&](const std::string& key, double& v) {
+        const auto at = l.find(key);
+        if (at == std::string::npos)
+            return false;
+        const auto end = l.find_first_of(" ,)", at + key.size());
+        const auto n = parseFilterNumber(l.substr(at + key.size(), end - at - key.size()), false);
+        if (n)
+            v = *n;
+        return n.has_value();
+    };
+    if (!intAfter(head, c.band) || !intAfter("(slope ", c.slope) || !numberAfter(", fc ", c.fcHz) ||
+        !numberAfter(", q ", c.q))
+        return std::nullopt;
+    if (c.slope < 0 || c.slope >= kCrossoverSlopes || !(c.fcHz > 0) || !(c.q > 0))
+        return std::nullopt;
+    c.lowPass = l.find("high-pass") == std::string::npos;
+    return c;
+}
+
+int filterNumberOf(std::string_view t) {
+    const auto colon = t.find(':');
+    if (colon == std::string_view::npos)
+        return -1;
+    std::string head(trim(t.substr(0, colon)));
+    if (head.size() <= 6)
+        return -1;
+    std::string n(trim(std::string_view(head).substr(6)));
+    int v = -1;
+    const auto r = std::from_chars(n.data(), n.data() + n.size(), v);
+    return r.ec == std::errc() && r.ptr == n.data() + n.size() ? v : -1;
+}
+
+} // namespace
+
 FilterText parseFilterText(std::string_view text) {
     FilterText out;
     if (text.size() > kFilterTextMaxBytes)
         text = text.substr(0, kFilterTextMaxBytes);
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
-    int line = 0;
-    while (!text.empty()) {
-        const auto nl = text.find_first_of("\r\n");
-        std::string_view raw = text.substr(0, nl);
-        if (nl == std::string_view::npos) {
-            text = {};
-        } else {
-            // CRLF, LF or a lone CR end a line.
-            const std::size_t skip =
-                (text[nl] == '\r' && nl + 1 < text.size() && text[nl + 1] == '\n') ? 2 : 1;
-            text.remove_prefix(nl + skip);
-        }
-        ++line;
-        const std::string_view t = trim(raw);
-        if (t.empty() || t[0] == '#' || t[0] == '*' || t[0] == ';')
+    const std::vector<std::string_view> lines = splitLines(text);
+    const bool groupedFile = writesGroupedFrequencies(lines);
+    int slope = -1; // the crossover whose section lines may follow
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const int line = int(n) + 1;
+        const std::string_view t = trim(lines[n]);
+        if (t.empty())
             continue;
+        if (t[0] == '#' || t[0] == '*' || t[0] == ';') {
+            if (auto c = parseCrossoverComment(t, line)) {
+                out.crossovers.push_back(std::move(*c));
+                slope = int(out.crossovers.size()) - 1;
+            }
+            continue;
+        }
         const std::string l = lower(t.substr(0, std::min<std::size_t>(t.size(), 7)));
         if (l.starts_with("preamp")) {
+            slope = -1;
             const auto colon = t.find(':');
             const auto w = colon == std::string_view::npos ? std::vector<std::string>{}
                                                            : words(t.substr(colon + 1));
@@ -316,11 +409,15 @@ FilterText parseFilterText(std::string_view text) {
         const auto head = lower(t.substr(0, t.find(':')));
         if (head.find("settings") != std::string::npos)
             continue;
-        LineResult r = parseFilterLine(t, line);
-        if (r.filter)
+        if (slope >= 0 && filterNumberOf(t) != out.crossovers[std::size_t(slope)].band)
+            slope = -1;
+        LineResult r = parseFilterLine(t, line, groupedFile);
+        if (r.filter) {
+            r.filter->slopeOf = slope;
             out.filters.push_back(std::move(*r.filter));
-        else if (r.skip)
-            out.skipped.push_back({line, std::string(t), *r.skip});
+        } else if (r.skip) {
+            out.skipped.push_back({line, std::string(t), *r.skip, slope});
+        }
     }
     return out;
 }
@@ -423,24 +520,74 @@ std::string bandList(const std::vector<int>& bands) {
 
 } // namespace
 
+namespace {
+
+std::string crossoverText(const Crossover& c, int hz) {
+    return std::string(crossoverName(c.slope)) + (c.lowPass ? " LP " : " HP ") +
+           std::to_string(hz) + " Hz";
+}
+
+// Whether a Sub band holds a pass filter or a crossover slope (kept unless a line names it).
+bool subPass(const EqBankState& s, int k) {
+    const int t = s.band(k).type;
+    return t == filter::LowPass || t == filter::HighPass || (t >= 6 && t <= 21);
+}
+
+} // namespace
+
 ImportPlan planImport(const EqBankState& current, const FilterText& text) {
     ImportPlan plan;
     plan.result = current;
     EqBankState& s = plan.result;
     const int n = s.bandCount();
+    const bool sub = s.bank == kSubEqBank;
     std::vector<bool> used(std::size_t(n), false);
     int next = 0;
     auto nextFree = [&]() -> int {
-        while (next < n && (isFixedBand(s.bank, next) || used[std::size_t(next)]))
+        while (next < n && (isFixedBand(s.bank, next) || used[std::size_t(next)] ||
+                            (sub && subPass(current, next))))
             ++next;
         return next < n ? next++ : -1;
     };
-
     std::vector<ImportLine> lines;
+
+    // An exported Sub crossover comes back as its slope; its section lines are for others.
+    if (sub)
+        for (const TextCrossover& c : text.crossovers) {
+            ImportLine l;
+            l.line = c.line;
+            l.source = c.source;
+            const int k = c.band - 1;
+            if (k < 0 || k >= n || used[std::size_t(k)]) {
+                l.outcome = ImportLine::Outcome::Skipped;
+                l.notes.push_back({"超低没有第 " + std::to_string(c.band) + " 段，跳过",
+                                   "the Sub has no band " + std::to_string(c.band) + ": skipped"});
+                lines.push_back(std::move(l));
+                continue;
+            }
+            const int hz =
+                int(std::clamp<long>(std::lround(c.fcHz), kBandFreqMinHz, kBandFreqMaxHz));
+            const int q = int(std::clamp<long>(std::lround(c.q * 1000), 100, 2000));
+            if (hz != std::lround(c.fcHz) || q != std::lround(c.q * 1000))
+                l.notes.push_back({"频率或Q值限制在范围内", "frequency or Q limited to the range"});
+            const Crossover x{c.slope, c.lowPass};
+            setCrossover(s, k, x, hz, q);
+            used[std::size_t(k)] = true;
+            l.band = k;
+            l.result = crossoverText(x, hz);
+            l.outcome =
+                l.notes.empty() ? ImportLine::Outcome::Applied : ImportLine::Outcome::Adjusted;
+            ++plan.applied;
+            lines.push_back(std::move(l));
+        }
+
     for (const TextFilter& f : text.filters) {
+        if (sub && f.slopeOf >= 0)
+            continue; // a section of a crossover placed above
         ImportLine l;
         l.line = f.line;
         l.source = f.source;
+        l.notes = f.notes;
         const int type = kindType(f.kind);
         const int at = f.number - 1;
         if (at >= 0 && at < n && isFixedBand(s.bank, at) && s.band(at).type == type &&
@@ -458,7 +605,8 @@ ImportPlan planImport(const EqBankState& current, const FilterText& text) {
             used[std::size_t(at)] = true;
             l.band = at;
         } else {
-            const int k = nextFree();
+            // The Sub takes its bands by number where a line has one.
+            int k = sub && at >= 0 && at < n && !used[std::size_t(at)] ? at : nextFree();
             if (k < 0) {
                 l.outcome = ImportLine::Outcome::Dropped;
                 l.notes.push_back({"超出本均衡的 " + std::to_string(n) + " 段，未使用",
@@ -466,6 +614,20 @@ ImportPlan planImport(const EqBankState& current, const FilterText& text) {
                 lines.push_back(std::move(l));
                 continue;
             }
+            if (sub && subPass(current, k))
+                if (const auto x = crossoverOf(current, k))
+                    l.notes.push_back(
+                        {"替换了分频 " + crossoverText(*x, current.band(k).frequency),
+                         "replaces the crossover " + crossoverText(*x, current.band(k).frequency)});
+            if (std::abs(f.fcHz - std::round(f.fcHz)) >= 0.05 && f.fcHz >= kBandFreqMinHz &&
+                f.fcHz <= kBandFreqMaxHz)
+                l.notes.push_back({"频率取整为 " + fmt("%.0f Hz", std::round(f.fcHz)),
+                                   "frequency rounded to " + fmt("%.0f Hz", std::round(f.fcHz))});
+            const double tenths = f.gainDb * 10;
+            if (std::abs(tenths - std::round(tenths)) > 1e-6 && std::abs(f.gainDb) <= 15 &&
+                type != filter::LowPass && type != filter::HighPass)
+                l.notes.push_back({"增益取整为 " + fmt("%+.1f dB", std::round(tenths) / 10),
+                                   "gain rounded to " + fmt("%+.1f dB", std::round(tenths) / 10)});
             placeBand(s, k, type, f.gainDb, f.fcHz, f.q, l.notes);
             used[std::size_t(k)] = true;
             l.band = k;
@@ -476,6 +638,8 @@ ImportPlan planImport(const EqBankState& current, const FilterText& text) {
         lines.push_back(std::move(l));
     }
     for (const SkippedLine& k : text.skipped) {
+        if (sub && k.slopeOf >= 0)
+            continue; // a section no text filter names (LP1): the crossover holds it
         ImportLine l;
         l.line = k.line;
         l.source = k.source;
@@ -487,17 +651,21 @@ ImportPlan planImport(const EqBankState& current, const FilterText& text) {
                      [](const ImportLine& a, const ImportLine& b) { return a.line < b.line; });
     plan.lines = std::move(lines);
 
-    std::vector<int> flattened, fixed;
+    std::vector<int> flattened, fixed, kept;
     for (int k = 0; k < n; ++k) {
         if (isFixedBand(s.bank, k)) {
             fixed.push_back(k);
             continue;
         }
-        if (!used[std::size_t(k)]) {
-            if (!isFlat(s, k))
-                flattened.push_back(k);
-            flatten(s, k);
+        if (used[std::size_t(k)])
+            continue;
+        if (sub && subPass(current, k)) {
+            kept.push_back(k);
+            continue;
         }
+        if (!isFlat(s, k))
+            flattened.push_back(k);
+        flatten(s, k);
     }
     if (text.preampDb)
         plan.notes.push_back({"文件的前级增益 " + fmt("%+.1f dB", *text.preampDb) +
@@ -509,6 +677,13 @@ ImportPlan planImport(const EqBankState& current, const FilterText& text) {
         plan.notes.push_back(
             {"第 " + bandList(flattened) + " 段设为平直",
              (flattened.size() > 1 ? "bands " : "band ") + bandList(flattened) + " set flat"});
+    for (int k : kept) {
+        const auto x = crossoverOf(current, k);
+        const std::string what =
+            x ? crossoverText(*x, current.band(k).frequency) : describeRecord(current.band(k));
+        plan.notes.push_back({"第 " + std::to_string(k + 1) + " 段保留其分频：" + what,
+                              "band " + std::to_string(k + 1) + " keeps its crossover: " + what});
+    }
     if (!fixed.empty())
         plan.notes.push_back({"第 " + bandList(fixed) + " 段为固定频率段，保持不变",
                               (fixed.size() > 1 ? "bands " : "band ") + bandList(fixed) +
@@ -563,9 +738,13 @@ std::optional<SectionText> sectionText(const BandRecord& r) {
 std::string formatFilterText(const EqBankState& s) {
     std::string out;
     int number = 0;
-    char buf[128];
+    char buf[192];
+    const bool sub = s.bank == kSubEqBank;
     auto line = [&](const char* state, const char* word, const BandRecord& r, double q,
                     bool withQ) {
+        // The Sub numbers its lines by band: a crossover's sections share their band's number.
+        if (sub)
+            --number;
         if (withQ)
             std::snprintf(buf, sizeof buf, "Filter %d: %s %s Fc %d Hz Gain %.1f dB Q %.3f\n",
                           ++number, state, word, int(r.frequency), recordGainDb(r), q);
@@ -575,8 +754,9 @@ std::string formatFilterText(const EqBankState& s) {
         out += buf;
     };
     for (int k = 0; k < s.bandCount(); ++k) {
+        if (sub)
+            number = k + 1;
         const BandRecord& r = s.band(k);
-        const bool sub = s.bank == kSubEqBank;
         bool sectionsFlat = true;
         if (sub)
             for (int i = 1; i <= 3; ++i) {
@@ -596,6 +776,13 @@ std::string formatFilterText(const EqBankState& s) {
         if (!sub || r.type == filter::Off || r.type > 21) {
             line("OFF", "PK", r, r.q / 1000.0, true);
             continue;
+        }
+        if (const auto x = crossoverOf(s, k)) {
+            std::snprintf(buf, sizeof buf,
+                          "# Sub band %d crossover: %s %s (slope %d, Fc %d Hz, Q %.3f)\n", k + 1,
+                          crossoverName(x->slope), x->lowPass ? "low-pass" : "high-pass", x->slope,
+                          int(r.frequency), r.q / 1000.0);
+            out += buf;
         }
         // A crossover slope: one line per section that is not flat.
         for (int i = 0; i < 4; ++i) {

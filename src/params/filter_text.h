@@ -27,18 +27,35 @@ struct TextFilter {
     TextFilterKind kind = TextFilterKind::Peaking;
     double fcHz = 1000, gainDb = 0, q = 0.7071;
     bool qGiven = false; // Q, BW or a slope was written
+    bool gainGiven = false;
+    int slopeOf = -1;        // a section line of the crossover slopes[slopeOf] describes
+    std::vector<Note> notes; // what reading it changed (an invalid Q taken as the default …)
+};
+
+// "# Sub band 5 crossover: LinkwitzRiely 24dB low-pass (slope 1, Fc 100 Hz, Q 0.707)": how an
+// export names a Sub crossover, so that importing it gives the slope back; the section lines
+// after it (same filter number) are for other programs.
+struct TextCrossover {
+    int line = 0;
+    std::string source;
+    int band = 0; // 1-based
+    int slope = 0;
+    bool lowPass = true;
+    double fcHz = 100, q = 0.707;
 };
 
 struct SkippedLine {
     int line = 0;
     std::string source;
     Note why;
+    int slopeOf = -1;
 };
 
 struct FilterText {
     std::vector<TextFilter> filters;
     std::vector<SkippedLine>
         skipped; // filter lines that are off, of a kind no bank holds, or unreadable
+    std::vector<TextCrossover> crossovers;
     std::optional<double> preampDb;
 };
 
@@ -48,8 +65,11 @@ inline constexpr std::size_t kFilterTextMaxBytes = 1 << 20;
 FilterText parseFilterText(std::string_view text);
 
 // Reads a number as these files write it: "." or "," as the decimal mark, and for a frequency
-// below 20 written with three-digit groups ("1.000", "12.500") the grouped thousands.
-std::optional<double> parseFilterNumber(std::string_view s, bool frequency);
+// below 20 written with three-digit groups ("1.000", "12.500") the grouped thousands. A file
+// that writes its frequencies grouped (groupedFile) has every grouped frequency read so
+// ("20.000" is then 20 kHz).
+std::optional<double> parseFilterNumber(std::string_view s, bool frequency,
+                                        bool groupedFile = false);
 
 struct ImportLine {
     int line = 0;
@@ -70,7 +90,8 @@ struct ImportPlan {
 // Maps the filters onto the bank: in order onto its free bands (the fixed bands keep their type
 // and frequency; a line standing at a fixed band's number with its type and frequency sets its
 // gain), within the bank's limits; filters beyond the bank's bands are dropped and the bank's
-// other free bands set flat.
+// other free bands set flat. The Sub takes its five bands by filter number where the lines
+// have one; a crossover no line addresses stays.
 ImportPlan planImport(const EqBankState& current, const FilterText& text);
 
 // "Filter N: ON PK Fc … Hz Gain … dB Q …" for every band of the bank.

@@ -115,7 +115,9 @@ MeasurementRead parseMeasurement(std::string_view text) {
             continue;
         }
         const auto value = parseFilterNumber(f[std::size_t(column)], false);
-        if (!value || !(*freq > 0) || !std::isfinite(*freq)) {
+        // Levels beyond any loudspeaker's, and frequencies no one measures, are not data.
+        if (!value || !(*freq > 0) || !std::isfinite(*freq) || *freq > kMeasurementMaxHz ||
+            std::abs(*value) > kMeasurementMaxDb) {
             ++out.ignoredLines;
             continue;
         }

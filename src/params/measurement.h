@@ -20,6 +20,8 @@ struct ResponseCurve {
 
 inline constexpr std::size_t kMeasurementMaxBytes = 64u << 20;
 inline constexpr std::size_t kMeasurementMaxPoints = 2'000'000;
+inline constexpr double kMeasurementMaxDb = 500.0;
+inline constexpr double kMeasurementMaxHz = 1e6;
 
 struct MeasurementRead {
     ResponseCurve curve;

@@ -93,6 +93,20 @@ TEST(Q7ctlEq, ImportWritesTheBankAndLeavesEveryOtherByte) {
         << plain.out;
 }
 
+TEST(Q7ctlEq, JsonStaysValidWhateverTheFileHolds) {
+    const std::string filters = temp("bytes.txt"), out = temp("bytes.q7M");
+    writeText(filters, "Filter 1: ON \xff\xfe\x01 Fc 100 Hz Gain 1 dB Q 1\n"
+                       "Filter 2: ON PK Fc 100 Hz Gain 1 dB Q 1\n");
+    const EqRun r = q7ctl({"eq", "import", filters, "--bank", "main", "-o", out, "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (std::size_t i = 0; i < r.out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(r.out[i]);
+        ASSERT_TRUE(c >= 0x20 || c == '\n') << "a control byte at " << i;
+        ASSERT_NE(c, 0xff) << "an invalid UTF-8 byte at " << i;
+    }
+    EXPECT_NE(r.out.find("\\u0001"), std::string::npos) << r.out;
+}
+
 TEST(Q7ctlEq, ExportAndResponse) {
     const std::string file = temp("x.q7M");
     ParameterStore s;

@@ -56,10 +56,11 @@ TEST(Measurement, RewTextFrdAndCsvVariants) {
     EXPECT_FALSE(parseMeasurement("").ok());
     EXPECT_FALSE(parseMeasurement("just text\nmore text\n").ok());
     EXPECT_FALSE(parseMeasurement("20 1\n").ok()) << "one point is no curve";
-    const MeasurementRead bad = parseMeasurement("20 1\n-5 3\n0 4\nnan 5\n30 inf\n40 2\n");
+    const MeasurementRead bad =
+        parseMeasurement("20 1\n-5 3\n0 4\nnan 5\n30 inf\n35 1e300\n36 -600\n2e6 1\n40 2\n");
     ASSERT_TRUE(bad.ok());
     EXPECT_EQ(bad.curve.hz, (std::vector<double>{20, 40}));
-    EXPECT_EQ(bad.ignoredLines, 4);
+    EXPECT_EQ(bad.ignoredLines, 7);
 }
 
 TEST(Measurement, SamplingAveragesDenseDataAndInterpolatesSparse) {

@@ -127,7 +127,8 @@ TEST(FilterText, ImportMapsOntoTheBankAndReportsWhatItChanged) {
     EXPECT_EQ(b2.frequency, 100);
     EXPECT_EQ(b2.gain, 120) << "-3.04 rounds to -3.0";
     EXPECT_EQ(b2.q, 1414);
-    EXPECT_EQ(lineAt(p, 4)->outcome, ImportLine::Outcome::Applied);
+    EXPECT_EQ(lineAt(p, 4)->outcome, ImportLine::Outcome::Adjusted) << "rounded, and said so";
+    EXPECT_EQ(lineAt(p, 4)->notes.size(), 2u);
     EXPECT_EQ(lineAt(p, 5)->outcome, ImportLine::Outcome::Skipped);
     for (int k = 3; k < 10; ++k) {
         EXPECT_EQ(p.result.band(k).type, filter::Peq) << k;
@@ -190,15 +191,70 @@ TEST(FilterText, ExportThenImportGivesBackTheSameBank) {
             s.band(k) =
                 BandRecord{std::uint16_t(pass ? 150 : pick(0, 300)), std::uint16_t(pick(20, 20000)),
                            std::uint16_t(q), std::uint8_t(type)};
-            if (bank == 2)
+            if (bank == 2) {
                 for (int i = 1; i <= 3; ++i)
                     s.records[std::size_t(4 * k + i)] =
                         BandRecord{150, s.band(k).frequency, s.band(k).q, filter::Peq};
+                // Every slope of the output page, in either family.
+                if (pick(0, 2) == 0)
+                    setCrossover(s, k, Crossover{pick(0, kCrossoverSlopes - 1), pick(0, 1) == 1},
+                                 pick(20, 20000), pick(100, 2000));
+            }
         }
         const std::string text = formatFilterText(s);
         const ImportPlan p = planImport(startBank(bank), parseFilterText(text));
         ASSERT_EQ(p.result, s) << "bank " << bank << "\n" << text;
     }
+}
+
+TEST(FilterText, ImportIntoTheSubKeepsItsCrossover) {
+    // The start state's band 5 is a Butterworth 24 dB low-pass at 100 Hz.
+    const EqBankState start = startBank(2);
+    ASSERT_TRUE(crossoverOf(start, 4));
+    const ImportPlan p =
+        planImport(start, parseFilterText("Filter 1: ON PK Fc 50 Hz Gain -3 dB Q 2\n"
+                                          "Filter 2: ON PK Fc 70 Hz Gain -2 dB Q 3\n"));
+    for (int i = 16; i < 20; ++i)
+        EXPECT_EQ(p.result.records[std::size_t(i)], start.records[std::size_t(i)]) << i;
+    bool said = false;
+    for (const Note& n : p.notes)
+        said |= n.en.find("band 5 keeps its crossover: Butterworth 24dB LP 100 Hz") !=
+                std::string::npos;
+    EXPECT_TRUE(said);
+    // A line that names the band replaces it, and says so.
+    const ImportPlan q =
+        planImport(start, parseFilterText("Filter 5: ON PK Fc 60 Hz Gain -3 dB Q 2\n"));
+    EXPECT_EQ(q.result.band(4).type, filter::Peq);
+    ASSERT_EQ(q.lines.size(), 1u);
+    EXPECT_NE(q.lines[0].notes.at(0).en.find("replaces the crossover"), std::string::npos);
+}
+
+TEST(FilterText, AFileThatGroupsItsFrequenciesIsReadSoThroughout) {
+    const FilterText f = parseFilterText("Filter 1: ON PK Fc 1.000 Hz Gain -3 dB Q 1\n"
+                                         "Filter 2: ON LP Fc 20.000 Hz\n");
+    ASSERT_EQ(f.filters.size(), 2u);
+    EXPECT_EQ(f.filters[1].fcHz, 20000.0) << "not a 20 Hz low-pass that mutes the output";
+    const FilterText g = parseFilterText("Filter 1: ON LP Fc 20.000 Hz\n");
+    EXPECT_EQ(g.filters.at(0).fcHz, 20.0);
+}
+
+TEST(FilterText, WhatReadingChangedIsSaid) {
+    const ImportPlan p =
+        planImport(startBank(5), parseFilterText("Filter 1: ON PK Fc 42.5 Hz Gain -3.04 dB Q 0\n"
+                                                 "Filter 2: ON PK Fc 100 Hz Q 2\n"
+                                                 "Filter 3: ON LS 6dB Fc 100 Hz Gain 18 dB\n"));
+    ASSERT_EQ(p.lines.size(), 3u);
+    std::string all;
+    for (const ImportLine& l : p.lines)
+        for (const Note& n : l.notes)
+            all += n.en + "|";
+    EXPECT_NE(all.find("invalid Q: 1.41 taken"), std::string::npos) << all;
+    EXPECT_NE(all.find("frequency rounded to 43 Hz"), std::string::npos) << all;
+    EXPECT_NE(all.find("gain rounded to -3.0 dB"), std::string::npos) << all;
+    EXPECT_NE(all.find("no gain given: 0 dB"), std::string::npos) << all;
+    // The slope's Q is worked out for the gain the band gets, 15 dB.
+    const double a = std::pow(10.0, 15.0 / 40);
+    EXPECT_EQ(p.result.band(2).q, std::lround(1000 / std::sqrt(a + 1 / a + 2)));
 }
 
 TEST(FilterText, SubCrossoverSlopesExportAsTheirSections) {
@@ -209,9 +265,14 @@ TEST(FilterText, SubCrossoverSlopesExportAsTheirSections) {
     s.records[2] = {150, 80, 707, 1};
     s.records[3] = {150, 80, 707, 1};
     const std::string text = formatFilterText(s);
-    EXPECT_NE(text.find("Filter 1: ON LPQ Fc 80 Hz Gain 0.0 dB Q 1.307"), std::string::npos)
-        << text;
-    EXPECT_NE(text.find("Filter 2: ON LPQ Fc 80 Hz Gain 0.0 dB Q 0.541"), std::string::npos);
+    EXPECT_EQ(text.substr(0, text.find("Filter 2")),
+              "# Sub band 1 crossover: Butterworth 24dB low-pass (slope 9, Fc 80 Hz, Q 0.707)\n"
+              "Filter 1: ON LPQ Fc 80 Hz Gain 0.0 dB Q 1.307\n"
+              "Filter 1: ON LPQ Fc 80 Hz Gain 0.0 dB Q 0.541\n");
+    // Read into another bank, the sections are plain low-passes.
+    const ImportPlan main = planImport(startBank(5), parseFilterText(text));
+    EXPECT_EQ(main.result.band(0).type, filter::LowPass);
+    EXPECT_EQ(main.result.band(1).type, filter::LowPass);
 }
 
 TEST(FilterText, HostileInputNeverOverrunsOrHangs) {
