@@ -63,6 +63,24 @@ void cannotWrite(EditorContext& editor, QWidget* parent, const QString& path) {
                            l.pick("无法写入文件：", "Cannot write the file: ") + path);
 }
 
+// A measurement or target file, or a box saying why it cannot be used.
+std::optional<ResponseCurve> readCurveOrSay(EditorContext& editor, QWidget* parent,
+                                            const QString& path) {
+    const auto bytes = readLimited(path, qint64(kMeasurementMaxBytes));
+    MeasurementRead m;
+    if (bytes)
+        m = parseMeasurement(std::string_view(bytes->constData(), std::size_t(bytes->size())));
+    else
+        m.error = {"无法读取文件", "cannot read the file"};
+    if (m.ok())
+        return m.curve;
+    const Language& l = editor.language();
+    editor.prompter().tell(parent, BoxIcon::Error, l.pick("信息", "Information"),
+                           QFileInfo(path).fileName() + ": " +
+                               pick(l.english(), m.error.zh, m.error.en));
+    return std::nullopt;
+}
+
 // The graph record of the Sub's storage record i and back.
 int storageOfGraphRecord(int bank, int i) {
     if (bank != kSubEqBank)
@@ -245,21 +263,11 @@ bool importFiltersFrom(CPage* page, EditorContext& editor, int bank, const QStri
 }
 
 bool loadMeasurementFrom(EditorContext& editor, CEqPanel* graph, const QString& path) {
-    const Language& l = editor.language();
-    const auto bytes = readLimited(path, qint64(kMeasurementMaxBytes));
-    MeasurementRead m;
-    if (bytes)
-        m = parseMeasurement(std::string_view(bytes->constData(), std::size_t(bytes->size())));
-    else
-        m.error = {"无法读取文件", "cannot read the file"};
-    if (!m.ok()) {
-        editor.prompter().tell(graph, BoxIcon::Error, l.pick("信息", "Information"),
-                               QFileInfo(path).fileName() + ": " +
-                                   pick(l.english(), m.error.zh, m.error.en));
+    const auto curve = readCurveOrSay(editor, graph, path);
+    if (!curve)
         return false;
-    }
     const BankOverlay* old = eqOverlays().find(graph->bank());
-    eqOverlays().set(graph->bank(), BankOverlay{m.curve, old ? old->target : Target{},
+    eqOverlays().set(graph->bank(), BankOverlay{*curve, old ? old->target : Target{},
                                                 QFileInfo(path).fileName(), path, 20, 20000});
     showOverlay(graph);
     return true;
@@ -539,19 +547,10 @@ CAutoEqDlg::~CAutoEqDlg() {
 }
 
 bool CAutoEqDlg::setMeasurementFile(const QString& path) {
-    const auto bytes = readLimited(path, qint64(kMeasurementMaxBytes));
-    MeasurementRead m;
-    if (bytes)
-        m = parseMeasurement(std::string_view(bytes->constData(), std::size_t(bytes->size())));
-    else
-        m.error = {"无法读取文件", "cannot read the file"};
-    if (!m.ok()) {
-        editor_.prompter().tell(this, BoxIcon::Error, english_ ? "Information" : "信息",
-                                QFileInfo(path).fileName() + ": " +
-                                    pick(english_, m.error.zh, m.error.en));
+    const auto curve = readCurveOrSay(editor_, this, path);
+    if (!curve)
         return false;
-    }
-    measurement_ = m.curve;
+    measurement_ = *curve;
     measurementName_ = QFileInfo(path).fileName();
     measurementLabel_->setText(path);
     eqOverlays().set(bank_, BankOverlay{measurement_, target(), measurementName_, path, 20, 20000});
@@ -561,17 +560,10 @@ bool CAutoEqDlg::setMeasurementFile(const QString& path) {
 }
 
 bool CAutoEqDlg::setTargetFile(const QString& path) {
-    const auto bytes = readLimited(path, qint64(kMeasurementMaxBytes));
-    MeasurementRead m;
-    if (bytes)
-        m = parseMeasurement(std::string_view(bytes->constData(), std::size_t(bytes->size())));
-    if (!m.ok()) {
-        editor_.prompter().tell(this, BoxIcon::Error, english_ ? "Information" : "信息",
-                                QFileInfo(path).fileName() + ": " +
-                                    pick(english_, m.error.zh, m.error.en));
+    const auto curve = readCurveOrSay(editor_, this, path);
+    if (!curve)
         return false;
-    }
-    targetCurve_ = m.curve;
+    targetCurve_ = *curve;
     targetFileLabel_->setText(QFileInfo(path).fileName());
     targetKind_->setCurrentIndex(2);
     return true;

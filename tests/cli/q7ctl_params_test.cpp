@@ -398,6 +398,13 @@ struct Editor {
     EditPath edits{store, c.link, clock, [this] { return c.link.isOpen(); }};
 };
 
+// The level the location page sends speaker k for its distance from the listener.
+float levelAt(const ParameterStore& s, int k) {
+    const double dx = double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + k - 1);
+    const double dy = double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + k - 1);
+    return speakerLevelForDistance(std::hypot(dx, dy));
+}
+
 // What `q7ctl set` sent after its synchronisation and before its close.
 std::vector<std::string> setReports(const std::string& assignment) {
     const std::string trace = temp("set_amp.trace");
@@ -500,56 +507,18 @@ TEST(Q7ctlAmplifier, SetSendsWhatTheEditorSendsForTheSameEdit) {
         {"location.listener.x_m=-1.5",
          [](Dsp& d) {
              // The location page: the plan block, then every speaker's level for its distance.
-             ParameterStore& s = d.store();
-             s.setCellFloat(cell::ListenerX, -1.5f);
+             d.store().setCellFloat(cell::ListenerX, -1.5f);
              bool ok = d.sendPlanBlock();
-             for (int k = 1; k <= 8; ++k) {
-                 const double dx =
-                     double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + k - 1);
-                 const double dy =
-                     double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + k - 1);
-                 ok &= d.sendSpeakerLevel(k, speakerLevelForDistance(std::hypot(dx, dy)));
-             }
+             for (int k = 1; k <= 8; ++k)
+                 ok &= d.sendSpeakerLevel(k, levelAt(d.store(), k));
              return ok;
          }},
         {"location.speaker.3.x_m=1.2",
          [](Dsp& d) {
              // A speaker moved: the plan block, then its own level.
-             ParameterStore& s = d.store();
-             s.setCellFloat(cell::SpeakerX + 2, 1.2f);
-             bool ok = d.sendPlanBlock();
-             const double dx =
-                 double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + 2);
-             const double dy =
-                 double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + 2);
-             return ok && d.sendSpeakerLevel(3, speakerLevelForDistance(std::hypot(dx, dy)));
-         }},
-        {"location.listener.x_m=-1.5",
-         [](Dsp& d) {
-             // The location page: the plan block, then every speaker's level for its distance.
-             ParameterStore& s = d.store();
-             s.setCellFloat(cell::ListenerX, -1.5f);
-             bool ok = d.sendPlanBlock();
-             for (int k = 1; k <= 8; ++k) {
-                 const double dx =
-                     double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + k - 1);
-                 const double dy =
-                     double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + k - 1);
-                 ok &= d.sendSpeakerLevel(k, speakerLevelForDistance(std::hypot(dx, dy)));
-             }
-             return ok;
-         }},
-        {"location.speaker.3.x_m=1.2",
-         [](Dsp& d) {
-             // A speaker moved: the plan block, then its own level.
-             ParameterStore& s = d.store();
-             s.setCellFloat(cell::SpeakerX + 2, 1.2f);
-             bool ok = d.sendPlanBlock();
-             const double dx =
-                 double(s.cellFloat(cell::ListenerX)) - s.cellFloat(cell::SpeakerX + 2);
-             const double dy =
-                 double(s.cellFloat(cell::ListenerY)) - s.cellFloat(cell::SpeakerY + 2);
-             return ok && d.sendSpeakerLevel(3, speakerLevelForDistance(std::hypot(dx, dy)));
+             d.store().setCellFloat(cell::SpeakerX + 2, 1.2f);
+             const bool ok = d.sendPlanBlock();
+             return ok && d.sendSpeakerLevel(3, levelAt(d.store(), 3));
          }},
         {"location.room.width_m=6",
          [](Dsp& d) {
