@@ -1,7 +1,9 @@
 #include "app/eq_screens.h"
 
 #include "app/editor.h"
+#include "app/main_frame.h"
 #include "app/main_view.h"
+#include "app/ribbon.h"
 #include "controls/eq_panel.h"
 #include "pages/eq_tools.h"
 #include "pages/page.h"
@@ -76,6 +78,9 @@ int renderEqToolScreens(CHX2060v13App& app, CHX2060v13View& view, const QString&
         m.write(sampleMeasurement());
         f.write(kSampleFilters);
     }
+    // The Output tab, as a user reaches the output pages.
+    if (auto* frame = qobject_cast<CMainFrame*>(view.window()))
+        frame->ribbon().setActiveCategory(kOutputCategory);
     view.showPage(PageKind::Output, 5);
     QApplication::processEvents();
     CPage* page = view.currentPage();
@@ -121,6 +126,8 @@ int renderEqToolScreens(CHX2060v13App& app, CHX2060v13View& view, const QString&
         page->copyMenu()->hide();
     eqOverlays().clearAll();
     showOverlay(graph);
+    if (auto* frame = qobject_cast<CMainFrame*>(view.window()))
+        frame->ribbon().setActiveCategory(kInputCategory);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return failures;
 }
