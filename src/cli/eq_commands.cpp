@@ -1,6 +1,7 @@
 #include "cli/eq_commands.h"
 
 #include "cli/mode_json.h"
+#include "cli/options.h"
 #include "params/auto_eq.h"
 #include "params/filter_text.h"
 #include "params/mode_file.h"
@@ -51,19 +52,10 @@ std::optional<double> number(const std::string& s) {
 
 EqArgs parse(const std::vector<std::string>& args, std::size_t from) {
     EqArgs a;
-    auto value = [&](std::size_t& i, const std::string& name) -> std::optional<std::string> {
-        const std::string& s = args[i];
-        if (s.size() > name.size() && s[name.size()] == '=')
-            return s.substr(name.size() + 1);
-        if (i + 1 < args.size())
-            return args[++i];
-        a.error = name + " needs a value";
-        return std::nullopt;
+    auto value = [&](std::size_t& i, const std::string& name) {
+        return optionValue(args, i, name, a.error);
     };
-    auto is = [](const std::string& s, const char* name) {
-        const std::string n(name);
-        return s == n || s.starts_with(n + "=");
-    };
+    auto is = [](const std::string& s, std::string_view name) { return isOption(s, name); };
     for (std::size_t i = from; i < args.size() && a.error.empty(); ++i) {
         const std::string& s = args[i];
         if (s == "--help" || s == "-h") {
@@ -165,50 +157,6 @@ void applyBank(ParameterStore& store, const EqBankState& s) {
     const EqBankInfo& info = s.info();
     for (int i = 0; i < info.records && i < int(s.records.size()); ++i)
         store.setBand(info.group, info.firstRecord + i, s.records[std::size_t(i)]);
-}
-
-// Text from a file may be any bytes: what is not UTF-8 becomes U+FFFD, so the JSON stays valid.
-std::string validUtf8(const std::string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const int n = c < 0x80         ? 1
-                      : (c >> 5) == 6  ? 2
-                      : (c >> 4) == 14 ? 3
-                      : (c >> 3) == 30 ? 4
-                                       : 0;
-        bool ok = n > 0 && i + std::size_t(n) <= s.size();
-        for (int k = 1; ok && k < n; ++k)
-            ok = (static_cast<unsigned char>(s[i + std::size_t(k)]) >> 6) == 2;
-        if (ok && n == 2)
-            ok = c >= 0xC2; // no overlong forms
-        if (ok) {
-            out.append(s, i, std::size_t(n));
-            i += std::size_t(n);
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
-
-std::string jsonString(const std::string& text) {
-    const std::string s = validUtf8(text);
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 std::string bandsJson(const EqBankState& s) {

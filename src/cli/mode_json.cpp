@@ -121,4 +121,52 @@ std::string modeImageJson(const ModeImage& image, int version) {
     return j;
 }
 
+// Text from a file may be any bytes: what is not UTF-8 becomes U+FFFD, so the JSON stays valid.
+namespace {
+
+std::string validUtf8(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const int n = c < 0x80         ? 1
+                      : (c >> 5) == 6  ? 2
+                      : (c >> 4) == 14 ? 3
+                      : (c >> 3) == 30 ? 4
+                                       : 0;
+        bool ok = n > 0 && i + std::size_t(n) <= s.size();
+        for (int k = 1; ok && k < n; ++k)
+            ok = (static_cast<unsigned char>(s[i + std::size_t(k)]) >> 6) == 2;
+        if (ok && n == 2)
+            ok = c >= 0xC2; // no overlong forms
+        if (ok) {
+            out.append(s, i, std::size_t(n));
+            i += std::size_t(n);
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string jsonString(std::string_view text) {
+    const std::string s = validUtf8(text);
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
 } // namespace q7

@@ -5,6 +5,7 @@
 #include "params/store.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace q7 {
@@ -18,5 +19,8 @@ std::string differencesJson(const std::vector<Difference>& differences);
 std::string jsonFloat(float v);
 std::string jsonDouble(double v);
 std::string hexBytes(std::span<const std::uint8_t> bytes);
+// A JSON string of any text: quotes, backslashes and control bytes escaped, bytes that are not
+// UTF-8 as U+FFFD (text read from files may hold anything).
+std::string jsonString(std::string_view text);
 
 } // namespace q7

@@ -202,23 +202,6 @@ int planCell(int byte) {
     return byte % 2 == 0 ? cell::SpeakerX + speaker : cell::SpeakerY + speaker;
 }
 
-std::string jsonText(std::string_view s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(c));
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 const char* kindWord(const ParamInfo& p) {
     switch (p.kind) {
     case ValueKind::Number:
@@ -447,9 +430,9 @@ std::string paramValues(const std::vector<const ParamInfo*>& params, const ModeI
         const std::uint32_t raw = rawValue(*p, image);
         if (json) {
             s += (s.size() > 1 ? ", " : "");
-            s += "{\"name\": " + jsonText(p->id) +
+            s += "{\"name\": " + jsonString(p->id) +
                  ", \"value\": " + exactNumber(*p, userValue(*p, raw)) +
-                 ", \"text\": " + jsonText(paramValueText(*p, raw)) + "}";
+                 ", \"text\": " + jsonString(paramValueText(*p, raw)) + "}";
         } else {
             s += p->id + " " + paramValueText(*p, raw) + "\n";
         }
@@ -538,9 +521,10 @@ int paramsCommand(bool json, std::ostream& out) {
         std::string s = "[";
         for (const ParamInfo& p : table) {
             s += (s.size() > 1 ? ", " : "");
-            s += "{\"name\": " + jsonText(p.id) + ", \"label\": " + jsonText(paramName(p, true)) +
-                 ", \"label_zh\": " + jsonText(paramName(p, false)) +
-                 ", \"unit\": " + jsonText(p.unit) + ", \"kind\": \"" + kindWord(p) + "\"";
+            s += "{\"name\": " + jsonString(p.id) +
+                 ", \"label\": " + jsonString(paramName(p, true)) +
+                 ", \"label_zh\": " + jsonString(paramName(p, false)) +
+                 ", \"unit\": " + jsonString(p.unit) + ", \"kind\": \"" + kindWord(p) + "\"";
             if (p.hasRange || p.kind == ValueKind::Hex)
                 s += ", \"min\": " + jsonDouble(p.hasRange ? p.min : 0) +
                      ", \"max\": " + jsonDouble(p.hasRange ? p.max : 255);
@@ -548,7 +532,7 @@ int paramsCommand(bool json, std::ostream& out) {
             if (!c.empty()) {
                 s += ", \"values\": [";
                 for (std::size_t i = 0; i < c.size(); ++i)
-                    s += (i ? ", " : "") + jsonText(formatValue(p, c[i], true));
+                    s += (i ? ", " : "") + jsonString(formatValue(p, c[i], true));
                 s += "]";
             }
             s += "}";

@@ -3,6 +3,7 @@
 #include "cli/device_commands.h"
 #include "cli/eq_commands.h"
 #include "cli/mode_json.h"
+#include "cli/options.h"
 #include "cli/param_commands.h"
 #include "params/biquad.h"
 #include "params/codec.h"
@@ -117,18 +118,10 @@ std::optional<int> parseInt(const std::string& s) {
 
 CliArgs parseArgs(const std::vector<std::string>& args) {
     CliArgs a;
-    auto value = [&](std::size_t& i, const std::string& name) -> std::optional<std::string> {
-        const std::string& s = args[i];
-        if (s.size() > name.size() && s[name.size()] == '=')
-            return s.substr(name.size() + 1);
-        if (i + 1 < args.size())
-            return args[++i];
-        a.error = name + " needs a value";
-        return std::nullopt;
+    auto value = [&](std::size_t& i, const std::string& name) {
+        return optionValue(args, i, name, a.error);
     };
-    auto is = [](const std::string& s, const std::string& name) {
-        return s == name || s.starts_with(name + "=");
-    };
+    auto is = [](const std::string& s, std::string_view name) { return isOption(s, name); };
     for (std::size_t i = 0; i < args.size() && a.error.empty(); ++i) {
         const std::string& s = args[i];
         if (s == "--dry-run") {

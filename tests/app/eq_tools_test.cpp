@@ -1,6 +1,7 @@
 // The EQ graph's measurement and filter tools as a user reaches them: the right-click menu, the
 // import preview, the measurement drawn over the graph while bands move, and the auto-EQ dialog,
 // with what reaches the amplifier read back from the simulator.
+#include "app/edit_steps.h"
 #include "app/editor_rig.h"
 #include "app/page_input.h"
 #include "app/real_input.h"
@@ -28,15 +29,6 @@ using namespace q7;
 using namespace q7::test;
 
 namespace {
-
-bool sameSettings(const ModeImage& a, const ModeImage& b) {
-    return Change::between(a, b).empty();
-}
-
-CDialogOutput* mainOutput(EditorRig& rig) {
-    rig.view().showPage(PageKind::Output, 5);
-    return dynamic_cast<CDialogOutput*>(rig.view().currentPage());
-}
 
 QString writeFile(EditorRig& rig, const QString& name, const std::string& text) {
     const QString path = rig.dir.filePath(name);
@@ -140,10 +132,8 @@ TEST(EqTools, FiltersImportedThroughThePreviewAreOneStepOnTheAmplifier) {
     rig.run(10);
     EXPECT_TRUE(rig.ribbon().action(cmd::Undo)->text().startsWith("Undo Import filters MAIN EQ"))
         << rig.ribbon().action(cmd::Undo)->text().toStdString();
-    rig.frame().activateWindow();
-    QApplication::setActiveWindow(&rig.frame());
-    QTest::keyClick(&rig.frame(), Qt::Key_Z, Qt::ControlModifier);
-    rig.run(100);
+    key(rig, Qt::Key_Z, Qt::ControlModifier);
+    rig.run(50);
     EXPECT_TRUE(sameSettings(before, settingsOf(s)));
     EXPECT_EQ(readBank(amplifierBands(rig), 5), readBank(before.bandImage, 5));
 }

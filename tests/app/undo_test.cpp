@@ -3,6 +3,7 @@
 #include "controls/bmp_slider.h"
 #include "controls/eq_panel.h"
 #include "controls/up_down.h"
+#include "edit_steps.h"
 #include "editor_rig.h"
 #include "page_input.h"
 #include "pages/music_page.h"
@@ -25,23 +26,6 @@ using namespace q7;
 using namespace q7::test;
 
 namespace {
-
-CDialogOutput* mainOutput(EditorRig& rig) {
-    rig.view().showPage(PageKind::Output, 5);
-    return dynamic_cast<CDialogOutput*>(rig.view().currentPage());
-}
-
-void key(EditorRig& rig, Qt::Key k, Qt::KeyboardModifiers m) {
-    // Shortcuts reach the active window, as the user's keys do.
-    rig.frame().activateWindow();
-    QApplication::setActiveWindow(&rig.frame());
-    QTest::keyClick(&rig.frame(), k, m);
-    rig.run(50);
-}
-
-bool sameSettings(const ModeImage& a, const ModeImage& b) {
-    return Change::between(a, b).empty();
-}
 
 std::vector<std::uint8_t> bandMemory(EditorRig& rig) {
     const AmpSettings s = rig.sim.current();
