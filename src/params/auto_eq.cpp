@@ -364,11 +364,6 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
     return ps;
 }
 
-struct Quantised {
-    BandRecord r;
-    double lo, hi; // gain limits in dB
-};
-
 // Rounds each band to a record and walks the record grid (0.1 dB, 1 Hz, a thousandth of Q and
 // coarser steps) while the error falls, evaluating exactly what the amplifier will play.
 std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps,

@@ -29,15 +29,6 @@ constexpr EqBankInfo kBanks[kEqBankCount] = {
     {11, "top", 9, 0, 10, 10, "顶置均衡", "TOP EQ"},
 };
 
-// A band's magnitude at f from its designed section, in the closed form the graph uses.
-double magnitudeDb(int type, double gainDb, double hz, double q, double f) {
-    if (type == filter::Off)
-        return 0.0;
-    const Biquad b = DesignBiquad(type, gainDb, hz, q, 0.0, kEqSampleRate);
-    const double db = sectionMagnitudeDb(b, f, kEqSampleRate);
-    return std::isfinite(db) ? db : -120.0;
-}
-
 } // namespace
 
 const EqBankInfo* eqBankInfo(int bank) {
@@ -79,16 +70,6 @@ EqBankState readBank(const BandImage& image, int bank) {
         s.records.push_back(BandRecord::fromBytes(image.data() + offset));
     }
     return s;
-}
-
-void writeBank(BandImage& image, const EqBankState& state) {
-    const EqBankInfo* info = eqBankInfo(state.bank);
-    if (!info)
-        return;
-    const int n = std::min<int>(info->records, int(state.records.size()));
-    for (int i = 0; i < n; ++i)
-        state.records[std::size_t(i)].toBytes(image.data() +
-                                              bandOffset(info->group, info->firstRecord + i));
 }
 
 double recordGainDb(const BandRecord& r) {
@@ -136,10 +117,6 @@ bool sendBank(Dsp& dsp, const ParameterStore& store, const EqBankState& state) {
         }
     }
     return ok;
-}
-
-double recordResponseDb(const BandRecord& r, double f) {
-    return magnitudeDb(r.type, recordGainDb(r), r.frequency, recordQ(r), f);
 }
 
 std::vector<double> bankResponseDb(const EqBankState& state, const std::vector<double>& hz) {
@@ -201,13 +178,6 @@ std::string bankResponseCsv(const EqBankState& state) {
         out += "\n";
     }
     return out;
-}
-
-int subBaseType(const EqBankState& state, int band) {
-    const int t = state.band(band).type;
-    if (t <= filter::HighShelf)
-        return t;
-    return (t % 2 == 0) ? filter::LowPass : filter::HighPass;
 }
 
 namespace {

@@ -61,7 +61,6 @@ struct EqBankState {
 
 EqBankState readBank(const ParameterStore& store, int bank);
 EqBankState readBank(const BandImage& image, int bank);
-void writeBank(BandImage& image, const EqBankState& state);
 
 // Sends every record that differs from the store, with the senders the pages use (the Sub: a
 // band with its three sections). The arguments are the record's own values, so that the
@@ -78,8 +77,7 @@ double qArgument(int thousandths);
 // thousandths.
 BandRecord makeRecord(int type, double gainDb, double frequencyHz, double q);
 
-// Magnitude in dB at f of one record (0 for a band that is off) and of the whole bank.
-double recordResponseDb(const BandRecord& r, double frequencyHz);
+// Magnitude in dB of the whole bank (a band that is off counts 0).
 std::vector<double> bankResponseDb(const EqBankState& state, const std::vector<double>& hz);
 // The response of band k (the Sub: with its sections).
 std::vector<double> bandResponseDb(const EqBankState& state, int band,
@@ -90,10 +88,6 @@ std::vector<double> octaveGrid(double loHz, double hiHz, int perOctave = 48);
 
 // CSV of the bank's response: "freq_hz,total_db,band1_db,…", 1/48 octave from 20 Hz to 20 kHz.
 std::string bankResponseCsv(const EqBankState& state);
-
-// The Sub's base type of band k for text and lists: PEQ, LS, HS, or LP / HP for any pass
-// composition.
-int subBaseType(const EqBankState& state, int band);
 
 // The Sub's crossover slopes as the output page lists them (0 "LinkwitzRiely 12dB" …
 // 10 "Chebyshev 12dB"): the type codes of a band and its three sections.
