@@ -61,18 +61,6 @@ void recordDb(const BandRecord& r, const std::vector<double>& phi, double* out) 
     sectionDb(b, phi, out);
 }
 
-// Cost of a residual with its mean taken out: the sum of squares.
-double centredCost(const std::vector<double>& r) {
-    double mean = 0;
-    for (double v : r)
-        mean += v;
-    mean /= double(r.size());
-    double c = 0;
-    for (double v : r)
-        c += (v - mean) * (v - mean);
-    return c;
-}
-
 // Solves A x = y for a symmetric positive definite A (n x n, row-major) by Cholesky; false when
 // it is not positive definite.
 bool solveSpd(std::vector<double> a, std::vector<double>& y, int n) {
@@ -106,36 +94,82 @@ bool solveSpd(std::vector<double> a, std::vector<double>& y, int n) {
     return true;
 }
 
+// What the fitted bands together may do at the points of the guard grid: stay within
+// [lower, upper] dB. Outside the fit range that is a narrow window around 0 dB (nothing changes
+// there); everywhere the sum stays below the boost limit.
+struct Limits {
+    std::vector<double> hz, lower, upper;
+};
+
+// A violated limit costs this much per dB, squared: far above what the fit gains by it.
+constexpr double kLimitWeight = 10.0;
+
 class Fitter {
 public:
-    Fitter(std::vector<double> hz, std::vector<double> desired, Bounds b)
-        : hz_(std::move(hz)), d_(std::move(desired)), b_(b), n_(hz_.size()),
-          lambda_(kGainPenalty * double(hz_.size())) {
-        phi_.resize(n_);
-        for (std::size_t i = 0; i < n_; ++i) {
-            const double s = std::sin(std::numbers::pi * hz_[i] / kEqSampleRate);
+    Fitter(std::vector<double> hz, std::vector<double> desired, Bounds b, Limits limits)
+        : hz_(std::move(hz)), d_(std::move(desired)), b_(b), lim_(std::move(limits)),
+          n_(hz_.size()), nc_(lim_.hz.size()), lambda_(kGainPenalty * double(hz_.size())) {
+        phi_.resize(n_ + nc_);
+        for (std::size_t i = 0; i < n_ + nc_; ++i) {
+            const double f = i < n_ ? hz_[i] : lim_.hz[i - n_];
+            const double s = std::sin(std::numbers::pi * f / kEqSampleRate);
             phi_[i] = s * s;
         }
     }
 
+    // sin^2 over the fit points, then the guard points.
     const std::vector<double>& phi() const { return phi_; }
     std::size_t points() const { return n_; }
+    std::size_t guards() const { return nc_; }
+    const Limits& limits() const { return lim_; }
 
-    // Residual of the bands: their sum minus the desired EQ.
-    std::vector<double> residual(const std::vector<Param>& ps) const {
-        std::vector<double> r(n_), one(n_);
-        for (std::size_t i = 0; i < n_; ++i)
-            r[i] = -d_[i];
+    // The bands' curves summed over fit and guard points.
+    std::vector<double> sum(const std::vector<Param>& ps) const {
+        std::vector<double> s(n_ + nc_, 0.0), one(n_ + nc_);
         for (const Param& p : ps) {
             paramDb(p, phi_, one.data());
-            for (std::size_t i = 0; i < n_; ++i)
-                r[i] += one[i];
+            for (std::size_t i = 0; i < s.size(); ++i)
+                s[i] += one[i];
         }
+        return s;
+    }
+
+    // The fit points' residual (their sum minus the desired EQ), then one row per guard point:
+    // how far, weighted, the sum lies beyond its limits.
+    std::vector<double> residualOf(const std::vector<double>& s) const {
+        std::vector<double> r(n_ + nc_);
+        for (std::size_t i = 0; i < n_; ++i)
+            r[i] = s[i] - d_[i];
+        for (std::size_t c = 0; c < nc_; ++c)
+            r[n_ + c] = kLimitWeight * excess(s[n_ + c], c);
         return r;
+    }
+    std::vector<double> residual(const std::vector<Param>& ps) const { return residualOf(sum(ps)); }
+
+    double excess(double v, std::size_t c) const {
+        if (v > lim_.upper[c])
+            return v - lim_.upper[c];
+        if (v < lim_.lower[c])
+            return v - lim_.lower[c];
+        return 0.0;
+    }
+
+    // The level does not count on the fit points; the guard rows count as they are.
+    double costOfResidual(const std::vector<double>& r) const {
+        double mean = 0;
+        for (std::size_t i = 0; i < n_; ++i)
+            mean += r[i];
+        mean /= double(n_);
+        double c = 0;
+        for (std::size_t i = 0; i < n_; ++i)
+            c += (r[i] - mean) * (r[i] - mean);
+        for (std::size_t i = n_; i < r.size(); ++i)
+            c += r[i] * r[i];
+        return c;
     }
 
     double cost(const std::vector<Param>& ps) const {
-        return centredCost(residual(ps)) + penalty(ps);
+        return costOfResidual(residual(ps)) + penalty(ps);
     }
 
     // Large opposing gains that nearly cancel buy little and sound worse: each dB of gain costs
@@ -151,14 +185,17 @@ public:
     // Levenberg-Marquardt over the parameters of the bands in `active`, the others held.
     double refine(std::vector<Param>& ps, const std::vector<int>& active, int iterations) const {
         const int m = int(active.size()) * 3;
-        std::vector<double> r = residual(ps);
-        double c = centredCost(r) + penalty(ps);
+        const std::size_t rows = n_ + nc_;
+        std::vector<double> s = sum(ps);
+        std::vector<double> r = residualOf(s);
+        double c = costOfResidual(r) + penalty(ps);
         if (m == 0)
             return c;
         double lambda = 1e-2;
-        std::vector<double> jac(std::size_t(m) * n_), base(n_), moved(n_);
+        std::vector<double> jac(std::size_t(m) * rows), base(rows), moved(rows);
         for (int it = 0; it < iterations; ++it) {
-            // Forward differences, each column centred (the level does not count).
+            // Forward differences; fit columns centred (the level does not count), guard rows
+            // only where a limit is crossed.
             for (int a = 0; a < int(active.size()); ++a) {
                 const Param& p = ps[std::size_t(active[std::size_t(a)])];
                 paramDb(p, phi_, base.data());
@@ -167,7 +204,7 @@ public:
                     const double h = 1e-5;
                     (k == 0 ? q.lf : k == 1 ? q.g : q.lq) += h;
                     paramDb(q, phi_, moved.data());
-                    double* col = jac.data() + std::size_t(a * 3 + k) * n_;
+                    double* col = jac.data() + std::size_t(a * 3 + k) * rows;
                     double mean = 0;
                     for (std::size_t i = 0; i < n_; ++i) {
                         col[i] = (moved[i] - base[i]) / h;
@@ -176,26 +213,30 @@ public:
                     mean /= double(n_);
                     for (std::size_t i = 0; i < n_; ++i)
                         col[i] -= mean;
+                    for (std::size_t i = n_; i < rows; ++i)
+                        col[i] = r[i] != 0.0 ? kLimitWeight * (moved[i] - base[i]) / h : 0.0;
                 }
             }
             double rm = 0;
-            for (double v : r)
-                rm += v;
+            for (std::size_t i = 0; i < n_; ++i)
+                rm += r[i];
             rm /= double(n_);
             std::vector<double> jtj(static_cast<std::size_t>(m * m)),
                 jtr(static_cast<std::size_t>(m));
             for (int u = 0; u < m; ++u) {
-                const double* cu = jac.data() + std::size_t(u) * n_;
-                double s = 0;
+                const double* cu = jac.data() + std::size_t(u) * rows;
+                double sr = 0;
                 for (std::size_t i = 0; i < n_; ++i)
-                    s += cu[i] * (r[i] - rm);
+                    sr += cu[i] * (r[i] - rm);
+                for (std::size_t i = n_; i < rows; ++i)
+                    sr += cu[i] * r[i];
                 if (u % 3 == 1)
-                    s += lambda_ * ps[std::size_t(active[std::size_t(u / 3)])].g;
-                jtr[std::size_t(u)] = s;
+                    sr += lambda_ * ps[std::size_t(active[std::size_t(u / 3)])].g;
+                jtr[std::size_t(u)] = sr;
                 for (int v = 0; v <= u; ++v) {
-                    const double* cv = jac.data() + std::size_t(v) * n_;
+                    const double* cv = jac.data() + std::size_t(v) * rows;
                     double t = 0;
-                    for (std::size_t i = 0; i < n_; ++i)
+                    for (std::size_t i = 0; i < rows; ++i)
                         t += cu[i] * cv[i];
                     jtj[std::size_t(u * m + v)] = jtj[std::size_t(v * m + u)] = t;
                 }
@@ -224,7 +265,7 @@ public:
                     clampParam(p, b_);
                 }
                 std::vector<double> tr = residual(trial);
-                const double tc = centredCost(tr) + penalty(trial);
+                const double tc = costOfResidual(tr) + penalty(trial);
                 if (tc < c) {
                     const bool tiny = c - tc < 1e-9 * c + 1e-12;
                     ps = std::move(trial);
@@ -247,6 +288,7 @@ public:
     // A new peaking band where the residual strays furthest from its mean.
     Param seed(const std::vector<Param>& ps, bool cutOnly) const {
         std::vector<double> r = residual(ps);
+        r.resize(n_);
         double mean = 0;
         for (double v : r)
             mean += v;
@@ -293,7 +335,8 @@ public:
 private:
     std::vector<double> hz_, d_, phi_;
     Bounds b_;
-    std::size_t n_;
+    Limits lim_;
+    std::size_t n_, nc_;
     double lambda_;
 };
 
@@ -366,9 +409,8 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
 
 // Rounds each band to a record and walks the record grid (0.1 dB, 1 Hz, a thousandth of Q and
 // coarser steps) while the error falls, evaluating exactly what the amplifier will play.
-std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps,
-                                 const std::vector<double>& desired, const Bounds& b) {
-    const std::size_t n = f.points();
+std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps, const Bounds& b) {
+    const std::size_t rows = f.points() + f.guards();
     std::vector<BandRecord> recs;
     for (const Param& p : ps)
         recs.push_back(makeRecord(p.type, p.g, std::exp(p.lf), std::exp(p.lq)));
@@ -386,35 +428,29 @@ std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps,
     };
     for (BandRecord& r : recs)
         legal(r);
-    std::vector<std::vector<double>> curves(recs.size(), std::vector<double>(n));
-    std::vector<double> sum(n, 0.0);
+    std::vector<std::vector<double>> curves(recs.size(), std::vector<double>(rows));
+    std::vector<double> sum(rows, 0.0);
     for (std::size_t j = 0; j < recs.size(); ++j) {
         recordDb(recs[j], f.phi(), curves[j].data());
-        for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t i = 0; i < rows; ++i)
             sum[i] += curves[j][i];
     }
     const double lambda = f.gainPenalty();
     double gains = 0;
     for (const BandRecord& r : recs)
         gains += recordGainDb(r) * recordGainDb(r);
+    std::vector<double> moved(rows);
     auto costWith = [&](std::size_t j, const std::vector<double>& c, const BandRecord& s) {
-        std::vector<double> r(n);
-        for (std::size_t i = 0; i < n; ++i)
-            r[i] = sum[i] - curves[j][i] + c[i] - desired[i];
+        for (std::size_t i = 0; i < rows; ++i)
+            moved[i] = sum[i] - curves[j][i] + c[i];
         const double g = gains - recordGainDb(recs[j]) * recordGainDb(recs[j]) +
                          recordGainDb(s) * recordGainDb(s);
-        return centredCost(r) + lambda * g;
+        return f.costOfResidual(f.residualOf(moved)) + lambda * g;
     };
-    std::vector<double> trial(n);
-    double cost = 0;
-    {
-        std::vector<double> r(n);
-        for (std::size_t i = 0; i < n; ++i)
-            r[i] = sum[i] - desired[i];
-        cost = centredCost(r) + lambda * gains;
-    }
+    std::vector<double> trial(rows);
+    double cost = f.costOfResidual(f.residualOf(sum)) + lambda * gains;
     for (int pass = 0; pass < 6; ++pass) {
-        bool moved = false;
+        bool changed = false;
         for (std::size_t j = 0; j < recs.size(); ++j) {
             const BandRecord at = recs[j];
             const int fStep = std::max(1, int(at.frequency) / 100);
@@ -440,19 +476,82 @@ std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps,
                 if (c < cost - 1e-12) {
                     gains += recordGainDb(s) * recordGainDb(s) -
                              recordGainDb(recs[j]) * recordGainDb(recs[j]);
-                    for (std::size_t i = 0; i < n; ++i)
+                    for (std::size_t i = 0; i < rows; ++i)
                         sum[i] += trial[i] - curves[j][i];
                     curves[j] = trial;
                     recs[j] = s;
                     cost = c;
-                    moved = true;
+                    changed = true;
                 }
             }
         }
-        if (!moved)
+        if (!changed)
             break;
     }
     return recs;
+}
+
+// The fitted records' sum on a fine grid, and how far it strays beyond the hard limits.
+struct Violation {
+    double excessDb = 0; // 0 when every limit holds
+    std::size_t at = 0;
+};
+
+Violation worstViolation(const std::vector<double>& sum, const Limits& hard) {
+    Violation v;
+    for (std::size_t i = 0; i < sum.size(); ++i) {
+        const double e = sum[i] > hard.upper[i]   ? sum[i] - hard.upper[i]
+                         : sum[i] < hard.lower[i] ? hard.lower[i] - sum[i]
+                                                  : 0.0;
+        if (e > v.excessDb + 1e-9) {
+            v.excessDb = e;
+            v.at = i;
+        }
+    }
+    return v;
+}
+
+// The soft limits of the fit are a little inside the hard ones; where rounding or the fit still
+// crosses one, the band that pushes furthest across it gives up a tenth of a dB at a time.
+void enforceLimits(std::vector<BandRecord>& recs, const Limits& hard) {
+    const std::size_t n = hard.hz.size();
+    std::vector<double> phi(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double s = std::sin(std::numbers::pi * hard.hz[i] / kEqSampleRate);
+        phi[i] = s * s;
+    }
+    std::vector<std::vector<double>> curves(recs.size(), std::vector<double>(n));
+    std::vector<double> sum(n, 0.0);
+    for (std::size_t j = 0; j < recs.size(); ++j) {
+        recordDb(recs[j], phi, curves[j].data());
+        for (std::size_t i = 0; i < n; ++i)
+            sum[i] += curves[j][i];
+    }
+    // Every step moves one gain towards 0 dB, so this ends when all are flat at the latest.
+    for (int guard = 0; guard < 30 * 150 * int(recs.size()) + 1; ++guard) {
+        const Violation v = worstViolation(sum, hard);
+        if (v.excessDb <= 0)
+            return;
+        const bool tooHigh = sum[v.at] > hard.upper[v.at];
+        std::size_t pick = recs.size();
+        double most = 0;
+        for (std::size_t j = 0; j < recs.size(); ++j) {
+            const double push = tooHigh ? curves[j][v.at] : -curves[j][v.at];
+            if (push > most && recs[j].gain != 150) {
+                most = push;
+                pick = j;
+            }
+        }
+        if (pick == recs.size())
+            return;
+        BandRecord& r = recs[pick];
+        r.gain = std::uint16_t(r.gain > 150 ? r.gain - 1 : r.gain + 1);
+        std::vector<double> c(n);
+        recordDb(r, phi, c.data());
+        for (std::size_t i = 0; i < n; ++i)
+            sum[i] += c[i] - curves[pick][i];
+        curves[pick] = std::move(c);
+    }
 }
 
 std::string fmtHz(double v) {
@@ -461,19 +560,62 @@ std::string fmtHz(double v) {
     return buf;
 }
 
+bool isPassType(int t) {
+    return t == filter::LowPass || t == filter::HighPass || (t >= 6 && t <= 21);
+}
+
 } // namespace
 
 std::vector<int> fittableBands(const EqBankState& s) {
     std::vector<int> out;
-    for (int k = 0; k < s.bandCount(); ++k) {
-        if (isFixedBand(s.bank, k))
-            continue;
-        const int t = s.band(k).type;
-        const bool pass = t == filter::LowPass || t == filter::HighPass || (t >= 6 && t <= 21);
-        if (!pass)
+    for (int k = 0; k < s.bandCount(); ++k)
+        if (!isFixedBand(s.bank, k) && !isPassType(s.band(k).type))
             out.push_back(k);
-    }
     return out;
+}
+
+FitRange passBand(const EqBankState& state) {
+    FitRange range;
+    if (!eqBankInfo(state.bank) || int(state.records.size()) != state.info().records)
+        return range;
+    EqBankState pass = state;
+    bool any = false;
+    for (int k = 0; k < state.bandCount(); ++k) {
+        const int first = state.recordOfBand(k);
+        const int n = state.bank == kSubEqBank ? 4 : 1;
+        const bool keep = isPassType(state.band(k).type);
+        any |= keep;
+        if (!keep)
+            for (int i = first; i < first + n; ++i)
+                pass.records[std::size_t(i)].type = filter::Off;
+    }
+    if (!any)
+        return range;
+    const std::vector<double> hz = octaveGrid(range.loHz, range.hiHz);
+    const std::vector<double> db = bankResponseDb(pass, hz);
+    const std::size_t peak = std::size_t(std::max_element(db.begin(), db.end()) - db.begin());
+    std::size_t lo = peak, hi = peak;
+    while (lo > 0 && db[lo - 1] >= db[peak] - 3.0)
+        --lo;
+    while (hi + 1 < db.size() && db[hi + 1] >= db[peak] - 3.0)
+        ++hi;
+    range.loHz = hz[lo];
+    range.hiHz = hz[hi];
+    return range;
+}
+
+FitRange defaultFitRange(const EqBankState& state) {
+    FitRange r;
+    const int b = state.bank;
+    const bool output = b == 2 || b == 3 || b == 4 || b == 5 || b == 11;
+    if (!output)
+        return r;
+    r.hiHz = 500.0;
+    const FitRange pass = passBand(state);
+    r.loHz = std::max(r.loHz, pass.loHz);
+    if (b == kSubEqBank)
+        r.hiHz = std::min(r.hiHz, pass.hiHz);
+    return r;
 }
 
 FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, const Target& target,
@@ -491,6 +633,16 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
         res.notes.push_back({"拟合范围限于测量与均衡的范围：" + fmtHz(lo) + "–" + fmtHz(hi),
                              "fit range limited to what the measurement and the bands cover: " +
                                  fmtHz(lo) + "–" + fmtHz(hi)});
+    // Boosting where the bank's own crossover or pass filters cut only fights them.
+    const FitRange pass = passBand(start);
+    if (pass.loHz > lo * 1.001 || pass.hiHz < hi * 0.999) {
+        lo = std::max(lo, pass.loHz);
+        hi = std::min(hi, pass.hiHz);
+        res.notes.push_back({"拟合范围限于分频与通带滤波器的通带：" + fmtHz(lo) + "–" + fmtHz(hi),
+                             "fit range limited to the pass band of the bank's crossover and pass "
+                             "filters: " +
+                                 fmtHz(lo) + "–" + fmtHz(hi)});
+    }
     if (!(hi >= lo * std::exp2(1.0 / 3))) {
         const std::string covered =
             fmtHz(measurement.hz.front()) + "–" + fmtHz(measurement.hz.back());
@@ -505,14 +657,31 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
     res.eqBefore = bankResponseDb(start, res.hz);
     res.before = errorStats(res.measurement, res.eqBefore, res.target);
 
-    std::vector<int> bands = fittableBands(start);
+    // Free: fittable, not locked, and not a band in use that works outside the range (the fit
+    // would have to rebuild it there).
+    std::vector<int> free;
+    for (int k : fittableBands(start)) {
+        const BandRecord& r = start.band(k);
+        const bool locked = std::find(o.locked.begin(), o.locked.end(), k) != o.locked.end();
+        const bool inUse = r.type != filter::Off && r.gain != 150;
+        const bool outside = r.frequency < lo || r.frequency > hi;
+        if (!locked && !(inUse && outside))
+            free.push_back(k);
+        else if (locked)
+            res.notes.push_back({"第 " + std::to_string(k + 1) + " 段已锁定，保持不变",
+                                 "band " + std::to_string(k + 1) + " is locked and kept"});
+        else
+            res.notes.push_back(
+                {"第 " + std::to_string(k + 1) + " 段在拟合范围之外使用中，保持不变",
+                 "band " + std::to_string(k + 1) + " is in use outside the fit range and kept"});
+    }
+    std::vector<int> bands = free;
     if (o.maxBands >= 0 && int(bands.size()) > o.maxBands)
         bands.resize(std::size_t(o.maxBands));
     res.bandsUsed = bands;
 
-    // What stays: fixed bands, pass filters, free bands not chosen (set flat).
+    // What stays: fixed, locked and outside bands, pass filters, free bands not chosen (flat).
     EqBankState kept = start;
-    const std::vector<int> free = fittableBands(start);
     for (int k : free) {
         BandRecord& r = kept.band(k);
         const int hz =
@@ -533,9 +702,24 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
     b.lfMax = std::log(hi);
     b.gMin = kBandGainMinDb;
     b.gMax = o.cutOnly ? 0.0 : std::clamp(o.maxBoostDb, 0.0, kBandGainMaxDb);
-    const Fitter fitter(res.hz, desired, b);
+    // The limits hold for the fitted bands together: the boost limit everywhere, and next to
+    // nothing outside the range. The fit aims a little inside them, rounding is then checked
+    // against the limits themselves on a finer grid.
+    auto limits = [&](int perOctave, double outsideDb, double boostMarginDb) {
+        Limits l;
+        l.hz = octaveGrid(kBandFreqMinHz, kBandFreqMaxHz, perOctave);
+        const double boost = std::max(0.0, b.gMax - boostMarginDb);
+        for (double f : l.hz) {
+            const bool outside = f < lo * 0.999 || f > hi * 1.001;
+            l.lower.push_back(outside ? -outsideDb : -1e9);
+            l.upper.push_back(outside ? std::min(outsideDb, boost) : boost);
+        }
+        return l;
+    };
+    const Fitter fitter(res.hz, desired, b, limits(12, 0.35, 0.1));
     const std::vector<Param> ps = fitContinuous(fitter, int(bands.size()), o.cutOnly);
-    std::vector<BandRecord> recs = quantise(fitter, ps, desired, b);
+    std::vector<BandRecord> recs = quantise(fitter, ps, b);
+    enforceLimits(recs, limits(48, kFitOutsideToleranceDb, 0.0));
     // Lowest frequency first, so the list reads in order.
     std::sort(recs.begin(), recs.end(),
               [](const BandRecord& x, const BandRecord& y) { return x.frequency < y.frequency; });
@@ -552,8 +736,12 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
     res.eqAfter = bankResponseDb(res.bank, res.hz);
     res.after = errorStats(res.measurement, res.eqAfter, res.target);
     res.ok = true;
+    res.better = res.after.rmsDb < res.before.rmsDb - 1e-9;
     if (bands.empty())
         res.notes.push_back({"没有可用的均衡段", "no band is free to use"});
+    else if (!res.better)
+        res.notes.push_back({"拟合结果不比当前均衡更好，不宜应用",
+                             "the fit is no better than the bands as they are: nothing to apply"});
     return res;
 }
 

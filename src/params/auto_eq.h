@@ -13,9 +13,13 @@ namespace q7 {
 struct FitOptions {
     double loHz = 20.0, hiHz = 20000.0;
     int maxBands = -1;       // at most this many of the free bands, the first ones; -1 all
-    double maxBoostDb = 6.0; // per band
-    bool cutOnly = false;
+    double maxBoostDb = 6.0; // the most the fitted bands together may raise any frequency
+    bool cutOnly = false;    // the fitted bands together never raise any frequency
+    std::vector<int> locked; // bands (from 0) the fit leaves exactly as they are
 };
+
+// Outside the fit range the fitted bands together change the response by at most this much.
+inline constexpr double kFitOutsideToleranceDb = 0.5;
 
 struct FitResult {
     bool ok = false;
@@ -27,14 +31,26 @@ struct FitResult {
     std::vector<double> target;            // on hz
     std::vector<double> eqBefore, eqAfter; // the bank's response on hz
     ErrorStats before, after;
+    bool better = false; // the fit lowers the error: only then is it worth applying
     std::vector<Note> notes;
 };
 
 // The bands a fit may set: neither fixed nor a pass filter (a Sub crossover stays as it is).
 std::vector<int> fittableBands(const EqBankState& state);
 
-// Bands used but not chosen (beyond maxBands) are set flat; fixed bands and pass filters are
-// kept and their response counts in the prediction.
+// Where the bank's own pass filters and crossover leave the signal within 3 dB of their peak;
+// 20 Hz..20 kHz when it has none.
+struct FitRange {
+    double loHz = 20.0, hiHz = 20000.0;
+};
+FitRange passBand(const EqBankState& state);
+// The range a fit starts from: the input and effect EQs the whole band, the outputs the room's
+// low end (20-500 Hz), the Sub from 20 Hz up to its crossover.
+FitRange defaultFitRange(const EqBankState& state);
+
+// Bands used but not chosen (beyond maxBands) are set flat; fixed bands, locked bands, pass
+// filters and bands in use whose centre lies outside the range are kept and their response
+// counts in the prediction. The range is cut to the bank's pass band.
 FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, const Target& target,
                   const FitOptions& options);
 

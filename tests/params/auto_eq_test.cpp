@@ -217,6 +217,126 @@ TEST(AutoEq, TargetsAndRangesAreHonoured) {
     EXPECT_FALSE(fitBank(startBank(3), tiny, Target{}, FitOptions{}).ok);
 }
 
+namespace {
+
+// The fitted bands' own response: the result's bank against the start with those bands flat.
+std::vector<double> fittedBandsDb(const FitResult& r, const EqBankState& start,
+                                  const std::vector<double>& hz) {
+    EqBankState flat = start;
+    for (int k : r.bandsUsed) {
+        flat.band(k).gain = 150;
+        flat.band(k).type = filter::Peq;
+    }
+    const std::vector<double> with = bankResponseDb(r.bank, hz), without = bankResponseDb(flat, hz);
+    std::vector<double> d(hz.size());
+    for (std::size_t i = 0; i < hz.size(); ++i)
+        d[i] = with[i] - without[i];
+    return d;
+}
+
+// A room with a deep, wide null at `nullHz`: what stacked boosts would chase.
+ResponseCurve roomWithNull(unsigned seed, double nullHz, double depthDb) {
+    ResponseCurve c = synthetic::room(seed, 0.2);
+    for (std::size_t i = 0; i < c.hz.size(); ++i) {
+        const double x = std::log2(c.hz[i] / nullHz) / 0.4;
+        c.db[i] -= depthDb * std::exp(-x * x / 2);
+    }
+    return c;
+}
+
+} // namespace
+
+TEST(AutoEq, TheLimitsHoldForTheBandsTogetherAndNothingMovesOutsideTheRange) {
+    const std::vector<double> fine = octaveGrid(20, 20000, 96);
+    for (unsigned seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
+        for (bool cutOnly : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << (cutOnly ? " cut only" : ""));
+            FitOptions o;
+            o.loHz = 20;
+            o.hiHz = 500;
+            o.cutOnly = cutOnly;
+            o.maxBoostDb = 6;
+            o.maxBands = 10;
+            const EqBankState start = startBank(5);
+            // Cutting cannot fill a null: cut-only fits get rooms without the deep one.
+            const ResponseCurve m = cutOnly ? synthetic::room(seed) : roomWithNull(seed, 70, 14);
+            const FitResult r = fitBank(start, m, Target{}, o);
+            ASSERT_TRUE(r.ok);
+            EXPECT_TRUE(r.better);
+            EXPECT_LT(r.after.rmsDb, r.before.rmsDb * (cutOnly ? 0.9 : 0.7));
+            const std::vector<double> eq = fittedBandsDb(r, start, fine);
+            for (std::size_t i = 0; i < fine.size(); ++i) {
+                ASSERT_LE(eq[i], cutOnly ? 1e-9 : 6.0 + 1e-9) << fine[i] << " Hz";
+                if (fine[i] > 500 * 1.001) {
+                    ASSERT_LE(std::abs(eq[i]), kFitOutsideToleranceDb + 1e-9) << fine[i] << " Hz";
+                }
+            }
+        }
+    }
+}
+
+TEST(AutoEq, TheSubFitsWithinItsCrossoverAndAWorseFitIsNotOffered) {
+    // The Sub's start state: band 5 a Butterworth 24 dB low-pass at 100 Hz. The speaker itself
+    // plays flat to 300 Hz with a mode at 45 Hz.
+    EqBankState sub = startBank(2);
+    const std::optional<Crossover> x = crossoverOf(sub, 4);
+    ASSERT_TRUE(x && x->lowPass);
+    const FitRange range = defaultFitRange(sub);
+    EXPECT_EQ(range.loHz, 20.0);
+    EXPECT_GT(range.hiHz, 80.0);
+    EXPECT_LE(range.hiHz, sub.band(4).frequency * 1.001) << "follows the crossover";
+    EXPECT_EQ(defaultFitRange(startBank(5)).hiHz, 500.0);
+    EXPECT_EQ(defaultFitRange(startBank(0)).hiHz, 20000.0);
+
+    ResponseCurve m;
+    for (double f = 10; f <= 1000; f *= std::exp2(1.0 / 96)) {
+        const double x2 = std::log2(f / 45) / 0.25;
+        m.hz.push_back(f);
+        m.db.push_back(90 + 8 * std::exp(-x2 * x2 / 2) - 10 * std::log10(1 + std::pow(f / 300, 4)));
+    }
+    FitOptions o;
+    o.loHz = 20;
+    o.hiHz = 500; // what the dialog used to offer every output
+    const FitResult r = fitBank(sub, m, Target{}, o);
+    ASSERT_TRUE(r.ok);
+    EXPECT_LE(r.hz.back(), sub.band(4).frequency * 1.001) << "fitted within the pass band";
+    EXPECT_TRUE(r.better);
+    EXPECT_LT(r.after.rmsDb, r.before.rmsDb / 2);
+    const std::vector<double> fine = octaveGrid(20, 20000, 96);
+    const std::vector<double> eq = fittedBandsDb(r, sub, fine);
+    for (std::size_t i = 0; i < fine.size(); ++i)
+        if (fine[i] > r.hz.back() * 1.001) {
+            ASSERT_LE(std::abs(eq[i]), kFitOutsideToleranceDb + 1e-9) << fine[i] << " Hz";
+        }
+    for (int i = 16; i < 20; ++i)
+        EXPECT_EQ(r.bank.records[std::size_t(i)], sub.records[std::size_t(i)]) << "crossover kept";
+
+    // Starting from that fit, one band cannot do as well as the bands already there.
+    FitOptions one = o;
+    one.maxBands = 1;
+    const FitResult again = fitBank(r.bank, m, Target{}, one);
+    ASSERT_TRUE(again.ok);
+    EXPECT_FALSE(again.better);
+    EXPECT_FALSE(again.notes.empty());
+}
+
+TEST(AutoEq, LockedBandsAndBandsInUseOutsideTheRangeStay) {
+    EqBankState start = startBank(5);
+    start.band(0) = makeRecord(filter::Peq, -4.0, 3000, 2.0); // outside 20-500 Hz, in use
+    start.band(1) = makeRecord(filter::Peq, 3.0, 120, 4.0);   // inside, locked
+    FitOptions o;
+    o.loHz = 20;
+    o.hiHz = 500;
+    o.locked = {1};
+    const FitResult r = fitBank(start, synthetic::room(3), Target{}, o);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.bank.band(0), start.band(0));
+    EXPECT_EQ(r.bank.band(1), start.band(1));
+    for (int k : r.bandsUsed)
+        EXPECT_TRUE(k != 0 && k != 1) << k;
+    EXPECT_TRUE(r.better);
+}
+
 TEST(EqBank, RecordsSurviveTheSendersRounding) {
     // The Q a record names must encode back to the same thousandths; k / 1000.0 alone does not
     // for 741 of them.
