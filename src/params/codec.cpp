@@ -110,21 +110,57 @@ std::uint32_t micShiftDelaySamples(int shift) {
     return msToSamples(kTableMs[i]);
 }
 
+namespace {
+
+std::uint32_t ratioWord(float ratio) {
+    return floatBits(1.0f - 1.0f / ratio);
+}
+
+std::uint32_t timeWord(float ms) {
+    return floatBits(float(1.0 - std::exp(-1.0 / (double(ms) * 48.0))));
+}
+
+// Of the values that encode to `word`, the one with the fewest decimals near `exact`, so that
+// reading a value back and sending it again gives the same word instead of creeping.
+float stableInverse(double exact, std::uint32_t word, std::uint32_t (*encode)(float)) {
+    if (!std::isfinite(exact))
+        return float(exact);
+    for (double scale : {1.0, 10.0, 100.0, 1000.0}) {
+        const float v = float(std::round(exact * scale) / scale);
+        if (encode(v) == word)
+            return v;
+    }
+    float v = float(exact);
+    if (encode(v) == word)
+        return v;
+    float up = v, down = v;
+    for (int i = 0; i < 64; ++i) {
+        up = std::nextafter(up, std::numeric_limits<float>::infinity());
+        if (encode(up) == word)
+            return up;
+        down = std::nextafter(down, -std::numeric_limits<float>::infinity());
+        if (encode(down) == word)
+            return down;
+    }
+    return v;
+}
+
+} // namespace
+
 std::array<std::uint32_t, 7> compressorRecord(const Compressor& c) {
-    const float ratioTerm = 1.0f - 1.0f / c.ratio;
-    const float attack = float(1.0 - std::exp(-1.0 / (double(c.attack) * 48.0)));
-    const float release = float(1.0 - std::exp(-1.0 / (double(c.release) * 48.0)));
-    return {floatBits(c.threshold), floatBits(0.0f),   floatBits(ratioTerm), kCompressorConstantA,
-            kCompressorConstantB,   floatBits(attack), floatBits(release)};
+    return {floatBits(c.threshold), floatBits(0.0f),    ratioWord(c.ratio), kCompressorConstantA,
+            kCompressorConstantB,   timeWord(c.attack), timeWord(c.release)};
 }
 
 Compressor compressorFromRecord(const std::array<std::uint32_t, 7>& words) {
-    auto timeFrom = [](float v) { return float((0.5 - 1.0 / std::log(1.0 - double(v))) / 48.0); };
+    auto timeFrom = [](std::uint32_t w) {
+        return stableInverse(-1.0 / (std::log(1.0 - double(bitsFloat(w))) * 48.0), w, timeWord);
+    };
     Compressor c;
     c.threshold = bitsFloat(words[0]);
-    c.ratio = float(1.0 / (1.0 - double(bitsFloat(words[2]))));
-    c.attack = timeFrom(bitsFloat(words[5]));
-    c.release = timeFrom(bitsFloat(words[6]));
+    c.ratio = stableInverse(1.0 / (1.0 - double(bitsFloat(words[2]))), words[2], ratioWord);
+    c.attack = timeFrom(words[5]);
+    c.release = timeFrom(words[6]);
     return c;
 }
 

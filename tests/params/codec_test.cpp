@@ -90,9 +90,29 @@ TEST(Compressor, RecordWordsAndInverse) {
 
     const Compressor back = compressorFromRecord(w);
     EXPECT_EQ(back.threshold, -20.0f);
-    EXPECT_NEAR(back.ratio, 4.0f, 1e-5);
-    EXPECT_NEAR(back.attack, 10.0f, 0.02);
-    EXPECT_NEAR(back.release, 100.0f, 0.5);
+    EXPECT_EQ(back.ratio, 4.0f);
+    EXPECT_EQ(back.attack, 10.0f);
+    EXPECT_EQ(back.release, 100.0f);
+}
+
+TEST(Compressor, ReadingBackAndSendingAgainGivesTheSameWords) {
+    // What the page sets reads back as itself: whole milliseconds, ratios in tenths.
+    for (int ms = 1; ms <= 1000; ++ms) {
+        const auto w = compressorRecord({-10.0f, float(1 + ms % 200 / 10.0), float(ms), float(ms)});
+        const Compressor back = compressorFromRecord(w);
+        ASSERT_EQ(back.attack, float(ms));
+        ASSERT_EQ(back.release, float(ms));
+        ASSERT_EQ(back.ratio, float(1 + ms % 200 / 10.0)) << ms;
+    }
+    // Any value: one pull and push later, the words are the ones the amplifier had.
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> time(0.05f, 2000.0f), ratio(1.01f, 40.0f);
+    for (int i = 0; i < 20000; ++i) {
+        const auto w = compressorRecord({-3.0f, ratio(rng), time(rng), time(rng)});
+        const auto again = compressorRecord(compressorFromRecord(w));
+        ASSERT_EQ(again, w) << i;
+        ASSERT_EQ(compressorRecord(compressorFromRecord(again)), w);
+    }
 }
 
 TEST(SpeakerLevel, RecordWords) {
