@@ -137,10 +137,12 @@ double sinc(double x) {
 
 } // namespace
 
-std::vector<float> resample(const std::vector<float>& x, double ratio) {
+std::vector<float> resample(const std::vector<float>& x, double ratio, double start,
+                            std::size_t frames) {
     if (x.empty() || !(ratio > 0))
         return {};
-    const std::size_t n = std::size_t(double(x.size() - 1) / ratio) + 1;
+    const double reach = (double(x.size() - 1) - start) / ratio;
+    const std::size_t n = frames ? frames : reach < 0 ? 0 : std::size_t(reach) + 1;
     std::vector<float> y(n);
     // Going down in rate, the kernel narrows its band so that nothing folds back.
     const double cutoff = std::min(1.0, 1.0 / ratio);
@@ -157,7 +159,7 @@ std::vector<float> resample(const std::vector<float>& x, double ratio) {
         }
     }
     for (std::size_t i = 0; i < n; ++i) {
-        const double at = double(i) * ratio;
+        const double at = start + double(i) * ratio;
         const double base = std::floor(at);
         const int p = int(std::lround((at - base) * kPhases));
         const long centre = long(base);

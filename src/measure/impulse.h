@@ -54,9 +54,11 @@ inline std::optional<double> peakIndex(const std::vector<float>& x) {
     return peakIndex(x, 0, x.size());
 }
 
-// x resampled so that what took `ratio` samples now takes one: y[i] = x(i * ratio), by
-// windowed-sinc interpolation (flat to 0.01 dB up to 0.9 of the Nyquist frequency).
-std::vector<float> resample(const std::vector<float>& x, double ratio);
+// x resampled so that what took `ratio` samples now takes one: y[i] = x(start + i * ratio), by
+// windowed-sinc interpolation (flat to 0.01 dB up to 0.9 of the Nyquist frequency). x is zero
+// outside itself; `frames` outputs, or as many as reach x's end when 0.
+std::vector<float> resample(const std::vector<float>& x, double ratio, double start = 0,
+                            std::size_t frames = 0);
 
 // One channel out of interleaved frames.
 std::vector<float> channelOf(const std::vector<float>& interleaved, int channels, int channel);

@@ -98,8 +98,8 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
     double referenceAt = 0; // capture frame of the reference arrival, on the player's clock
     double referenceStart = 0;
     if (spec.reference == TimingReference::Acoustic) {
-        const SweepSpec ts = timingSweep(spec.sweep);
-        const ImpulseResponse refIr = Deconvolver(ts)(micIn);
+        Deconvolver timing(timingSweep(spec.sweep));
+        const ImpulseResponse refIr = timing(micIn);
         const auto [a0, a1] = around(refIr.zero, layout.ref1Start);
         const auto [b0, b1] = around(refIr.zero, layout.ref2Start);
         const auto r1 = peakIndex(refIr.samples, a0, a1);
@@ -120,7 +120,11 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
         out.driftMeasured = true;
         corrected = resample(micIn, ratio);
         mic = &corrected;
-        referenceAt = (*r1 - double(refIr.zero)) / ratio;
+        // A drifting clock also shifts a sweep's peak a little (L ln ratio): the reference is
+        // found again on the corrected recording.
+        const ImpulseResponse again = timing(corrected);
+        const auto [c0, c1] = around(again.zero, layout.ref1Start);
+        referenceAt = peakIndex(again.samples, c0, c1).value_or(*r1) - double(again.zero);
         referenceStart = double(layout.ref1Start);
     }
 
