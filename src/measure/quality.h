@@ -12,7 +12,8 @@ namespace q7 {
 
 inline constexpr float kClipLevel = 0.999f;
 inline constexpr double kMinSnrDb = 40.0;
-inline constexpr double kMinArrivalDb = 20.0; // impulse peak over the impulse's noise floor
+inline constexpr double kMinArrivalDb = 20.0;    // impulse peak over the impulse's noise floor
+inline constexpr double kMinArrivalSnrDb = 10.0; // the sweep over the silence after it
 
 double peakDbfs(const float* x, std::size_t n);
 double rmsDbfs(const float* x, std::size_t n); // a full-scale sine reads 0

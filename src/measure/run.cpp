@@ -180,6 +180,10 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
         const std::size_t s1 = std::min(s0 + sweepLength, mic->size());
         out.quality.snrDb =
             rmsDbfs(mic->data() + s0, s1 - s0) - rmsDbfs(noiseWindow.data(), noiseWindow.size());
+        // Where the silence is known, a sweep that did not lift the recording above it did
+        // not arrive, however the impulse looks.
+        out.quality.arrived = out.quality.snrDb >= kMinArrivalSnrDb;
+        out.quality.arrivalDb = out.quality.snrDb;
     }
     out.quality.clipped = clippedSamples(micIn);
     if (!out.quality.arrived) {
