@@ -32,8 +32,117 @@ double ImpulseResponse::edgePhaseAt(double hz) const {
     return edgePhase[i] * (1 - t) + edgePhase[i + 1] * t;
 }
 
+namespace {
+
+// The time-reversed sweep with its -6 dB per octave envelope, unscaled: the deconvolver's own
+// correction sets its level.
+std::vector<float> reversedWeighted(const std::vector<float>& x, const SweepSpec& s) {
+    const double L = sweepRate(s);
+    std::vector<float> inv(x.size());
+    const double step = std::exp(-1.0 / s.sampleRate / L);
+    double w = 1;
+    for (std::size_t i = 0; i < x.size(); ++i, w *= step)
+        inv[i] = float(double(x[x.size() - 1 - i]) * w);
+    return inv;
+}
+
+// e^{j w k} for k = 0, 1, ...: a rotation, renormalised now and then.
+class Rotation {
+public:
+    explicit Rotation(double w) : step_(std::polar(1.0, w)) {}
+    std::complex<double> next() {
+        const std::complex<double> v = z_;
+        z_ *= step_;
+        if (++n_ % 4096 == 0)
+            z_ /= std::abs(z_);
+        return v;
+    }
+
+private:
+    std::complex<double> step_, z_{1.0, 0.0};
+    std::size_t n_ = 0;
+};
+
+constexpr std::size_t kEdgeFft = 1 << 18; // the low edge's phase, on a coarser grid
+
+} // namespace
+
 Deconvolver::Deconvolver(const SweepSpec& sweep)
-    : spec_(sweep), sweep_(exponentialSweep(sweep)), inverse_(inverseSweep(sweep)) {}
+    : spec_(sweep), sweep_(exponentialSweep(sweep)), inverse_(reversedWeighted(sweep_, sweep)) {}
+
+Deconvolver::~Deconvolver() = default;
+
+void Deconvolver::prepareFor(std::size_t captureFrames) {
+    const std::size_t length = std::max(captureFrames, sweep_.size()) + inverse_.size() - 1;
+    const std::size_t size = goodFftSize(length);
+    if (!fft_ || fft_->size() != size)
+        prepare(size);
+}
+
+void Deconvolver::prepare(std::size_t size) {
+    fft_ = std::make_unique<RealFft>(size);
+    const RealFft& fft = *fft_;
+    std::vector<std::complex<double>> x(fft.bins());
+    filter_.assign(fft.bins(), {});
+    fft_->forward(sweep_.data(), sweep_.size(), x.data());
+    fft_->forward(inverse_.data(), inverse_.size(), filter_.data());
+    // Regularised so that bands the sweep never reached stay near zero (relative to the
+    // band's own level, which the unscaled inverse leaves open).
+    double level = 0;
+    int count = 0;
+    const double binHz = spec_.sampleRate / double(fft.size());
+    for (double f = spec_.startHz * 4; f <= sweepEndHz(spec_) / 2; f *= std::exp2(1.0 / 12)) {
+        level += std::abs(x[std::size_t(f / binHz)] * filter_[std::size_t(f / binHz)]);
+        ++count;
+    }
+    level = count ? level / count : 1.0;
+    const double epsilon = 1e-4 * level * level;
+    // The correction keeps the peak at lag size() - 1: that delay is taken out of p.
+    Rotation turn(2 * std::numbers::pi * double(inverse_.size() - 1) / double(fft.size()));
+    // |t| of zero phase is what is left: the band's edges. The low edge rings for a tenth of a
+    // second, longer than the window before the peak may be: made minimum phase (folded real
+    // cepstrum, on a coarser grid) it rings only after the peak, as a real high-pass would.
+    const std::size_t lowBins = std::min(filter_.size(), std::size_t(1000.0 / binHz) + 1);
+    std::vector<double> lowEdge(lowBins);
+    for (std::size_t k = 0; k < filter_.size(); ++k) {
+        const std::complex<double> p = x[k] * filter_[k] * turn.next();
+        const double power = std::norm(p);
+        filter_[k] *= std::conj(p) / (power + epsilon);
+        if (k < lowBins)
+            lowEdge[k] = std::log(std::max(power / (power + epsilon), 1e-9));
+    }
+    // Only the low edge: the high one rings for a fraction of a millisecond.
+    std::vector<double> edgeLog(kEdgeFft / 2 + 1, 0.0);
+    const double edgeBinHz = spec_.sampleRate / double(kEdgeFft);
+    for (std::size_t j = 0; j < edgeLog.size(); ++j) {
+        const double at = double(j) * edgeBinHz / binHz;
+        if (at >= double(lowBins - 1))
+            break;
+        const std::size_t i = std::size_t(at);
+        const double t = at - double(i);
+        edgeLog[j] = lowEdge[i] * (1 - t) + lowEdge[i + 1] * t;
+    }
+    RealFft small(kEdgeFft);
+    std::vector<std::complex<double>> c(edgeLog.begin(), edgeLog.end());
+    std::vector<double> cep(kEdgeFft);
+    small.inverse(c.data(), cep.data());
+    for (std::size_t n = 1; n < kEdgeFft; ++n)
+        cep[n] = n < kEdgeFft / 2 ? 2 * cep[n] : (n == kEdgeFft / 2 ? cep[n] : 0.0);
+    small.forward(cep.data(), cep.size(), c.data());
+    for (std::size_t k = 0; k < filter_.size(); ++k) {
+        const double at = double(k) * binHz / edgeBinHz;
+        const std::size_t i = std::min(std::size_t(at), c.size() - 2);
+        const double t = at - double(i);
+        filter_[k] *= std::polar(1.0, c[i].imag() * (1 - t) + c[i + 1].imag() * t);
+    }
+    edgePhase_.clear();
+    for (double f = 1; f < spec_.sampleRate / 2; f *= std::exp2(1 / kEdgeStepsPerOctave)) {
+        const double at = f / edgeBinHz;
+        const std::size_t i = std::min(std::size_t(at), c.size() - 2);
+        const double t = at - double(i);
+        edgePhase_.push_back(float(c[i].imag() * (1 - t) + c[i + 1].imag() * t));
+    }
+}
 
 ImpulseResponse Deconvolver::operator()(const std::vector<float>& capture) {
     ImpulseResponse ir;
@@ -41,55 +150,16 @@ ImpulseResponse Deconvolver::operator()(const std::vector<float>& capture) {
     ir.zero = inverse_.size() - 1;
     if (capture.empty())
         return ir;
-    const std::size_t length = std::max(capture.size(), sweep_.size()) + inverse_.size() - 1;
-    RealFft fft(goodFftSize(length));
-    if (fft.size() != size_) {
-        std::vector<std::complex<double>> x(fft.bins());
-        filter_.assign(fft.bins(), {});
-        fft.forward(sweep_.data(), sweep_.size(), x.data());
-        fft.forward(inverse_.data(), inverse_.size(), filter_.data());
-        // Regularised so that bands the sweep never reached stay near zero.
-        constexpr double kEpsilon = 1e-4;
-        // The correction keeps the peak at lag size() - 1: that delay is taken out of p.
-        const double w = 2 * std::numbers::pi * double(inverse_.size() - 1) / double(fft.size());
-        std::vector<double> logMag(fft.bins());
-        for (std::size_t k = 0; k < filter_.size(); ++k) {
-            const std::complex<double> p = x[k] * filter_[k] * std::polar(1.0, w * double(k));
-            const double t = std::norm(p) / (std::norm(p) + kEpsilon);
-            filter_[k] *= std::conj(p) / (std::norm(p) + kEpsilon);
-            // Only the low edge: the high one rings for a fraction of a millisecond.
-            const bool low = double(k) * spec_.sampleRate / double(fft.size()) < 1000.0;
-            logMag[k] = low ? std::log(std::max(t, 1e-9)) : 0.0;
-        }
-        // What is left is the band's edges, |t| of zero phase. The low edge rings for a tenth of
-        // a second, longer than the window before the peak may be: made minimum phase (folded
-        // real cepstrum) it rings only after the peak, as a real high-pass would.
-        std::vector<std::complex<double>> c(logMag.begin(), logMag.end());
-        std::vector<double> cep(fft.size());
-        fft.inverse(c.data(), cep.data());
-        for (std::size_t n = 1; n < fft.size(); ++n)
-            cep[n] = n < (fft.size() + 1) / 2 ? 2 * cep[n] : (2 * n == fft.size() ? cep[n] : 0.0);
-        fft.forward(cep.data(), cep.size(), c.data());
-        for (std::size_t k = 0; k < filter_.size(); ++k)
-            filter_[k] *= std::polar(1.0, c[k].imag());
-        edgePhase_.clear();
-        const double binHz = spec_.sampleRate / double(fft.size());
-        for (double f = 1; f < spec_.sampleRate / 2; f *= std::exp2(1 / kEdgeStepsPerOctave)) {
-            const double k = f / binHz;
-            const std::size_t i = std::min(std::size_t(k), c.size() - 2);
-            const double t = k - double(i);
-            edgePhase_.push_back(float(c[i].imag() * (1 - t) + c[i + 1].imag() * t));
-        }
-        size_ = fft.size();
-    }
-    std::vector<std::complex<double>> y(fft.bins());
-    fft.forward(capture.data(), capture.size(), y.data());
-    for (std::size_t k = 0; k < y.size(); ++k)
-        y[k] *= filter_[k];
-    std::vector<double> out(fft.size());
-    fft.inverse(y.data(), out.data());
+    prepareFor(capture.size());
+    const std::size_t size = fft_->size();
+    spectrum_.resize(fft_->bins());
+    fft_->forward(capture.data(), capture.size(), spectrum_.data());
+    for (std::size_t k = 0; k < spectrum_.size(); ++k)
+        spectrum_[k] *= filter_[k];
+    out_.resize(size);
+    fft_->inverse(spectrum_.data(), out_.data());
     const std::size_t n = capture.size() + inverse_.size() - 1;
-    ir.samples.assign(out.begin(), out.begin() + std::ptrdiff_t(n));
+    ir.samples.assign(out_.begin(), out_.begin() + std::ptrdiff_t(n));
     ir.edgePhase = edgePhase_;
     return ir;
 }

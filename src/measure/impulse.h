@@ -5,6 +5,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -27,10 +28,16 @@ struct ImpulseResponse {
 // would peak. The analytic inverse leaves a ripple near the sweep's ends (a dB at one octave
 // above the start of a 1 s sweep): the result is divided by sweep ∗ inverse's own spectrum
 // (regularised where the sweep has no energy), so that the sweep through nothing reads flat.
+class RealFft;
+
 class Deconvolver {
 public:
     explicit Deconvolver(const SweepSpec& sweep);
+    ~Deconvolver();
     ImpulseResponse operator()(const std::vector<float>& capture);
+    // Makes the filter for captures of this length ahead (while the sweep plays): the first
+    // deconvolution of a length costs several times the later ones.
+    void prepareFor(std::size_t captureFrames);
     const SweepSpec& sweep() const { return spec_; }
     std::size_t sweepLength() const { return sweep_.size(); }
 
@@ -38,9 +45,12 @@ private:
     SweepSpec spec_;
     std::vector<float> sweep_, inverse_;
     // The inverse's spectrum corrected by sweep ∗ inverse, for the last transform size.
-    std::size_t size_ = 0;
-    std::vector<std::complex<double>> filter_;
+    std::unique_ptr<RealFft> fft_;
+    std::vector<std::complex<double>> filter_, spectrum_;
+    std::vector<double> out_;
     std::vector<float> edgePhase_;
+
+    void prepare(std::size_t size);
 };
 
 // One-off deconvolution with the plain analytic inverse (no correction).

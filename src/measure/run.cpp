@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
+#include <numbers>
 
 namespace q7 {
 
@@ -26,7 +28,41 @@ std::string format(const char* f, double v) {
     return buf;
 }
 
+constexpr double kDriftWorthCorrectingPpm = 2;
+
+// The phase of ir at hz, over a Hann window of ±half samples around centre.
+double phaseAt(const ImpulseResponse& ir, double centre, double half, double hz) {
+    std::complex<double> acc;
+    const double w = 2 * std::numbers::pi * hz / ir.sampleRate;
+    const long from = std::max(0L, long(centre - half));
+    const long to = std::min(long(ir.samples.size()), long(centre + half));
+    for (long i = from; i < to; ++i) {
+        const double u = (double(i) - centre) / half;
+        const double win = 0.5 + 0.5 * std::cos(std::numbers::pi * u);
+        acc += ir.samples[std::size_t(i)] * win * std::polar(1.0, -w * (double(i) - centre));
+    }
+    return std::arg(acc) - ir.edgePhaseAt(hz); // the deconvolution's own low edge taken out
+}
+
+// Group delay at hz in seconds, from the phase slope.
+double groupDelay(const ImpulseResponse& ir, double centre, double hz) {
+    const double d = hz * 0.005;
+    const double half = 0.01 * ir.sampleRate;
+    const double dp =
+        std::remainder(phaseAt(ir, centre, half, hz + d) - phaseAt(ir, centre, half, hz - d),
+                       2 * std::numbers::pi);
+    return -dp / (2 * std::numbers::pi * 2 * d);
+}
+
 } // namespace
+
+double sweepDriftPpm(const ImpulseResponse& ir, double peak, const SweepSpec& sweep) {
+    // The recorder's clock runs 1 + ppm against the player's: the sweep passes f at L ln(f/f1)
+    // and arrives ppm * that much later.
+    const double lo = 500, hi = std::min(16000.0, 0.8 * sweepEndHz(sweep));
+    const double late = groupDelay(ir, peak, hi) - groupDelay(ir, peak, lo);
+    return late / (sweepRate(sweep) * std::log(hi / lo)) * 1e6;
+}
 
 SweepSpec timingSweep(const SweepSpec& main) {
     SweepSpec t = main;
@@ -76,9 +112,19 @@ PlaybackLayout layoutPlayback(const MeasureSpec& spec) {
     return l;
 }
 
+Deconvolvers::Deconvolvers(const MeasureSpec& spec, const PlaybackLayout& layout)
+    : main(spec.sweep), timing(timingSweep(spec.sweep)) {
+    main.prepareFor(layout.recordFrames);
+    if (spec.reference == TimingReference::Acoustic)
+        timing.prepareFor(layout.recordFrames);
+}
+
 MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& layout,
-                                const std::vector<float>& micIn,
-                                const std::vector<float>* loopback) {
+                                const std::vector<float>& micIn, const std::vector<float>* loopback,
+                                Deconvolvers* prepared) {
+    std::optional<Deconvolvers> own;
+    if (!prepared)
+        prepared = &own.emplace(spec, layout);
     MeasureOutcome out;
     const double fs = spec.sweep.sampleRate;
     if (micIn.empty()) {
@@ -98,7 +144,7 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
     double referenceAt = 0; // capture frame of the reference arrival, on the player's clock
     double referenceStart = 0;
     if (spec.reference == TimingReference::Acoustic) {
-        Deconvolver timing(timingSweep(spec.sweep));
+        Deconvolver& timing = prepared->timing;
         const ImpulseResponse refIr = timing(micIn);
         const auto [a0, a1] = around(refIr.zero, layout.ref1Start);
         const auto [b0, b1] = around(refIr.zero, layout.ref2Start);
@@ -128,7 +174,7 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
         referenceStart = double(layout.ref1Start);
     }
 
-    Deconvolver deconvolver(spec.sweep);
+    Deconvolver& deconvolver = prepared->main;
     out.ir = deconvolver(*mic);
     const auto [m0, m1] = around(out.ir.zero, layout.mainStart);
     const auto peak = peakIndex(out.ir.samples, m0, m1);
@@ -137,7 +183,7 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
         return out;
     }
     out.peak = *peak;
-    const double arrival = out.peak - double(out.ir.zero); // capture frame of the sweep's start
+    double arrival = out.peak - double(out.ir.zero); // capture frame of the sweep's start
     switch (spec.reference) {
     case TimingReference::None:
         out.delayMs = (arrival - double(layout.mainStart)) / fs * 1000;
@@ -147,14 +193,31 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
             out.error = "no loopback channel was recorded";
             return out;
         }
-        const ImpulseResponse loopIr = deconvolver(*loopback);
+        ImpulseResponse loopIr = deconvolver(*loopback);
         const auto [l0, l1] = around(loopIr.zero, layout.mainStart);
-        const auto l = peakIndex(loopIr.samples, l0, l1);
+        auto l = peakIndex(loopIr.samples, l0, l1);
         if (!l || loopIr.samples[std::size_t(*l)] == 0.0f) {
             out.error = "nothing arrived on the loopback channel";
             return out;
         }
-        out.delayMs = (arrival - (*l - double(loopIr.zero))) / fs * 1000;
+        // Two devices' clocks: the loopback's own group delay tells the drift (a drifting
+        // sweep arrives late or early in proportion to how far it has swept), and both
+        // channels are put back on the player's clock before the delay is read.
+        const double ppm = sweepDriftPpm(loopIr, *l, spec.sweep);
+        if (std::abs(ppm) > kDriftWorthCorrectingPpm && std::abs(ppm) < 1000) {
+            const double ratio = 1 + ppm * 1e-6;
+            corrected = resample(*mic, ratio);
+            mic = &corrected;
+            out.ir = deconvolver(*mic);
+            const auto [c0, c1] = around(out.ir.zero, layout.mainStart);
+            out.peak = peakIndex(out.ir.samples, c0, c1).value_or(out.peak);
+            arrival = out.peak - double(out.ir.zero);
+            loopIr = deconvolver(resample(*loopback, ratio));
+            l = peakIndex(loopIr.samples, l0, l1);
+            out.driftPpm = ppm;
+            out.driftMeasured = true;
+        }
+        out.delayMs = (arrival - (l.value_or(0) - double(loopIr.zero))) / fs * 1000;
         break;
     }
     case TimingReference::Acoustic:
@@ -168,7 +231,7 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
     auto landed = [&](std::size_t frame) {
         return std::size_t(std::max(0.0, double(frame) + shift));
     };
-    const std::size_t sweepLength = exponentialSweep(spec.sweep).size();
+    const std::size_t sweepLength = deconvolver.sweepLength();
     const std::vector<float> noiseWindow(
         mic->begin() + std::ptrdiff_t(std::min(landed(layout.noiseFrom), mic->size())),
         mic->begin() + std::ptrdiff_t(std::min(landed(layout.noiseTo), mic->size())));
@@ -200,7 +263,14 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
 
     const double maxLeftMs = 0.45 * harmonicLeadSeconds(spec.sweep, 2) * 1000;
     out.response = analyse(out.ir, out.peak, spec.analysis, maxLeftMs);
-    out.thdPercent1k = thdPercent(out.ir, out.peak, spec.sweep, 1000.0);
+    // Distortion at 1 kHz only where the speaker plays 1 kHz (not a sub's).
+    if (!out.response.db.empty()) {
+        const double top = *std::max_element(out.response.db.begin(), out.response.db.end());
+        const auto at1k = std::lower_bound(out.response.hz.begin(), out.response.hz.end(), 1000.0);
+        if (at1k != out.response.hz.end() &&
+            out.response.db[std::size_t(at1k - out.response.hz.begin())] > top - 30)
+            out.thdPercent1k = thdPercent(out.ir, out.peak, spec.sweep, 1000.0);
+    }
     // Levels: the transfer function read as the level a sine of the sweep's level gives at the
     // microphone, then in dB SPL when the microphone's level is known.
     double offset = spec.sweep.levelDbfs;
@@ -237,6 +307,9 @@ MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const Measu
     if (acoustic)
         req.cues = layout.cues;
 
+    // The filters are made before the sweep starts, so the analysis follows the recording at
+    // once.
+    Deconvolvers deconvolvers(spec, layout);
     bool switched = true;
     PlayRecordCallbacks cb = callbacks;
     if (speakers) {
@@ -280,7 +353,8 @@ MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const Measu
     if (spec.reference == TimingReference::Loopback)
         loop = channelOf(rec.recorded, ch, devices.loopbackChannel);
     out = analyseRecording(spec, layout, mic,
-                           spec.reference == TimingReference::Loopback ? &loop : nullptr);
+                           spec.reference == TimingReference::Loopback ? &loop : nullptr,
+                           &deconvolvers);
     if (!restored)
         out.warnings.push_back("the amplifier did not confirm that every mute was put back");
     return out;

@@ -5,6 +5,7 @@
 
 #include "measure/audio.h"
 #include "measure/calibration.h"
+#include "measure/impulse.h"
 #include "measure/quality.h"
 #include "measure/response.h"
 
@@ -37,6 +38,10 @@ struct MeasureSpec {
     std::optional<MicCalibration> calibration;
     std::optional<double> dbfsAt94; // 94 dB SPL reads this at the microphone
 };
+
+// The drift of a recorder's clock against the player's, in ppm (positive: the recorder's runs
+// fast), from how the group delay of a clean impulse (a loopback's) grows along the sweep.
+double sweepDriftPpm(const ImpulseResponse& ir, double peak, const SweepSpec& sweep);
 
 // The short sweep of the acoustic timing reference.
 SweepSpec timingSweep(const SweepSpec& main);
@@ -73,9 +78,18 @@ struct MeasureOutcome {
 
 // The analysis of a recording: mic is the microphone's channel, loopback the reference channel
 // (loopback timing only).
+// The deconvolvers a measurement uses, prepared for its recording's length.
+struct Deconvolvers {
+    Deconvolver main, timing;
+    Deconvolvers(const MeasureSpec& spec, const PlaybackLayout& layout);
+};
+
+// The analysis of a recording: mic is the microphone's channel, loopback the reference channel
+// (loopback timing only). Without prepared deconvolvers it makes its own.
 MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& layout,
                                 const std::vector<float>& mic,
-                                const std::vector<float>* loopback = nullptr);
+                                const std::vector<float>* loopback = nullptr,
+                                Deconvolvers* prepared = nullptr);
 
 // What switches the amplifier's outputs: only the listed speakers (speakerOutputs() indices)
 // audible, then every mute as it was. Returns false when the amplifier did not take it.

@@ -57,7 +57,7 @@ constexpr std::array<Point, kSpeakerOutputs> kSpeakers = {{
     {2.2, 1.3, 2.55},
     {2.2, 2.9, 2.55},
 }};
-constexpr double kReflection = -0.78; // pressure reflection of walls, floor and ceiling
+constexpr double kReflection = 0.75; // pressure reflection of walls, floor and ceiling (rigid)
 constexpr double kLengthSeconds = 0.45;
 
 // One image at a fractional delay: a short windowed sinc.
@@ -101,8 +101,7 @@ std::vector<float> speakerInRoom(int k) {
                         std::abs(2 * i - mx) + std::abs(2 * j - my) + std::abs(2 * l - mz);
                     // Higher orders also lose their highs: folded into a level here, the
                     // bass modes keep the reflection's full strength.
-                    const double gain = std::pow(std::abs(kReflection), order) *
-                                        (order % 2 ? -1.0 : 1.0) / std::max(r, 0.3);
+                    const double gain = std::pow(kReflection, order) / std::max(r, 0.3);
                     addTap(ir, r / kSoundSpeed * kFs, gain);
                 }
     // The speaker itself: a sealed box's bass roll-off (the sub's lower), and the sub plays

@@ -57,8 +57,17 @@ TEST(Measurement, LoopbackGivesTheLatencyToTheSample) {
     EXPECT_GT(m.quality.snrDb, 60);
     for (std::size_t i = 0; i < m.response.hz.size(); ++i)
         ASSERT_NEAR(m.response.db[i], -12 - 6.0206, 0.05) << m.response.hz[i];
+    EXPECT_FALSE(m.driftMeasured); // one clock: nothing to correct
     // Without the loopback channel there is nothing to time against.
     EXPECT_FALSE(analyseRecording(s, l, mic, nullptr).ok());
+    // A recorder on its own clock, 200 ppm fast: the loopback's group delay tells it.
+    const auto driftingMic = recorded(l.signal, offset + latency, 0.5, l.recordFrames, 200);
+    const auto driftingLoop = recorded(l.signal, offset, 1.0, l.recordFrames, 200);
+    const MeasureOutcome d = analyseRecording(s, l, driftingMic, &driftingLoop);
+    ASSERT_TRUE(d.ok()) << d.error;
+    EXPECT_TRUE(d.driftMeasured);
+    EXPECT_NEAR(d.driftPpm, 200, 5);
+    EXPECT_NEAR(d.delayMs, 12.5, 1.0 / 48);
 }
 
 TEST(Measurement, AcousticReferenceTimesSpeakersAndCorrectsDrift) {
