@@ -1,6 +1,7 @@
 // Measuring through the simulated amplifier's room: measured against the true response, the
 // timing references with drift, the options and room files, and the devices it offers.
 #include "measure/fft.h"
+#include "measure/level_check.h"
 #include "measure/output.h"
 #include "measure/run.h"
 #include "measure/speakers.h"
@@ -191,4 +192,28 @@ TEST(SimulatedAudio, OptionsAndRoomFiles) {
     EXPECT_NE(bad.error().find("sub.wav"), std::string::npos);
     EXPECT_FALSE(SimulatedAudio(f.sim.amp, SimOptions{.roomDir = "/nonexistent"}).ok());
     std::filesystem::remove_all(dir);
+}
+
+TEST(SimulatedAudio, LevelCheckAdvisesLouderOrSofter) {
+    Fixture f;
+    SimulatedAudio audio(f.sim.amp, SimOptions{});
+    std::string error;
+    LevelCheckSpec spec;
+    // The default level in the built-in room: plenty over the noise, room to spare.
+    LevelCheck c = checkLevel(audio, &f.speakers, 0, spec, {}, {}, error);
+    ASSERT_TRUE(error.empty()) << error;
+    EXPECT_EQ(c.advice, LevelCheck::Advice::Good);
+    EXPECT_GT(c.snrDb, 40);
+    EXPECT_GT(c.headroomDb, 6);
+    EXPECT_EQ(f.speakers.restores, 1);
+    // Very quiet: louder. Very loud: softer.
+    spec.levelDbfs = -50;
+    c = checkLevel(audio, &f.speakers, 0, spec, {}, {}, error);
+    EXPECT_EQ(c.advice, LevelCheck::Advice::Louder) << c.snrDb;
+    spec.levelDbfs = 0;
+    c = checkLevel(audio, &f.speakers, 0, spec, {}, {}, error);
+    EXPECT_EQ(c.advice, LevelCheck::Advice::Softer) << c.headroomDb;
+    // The burst has the sweep's RMS: a sine of the sweep's peak level.
+    spec.levelDbfs = -12;
+    EXPECT_NEAR(assessLevel(levelCheckSignal(spec), 48000).levelDbfs, -12.0, 1.0);
 }
