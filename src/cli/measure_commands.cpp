@@ -358,6 +358,13 @@ std::optional<MeasureArgs> parseMeasureArgs(const std::vector<std::string>& args
     if (at >= args.size())
         return std::nullopt;
     MeasureArgs a;
+    // `q7ctl help measure` and `q7ctl help audio`.
+    if (args[at] == "help" && at + 1 < args.size() &&
+        (args[at + 1] == "measure" || args[at + 1] == "audio")) {
+        a.command = args[at + 1] == "measure" ? "measure" : "audio devices";
+        a.help = true;
+        return a;
+    }
     if (args[at] == "measure")
         a.command = "measure";
     else if (args[at] == "audio" && at + 1 < args.size() && args[at + 1] == "devices")

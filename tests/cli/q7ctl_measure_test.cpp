@@ -136,6 +136,8 @@ TEST(Q7ctlMeasure, FailedMeasurementsAndBadUsage) {
     r = b.run({"measure", "--help"});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("--reference SPK|loopback|none"), std::string::npos);
+    EXPECT_EQ(b.run({"help", "measure"}).out, r.out);
+    EXPECT_EQ(b.run({"help", "audio"}).out, r.out);
 }
 
 TEST(Q7ctlMeasure, AudioDevicesListsTheSimulatedOnes) {

@@ -122,3 +122,17 @@ TEST_F(PulseServer, MeasuresALoopbackFlatWithAStableDelay) {
         EXPECT_NEAR(d, delays.front(), 1.0 / 48)
             << delays[0] << " " << delays[1] << " " << delays[2];
 }
+
+// Timed by an acoustic reference instead: its sweeps come back over the same wire, and the
+// speaker switches fall between the parts wherever the streams started.
+TEST_F(PulseServer, TimesAnAcousticReferenceOverTheSameWire) {
+    if (q7ctl("audio devices").first == 1)
+        GTEST_SKIP() << "this q7ctl was built without Qt Multimedia";
+    const auto [code, out] =
+        q7ctl(std::string("--simulator measure --speaker center --play '") + kSink +
+              "' --record '" + kMonitor + "' --reference main-l --sweep-seconds 1 --json");
+    ASSERT_EQ(code, 0) << out;
+    const auto doc = JsonReader(out).document();
+    ASSERT_TRUE(doc) << out;
+    EXPECT_NEAR((*doc)["delay_ms"].number, 0.0, 0.05);
+}

@@ -8,6 +8,7 @@
 #include "sim/simulated_audio.h"
 #include "sim_link.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <filesystem>
@@ -97,9 +98,18 @@ TEST(SimulatedAudio, OffersItsTwoDevicesAndRefusesOthers) {
     r.playDevice.clear();
     r.sampleRate = 44100;
     EXPECT_FALSE(audio.playAndRecord(r, {}).ok());
+    // Paced on a clock, a run takes as long as it plays.
+    VirtualClock pace;
+    SimulatedAudio paced(f.sim.amp, {}, &pace);
+    r.recordFrames = 24000;
+    r.sampleRate = 48000;
+    std::vector<double> seen;
+    ASSERT_TRUE(paced.playAndRecord(r, {.progress = [&](double p) { seen.push_back(p); }}).ok());
+    EXPECT_GE(pace.nowMs(), 500.0 + 40.0);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), 1.0);
     // Cancelled before it starts.
     std::atomic<bool> cancel = true;
-    r.sampleRate = 48000;
     EXPECT_TRUE(audio.playAndRecord(r, {.cancel = &cancel}).cancelled);
 }
 
