@@ -30,8 +30,8 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
     {"ui", {"device", "params", "protocol", "ini"}},
     {"controls", {"ui", "params", "protocol", "ini"}},
     {"pages", {"controls", "ui", "audio", "measure", "device", "params", "protocol", "ini"}},
-    {"app", {"pages", "controls", "ui", "audio", "sim", "measure", "device", "params", "protocol",
-             "ini"}},
+    {"app",
+     {"pages", "controls", "ui", "audio", "sim", "measure", "device", "params", "protocol", "ini"}},
 };
 
 struct Include {
