@@ -562,14 +562,6 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
         plan->spec.reference = TimingReference::Loopback;
         plan->referenceName = "loopback";
     }
-    for (const AudioDevice& d : audio->recordingDevices())
-        if (d.name == devices.record || (devices.record.empty() && d.isDefault))
-            devices.recordChannels = std::clamp(d.channels, 1, 2);
-    if (plan->spec.reference == TimingReference::Loopback && devices.recordChannels < 2) {
-        err << "q7ctl: the recording device has one channel: a loopback reference needs two\n";
-        return 2;
-    }
-
     if (a.verbose)
         setDebugLogSink([&err](std::string_view text) { err << "debug: " << text; });
     struct LogReset {
@@ -613,6 +605,16 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
         c.link.CloseByEditor();
         return 1;
     }
+    // The devices are asked only once the amplifier is there.
+    for (const AudioDevice& d : audio->recordingDevices())
+        if (d.name == devices.record || (devices.record.empty() && d.isDefault))
+            devices.recordChannels = std::clamp(d.channels, 1, 2);
+    if (plan->spec.reference == TimingReference::Loopback && devices.recordChannels < 2) {
+        err << "q7ctl: the recording device has one channel: a loopback reference needs two\n";
+        c.link.CloseByEditor();
+        return 2;
+    }
+
     Dsp dsp(store, c.link, clock);
     LinkSwitch speakers(c, dsp);
     const int previousSource = store.cellInt(cell::MusicSource);
