@@ -128,3 +128,31 @@ TEST(Sweep, PeakIsRefinedBetweenSamples) {
     EXPECT_EQ(goodFftSize(97), 100u);
     EXPECT_EQ(goodFftSize(1), 1u);
 }
+
+TEST(Sweep, FrequencyDependentWindowKeepsLateReflectionsOutOfTheHighs) {
+    // A direct sound and a reflection 50 ms later at half its level: with a plain 500 ms window
+    // the comb shows everywhere; with 15 cycles it shows in the bass (300 ms at 50 Hz) and is
+    // gone in the highs (1.5 ms at 10 kHz).
+    ImpulseResponse ir;
+    ir.samples.assign(96000, 0.0f);
+    ir.samples[10000] = 1.0f;
+    ir.samples[10000 + 2400] = 0.5f;
+    AnalysisOptions o;
+    o.smoothing = {};
+    o.leftWindowMs = 5;
+    const FrequencyResponse plain = analyse(ir, 10000, o);
+    o.windowCycles = 15;
+    const FrequencyResponse fdw = analyse(ir, 10000, o);
+    auto spread = [](const FrequencyResponse& r, double lo, double hi) {
+        double a = 1e9, b = -1e9;
+        for (std::size_t i = 0; i < r.hz.size(); ++i)
+            if (r.hz[i] >= lo && r.hz[i] <= hi) {
+                a = std::min(a, r.db[i]);
+                b = std::max(b, r.db[i]);
+            }
+        return b - a;
+    };
+    EXPECT_GT(spread(plain, 5000, 10000), 9.0); // 20 log10(1.5 / 0.5)
+    EXPECT_LT(spread(fdw, 5000, 10000), 0.5);
+    EXPECT_GT(spread(fdw, 40, 80), 6.0);
+}
