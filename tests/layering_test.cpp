@@ -15,19 +15,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Lowest first. protocol and ini are the bottom; sim and cli sit on device beside the UI stack
-// (ui, controls, pages, app). controls never reach device; only app includes app.
+// Lowest first. protocol and ini are the bottom; measure sits beside device; sim and cli sit on
+// device beside the UI stack (audio, ui, controls, pages, app). controls never reach device;
+// only app includes app.
 const std::map<std::string, std::set<std::string>> kAllowed = {
     {"protocol", {}},
     {"ini", {}},
     {"params", {"protocol", "ini"}},
+    {"measure", {"params", "protocol", "ini"}},
     {"device", {"params", "protocol", "ini"}},
-    {"sim", {"device", "params", "protocol", "ini"}},
-    {"cli", {"sim", "device", "params", "protocol", "ini"}},
+    {"sim", {"measure", "device", "params", "protocol", "ini"}},
+    {"cli", {"sim", "measure", "device", "params", "protocol", "ini"}},
+    {"audio", {"measure", "params", "protocol", "ini"}},
     {"ui", {"device", "params", "protocol", "ini"}},
     {"controls", {"ui", "params", "protocol", "ini"}},
-    {"pages", {"controls", "ui", "device", "params", "protocol", "ini"}},
-    {"app", {"pages", "controls", "ui", "sim", "device", "params", "protocol", "ini"}},
+    {"pages", {"controls", "ui", "audio", "measure", "device", "params", "protocol", "ini"}},
+    {"app",
+     {"pages", "controls", "ui", "audio", "sim", "measure", "device", "params", "protocol", "ini"}},
 };
 
 struct Include {

@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libhidapi-dev libudev-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+  libfftw3-dev libsndfile1-dev qt6-multimedia-dev pulseaudio pulseaudio-utils
   clang libclang-rt-14-dev
   fonts-wqy-microhei fonts-liberation2 qt6-translations-l10n
   dpkg-dev desktop-file-utils appstream shared-mime-info libxml2-utils groff-base

@@ -1,8 +1,11 @@
 #include "cli/q7ctl.h"
+#include "measure/audio.h"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return q7::runQ7ctl(args, std::cout, std::cerr);
+    q7::Q7ctlEnvironment env;
+    env.systemAudio = &q7::createSystemAudioBackend;
+    return q7::runQ7ctl(args, std::cout, std::cerr, env);
 }

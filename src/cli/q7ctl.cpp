@@ -2,6 +2,7 @@
 
 #include "cli/device_commands.h"
 #include "cli/eq_commands.h"
+#include "cli/measure_commands.h"
 #include "cli/mode_json.h"
 #include "cli/options.h"
 #include "cli/param_commands.h"
@@ -286,6 +287,8 @@ int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // The eq commands are offline and take their own options.
     if (const auto eq = runEqCommand(args, out, err))
         return *eq;
+    if (const auto audio = runAudioCommand(args, out, err, env))
+        return *audio;
     const CliArgs a = parseArgs(args);
     if (!a.error.empty()) {
         err << "q7ctl: " << a.error << "\n";

@@ -1,12 +1,14 @@
 // q7ctl, the command line: its commands run from a library so tests can call them directly.
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace q7 {
 
+class AudioBackend;
 class Clock;
 class HidBackend;
 
@@ -15,6 +17,9 @@ class HidBackend;
 struct Q7ctlEnvironment {
     Clock* clock = nullptr;
     HidBackend* backend = nullptr;
+    // Audio devices for measurements: a test's stand-in, else those systemAudio makes.
+    AudioBackend* audio = nullptr;
+    std::unique_ptr<AudioBackend> (*systemAudio)() = nullptr;
 };
 
 // args excludes the program name. Returns the exit code: 0 success, 1 failure (a file, the

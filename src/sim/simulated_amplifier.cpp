@@ -226,7 +226,22 @@ std::optional<SimOptions> SimOptions::parse(const std::string& text, std::string
             ok = integer(o.tunnelEvery);
         else if (key == "quiet")
             o.quiet = true;
-        else {
+        else if (key == "room")
+            o.roomDir = value;
+        else if (key == "noise_db" || key == "drift_ppm" || key == "audio_latency_ms") {
+            double v = 0;
+            const auto r = std::from_chars(value.data(), value.data() + value.size(), v);
+            const double limit = key == "noise_db" ? 200 : key == "drift_ppm" ? 1000 : 2000;
+            if (value.empty() || r.ec != std::errc() || r.ptr != value.data() + value.size() ||
+                !(std::abs(v) <= limit) || (key == "audio_latency_ms" && v < 0)) {
+                error = "simulator option " + key + " needs a number within ±" +
+                        std::to_string(int(limit));
+                return std::nullopt;
+            }
+            (key == "noise_db"    ? o.noiseDb
+             : key == "drift_ppm" ? o.driftPpm
+                                  : o.audioLatencyMs) = v;
+        } else {
             error = "unknown simulator option " + key;
             return std::nullopt;
         }

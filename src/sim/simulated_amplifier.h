@@ -35,6 +35,11 @@ struct SimOptions {
     int tunnelEvery = 0;         // an unsolicited tunnel message before every Nth reply
     bool startUnplugged = false; // plugged in later with plug(), as a user would
     bool quiet = false;          // nothing playing: every level reads 0
+    // The simulated room the amplifier plays into (see simulated_audio.h).
+    std::string roomDir;        // room=DIR: a WAV impulse response per speaker
+    double noiseDb = -80;       // noise_db: the microphone's noise floor, dBFS
+    double driftPpm = 0;        // drift_ppm: the microphone's clock against the player's
+    double audioLatencyMs = 40; // audio_latency_ms: the music input's own delay
 
     // "key=value,key=value"; flags may stand alone ("silent"). False with a reason on error.
     static std::optional<SimOptions> parse(const std::string& text, std::string& error);

@@ -1,0 +1,677 @@
+#include "cli/measure_commands.h"
+
+#include "cli/mode_json.h"
+#include "cli/options.h"
+#include "device/connection.h"
+#include "device/hidapi_backend.h"
+#include "measure/average.h"
+#include "measure/output.h"
+#include "measure/run.h"
+#include "measure/speakers.h"
+#include "params/dsp.h"
+#include "protocol/log.h"
+#include "protocol/trace.h"
+#include "sim/simulated_audio.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+namespace q7 {
+
+namespace {
+
+constexpr const char* kMeasureUsage =
+    "usage: q7ctl [amplifier options] audio devices [--json]\n"
+    "       q7ctl [amplifier options] measure --speaker SPK [--play DEV] [--record DEV]\n"
+    "             [--input hdmi|spdif1|spdif2|bt] [--sweep-seconds S] [--level DBFS]\n"
+    "             [--cal FILE] [--spl94 DBFS] [--positions N] [--average power|db|vector]\n"
+    "             [--smooth 1/N|variable|psy] [--reference SPK|loopback|none]\n"
+    "             [-o MEAS.txt] [--ir IR.wav] [--json]\n"
+    "       q7ctl measure --recording REC.wav --sweep-seconds S [...]\n"
+    "  SPK: main-l, main-r, center, sub, rear-l, rear-r, top-l, top-r. The amplifier plays a\n"
+    "  sweep (1-20 s, default 3; 10 Hz-24 kHz at --level, default -12 dBFS) through SPK alone:\n"
+    "  every other output is muted over USB for the sweep and every mute put back afterwards.\n"
+    "  --play and --record name the devices (q7ctl audio devices lists them); with\n"
+    "  --simulator the simulated amplifier's devices are the defaults. --input switches the\n"
+    "  music source for the measurement. --reference: loopback (the recorder's second channel\n"
+    "  wired to the playback; the default of the simulated devices), a speaker whose short high\n"
+    "  sweep before and after times the measurement and measures the clocks' drift, or none.\n"
+    "  --cal: the microphone's calibration file; --spl94: the level in dBFS that 94 dB SPL\n"
+    "  reads (else the file's sensitivity), so the response reads in dB SPL. --positions N\n"
+    "  measures N microphone positions and averages them (--average, default power).\n"
+    "  --smooth: 1/1, 1/3, 1/6, 1/12, 1/24, 1/48 (default), variable, psy or none.\n"
+    "  -o writes REW-compatible text, --ir the impulse response as a WAV file; --json prints\n"
+    "  {speaker, delay_ms, peak_db (the recording's peak, dBFS), snr_db, clipped,\n"
+    "  thd_percent_1k, points: [[freq_hz, spl_db, phase_deg], ...], warnings}.\n"
+    "  --recording deconvolves a recording of this sweep made elsewhere (timing: none, or\n"
+    "  loopback from its second channel).\n"
+    "  Exit 0, 1 a failed measurement (no signal, clipped, a device gone), 2 bad usage.\n";
+
+std::optional<double> number(const std::string& s) {
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+// The amplifier's music source codes: SPDIF1 1, SPDIF2 2, HDMI 3, BlueTooth 4.
+std::optional<int> sourceCode(const std::string& input) {
+    if (input == "spdif1")
+        return 1;
+    if (input == "spdif2")
+        return 2;
+    if (input == "hdmi")
+        return 3;
+    if (input == "bt")
+        return 4;
+    return std::nullopt;
+}
+
+// The amplifier's outputs switched with the mute words over the link; restore sends the
+// group mutes as the store (synchronised from the amplifier) holds them.
+class LinkSwitch final : public SpeakerSwitch {
+public:
+    LinkSwitch(Connection& c, Dsp& dsp) : c_(c), dsp_(dsp) {}
+    bool solo(const std::vector<int>& speakers) override {
+        bool ok = true;
+        for (const DspWords& w : soloWords(speakers))
+            ok = dsp_.writeWords(w.module, w.parameter, w.words) && ok;
+        c_.link.awaitReply();
+        return ok && c_.link.isOpen() && !c_.link.readThreadEnded();
+    }
+    bool restore() override {
+        bool ok = true;
+        for (int cell : groupMuteCells())
+            ok = dsp_.sendCell(cell) && ok;
+        c_.link.awaitReply();
+        return ok && c_.link.isOpen() && !c_.link.readThreadEnded();
+    }
+
+private:
+    Connection& c_;
+    Dsp& dsp_;
+};
+
+std::string deviceListJson(const std::vector<AudioDevice>& list) {
+    std::string s = "[";
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        s += (i ? ", " : "") + std::string("{\"name\": ") + jsonString(list[i].name) +
+             ", \"channels\": " + std::to_string(list[i].channels) +
+             ", \"default\": " + (list[i].isDefault ? "true" : "false") + "}";
+    }
+    return s + "]";
+}
+
+void printDevices(const char* title, const std::vector<AudioDevice>& list, std::ostream& out) {
+    out << title << ":\n";
+    for (const AudioDevice& d : list)
+        out << "  " << d.name << " (" << d.channels << (d.channels == 1 ? " channel" : " channels")
+            << (d.isDefault ? ", default" : "") << ")\n";
+}
+
+bool isSimulatedDevice(const std::optional<std::string>& name) {
+    return name && (*name == kSimPlaybackDevice || *name == kSimRecordingDevice);
+}
+
+std::string fixed(double v, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+struct Result {
+    std::string speaker;
+    double delayMs = 0, peakDbfs = -300, snrDb = 0, thd = -1;
+    bool clipped = false;
+    FrequencyResponse response;
+    std::vector<std::string> warnings;
+};
+
+std::string resultJson(const Result& r) {
+    std::string s = "{\"speaker\": " + jsonString(r.speaker) +
+                    ", \"delay_ms\": " + jsonDouble(std::round(r.delayMs * 1e4) / 1e4) +
+                    ", \"peak_db\": " + jsonDouble(std::round(r.peakDbfs * 100) / 100) +
+                    ", \"snr_db\": " + jsonDouble(std::round(r.snrDb * 100) / 100) +
+                    ", \"clipped\": " + (r.clipped ? "true" : "false") + ", \"thd_percent_1k\": " +
+                    (r.thd < 0 ? "null" : jsonDouble(std::round(r.thd * 1e4) / 1e4)) +
+                    ", \"points\": [";
+    for (std::size_t i = 0; i < r.response.hz.size(); ++i)
+        s += (i ? ", [" : "[") + fixed(r.response.hz[i], 3) + ", " + fixed(r.response.db[i], 3) +
+             ", " + fixed(r.response.phaseDeg[i], 2) + "]";
+    s += "], \"warnings\": [";
+    for (std::size_t i = 0; i < r.warnings.size(); ++i)
+        s += (i ? ", " : "") + jsonString(r.warnings[i]);
+    return s + "]}";
+}
+
+std::string today() {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, "%b %d, %Y %H:%M:%S", &tm);
+    return buf;
+}
+
+// What the measurement's options say, once checked.
+struct Plan {
+    MeasureSpec spec;
+    AverageKind average = AverageKind::Power;
+    std::string referenceName = "none";
+};
+
+std::optional<Plan> makePlan(const MeasureArgs& a, std::ostream& err) {
+    Plan p;
+    MeasureSpec& s = p.spec;
+    auto usage = [&](const std::string& why) {
+        err << "q7ctl: " << why << "\n";
+        return std::nullopt;
+    };
+    if (a.sweepSeconds) {
+        if (!(*a.sweepSeconds >= 1 && *a.sweepSeconds <= 20))
+            return usage("--sweep-seconds takes 1 to 20");
+        s.sweep.seconds = *a.sweepSeconds;
+    }
+    if (a.level) {
+        if (!(*a.level >= -60 && *a.level <= 0))
+            return usage("--level takes -60 to 0 dBFS");
+        s.sweep.levelDbfs = *a.level;
+    }
+    if (a.smooth) {
+        const auto sm = Smoothing::parse(*a.smooth);
+        if (!sm)
+            return usage("--smooth takes 1/1, 1/3, 1/6, 1/12, 1/24, 1/48, variable, psy or none");
+        s.analysis.smoothing = *sm;
+    }
+    if (a.average) {
+        const auto k = parseAverageKind(*a.average);
+        if (!k)
+            return usage("--average takes power, db or vector");
+        p.average = *k;
+    }
+    if (a.spl94) {
+        if (!(*a.spl94 >= -120 && *a.spl94 <= 0))
+            return usage("--spl94 takes the level in dBFS (-120 to 0) that 94 dB SPL reads");
+        s.dbfsAt94 = *a.spl94;
+    }
+    if (a.cal) {
+        MicCalibration cal = readMicCalibration(*a.cal);
+        if (!cal.ok()) {
+            err << "q7ctl: " << *a.cal << ": " << cal.error << "\n";
+            return std::nullopt;
+        }
+        s.calibration = std::move(cal);
+    }
+    if (a.reference && *a.reference != "loopback" && *a.reference != "none") {
+        const int r = speakerOutputIndex(*a.reference);
+        if (r < 0)
+            return usage("--reference takes a speaker (main-l, ...), loopback or none");
+        s.reference = TimingReference::Acoustic;
+        s.referenceSpeaker = r;
+    } else if (a.reference) {
+        s.reference =
+            *a.reference == "loopback" ? TimingReference::Loopback : TimingReference::None;
+    }
+    if (a.reference)
+        p.referenceName = *a.reference;
+    return p;
+}
+
+std::vector<std::string> header(const MeasureArgs& a, const Plan& p, const std::string& source,
+                                int positions) {
+    const MeasureSpec& s = p.spec;
+    std::vector<std::string> h = {
+        "Measurement data measured by q7ctl",
+        "Source: " + source,
+        "Format: " + s.analysis.smoothing.name() + ", frequency step 1/48 octave",
+        "Dated: " + today(),
+        "Sweep: " + fixed(s.sweep.seconds, 1) + " s, " + fixed(s.sweep.startHz, 0) + " Hz to " +
+            fixed(sweepEndHz(s.sweep), 0) + " Hz at " + fixed(s.sweep.levelDbfs, 1) + " dBFS",
+        "Timing reference: " + p.referenceName,
+        "Calibration: " + (a.cal ? *a.cal : std::string("none")) +
+            (s.dbfsAt94 ? ", 94 dB SPL = " + fixed(*s.dbfsAt94, 2) + " dBFS" : ""),
+        "Levels: " + std::string(s.dbfsAt94 || (s.calibration && s.calibration->dbfsAt94)
+                                     ? "dB SPL"
+                                     : "dBFS at the microphone (uncalibrated)"),
+    };
+    if (positions > 1)
+        h.push_back("Average: " + std::to_string(positions) + " positions, " +
+                    averageKindName(p.average));
+    return h;
+}
+
+// Writes and prints what a measurement gave; its exit code.
+int report(const MeasureArgs& a, const Plan& plan, Result& r, const MeasureOutcome& last,
+           const std::string& source, int positions, std::ostream& out, std::ostream& err) {
+    int code = r.clipped ? 1 : 0;
+    if (a.output) {
+        std::ofstream f(*a.output, std::ios::binary | std::ios::trunc);
+        f << rewText(r.response, header(a, plan, source, positions));
+        f.close();
+        if (!f) {
+            err << "q7ctl: cannot write " << *a.output << "\n";
+            code = 1;
+        }
+    }
+    if (a.ir) {
+        const double fs = last.ir.sampleRate;
+        const std::size_t from = std::size_t(std::max(0.0, last.peak - 0.1 * fs));
+        const std::size_t to = std::min(last.ir.samples.size(), std::size_t(last.peak + fs));
+        const std::vector<float> segment(last.ir.samples.begin() + std::ptrdiff_t(from),
+                                         last.ir.samples.begin() + std::ptrdiff_t(to));
+        std::string error;
+        if (!writeWav(*a.ir, segment, 1, fs, error)) {
+            err << "q7ctl: " << error << "\n";
+            code = 1;
+        }
+    }
+    for (const std::string& w : r.warnings)
+        err << "q7ctl: warning: " << w << "\n";
+    if (a.json) {
+        out << resultJson(r) << "\n";
+    } else {
+        out << r.speaker << ": delay " << fixed(r.delayMs, 3) << " ms, peak "
+            << fixed(r.peakDbfs, 1) << " dBFS, signal to noise " << fixed(r.snrDb, 1) << " dB";
+        if (r.thd >= 0)
+            out << ", THD at 1 kHz " << fixed(r.thd, 3) << " %";
+        out << (r.clipped ? ", CLIPPED" : "") << "\n";
+        if (!a.output && !a.ir)
+            out << "(-o MEAS.txt writes the response, --json prints it)\n";
+    }
+    return code;
+}
+
+void fold(Result& r, const MeasureOutcome& m, int position) {
+    if (position == 0) {
+        r.delayMs = m.delayMs;
+        r.snrDb = m.quality.snrDb;
+    }
+    r.peakDbfs = std::max(r.peakDbfs, m.quality.peakDbfs);
+    r.snrDb = std::min(r.snrDb, m.quality.snrDb);
+    r.clipped = r.clipped || m.quality.isClipped();
+    if (position == 0)
+        r.thd = m.thdPercent1k;
+    for (const std::string& w : m.warnings)
+        r.warnings.push_back(w);
+}
+
+int fromRecording(const MeasureArgs& a, Plan& plan, std::ostream& out, std::ostream& err) {
+    if (!a.sweepSeconds) {
+        err << "q7ctl: --recording needs --sweep-seconds (the length of the sweep recorded)\n";
+        return 2;
+    }
+    if (plan.spec.reference == TimingReference::Acoustic) {
+        err << "q7ctl: a recording is timed from its start or its loopback channel\n";
+        return 2;
+    }
+    const WavData w = readWav(*a.recording, 600);
+    if (!w.ok()) {
+        err << "q7ctl: " << w.error << "\n";
+        return 1;
+    }
+    MeasureSpec& s = plan.spec;
+    s.sweep.sampleRate = w.sampleRate;
+    s.leadSeconds = 0;
+    s.marginSeconds = double(w.frames()) / w.sampleRate;
+    PlaybackLayout layout = layoutPlayback(s);
+    layout.noiseTo = w.frames();
+    const std::vector<float> mic = channelOf(w.samples, w.channels, 0);
+    std::vector<float> loop;
+    if (s.reference == TimingReference::Loopback) {
+        if (w.channels < 2) {
+            err << "q7ctl: " << *a.recording << " has no second channel for the loopback\n";
+            return 1;
+        }
+        loop = channelOf(w.samples, w.channels, 1);
+    }
+    const MeasureOutcome m = analyseRecording(s, layout, mic, loop.empty() ? nullptr : &loop);
+    if (!m.ok()) {
+        err << "q7ctl: " << m.error << "\n";
+        return 1;
+    }
+    Result r;
+    r.speaker = a.speaker.value_or("");
+    r.response = m.response;
+    fold(r, m, 0);
+    return report(a, plan, r, m, *a.recording, 1, out, err);
+}
+
+} // namespace
+
+std::optional<MeasureArgs> parseMeasureArgs(const std::vector<std::string>& args) {
+    // The command is the first word that is neither an option nor an option's value.
+    std::size_t at = 0;
+    for (; at < args.size(); ++at) {
+        const std::string& s = args[at];
+        if (s == "--trace" || s == "--replay")
+            ++at;
+        else if (!s.starts_with("-"))
+            break;
+    }
+    if (at >= args.size())
+        return std::nullopt;
+    MeasureArgs a;
+    // `q7ctl help measure` and `q7ctl help audio`.
+    if (args[at] == "help" && at + 1 < args.size() &&
+        (args[at + 1] == "measure" || args[at + 1] == "audio")) {
+        a.command = args[at + 1] == "measure" ? "measure" : "audio devices";
+        a.help = true;
+        return a;
+    }
+    if (args[at] == "measure")
+        a.command = "measure";
+    else if (args[at] == "audio" && at + 1 < args.size() && args[at + 1] == "devices")
+        a.command = "audio devices";
+    else
+        return std::nullopt;
+    const std::size_t commandEnd = at + (a.command == "measure" ? 1 : 2);
+    auto value = [&](std::size_t& i, const std::string& name) {
+        return optionValue(args, i, name, a.error);
+    };
+    auto num = [&](std::size_t& i, const std::string& name, std::optional<double>& into) {
+        if (const auto v = value(i, name)) {
+            into = number(*v);
+            if (!into)
+                a.error = name + " needs a number";
+        }
+    };
+    for (std::size_t i = 0; i < args.size() && a.error.empty(); ++i) {
+        if (i >= at && i < commandEnd)
+            continue;
+        const std::string& s = args[i];
+        auto is = [&](std::string_view name) { return isOption(s, name); };
+        if (s == "--simulator")
+            a.simulator = "";
+        else if (s.starts_with("--simulator="))
+            a.simulator = s.substr(12);
+        else if (is("--trace"))
+            a.trace = value(i, "--trace");
+        else if (is("--replay"))
+            a.replay = value(i, "--replay");
+        else if (s == "--verbose" || s == "-v")
+            a.verbose = true;
+        else if (s == "--json")
+            a.json = true;
+        else if (s == "--help" || s == "-h")
+            a.help = true;
+        else if (a.command == "audio devices")
+            a.error = "audio devices takes --json only";
+        else if (is("--speaker"))
+            a.speaker = value(i, "--speaker");
+        else if (is("--play"))
+            a.play = value(i, "--play");
+        else if (is("--record"))
+            a.record = value(i, "--record");
+        else if (is("--input"))
+            a.input = value(i, "--input");
+        else if (is("--cal"))
+            a.cal = value(i, "--cal");
+        else if (s == "-o" || is("--output"))
+            a.output = value(i, s == "-o" ? "-o" : "--output");
+        else if (is("--ir"))
+            a.ir = value(i, "--ir");
+        else if (is("--recording"))
+            a.recording = value(i, "--recording");
+        else if (is("--smooth"))
+            a.smooth = value(i, "--smooth");
+        else if (is("--average"))
+            a.average = value(i, "--average");
+        else if (is("--reference"))
+            a.reference = value(i, "--reference");
+        else if (is("--sweep-seconds"))
+            num(i, "--sweep-seconds", a.sweepSeconds);
+        else if (is("--level"))
+            num(i, "--level", a.level);
+        else if (is("--spl94"))
+            num(i, "--spl94", a.spl94);
+        else if (is("--positions")) {
+            std::optional<double> n;
+            num(i, "--positions", n);
+            if (n && (*n < 1 || *n > 16 || *n != std::floor(*n)))
+                a.error = "--positions takes 1 to 16";
+            else if (n)
+                a.positions = int(*n);
+        } else
+            a.error = "unknown option or word " + s + " for " + a.command;
+    }
+    if (a.error.empty() && a.command == "measure" && !a.help) {
+        if (a.speaker && speakerOutputIndex(*a.speaker) < 0)
+            a.error = "--speaker takes main-l, main-r, center, sub, rear-l, rear-r, top-l or top-r";
+        else if (!a.speaker && !a.recording)
+            a.error = "measure needs --speaker SPK (or --recording REC.wav)";
+        else if (a.input && !sourceCode(*a.input))
+            a.error = "--input takes hdmi, spdif1, spdif2 or bt";
+        else if (a.replay)
+            a.error = "measure needs a live amplifier, not a replay";
+        else if (a.recording && (a.play || a.record || a.input || a.positions > 1))
+            a.error = "--recording is analysed as it is: no devices, input or positions";
+    }
+    return a;
+}
+
+int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err,
+                      const Q7ctlEnvironment& env) {
+    if (a.help) {
+        out << kMeasureUsage;
+        return 0;
+    }
+    if (!a.error.empty()) {
+        err << "q7ctl: " << a.error << "\n";
+        return 2;
+    }
+    std::optional<SimOptions> simOptions;
+    if (a.simulator) {
+        std::string error;
+        simOptions = SimOptions::parse(*a.simulator, error);
+        if (!simOptions) {
+            err << "q7ctl: " << error << "\n";
+            return 2;
+        }
+    }
+    auto plan = a.command == "measure" ? makePlan(a, err) : std::optional<Plan>(Plan{});
+    if (!plan)
+        return 2;
+    if (a.recording)
+        return fromRecording(a, *plan, out, err);
+
+    // The system's devices, when this program has them.
+    std::unique_ptr<AudioBackend> ownedSystem;
+    AudioBackend* system = env.audio;
+    if (!system && env.systemAudio &&
+        !(simOptions && a.command == "measure" && (!a.play || isSimulatedDevice(a.play)) &&
+          (!a.record || isSimulatedDevice(a.record)))) {
+        ownedSystem = env.systemAudio();
+        system = ownedSystem.get();
+    }
+
+    SystemClock systemClock;
+    Clock& clock = env.clock ? *env.clock : systemClock;
+    Clock::Participant participant(clock);
+    std::unique_ptr<HidBackend> ownedBackend;
+    HidBackend* backend = env.backend;
+    if (!backend) {
+        if (simOptions)
+            ownedBackend = std::make_unique<SimulatedAmplifier>(clock, *simOptions);
+        else
+            ownedBackend = std::make_unique<HidapiBackend>();
+        backend = ownedBackend.get();
+    }
+    auto* simulated = simOptions ? dynamic_cast<SimulatedAmplifier*>(backend) : nullptr;
+    std::unique_ptr<SimulatedAudio> simAudio;
+    const bool wantSimulated =
+        a.command == "audio devices" ||
+        ((!a.play || isSimulatedDevice(a.play)) && (!a.record || isSimulatedDevice(a.record))) ||
+        isSimulatedDevice(a.play) || isSimulatedDevice(a.record);
+    if (simulated && wantSimulated) {
+        simAudio = std::make_unique<SimulatedAudio>(*simulated, *simOptions);
+        if (!simAudio->ok()) {
+            err << "q7ctl: " << simAudio->error() << "\n";
+            return 2;
+        }
+    }
+
+    if (a.command == "audio devices") {
+        std::vector<AudioDevice> play, record;
+        for (AudioBackend* b : {static_cast<AudioBackend*>(simAudio.get()), system}) {
+            if (!b)
+                continue;
+            for (const AudioDevice& d : b->playbackDevices())
+                play.push_back(d);
+            for (const AudioDevice& d : b->recordingDevices())
+                record.push_back(d);
+        }
+        if (!simAudio && !system) {
+            err << "q7ctl: this q7ctl has no audio devices (built without Qt Multimedia); "
+                   "--simulator offers the simulated ones\n";
+            return 1;
+        }
+        if (a.json) {
+            out << "{\"playback\": " << deviceListJson(play)
+                << ", \"recording\": " << deviceListJson(record) << "}\n";
+        } else {
+            printDevices("playback", play, out);
+            printDevices("recording", record, out);
+        }
+        return 0;
+    }
+
+    // The devices: the simulated ones by default with the simulator, else the system's.
+    const bool simulatedDevices = simAudio && (!a.play || isSimulatedDevice(a.play)) &&
+                                  (!a.record || isSimulatedDevice(a.record));
+    if (simAudio && !simulatedDevices &&
+        (isSimulatedDevice(a.play) || isSimulatedDevice(a.record))) {
+        err << "q7ctl: play and record on the simulated devices together, or on real ones\n";
+        return 2;
+    }
+    AudioBackend* audio = simulatedDevices ? simAudio.get() : system;
+    if (!audio) {
+        err << "q7ctl: this q7ctl has no audio devices (built without Qt Multimedia)\n";
+        return 1;
+    }
+    MeasureDevices devices;
+    devices.play = a.play.value_or("");
+    devices.record = a.record.value_or("");
+    if (!a.reference && simulatedDevices) {
+        plan->spec.reference = TimingReference::Loopback;
+        plan->referenceName = "loopback";
+    }
+    if (a.verbose)
+        setDebugLogSink([&err](std::string_view text) { err << "debug: " << text; });
+    struct LogReset {
+        ~LogReset() { setDebugLogSink(nullptr); }
+    } logReset;
+    TraceWriter trace;
+    if (a.trace && !trace.open(*a.trace)) {
+        err << "q7ctl: cannot write " << *a.trace << "\n";
+        return 1;
+    }
+    ParameterStore store;
+    Connection c(*backend, clock, store);
+    c.link.setTrace(&trace);
+    const OpenResult opened = c.link.OpenLink();
+    if (!opened.opened) {
+        err << "q7ctl: no amplifier found (USB HID 2010:1031)\n";
+        return 1;
+    }
+    // Identity, then what the measurement changes and puts back: the group mutes and the
+    // music source, as the amplifier holds them now.
+    c.link.write(shortCommand(CMD_GET_MODEL));
+    c.link.write(shortCommand(CMD_GET_PROTOCOL));
+    c.link.write(shortCommand(CMD_GET_SOURCE));
+    Dsp reader(store, c.link, clock);
+    for (int cellNumber : groupMuteCells())
+        store.setCellInt(cellNumber, -1); // stays so if no reply arrives
+    for (int cellNumber : groupMuteCells()) {
+        const CellSpec& how = cellSpec(cellNumber);
+        reader.readDspParam(how.address[0].module, how.address[0].parameter, how.count);
+    }
+    c.link.awaitReply();
+    const bool muteRead =
+        std::ranges::all_of(groupMuteCells(), [&](int n) { return store.cellInt(n) >= 0; });
+    if (!c.link.isOpen() || c.link.readThreadEnded() || !c.state.modelMatches() ||
+        !c.state.protocolMatches() || !muteRead) {
+        err << "q7ctl: "
+            << (!c.link.isOpen() || c.link.readThreadEnded() ? "the amplifier was lost"
+                : !muteRead ? "the amplifier did not report its mutes"
+                            : "this is not a Q7 amplifier of protocol 11")
+            << "\n";
+        c.link.CloseByEditor();
+        return 1;
+    }
+    // The devices are asked only once the amplifier is there.
+    for (const AudioDevice& d : audio->recordingDevices())
+        if (d.name == devices.record || (devices.record.empty() && d.isDefault))
+            devices.recordChannels = std::clamp(d.channels, 1, 2);
+    if (plan->spec.reference == TimingReference::Loopback && devices.recordChannels < 2) {
+        err << "q7ctl: the recording device has one channel: a loopback reference needs two\n";
+        c.link.CloseByEditor();
+        return 2;
+    }
+
+    Dsp dsp(store, c.link, clock);
+    LinkSwitch speakers(c, dsp);
+    const int previousSource = store.cellInt(cell::MusicSource);
+    if (a.input) {
+        c.link.write(shortCommand(CMD_SET_SOURCE, *sourceCode(*a.input)));
+        c.link.awaitReply();
+    }
+
+    plan->spec.speaker = speakerOutputIndex(*a.speaker);
+    const bool tty = a.positions > 1 && ::isatty(0);
+    std::vector<FrequencyResponse> responses;
+    Result r;
+    r.speaker = *a.speaker;
+    MeasureOutcome last;
+    int code = 0;
+    for (int pos = 0; pos < a.positions && code == 0; ++pos) {
+        if (a.positions > 1) {
+            err << "q7ctl: position " << pos + 1 << " of " << a.positions;
+            if (tty) {
+                err << ": place the microphone and press Enter\n";
+                std::string line;
+                std::getline(std::cin, line);
+            } else {
+                err << "\n";
+            }
+        }
+        last = measure(*audio, &speakers, plan->spec, devices);
+        if (!last.ok()) {
+            err << "q7ctl: " << last.error << "\n";
+            code = 1;
+            break;
+        }
+        fold(r, last, pos);
+        responses.push_back(last.response);
+    }
+    if (a.input) {
+        c.link.write(shortCommand(CMD_SET_SOURCE, previousSource));
+        c.link.awaitReply();
+    }
+    c.link.CloseByEditor();
+    if (code != 0)
+        return code;
+    r.response =
+        responses.size() == 1 ? responses.front() : averageResponses(responses, plan->average).mean;
+    const std::string source =
+        (devices.play.empty() ? std::string("default playback") : devices.play) + " -> " +
+        (devices.record.empty() ? std::string("default recording") : devices.record) +
+        ", speaker " + *a.speaker;
+    return report(a, *plan, r, last, source, a.positions, out, err);
+}
+
+std::optional<int> runAudioCommand(const std::vector<std::string>& args, std::ostream& out,
+                                   std::ostream& err, const Q7ctlEnvironment& env) {
+    const auto a = parseMeasureArgs(args);
+    if (!a)
+        return std::nullopt;
+    return runMeasureCommand(*a, out, err, env);
+}
+
+} // namespace q7

@@ -1,0 +1,10 @@
+// Linked into programs built without Qt: only the simulated devices exist there.
+#include "measure/audio.h"
+
+namespace q7 {
+
+std::unique_ptr<AudioBackend> createSystemAudioBackend() {
+    return nullptr;
+}
+
+} // namespace q7

@@ -1,0 +1,143 @@
+#include "sim/room.h"
+
+#include "measure/output.h"
+#include "params/biquad.h"
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+
+namespace q7 {
+
+Room loadRoom(const std::string& dir) {
+    Room room;
+    if (!std::filesystem::is_directory(dir)) {
+        room.error = "room: " + dir + " is not a folder";
+        return room;
+    }
+    for (int k = 0; k < kSpeakerOutputs; ++k) {
+        const std::string path = (std::filesystem::path(dir) /
+                                  (std::string(speakerOutputs()[std::size_t(k)].id) + ".wav"))
+                                     .string();
+        if (!std::filesystem::exists(path))
+            continue;
+        WavData w = readWav(path, 10.0);
+        if (!w.ok()) {
+            room.error = "room: " + w.error;
+            return room;
+        }
+        if (w.channels != 1 || w.sampleRate != 48000) {
+            room.error = "room: " + path + " is not mono 48 kHz";
+            return room;
+        }
+        room.impulse[std::size_t(k)] = std::move(w.samples);
+    }
+    return room;
+}
+
+namespace {
+
+struct Point {
+    double x, y, z;
+};
+
+constexpr double kSoundSpeed = 343.0;
+constexpr double kFs = 48000.0;
+constexpr Point kRoomSize{5.6, 4.2, 2.6};
+constexpr Point kListener{3.4, 2.2, 1.05};
+// By speakerOutputs() index: fronts on the short wall, the sub in a corner, rears behind the
+// sofa, tops in the ceiling.
+constexpr std::array<Point, kSpeakerOutputs> kSpeakers = {{
+    {0.45, 1.05, 1.0},
+    {0.45, 3.15, 1.0},
+    {0.35, 2.1, 0.75},
+    {0.3, 0.35, 0.3},
+    {5.25, 0.5, 1.7},
+    {5.25, 3.7, 1.7},
+    {2.2, 1.3, 2.55},
+    {2.2, 2.9, 2.55},
+}};
+constexpr double kReflection = 0.75; // pressure reflection of walls, floor and ceiling (rigid)
+constexpr double kLengthSeconds = 0.45;
+
+// One image at a fractional delay: a short windowed sinc.
+void addTap(std::vector<double>& ir, double at, double gain) {
+    constexpr int kHalf = 8;
+    const long centre = long(std::floor(at));
+    for (long i = centre - kHalf + 1; i <= centre + kHalf; ++i) {
+        if (i < 0 || i >= long(ir.size()))
+            continue;
+        const double d = double(i) - at;
+        const double sinc =
+            std::abs(d) < 1e-9 ? 1.0 : std::sin(std::numbers::pi * d) / (std::numbers::pi * d);
+        const double w = 0.5 + 0.5 * std::cos(std::numbers::pi * d / (kHalf + 1));
+        ir[std::size_t(i)] += gain * sinc * w;
+    }
+}
+
+std::vector<float> speakerInRoom(int k) {
+    const Point s = kSpeakers[std::size_t(k)];
+    const std::size_t n = std::size_t(kLengthSeconds * kFs);
+    std::vector<double> ir(n, 0.0);
+    const double maxPath = kLengthSeconds * kSoundSpeed;
+    const int rx = int(maxPath / (2 * kRoomSize.x)) + 1, ry = int(maxPath / (2 * kRoomSize.y)) + 1,
+              rz = int(maxPath / (2 * kRoomSize.z)) + 1;
+    // Image sources: each axis mirrors the speaker (2 m L ± s); the count of walls crossed is
+    // the reflection order.
+    for (int i = -rx; i <= rx; ++i)
+        for (int j = -ry; j <= ry; ++j)
+            for (int l = -rz; l <= rz; ++l)
+                for (int m = 0; m < 8; ++m) {
+                    const int mx = m & 1, my = (m >> 1) & 1, mz = (m >> 2) & 1;
+                    const Point img{2 * i * kRoomSize.x + (mx ? -s.x : s.x),
+                                    2 * j * kRoomSize.y + (my ? -s.y : s.y),
+                                    2 * l * kRoomSize.z + (mz ? -s.z : s.z)};
+                    const double dx = img.x - kListener.x, dy = img.y - kListener.y,
+                                 dz = img.z - kListener.z;
+                    const double r = std::sqrt(dx * dx + dy * dy + dz * dz);
+                    if (r > maxPath)
+                        continue;
+                    const int order =
+                        std::abs(2 * i - mx) + std::abs(2 * j - my) + std::abs(2 * l - mz);
+                    // Higher orders also lose their highs: folded into a level here, the
+                    // bass modes keep the reflection's full strength.
+                    const double gain = std::pow(kReflection, order) / std::max(r, 0.3);
+                    addTap(ir, r / kSoundSpeed * kFs, gain);
+                }
+    // The speaker itself: a sealed box's bass roll-off (the sub's lower), and the sub plays
+    // only the bass.
+    std::vector<Biquad> speaker;
+    if (k == 3) {
+        speaker = {DesignBiquad(3, 0, 24, 0.707, 0, kFs), DesignBiquad(2, 0, 160, 0.707, 0, kFs)};
+    } else {
+        speaker = {DesignBiquad(3, 0, 55, 0.8, 0, kFs), DesignBiquad(5, -1.5, 12000, 0.7, 0, kFs)};
+    }
+    for (const Biquad& b : speaker) {
+        double z1 = 0, z2 = 0;
+        for (double& v : ir) {
+            const double y = b.b0 * v + z1;
+            z1 = b.b1 * v - b.a1 * y + z2;
+            z2 = b.b2 * v - b.a2 * y;
+            v = y;
+        }
+    }
+    // A fade over the last tenth, so the response has no cut edge.
+    const std::size_t fade = n / 10;
+    for (std::size_t i = 0; i < fade; ++i)
+        ir[n - 1 - i] *= 0.5 - 0.5 * std::cos(std::numbers::pi * double(i) / double(fade));
+    return std::vector<float>(ir.begin(), ir.end());
+}
+
+} // namespace
+
+const Room& builtInRoom() {
+    static const Room room = [] {
+        Room r;
+        for (int k = 0; k < kSpeakerOutputs; ++k)
+            r.impulse[std::size_t(k)] = speakerInRoom(k);
+        return r;
+    }();
+    return room;
+}
+
+} // namespace q7

@@ -1,0 +1,147 @@
+#include "sim/simulated_audio.h"
+
+#include "measure/fft.h"
+#include "measure/impulse.h"
+#include "protocol/clock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+namespace q7 {
+
+namespace {
+
+constexpr double kRate = 48000;
+constexpr std::size_t kBlock = 2400; // 50 ms
+constexpr double kLoopbackNoise = 1e-6;
+
+} // namespace
+
+SimulatedAudio::SimulatedAudio(SimulatedAmplifier& amplifier, const SimOptions& options,
+                               Clock* pace)
+    : amp_(amplifier), options_(options), pace_(pace),
+      room_(options.roomDir.empty() ? builtInRoom() : loadRoom(options.roomDir)) {}
+
+std::vector<AudioDevice> SimulatedAudio::playbackDevices() {
+    return {{kSimPlaybackDevice, 2, true}};
+}
+
+std::vector<AudioDevice> SimulatedAudio::recordingDevices() {
+    return {{kSimRecordingDevice, 2, true}};
+}
+
+std::vector<float> SimulatedAudio::trueImpulse(int speaker) const {
+    AmplifierAudio chain;
+    chain.configure(amp_.current());
+    const auto& room = room_.impulse[std::size_t(speaker)];
+    if (room.empty())
+        return {};
+    return convolve(chain.impulseResponse(speaker, 16384), room);
+}
+
+PlayRecordResult SimulatedAudio::playAndRecord(const PlayRecordRequest& req,
+                                               const PlayRecordCallbacks& cb) {
+    std::lock_guard lock(mutex_);
+    PlayRecordResult out;
+    if (!room_.ok()) {
+        out.error = room_.error;
+        return out;
+    }
+    if (!req.playDevice.empty() && req.playDevice != kSimPlaybackDevice) {
+        out.error = "no playback device \"" + req.playDevice + "\"";
+        return out;
+    }
+    if (!req.recordDevice.empty() && req.recordDevice != kSimRecordingDevice) {
+        out.error = "no recording device \"" + req.recordDevice + "\"";
+        return out;
+    }
+    if (req.sampleRate != kRate || req.playChannels < 1 || req.playChannels > 2 ||
+        req.recordChannels < 1 || req.recordChannels > 2) {
+        out.error = "the simulated devices take 48 kHz, one or two channels";
+        return out;
+    }
+    const std::size_t playFrames = req.play.size() / std::size_t(req.playChannels);
+    // This run's own start offset between the streams, and noise.
+    std::mt19937 rng(0x5eed + runs_++);
+    const double startOffset =
+        std::uniform_real_distribution<double>(0.05, 0.35)(rng) * kRate; // recorder first
+    const std::size_t latency = std::size_t(std::llround(options_.audioLatencyMs / 1000 * kRate));
+    const double ratio = 1.0 / (1.0 + options_.driftPpm * 1e-6);
+    // Everything the recording can reach, in the player's frames.
+    const std::size_t total =
+        std::size_t(std::ceil(double(req.recordFrames) * ratio)) + latency + kBlock;
+
+    // The input as the amplifier's decoder hands it on: the playback, latency later.
+    std::vector<float> in[2] = {std::vector<float>(total, 0.0f), std::vector<float>(total, 0.0f)};
+    for (std::size_t i = 0; i < playFrames && i + latency < total; ++i)
+        for (int c = 0; c < 2; ++c)
+            in[c][i + latency] = req.play[i * std::size_t(req.playChannels) +
+                                          std::size_t(std::min(c, req.playChannels - 1))];
+
+    AmplifierAudio chain;
+    chain.configure(amp_.current());
+    std::array<std::vector<float>, kSpeakerOutputs> speakers;
+    for (auto& s : speakers)
+        s.assign(total, 0.0f);
+    std::array<std::vector<float>, kSpeakerOutputs> block;
+    std::size_t nextCue = 0;
+    const double started = pace_ ? pace_->nowMs() : 0;
+    for (std::size_t at = 0; at < total;) {
+        if (cb.cancel && cb.cancel->load()) {
+            out.cancelled = true;
+            return out;
+        }
+        std::size_t end = std::min(at + kBlock, total);
+        // A cue splits the block: what follows it plays with the amplifier's new values.
+        if (nextCue < req.cues.size() && req.cues[nextCue].frame < end)
+            end = std::max(req.cues[nextCue].frame, at);
+        if (end > at) {
+            chain.process(in[0].data() + at, in[1].data() + at, end - at, block);
+            for (int k = 0; k < kSpeakerOutputs; ++k)
+                std::copy(block[std::size_t(k)].begin(), block[std::size_t(k)].end(),
+                          speakers[std::size_t(k)].begin() + std::ptrdiff_t(at));
+        }
+        at = end;
+        while (nextCue < req.cues.size() && req.cues[nextCue].frame <= at) {
+            if (cb.cue)
+                cb.cue(req.cues[nextCue].id);
+            ++nextCue;
+        }
+        chain.configure(amp_.current());
+        if (cb.progress)
+            cb.progress(std::min(1.0, double(at) / double(total)));
+        if (pace_)
+            pace_->waitUntil([](double) { return false; }, started + double(at) / kRate * 1000);
+    }
+
+    // Each speaker through the room, summed at the microphone.
+    std::vector<float> air(total, 0.0f);
+    for (int k = 0; k < kSpeakerOutputs; ++k) {
+        const auto& s = speakers[std::size_t(k)];
+        const auto& ir = room_.impulse[std::size_t(k)];
+        if (ir.empty() || std::all_of(s.begin(), s.end(), [](float v) { return v == 0.0f; }))
+            continue;
+        const std::vector<float> heard = convolve(s, ir);
+        for (std::size_t i = 0; i < total; ++i)
+            air[i] += heard[i];
+    }
+    // The recorder started startOffset frames before the player, on its own clock.
+    std::vector<float> mic = resample(air, ratio, -startOffset, req.recordFrames);
+    std::vector<float> loop =
+        resample(in[0], ratio, -startOffset + double(latency), req.recordFrames);
+    std::normal_distribution<double> noise(0.0, std::pow(10.0, options_.noiseDb / 20));
+    std::normal_distribution<double> loopNoise(0.0, kLoopbackNoise);
+    out.channels = req.recordChannels;
+    out.recorded.resize(req.recordFrames * std::size_t(out.channels));
+    for (std::size_t i = 0; i < req.recordFrames; ++i) {
+        const float m = std::clamp(float(mic[i] + noise(rng)), -1.0f, 1.0f);
+        out.recorded[i * std::size_t(out.channels)] = m;
+        if (out.channels > 1)
+            out.recorded[i * std::size_t(out.channels) + 1] =
+                std::clamp(float(loop[i] + loopNoise(rng)), -1.0f, 1.0f);
+    }
+    return out;
+}
+
+} // namespace q7
