@@ -332,6 +332,11 @@ std::optional<ParamAssignment> parseAssignment(std::string_view text, std::strin
 
 void applyAssignment(ModeImage& m, const ParamAssignment& a) {
     const ParamInfo& p = *a.param;
+    // A value the field already holds keeps its bits (0 m is stored as 0x00 or 0x80, a shift
+    // that is off as 0 or 1): setting it changes nothing.
+    const std::uint32_t held = rawValue(p, m);
+    if (held != a.raw && paramValueText(p, held) == paramValueText(p, a.raw))
+        return;
     switch (p.place) {
     case ParamPlace::Cell:
         if (p.index >= 0 && p.index < kCellCount)
@@ -454,7 +459,7 @@ std::vector<std::string> adjustedValueNotes(const std::vector<ParamAssignment>& 
         if (laterAssignment(assignments, i)) // a later assignment of the same parameter wins
             continue;
         const std::uint32_t now = rawValue(p, result);
-        if (now != a.raw) {
+        if (paramValueText(p, now) != paramValueText(p, a.raw)) {
             notes.push_back(p.id + "=" + a.value + " " + (sent ? "went out as " : "is stored as ") +
                             paramValueText(p, now));
             continue;

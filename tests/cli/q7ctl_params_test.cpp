@@ -1,5 +1,6 @@
 // q7ctl params, get and set: names, ranges, mode files, and the amplifier (simulated, on
 // virtual time), where set must send what the editor sends for the same edit.
+#include "cli/param_commands.h"
 #include "cli/q7ctl.h"
 #include "device/connection.h"
 #include "json_reader.h"
@@ -628,4 +629,44 @@ TEST(Q7ctlAmplifier, SetRefusesBeforeConnectingAndNotesWhatTheSendersChanged) {
     r = b.run({"set", "mic.volume=10"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(oneLine(r.err)) << r.err;
+}
+
+// One rule for mode new and set: every value a new mode file holds, as get prints it, is taken
+// back by set unchanged, for every parameter; and the file mode new writes is that image.
+TEST(Q7ctlFile, SetTakesBackEveryValueModeNewWrites) {
+    const ModeImage image = newModeImage();
+    for (const ParamInfo& p : paramTable()) {
+        const std::uint32_t raw = rawValue(p, image);
+        const std::string text = paramValueText(p, raw);
+        std::string error;
+        const auto back = parseParamValue(p, text, error);
+        ASSERT_TRUE(back) << p.id << " " << text << ": " << error;
+        EXPECT_EQ(paramValueText(p, *back), text) << p.id;
+        if (p.hasRange && (p.kind == ValueKind::Number || p.kind == ValueKind::Ratio)) {
+            const double v = userValue(p, raw);
+            EXPECT_TRUE(v >= p.min && v <= p.max) << p.id << " " << v;
+        }
+    }
+    // Only values outside the pages' ranges differ from the start state.
+    for (const Difference& d : differences(ParameterStore().modeImage(), image)) {
+        ASSERT_NE(d.param, nullptr);
+        EXPECT_TRUE(d.param->hasRange && (d.a < d.param->min || d.a > d.param->max)) << d.id;
+    }
+    const std::string file = temp("new_rule.q7M");
+    ASSERT_EQ(offline({"mode", "new", file}).code, 0);
+    EXPECT_EQ(modeFileBytes(imageOf(file)), modeFileBytes(image));
+    // Through the command line too: every line get prints is a value set accepts.
+    const Result all = offline({"get", "--file", file});
+    std::istringstream lines(all.out);
+    std::vector<std::string> args = {"set", "--file", file, "-o", file};
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t space = line.find(' ');
+        args.push_back(line.substr(0, space) + "=" + line.substr(space + 1));
+    }
+    EXPECT_EQ(args.size(), paramTable().size() + 5);
+    const Result r = offline(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(modeFileBytes(imageOf(file)), modeFileBytes(image));
+    std::remove(file.c_str());
 }
