@@ -51,9 +51,6 @@ struct EditorOptions {
     QSettings* profile = nullptr;
 };
 
-// Parses the command line; false with a message for bad arguments.
-bool parseEditorArguments(const QStringList& args, EditorOptions& options, QString& error);
-
 class CHX2060v13App : public QObject, public EditorContext {
     Q_OBJECT
 public:
