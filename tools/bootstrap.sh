@@ -10,6 +10,9 @@ packages=(
   clang libclang-rt-14-dev
   fonts-wqy-microhei fonts-liberation2 qt6-translations-l10n
   dpkg-dev desktop-file-utils appstream shared-mime-info libxml2-utils groff-base
+  libcli11-dev jq
+  # The package stage: dpkg-shlibdeps (through CPack) needs file; the package is checked by lintian.
+  file lintian
 )
 
 missing=()
