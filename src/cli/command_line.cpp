@@ -234,7 +234,9 @@ CommandLine::CommandLine() : root_("", "q7ctl") {
         .add_flag("--simulator{}", global_.simulator,
                   "the built-in simulated amplifier instead of the one on USB")
         ->type_name("OPTIONS");
-    root_.add_option("--replay", global_.replay, "a recorded trace plays the amplifier")
+    root_
+        .add_option("--replay", global_.replay,
+                    "a recorded trace plays the amplifier (- standard input)")
         ->type_name("TRACE");
     root_
         .add_option("--trace", global_.trace,

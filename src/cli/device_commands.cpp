@@ -107,7 +107,18 @@ HidBackend* AmplifierSession::backend() {
         auto r = std::make_unique<ReplayBackend>(
             *clock_, [&err](const std::string& problem) { err << problem << "\n"; });
         std::string error;
-        if (!r->load(*run_.global.replay, error)) {
+        bool loaded = false;
+        if (isStdio(*run_.global.replay)) {
+            std::vector<std::string> lines;
+            for (std::string line; std::getline(run_.in, line);)
+                lines.push_back(line);
+            loaded = r->loadLines(lines);
+            if (!loaded)
+                error = "standard input holds no trace";
+        } else {
+            loaded = r->load(*run_.global.replay, error);
+        }
+        if (!loaded) {
             fail(error, kExitFailure);
             return nullptr;
         }
@@ -126,13 +137,16 @@ bool AmplifierSession::open() {
         return false;
     trace_ = std::make_unique<TraceWriter>();
     const bool traceOut = run_.global.trace && isStdio(*run_.global.trace);
-    std::ostream& out = run_.out;
     // Counting what comes back tells an amplifier that is silent from one that answers wrongly.
-    trace_->setListener([this, traceOut, &out](const TraceLine& l) {
+    // A trace on standard output is written by the command's own thread (out()), between its
+    // lines, never by the link's threads.
+    trace_->setListener([this, traceOut](const TraceLine& l) {
         if (l.direction == Direction::FromAmplifier)
             ++replies_;
-        if (traceOut)
-            out << formatTraceLine(l.ms, l.direction, l.report) << "\n";
+        if (traceOut) {
+            std::lock_guard lock(traceMutex_);
+            traceLines_ += formatTraceLine(l.ms, l.direction, l.report) + "\n";
+        }
     });
     if (run_.global.trace && !traceOut && !trace_->open(*run_.global.trace)) {
         fail("cannot write " + *run_.global.trace, kExitFailure);
@@ -210,9 +224,20 @@ bool AmplifierSession::awaitReply() {
     return false;
 }
 
+std::ostream& AmplifierSession::out() {
+    std::string lines;
+    {
+        std::lock_guard lock(traceMutex_);
+        lines.swap(traceLines_);
+    }
+    run_.out << lines;
+    return run_.out;
+}
+
 int AmplifierSession::finish(int code) {
     if (connection_)
         connection_->link.CloseByEditor();
+    out();
     if (replay_ && !replay_->finished()) {
         run_.err << "q7ctl: replay: the trace holds more than this session sent\n";
         if (code == kExitOk)
@@ -304,15 +329,15 @@ int info(const JsonOption& o, Invocation& run) {
         for (int m = 0; m < kModeCount; ++m)
             j += std::string(m ? ", " : "") + "{\"mode\": " + std::to_string(m + 1) +
                  ", \"name\": " + jsonString(utf16ToUtf8(c.state.modeNames().get(m))) + "}";
-        run.out << j << "]}\n";
+        a.out() << j << "]}\n";
     } else {
-        run.out << "model: " << c.state.model() << "\n";
-        run.out << "protocol: " << c.state.protocol() << "\n";
-        run.out << "mcu version: " << c.state.mcuVersion() << "\n";
-        run.out << "dsp version: " << c.state.dspVersion() << "\n";
-        run.out << "current mode: " << current << "\n";
+        a.out() << "model: " << c.state.model() << "\n";
+        a.out() << "protocol: " << c.state.protocol() << "\n";
+        a.out() << "mcu version: " << c.state.mcuVersion() << "\n";
+        a.out() << "dsp version: " << c.state.dspVersion() << "\n";
+        a.out() << "current mode: " << current << "\n";
         for (int m = 0; m < kModeCount; ++m)
-            run.out << "mode " << m + 1 << ": " << utf16ToUtf8(c.state.modeNames().get(m)) << "\n";
+            a.out() << "mode " << m + 1 << ": " << utf16ToUtf8(c.state.modeNames().get(m)) << "\n";
     }
     return a.finish(synchronised ? kExitOk : a.code());
 }
@@ -328,11 +353,11 @@ int pull(const PullOptions& o, Invocation& run) {
     int code = kExitOk;
     if (!o.output.empty()) {
         std::string error;
-        if (!writeOutput(o.output, run.out, modeFileBytes(a.store().modeImage()), error))
+        if (!writeOutput(o.output, a.out(), modeFileBytes(a.store().modeImage()), error))
             code = run.fail(error);
     }
     if (o.json || o.output.empty())
-        run.out << modeImageJson(a.store().modeImage(), 2) << "\n";
+        a.out() << modeImageJson(a.store().modeImage(), 2) << "\n";
     return a.finish(code);
 }
 
@@ -403,7 +428,7 @@ int push(const PushOptions& o, Invocation& run) {
                           r == CheckResult::LinkLost ? kExitNoAnswer : kExitFailure);
     }
     if (code == kExitOk && o.json)
-        run.out << "{\"file\": " << jsonString(o.file)
+        a.out() << "{\"file\": " << jsonString(o.file)
                 << ", \"by_mode\": " << (o.byMode ? "true" : "false") << ", \"device_mode\": "
                 << (deviceMode >= 0 ? std::to_string(deviceMode + 1) : "null") << "}\n";
     return a.finish(code);
@@ -421,7 +446,7 @@ int levels(const LevelsOptions& o, Invocation& run) {
         return a.finish(a.code());
     Connection& c = a.connection();
     if (!o.json)
-        run.out << "poll  music L  music R    mic 1    mic 2    mic 3    mic 4  format  "
+        a.out() << "poll  music L  music R    mic 1    mic 2    mic 3    mic 4  format  "
                    "bluetooth  mic pair\n";
     int code = kExitOk;
     for (int i = 0; i < o.count && c.link.isOpen(); ++i) {
@@ -446,16 +471,16 @@ int levels(const LevelsOptions& o, Invocation& run) {
                  audioFormatName(l.format()) +
                  "\", \"bluetooth\": " + (l.indicatorA() ? "true" : "false") +
                  ", \"mic_pair\": " + (l.indicatorB() ? "true" : "false") + "}";
-            run.out << j << "\n";
+            a.out() << j << "\n";
         } else {
             std::snprintf(line, sizeof line,
                           "%4d  %3d/255  %3d/255  %3d/255  %3d/255  %3d/255  %3d/255  %-6s  "
                           "%-9s  %s",
                           i + 1, m[0], m[1], m[2], m[3], m[4], m[5], audioFormatName(l.format()),
                           l.indicatorA() ? "on" : "off", l.indicatorB() ? "on" : "off");
-            run.out << line << "\n";
+            a.out() << line << "\n";
         }
-        run.out.flush();
+        a.out().flush();
     }
     return a.finish(code);
 }
@@ -487,10 +512,10 @@ int modeCommand(const std::string& action, const ModeOptions& o, Invocation& run
         return a.finish(a.code());
     const std::string name = utf16ToUtf8(c.state.modeNames().get(mode));
     if (o.json)
-        run.out << "{\"mode\": " << o.number << ", \"name\": " << jsonString(name)
+        a.out() << "{\"mode\": " << o.number << ", \"name\": " << jsonString(name)
                 << ", \"done\": \"" << action << "\"}\n";
     else
-        run.out << "mode " << o.number << " (" << name << "): " << action << " done\n";
+        a.out() << "mode " << o.number << " (" << name << "): " << action << " done\n";
     return a.finish(kExitOk);
 }
 
@@ -504,6 +529,7 @@ void addDeviceCommands(CommandLine& cli) {
                 "they can be opened. Exit 1 when none is found or none may be opened.\n",
                 [&devicesOptions](Invocation& run) { return devices(devicesOptions, run); });
     addJsonFlag(c, devicesOptions.json, "print {\"devices\": [{\"path\", \"opens\"}, ...]}");
+    cli.usesAmplifier(c);
 
     auto& infoOptions = cli.keep<JsonOption>();
     c = cli.add("info", "model, versions and user modes of the amplifier",
@@ -571,8 +597,8 @@ void addDeviceCommands(CommandLine& cli) {
                 "lamps, K times 300 ms apart. With --json, one JSON object a poll (JSON Lines).\n",
                 [&levelsOptions](Invocation& run) { return levels(levelsOptions, run); });
     c->add_option("--count", levelsOptions.count, "how many polls (10)")
-        ->type_name("K")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::PositiveNumber.description(""))
+        ->type_name("K");
     addJsonFlag(c, levelsOptions.json,
                 "one object a poll: {\"poll\", \"levels\": {\"music_l\", ...}, \"format\", ...}");
     cli.usesAmplifier(c);

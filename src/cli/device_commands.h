@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <string>
 
 namespace q7 {
 
@@ -43,6 +45,9 @@ public:
     Clock& clock() { return *clock_; }
     int code() const { return code_; }
     int fail(const std::string& message, int code);
+    // Standard output for the command's lines, after the trace lines that came before them
+    // (with --trace -).
+    std::ostream& out();
     // Closes the link; the exit code, 1 when a replay was not played to its end.
     int finish(int code);
 
@@ -50,6 +55,8 @@ private:
     Invocation& run_;
     int code_ = kExitOk;
     std::atomic<int> replies_{0};
+    std::mutex traceMutex_;
+    std::string traceLines_;
     std::unique_ptr<Clock> ownedClock_;
     Clock* clock_ = nullptr;
     std::unique_ptr<Clock::Participant> participant_;

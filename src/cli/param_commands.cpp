@@ -692,7 +692,7 @@ int get(const GetOptions& o, Invocation& run) {
         return a.code();
     if (!a.synchronise())
         return a.finish(a.code());
-    run.out << paramValues(*wanted, settingsOf(a.store()), o.json);
+    a.out() << paramValues(*wanted, settingsOf(a.store()), o.json);
     return a.finish(kExitOk);
 }
 
@@ -709,10 +709,10 @@ void sendLocationLevels(EditPath& edits, const ModeImage& before,
 }
 
 void reportSet(const SetOptions& o, const std::vector<ParamAssignment>& assignments,
-               const ModeImage& result, bool sent, Invocation& run) {
+               const ModeImage& result, bool sent, Invocation& run, std::ostream& out) {
     const auto notes = adjustedValueNotes(assignments, result, sent);
     if (o.json) {
-        run.out << setResultJson(assignments, result, notes);
+        out << setResultJson(assignments, result, notes);
         return;
     }
     for (const std::string& n : notes)
@@ -746,7 +746,7 @@ int setOnAmplifier(const SetOptions& o, const std::vector<ParamAssignment>& assi
     if (!edits.amplifierKnown())
         return a.finish(a.fail(
             "the amplifier did not take every report; what it holds is uncertain", kExitFailure));
-    reportSet(o, assignments, settingsOf(c.store), true, run);
+    reportSet(o, assignments, settingsOf(c.store), true, run, a.out());
     return a.finish(kExitOk);
 }
 
@@ -773,7 +773,7 @@ int set(const SetOptions& o, Invocation& run) {
         applyLocationLevels(image, before, *assignments);
     if (!writeOutput(o.output, run.out, modeFileBytes(image), error))
         return run.fail(error);
-    reportSet(o, *assignments, image, false, run);
+    reportSet(o, *assignments, image, false, run, run.out);
     return kExitOk;
 }
 

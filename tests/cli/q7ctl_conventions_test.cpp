@@ -227,6 +227,28 @@ TEST(Q7ctlUsage, DashIsStandardInputOrOutput) {
     EXPECT_EQ(r.out.size(), kModeFileV2Size);
     EXPECT_EQ(b.run({"pull", "-o", "-", "--json"}).code, kExitUsage);
 
+    // A recorded session plays the amplifier from standard input; --trace - writes standard
+    // output.
+    Bench recording;
+    const Result live = recording.run({"--trace", "-", "info"});
+    ASSERT_EQ(live.code, 0) << live.err;
+    std::string traceText, infoText;
+    std::istringstream lines(live.out);
+    for (std::string line; std::getline(lines, line);)
+        (line.find(" > ") != std::string::npos || line.find(" < ") != std::string::npos
+             ? traceText
+             : infoText) += line + "\n";
+    EXPECT_NE(infoText.find("model: Q7"), std::string::npos);
+    {
+        VirtualClock clock;
+        std::ostringstream out, err;
+        std::istringstream in(traceText);
+        Q7ctlEnvironment env{&clock, nullptr, &in};
+        EXPECT_EQ(runQ7ctl({"--replay", "-", "info"}, out, err, env), 0) << err.str();
+        EXPECT_EQ(out.str(), infoText);
+        EXPECT_EQ(err.str(), "");
+    }
+
     // Only one file can be standard input.
     EXPECT_EQ(offline({"mode", "diff", "-", "-"}, modeFile).code, kExitUsage);
     EXPECT_EQ(
