@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The documentation cannot drift from the programs:
 #   - every q7ctl command's usage line, as `q7ctl help COMMAND` prints it, stands in q7ctl(1),
 #     every option a command's help names is described there, and every option the page names

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sources q7ctl's bash completion and checks what it offers, word by word, as bash would ask.
 #   q7ctl_completion_test.sh COMPLETION_FILE [Q7CTL]
 # Parameter names come from a stand-in q7ctl (so the cases do not depend on the table's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every q7ctl command that prints data, with --json, prints JSON that a real parser (jq) reads:
 # one document, or for levels one document a line (JSON Lines); names and files with quotes,
 # backslashes, control characters and bytes that are not UTF-8 stay valid.

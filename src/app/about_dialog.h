@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CAboutDlg: the build line, this program's name, version and licence, the amplifier's
 // identity, and the hidden "Peak" switch.
 #pragma once

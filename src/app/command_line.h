@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7edit's command line, on QCommandLineParser: read before the application object exists, so
 // --help, --version and a bad option need no display.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7edit: the editor for the Q7 DSP effects amplifier.
 #include "app/command_line.h"
 #include "app/editor.h"

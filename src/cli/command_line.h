@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl's command line: every command and its options on one CLI11 parser, the help each
 // command prints (made from its options, so it cannot drift from them), the errors for unknown
 // commands and options, and what a command runs with.

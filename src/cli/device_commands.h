@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl's commands that talk to an amplifier (real, simulated or replayed), and the session
 // the named-parameter commands open the same way.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files as the commands name them: "-" is standard input where a file is read and standard
 // output where one is written.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JSON view of a mode image printed by `q7ctl mode dump` and `q7ctl pull --json`.
 #pragma once
 

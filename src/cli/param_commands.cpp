@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/param_commands.h"
 
 #include "cli/device_commands.h"

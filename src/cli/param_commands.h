@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl params, get and set: the parameters of a mode file by name (param_names' ids), read and
 // changed in a file or on the amplifier.
 #pragma once

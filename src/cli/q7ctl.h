@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl, the command line: its commands run from a library so tests can call them directly.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7edit's command line: the options, help and version, and what is refused, both as parsed
 // and from the program itself.
 #include "app/command_line.h"

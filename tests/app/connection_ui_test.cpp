@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection flows as the user sees them, on virtual time.
 #include "app/about_dialog.h"
 #include "app/single_instance.h"

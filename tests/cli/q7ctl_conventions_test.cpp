@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conventions every q7ctl command keeps: help for each, --version, named unknown commands
 // and options with a suggestion, "--", "-" for standard input and output, --json, and the
 // exit codes 0, 1, 2, 3.

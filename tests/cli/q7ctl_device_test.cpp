@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl's device commands against the simulated amplifier on virtual time.
 #include "cli/q7ctl.h"
 #include "json_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl params, get and set: names, ranges, mode files, and the amplifier (simulated, on
 // virtual time), where set must send what the editor sends for the same edit.
 #include "cli/param_commands.h"
