@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's responsiveness while the user drags a ribbon volume slider, on wall time against
 // the simulated amplifier:
 //   - healthy (1 ms per report): how long from a mouse move to its report leaving;

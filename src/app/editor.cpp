@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/editor.h"
 
 #include "app/about_dialog.h"
@@ -42,45 +43,6 @@
 #include <thread>
 
 namespace q7 {
-
-bool parseEditorArguments(const QStringList& args, EditorOptions& o, QString& error) {
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](const QString& name) -> std::optional<std::string> {
-            if (a.startsWith(name + "="))
-                return a.mid(name.size() + 1).toStdString();
-            if (i + 1 < args.size())
-                return args[++i].toStdString();
-            error = name + " needs a value";
-            return std::nullopt;
-        };
-        if (a == "--simulator")
-            o.simulator = "";
-        else if (a.startsWith("--simulator="))
-            o.simulator = a.mid(12).toStdString();
-        else if (a == "--replay" || a.startsWith("--replay="))
-            o.replay = value("--replay");
-        else if (a == "--trace" || a.startsWith("--trace="))
-            o.trace = value("--trace");
-        else if (a == "--screenshots" || a.startsWith("--screenshots=")) {
-            const auto v = value("--screenshots");
-            if (v)
-                o.screenshots = QString::fromStdString(*v);
-        } else if (a == "--verbose" || a == "-v")
-            o.verbose = true;
-        else if (a.startsWith("-") && a != "-")
-            error = "unknown option " + a;
-        else
-            o.file = a;
-        if (!error.isEmpty())
-            return false;
-    }
-    if (o.simulator && o.replay) {
-        error = "--simulator and --replay exclude each other";
-        return false;
-    }
-    return true;
-}
 
 CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options)) {
     // Measurements shown over the graphs belong to one editor's run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CHX2060v13App: the editor's application object. It owns the amplifier connection, the store,
 // the language, the user's profile, the time service and the windows, and is the context that
 // pages and dialogs reach the rest of the program through.
@@ -50,9 +51,6 @@ struct EditorOptions {
     Prompter* prompter = nullptr;
     QSettings* profile = nullptr;
 };
-
-// Parses the command line; false with a message for bad arguments.
-bool parseEditorArguments(const QStringList& args, EditorOptions& options, QString& error);
 
 class CHX2060v13App : public QObject, public EditorContext {
     Q_OBJECT

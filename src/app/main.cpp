@@ -1,4 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7edit: the editor for the Q7 DSP effects amplifier.
+#include "app/command_line.h"
 #include "app/editor.h"
 #include "app/main_frame.h"
 #include "app/single_instance.h"
@@ -14,15 +16,13 @@ int main(int argc, char** argv) {
     QStringList raw;
     for (int i = 0; i < argc; ++i)
         raw << QString::fromLocal8Bit(argv[i]);
-    q7::EditorOptions options;
-    QString error;
-    if (!q7::parseEditorArguments(raw, options, error)) {
-        std::fprintf(stderr, "q7edit: %s\n", qPrintable(error));
-        std::fprintf(stderr,
-                     "usage: q7edit [--simulator[=OPTIONS] | --replay TRACE] [--trace FILE] "
-                     "[--verbose] [--screenshots DIR] [FILE]\n");
-        return 2;
+    const q7::EditorCommandLine line = q7::parseEditorCommandLine(raw);
+    if (line.action != q7::EditorCommandLine::Action::Run) {
+        const bool error = line.action == q7::EditorCommandLine::Action::Error;
+        std::fputs(qPrintable(line.text), error ? stderr : stdout);
+        return error ? 2 : 0;
     }
+    const q7::EditorOptions& options = line.options;
     // Screenshots need no display.
     if (!options.screenshots.isEmpty() && !std::getenv("DISPLAY") &&
         !std::getenv("WAYLAND_DISPLAY"))

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CMainFrame: the main window around the ribbon, the view and the status bar.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CHX2060v13View: hosts one page at a time, runs the ribbon's commands, keeps the status bar
 // current, and carries the connection flows (start-up connect, arrival and removal, the
 // synchronisation dialog, the connection check, the level poll).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One editor per user: a second copy hands its file argument to the first, which comes to the
 // front, and exits. The lock and the socket live in the user's runtime directory, so another
 // user of the same machine runs his own editor.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CPeakMeterCtrl: an LED level meter with falling values and held peaks. Everything runs on the
 // GUI thread (data, decay timer, painting), so nothing races.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link to the amplifier: finding and opening it, the paced write path, the read thread, and
 // the two ways the link ends.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDialogMusic: the input page. The EQ of the music input and of the two microphone channels,
 // each channel's echo and reverb, the four microphone ports, the input meters and the status.
 #pragma once

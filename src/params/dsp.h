@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DSP addressing: which (module, parameter) each cell goes to and how, the senders the pages
 // call, the DSP read list, the decoder for values read back, and the full download.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mode files: a version word and five raw blocks of the store. Untrusted input: a file is read
 // whole, checked against its version's layout, and only then applied to the store.
 #pragma once

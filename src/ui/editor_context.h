@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What pages and dialogs reach the rest of the editor through: the services they use and the few
 // requests they make of the window that hosts them. The application object implements it, so
 // nothing below app/ needs to know the main window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CInfoDlg: the transient information popup that ShowInfo puts up for short notices.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The language index, the two language tables, and ApplyLanguage.
 #pragma once
 

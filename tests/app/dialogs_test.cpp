@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The noise gate, auto-SUB, music AGC, machine settings and IR learning dialogs, opened and
 // driven as the user does, against the simulated amplifier.
 #include "app/ribbon.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole editor against the simulated amplifier on virtual time, with the user's answers
 // scripted and every report recorded.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mode files, presets and shell open through the editor, with the ribbon's buttons and menus.
 #include "app/presets.h"
 #include "editor_rig.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The music and effects pages against the simulated amplifier, driven as a person drives them.
 #include "app/status_bar.h"
 #include "controls/bmp_slider.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ribbon's master controls and menus, driven with the mouse and the wheel, through the
 // editor against the simulated amplifier.
 #include "controls/image_button.h"

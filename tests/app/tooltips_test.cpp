@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every control the user can point at explains itself, in the language shown.
 #include "controls/bmp_slider.h"
 #include "controls/compress_panel.h"

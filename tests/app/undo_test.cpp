@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Undo, redo, A/B and compare as a user reaches them: drags, clicks, keys and menu entries.
 #include "app/ribbon.h"
 #include "controls/bmp_slider.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link's one writer: a thread that never waits (the editor's window) hands its reports over
 // and goes on, while the wire keeps stop-and-wait in the order reports were issued.
 #include "params/dsp.h"
