@@ -32,6 +32,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -132,6 +133,8 @@ CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options
     connection_->link.setNonWaitingThread(std::this_thread::get_id());
     edits_ = std::make_unique<EditPath>(store_, connection_->link, *clock_,
                                         [this] { return connection_->link.isOpen(); });
+    // The music fade's steps are timed on the link's writer: the window never sleeps.
+    edits_->dsp().setPause([this](double ms) { connection_->link.pause(ms); });
     if (options_.trace) {
         trace_ = std::make_unique<TraceWriter>();
         if (!trace_->open(*options_.trace))
@@ -257,13 +260,11 @@ bool CHX2060v13App::shellOpen(const QString& path) {
                         language_.pick("文件不存在！", "The file does not exist!"));
         return false;
     }
-    if (!isOpenableModeFileName(path.toStdString()))
-        return false;
     if (!frame_)
-        return true;
+        return isOpenableModeFileName(path.toStdString());
     // Without an amplifier the file is opened for editing; when one connects, the user
     // chooses whether it gets these settings.
-    return frame_->view().openModeFile(path, false);
+    return frame_->view().openNamedModeFile(path, false);
 }
 
 QStringList CHX2060v13App::recentFiles() const {
@@ -280,6 +281,11 @@ void CHX2060v13App::addRecentFile(const QString& path) {
     profile_->setValue("recentFileList", list);
     if (frame_)
         frame_->ribbon().setRecentFiles(list);
+}
+
+int CHX2060v13App::startLanguage() {
+    return startLanguageIndex(profile_, options_.locale.isEmpty() ? QLocale::system().name()
+                                                                  : options_.locale);
 }
 
 void CHX2060v13App::setLanguageIndex(int index) {
