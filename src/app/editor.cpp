@@ -512,6 +512,31 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         save(&question, "question", suffix);
         question.hide();
 
+        // Notices that stand together: a reset's restart notice and the removal that follows.
+        ShowInfo(language_.pick("机器正在重启……", "Restarting……"), 20000);
+        ShowInfo(language_.pick("设备已断开!", "Device Disconnected!"), 5000);
+        if (CInfoDlg* info = infoPopup()) {
+            save(info, "notices", suffix);
+            info->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        // The closing question, as it names the mode that "Yes" stores into.
+        QMessageBox closing(QMessageBox::Question, language_.pick("保存?", "Save?"),
+                            frame_->view().closingQuestion(),
+                            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, frame_);
+        closing.show();
+        save(&closing, "closing-question", suffix);
+        closing.hide();
+
+        // Help: the tour.
+        frame_->view().showHelp();
+        if (QDialog* help = frame_->findChild<QDialog*>("HelpDialog")) {
+            save(help, "help", suffix);
+            help->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
         // The transfer dialog part-way: a synchronisation reading the EQ, a download writing it.
         const int downloadTotal =
             fullDownloadReports(store_, connection_->state.currentSettings()[0]);

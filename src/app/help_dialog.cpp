@@ -1,13 +1,16 @@
 #include "app/help_dialog.h"
 
 #include "ui/language.h"
-#include "ui/style.h"
 
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace q7 {
@@ -35,6 +38,7 @@ CHelpDlg::CHelpDlg(Language& language, QWidget* parent)
     QFile f(":/help/README.md");
     const QString readme = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     browser_->setMarkdown(helpText(readme));
+    fitPictures(kPictureWidth);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
     auto* layout = new QVBoxLayout(this);
@@ -43,6 +47,28 @@ CHelpDlg::CHelpDlg(Language& language, QWidget* parent)
     layout->addWidget(buttons);
     resize(900, 720);
     applyLanguage();
+}
+
+void CHelpDlg::fitPictures(int width) {
+    // Screenshots are a window wide: shown at most `width` wide, in proportion.
+    QTextDocument* doc = browser_->document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextImageFormat image = fragment.charFormat().toImageFormat();
+            if (!image.isValid())
+                continue;
+            const QImage picture(":/help/" + image.name());
+            if (picture.isNull() || picture.width() <= width)
+                continue;
+            image.setWidth(width);
+            image.setHeight(double(picture.height()) * width / picture.width());
+            QTextCursor c(doc);
+            c.setPosition(fragment.position());
+            c.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            c.setCharFormat(image);
+        }
+    }
 }
 
 void CHelpDlg::applyLanguage() {

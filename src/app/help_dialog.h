@@ -23,9 +23,11 @@ public:
     QTextBrowser* browser() const { return browser_; }
 
 private:
+    static constexpr int kPictureWidth = 820;
     Language& language_;
     QLabel* note_;
     QTextBrowser* browser_;
+    void fitPictures(int width);
 };
 
 } // namespace q7

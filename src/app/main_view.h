@@ -117,6 +117,9 @@ public:
 
     // The closing prompt and disconnect; false keeps the editor open.
     bool canClose();
+    // What closing asks when the amplifier holds changed settings (names the mode "Yes" stores
+    // into).
+    QString closingQuestion() const;
     // The help window (the tour), opened or brought forward.
     void showHelp();
 
@@ -217,7 +220,6 @@ private:
     void tellNotLoaded(const QString& path, const QString& problem);
     QString askSavePath(const char* defaultName, const char* defaultSuffix);
     bool writeDocument(const QString& path);
-    QString closingQuestion() const;
     void addFileCommands();
     void labelFileCommands();
     void afterEditPathSend(int sent);
