@@ -1199,15 +1199,17 @@ void CHX2060v13View::loadPreset(int command) {
     QFile f(presetResourcePath(presetResource(command)));
     const bool read = f.open(QIODevice::ReadOnly);
     const QByteArray bytes = read ? f.readAll() : QByteArray();
-    bool loaded = false;
-    editor_.edits().editWithoutSending(
-        [&](ParameterStore& s) {
-            loaded = read && bool(loadModeFile(
-                                 std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                           std::size_t(bytes.size())),
-                                 s));
-        },
-        {"载入预设", "Load preset"});
+    // Checked whole before the editor changes: a preset that cannot be read is no step and no
+    // settings waiting to be sent.
+    ModeImage image = editor_.store().modeImage();
+    const bool loaded =
+        read &&
+        bool(parseModeFile(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                     std::size_t(bytes.size())),
+                           image));
+    if (loaded)
+        editor_.edits().editWithoutSending([&](ParameterStore& s) { s.applyModeImage(image); },
+                                           {"载入预设", "Load preset"});
     QApplication::restoreOverrideCursor();
     if (loaded) {
         editor_.setDocumentPath({});

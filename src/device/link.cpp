@@ -316,14 +316,14 @@ void Link::WriterThreadProc() {
             }
         }
         if (pause) {
-            // The wait runs from the report before it; a close that drops the queue ends it.
-            const double until = std::min(clock_.nowMs() + pause->pauseMs, drainDeadline());
+            // The wait runs from the report before it; closing ends it (what is queued then
+            // goes out before CMD_CLOSE without its waits).
             clock_.waitUntil(
                 [this](double) {
                     std::lock_guard lock(queueMutex_);
-                    return writerStop_;
+                    return writerStop_ || closing_.load();
                 },
-                until);
+                clock_.nowMs() + pause->pauseMs);
             {
                 std::lock_guard lock(queueMutex_);
                 wireBusy_ = false;
@@ -388,11 +388,6 @@ int Link::writeUnpaced(const Report& r) {
     if (!open_ || readThreadEnd_)
         return 0;
     return writeLocked(r);
-}
-
-double Link::drainDeadline() const {
-    std::lock_guard lock(queueMutex_);
-    return drainUntil_;
 }
 
 void Link::pause(double ms) {

@@ -158,7 +158,6 @@ private:
     void closeHandle();
     void finishEditorClose();
     void traceReport(Direction d, const Report& r);
-    double drainDeadline() const;
     bool onNonWaitingThread() const { return std::this_thread::get_id() == nonWaiting_.load(); }
 };
 
