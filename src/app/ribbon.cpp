@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -57,6 +58,8 @@ QTabBar::tab:!selected:hover { background: #e2ebf5; }
 #SmallButton:hover { background: #dde8f4; border-color: #b8c9dc; }
 #AppButton { background: #2f6db5; color: white; font-weight: bold; padding: 4px 12px; }
 #AppButton:hover { background: #3b7fcc; }
+#LabelButton:focus, #TabElement:focus, #BigButton:focus, #SmallButton:focus, #SlotButton:focus,
+#AppButton:focus { border: 2px solid #308cff; }
 )";
 
 } // namespace
@@ -70,7 +73,8 @@ StepSlider::StepSlider(int id, int width, int minimum, int maximum, QWidget* par
     setSingleStep(1);
     setPageStep(1);
     setFixedWidth(width);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab or a click; the arrow keys then step it (keyPressEvent).
+    setFocusPolicy(Qt::StrongFocus);
     // sliderMoved comes before value() follows the thumb: take the new position first, or the
     // command reads the old value and writes it back, and the thumb never leaves its place.
     connect(this, &QSlider::sliderMoved, this, [this](int position) {
@@ -93,6 +97,14 @@ void StepSlider::mousePressEvent(QMouseEvent* e) {
         return;
     }
     QSlider::mousePressEvent(e);
+}
+
+void StepSlider::keyPressEvent(QKeyEvent* e) {
+    // Each key step goes out as a drag step does.
+    const int before = value();
+    QSlider::keyPressEvent(e);
+    if (value() != before)
+        emit fired(id_);
 }
 
 void StepSlider::wheelEvent(QWheelEvent* e) {

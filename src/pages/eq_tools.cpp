@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSpinBox>
+#include <QStringList>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -145,7 +146,7 @@ void loadGraph(CEqPanel* graph, const EqBankState& state) {
         graph->SetBandGain(i, float(recordGainDb(r)));
         graph->band(i).frequency = float(std::clamp<int>(r.frequency, 20, 20000));
         if (r.q != 0)
-            graph->SetBandQ(i, float(r.q / 1000.0));
+            graph->SetBandQ(i, storedQ(r.q));
     }
     // Visible bands last: in the Sub they hand their frequency and Q to their sections.
     for (int i = count - 1; i >= 0; --i)
@@ -271,6 +272,54 @@ bool loadMeasurementFrom(EditorContext& editor, CEqPanel* graph, const QString& 
                                                 QFileInfo(path).fileName(), path, 20, 20000});
     showOverlay(graph);
     return true;
+}
+
+void openDroppedOnGraph(CPage* page, EditorContext& editor, CEqPanel* graph,
+                        const QStringList& paths) {
+    const Language& l = editor.language();
+    auto refuse = [&](const QString& why) {
+        editor.prompter().tell(page, BoxIcon::Warning, l.pick("信息", "Information"), why);
+    };
+    if (paths.isEmpty()) {
+        refuse(l.pick("这里只能放入滤波器列表或测量文件。",
+                      "Only a filter list or a measurement file can be dropped here."));
+        return;
+    }
+    if (paths.size() > 1) {
+        refuse(l.pick("请一次放入一个滤波器列表或测量文件。",
+                      "Drop one filter list or measurement file at a time."));
+        return;
+    }
+    const QString path = paths.front();
+    const QString name = QFileInfo(path).fileName();
+    const auto bytes = QFileInfo(path).isFile() ? readLimited(path, qint64(kMeasurementMaxBytes))
+                                                : std::optional<QByteArray>{};
+    if (!bytes) {
+        refuse(name + ": " + l.pick("无法读取文件。", "cannot read the file."));
+        return;
+    }
+    const std::string_view text(bytes->constData(), std::size_t(bytes->size()));
+    // A filter list names its filters ("Filter 1: ON PK …"); anything else is read as a
+    // measurement.
+    if (std::size_t(bytes->size()) <= kFilterTextMaxBytes) {
+        const FilterText filters = parseFilterText(text);
+        if (!filters.filters.empty() || !filters.crossovers.empty() || !filters.skipped.empty()) {
+            importFiltersFrom(page, editor, graph->bank(), path);
+            return;
+        }
+    }
+    const MeasurementRead m = parseMeasurement(text);
+    if (!m.ok()) {
+        refuse(name + ": " +
+               l.pick("既不是滤波器列表，也不是测量文件（",
+                      "neither a filter list nor a measurement (") +
+               pick(l.english(), m.error.zh, m.error.en) + l.pick("）。", ")."));
+        return;
+    }
+    const BankOverlay* old = eqOverlays().find(graph->bank());
+    eqOverlays().set(graph->bank(),
+                     BankOverlay{m.curve, old ? old->target : Target{}, name, path, 20, 20000});
+    showOverlay(graph);
 }
 
 void openAutoEq(CPage* page, EditorContext& editor, CEqPanel* graph) {

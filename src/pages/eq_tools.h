@@ -62,6 +62,9 @@ void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph
 // Reads a filter file into the bank through the preview; false when it could not be read.
 bool importFiltersFrom(CPage* page, EditorContext& editor, int bank, const QString& path);
 bool loadMeasurementFrom(EditorContext& editor, CEqPanel* graph, const QString& path);
+// What the page does with files dropped on its graph (CPage::dropOnGraph).
+void openDroppedOnGraph(CPage* page, EditorContext& editor, CEqPanel* graph,
+                        const QStringList& paths);
 void openAutoEq(CPage* page, EditorContext& editor, CEqPanel* graph);
 
 // The preview of an import: what each line became, what was changed to fit and what was left
