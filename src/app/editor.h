@@ -73,6 +73,7 @@ public:
     Timeline& timeline() override { return *timeline_; }
     Language& language() override { return language_; }
     Prompter& prompter() override { return *prompter_; }
+    EqOverlays& eqOverlays() override { return *overlays_; }
     QSettings& profile() { return *profile_; }
     CMainFrame* frame() const { return frame_; }
     CHX2060v13View* view() const;
@@ -148,6 +149,7 @@ private:
     QPointer<CInfoDlg> info_;
     bool shutDown_ = false;
     QString documentPath_;
+    std::unique_ptr<EqOverlays> overlays_;
 };
 
 } // namespace q7

@@ -195,7 +195,8 @@ void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>&
     filling_ = false;
     for (int i = 0; i < rows_; ++i)
         fillRow(i);
-    showOverlay(graph_);
+    if (auto* p = qobject_cast<CPage*>(page_))
+        showOverlay(p->context().eqOverlays(), graph_);
     graph_->update();
 }
 

@@ -119,15 +119,10 @@ void EqOverlays::clearAll() {
     banks_.clear();
 }
 
-EqOverlays& eqOverlays() {
-    static EqOverlays overlays;
-    return overlays;
-}
-
-void showOverlay(CEqPanel* graph) {
+void showOverlay(const EqOverlays& overlays, CEqPanel* graph) {
     if (!graph)
         return;
-    if (const BankOverlay* o = eqOverlays().find(graph->bank()))
+    if (const BankOverlay* o = overlays.find(graph->bank()))
         graph->setOverlay(o->measurement, o->target, o->name, o->alignLoHz, o->alignHiHz);
     else if (graph->hasOverlay())
         graph->clearOverlay();
@@ -216,9 +211,9 @@ void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph
         if (!path.isEmpty())
             loadMeasurementFrom(editor, g, path);
     });
-    if (eqOverlays().find(bank))
-        add("clear", l.pick("清除测量", "Clear measurement"), [g, bank] {
-            eqOverlays().clear(bank);
+    if (editor.eqOverlays().find(bank))
+        add("clear", l.pick("清除测量", "Clear measurement"), [g, &editor, bank] {
+            editor.eqOverlays().clear(bank);
             if (g)
                 g->clearOverlay();
         });
@@ -267,10 +262,11 @@ bool loadMeasurementFrom(EditorContext& editor, CEqPanel* graph, const QString& 
     const auto curve = readCurveOrSay(editor, graph, path);
     if (!curve)
         return false;
-    const BankOverlay* old = eqOverlays().find(graph->bank());
-    eqOverlays().set(graph->bank(), BankOverlay{*curve, old ? old->target : Target{},
-                                                QFileInfo(path).fileName(), path, 20, 20000});
-    showOverlay(graph);
+    EqOverlays& overlays = editor.eqOverlays();
+    const BankOverlay* old = overlays.find(graph->bank());
+    overlays.set(graph->bank(), BankOverlay{*curve, old ? old->target : Target{},
+                                            QFileInfo(path).fileName(), path, 20, 20000});
+    showOverlay(overlays, graph);
     return true;
 }
 
@@ -316,10 +312,11 @@ void openDroppedOnGraph(CPage* page, EditorContext& editor, CEqPanel* graph,
                pick(l.english(), m.error.zh, m.error.en) + l.pick("）。", ")."));
         return;
     }
-    const BankOverlay* old = eqOverlays().find(graph->bank());
-    eqOverlays().set(graph->bank(),
-                     BankOverlay{m.curve, old ? old->target : Target{}, name, path, 20, 20000});
-    showOverlay(graph);
+    EqOverlays& overlays = editor.eqOverlays();
+    const BankOverlay* old = overlays.find(graph->bank());
+    overlays.set(graph->bank(),
+                 BankOverlay{m.curve, old ? old->target : Target{}, name, path, 20, 20000});
+    showOverlay(overlays, graph);
 }
 
 void openAutoEq(CPage* page, EditorContext& editor, CEqPanel* graph) {
@@ -570,7 +567,7 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     connect(apply_, &QPushButton::clicked, this, &CAutoEqDlg::applyFit);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
 
-    if (const BankOverlay* o = eqOverlays().find(bank)) {
+    if (const BankOverlay* o = editor.eqOverlays().find(bank)) {
         measurement_ = o->measurement;
         measurementName_ = o->name;
         measurementLabel_->setText(o->path.isEmpty() ? o->name : o->path);
@@ -602,7 +599,8 @@ bool CAutoEqDlg::setMeasurementFile(const QString& path) {
     measurement_ = *curve;
     measurementName_ = QFileInfo(path).fileName();
     measurementLabel_->setText(path);
-    eqOverlays().set(bank_, BankOverlay{measurement_, target(), measurementName_, path, 20, 20000});
+    editor_.eqOverlays().set(
+        bank_, BankOverlay{measurement_, target(), measurementName_, path, 20, 20000});
     updateOverlay();
     fit_->setEnabled(!worker_);
     return true;
@@ -709,10 +707,10 @@ void CAutoEqDlg::applyFit() {
                                                        std::string("Auto EQ ") + b->en});
         sendBank(editor_.edits().dsp(), editor_.store(), result_->bank);
     }
-    eqOverlays().set(bank_,
-                     BankOverlay{measurement_, target(), measurementName_,
-                                 measurementLabel_->text(), std::min(lo_->value(), hi_->value()),
-                                 std::max(lo_->value(), hi_->value())});
+    editor_.eqOverlays().set(bank_, BankOverlay{measurement_, target(), measurementName_,
+                                                measurementLabel_->text(),
+                                                std::min(lo_->value(), hi_->value()),
+                                                std::max(lo_->value(), hi_->value())});
     if (page_)
         page_->refresh();
     editor_.ShowInfo(english_ ? "Auto EQ applied" : "已应用自动均衡", 1500);

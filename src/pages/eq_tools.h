@@ -27,8 +27,8 @@ class CEqPanel;
 class CPage;
 class EditorContext;
 
-// The measurement and target each bank's graph shows, kept while the editor runs (pages come
-// and go).
+// The measurement and target each bank's graph shows, kept by the editor while it runs (pages
+// come and go); pages reach it through their context.
 struct BankOverlay {
     ResponseCurve measurement;
     Target target;
@@ -49,9 +49,8 @@ private:
     std::map<int, BankOverlay> banks_;
 };
 
-EqOverlays& eqOverlays();
 // Shows the graph's bank's measurement, or none.
-void showOverlay(CEqPanel* graph);
+void showOverlay(const EqOverlays& overlays, CEqPanel* graph);
 
 // The graph's bands from a bank (the Sub's sections to their graph records).
 void loadGraph(CEqPanel* graph, const EqBankState& state);

@@ -43,6 +43,7 @@ class CPage : public QWidget {
 public:
     CPage(PageKind kind, EditorContext& editor, QWidget* parent);
     PageKind kind() const { return kind_; }
+    EditorContext& context() const { return editor_; }
     int dialogId() const { return dialogIdOf(kind_); }
 
     // Re-reads the store (after a synchronisation, a mode load or a preset).

@@ -6,6 +6,7 @@
 #include "pages/eq_tools.h"
 #include "pages/output_page.h"
 #include "params/mode_file.h"
+#include "sim/simulated_amplifier.h"
 
 #include <QDragEnterEvent>
 #include <QFile>
@@ -140,4 +141,38 @@ TEST(EqDrops, AnythingElseIsRefusedInTheUsersLanguage) {
     ASSERT_TRUE(writeModeFile(mode.toStdString(), ParameterStore{}));
     EXPECT_NE(dropFiles(g, {mode}), g);
     EXPECT_EQ(rig.prompter.told.size(), 4u) << "no word from the graph";
+}
+
+TEST(EqDrops, EachEditorKeepsItsOwnMeasurements) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    QByteArray text;
+    for (double f = 20; f <= 20000; f *= 1.2)
+        text += QByteArray::number(f) + "\t" + QByteArray::number(75.0) + "\n";
+    ASSERT_EQ(dropFiles(page->graph(), {writeFile(rig, "room.txt", text)}), page->graph());
+    ASSERT_TRUE(page->graph()->hasOverlay());
+
+    {
+        // A second editor in the same process, on the same time, with its own amplifier.
+        SimulatedAmplifier amp(rig.clock, SimOptions{.startUnplugged = true});
+        QSettings profile(rig.dir.filePath("second.ini"), QSettings::IniFormat);
+        EditorOptions o;
+        o.clock = &rig.clock;
+        o.virtualTime = true;
+        o.backend = &amp;
+        o.prompter = &rig.prompter;
+        o.profile = &profile;
+        Editor second(o);
+        second.InitInstance();
+        second.frame()->view().showPage(PageKind::Output, 5);
+        auto* other = dynamic_cast<CDialogOutput*>(second.frame()->view().currentPage());
+        ASSERT_NE(other, nullptr);
+        EXPECT_FALSE(other->graph()->hasOverlay()) << "the first editor's measurement is not here";
+    }
+    // The first editor still shows its own, also on a page built again.
+    rig.view().showPage(PageKind::Delay);
+    page = mainOutput(rig);
+    EXPECT_TRUE(page->graph()->hasOverlay());
 }
