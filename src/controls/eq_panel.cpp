@@ -17,6 +17,18 @@
 
 namespace q7 {
 
+float storedQ(int thousandths) {
+    float q = float(thousandths / 1000.0);
+    while (int(double(q) * 1000.0) < thousandths)
+        q = std::nextafter(q, 1e9f);
+    return q;
+}
+
+float sendableQ(float q) {
+    const int single = int(q * 1000.0f);
+    return int(double(q) * 1000.0) < single ? storedQ(single) : q;
+}
+
 namespace {
 
 constexpr int kPlotLeft = 36, kPlotTop = 18, kPlotRightGap = 6, kPlotBottomGap = 20;
@@ -48,7 +60,7 @@ float roundTenth(double g) {
 }
 
 float clampQ(int type, double q) {
-    return float(std::clamp(q, 0.1, (type >= 2 && type <= 5) ? 2.0 : 30.0));
+    return sendableQ(float(std::clamp(q, 0.1, (type >= 2 && type <= 5) ? 2.0 : 30.0)));
 }
 
 bool gainType(int type) {
@@ -255,7 +267,7 @@ void CEqPanel::SetBandQ(int b, float q) {
     if (b < 0 || b >= kMaxEqBands || std::fabs(q) < 1e-7f)
         return;
     EqPanelBand& r = bands_[b];
-    r.q = std::clamp(q, 0.1f, r.type == 1 ? 30.0f : 2.0f);
+    r.q = sendableQ(std::clamp(q, 0.1f, r.type == 1 ? 30.0f : 2.0f));
     ComputeBandCurve(b);
     update();
 }
@@ -491,13 +503,6 @@ void CEqPanel::focusInEvent(QFocusEvent* e) {
 void CEqPanel::focusOutEvent(QFocusEvent* e) {
     update();
     QWidget::focusOutEvent(e);
-}
-
-float storedQ(int thousandths) {
-    float q = float(thousandths / 1000.0);
-    while (int(double(q) * 1000.0) < thousandths)
-        q = std::nextafter(q, 1e9f);
-    return q;
 }
 
 // ---- drops ----

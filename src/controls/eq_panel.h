@@ -174,6 +174,10 @@ private:
 // again stores the same thousandths (the encoder truncates Q × 1000, and the nearest single of
 // 4.318 is 4.3179998).
 float storedQ(int thousandths);
+// The Q sent for the graph's q: the encoder multiplies in double, where 1.41f × 1000 is
+// 1409.99997, while the single product, which the amplifier's own program takes, is 1410. The
+// graph's q is nudged up by the few ulps that make the two agree.
+float sendableQ(float q);
 
 // Whether a drag would bring a mode file (opened by the window, not by a graph).
 bool isModeFileName(const QString& path);

@@ -83,6 +83,27 @@ TEST(BandEdits, EnterInOneBoxChangesThatValueOnly) {
     EXPECT_EQ(bandWrites(rig), 0);
 }
 
+TEST(BandEdits, TypeChoicesAndKeysStoreTheQTheyShow) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    storeBand(rig, page, 3, BandRecord{150, 1000, 2000, 1});
+    BandEditor* e = page->bands();
+    pickBand(page->graph(), 3);
+    clickBox(e->radio(2)); // LP: Q 0.70
+    rig.run(10);
+    EXPECT_EQ(e->qEdit()->text(), "0.70");
+    EXPECT_EQ(rig.editor->store().band(kMainGroup, 3).q, 700);
+    clickBox(e->radio(1)); // PEQ: Q 1.41
+    rig.run(10);
+    EXPECT_EQ(rig.editor->store().band(kMainGroup, 3).q, 1410);
+    QTest::keyClick(page->graph(), Qt::Key_Plus, Qt::KeypadModifier);
+    rig.run(10);
+    EXPECT_EQ(e->qEdit()->text(), "1.42");
+    EXPECT_EQ(rig.editor->store().band(kMainGroup, 3).q, 1420);
+}
+
 TEST(BandEdits, APressWithoutMovementChangesAndSendsNothing) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
