@@ -10,6 +10,7 @@
 
 #include <QDragEnterEvent>
 #include <QFile>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QUrl>
@@ -151,8 +152,17 @@ TEST(EqDrops, EachEditorKeepsItsOwnMeasurements) {
     QByteArray text;
     for (double f = 20; f <= 20000; f *= 1.2)
         text += QByteArray::number(f) + "\t" + QByteArray::number(75.0) + "\n";
-    ASSERT_EQ(dropFiles(page->graph(), {writeFile(rig, "room.txt", text)}), page->graph());
-    ASSERT_TRUE(page->graph()->hasOverlay());
+    // Loaded from the graph's menu.
+    rig.prompter.openPath = writeFile(rig, "room.txt", text);
+    CEqPanel* g = page->graph();
+    QTest::mouseClick(g, Qt::RightButton, Qt::NoModifier, QPoint(g->width() - 40, 30));
+    ASSERT_NE(page->copyMenu(), nullptr);
+    QAction* load = page->copyMenu()->findChild<QAction*>("eqTool:measurement");
+    ASSERT_NE(load, nullptr);
+    QTest::mouseClick(page->copyMenu(), Qt::LeftButton, Qt::NoModifier,
+                      page->copyMenu()->actionGeometry(load).center());
+    rig.run(10);
+    ASSERT_TRUE(g->hasOverlay());
 
     {
         // A second editor in the same process, on the same time, with its own amplifier.

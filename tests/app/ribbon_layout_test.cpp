@@ -140,14 +140,22 @@ TEST(RibbonLayout, ThePresetsAndEveryInputElementAreInReachAtTheDefaultSize) {
                 if (opened)
                     opened->close();
             });
-            QTest::mouseClick(file, Qt::LeftButton, Qt::NoModifier,
-                              QPoint(file->width() - 4, file->height() / 2));
+            // Clicked where the arrow shows, on whatever is on top there.
+            const QPoint arrow =
+                file->mapTo(&rig.ribbon(), QPoint(file->width() - 4, file->height() / 2));
+            QWidget* there = rig.ribbon().childAt(arrow);
+            ASSERT_NE(there, nullptr);
+            EXPECT_EQ(there, file) << w << " px: the arrow is covered";
+            QTest::mouseClick(there, Qt::LeftButton, Qt::NoModifier,
+                              there->mapFrom(&rig.ribbon(), arrow));
             EXPECT_EQ(opened, file->menu()) << w << " px: the presets open from the arrow";
             // The A/B group, whole.
             for (int id : {cmd::SlotA, cmd::SlotB, cmd::CopyAB, cmd::CopyBA}) {
                 QToolButton* b = rig.ribbon().slotButton(kInputCategory, id);
                 const QRect r(b->mapTo(&rig.ribbon(), QPoint(0, 0)), b->size());
                 EXPECT_TRUE(b->isVisible() && rig.ribbon().rect().contains(r)) << w << " " << id;
+                for (QPoint corner : {r.topLeft(), r.bottomRight(), r.center()})
+                    EXPECT_EQ(rig.ribbon().childAt(corner), b) << w << " " << id << " covered";
             }
         }
     }
