@@ -371,10 +371,8 @@ void CEqPanel::mousePressEvent(QMouseEvent* e) {
         if (selected_ >= 0) {
             EqPanelBand& b = bands_[selected_];
             placeHandle(b);
-            grabX_ = int(px - b.x);
-            grabY_ = int(py - b.y);
-            grabXf_ = px - b.x;
-            grabYf_ = py - b.y;
+            grabX_ = px - b.x;
+            grabY_ = py - b.y;
             press_ = QPointF(px, py);
             pressFrequency_ = b.frequency;
             pressGain_ = b.gain;
@@ -395,7 +393,7 @@ void CEqPanel::mousePressEvent(QMouseEvent* e) {
             }
         }
         if (selected_ >= 0) {
-            grabX_ = int(px);
+            lastX_ = int(px);
             rightStartQ_ = bands_[selected_].q;
             emit bandSelected(selected_);
         }
@@ -411,10 +409,10 @@ void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
         // value is the one it had, not one recomputed through pixels.
         double f = px == press_.x()
                        ? double(pressFrequency_)
-                       : kCurveLowHz * std::pow(10.0, kLogSpan * (px - grabXf_) / plotWidth());
+                       : kCurveLowHz * std::pow(10.0, kLogSpan * (px - grabX_) / plotWidth());
         double g = !gainType(b.type)  ? 0.0
                    : py == press_.y() ? double(pressGain_)
-                                      : roundTenth(15.0 - (py - grabYf_) / plotHeight() * 30.0);
+                                      : roundTenth(15.0 - (py - grabY_) / plotHeight() * 30.0);
         const float gain = float(std::clamp(g, double(b.gainMin), double(b.gainMax)));
         const float frequency =
             float(std::clamp(f, double(b.frequencyMin), double(b.frequencyMax)));
@@ -433,8 +431,8 @@ void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
         if (std::fabs(px - b.x) > 1 && std::fabs(py - b.y) > 1)
             moved_ = true;
         const double divisor = (b.type >= 2 && b.type <= 5) ? 80.0 : 12.0;
-        const float q = clampQ(b.type, b.q + (px - grabX_) / divisor);
-        grabX_ = int(px);
+        const float q = clampQ(b.type, b.q + (px - lastX_) / divisor);
+        lastX_ = int(px);
         if (q != b.q) {
             b.q = q;
             ComputeBandCurve(selected_);

@@ -129,13 +129,14 @@ private:
     bool leftDrag_ = false;
     bool rightButton_ = false;
     bool moved_ = false;
-    int grabX_ = 0, grabY_ = 0;
-    // Where the left press was and what the band held then: a drag back onto the press's
-    // row or column keeps that coordinate's value exactly (a round trip through pixels would
-    // not), and a press released without change sends nothing.
+    int lastX_ = 0; // the right drag's last pointer x
+    // The left press: the pointer's offset from the handle (kept through the drag), where it
+    // was and what the band held then. A drag on the press's own row or column keeps that value
+    // exactly (a round trip through pixels would not), and a press released without change
+    // sends nothing.
+    double grabX_ = 0, grabY_ = 0;
     QPointF press_;
     float pressFrequency_ = 0, pressGain_ = 0;
-    double grabXf_ = 0, grabYf_ = 0;
     bool dragChanged_ = false;
     float rightStartQ_ = 0;
     bool bypass_ = false;
