@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <filesystem>
 #include <numbers>
 #include <random>
@@ -56,6 +57,32 @@ struct Speaker {
     double modeHz;                 // a room mode it excites
 };
 
+// The wall behind a speaker at m metres: where its reflection (in phase, through the low pass
+// below) first cancels the direct sound most.
+Biquad wallFilter() {
+    return design(2, 0, 300, 0.707);
+}
+
+double firstNotch(double m) {
+    const Biquad b = wallFilter();
+    const double delay = 2 * m / kSoundSpeed;
+    double best = 0, least = 1e9;
+    for (double f = 40; f < 600; f *= std::exp2(1.0 / 96)) {
+        const std::complex<double> z = std::polar(1.0, -2 * std::numbers::pi * f / kFs);
+        const std::complex<double> h =
+            (b.b0 + b.b1 * z + b.b2 * z * z) / (1.0 + b.a1 * z + b.a2 * z * z);
+        const double v =
+            std::abs(1.0 + 0.8 * h * std::polar(1.0, -2 * std::numbers::pi * f * delay));
+        if (v < least) {
+            least = v;
+            best = f;
+        }
+        if (v > least * 1.5 && best > 0)
+            break;
+    }
+    return best;
+}
+
 } // namespace
 
 Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
@@ -76,7 +103,8 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
         s.trebleDb = uniform(-2, 2);
         // The fronts stand before a wall: its reflection cancels in the mid bass.
         const bool front = k <= 2;
-        s.wallM = spec.boundaryDip && front ? uniform(0.35, 0.7) : 0.0;
+        const double wall = uniform(0.35, 0.7);
+        s.wallM = spec.boundaryDip && front ? wall : 0.0;
         s.modeHz = k == kSub ? subMode : uniform(38, 65);
     }
     if (truth) {
@@ -84,7 +112,7 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             const Speaker& s = speakers[std::size_t(k)];
             truth->distanceM[std::size_t(k)] = s.distance;
             truth->levelDb[std::size_t(k)] = s.levelDb;
-            truth->dipHz[std::size_t(k)] = s.wallM > 0 ? kSoundSpeed / (4 * s.wallM) : 0.0;
+            truth->dipHz[std::size_t(k)] = s.wallM > 0 ? firstNotch(s.wallM) : 0.0;
         }
         truth->subModeHz = subMode;
     }
@@ -104,7 +132,7 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             const double farthest = k == kSub ? 4 : 15;
             for (std::size_t r = 0; r < reflections.size(); ++r) {
                 reflections[r] = uniform(1.5, farthest) / 1000;
-                gains[r] = uniform(0.1, 0.45); // walls reflect in phase
+                gains[r] = uniform(0.05, 0.3); // walls reflect in phase
             }
             const unsigned tailSeed = unsigned(rng());
             if (!spec.connected[std::size_t(k)])
@@ -130,8 +158,8 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             if (s.wallM > 0) {
                 // The wall's reflection, in phase, only where the speaker radiates backwards.
                 std::vector<double> wall(kLength, 0.0);
-                tap(wall, t0 + 2 * s.wallM / kSoundSpeed * kFs, 0.75 * g);
-                filter(wall, design(2, 0, 300, 0.707));
+                tap(wall, t0 + 2 * s.wallM / kSoundSpeed * kFs, 0.8 * g);
+                filter(wall, wallFilter());
                 for (std::size_t i = 0; i < kLength; ++i)
                     ir[i] += wall[i];
             }
