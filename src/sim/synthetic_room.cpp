@@ -141,7 +141,7 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             const double r = std::max(0.3, s.distance + move);
             const double t0 = (r / kSoundSpeed + jitter) * kFs;
             const double level = std::pow(10.0, s.levelDb / 20);
-            const double g = level * 2.0 / r;
+            const double g = level * 0.5 / r;
             std::vector<double> ir(kLength, 0.0);
             tap(ir, t0, g);
             for (std::size_t i = 0; i < reflections.size(); ++i)
@@ -153,7 +153,7 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             const double tau = 0.4 / 6.91;
             for (std::size_t i = std::size_t(t0 + 0.005 * kFs); i < kLength; ++i) {
                 const double t = (double(i) - t0) / kFs;
-                ir[i] += level * 0.006 * noise(tail) * std::exp(-t / tau);
+                ir[i] += level * 0.0015 * noise(tail) * std::exp(-t / tau);
             }
             if (s.wallM > 0) {
                 // The wall's reflection, in phase, only where the speaker radiates backwards.
@@ -165,7 +165,7 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             }
             if (k == kSub) {
                 // A strong mode, and the Sub's own band.
-                filter(ir, design(1, 10 * modeScale, s.modeHz, 7));
+                filter(ir, design(1, 8 * modeScale, s.modeHz, 7));
                 filter(ir, design(3, 0, 25, 0.707));
                 filter(ir, design(2, 0, s.bassHz, 0.707));
                 if (spec.subInverted)
