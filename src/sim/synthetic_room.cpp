@@ -57,8 +57,9 @@ struct Speaker {
     double modeHz;                 // a room mode it excites
 };
 
-// The wall behind a speaker at m metres: where its reflection (in phase, through the low pass
-// below) first cancels the direct sound most.
+// The wall behind a speaker at m metres: where its reflection (in phase, twice through the low
+// pass below, as the speaker radiates backwards only in the bass) first cancels the direct sound
+// most.
 Biquad wallFilter() {
     return design(2, 0, 300, 0.707);
 }
@@ -69,8 +70,9 @@ double firstNotch(double m) {
     double best = 0, least = 1e9;
     for (double f = 40; f < 600; f *= std::exp2(1.0 / 96)) {
         const std::complex<double> z = std::polar(1.0, -2 * std::numbers::pi * f / kFs);
-        const std::complex<double> h =
+        std::complex<double> h =
             (b.b0 + b.b1 * z + b.b2 * z * z) / (1.0 + b.a1 * z + b.a2 * z * z);
+        h *= h; // the filter runs twice
         const double v =
             std::abs(1.0 + 0.8 * h * std::polar(1.0, -2 * std::numbers::pi * f * delay));
         if (v < least) {
@@ -128,11 +130,17 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             const double jitter = uniform(-spec.jitterMs, spec.jitterMs) / 1000;
             const double modeScale = p == 0 ? 1.0 : uniform(0.6, 1.4);
             std::array<double, 5> reflections{}, gains{};
-            // The Sub stands in a corner: its walls are near.
-            const double farthest = k == kSub ? 4 : 15;
+            // The floor's reflection first (in phase, a little later than the direct sound),
+            // then weaker ones from further walls. The Sub stands in a corner: its walls are
+            // all near.
             for (std::size_t r = 0; r < reflections.size(); ++r) {
-                reflections[r] = uniform(1.5, farthest) / 1000;
-                gains[r] = uniform(0.05, 0.3); // walls reflect in phase
+                const bool floor = r == 0;
+                reflections[r] = (k == kSub ? uniform(1.0, 4.0)
+                                  : floor   ? uniform(1.5, 4.0)
+                                            : uniform(5.0, 15.0)) /
+                                 1000;
+                gains[r] = k == kSub ? uniform(0.2, 0.5) : floor ? uniform(0.12, 0.25)
+                                                                : uniform(0.03, 0.07);
             }
             const unsigned tailSeed = unsigned(rng());
             if (!spec.connected[std::size_t(k)])
@@ -144,8 +152,10 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             const double g = level * 0.5 / r;
             std::vector<double> ir(kLength, 0.0);
             tap(ir, t0, g);
+            // Reflections and the diffuse tail lose their highs to the room's absorption.
+            std::vector<double> room(kLength, 0.0);
             for (std::size_t i = 0; i < reflections.size(); ++i)
-                tap(ir, t0 + reflections[i] * kFs, g * gains[i]);
+                tap(room, t0 + reflections[i] * kFs, g * gains[i]);
             // The diffuse tail: noise decaying with a reverberation time of 0.4 s, as loud
             // wherever the speaker stands.
             std::mt19937 tail(tailSeed);
@@ -153,12 +163,16 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
             const double tau = 0.4 / 6.91;
             for (std::size_t i = std::size_t(t0 + 0.005 * kFs); i < kLength; ++i) {
                 const double t = (double(i) - t0) / kFs;
-                ir[i] += level * 0.0015 * noise(tail) * std::exp(-t / tau);
+                room[i] += level * 0.0004 * noise(tail) * std::exp(-t / tau);
             }
+            filter(room, design(2, 0, 2000, 0.707));
+            for (std::size_t i = 0; i < kLength; ++i)
+                ir[i] += room[i];
             if (s.wallM > 0) {
                 // The wall's reflection, in phase, only where the speaker radiates backwards.
                 std::vector<double> wall(kLength, 0.0);
                 tap(wall, t0 + 2 * s.wallM / kSoundSpeed * kFs, 0.8 * g);
+                filter(wall, wallFilter());
                 filter(wall, wallFilter());
                 for (std::size_t i = 0; i < kLength; ++i)
                     ir[i] += wall[i];
