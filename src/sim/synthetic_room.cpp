@@ -70,8 +70,7 @@ double firstNotch(double m) {
     double best = 0, least = 1e9;
     for (double f = 40; f < 600; f *= std::exp2(1.0 / 96)) {
         const std::complex<double> z = std::polar(1.0, -2 * std::numbers::pi * f / kFs);
-        std::complex<double> h =
-            (b.b0 + b.b1 * z + b.b2 * z * z) / (1.0 + b.a1 * z + b.a2 * z * z);
+        std::complex<double> h = (b.b0 + b.b1 * z + b.b2 * z * z) / (1.0 + b.a1 * z + b.a2 * z * z);
         h *= h; // the filter runs twice
         const double v =
             std::abs(1.0 + 0.8 * h * std::polar(1.0, -2 * std::numbers::pi * f * delay));
@@ -139,8 +138,9 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
                                   : floor   ? uniform(1.5, 4.0)
                                             : uniform(5.0, 15.0)) /
                                  1000;
-                gains[r] = k == kSub ? uniform(0.2, 0.5) : floor ? uniform(0.12, 0.25)
-                                                                : uniform(0.03, 0.07);
+                gains[r] = k == kSub ? uniform(0.2, 0.5)
+                           : floor   ? uniform(0.12, 0.25)
+                                     : uniform(0.03, 0.07);
             }
             const unsigned tailSeed = unsigned(rng());
             if (!spec.connected[std::size_t(k)])

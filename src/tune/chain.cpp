@@ -37,17 +37,34 @@ float wordFloat(std::uint32_t w) {
 
 } // namespace
 
-Complex sectionResponse(const Biquad& b, double hz) {
+Section::Section(const Biquad& b) {
     const auto w = codec::coefficientWords(b);
-    const double a1 = -double(wordFloat(w[0])), a2 = -double(wordFloat(w[1]));
-    const double b0 = wordFloat(w[2]), b1 = wordFloat(w[3]), b2 = wordFloat(w[4]);
+    a1 = -double(wordFloat(w[0]));
+    a2 = -double(wordFloat(w[1]));
+    b0 = wordFloat(w[2]);
+    b1 = wordFloat(w[3]);
+    b2 = wordFloat(w[4]);
+}
+
+Section::Section(const BandRecord& r)
+    : Section(DesignBiquad(r.type, recordGainDb(r), r.frequency, recordQ(r), 0.0, kEqSampleRate)) {}
+
+Complex Section::at(double hz) const {
     const Complex z = std::polar(1.0, -2 * std::numbers::pi * hz / codec::kSampleRate);
     return (b0 + z * (b1 + z * b2)) / (1.0 + z * (a1 + z * a2));
 }
 
+void Section::apply(const std::vector<double>& hz, std::vector<Complex>& h) const {
+    for (std::size_t i = 0; i < hz.size() && i < h.size(); ++i)
+        h[i] *= at(hz[i]);
+}
+
+Complex sectionResponse(const Biquad& b, double hz) {
+    return Section(b).at(hz);
+}
+
 Complex recordResponse(const BandRecord& r, double hz) {
-    return sectionResponse(
-        DesignBiquad(r.type, recordGainDb(r), r.frequency, recordQ(r), 0.0, kEqSampleRate), hz);
+    return Section(r).at(hz);
 }
 
 std::int32_t imageCellInt(const ModeImage& m, int cell) {
@@ -95,9 +112,7 @@ std::vector<Complex> musicChain(const ModeImage& settings, const std::vector<dou
     std::vector<Complex> h(hz.size(), Complex(1.0));
     if ((imageCellInt(settings, kMusicBypassCell) & 0xFF) != 1)
         for (int r = 0; r < kMusicRecords; ++r) {
-            const BandRecord rec = imageBand(settings, kMusicGroup, r);
-            for (std::size_t i = 0; i < hz.size(); ++i)
-                h[i] *= recordResponse(rec, hz[i]);
+            Section(imageBand(settings, kMusicGroup, r)).apply(hz, h);
         }
     const float volume =
         codec::scaledToFloat(imageCellInt(settings, cell::MusicVolume), codec::Scale::C100);
@@ -119,20 +134,19 @@ std::vector<Complex> outputChain(const ModeImage& settings, int speaker,
             const BandRecord rec = imageBand(settings, group, r);
             if (rec.type == filter::Peq && rec.gain == 150)
                 continue; // a flat section
-            for (std::size_t i = 0; i < hz.size(); ++i)
-                h[i] *= recordResponse(rec, hz[i]);
+            Section(rec).apply(hz, h);
         }
     }
     if (parts.delay) {
         const DelayChannelInfo& d = delayChannelInfo(DelayChannel(speaker));
         const double ms = appliedDelayMs(settings, speaker);
         if (ms > 0) {
-            const BandRecord high = imageBand(settings, d.module, d.splitRecord);
-            const BandRecord low = imageBand(settings, d.module, d.splitRecord + 1);
+            const Section high(imageBand(settings, d.module, d.splitRecord));
+            const Section low(imageBand(settings, d.module, d.splitRecord + 1));
             const bool whole = delaysWholeSignal(settings, speaker);
             for (std::size_t i = 0; i < hz.size(); ++i) {
                 const Complex late = std::polar(1.0, -2 * std::numbers::pi * hz[i] * ms / 1000);
-                const Complex hi = recordResponse(high, hz[i]), lo = recordResponse(low, hz[i]);
+                const Complex hi = high.at(hz[i]), lo = low.at(hz[i]);
                 h[i] *= whole ? hi * lo * late : lo + hi * late;
             }
         }

@@ -15,9 +15,17 @@ namespace q7 {
 
 using Complex = std::complex<double>;
 
-// One section as the amplifier runs it (its words narrowed to single), at hz.
+// One section as the amplifier runs it: its coefficient words narrowed to single.
+struct Section {
+    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+    explicit Section(const Biquad& b);
+    explicit Section(const BandRecord& r); // designed as the amplifier's filters are
+    Complex at(double hz) const;
+    // Multiplies h by the section's response at each frequency.
+    void apply(const std::vector<double>& hz, std::vector<Complex>& h) const;
+};
+
 Complex sectionResponse(const Biquad& b, double hz);
-// A band record's section, designed as the amplifier's filters are.
 Complex recordResponse(const BandRecord& r, double hz);
 
 // Reading settings kept as a mode image.

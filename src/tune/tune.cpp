@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <thread>
 
 namespace q7 {
 
@@ -104,16 +105,16 @@ private:
     // crossover, once everything is equalised; Again: every crossover, when that falls short.
     enum class Pass { First, Final, Again };
     double chooseCrossover(Pass pass); // the predicted dip
-    void fitBanks(bool sub); // the Sub's bank, or the others
+    void fitBanks(bool sub);           // the Sub's bank, or the others
     void matchLevels();
     void finish();
 
     // The non-Sub delays: d = base + c (c = what each speaker needs relative to the others).
     std::array<double, kSpeakerOutputs> relative_{};
-    double base_ = 0;
-    double subDelayMs_ = 0;
+    double baseMin_ = 0;      // the least base the delay stages allow
+    double extra_ = 0;        // added to it where the Sub must play earlier than it can
     bool subDelayed_ = false; // the Sub's delay is the tune's to choose
-    void placeDelays(std::optional<double> subDelay);
+    void placeDelays(double extra, std::optional<double> subMs);
     void writeDelays();
 };
 
@@ -151,7 +152,8 @@ bool Tuner::collect() {
         t.speaker = k;
         t.asked = o_.speakers.empty() ||
                   std::find(o_.speakers.begin(), o_.speakers.end(), k) != o_.speakers.end();
-        t.levelBeforeDb = t.levelDb = imageSpeakerLevel(m_.settings, speakerOutputs()[std::size_t(k)].speaker);
+        t.levelBeforeDb = t.levelDb =
+            imageSpeakerLevel(m_.settings, speakerOutputs()[std::size_t(k)].speaker);
         t.delayBeforeMs = t.delayMs = appliedDelayMs(m_.settings, k);
         t.delayWhole = delaysWholeSignal(m_.settings, k);
         if (!t.asked)
@@ -178,7 +180,8 @@ bool Tuner::collect() {
         t.connected = d.connected;
         t.arrivalBeforeMs = d.arrivalMs;
     }
-    if (std::none_of(data_.begin(), data_.end(), [](const SpeakerData& d) { return d.connected; })) {
+    if (std::none_of(data_.begin(), data_.end(),
+                     [](const SpeakerData& d) { return d.connected; })) {
         plan_.error = {"没有扬声器的声音到达话筒", "no speaker was heard at the microphone"};
         return false;
     }
@@ -204,11 +207,11 @@ Delayable Tuner::delayable(int k, std::size_t p, const ModeImage& s, bool forceO
     const bool on = forceOn || (imageCellInt(s, info.offCell) & 0xFF) == 0;
     if (!on)
         return d;
-    const BandRecord high = imageBand(s, info.module, info.splitRecord);
-    const BandRecord low = imageBand(s, info.module, info.splitRecord + 1);
+    const Section high(imageBand(s, info.module, info.splitRecord));
+    const Section low(imageBand(s, info.module, info.splitRecord + 1));
     const bool whole = delaysWholeSignal(s, k);
     for (std::size_t i = 0; i < hz_.size(); ++i) {
-        const Complex hi = recordResponse(high, hz_[i]), lo = recordResponse(low, hz_[i]);
+        const Complex hi = high.at(hz_[i]), lo = low.at(hz_[i]);
         if (whole) {
             d.delayed[i] = d.direct[i] * hi * lo;
             d.direct[i] = 0;
@@ -287,40 +290,33 @@ std::vector<int> Tuner::mains() const {
     return out;
 }
 
-void Tuner::placeDelays(std::optional<double> subDelay) {
+void Tuner::placeDelays(double extra, std::optional<double> subMs) {
     // Each delay is base + relative; base as small as the delay stage allows: a stage that is
     // off may stay off where its speaker needs nothing, every other delay is 1.5 ms or more.
     double least = 1e9;
     for (int k = 0; k < kSpeakerOutputs; ++k)
         if (k != kTuneSub && data_[std::size_t(k)].connected)
             least = std::min(least, relative_[std::size_t(k)]);
-    if (least > 1e8)
-        return;
-    auto feasible = [&](double base) {
-        for (int k = 0; k < kSpeakerOutputs; ++k) {
-            if (k == kTuneSub || !data_[std::size_t(k)].connected)
-                continue;
-            const double d = base + relative_[std::size_t(k)];
-            const bool off = plan_.speakers[std::size_t(k)].delayBeforeMs == 0;
-            if (!(d >= codec::kMinOutputDelayMs - 1e-9 || (off && d < 0.5 / 48)))
-                return false;
-        }
-        return true;
-    };
-    base_ = feasible(-least) ? -least : codec::kMinOutputDelayMs - least;
-    if (subDelay && *subDelay < codec::kMinOutputDelayMs && subDelayed_) {
-        // The Sub needs to be earlier than its stage allows: the others wait for it.
-        base_ += codec::kMinOutputDelayMs - *subDelay;
-        subDelay = codec::kMinOutputDelayMs;
+    if (least < 1e8) {
+        auto feasible = [&](double base) {
+            for (int k = 0; k < kSpeakerOutputs; ++k) {
+                if (k == kTuneSub || !data_[std::size_t(k)].connected)
+                    continue;
+                const double d = base + relative_[std::size_t(k)];
+                const bool off = plan_.speakers[std::size_t(k)].delayBeforeMs == 0;
+                if (!(d >= codec::kMinOutputDelayMs - 1e-9 || (off && d < 0.5 / 48)))
+                    return false;
+            }
+            return true;
+        };
+        baseMin_ = feasible(-least) ? -least : codec::kMinOutputDelayMs - least;
     }
+    extra_ = extra;
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         TuneSpeaker& t = plan_.speakers[std::size_t(k)];
-        if (!data_[std::size_t(k)].connected)
+        if (!data_[std::size_t(k)].connected || (k == kTuneSub && !(subDelayed_ && subMs)))
             continue;
-        double d = k == kTuneSub ? (subDelayed_ && subDelay ? *subDelay : t.delayBeforeMs)
-                                 : base_ + relative_[std::size_t(k)];
-        if (k == kTuneSub && !subDelayed_)
-            continue;
+        double d = k == kTuneSub ? *subMs : baseMin_ + extra + relative_[std::size_t(k)];
         d = d < 0.5 / 48 ? 0.0 : std::max(d, codec::kMinOutputDelayMs);
         d = std::min(d, kDelayMaxMs);
         t.delayMs = std::round(d * 48) / 48;
@@ -335,22 +331,22 @@ void Tuner::alignDelays() {
         if (k != kTuneSub && t.connected)
             relative_[std::size_t(k)] = t.delayBeforeMs - data_[std::size_t(k)].arrivalMs;
     }
-    subDelayMs_ = plan_.speakers[kTuneSub].delayBeforeMs;
     // The Sub's delay times it against the mains where its stage delays the whole signal; in
     // "High Freq" mode it only delays what lies above the split, which the Sub does not play.
     subDelayed_ = data_[kTuneSub].connected && plan_.speakers[kTuneSub].delayWhole;
     if (data_[kTuneSub].connected && !subDelayed_)
         plan_.notes.push_back(
-            {"超低的延时为“高频延时”方式，只延时分频点以上的声音：超低无法对时（在延时页改为“通道延时”"
+            {"超低的延时为“高频延时”方式，只延时分频点以上的声音：超低无法对时（在延时页改为“通道延"
+             "时”"
              "后再调校）",
              "the Sub's delay is in \"High Freq\" mode, which delays only what lies above its "
              "split: the Sub could not be timed (choose \"Channel\" on the delay page, then tune "
              "again)"});
-    placeDelays(std::nullopt);
+    placeDelays(0, std::nullopt);
     writeDelays();
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         const TuneSpeaker& t = plan_.speakers[std::size_t(k)];
-        if (k != kTuneSub && t.connected && base_ + relative_[std::size_t(k)] > kDelayMaxMs)
+        if (k != kTuneSub && t.connected && baseMin_ + relative_[std::size_t(k)] > kDelayMaxMs)
             plan_.notes.push_back({std::string(speakerOutputs()[std::size_t(k)].id) +
                                        " 需要的延时超过 100 ms，无法完全对齐",
                                    std::string(speakerOutputs()[std::size_t(k)].id) +
@@ -394,8 +390,8 @@ void setPolarity(EqBankState& sub, int band, const Polarity& p, int crossoverHz)
         return;
     const int hz = p.inverted ? int(std::lround(p.hz)) : crossoverHz;
     const std::uint16_t q = std::uint16_t(std::lround((p.inverted ? p.q : 0.707) * 1000));
-    sub.records[std::size_t(4 * band)] = BandRecord{
-        150, std::uint16_t(hz), q, std::uint8_t(p.inverted ? filter::Off : filter::Peq)};
+    sub.records[std::size_t(4 * band)] =
+        BandRecord{150, std::uint16_t(hz), q, std::uint8_t(p.inverted ? filter::Off : filter::Peq)};
     for (int i = 1; i < 4; ++i)
         sub.records[std::size_t(4 * band + i)] =
             BandRecord{150, std::uint16_t(hz), q, std::uint8_t(filter::Peq)};
@@ -406,8 +402,7 @@ std::vector<Complex> bankComplex(const EqBankState& s, const std::vector<double>
     for (const BandRecord& r : s.records) {
         if (r.type == filter::Peq && r.gain == 150)
             continue;
-        for (std::size_t i = 0; i < hz.size(); ++i)
-            h[i] *= recordResponse(r, hz[i]);
+        Section(r).apply(hz, h);
     }
     return h;
 }
@@ -430,13 +425,14 @@ double Tuner::chooseCrossover(Pass pass) {
             plan_.crossoverBeforeHz = sub.band(xBand).frequency;
         } else {
             xBand = allPassBandOf(sub, -1);
-            plan_.notes.push_back(
-                {"超低没有低通分频：已加上一个", "the Sub had no low-pass crossover: one is added"});
+            plan_.notes.push_back({"超低没有低通分频：已加上一个",
+                                   "the Sub had no low-pass crossover: one is added"});
         }
         plan_.crossoverBand = xBand;
     }
     if (xBand < 0) {
-        plan_.notes.push_back({"超低没有空闲的频段用于分频", "no Sub band is free for a crossover"});
+        plan_.notes.push_back(
+            {"超低没有空闲的频段用于分频", "no Sub band is free for a crossover"});
         return 0;
     }
     const int apBand = allPassBandOf(sub, xBand);
@@ -468,111 +464,148 @@ double Tuner::chooseCrossover(Pass pass) {
             for (double q : {0.35, 0.5, 0.71, 1.0})
                 polarities.push_back({true, f, q});
 
-    // The speakers without the Sub's bank, normalised to their own levels against the target.
+    // Where the sums are judged: within an octave either side of any crossover tried, and the
+    // few points the 1/6-octave smoothing reaches beyond.
+    int lowestHz = xovers[0].hz, highestHz = xovers[0].hz;
+    for (const Xover& x : xovers) {
+        lowestHz = std::min(lowestHz, x.hz);
+        highestHz = std::max(highestHz, x.hz);
+    }
+    const std::size_t i0 = std::size_t(std::max<std::ptrdiff_t>(
+        std::lower_bound(hz_.begin(), hz_.end(), lowestHz / 2.0) - hz_.begin() - kSixthOctaveHalf,
+        0));
+    const std::size_t i1 = std::min<std::size_t>(
+        std::size_t(std::upper_bound(hz_.begin(), hz_.end(), highestHz * 2.0) - hz_.begin()) +
+            kSixthOctaveHalf,
+        hz_.size());
+    const std::vector<double> hz(hz_.begin() + std::ptrdiff_t(i0),
+                                 hz_.begin() + std::ptrdiff_t(i1));
+    const std::size_t n = hz.size();
+
+    // The Sub without its bank; the mains as they play.
     const std::vector<Complex> subBankNow = bankComplex(subNow, hz_);
     Delayable subPart = delayable(kTuneSub, 0, work_, subDelayed_);
     for (std::size_t i = 0; i < hz_.size(); ++i) {
         subPart.direct[i] /= subBankNow[i];
         subPart.delayed[i] /= subBankNow[i];
     }
+    // Each candidate plays the Sub at subMs; where that is earlier than its stage allows, the
+    // others wait `extra` instead.
+    struct Timing {
+        double subMs, extra;
+    };
+    std::vector<Timing> timings;
+    const double subBefore = plan_.speakers[kTuneSub].delayBeforeMs;
+    if (subDelayed_) {
+        for (double d = codec::kMinOutputDelayMs; d <= 32.0; d += 0.25)
+            timings.push_back({d, 0.0});
+        for (double e = 0.25; e <= 10.0; e += 0.25)
+            timings.push_back({codec::kMinOutputDelayMs, e});
+        timings.push_back({std::max(subBefore, codec::kMinOutputDelayMs), 0.0});
+    } else {
+        timings.push_back({subBefore, 0.0});
+    }
+    // The mains for each extra wait, and the Sub's delay factors.
+    std::vector<std::vector<Complex>> mainsAt(timings.size()), late(timings.size());
     std::vector<Delayable> frontParts;
     for (int k : front)
         frontParts.push_back(delayable(k, 0, work_, false));
-    auto levelOf = [&](const std::vector<Complex>& h, double lo, double hi) {
-        return bandLevelDb(hz_, sixthOctaveDb(h), target_, lo, hi);
-    };
-    std::vector<Complex> mainsNow(hz_.size(), Complex(0.0));
+    for (std::size_t t = 0; t < timings.size(); ++t) {
+        if (t > 0 && timings[t].extra == timings[t - 1].extra && timings[t].extra == 0.0 &&
+            !mainsAt[t - 1].empty()) {
+            mainsAt[t] = mainsAt[t - 1];
+        } else {
+            std::vector<Complex> m(n, Complex(0.0));
+            for (std::size_t j = 0; j < front.size(); ++j) {
+                const double ms = baseMin_ + timings[t].extra + relative_[std::size_t(front[j])];
+                const auto h = frontParts[j].at(hz_, std::round(std::max(ms, 1.5) * 48) / 48);
+                for (std::size_t i = 0; i < n; ++i)
+                    m[i] += h[i0 + i];
+            }
+            mainsAt[t] = std::move(m);
+        }
+        late[t].resize(n);
+        const double subMs = std::round(timings[t].subMs * 48) / 48;
+        for (std::size_t i = 0; i < n; ++i)
+            late[t][i] = std::polar(1.0, -kTwoPi * hz[i] * subMs / 1000);
+    }
+    // Levels as the tuning matches them: the mains over 500 Hz-2 kHz, the Sub over its pass band.
+    std::vector<Complex> mainsFull(hz_.size(), Complex(0.0));
     for (std::size_t j = 0; j < front.size(); ++j) {
         const auto h = frontParts[j].at(hz_, plan_.speakers[std::size_t(front[j])].delayMs);
         for (std::size_t i = 0; i < hz_.size(); ++i)
-            mainsNow[i] += h[i];
+            mainsFull[i] += h[i];
     }
-    const double mainsLevel = levelOf(mainsNow, kLevelLowHz, kLevelHighHz);
+    const double mainsLevel =
+        bandLevelDb(hz_, sixthOctaveDb(mainsFull), target_, kLevelLowHz, kLevelHighHz);
 
     struct Best {
         double score = 1e9, dip = 0;
         Xover x{};
         Polarity p;
-        double subDelay = 0;
-        double extra = 0;
+        Timing timing{};
     } best;
-    const double subBefore = plan_.speakers[kTuneSub].delayBeforeMs;
-    std::vector<double> delays;
-    if (subDelayed_) {
-        for (double d = 0; d <= 30.0 + 1e-9; d += 0.25)
-            delays.push_back(d - 10.0); // below 1.5 ms the others wait instead
-        delays.push_back(subBefore);
-    } else {
-        delays.push_back(subBefore);
-    }
+    std::vector<Complex> sd(n), sl(n), sh(n);
     for (std::size_t xi = 0; xi < xovers.size(); ++xi) {
         const Xover& x = xovers[xi];
         // The crossover as it is stays where it sums without a dip worth the change.
         if (xi == 1 && best.dip <= o_.tolerance.dipDb - 1.0)
             break;
         EqBankState candidate = sub;
-        const Crossover c{x.slope, true};
-        setCrossover(candidate, xBand, c, x.hz, sub.band(xBand).q ? sub.band(xBand).q : 707);
+        setCrossover(candidate, xBand, Crossover{x.slope, true}, x.hz,
+                     sub.band(xBand).q ? sub.band(xBand).q : 707);
         const double lo = x.hz / 2.0, hi = x.hz * 2.0;
+        // Another crossover only where it sums clearly better: each octave away from the
+        // present one and another slope cost as a dB of dip would.
+        const double moved =
+            std::abs(std::log2(double(x.hz) / nowHz)) + (x.slope != nowSlope ? 0.5 : 0.0);
+        // The Sub's level over its pass band (an all-pass leaves it as it is).
+        double gain = 1;
+        {
+            EqBankState flat = candidate;
+            setPolarity(flat, apBand, Polarity{}, x.hz);
+            const std::vector<Complex> bank = bankComplex(flat, hz_);
+            const FitRange pass = passBand(flat);
+            std::vector<Complex> whole = subPart.at(hz_, subBefore);
+            for (std::size_t i = 0; i < hz_.size(); ++i)
+                whole[i] *= bank[i];
+            gain = std::pow(10.0, (mainsLevel - bandLevelDb(hz_, sixthOctaveDb(whole), target_,
+                                                            pass.loHz, pass.hiHz)) /
+                                      20);
+        }
         for (const Polarity& p : polarities) {
             Polarity placed = p;
             placed.hz = p.inverted ? p.hz * x.hz : 0;
             EqBankState withPolarity = candidate;
             setPolarity(withPolarity, apBand, placed, x.hz);
             const std::vector<Complex> bank = bankComplex(withPolarity, hz_);
-            Delayable s = subPart;
-            for (std::size_t i = 0; i < hz_.size(); ++i) {
-                s.direct[i] *= bank[i];
-                s.delayed[i] *= bank[i];
+            for (std::size_t i = 0; i < n; ++i) {
+                sd[i] = subPart.direct[i0 + i] * bank[i0 + i] * gain;
+                sl[i] = subPart.delayed[i0 + i] * bank[i0 + i] * gain;
             }
-            // Levels matched as the tuning will match them: the Sub's over its pass band.
-            const FitRange pass = passBand(withPolarity);
-            const double subLevel = levelOf(s.at(hz_, subBefore), pass.loHz, pass.hiHz);
-            const double gain = std::pow(10.0, (mainsLevel - subLevel) / 20);
-            for (double d : delays) {
-                // A Sub wanted earlier than 1.5 ms: the others wait the difference.
-                const double extra = d < codec::kMinOutputDelayMs && subDelayed_
-                                         ? codec::kMinOutputDelayMs - d
-                                         : 0.0;
-                const double subMs = d < codec::kMinOutputDelayMs && subDelayed_
-                                         ? codec::kMinOutputDelayMs
-                                         : d;
-                if (extra > 0 && extra > 10)
+            for (std::size_t t = 0; t < timings.size(); ++t) {
+                if (timings[t].extra > 0 && !subDelayed_)
                     continue;
-                std::vector<Complex> m = mainsNow;
-                if (extra > 0) {
-                    std::fill(m.begin(), m.end(), Complex(0.0));
-                    for (std::size_t j = 0; j < front.size(); ++j) {
-                        const auto h = frontParts[j].at(
-                            hz_, plan_.speakers[std::size_t(front[j])].delayMs + extra);
-                        for (std::size_t i = 0; i < hz_.size(); ++i)
-                            m[i] += h[i];
-                    }
-                }
-                std::vector<Complex> sh = s.at(hz_, subMs);
-                for (Complex& v : sh)
-                    v *= gain;
-                const double dip = summingDipDb(hz_, sh, m, lo, hi);
+                for (std::size_t i = 0; i < n; ++i)
+                    sh[i] = sd[i] + sl[i] * late[t][i];
+                const std::vector<Complex>& m = mainsAt[t];
+                const double dip = summingDipDb(hz, sh, m, lo, hi);
                 // Of two sums without a dip, the one adding up more fully.
                 double sumGain = 0;
-                int n = 0;
-                for (std::size_t i = 0; i < hz_.size(); ++i)
-                    if (hz_[i] >= lo && hz_[i] <= hi) {
-                        sumGain += 10 * std::log10(std::norm(sh[i] + m[i]) /
-                                                   std::max(std::norm(sh[i]) + std::norm(m[i]), 1e-24));
-                        ++n;
+                int count = 0;
+                for (std::size_t i = 0; i < n; ++i)
+                    if (hz[i] >= lo && hz[i] <= hi) {
+                        sumGain +=
+                            10 * std::log10(std::norm(sh[i] + m[i]) /
+                                            std::max(std::norm(sh[i]) + std::norm(m[i]), 1e-24));
+                        ++count;
                     }
-                sumGain /= std::max(n, 1);
-                // Another crossover only where it sums clearly better: each octave away from
-                // the present one and another slope cost as a dB of dip would.
-                const double moved = std::abs(std::log2(double(x.hz) / nowHz)) +
-                                     (x.slope != nowSlope ? 0.5 : 0.0);
-                const double score = std::max(dip, 0.0) * 2 - 0.5 * sumGain + 2 * moved +
-                                     (p.inverted ? 0.25 : 0.0) + 0.02 * std::abs(subMs - subBefore) +
-                                     0.02 * extra;
-                if (score < best.score) {
-                    best = {score, dip, x, placed, subMs, extra};
-                }
+                sumGain /= std::max(count, 1);
+                const double score =
+                    std::max(dip, 0.0) * 2 - 0.5 * sumGain + 2 * moved + (p.inverted ? 0.25 : 0.0) +
+                    0.02 * std::abs(timings[t].subMs - subBefore) + 0.02 * timings[t].extra;
+                if (score < best.score)
+                    best = {score, dip, x, placed, timings[t]};
             }
         }
     }
@@ -592,7 +625,7 @@ double Tuner::chooseCrossover(Pass pass) {
     for (int r = 0; r < 20; ++r)
         setImageBand(work_, 8, r, sub.records[std::size_t(r)]);
     if (subDelayed_)
-        placeDelays(best.subDelay - best.extra);
+        placeDelays(best.timing.extra, best.timing.subMs);
     writeDelays();
     if (pass == Pass::First && o_.highHz[kTuneSub] <= 0)
         plan_.speakers[kTuneSub].hiHz = plan_.crossoverHz;
@@ -602,6 +635,14 @@ double Tuner::chooseCrossover(Pass pass) {
 // ---- EQ ----
 
 void Tuner::fitBanks(bool sub) {
+    // Each bank's fit on its own thread: they share nothing but what they only read.
+    struct Job {
+        TuneBank tb;
+        EqBankState start;
+        ResponseCurve curve;
+        FitOptions fo;
+    };
+    std::vector<Job> jobs;
     for (const BankSpeakers& b : outputBanks()) {
         if ((b.bank == kSubEqBank) != sub)
             continue;
@@ -611,16 +652,16 @@ void Tuner::fitBanks(bool sub) {
                 speakers.push_back(k);
         if (speakers.empty())
             continue;
-        TuneBank tb;
-        tb.bank = b.bank;
-        tb.speakers = speakers;
-        const EqBankState start = readBank(work_.bandImage, b.bank);
+        Job job;
+        job.tb.bank = b.bank;
+        job.tb.speakers = speakers;
+        job.start = readBank(work_.bandImage, b.bank);
         // The position-averaged response without this bank (in dB: what EQ targets are made
         // from), each position and speaker alike.
         std::vector<double> mean(hz_.size(), 0.0);
         int n = 0;
         double lo = 0, hi = 1e9;
-        const std::vector<Complex> bank = bankComplex(start, hz_);
+        const std::vector<Complex> bank = bankComplex(job.start, hz_);
         for (int k : speakers) {
             lo = std::max(lo, plan_.speakers[std::size_t(k)].loHz);
             hi = std::min(hi, plan_.speakers[std::size_t(k)].hiHz);
@@ -638,26 +679,40 @@ void Tuner::fitBanks(bool sub) {
         }
         for (double& v : mean)
             v /= n;
-        ResponseCurve curve{hz_, mean};
-        FitOptions fo;
-        fo.loHz = lo;
-        fo.hiHz = std::max(hi, lo * std::exp2(1.0 / 3));
-        fo.maxBoostDb = o_.maxBoostDb;
+        job.curve = ResponseCurve{hz_, mean};
+        job.fo.loHz = lo;
+        job.fo.hiHz = std::max(hi, lo * std::exp2(1.0 / 3));
+        job.fo.maxBoostDb = o_.maxBoostDb;
         if (b.bank == 5)
-            fo.maxBands = kMainBandsDownloaded;
+            job.fo.maxBands = kMainBandsDownloaded;
         if (b.bank == kSubEqBank && plan_.allPassBand >= 0)
-            fo.locked.push_back(plan_.allPassBand); // kept for the Sub's polarity
-        tb.fit = fitBank(start, curve, o_.target, fo);
+            job.fo.locked.push_back(plan_.allPassBand); // kept for the Sub's polarity
+        jobs.push_back(std::move(job));
+    }
+    {
+        const Target target = o_.target;
+        std::vector<std::thread> threads;
+        for (std::size_t j = 1; j < jobs.size(); ++j)
+            threads.emplace_back([&job = jobs[j], target] {
+                job.tb.fit = fitBank(job.start, job.curve, target, job.fo);
+            });
+        if (!jobs.empty())
+            jobs[0].tb.fit = fitBank(jobs[0].start, jobs[0].curve, target, jobs[0].fo);
+        for (std::thread& t : threads)
+            t.join();
+    }
+    for (Job& job : jobs) {
+        TuneBank& tb = job.tb;
         tb.applied = tb.fit.ok && tb.fit.better;
         if (tb.applied) {
-            const EqBankInfo& info = *eqBankInfo(b.bank);
+            const EqBankInfo& info = *eqBankInfo(tb.bank);
             for (int r = 0; r < info.records; ++r)
                 setImageBand(work_, info.group, info.firstRecord + r,
                              tb.fit.bank.records[std::size_t(r)]);
         }
         // The figures of each speaker are told over the range its bank was fitted on.
         if (tb.fit.ok && !tb.fit.hz.empty())
-            for (int k : speakers) {
+            for (int k : tb.speakers) {
                 plan_.speakers[std::size_t(k)].loHz = tb.fit.hz.front();
                 plan_.speakers[std::size_t(k)].hiHz = tb.fit.hz.back();
             }
@@ -674,7 +729,8 @@ void Tuner::matchLevels() {
         if (!data_[std::size_t(k)].connected)
             continue;
         const auto [lo, hi] = levelBand(plan_, k);
-        level[std::size_t(k)] = bandLevelDb(hz_, sixthOctaveDb(predicted(k, 0, work_)), target_, lo, hi);
+        level[std::size_t(k)] =
+            bandLevelDb(hz_, sixthOctaveDb(predicted(k, 0, work_)), target_, lo, hi);
         quietest = std::min(quietest, level[std::size_t(k)]);
     }
     for (int k = 0; k < kSpeakerOutputs; ++k) {
@@ -685,10 +741,10 @@ void Tuner::matchLevels() {
         const double now = imageSpeakerLevel(work_, number);
         double want = now + quietest - level[std::size_t(k)];
         if (want < kSpeakerLevelMinDb || want > kSpeakerLevelMaxDb)
-            plan_.notes.push_back({std::string(speakerOutputs()[std::size_t(k)].id) +
-                                       " 的电平超出范围，无法完全匹配",
-                                   std::string(speakerOutputs()[std::size_t(k)].id) +
-                                       " cannot be matched within the speaker level's range"});
+            plan_.notes.push_back(
+                {std::string(speakerOutputs()[std::size_t(k)].id) + " 的电平超出范围，无法完全匹配",
+                 std::string(speakerOutputs()[std::size_t(k)].id) +
+                     " cannot be matched within the speaker level's range"});
         want = std::clamp(want, kSpeakerLevelMinDb, kSpeakerLevelMaxDb);
         t.levelDb = float(want);
         // Into the working settings as the sender stores it.
@@ -790,7 +846,8 @@ void Tuner::finish() {
         plan_.notes.push_back(
             {"超低反相相加更好：功放没有极性开关，已在超低第 " +
                  std::to_string(plan_.allPassBand + 1) + " 段放一个全通滤波器（类型“关”，" +
-                 fmt("%.0f Hz", plan_.allPassHz) + "），使分频点处相位翻转；直接对调超低音箱的"
+                 fmt("%.0f Hz", plan_.allPassHz) +
+                 "），使分频点处相位翻转；直接对调超低音箱的"
                  "正负接线效果完全相同（那时把该段改回 0 dB 的参量均衡）",
              "the Sub sums better inverted: the amplifier has no polarity switch, so an all-pass "
              "filter (type \"off\") in Sub band " +
@@ -816,8 +873,7 @@ TunePlan Tuner::run() {
     matchLevels();
     // The Sub's timing and polarity again, with the Sub equalised too; another crossover where
     // that still dips.
-    if (plan_.crossoverBand >= 0 &&
-        chooseCrossover(Pass::Final) > o_.tolerance.dipDb - 0.5) {
+    if (plan_.crossoverBand >= 0 && chooseCrossover(Pass::Final) > o_.tolerance.dipDb - 0.5) {
         chooseCrossover(Pass::Again);
         matchLevels();
     }

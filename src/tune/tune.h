@@ -71,14 +71,14 @@ struct RoomMeasurement {
 
 struct TuneSpeaker {
     int speaker = -1;
-    bool asked = false;     // among the speakers to tune
-    bool connected = false; // its sweep arrived at the main seat
-    double levelBeforeDb = 0, levelDb = 0; // speaker level setting
-    double delayBeforeMs = 0, delayMs = 0; // the delay stage's delay (0: off)
-    bool delayWhole = true;                // "Channel" mode (else "High Freq")
-    bool inverted = false;                 // the Sub, inverted with an all-pass band
-    double loHz = 20, hiHz = 20000;        // the range its EQ and figures keep to
-    double arrivalBeforeMs = 0;            // at the main seat, after the reference's
+    bool asked = false;                            // among the speakers to tune
+    bool connected = false;                        // its sweep arrived at the main seat
+    double levelBeforeDb = 0, levelDb = 0;         // speaker level setting
+    double delayBeforeMs = 0, delayMs = 0;         // the delay stage's delay (0: off)
+    bool delayWhole = true;                        // "Channel" mode (else "High Freq")
+    bool inverted = false;                         // the Sub, inverted with an all-pass band
+    double loHz = 20, hiHz = 20000;                // the range its EQ and figures keep to
+    double arrivalBeforeMs = 0;                    // at the main seat, after the reference's
     double seatLevelBeforeDb = 0, seatLevelDb = 0; // its level at the main seat (dB re target)
     // Deviation from the target over the range, 1/6 octave, level-free.
     double rmsBeforeDb = 0, rmsPredictedDb = 0;               // at the main seat
@@ -112,8 +112,8 @@ struct TunePlan {
     // within an octave of the crossover.
     double dipBeforeDb = 0, dipPredictedDb = 0;
     std::vector<double> sumBeforeDb, sumPredictedDb; // on hz, 1/6 octave
-    TuneSettings settings;           // what applying sends
-    std::vector<Difference> changes; // what it changes, in the pages' terms
+    TuneSettings settings;                           // what applying sends
+    std::vector<Difference> changes;                 // what it changes, in the pages' terms
     std::vector<Note> notes;
 };
 

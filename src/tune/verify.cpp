@@ -77,7 +77,8 @@ TuneVerification verifyTune(const TunePlan& plan, const PositionSweeps& after,
     std::vector<Complex> mains(hz.size(), Complex(0.0));
     bool anyMain = false;
     for (int k : {0, 1})
-        if (const SpeakerSweep* s = after.find(k); s && s->arrived && plan.speakers[std::size_t(k)].connected) {
+        if (const SpeakerSweep* s = after.find(k);
+            s && s->arrived && plan.speakers[std::size_t(k)].connected) {
             const auto h = s->transfer();
             for (std::size_t i = 0; i < hz.size(); ++i)
                 mains[i] += h[i];
@@ -99,8 +100,8 @@ TuneVerification verifyTune(const TunePlan& plan, const PositionSweeps& after,
     if (!v.levelsOk)
         v.shortfalls.push_back({"电平相差 ±" + fmt("%.2f dB", v.levelSpreadDb) + "（限 ±" +
                                     fmt("%.1f dB", tol.levelDb) + "）",
-                                "levels within ±" + fmt("%.2f dB", v.levelSpreadDb) +
-                                    " (limit ±" + fmt("%.1f dB", tol.levelDb) + ")"});
+                                "levels within ±" + fmt("%.2f dB", v.levelSpreadDb) + " (limit ±" +
+                                    fmt("%.1f dB", tol.levelDb) + ")"});
     if (!v.arrivalsOk)
         v.shortfalls.push_back({"到达时间相差 ±" + fmt("%.3f ms", v.arrivalSpreadMs) + "（限 ±" +
                                     fmt("%.2f ms", tol.arrivalMs) + "）",
