@@ -28,13 +28,14 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
     {"tune", {"measure", "device", "params", "protocol", "ini"}},
     {"cli", {"tune", "sim", "measure", "device", "params", "protocol", "ini"}},
     {"audio", {"measure", "params", "protocol", "ini"}},
+    {"plot", {"tune", "measure", "params", "protocol", "ini"}},
     {"ui", {"device", "params", "protocol", "ini"}},
     {"controls", {"ui", "params", "protocol", "ini"}},
     {"pages",
      {"controls", "ui", "audio", "tune", "measure", "device", "params", "protocol", "ini"}},
     {"app",
-     {"pages", "controls", "ui", "audio", "sim", "tune", "measure", "device", "params", "protocol",
-      "ini"}},
+     {"pages", "controls", "ui", "audio", "plot", "sim", "tune", "measure", "device", "params",
+      "protocol", "ini"}},
 };
 
 struct Include {

@@ -6,6 +6,7 @@
 #include "cli/mode_json.h"
 #include "cli/options.h"
 #include "cli/param_commands.h"
+#include "cli/tune_commands.h"
 #include "params/biquad.h"
 #include "params/codec.h"
 #include "params/dsp.h"
@@ -289,6 +290,8 @@ int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return *eq;
     if (const auto audio = runAudioCommand(args, out, err, env))
         return *audio;
+    if (const auto tune = runTuneCommand(args, out, err, env))
+        return *tune;
     const CliArgs a = parseArgs(args);
     if (!a.error.empty()) {
         err << "q7ctl: " << a.error << "\n";

@@ -9,6 +9,7 @@
 namespace q7 {
 
 class AudioBackend;
+class ChartPainter;
 class Clock;
 class HidBackend;
 
@@ -20,6 +21,8 @@ struct Q7ctlEnvironment {
     // Audio devices for measurements: a test's stand-in, else those systemAudio makes.
     AudioBackend* audio = nullptr;
     std::unique_ptr<AudioBackend> (*systemAudio)() = nullptr;
+    // Draws a tuning report's charts to PNG (null, or none made: the charts are SVG).
+    std::unique_ptr<ChartPainter> (*chartPainter)() = nullptr;
 };
 
 // args excludes the program name. Returns the exit code: 0 success, 1 failure (a file, the

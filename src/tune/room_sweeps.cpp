@@ -304,6 +304,7 @@ PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const Roo
         }
         const std::vector<float> mic = channelOf(rec.recorded, rec.channels, devices.micChannel);
         out = analyseRoomSweeps(spec, layout, mic);
+        out.referenceSpeaker = spec.referenceSpeaker;
         if (!restored)
             out.error = "the amplifier did not confirm that every mute was put back";
         if (out.error != referenceMissing || attempt > 0)

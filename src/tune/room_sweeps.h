@@ -69,7 +69,8 @@ struct SpeakerSweep {
 struct PositionSweeps {
     std::vector<SpeakerSweep> speakers; // by spec.speakers
     double driftPpm = 0;
-    std::string error; // set when the position could not be measured
+    int referenceSpeaker = -1; // the speaker that timed it
+    std::string error;         // set when the position could not be measured
     bool cancelled = false;
     bool ok() const { return error.empty() && !cancelled; }
     const SpeakerSweep* find(int speaker) const;
