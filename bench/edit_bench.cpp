@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Difference-only sending against the simulator at 1 ms per report, on wall time: an A/B switch
 // between sets that differ in one 24-band bank, and the undo of one band edit.
 #include "device/connection.h"

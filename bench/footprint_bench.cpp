@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's footprint as a user meets it, on wall time against the simulated amplifier:
 //   - start-up: from the process start to the main window's first paint (target < 300 ms);
 //   - idle CPU: a share of one core while connected with the level poll and meters running,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link's own cost: paced request-and-reply exchanges against the simulator on wall time,
 // and a whole `q7ctl pull` against its floor.
 #include "cli/q7ctl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measured against true: synthetic rooms through the simulated amplifier (3 s sweeps, 100 ppm
 // microphone drift), each speaker measured with a loopback and with main L's acoustic reference.
 // Prints, per room and speaker, the largest deviation of the 1/12-octave response from the true

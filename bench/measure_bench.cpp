@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of a measurement's analysis: deconvolution and analysis of a recording of a 3 s and a
 // 10 s sweep at 48 kHz (the filters made while the sweep plays, timed on their own).
 #include "measure/run.h"

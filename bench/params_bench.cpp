@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Costs of the parameter engine: filter design and a whole full download on virtual time.
 #include "params/biquad.h"
 #include "params/dsp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary 61-byte reports through every parser of amplifier replies the engine owns.
 #include "params/dsp.h"
 #include "protocol/report.h"

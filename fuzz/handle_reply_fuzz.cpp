@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary reports, 61 bytes at a time, through HandleReply: every field stays bounded.
 #include "device/reply.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary text as a microphone calibration file: the reader keeps its promises (points sorted
 // and strictly increasing, every value finite, the phase column whole or absent), and applying
 // it to a response leaves every value finite.

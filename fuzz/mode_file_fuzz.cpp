@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a mode file: the reader must refuse or load them, never misbehave.
 #include "params/mode_file.h"
 #include "params/param_names.h"

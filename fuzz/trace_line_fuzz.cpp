@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary text as a trace line: parse, and a parsed line must format back to itself.
 #include "protocol/trace.h"
 

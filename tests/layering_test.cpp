@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every quoted include under src/ points down the layers: a folder may include itself and the
 // folders its row names, nothing else.
 #include <algorithm>

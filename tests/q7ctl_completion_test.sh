@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sources q7ctl's bash completion and checks what it offers, word by word, as bash would ask.
 #   q7ctl_completion_test.sh COMPLETION_FILE [Q7CTL]
 # Parameter names come from a stand-in q7ctl (so the cases do not depend on the table's
@@ -58,7 +59,10 @@ expect "devices info pull push mode levels biquad params get set eq help" "" "$s
 expect "default dump diff" "load store" "$stub" mode d
 expect "import export response fit" "" "$stub" eq ""
 expect "-o --json" "--by-mode" "$stub" pull -
-expect "--by-mode --dry-run" "--json" "$stub" push x.q7M --
+expect "--by-mode --dry-run --json" "--count" "$stub" push x.q7M --
+expect "--count --json" "--by-mode" "$stub" levels --
+expect "pull push" "mode" "$stub" help pu
+expect "--version --verbose" "" "$stub" --ver
 expect "--simulator --replay --trace --verbose" "" "$stub" --
 expect "--target --range --bands --max-boost --cut-only --base" "--dry-run" "$stub" eq fit m.txt --
 # Global options and their values are skipped when finding the command.

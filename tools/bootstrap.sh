@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the build and the tests need, only when some are missing.
 set -euo pipefail
 
@@ -11,6 +12,9 @@ packages=(
   clang libclang-rt-14-dev
   fonts-wqy-microhei fonts-liberation2 qt6-translations-l10n
   dpkg-dev desktop-file-utils appstream shared-mime-info libxml2-utils groff-base
+  libcli11-dev jq
+  # The package stage: dpkg-shlibdeps (through CPack) needs file; the package is checked by lintian.
+  file lintian
 )
 
 missing=()

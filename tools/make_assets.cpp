@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the editor's own assets into resources/: the icons (painted here, so they can be
 // redrawn at any size) and the fifteen factory presets (mode files made by our own writer).
 // Given a second folder it also writes the application icon in the desktop's icon sizes there,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/about_dialog.h"
 
 #include "device/connection.h"
@@ -10,6 +11,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#ifndef Q7_VERSION
+#define Q7_VERSION "unknown"
+#endif
 
 namespace q7 {
 
@@ -26,6 +31,21 @@ CAboutDlg::CAboutDlg(Connection& connection, Language& language, QWidget* parent
     name->setFont(uiFont("Arial", 20, true));
     auto* build = new QLabel("Build Date:2014-07-11", this);
     build->setFont(uiFont("Tahoma", 13));
+    // This program's own name, version and licence.
+    program_ = new QLabel("q7edit " Q7_VERSION, this);
+    program_->setFont(uiFont("Tahoma", 13, true));
+    licence_ = new QLabel(
+        language.pick("自由软件，依据 GNU 通用公共许可证第 3 版或（由您选择）任何更高版本"
+                      "（GPL-3.0-or-later）发布，不提供任何担保。"
+                      "<br><a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">许可证全文</a>",
+                      "Free software under the GNU General Public License, version 3 or (at your "
+                      "option) any later version (GPL-3.0-or-later), with no warranty. "
+                      "<br><a href=\"https://www.gnu.org/licenses/gpl-3.0.html\">The licence</a>"),
+        this);
+    licence_->setFont(uiFont("Tahoma", 12));
+    licence_->setWordWrap(true);
+    licence_->setTextFormat(Qt::RichText);
+    licence_->setOpenExternalLinks(true);
     model_ = new QLabel(this);
     mcu_ = new QLabel(this);
     dsp_ = new QLabel(this);
@@ -54,6 +74,10 @@ CAboutDlg::CAboutDlg(Connection& connection, Language& language, QWidget* parent
     auto* text = new QVBoxLayout;
     text->addWidget(name);
     text->addWidget(build);
+    text->addSpacing(6);
+    text->addWidget(program_);
+    text->addWidget(licence_);
+    text->addSpacing(6);
     text->addWidget(model_);
     text->addWidget(mcu_);
     text->addWidget(dsp_);
@@ -66,7 +90,7 @@ CAboutDlg::CAboutDlg(Connection& connection, Language& language, QWidget* parent
     layout->setContentsMargins(20, 18, 20, 14);
     layout->addLayout(row);
     layout->addWidget(ok, 0, Qt::AlignRight);
-    setMinimumWidth(360);
+    setMinimumWidth(420);
 }
 
 void CAboutDlg::keyReleaseEvent(QKeyEvent* e) {

@@ -1,4 +1,6 @@
-// CAboutDlg: the build line, the amplifier's identity, and the hidden "Peak" switch.
+// SPDX-License-Identifier: GPL-3.0-or-later
+// CAboutDlg: the build line, this program's name, version and licence, the amplifier's
+// identity, and the hidden "Peak" switch.
 #pragma once
 
 #include <QDialog>
@@ -20,12 +22,16 @@ public:
     QLabel* mcuLine() const { return mcu_; }
     QLabel* dspLine() const { return dsp_; }
     QCheckBox* peak() const { return peak_; }
+    QLabel* programLine() const { return program_; }
+    QLabel* licenceLine() const { return licence_; }
 
 protected:
     void keyReleaseEvent(QKeyEvent* e) override;
 
 private:
     Connection& connection_;
+    QLabel* program_;
+    QLabel* licence_;
     QLabel* model_;
     QLabel* mcu_;
     QLabel* dsp_;

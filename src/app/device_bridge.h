@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands the link's news and the hotplug notices to the GUI thread. A finished transfer makes
 // the worker wait until the GUI thread has run the connection check, unless the editor closes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/editor.h"
 
 #include "app/about_dialog.h"
@@ -32,6 +33,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -42,45 +44,6 @@
 #include <thread>
 
 namespace q7 {
-
-bool parseEditorArguments(const QStringList& args, EditorOptions& o, QString& error) {
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](const QString& name) -> std::optional<std::string> {
-            if (a.startsWith(name + "="))
-                return a.mid(name.size() + 1).toStdString();
-            if (i + 1 < args.size())
-                return args[++i].toStdString();
-            error = name + " needs a value";
-            return std::nullopt;
-        };
-        if (a == "--simulator")
-            o.simulator = "";
-        else if (a.startsWith("--simulator="))
-            o.simulator = a.mid(12).toStdString();
-        else if (a == "--replay" || a.startsWith("--replay="))
-            o.replay = value("--replay");
-        else if (a == "--trace" || a.startsWith("--trace="))
-            o.trace = value("--trace");
-        else if (a == "--screenshots" || a.startsWith("--screenshots=")) {
-            const auto v = value("--screenshots");
-            if (v)
-                o.screenshots = QString::fromStdString(*v);
-        } else if (a == "--verbose" || a == "-v")
-            o.verbose = true;
-        else if (a.startsWith("-") && a != "-")
-            error = "unknown option " + a;
-        else
-            o.file = a;
-        if (!error.isEmpty())
-            return false;
-    }
-    if (o.simulator && o.replay) {
-        error = "--simulator and --replay exclude each other";
-        return false;
-    }
-    return true;
-}
 
 CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options)) {
     // Measurements shown over the graphs belong to one editor's run.
@@ -132,6 +95,8 @@ CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options
     connection_->link.setNonWaitingThread(std::this_thread::get_id());
     edits_ = std::make_unique<EditPath>(store_, connection_->link, *clock_,
                                         [this] { return connection_->link.isOpen(); });
+    // The music fade's steps are timed on the link's writer: the window never sleeps.
+    edits_->dsp().setPause([this](double ms) { connection_->link.pause(ms); });
     if (options_.trace) {
         trace_ = std::make_unique<TraceWriter>();
         if (!trace_->open(*options_.trace))
@@ -257,13 +222,11 @@ bool CHX2060v13App::shellOpen(const QString& path) {
                         language_.pick("文件不存在！", "The file does not exist!"));
         return false;
     }
-    if (!isOpenableModeFileName(path.toStdString()))
-        return false;
     if (!frame_)
-        return true;
+        return isOpenableModeFileName(path.toStdString());
     // Without an amplifier the file is opened for editing; when one connects, the user
     // chooses whether it gets these settings.
-    return frame_->view().openModeFile(path, false);
+    return frame_->view().openNamedModeFile(path, false);
 }
 
 QStringList CHX2060v13App::recentFiles() const {
@@ -280,6 +243,11 @@ void CHX2060v13App::addRecentFile(const QString& path) {
     profile_->setValue("recentFileList", list);
     if (frame_)
         frame_->ribbon().setRecentFiles(list);
+}
+
+int CHX2060v13App::startLanguage() {
+    return startLanguageIndex(profile_, options_.locale.isEmpty() ? QLocale::system().name()
+                                                                  : options_.locale);
 }
 
 void CHX2060v13App::setLanguageIndex(int index) {
@@ -505,6 +473,31 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         question.show();
         save(&question, "question", suffix);
         question.hide();
+
+        // Notices that stand together: a reset's restart notice and the removal that follows.
+        ShowInfo(language_.pick("机器正在重启……", "Restarting……"), 20000);
+        ShowInfo(language_.pick("设备已断开!", "Device Disconnected!"), 5000);
+        if (CInfoDlg* info = infoPopup()) {
+            save(info, "notices", suffix);
+            info->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        // The closing question, as it names the mode that "Yes" stores into.
+        QMessageBox closing(QMessageBox::Question, language_.pick("保存?", "Save?"),
+                            frame_->view().closingQuestion(),
+                            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, frame_);
+        closing.show();
+        save(&closing, "closing-question", suffix);
+        closing.hide();
+
+        // Help: the tour.
+        frame_->view().showHelp();
+        if (QDialog* help = frame_->findChild<QDialog*>("HelpDialog")) {
+            save(help, "help", suffix);
+            help->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
         // The transfer dialog part-way: a synchronisation reading the EQ, a download writing it.
         const int downloadTotal =

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CHX2060v13App: the editor's application object. It owns the amplifier connection, the store,
 // the language, the user's profile, the time service and the windows, and is the context that
 // pages and dialogs reach the rest of the program through.
@@ -42,6 +43,7 @@ struct EditorOptions {
     QString screenshots;
     QString file;                     // a mode file to open (command line or shell)
     double simulatorArrivalMs = 1000; // the simulated amplifier is plugged in after this
+    QString locale;                   // the system's locale name; empty: asked of the system
 
     // Put in place by tests.
     Clock* clock = nullptr;
@@ -50,9 +52,6 @@ struct EditorOptions {
     Prompter* prompter = nullptr;
     QSettings* profile = nullptr;
 };
-
-// Parses the command line; false with a message for bad arguments.
-bool parseEditorArguments(const QStringList& args, EditorOptions& options, QString& error);
 
 class CHX2060v13App : public QObject, public EditorContext {
     Q_OBJECT
@@ -74,6 +73,8 @@ public:
     Language& language() override { return language_; }
     Prompter& prompter() override { return *prompter_; }
     QSettings& profile() { return *profile_; }
+    // The language to start in (the profile's choice, or the system's at the first start).
+    int startLanguage();
     CMainFrame* frame() const { return frame_; }
     CHX2060v13View* view() const;
     SimulatedAmplifier* simulator() const { return simulator_; }
@@ -99,9 +100,6 @@ public:
 
     // Language switch: stores the index in the profile and relabels every window.
     void setLanguageIndex(int index);
-
-    // Sets a fixed wait: a short pause of a device flow on the GUI thread.
-    void pause(double ms) { timeline_->sleep(ms); }
 
     // The window's size and place, its page and output, kept in the profile between runs (not
     // while taking screenshots, which must look the same on every machine).

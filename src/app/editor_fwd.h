@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object, for headers that only pass it around.
 #pragma once
 

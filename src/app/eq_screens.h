@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The measurement-driven EQ screens for --screenshots: the import preview, a measurement over the
 // Main EQ and the auto-EQ dialog after a fit, all from sample files written on the spot.
 #pragma once

@@ -1,10 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7edit: the editor for the Q7 DSP effects amplifier.
+#include "app/command_line.h"
 #include "app/editor.h"
 #include "app/main_frame.h"
 #include "app/single_instance.h"
 #include "ui/fonts.h"
+#include "ui/language.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSettings>
 #include <cstdio>
@@ -14,15 +18,13 @@ int main(int argc, char** argv) {
     QStringList raw;
     for (int i = 0; i < argc; ++i)
         raw << QString::fromLocal8Bit(argv[i]);
-    q7::EditorOptions options;
-    QString error;
-    if (!q7::parseEditorArguments(raw, options, error)) {
-        std::fprintf(stderr, "q7edit: %s\n", qPrintable(error));
-        std::fprintf(stderr,
-                     "usage: q7edit [--simulator[=OPTIONS] | --replay TRACE] [--trace FILE] "
-                     "[--verbose] [--screenshots DIR] [FILE]\n");
-        return 2;
+    const q7::EditorCommandLine line = q7::parseEditorCommandLine(raw);
+    if (line.action != q7::EditorCommandLine::Action::Run) {
+        const bool error = line.action == q7::EditorCommandLine::Action::Error;
+        std::fputs(qPrintable(line.text), error ? stderr : stdout);
+        return error ? 2 : 0;
     }
+    const q7::EditorOptions& options = line.options;
     // Screenshots need no display.
     if (!options.screenshots.isEmpty() && !std::getenv("DISPLAY") &&
         !std::getenv("WAYLAND_DISPLAY"))
@@ -38,12 +40,11 @@ int main(int argc, char** argv) {
     q7::SingleInstance instance;
     if (options.screenshots.isEmpty() && !instance.becomePrimary()) {
         if (!instance.notifyPrimary(options.file)) {
-            const bool english = QSettings().value("language", 0).toInt() == q7::kEnglish;
-            QMessageBox::warning(
-                nullptr, "DSP-Q7-v1.1",
-                english ? QString("Another copy of the editor is running, but "
-                                  "its window cannot be found!")
-                        : QString::fromUtf8("已有一个实例在运行，但找不到它的主窗口！"));
+            // The language first, so that the box speaks it throughout.
+            q7::Language language;
+            QSettings profile;
+            language.setIndex(q7::startLanguageIndex(&profile, QLocale::system().name()));
+            q7::instanceErrorBox(language)->exec();
         }
         return 0;
     }

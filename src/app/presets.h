@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fifteen factory presets: version-2 mode files carried as resources 427..441.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ribbon: two categories ("Input" and "Output") with the same eight panels, so every master
 // control exists twice (twins), the application menu and the tab-bar elements. It only shows
 // controls and reports commands by id; the main view acts on them.

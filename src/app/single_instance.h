@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One editor per user: a second copy hands its file argument to the first, which comes to the
 // front, and exits. The lock and the socket live in the user's runtime directory, so another
 // user of the same machine runs his own editor.
@@ -9,10 +10,17 @@
 
 class QLocalServer;
 class QLockFile;
+class QMessageBox;
 
 namespace q7 {
 
 inline constexpr const char* kInstanceName = "DSP-Audio-X2060";
+
+class Language;
+
+// The box a second copy shows when the first runs without a window it could raise: its text and
+// its button in the one language the user chose.
+std::unique_ptr<QMessageBox> instanceErrorBox(const Language& language);
 
 // XDG_RUNTIME_DIR, or a folder of this user's own when there is none.
 QString instanceDirectory();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status bar: USB state (pane 120), current device mode (121), a blank pane, and the page's
 // EQ bypass box (1121) and reset button (1122).
 #pragma once

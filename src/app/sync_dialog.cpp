@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/sync_dialog.h"
 
 #include "ui/fonts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The modal synchronisation dialog shown while a transfer worker runs: the caller's text, a bar
 // of the requests done and the step in words.
 #pragma once

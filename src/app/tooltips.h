@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tooltips of the ribbon, the status bar and the pages: one table in both languages, keyed
 // by window and control id, applied to whatever is on screen when it appears and when the
 // language changes.

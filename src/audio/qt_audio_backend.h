@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback and recording on the computer's own devices with Qt Multimedia. Every Qt object of a
 // run lives on one audio thread with its own event loop, so a caller on any thread (q7ctl's
 // main thread, a worker of the editor; never the GUI thread) can block in playAndRecord.

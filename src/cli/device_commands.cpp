@@ -1,13 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/device_commands.h"
 
+#include "cli/io.h"
 #include "cli/mode_json.h"
-#include "cli/param_commands.h"
-#include "device/connection.h"
 #include "device/hidapi_backend.h"
 #include "device/replay_backend.h"
 #include "params/device_modes.h"
 #include "params/dsp.h"
-#include "params/edit_path.h"
 #include "params/mode_file.h"
 #include "params/text.h"
 #include "protocol/log.h"
@@ -15,8 +14,6 @@
 #include "sim/simulated_amplifier.h"
 
 #include <array>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -26,28 +23,6 @@ namespace q7 {
 namespace {
 
 constexpr const char* kUdevHint = "install the udev rule packaging/60-q7edit.rules (see README)";
-
-std::optional<int> modeArgument(const std::string& s) {
-    int v = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || v < 1 || v > 4)
-        return std::nullopt;
-    return v - 1;
-}
-
-// Restores the debug log to silence when the command ends.
-struct LogScope {
-    LogScope(bool verbose, std::ostream& err) {
-        if (verbose)
-            setDebugLogSink([&err](std::string_view text) {
-                while (!text.empty() &&
-                       (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-                    text.remove_suffix(1);
-                err << "debug: " << text << "\n";
-            });
-    }
-    ~LogScope() { setDebugLogSink(nullptr); }
-};
 
 std::string checkReason(const DeviceState& s, CheckResult r) {
     switch (r) {
@@ -62,157 +37,6 @@ std::string checkReason(const DeviceState& s, CheckResult r) {
         break;
     }
     return "";
-}
-
-// A quick identity check before acting on an amplifier that was not synchronised; with names,
-// the four mode names too (the mode commands print them).
-bool handshake(Connection& c, std::ostream& err, bool names = false) {
-    c.state.resetIdentity();
-    c.link.write(shortCommand(CMD_GET_MODEL));
-    c.link.write(shortCommand(CMD_GET_PROTOCOL));
-    c.link.write(shortCommand(CMD_GET_SETTINGS));
-    if (names)
-        for (int m = 0; m < kModeCount; ++m)
-            c.link.write(modeNameRead(m));
-    c.link.awaitReply();
-    CheckResult r = CheckResult::Passed;
-    if (!c.link.isOpen() || c.link.readThreadEnded())
-        r = CheckResult::LinkLost;
-    else if (!c.state.modelMatches())
-        r = CheckResult::WrongModel;
-    else if (!c.state.protocolMatches())
-        r = CheckResult::WrongProtocol;
-    if (r == CheckResult::Passed)
-        return true;
-    err << "q7ctl: " << checkReason(c.state, r) << "\n";
-    c.link.CloseByEditor();
-    return false;
-}
-
-bool synchronise(Connection& c, std::ostream& err) {
-    c.session.SynchronizeData();
-    const CheckResult r = c.session.CheckConnection();
-    if (r == CheckResult::Passed && c.session.unreadValues() > 0) {
-        // What never arrived would be printed or saved as if the amplifier held it.
-        err << "q7ctl: " << c.session.unreadValues()
-            << " settings could not be read from the amplifier\n";
-        return false;
-    }
-    if (r == CheckResult::Passed)
-        return true;
-    err << "q7ctl: " << checkReason(c.state, r) << "\n";
-    return false;
-}
-
-void printInfo(Connection& c, std::ostream& out) {
-    out << "model: " << c.state.model() << "\n";
-    out << "protocol: " << c.state.protocol() << "\n";
-    out << "mcu version: " << c.state.mcuVersion() << "\n";
-    out << "dsp version: " << c.state.dspVersion() << "\n";
-    out << "current mode: " << c.store.cellInt(cell::CurrentMode) + 1 << "\n";
-    for (int m = 0; m < kModeCount; ++m)
-        out << "mode " << m + 1 << ": " << utf16ToUtf8(c.state.modeNames().get(m)) << "\n";
-}
-
-int devices(HidBackend& backend, std::ostream& out, std::ostream& err) {
-    int found = 0, denied = 0;
-    const auto list = backend.enumerate();
-    for (const HidInterface& itf : list) {
-        if (itf.vendorId != kVendorId || itf.productId != kProductId)
-            continue;
-        if (found == kMaxEnumeratedInterfaces)
-            break; // the editor looks no further either
-        ++found;
-        OpenError e = OpenError::None;
-        const bool opens = backend.open(itf.path, e) != nullptr;
-        if (!opens && e == OpenError::PermissionDenied) {
-            ++denied;
-            out << itf.path << " (permission denied: " << kUdevHint << ")\n";
-        } else {
-            out << itf.path << "\n";
-        }
-    }
-    if (found == 0) {
-        err << "q7ctl: no amplifier found (USB HID 2010:1031)\n";
-        return 1;
-    }
-    return denied == found ? 1 : 0;
-}
-
-int levels(Connection& c, int count, std::ostream& out) {
-    for (int i = 0; i < count && c.link.isOpen(); ++i) {
-        if (i > 0)
-            c.clock.sleepMs(300);
-        c.link.write(shortCommand(CMD_GET_LEVELS));
-        c.link.awaitReply();
-        const auto bytes = c.store.levelReport();
-        LevelReport l;
-        std::copy(bytes.begin(), bytes.end(), l.bytes.begin());
-        const auto m = l.meters();
-        char line[96];
-        std::snprintf(line, sizeof line, "%3d %3d %3d %3d %3d %3d %s", m[0], m[1], m[2], m[3], m[4],
-                      m[5], audioFormatName(l.format()));
-        out << line << "\n";
-    }
-    return 0;
-}
-
-// The listener (0) and speakers 1..8 as the location page places them, in metres.
-std::array<std::pair<float, float>, 9> placedPoints(const ParameterStore& s) {
-    std::array<std::pair<float, float>, 9> p{};
-    p[0] = {s.cellFloat(cell::ListenerX), s.cellFloat(cell::ListenerY)};
-    for (int k = 1; k <= kSpeakerCount; ++k)
-        p[std::size_t(k)] = {s.cellFloat(cell::SpeakerX + k - 1),
-                             s.cellFloat(cell::SpeakerY + k - 1)};
-    return p;
-}
-
-// After the plan block, the levels the location page sends for the same move: every speaker's
-// when the listener moved, a moved speaker's own otherwise; a level set by name stays.
-void sendLevelsOfMovedPoints(EditPath& edits, const std::array<std::pair<float, float>, 9>& before,
-                             const std::vector<ParamAssignment>& assignments) {
-    const auto after = placedPoints(edits.store());
-    std::array<bool, 9> named{};
-    for (const ParamAssignment& a : assignments)
-        if (a.param && a.param->place == ParamPlace::SpeakerLevel)
-            for (int k = 1; k <= kSpeakerCount; ++k)
-                if (speakerInfo(k).slot == a.param->index)
-                    named[std::size_t(k)] = true;
-    const bool listener = after[0] != before[0];
-    edits.edit([&](Dsp& d) {
-        bool ok = true;
-        for (int k = 1; k <= kSpeakerCount; ++k) {
-            if (named[std::size_t(k)] ||
-                (!listener && after[std::size_t(k)] == before[std::size_t(k)]))
-                continue;
-            const double dx = double(after[0].first) - after[std::size_t(k)].first;
-            const double dy = double(after[0].second) - after[std::size_t(k)].second;
-            ok &= d.sendSpeakerLevel(k, speakerLevelForDistance(std::hypot(dx, dy)));
-        }
-        return ok;
-    });
-}
-
-// Applies the values to what was read and sends the difference with the editor's senders, as
-// its undo, redo and A/B switches do.
-bool setOnAmplifier(Connection& c, const std::vector<ParamAssignment>& assignments,
-                    std::ostream& err) {
-    EditPath edits(c.store, c.link, c.clock, [&c] { return c.link.isOpen(); });
-    edits.amplifierHoldsStore();
-    const auto before = placedPoints(c.store);
-    ModeImage image = settingsOf(c.store);
-    for (const ParamAssignment& a : assignments)
-        applyAssignment(image, a);
-    edits.replaceSettings(image);
-    edits.sendDifferences();
-    sendLevelsOfMovedPoints(edits, before, assignments);
-    c.link.awaitReply();
-    if (!edits.amplifierKnown() || !c.link.isOpen() || c.link.readThreadEnded()) {
-        err << "q7ctl: the amplifier did not take every report; what it holds is uncertain\n";
-        return false;
-    }
-    noteAdjustedValues(assignments, settingsOf(c.store), true, err);
-    return true;
 }
 
 // Amplifier news worth a line on stderr.
@@ -231,171 +55,554 @@ private:
 
 } // namespace
 
-bool isDeviceCommand(const std::vector<std::string>& p) {
-    if (p.empty())
-        return false;
-    if (p[0] == "get" || p[0] == "set")
-        return true;
-    if (p.size() == 1)
-        return p[0] == "devices" || p[0] == "info" || p[0] == "pull" || p[0] == "levels";
-    if (p[0] == "push")
-        return p.size() == 2;
-    if (p[0] == "mode" && p.size() == 3)
-        return p[1] == "load" || p[1] == "store" || p[1] == "default";
-    return p[0] == "mode" && p.size() == 4 && p[1] == "name";
+// ---- the session ----
+
+AmplifierSession::AmplifierSession(Invocation& run) : run_(run) {
+    if (run.global.verbose) {
+        logging_ = true;
+        std::ostream& err = run.err;
+        setDebugLogSink([&err](std::string_view text) {
+            while (!text.empty() &&
+                   (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+                text.remove_suffix(1);
+            err << "debug: " << text << "\n";
+        });
+    }
+    if (run.env.clock) {
+        clock_ = run.env.clock;
+    } else {
+        ownedClock_ = std::make_unique<SystemClock>();
+        clock_ = ownedClock_.get();
+    }
+    participant_ = std::make_unique<Clock::Participant>(*clock_);
 }
 
-int runDeviceCommand(const CliArgs& a, std::ostream& out, std::ostream& err,
-                     const Q7ctlEnvironment& env) {
-    const auto& p = a.positional;
-    std::optional<int> mode;
-    if (p[0] == "mode") {
-        mode = modeArgument(p[2]);
-        if (!mode) {
-            err << "q7ctl: mode numbers are 1 to 4\n";
-            return 2;
+AmplifierSession::~AmplifierSession() {
+    connection_.reset();
+    ownedBackend_.reset();
+    participant_.reset();
+    if (logging_)
+        setDebugLogSink(nullptr);
+}
+
+int AmplifierSession::fail(const std::string& message, int code) {
+    code_ = code;
+    return run_.fail(message, code);
+}
+
+HidBackend* AmplifierSession::backend() {
+    if (backend_)
+        return backend_;
+    if (run_.env.backend) {
+        backend_ = run_.env.backend;
+    } else if (run_.global.simulator) {
+        std::string error;
+        const auto options = SimOptions::parse(*run_.global.simulator, error);
+        if (!options) {
+            fail("--simulator: " + error, kExitUsage);
+            return nullptr;
         }
-    }
-    // Names and values are checked before anything goes to the amplifier.
-    const std::vector<std::string> rest(p.begin() + 1, p.end());
-    std::optional<std::vector<const ParamInfo*>> wanted;
-    std::optional<std::vector<ParamAssignment>> assignments;
-    if (p[0] == "get" && !(wanted = paramsNamed(rest, err)))
-        return 2;
-    if (p[0] == "set" && !(assignments = assignmentsGiven(rest, true, err)))
-        return 2;
-    LogScope log(a.verbose, err);
-
-    SystemClock systemClock;
-    Clock& clock = env.clock ? *env.clock : systemClock;
-    Clock::Participant participant(clock);
-
-    std::unique_ptr<HidBackend> owned;
-    HidBackend* backend = env.backend;
-    ReplayBackend* replay = nullptr;
-    if (!backend) {
-        if (a.simulator) {
-            std::string error;
-            const auto options = SimOptions::parse(*a.simulator, error);
-            if (!options) {
-                err << "q7ctl: " << error << "\n";
-                return 2;
-            }
-            owned = std::make_unique<SimulatedAmplifier>(clock, *options);
-        } else if (a.replay) {
-            auto r = std::make_unique<ReplayBackend>(
-                clock, [&err](const std::string& problem) { err << problem << "\n"; });
-            std::string error;
-            if (!r->load(*a.replay, error)) {
-                err << "q7ctl: " << error << "\n";
-                return 1;
-            }
-            replay = r.get();
-            owned = std::move(r);
+        ownedBackend_ = std::make_unique<SimulatedAmplifier>(*clock_, *options);
+    } else if (run_.global.replay) {
+        std::ostream& err = run_.err;
+        auto r = std::make_unique<ReplayBackend>(
+            *clock_, [&err](const std::string& problem) { err << problem << "\n"; });
+        std::string error;
+        bool loaded = false;
+        if (isStdio(*run_.global.replay)) {
+            std::vector<std::string> lines;
+            for (std::string line; std::getline(run_.in, line);)
+                lines.push_back(line);
+            loaded = r->loadLines(lines);
+            if (!loaded)
+                error = "standard input holds no trace";
         } else {
-            owned = std::make_unique<HidapiBackend>();
+            loaded = r->load(*run_.global.replay, error);
         }
-        backend = owned.get();
+        if (!loaded) {
+            fail(error, kExitFailure);
+            return nullptr;
+        }
+        replay_ = r.get();
+        ownedBackend_ = std::move(r);
+    } else {
+        ownedBackend_ = std::make_unique<HidapiBackend>();
     }
-    if (p[0] == "devices")
-        return devices(*backend, out, err);
+    if (!backend_)
+        backend_ = ownedBackend_.get();
+    return backend_;
+}
 
-    ParameterStore fileStore;
-    if (p[0] == "push") {
-        const ModeFileResult r = readModeFile(p[1], fileStore);
-        if (!r) {
-            err << "q7ctl: " << describe(r, p[1]) << "\n";
-            return 1;
+bool AmplifierSession::open() {
+    if (!backend())
+        return false;
+    trace_ = std::make_unique<TraceWriter>();
+    const bool traceOut = run_.global.trace && isStdio(*run_.global.trace);
+    // Counting what comes back tells an amplifier that is silent from one that answers wrongly.
+    // A trace on standard output is written by the command's own thread (out()), between its
+    // lines, never by the link's threads.
+    trace_->setListener([this, traceOut](const TraceLine& l) {
+        if (l.direction == Direction::FromAmplifier)
+            ++replies_;
+        if (traceOut) {
+            std::lock_guard lock(traceMutex_);
+            traceLines_ += formatTraceLine(l.ms, l.direction, l.report) + "\n";
         }
+    });
+    if (run_.global.trace && !traceOut && !trace_->open(*run_.global.trace)) {
+        fail("cannot write " + *run_.global.trace, kExitFailure);
+        return false;
     }
+    observer_ = std::make_unique<CliObserver>(run_.err);
+    connection_ = std::make_unique<Connection>(*backend_, *clock_, store_);
+    connection_->setObserver(observer_.get());
+    connection_->link.setTrace(trace_.get());
+    const OpenResult opened = connection_->link.OpenLink();
+    if (opened.opened)
+        return true;
+    if (opened.permissionDenied)
+        fail("permission denied: " + std::string(kUdevHint), kExitFailure);
+    else
+        fail("no amplifier found (USB HID 2010:1031)", kExitFailure);
+    return false;
+}
 
-    TraceWriter trace;
-    if (a.trace && !trace.open(*a.trace)) {
-        err << "q7ctl: cannot write " << *a.trace << "\n";
-        return 1;
+bool AmplifierSession::synchronise() {
+    Connection& c = *connection_;
+    c.session.SynchronizeData();
+    const CheckResult r = c.session.CheckConnection();
+    if (replies_ == 0 && r != CheckResult::Passed) {
+        fail("the amplifier does not answer", kExitNoAnswer);
+        return false;
     }
-    ParameterStore store;
-    CliObserver observer(err);
-    Connection c(*backend, clock, store);
-    c.setObserver(&observer);
-    c.link.setTrace(&trace);
-    const OpenResult opened = c.link.OpenLink();
-    if (!opened.opened) {
-        if (opened.permissionDenied)
-            err << "q7ctl: permission denied: " << kUdevHint << "\n";
-        else
-            err << "q7ctl: no amplifier found (USB HID 2010:1031)\n";
-        return 1;
+    if (c.session.unreadValues() > 0) {
+        // What never arrived would be printed or saved as if the amplifier held it.
+        fail(std::to_string(c.session.unreadValues()) +
+                 " settings could not be read from the amplifier: its replies were lost",
+             kExitNoAnswer);
+        return false;
     }
+    if (r == CheckResult::Passed)
+        return true;
+    fail(checkReason(c.state, r), r == CheckResult::LinkLost ? kExitNoAnswer : kExitFailure);
+    return false;
+}
 
-    int code = 0;
-    if (p[0] == "info") {
-        code = synchronise(c, err) ? 0 : 1;
-        printInfo(c, out);
-    } else if (p[0] == "pull") {
-        if (!synchronise(c, err)) {
-            code = 1;
-        } else {
-            if (a.output) {
-                const ModeFileResult w = writeModeFile(*a.output, store);
-                if (!w) {
-                    err << "q7ctl: " << describe(w, *a.output) << "\n";
-                    code = 1;
-                }
-            }
-            if (a.json || !a.output)
-                out << modeImageJson(store.modeImage(), 2) << "\n";
-        }
-    } else if (p[0] == "push") {
-        if (!handshake(c, err)) {
-            code = 1;
-        } else {
-            store.applyModeImage(fileStore.modeImage());
-            if (a.byMode) {
-                MachineSettings s = c.state.currentSettings();
-                s[0] = 1;
-                c.state.setReceivedSettings(s);
-            }
-            c.session.pendingDeviceMode = modeIndexFromFileName(p[1]);
-            c.session.downloadWorker();
-            const CheckResult r = c.session.CheckConnection();
-            if (r != CheckResult::Passed) {
-                err << "q7ctl: " << checkReason(c.state, r) << "\n";
-                code = 1;
-            }
-        }
-    } else if (p[0] == "get") {
-        code = synchronise(c, err) ? 0 : 1;
-        if (code == 0)
-            out << paramValues(*wanted, settingsOf(store), a.json);
-    } else if (p[0] == "set") {
-        code = synchronise(c, err) && setOnAmplifier(c, *assignments, err) ? 0 : 1;
-    } else if (p[0] == "levels") {
-        code = handshake(c, err) ? levels(c, a.count, out) : 1;
-    } else if (p[0] == "mode" && handshake(c, err, true)) {
-        if (p[1] == "load") {
-            loadMachineMode(store, c.link, *mode);
-            code = synchronise(c, err) ? 0 : 1;
-        } else if (p[1] == "default") {
-            resetMachineMode(store, c.link, *mode);
-            code = synchronise(c, err) ? 0 : 1;
-        } else if (p[1] == "store") {
-            saveToMachineMode(store, c.link, *mode);
-            clock.sleepMs(500);
-        } else {
-            setModeName(c.state.modeNames(), c.link, *mode, utf8ToUtf16(p[3]));
-            c.link.awaitReply();
-        }
-        if (code == 0)
-            out << "mode " << *mode + 1 << " (" << utf16ToUtf8(c.state.modeNames().get(*mode))
-                << "): " << p[1] << " done\n";
-    } else if (p[0] == "mode") {
-        code = 1;
-    }
+bool AmplifierSession::handshake(bool names) {
+    Connection& c = *connection_;
+    c.state.resetIdentity();
+    c.link.write(shortCommand(CMD_GET_MODEL));
+    c.link.write(shortCommand(CMD_GET_PROTOCOL));
+    c.link.write(shortCommand(CMD_GET_SETTINGS));
+    if (names)
+        for (int m = 0; m < kModeCount; ++m)
+            c.link.write(modeNameRead(m));
+    const bool answered = c.link.awaitReply();
+    CheckResult r = CheckResult::Passed;
+    if (!c.link.isOpen() || c.link.readThreadEnded())
+        r = CheckResult::LinkLost;
+    else if (!c.state.modelMatches())
+        r = CheckResult::WrongModel;
+    else if (!c.state.protocolMatches())
+        r = CheckResult::WrongProtocol;
+    if (r == CheckResult::Passed && answered)
+        return true;
+    if (r == CheckResult::LinkLost)
+        fail(checkReason(c.state, r), kExitNoAnswer);
+    else if (replies_ == 0 || !answered)
+        fail("the amplifier does not answer", kExitNoAnswer);
+    else
+        fail(checkReason(c.state, r), kExitFailure);
     c.link.CloseByEditor();
-    if (replay && !replay->finished())
-        err << "q7ctl: replay: the trace holds more than this session sent\n";
+    return false;
+}
+
+bool AmplifierSession::awaitReply() {
+    Connection& c = *connection_;
+    if (c.link.awaitReply() && c.link.isOpen() && !c.link.readThreadEnded())
+        return true;
+    fail("the amplifier does not answer", kExitNoAnswer);
+    return false;
+}
+
+std::ostream& AmplifierSession::out() {
+    std::string lines;
+    {
+        std::lock_guard lock(traceMutex_);
+        lines.swap(traceLines_);
+    }
+    run_.out << lines;
+    return run_.out;
+}
+
+int AmplifierSession::finish(int code) {
+    if (connection_)
+        connection_->link.CloseByEditor();
+    out();
+    if (replay_ && !replay_->finished()) {
+        run_.err << "q7ctl: replay: the trace holds more than this session sent\n";
+        if (code == kExitOk)
+            code = kExitFailure;
+    }
     return code;
+}
+
+namespace {
+
+// ---- the commands ----
+
+struct JsonOption {
+    bool json = false;
+};
+
+struct PullOptions {
+    std::string output;
+    bool json = false;
+};
+
+struct PushOptions {
+    std::string file;
+    bool byMode = false;
+    bool dryRun = false;
+    bool json = false;
+};
+
+struct LevelsOptions {
+    int count = 10;
+    bool json = false;
+};
+
+struct ModeOptions {
+    int number = 1; // 1..4
+    std::string text;
+    bool json = false;
+};
+
+int devices(const JsonOption& o, Invocation& run) {
+    AmplifierSession a(run);
+    HidBackend* backend = a.backend();
+    if (!backend)
+        return a.code();
+    int found = 0, denied = 0;
+    std::string json;
+    for (const HidInterface& itf : backend->enumerate()) {
+        if (itf.vendorId != kVendorId || itf.productId != kProductId)
+            continue;
+        if (found == kMaxEnumeratedInterfaces)
+            break; // the editor looks no further either
+        ++found;
+        OpenError e = OpenError::None;
+        const bool opens = backend->open(itf.path, e) != nullptr;
+        const bool permission = !opens && e == OpenError::PermissionDenied;
+        denied += permission;
+        if (o.json) {
+            json += std::string(json.empty() ? "" : ", ") + "{\"path\": " + jsonString(itf.path) +
+                    ", \"opens\": " + (opens ? "true" : "false");
+            if (permission)
+                json += ", \"problem\": \"permission denied\"";
+            json += "}";
+        } else if (permission) {
+            run.out << itf.path << " (permission denied: " << kUdevHint << ")\n";
+        } else {
+            run.out << itf.path << "\n";
+        }
+    }
+    if (o.json)
+        run.out << "{\"devices\": [" << json << "]}\n";
+    if (found == 0)
+        return run.fail("no amplifier found (USB HID 2010:1031)");
+    return denied == found ? kExitFailure : kExitOk;
+}
+
+int info(const JsonOption& o, Invocation& run) {
+    AmplifierSession a(run);
+    if (!a.open())
+        return a.code();
+    const bool synchronised = a.synchronise();
+    Connection& c = a.connection();
+    const int current = a.store().cellInt(cell::CurrentMode) + 1;
+    if (o.json) {
+        std::string j = "{\"model\": " + jsonString(c.state.model()) +
+                        ", \"protocol\": " + std::to_string(c.state.protocol()) +
+                        ", \"mcu_version\": " + jsonString(c.state.mcuVersion()) +
+                        ", \"dsp_version\": " + jsonString(c.state.dspVersion()) +
+                        ", \"current_mode\": " + std::to_string(current) + ", \"modes\": [";
+        for (int m = 0; m < kModeCount; ++m)
+            j += std::string(m ? ", " : "") + "{\"mode\": " + std::to_string(m + 1) +
+                 ", \"name\": " + jsonString(utf16ToUtf8(c.state.modeNames().get(m))) + "}";
+        a.out() << j << "]}\n";
+    } else {
+        a.out() << "model: " << c.state.model() << "\n";
+        a.out() << "protocol: " << c.state.protocol() << "\n";
+        a.out() << "mcu version: " << c.state.mcuVersion() << "\n";
+        a.out() << "dsp version: " << c.state.dspVersion() << "\n";
+        a.out() << "current mode: " << current << "\n";
+        for (int m = 0; m < kModeCount; ++m)
+            a.out() << "mode " << m + 1 << ": " << utf16ToUtf8(c.state.modeNames().get(m)) << "\n";
+    }
+    return a.finish(synchronised ? kExitOk : a.code());
+}
+
+int pull(const PullOptions& o, Invocation& run) {
+    if (isStdio(o.output) && o.json)
+        return run.usage("-o - and --json would both write standard output");
+    AmplifierSession a(run);
+    if (!a.open())
+        return a.code();
+    if (!a.synchronise())
+        return a.finish(a.code());
+    int code = kExitOk;
+    if (!o.output.empty()) {
+        std::string error;
+        if (!writeOutput(o.output, a.out(), modeFileBytes(a.store().modeImage()), error))
+            code = run.fail(error);
+    }
+    if (o.json || o.output.empty())
+        a.out() << modeImageJson(a.store().modeImage(), 2) << "\n";
+    return a.finish(code);
+}
+
+int pushDryRun(const PushOptions& o, const ParameterStore& file, Invocation& run) {
+    ParameterStore store;
+    store.applyModeImage(file.modeImage());
+    VirtualClock clock;
+    RecordingSink sink(&clock);
+    Dsp dsp(store, sink, clock);
+    dsp.fullDownload(o.byMode ? 1 : 0);
+
+    const auto& trace = run.global.trace;
+    if (trace && !isStdio(*trace)) {
+        TraceWriter writer;
+        if (!writer.open(*trace))
+            return run.fail("cannot write " + *trace);
+        for (const auto& e : sink.entries())
+            writer.write(e.ms, Direction::ToAmplifier, e.report);
+    } else if (o.json) {
+        std::string j = "{\"reports\": [";
+        bool first = true;
+        for (const auto& e : sink.entries()) {
+            j += std::string(first ? "" : ", ") + "{\"ms\": " + jsonDouble(e.ms) + ", \"hex\": \"" +
+                 hexReport(e.report) + "\"}";
+            first = false;
+        }
+        run.out << j << "]}\n";
+    } else {
+        for (const auto& e : sink.entries())
+            run.out << formatTraceLine(e.ms, Direction::ToAmplifier, e.report) << "\n";
+    }
+    return kExitOk;
+}
+
+int push(const PushOptions& o, Invocation& run) {
+    ParameterStore fileStore;
+    {
+        ModeImage image = fileStore.modeImage();
+        std::string error;
+        if (!readModeInput(o.file, run.in, image, error))
+            return run.fail(error);
+        fileStore.applyModeImage(image);
+    }
+    if (o.dryRun)
+        return pushDryRun(o, fileStore, run);
+
+    AmplifierSession a(run);
+    if (!a.open())
+        return a.code();
+    Connection& c = a.connection();
+    ParameterStore& store = a.store();
+    const int deviceMode = isStdio(o.file) ? -1 : modeIndexFromFileName(o.file);
+    int code = kExitOk;
+    if (!a.handshake()) {
+        code = a.code();
+    } else {
+        store.applyModeImage(fileStore.modeImage());
+        if (o.byMode) {
+            MachineSettings s = c.state.currentSettings();
+            s[0] = 1;
+            c.state.setReceivedSettings(s);
+        }
+        c.session.pendingDeviceMode = deviceMode;
+        c.session.downloadWorker();
+        const CheckResult r = c.session.CheckConnection();
+        if (r != CheckResult::Passed)
+            code = a.fail(checkReason(c.state, r),
+                          r == CheckResult::LinkLost ? kExitNoAnswer : kExitFailure);
+    }
+    if (code == kExitOk && o.json)
+        a.out() << "{\"file\": " << jsonString(o.file)
+                << ", \"by_mode\": " << (o.byMode ? "true" : "false") << ", \"device_mode\": "
+                << (deviceMode >= 0 ? std::to_string(deviceMode + 1) : "null") << "}\n";
+    return a.finish(code);
+}
+
+// The six meters in the music page's order: the music input's two, then the four mic ports.
+constexpr std::array<const char*, 6> kMeterNames = {"music_l", "music_r", "mic_1",
+                                                    "mic_2",   "mic_3",   "mic_4"};
+
+int levels(const LevelsOptions& o, Invocation& run) {
+    AmplifierSession a(run);
+    if (!a.open())
+        return a.code();
+    if (!a.handshake())
+        return a.finish(a.code());
+    Connection& c = a.connection();
+    if (!o.json)
+        a.out() << "poll  music L  music R    mic 1    mic 2    mic 3    mic 4  format  "
+                   "bluetooth  mic pair\n";
+    int code = kExitOk;
+    for (int i = 0; i < o.count && c.link.isOpen(); ++i) {
+        if (i > 0)
+            a.clock().sleepMs(300);
+        c.link.write(shortCommand(CMD_GET_LEVELS));
+        if (!a.awaitReply()) {
+            code = a.code();
+            break;
+        }
+        const auto bytes = a.store().levelReport();
+        LevelReport l;
+        std::copy(bytes.begin(), bytes.end(), l.bytes.begin());
+        const auto m = l.meters();
+        char line[160];
+        if (o.json) {
+            std::string j = "{\"poll\": " + std::to_string(i + 1) + ", \"levels\": {";
+            for (std::size_t k = 0; k < m.size(); ++k)
+                j += std::string(k ? ", " : "") + "\"" + kMeterNames[k] +
+                     "\": " + std::to_string(m[k]);
+            j += std::string("}, \"full_scale\": 255, \"format\": \"") +
+                 audioFormatName(l.format()) +
+                 "\", \"bluetooth\": " + (l.indicatorA() ? "true" : "false") +
+                 ", \"mic_pair\": " + (l.indicatorB() ? "true" : "false") + "}";
+            a.out() << j << "\n";
+        } else {
+            std::snprintf(line, sizeof line,
+                          "%4d  %3d/255  %3d/255  %3d/255  %3d/255  %3d/255  %3d/255  %-6s  "
+                          "%-9s  %s",
+                          i + 1, m[0], m[1], m[2], m[3], m[4], m[5], audioFormatName(l.format()),
+                          l.indicatorA() ? "on" : "off", l.indicatorB() ? "on" : "off");
+            a.out() << line << "\n";
+        }
+        a.out().flush();
+    }
+    return a.finish(code);
+}
+
+int modeCommand(const std::string& action, const ModeOptions& o, Invocation& run) {
+    const int mode = o.number - 1;
+    AmplifierSession a(run);
+    if (!a.open())
+        return a.code();
+    if (!a.handshake(true))
+        return a.finish(a.code());
+    Connection& c = a.connection();
+    ParameterStore& store = a.store();
+    bool ok = true;
+    if (action == "load") {
+        loadMachineMode(store, c.link, mode);
+        ok = a.synchronise();
+    } else if (action == "default") {
+        resetMachineMode(store, c.link, mode);
+        ok = a.synchronise();
+    } else if (action == "store") {
+        saveToMachineMode(store, c.link, mode);
+        a.clock().sleepMs(500);
+    } else {
+        setModeName(c.state.modeNames(), c.link, mode, utf8ToUtf16(o.text));
+        ok = a.awaitReply();
+    }
+    if (!ok)
+        return a.finish(a.code());
+    const std::string name = utf16ToUtf8(c.state.modeNames().get(mode));
+    if (o.json)
+        a.out() << "{\"mode\": " << o.number << ", \"name\": " << jsonString(name)
+                << ", \"done\": \"" << action << "\"}\n";
+    else
+        a.out() << "mode " << o.number << " (" << name << "): " << action << " done\n";
+    return a.finish(kExitOk);
+}
+
+} // namespace
+
+void addDeviceCommands(CommandLine& cli) {
+    auto& devicesOptions = cli.keep<JsonOption>();
+    CLI::App* c =
+        cli.add("devices", "list the amplifiers on USB",
+                "Lists the amplifiers on USB (HID 2010:1031), one hidraw path a line, and whether "
+                "they can be opened. Exit 1 when none is found or none may be opened.\n",
+                [&devicesOptions](Invocation& run) { return devices(devicesOptions, run); });
+    addJsonFlag(c, devicesOptions.json, "print {\"devices\": [{\"path\", \"opens\"}, ...]}");
+    cli.usesAmplifier(c);
+
+    auto& infoOptions = cli.keep<JsonOption>();
+    c = cli.add("info", "model, versions and user modes of the amplifier",
+                "Synchronises and prints the model, protocol, firmware versions, the current "
+                "mode and the four mode names.\n",
+                [&infoOptions](Invocation& run) { return info(infoOptions, run); });
+    addJsonFlag(c, infoOptions.json);
+    cli.usesAmplifier(c);
+
+    auto& pullOptions = cli.keep<PullOptions>();
+    c = cli.add("pull", "read the amplifier's settings into a mode file",
+                "Synchronises and writes the settings to the mode file FILE, or prints them as "
+                "JSON (as q7ctl mode dump does) when no file is named.\n",
+                [&pullOptions](Invocation& run) { return pull(pullOptions, run); });
+    c->add_option("-o,--output", pullOptions.output,
+                  "the mode file to write; - writes standard output")
+        ->type_name("FILE");
+    addJsonFlag(c, pullOptions.json, "print the settings as JSON as well");
+    cli.usesAmplifier(c);
+
+    auto& pushOptions = cli.keep<PushOptions>();
+    c = cli.add("push", "download a mode file to the amplifier",
+                "Downloads the mode file FILE to the amplifier at the real pacing. A file named "
+                "m1..m4 (or tripath1.., 默认1..) is then stored in that user mode.\n",
+                [&pushOptions](Invocation& run) { return push(pushOptions, run); });
+    c->add_option("FILE", pushOptions.file, "the mode file; - reads standard input")->required();
+    c->add_flag("--by-mode", pushOptions.byMode,
+                "the volumes start silent and ramp up, as a download of a mode does");
+    c->add_flag("--dry-run", pushOptions.dryRun,
+                "send nothing: print every report it would send (or write them with --trace)");
+    addJsonFlag(c, pushOptions.json, "print what was sent (with --dry-run: every report)");
+    cli.usesAmplifier(c);
+
+    CLI::App* mode = cli.group("mode", "the amplifier's user modes and mode files");
+    for (const char* action : {"load", "store", "default"}) {
+        auto& o = cli.keep<ModeOptions>();
+        const std::string a = action;
+        const std::string summary = a == "load"    ? "switch the amplifier to user mode N"
+                                    : a == "store" ? "store the current settings in user mode N"
+                                                   : "reset user mode N to the factory settings";
+        c = cli.add(
+            action, summary,
+            a == "store" ? "Stores the amplifier's current settings in its user mode N (1..4).\n"
+                         : "Acts on the amplifier's user mode N (1..4), then synchronises.\n",
+            [&o, a](Invocation& run) { return modeCommand(a, o, run); }, mode);
+        c->add_option("N", o.number, "the user mode, 1 to 4")->required()->check(CLI::Range(1, 4));
+        addJsonFlag(c, o.json, "print {\"mode\", \"name\", \"done\"}");
+        cli.usesAmplifier(c);
+    }
+    auto& nameOptions = cli.keep<ModeOptions>();
+    c = cli.add(
+        "name", "rename user mode N", "Renames the amplifier's user mode N (1..4) to TEXT.\n",
+        [&nameOptions](Invocation& run) { return modeCommand("name", nameOptions, run); }, mode);
+    c->add_option("N", nameOptions.number, "the user mode, 1 to 4")
+        ->required()
+        ->check(CLI::Range(1, 4));
+    c->add_option("TEXT", nameOptions.text, "the new name")->required();
+    addJsonFlag(c, nameOptions.json, "print {\"mode\", \"name\", \"done\"}");
+    cli.usesAmplifier(c);
+
+    auto& levelsOptions = cli.keep<LevelsOptions>();
+    c = cli.add("levels", "the input levels and the audio format, every 300 ms",
+                "Prints the six input meters (the music input's left and right, mic ports 1..4, "
+                "each 0..255 of full scale), the audio format and the Bluetooth and mic pairing "
+                "lamps, K times 300 ms apart. With --json, one JSON object a poll (JSON Lines).\n",
+                [&levelsOptions](Invocation& run) { return levels(levelsOptions, run); });
+    c->add_option("--count", levelsOptions.count, "how many polls (10)")
+        ->check(CLI::PositiveNumber.description(""))
+        ->type_name("K");
+    addJsonFlag(c, levelsOptions.json,
+                "one object a poll: {\"poll\", \"levels\": {\"music_l\", ...}, \"format\", ...}");
+    cli.usesAmplifier(c);
 }
 
 } // namespace q7

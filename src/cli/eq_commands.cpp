@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/eq_commands.h"
 
+#include "cli/command_line.h"
+#include "cli/io.h"
 #include "cli/mode_json.h"
-#include "cli/options.h"
 #include "params/auto_eq.h"
 #include "params/filter_text.h"
 #include "params/mode_file.h"
@@ -9,37 +11,24 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace q7 {
 
 namespace {
 
-constexpr const char* kEqUsage =
-    "usage: q7ctl eq import FILTERS.txt --bank B [--base IN.q7M] -o OUT.q7M [--json]\n"
-    "       q7ctl eq export IN.q7M --bank B                 filter text to stdout\n"
-    "       q7ctl eq response IN.q7M --bank B               CSV: freq_hz,total_db,band1_db,...\n"
-    "       q7ctl eq fit MEAS --bank B [--target flat|FILE] [--range LO-HI] [--bands K]\n"
-    "                    [--max-boost DB] [--cut-only] [--base IN.q7M] [-o OUT.q7M] [--json]\n"
-    "  B: 0 music, 1 mic-a, 2 sub, 3 center, 4 rear, 5 main, 6 reverb-a, 7 echo-a, 8 mic-b,\n"
-    "     9 reverb-b, 10 echo-b, 11 top (the number or the name)\n"
-    "  FILTERS: Equalizer APO / REW / AutoEq text (\"Filter 1: ON PK Fc 100 Hz Gain -3 dB Q "
-    "1.41\")\n"
-    "  MEAS, FILE: REW text export, FRD, or CSV with a header (column raw or spl, else the 2nd)\n"
-    "  Without --base the start state is used. Exit 0, 1 an unreadable file, 2 bad arguments.";
+constexpr const char* kBanks =
+    "B: 0 music, 1 mic-a, 2 sub, 3 center, 4 rear, 5 main, 6 reverb-a, 7 echo-a, 8 mic-b,\n"
+    "   9 reverb-b, 10 echo-b, 11 top (the number or the name)\n";
 
 struct EqArgs {
-    std::string command;
-    std::vector<std::string> positional;
+    std::string input; // FILTERS, IN.q7M or MEAS
+    std::string bankText, base, output, target, range, bandsText, maxBoostText;
+    bool cutOnly = false, json = false;
+    // Worked out from the texts.
     const EqBankInfo* bank = nullptr;
-    std::optional<std::string> base, output, target;
     double lo = 20, hi = 20000;
-    bool rangeGiven = false;
     int bands = -1;
     double maxBoost = 6.0;
-    bool cutOnly = false, json = false, help = false;
-    std::string error;
 };
 
 std::optional<double> number(const std::string& s) {
@@ -50,107 +39,77 @@ std::optional<double> number(const std::string& s) {
     return v;
 }
 
-EqArgs parse(const std::vector<std::string>& args, std::size_t from) {
-    EqArgs a;
-    auto value = [&](std::size_t& i, const std::string& name) {
-        return optionValue(args, i, name, a.error);
-    };
-    auto is = [](const std::string& s, std::string_view name) { return isOption(s, name); };
-    for (std::size_t i = from; i < args.size() && a.error.empty(); ++i) {
-        const std::string& s = args[i];
-        if (s == "--help" || s == "-h") {
-            a.help = true;
-        } else if (s == "--json") {
-            a.json = true;
-        } else if (s == "--cut-only") {
-            a.cutOnly = true;
-        } else if (is(s, "--bank")) {
-            if (const auto v = value(i, "--bank")) {
-                a.bank = eqBankByName(*v);
-                if (!a.bank)
-                    a.error = "unknown bank " + *v +
-                              " (0..11 or music, mic-a, sub, center, "
-                              "rear, main, reverb-a, echo-a, mic-b, "
-                              "reverb-b, echo-b, top)";
-            }
-        } else if (is(s, "--base")) {
-            a.base = value(i, "--base");
-        } else if (s == "-o" || is(s, "--output")) {
-            a.output = value(i, s == "-o" ? "-o" : "--output");
-        } else if (is(s, "--target")) {
-            a.target = value(i, "--target");
-        } else if (is(s, "--range")) {
-            const auto v = value(i, "--range");
-            if (!v)
-                continue;
-            const auto dash = v->find('-', 1);
-            const auto lo = dash == std::string::npos ? std::nullopt : number(v->substr(0, dash));
-            const auto hi = dash == std::string::npos ? std::nullopt : number(v->substr(dash + 1));
-            if (!lo || !hi || !(*lo > 0) || !(*hi > *lo))
-                a.error = "--range takes LO-HI in Hz, LO below HI (for example 20-500)";
-            else {
-                a.lo = *lo;
-                a.hi = *hi;
-                a.rangeGiven = true;
-            }
-        } else if (is(s, "--bands")) {
-            const auto v = value(i, "--bands");
-            const auto n = v ? number(*v) : std::nullopt;
-            if (!n || *n < 1 || *n != std::floor(*n) || *n > 64)
-                a.error = "--bands takes a whole number of bands, 1 or more";
-            else
-                a.bands = int(*n);
-        } else if (is(s, "--max-boost")) {
-            const auto v = value(i, "--max-boost");
-            const auto n = v ? number(*v) : std::nullopt;
-            if (!n || *n < 0 || *n > kBandGainMaxDb)
-                a.error = "--max-boost takes 0 to 15 dB";
-            else
-                a.maxBoost = *n;
-        } else if (s.size() > 1 && s[0] == '-') {
-            a.error = "unknown option " + s;
-        } else if (a.command.empty()) {
-            a.command = s;
-        } else {
-            a.positional.push_back(s);
+// The option texts as numbers and a bank; false after a usage line.
+bool interpret(EqArgs& a, Invocation& run, int& code) {
+    std::string error;
+    a.bank = eqBankByName(a.bankText);
+    if (!a.bank)
+        error = "unknown bank " + a.bankText +
+                " (0..11 or music, mic-a, sub, center, rear, main, reverb-a, echo-a, mic-b, "
+                "reverb-b, echo-b, top)";
+    if (error.empty() && !a.range.empty()) {
+        const auto dash = a.range.find('-', 1);
+        const auto lo = dash == std::string::npos ? std::nullopt : number(a.range.substr(0, dash));
+        const auto hi = dash == std::string::npos ? std::nullopt : number(a.range.substr(dash + 1));
+        if (!lo || !hi || !(*lo > 0) || !(*hi > *lo))
+            error = "--range takes LO-HI in Hz, LO below HI (for example 20-500)";
+        else {
+            a.lo = *lo;
+            a.hi = *hi;
         }
     }
-    return a;
-}
-
-std::optional<std::string> readText(const std::string& path, std::size_t limit,
-                                    std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path;
-        return std::nullopt;
+    if (error.empty() && !a.bandsText.empty()) {
+        const auto n = number(a.bandsText);
+        if (!n || *n < 1 || *n != std::floor(*n) || *n > 64)
+            error = "--bands takes a whole number of bands, 1 or more";
+        else
+            a.bands = int(*n);
     }
-    std::string s;
-    char buf[65536];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        s.append(buf, std::size_t(in.gcount()));
-        if (s.size() > limit) {
-            error = path + " is too large";
-            return std::nullopt;
-        }
+    if (error.empty() && !a.maxBoostText.empty()) {
+        const auto n = number(a.maxBoostText);
+        if (!n || *n < 0 || *n > kBandGainMaxDb)
+            error = "--max-boost takes 0 to 15 dB";
+        else
+            a.maxBoost = *n;
     }
-    if (in.bad()) {
-        error = "cannot read " + path;
-        return std::nullopt;
-    }
-    return s;
+    int stdinUsers = isStdio(a.input) + isStdio(a.base) + isStdio(a.target);
+    if (error.empty() && stdinUsers > 1)
+        error = "only one file can be standard input";
+    if (error.empty() && isStdio(a.output) && a.json)
+        error = "-o - and --json would both write standard output";
+    if (error.empty())
+        return true;
+    code = run.usage(error);
+    return false;
 }
 
 // The store a command starts from: the base file, or the start state.
-bool loadBase(const std::optional<std::string>& path, ParameterStore& store, std::ostream& err) {
-    if (!path)
+bool loadBase(const std::string& path, ParameterStore& store, Invocation& run) {
+    if (path.empty())
         return true;
-    const ModeFileResult r = readModeFile(*path, store);
-    if (!r) {
-        err << "q7ctl: " << describe(r, *path) << "\n";
+    ModeImage image = store.modeImage();
+    std::string error;
+    if (!readModeInput(path, run.in, image, error)) {
+        run.fail(error);
         return false;
     }
+    store.applyModeImage(image);
     return true;
+}
+
+// A measurement or target: a file, or standard input.
+MeasurementRead readMeasurementInput(const std::string& path, Invocation& run) {
+    if (!isStdio(path))
+        return readMeasurementFile(path);
+    std::string error;
+    const auto text = readInput(path, run.in, kMeasurementMaxBytes, error);
+    if (!text) {
+        MeasurementRead r;
+        r.error.en = error;
+        r.error.zh = error;
+        return r;
+    }
+    return parseMeasurement(*text);
 }
 
 void applyBank(ParameterStore& store, const EqBankState& s) {
@@ -182,31 +141,24 @@ std::string notesJson(const std::vector<std::string>& notes) {
     return out + "]";
 }
 
-int import(const EqArgs& a, std::ostream& out, std::ostream& err) {
-    if (a.positional.size() != 1 || !a.bank || !a.output) {
-        err << "q7ctl: eq import takes FILTERS.txt, --bank B and -o OUT.q7M\n";
-        return 2;
-    }
+int import(EqArgs& a, Invocation& run) {
+    int code = kExitOk;
+    if (!interpret(a, run, code))
+        return code;
     std::string error;
-    const auto text = readText(a.positional[0], kFilterTextMaxBytes, error);
-    if (!text) {
-        err << "q7ctl: " << error << "\n";
-        return 1;
-    }
+    const auto text = readInput(a.input, run.in, kFilterTextMaxBytes, error);
+    if (!text)
+        return run.fail(error);
     ParameterStore store;
-    if (!loadBase(a.base, store, err))
-        return 1;
+    if (!loadBase(a.base, store, run))
+        return kExitFailure;
     const FilterText filters = parseFilterText(*text);
     const ImportPlan plan = planImport(readBank(store, a.bank->bank), filters);
-    if (plan.applied == 0) {
-        err << "q7ctl: " << a.positional[0] << " holds no filter the bank can take\n";
-        return 1;
-    }
+    if (plan.applied == 0)
+        return run.fail(inputName(a.input) + " holds no filter the bank can take");
     applyBank(store, plan.result);
-    if (const ModeFileResult r = writeModeFile(*a.output, store); !r) {
-        err << "q7ctl: " << describe(r, *a.output) << "\n";
-        return 1;
-    }
+    if (!writeOutput(a.output, run.out, modeFileBytes(store.modeImage()), error))
+        return run.fail(error);
     std::vector<std::string> notes;
     for (const ImportLine& l : plan.lines) {
         std::string s = "line " + std::to_string(l.line) + ": ";
@@ -219,26 +171,50 @@ int import(const EqArgs& a, std::ostream& out, std::ostream& err) {
     for (const Note& n : plan.notes)
         notes.push_back(n.en);
     if (a.json) {
-        out << "{\"bank\": " << a.bank->bank << ", \"bands\": " << bandsJson(plan.result)
-            << ", \"notes\": " << notesJson(notes) << "}\n";
+        run.out << "{\"bank\": " << a.bank->bank << ", \"bands\": " << bandsJson(plan.result)
+                << ", \"notes\": " << notesJson(notes) << "}\n";
     } else {
+        // The notes go where the file does not.
+        std::ostream& to = isStdio(a.output) ? run.err : run.out;
         for (const std::string& n : notes)
-            out << n << "\n";
+            to << n << "\n";
     }
-    return 0;
+    return kExitOk;
 }
 
-int exportText(const EqArgs& a, bool csv, std::ostream& out, std::ostream& err) {
-    if (a.positional.size() != 1 || !a.bank) {
-        err << "q7ctl: eq " << a.command << " takes IN.q7M and --bank B\n";
-        return 2;
-    }
+std::string responseJson(const EqBankState& s) {
+    const std::vector<double> hz = octaveGrid(20.0, 20000.0);
+    auto list = [](const std::vector<double>& v, const char* format) {
+        std::string out = "[";
+        char buf[48];
+        for (std::size_t i = 0; i < v.size(); ++i) {
+            std::snprintf(buf, sizeof buf, format, v[i]);
+            out += (i ? ", " : "") + std::string(buf);
+        }
+        return out + "]";
+    };
+    std::string j = "{\"bank\": " + std::to_string(s.bank) + ", \"freq_hz\": " + list(hz, "%.2f") +
+                    ", \"total_db\": " + list(bankResponseDb(s, hz), "%.4f") + ", \"bands_db\": [";
+    for (int k = 0; k < s.bandCount(); ++k)
+        j += (k ? ", " : "") + list(bandResponseDb(s, k, hz), "%.4f");
+    return j + "]}\n";
+}
+
+int exportText(EqArgs& a, bool response, Invocation& run) {
+    int code = kExitOk;
+    if (!interpret(a, run, code))
+        return code;
     ParameterStore store;
-    if (!loadBase(a.positional[0], store, err))
-        return 1;
+    if (!loadBase(a.input, store, run))
+        return kExitFailure;
     const EqBankState s = readBank(store, a.bank->bank);
-    out << (csv ? bankResponseCsv(s) : formatFilterText(s));
-    return 0;
+    if (a.json)
+        run.out << (response ? responseJson(s)
+                             : "{\"bank\": " + std::to_string(s.bank) +
+                                   ", \"bands\": " + bandsJson(s) + "}\n");
+    else
+        run.out << (response ? bankResponseCsv(s) : formatFilterText(s));
+    return kExitOk;
 }
 
 std::string fmt(const char* f, double v) {
@@ -247,29 +223,24 @@ std::string fmt(const char* f, double v) {
     return buf;
 }
 
-int fit(const EqArgs& a, std::ostream& out, std::ostream& err) {
-    if (a.positional.size() != 1 || !a.bank) {
-        err << "q7ctl: eq fit takes MEAS and --bank B\n";
-        return 2;
-    }
-    const MeasurementRead m = readMeasurementFile(a.positional[0]);
-    if (!m.ok()) {
-        err << "q7ctl: " << a.positional[0] << ": " << m.error.en << "\n";
-        return 1;
-    }
+int fit(EqArgs& a, Invocation& run) {
+    int code = kExitOk;
+    if (!interpret(a, run, code))
+        return code;
+    const MeasurementRead m = readMeasurementInput(a.input, run);
+    if (!m.ok())
+        return run.fail(inputName(a.input) + ": " + m.error.en);
     Target target;
-    if (a.target && *a.target != "flat") {
-        const MeasurementRead t = readMeasurementFile(*a.target);
-        if (!t.ok()) {
-            err << "q7ctl: " << *a.target << ": " << t.error.en << "\n";
-            return 1;
-        }
+    if (!a.target.empty() && a.target != "flat") {
+        const MeasurementRead t = readMeasurementInput(a.target, run);
+        if (!t.ok())
+            return run.fail(inputName(a.target) + ": " + t.error.en);
         target.kind = Target::Kind::Curve;
         target.curve = t.curve;
     }
     ParameterStore store;
-    if (!loadBase(a.base, store, err))
-        return 1;
+    if (!loadBase(a.base, store, run))
+        return kExitFailure;
     FitOptions o;
     o.loHz = a.lo;
     o.hiHz = a.hi;
@@ -277,70 +248,116 @@ int fit(const EqArgs& a, std::ostream& out, std::ostream& err) {
     o.maxBoostDb = a.maxBoost;
     o.cutOnly = a.cutOnly;
     const FitResult r = fitBank(readBank(store, a.bank->bank), m.curve, target, o);
-    if (!r.ok) {
-        err << "q7ctl: " << r.error.en << "\n";
-        return 2;
-    }
-    if (a.output) {
+    if (!r.ok)
+        return run.usage(r.error.en);
+    if (!a.output.empty()) {
         applyBank(store, r.bank);
-        if (const ModeFileResult w = writeModeFile(*a.output, store); !w) {
-            err << "q7ctl: " << describe(w, *a.output) << "\n";
-            return 1;
-        }
+        std::string error;
+        if (!writeOutput(a.output, run.out, modeFileBytes(store.modeImage()), error))
+            return run.fail(error);
     }
     std::vector<std::string> notes;
     for (const Note& n : r.notes)
         notes.push_back(n.en);
     if (a.json) {
-        out << "{\"bank\": " << a.bank->bank << ", \"bands\": " << bandsJson(r.bank)
-            << ", \"rms_before_db\": " << fmt("%.3f", r.before.rmsDb)
-            << ", \"rms_after_db\": " << fmt("%.3f", r.after.rmsDb)
-            << ", \"max_after_db\": " << fmt("%.3f", r.after.maxAbsDb)
-            << ", \"notes\": " << notesJson(notes) << "}\n";
-        return 0;
+        run.out << "{\"bank\": " << a.bank->bank << ", \"bands\": " << bandsJson(r.bank)
+                << ", \"rms_before_db\": " << fmt("%.3f", r.before.rmsDb)
+                << ", \"rms_after_db\": " << fmt("%.3f", r.after.rmsDb)
+                << ", \"max_after_db\": " << fmt("%.3f", r.after.maxAbsDb)
+                << ", \"notes\": " << notesJson(notes) << "}\n";
+        return kExitOk;
     }
-    out << formatFilterText(r.bank);
-    out << "RMS " << fmt("%.2f", r.before.rmsDb) << " dB -> " << fmt("%.2f", r.after.rmsDb)
-        << " dB, max |e| " << fmt("%.2f", r.before.maxAbsDb) << " dB -> "
-        << fmt("%.2f", r.after.maxAbsDb) << " dB over " << r.hz.size() << " points\n";
+    std::ostream& to = isStdio(a.output) ? run.err : run.out;
+    to << formatFilterText(r.bank);
+    to << "RMS " << fmt("%.2f", r.before.rmsDb) << " dB -> " << fmt("%.2f", r.after.rmsDb)
+       << " dB, max |e| " << fmt("%.2f", r.before.maxAbsDb) << " dB -> "
+       << fmt("%.2f", r.after.maxAbsDb) << " dB over " << r.hz.size() << " points\n";
     for (const std::string& n : notes)
-        out << n << "\n";
-    return 0;
+        to << n << "\n";
+    return kExitOk;
+}
+
+CLI::Option* addBank(CLI::App* c, EqArgs& a) {
+    return c->add_option("--bank", a.bankText, "the EQ bank, by number or name (below)")
+        ->type_name("B")
+        ->required();
 }
 
 } // namespace
 
-std::optional<int> runEqCommand(const std::vector<std::string>& args, std::ostream& out,
-                                std::ostream& err) {
-    // Skip the global options (and the values of those that take one) before the command.
-    std::size_t i = 0;
-    while (i < args.size() && args[i].starts_with("-")) {
-        if ((args[i] == "--trace" || args[i] == "--replay") && i + 1 < args.size())
-            ++i;
-        ++i;
-    }
-    if (i >= args.size() || args[i] != "eq")
-        return std::nullopt;
-    const EqArgs a = parse(args, i + 1);
-    if (a.help || a.command == "help" ||
-        (a.command.empty() && a.error.empty() && a.positional.empty())) {
-        (a.help || a.command == "help" ? out : err) << kEqUsage << "\n";
-        return a.help || a.command == "help" ? 0 : 2;
-    }
-    if (!a.error.empty()) {
-        err << "q7ctl: " << a.error << "\n";
-        return 2;
-    }
-    if (a.command == "import")
-        return import(a, out, err);
-    if (a.command == "export")
-        return exportText(a, false, out, err);
-    if (a.command == "response")
-        return exportText(a, true, out, err);
-    if (a.command == "fit")
-        return fit(a, out, err);
-    err << "q7ctl: unknown eq command " << a.command << "; try q7ctl eq --help\n";
-    return 2;
+void addEqCommands(CommandLine& cli) {
+    CLI::App* eq = cli.group("eq", "EQ banks of mode files: filter text, responses, fitting");
+
+    auto& im = cli.keep<EqArgs>();
+    CLI::App* c = cli.add(
+        "import", "read filter text into a bank",
+        std::string(
+            "Reads filter text (Equalizer APO, REW, AutoEq: \"Filter 1: ON PK Fc 100 Hz Gain "
+            "-3 dB Q 1.41\")\ninto bank B of IN.q7M (the start settings without --base) "
+            "and writes OUT.q7M; prints\nwhat each line became and what was clamped, "
+            "skipped or dropped.\n") +
+            kBanks,
+        [&im](Invocation& run) { return import(im, run); }, eq);
+    c->add_option("FILTERS", im.input, "the filter text; - reads standard input")->required();
+    addBank(c, im);
+    c->add_option("--base", im.base, "the mode file to start from; - standard input")
+        ->type_name("IN.q7M");
+    c->add_option("-o,--output", im.output, "the mode file to write; - standard output")
+        ->type_name("OUT.q7M")
+        ->required();
+    addJsonFlag(c, im.json, "print {\"bank\", \"bands\": [...], \"notes\": [...]}");
+
+    auto& ex = cli.keep<EqArgs>();
+    c = cli.add(
+        "export", "print a bank as filter text",
+        std::string("Prints bank B of IN.q7M as filter text; importing it gives back the "
+                    "same bank.\n") +
+            kBanks,
+        [&ex](Invocation& run) { return exportText(ex, false, run); }, eq);
+    c->add_option("IN.q7M", ex.input, "the mode file; - reads standard input")->required();
+    addBank(c, ex);
+    addJsonFlag(c, ex.json, "print {\"bank\", \"bands\": [{record, type, gain_db, freq_hz, q}]}");
+
+    auto& re = cli.keep<EqArgs>();
+    c = cli.add(
+        "response", "print a bank's response",
+        std::string("Prints the response of bank B of IN.q7M as CSV, "
+                    "freq_hz,total_db,band1_db,..., 1/48\noctave from 20 Hz to 20 kHz.\n") +
+            kBanks,
+        [&re](Invocation& run) { return exportText(re, true, run); }, eq);
+    c->add_option("IN.q7M", re.input, "the mode file; - reads standard input")->required();
+    addBank(c, re);
+    addJsonFlag(c, re.json,
+                "print {\"bank\", \"freq_hz\": [...], \"total_db\": [...], "
+                "\"bands_db\": [[...], ...]}");
+
+    auto& fi = cli.keep<EqArgs>();
+    c = cli.add(
+        "fit", "fit a bank to a measurement",
+        std::string(
+            "Fits the free bands of bank B so that the measurement MEAS plus the EQ follows "
+            "the\ntarget, and prints the filters and the error before and after. MEAS and "
+            "a target\nFILE: REW text export, FRD, or CSV with a header (column raw or spl, "
+            "else the 2nd).\n") +
+            kBanks,
+        [&fi](Invocation& run) { return fit(fi, run); }, eq);
+    c->add_option("MEAS", fi.input, "the measurement; - reads standard input")->required();
+    addBank(c, fi);
+    c->add_option("--target", fi.target, "flat (the default) or a target curve file")
+        ->type_name("flat|FILE");
+    c->add_option("--range", fi.range, "the range fitted, in Hz (20-20000)")->type_name("LO-HI");
+    c->add_option("--bands", fi.bandsText, "use at most K bands, the first free ones")
+        ->type_name("K");
+    c->add_option("--max-boost", fi.maxBoostText, "the largest boost of a band (6 dB)")
+        ->type_name("DB");
+    c->add_flag("--cut-only", fi.cutOnly, "no band boosts");
+    c->add_option("--base", fi.base, "the mode file to start from; - standard input")
+        ->type_name("IN.q7M");
+    c->add_option("-o,--output", fi.output, "write the result; - standard output")
+        ->type_name("OUT.q7M");
+    addJsonFlag(c, fi.json,
+                "print {\"bank\", \"bands\", \"rms_before_db\", \"rms_after_db\", "
+                "\"max_after_db\", \"notes\"}");
 }
 
 } // namespace q7

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/q7ctl.h"
 #include "measure/audio.h"
 #include "tune/report.h"

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/measure_commands.h"
 
 #include "cli/mode_json.h"
-#include "cli/options.h"
+#include "cli/command_line.h"
 #include "device/connection.h"
 #include "device/hidapi_backend.h"
 #include "measure/average.h"
@@ -26,40 +27,6 @@ namespace q7 {
 
 namespace {
 
-constexpr const char* kMeasureUsage =
-    "usage: q7ctl [amplifier options] audio devices [--json]\n"
-    "       q7ctl [amplifier options] measure --speaker SPK [--play DEV] [--record DEV]\n"
-    "             [--input hdmi|spdif1|spdif2|bt] [--sweep-seconds S] [--level DBFS]\n"
-    "             [--cal FILE] [--spl94 DBFS] [--positions N] [--average power|db|vector]\n"
-    "             [--smooth 1/N|variable|psy] [--reference SPK|loopback|none]\n"
-    "             [-o MEAS.txt] [--ir IR.wav] [--json]\n"
-    "       q7ctl measure --recording REC.wav --sweep-seconds S [...]\n"
-    "  SPK: main-l, main-r, center, sub, rear-l, rear-r, top-l, top-r. The amplifier plays a\n"
-    "  sweep (1-20 s, default 3; 10 Hz-24 kHz at --level, default -12 dBFS) through SPK alone:\n"
-    "  every other output is muted over USB for the sweep and every mute put back afterwards.\n"
-    "  --play and --record name the devices (q7ctl audio devices lists them); with\n"
-    "  --simulator the simulated amplifier's devices are the defaults. --input switches the\n"
-    "  music source for the measurement. --reference: loopback (the recorder's second channel\n"
-    "  wired to the playback; the default of the simulated devices), a speaker whose short high\n"
-    "  sweep before and after times the measurement and measures the clocks' drift, or none.\n"
-    "  --cal: the microphone's calibration file; --spl94: the level in dBFS that 94 dB SPL\n"
-    "  reads (else the file's sensitivity), so the response reads in dB SPL. --positions N\n"
-    "  measures N microphone positions and averages them (--average, default power).\n"
-    "  --smooth: 1/1, 1/3, 1/6, 1/12, 1/24, 1/48 (default), variable, psy or none.\n"
-    "  -o writes REW-compatible text, --ir the impulse response as a WAV file; --json prints\n"
-    "  {speaker, delay_ms, peak_db (the recording's peak, dBFS), snr_db, clipped,\n"
-    "  thd_percent_1k, points: [[freq_hz, spl_db, phase_deg], ...], warnings}.\n"
-    "  --recording deconvolves a recording of this sweep made elsewhere (timing: none, or\n"
-    "  loopback from its second channel).\n"
-    "  Exit 0, 1 a failed measurement (no signal, clipped, a device gone), 2 bad usage.\n";
-
-std::optional<double> number(const std::string& s) {
-    double v = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
 
 // The amplifier's music source codes: SPDIF1 1, SPDIF2 2, HDMI 3, BlueTooth 4.
 std::optional<int> sourceCode(const std::string& input) {
@@ -345,126 +312,29 @@ int fromRecording(const MeasureArgs& a, Plan& plan, std::ostream& out, std::ostr
 
 } // namespace
 
-std::optional<MeasureArgs> parseMeasureArgs(const std::vector<std::string>& args) {
-    // The command is the first word that is neither an option nor an option's value.
-    std::size_t at = 0;
-    for (; at < args.size(); ++at) {
-        const std::string& s = args[at];
-        if (s == "--trace" || s == "--replay")
-            ++at;
-        else if (!s.starts_with("-"))
-            break;
-    }
-    if (at >= args.size())
-        return std::nullopt;
-    MeasureArgs a;
-    // `q7ctl help measure` and `q7ctl help audio`.
-    if (args[at] == "help" && at + 1 < args.size() &&
-        (args[at + 1] == "measure" || args[at + 1] == "audio")) {
-        a.command = args[at + 1] == "measure" ? "measure" : "audio devices";
-        a.help = true;
-        return a;
-    }
-    if (args[at] == "measure")
-        a.command = "measure";
-    else if (args[at] == "audio" && at + 1 < args.size() && args[at + 1] == "devices")
-        a.command = "audio devices";
-    else
-        return std::nullopt;
-    const std::size_t commandEnd = at + (a.command == "measure" ? 1 : 2);
-    auto value = [&](std::size_t& i, const std::string& name) {
-        return optionValue(args, i, name, a.error);
-    };
-    auto num = [&](std::size_t& i, const std::string& name, std::optional<double>& into) {
-        if (const auto v = value(i, name)) {
-            into = number(*v);
-            if (!into)
-                a.error = name + " needs a number";
-        }
-    };
-    for (std::size_t i = 0; i < args.size() && a.error.empty(); ++i) {
-        if (i >= at && i < commandEnd)
-            continue;
-        const std::string& s = args[i];
-        auto is = [&](std::string_view name) { return isOption(s, name); };
-        if (s == "--simulator")
-            a.simulator = "";
-        else if (s.starts_with("--simulator="))
-            a.simulator = s.substr(12);
-        else if (is("--trace"))
-            a.trace = value(i, "--trace");
-        else if (is("--replay"))
-            a.replay = value(i, "--replay");
-        else if (s == "--verbose" || s == "-v")
-            a.verbose = true;
-        else if (s == "--json")
-            a.json = true;
-        else if (s == "--help" || s == "-h")
-            a.help = true;
-        else if (a.command == "audio devices")
-            a.error = "audio devices takes --json only";
-        else if (is("--speaker"))
-            a.speaker = value(i, "--speaker");
-        else if (is("--play"))
-            a.play = value(i, "--play");
-        else if (is("--record"))
-            a.record = value(i, "--record");
-        else if (is("--input"))
-            a.input = value(i, "--input");
-        else if (is("--cal"))
-            a.cal = value(i, "--cal");
-        else if (s == "-o" || is("--output"))
-            a.output = value(i, s == "-o" ? "-o" : "--output");
-        else if (is("--ir"))
-            a.ir = value(i, "--ir");
-        else if (is("--recording"))
-            a.recording = value(i, "--recording");
-        else if (is("--smooth"))
-            a.smooth = value(i, "--smooth");
-        else if (is("--average"))
-            a.average = value(i, "--average");
-        else if (is("--reference"))
-            a.reference = value(i, "--reference");
-        else if (is("--sweep-seconds"))
-            num(i, "--sweep-seconds", a.sweepSeconds);
-        else if (is("--level"))
-            num(i, "--level", a.level);
-        else if (is("--spl94"))
-            num(i, "--spl94", a.spl94);
-        else if (is("--positions")) {
-            std::optional<double> n;
-            num(i, "--positions", n);
-            if (n && (*n < 1 || *n > 16 || *n != std::floor(*n)))
-                a.error = "--positions takes 1 to 16";
-            else if (n)
-                a.positions = int(*n);
-        } else
-            a.error = "unknown option or word " + s + " for " + a.command;
-    }
-    if (a.error.empty() && a.command == "measure" && !a.help) {
-        if (a.speaker && speakerOutputIndex(*a.speaker) < 0)
-            a.error = "--speaker takes main-l, main-r, center, sub, rear-l, rear-r, top-l or top-r";
-        else if (!a.speaker && !a.recording)
-            a.error = "measure needs --speaker SPK (or --recording REC.wav)";
-        else if (a.input && !sourceCode(*a.input))
-            a.error = "--input takes hdmi, spdif1, spdif2 or bt";
-        else if (a.replay)
-            a.error = "measure needs a live amplifier, not a replay";
-        else if (a.recording && (a.play || a.record || a.input || a.positions > 1))
-            a.error = "--recording is analysed as it is: no devices, input or positions";
-    }
-    return a;
+std::string measureUsageError(const MeasureArgs& a) {
+    if (a.command != "measure")
+        return {};
+    if (a.speaker && speakerOutputIndex(*a.speaker) < 0)
+        return "--speaker takes main-l, main-r, center, sub, rear-l, rear-r, top-l or top-r";
+    if (!a.speaker && !a.recording)
+        return "measure needs --speaker SPK (or --recording REC.wav)";
+    if (a.input && !sourceCode(*a.input))
+        return "--input takes hdmi, spdif1, spdif2 or bt";
+    if (a.replay)
+        return "measure needs a live amplifier, not a replay";
+    if (a.positions < 1 || a.positions > 16)
+        return "--positions takes 1 to 16";
+    if (a.recording && (a.play || a.record || a.input || a.positions > 1))
+        return "--recording is analysed as it is: no devices, input or positions";
+    return {};
 }
 
 int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err,
                       const Q7ctlEnvironment& env) {
-    if (a.help) {
-        out << kMeasureUsage;
-        return 0;
-    }
-    if (!a.error.empty()) {
-        err << "q7ctl: " << a.error << "\n";
-        return 2;
+    if (const std::string e = measureUsageError(a); !e.empty()) {
+        err << "q7ctl: " << a.command << ": " << e << "\n";
+        return kExitUsage;
     }
     std::optional<SimOptions> simOptions;
     if (a.simulator) {
@@ -666,12 +536,83 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
     return report(a, *plan, r, last, source, a.positions, out, err);
 }
 
-std::optional<int> runAudioCommand(const std::vector<std::string>& args, std::ostream& out,
-                                   std::ostream& err, const Q7ctlEnvironment& env) {
-    const auto a = parseMeasureArgs(args);
-    if (!a)
-        return std::nullopt;
-    return runMeasureCommand(*a, out, err, env);
+namespace {
+
+// The amplifier options given before or after the command.
+void takeGlobal(MeasureArgs& a, const Invocation& run) {
+    a.simulator = run.global.simulator;
+    a.trace = run.global.trace;
+    a.replay = run.global.replay;
+    a.verbose = run.global.verbose;
+}
+
+} // namespace
+
+void addMeasureCommands(CommandLine& cli) {
+    auto& devices = cli.keep<MeasureArgs>();
+    devices.command = "audio devices";
+    CLI::App* audio = cli.group("audio", "the computer's audio devices");
+    CLI::App* c = cli.add(
+        "devices", "list the playback and recording devices",
+        "Lists the playback and recording devices by the names --play and --record take: the "
+        "computer's (Qt Multimedia: PulseAudio, or PipeWire through its Pulse layer) and, with "
+        "--simulator, the simulated amplifier's \"Simulated amplifier input\" and \"Simulated "
+        "measurement microphone\".\n",
+        [&devices](Invocation& run) {
+            takeGlobal(devices, run);
+            return runMeasureCommand(devices, run.out, run.err, run.env);
+        },
+        audio);
+    addJsonFlag(c, devices.json, "print {\"playback\": [...], \"recording\": [...]}");
+    cli.usesAmplifier(c);
+
+    auto& m = cli.keep<MeasureArgs>();
+    m.command = "measure";
+    c = cli.add(
+        "measure", "measure one speaker's response at the microphone",
+        "The amplifier plays a sweep (1-20 s, default 3; 10 Hz-24 kHz at --level, default -12 "
+        "dBFS) through SPK alone: every other output is muted over USB for the sweep and every "
+        "mute put back afterwards. SPK: main-l, main-r, center, sub, rear-l, rear-r, top-l, "
+        "top-r. With --simulator the simulated amplifier's devices are the defaults. --json "
+        "prints {speaker, delay_ms, peak_db (the recording's peak, dBFS), snr_db, clipped, "
+        "thd_percent_1k, points: [[freq_hz, spl_db, phase_deg], ...], warnings}. --recording "
+        "deconvolves a recording of this sweep made elsewhere (timing: none, or loopback from "
+        "its second channel). Exit 0, 1 a failed measurement (no signal, clipped, a device "
+        "gone), 2 bad usage.\n",
+        [&m](Invocation& run) {
+            takeGlobal(m, run);
+            return runMeasureCommand(m, run.out, run.err, run.env);
+        });
+    c->add_option("--speaker", m.speaker, "the speaker to measure")->type_name("SPK");
+    c->add_option("--play", m.play, "the playback device (q7ctl audio devices lists them)")
+        ->type_name("DEV");
+    c->add_option("--record", m.record, "the recording device")->type_name("DEV");
+    c->add_option("--input", m.input, "switch the music source for the measurement")
+        ->type_name("hdmi|spdif1|spdif2|bt");
+    c->add_option("--sweep-seconds", m.sweepSeconds, "the sweep's length, 1 to 20 s (3)")
+        ->type_name("S");
+    c->add_option("--level", m.level, "the sweep's level (-12)")->type_name("DBFS");
+    c->add_option("--cal", m.cal, "the microphone's calibration file")->type_name("FILE");
+    c->add_option("--spl94", m.spl94, "what 94 dB SPL reads (else the file's sensitivity)")
+        ->type_name("DBFS");
+    c->add_option("--positions", m.positions, "measure N microphone positions and average them")
+        ->type_name("N");
+    c->add_option("--average", m.average, "how positions average (power)")
+        ->type_name("power|db|vector");
+    c->add_option("--smooth", m.smooth, "1/1, 1/3, 1/6, 1/12, 1/24, 1/48 (default), variable, psy "
+                                        "or none")
+        ->type_name("1/N|variable|psy");
+    c->add_option("--reference", m.reference,
+                  "the timing: loopback (the recorder's second channel wired to the playback; "
+                  "the simulated devices' default), a speaker whose short high sweep before and "
+                  "after times the measurement, or none")
+        ->type_name("SPK|loopback|none");
+    c->add_option("-o,--output", m.output, "write REW-compatible text")->type_name("MEAS.txt");
+    c->add_option("--ir", m.ir, "write the impulse response as a WAV file")->type_name("IR.wav");
+    c->add_option("--recording", m.recording, "analyse a recording made elsewhere")
+        ->type_name("REC.wav");
+    addJsonFlag(c, m.json);
+    cli.usesAmplifier(c);
 }
 
 } // namespace q7

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl's audio commands: `audio devices` lists the playback and recording devices, `measure`
 // measures a speaker through the amplifier (or deconvolves a recording made elsewhere).
 #pragma once
@@ -11,27 +12,24 @@
 
 namespace q7 {
 
+class CommandLine;
+
 struct MeasureArgs {
     std::string command; // "measure" or "audio devices"
     std::optional<std::string> simulator, trace, replay;
-    bool verbose = false, json = false, help = false;
+    bool verbose = false, json = false;
     std::optional<std::string> speaker, play, record, input, cal, output, ir, recording;
     std::optional<std::string> smooth, average, reference;
     std::optional<double> sweepSeconds, level, spl94;
     int positions = 1;
-    std::string error; // a usage error
 };
 
-// Parses the arguments of an audio command; nullopt when args hold another command.
-std::optional<MeasureArgs> parseMeasureArgs(const std::vector<std::string>& args);
+// `audio devices` and `measure`.
+void addMeasureCommands(CommandLine& cli);
 
-// Runs a parsed audio command. Exit 0, 1 for a failed measurement (no signal, clipped, a device
+// Runs an audio command. Exit 0, 1 for a failed measurement (no signal, clipped, a device
 // gone), 2 for bad usage.
 int runMeasureCommand(const MeasureArgs& args, std::ostream& out, std::ostream& err,
                       const Q7ctlEnvironment& env);
-
-// Both together, for the dispatcher: nullopt when args hold another command.
-std::optional<int> runAudioCommand(const std::vector<std::string>& args, std::ostream& out,
-                                   std::ostream& err, const Q7ctlEnvironment& env);
 
 } // namespace q7

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/mode_json.h"
 
 #include "params/dsp.h"
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace q7 {
 
@@ -86,39 +88,32 @@ std::string differencesJson(const std::vector<Difference>& differences) {
     return j + "]}";
 }
 
+std::string paramJsonValue(const ParamInfo& p, std::uint32_t raw) {
+    const double v = userValue(p, raw);
+    if (p.storage != ParamStorage::Float32)
+        return jsonDouble(v);
+    if (p.mul == 1.0 && p.add == 0.0 && p.div == 1.0)
+        return jsonFloat(float(v));
+    // Worked out from a single (the reverb time from its slider position): seven digits, as
+    // a single holds no more.
+    if (!std::isfinite(v))
+        return "null";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.7g", v);
+    return buf;
+}
+
 std::string modeImageJson(const ModeImage& image, int version) {
-    std::string j = "{\"version\": " + std::to_string(version) + ", \"cells\": {";
-    for (int c = kSavedFirstCell; c <= kSavedLastCell; ++c) {
-        if (c > kSavedFirstCell)
-            j += ", ";
-        const std::uint32_t bits = image.cells[std::size_t(c)];
-        j += "\"" + std::to_string(c) + "\": ";
-        j += isFloatCell(c) ? jsonFloat(bitsFloat(bits)) : std::to_string(std::int32_t(bits));
-    }
-    j += "}, \"bands\": [";
+    std::string j = "{\"version\": " + std::to_string(version) + ", \"params\": {";
     bool first = true;
-    for (const EqGroup& g : eqGroups()) {
-        for (int r = 0; r < g.records; ++r) {
-            const BandRecord b = BandRecord::fromBytes(
-                &image.bandImage[std::size_t(g.offset) + kBandRecordSize * std::size_t(r)]);
-            if (!first)
-                j += ", ";
-            first = false;
-            j += "{\"group\": " + std::to_string(g.group) + ", \"record\": " + std::to_string(r) +
-                 ", \"type\": " + std::to_string(b.type) +
-                 ", \"gain_db\": " + jsonDouble((int(b.gain) - 150) / 10.0) +
-                 ", \"freq_hz\": " + std::to_string(b.frequency) +
-                 ", \"q\": " + jsonDouble(b.qValue()) + "}";
-        }
-    }
-    j += "], \"extra\": \"" + hexBytes(image.extra) + "\", \"speaker_levels_db\": [";
-    for (int s = 0; s < kSpeakerCount; ++s) {
-        if (s)
+    for (const ParamInfo& p : paramTable()) {
+        if (!first)
             j += ", ";
-        j += jsonFloat(bitsFloat(readBe32(&image.speakerLevels[std::size_t(4 * s)])));
+        first = false;
+        // Ids are the table's own lower-case ASCII: nothing to escape.
+        j += "\"" + p.id + "\": " + paramJsonValue(p, rawValue(p, image));
     }
-    j += "], \"plan\": \"" + hexBytes(image.plan) + "\"}";
-    return j;
+    return j + "}}";
 }
 
 // Text from a file may be any bytes: what is not UTF-8 becomes U+FFFD, so the JSON stays valid.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JSON view of a mode image printed by `q7ctl mode dump` and `q7ctl pull --json`.
 #pragma once
 
@@ -10,7 +11,12 @@
 
 namespace q7 {
 
+// `q7ctl mode dump` and `pull`: {"version": 2, "params": {"mic.volume": 60, …}}, every value
+// the image holds under its id as `params` lists it, in the units get prints.
 std::string modeImageJson(const ModeImage& image, int version);
+// One value as get --json and the dump carry it: a number in user units; a single's shortest
+// text where the single is the value; null for NaN.
+std::string paramJsonValue(const ParamInfo& p, std::uint32_t raw);
 // `q7ctl mode diff --json`: {"equal": bool, "differences": [...]}, each difference with its
 // kind, where it lies (cell; group, record and field; or index), its machine id as "name" and
 // the two values in user units as "a" and "b".

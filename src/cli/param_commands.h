@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl params, get and set: the parameters of a mode file by name (param_names' ids), read and
 // changed in a file or on the amplifier.
 #pragma once
 
-#include "cli/device_commands.h"
+#include "cli/command_line.h"
 #include "params/param_names.h"
 #include "params/store.h"
 
@@ -31,9 +32,8 @@ std::optional<std::uint32_t> parseParamValue(const ParamInfo& p, std::string_vie
 // "NAME=VALUE".
 std::optional<ParamAssignment> parseAssignment(std::string_view text, std::string& error);
 
-// Writes the value into the image as the pages would leave it: a plan byte also sets the cell
-// of cells 4..23 it is made from, and a visible Sub band takes its three sections along (they
-// follow its frequency and Q at 0 dB).
+// Writes the value into the image: the named value alone (a plan byte also sets the cell of
+// cells 4..23 it is made from, which holds the same position).
 void applyAssignment(ModeImage& image, const ParamAssignment& a);
 
 // The value as get prints it: exact numbers with the unit, words for switches and types.
@@ -41,12 +41,8 @@ std::string paramValueText(const ParamInfo& p, std::uint32_t raw);
 // get's output: a line "NAME VALUE" each, or a JSON array.
 std::string paramValues(const std::vector<const ParamInfo*>& params, const ModeImage& image,
                         bool json);
-// One line on err for each value that did not land as typed: stored with less resolution, or
-// changed by the amplifier's senders (the predelay halves go out equal, for one).
-void noteAdjustedValues(const std::vector<ParamAssignment>& assignments, const ModeImage& result,
-                        bool sent, std::ostream& err);
-
-// The names get takes (all parameters when none), or nullopt after a line on err.
+// The parameters get and params take (all when none is named: ids or prefixes of ids), or
+// nullopt after a line on err.
 std::optional<std::vector<const ParamInfo*>> paramsNamed(const std::vector<std::string>& names,
                                                          std::ostream& err);
 // The assignments set takes, or nullopt after a line on err. onAmplifier refuses what no
@@ -54,9 +50,26 @@ std::optional<std::vector<const ParamInfo*>> paramsNamed(const std::vector<std::
 std::optional<std::vector<ParamAssignment>> assignmentsGiven(const std::vector<std::string>& texts,
                                                              bool onAmplifier, std::ostream& err);
 
-// The offline commands: params, and get and set with --file. Exit codes as runQ7ctl's.
-int paramsCommand(bool json, std::ostream& out);
-int getFromFile(const CliArgs& a, std::ostream& out, std::ostream& err);
-int setInFile(const CliArgs& a, std::ostream& err);
+// The start settings with every value brought within the range set accepts (the pages'
+// ranges), as `mode new` writes them: set takes back every value such a file holds.
+ModeImage newModeImage();
+
+// Rounding and adjustment notes for what set wrote: one per value that did not land as typed.
+std::vector<std::string> adjustedValueNotes(const std::vector<ParamAssignment>& assignments,
+                                            const ModeImage& result, bool sent);
+// set --json: {"set": [{"name", "typed", "value", "text"}, ...], "notes": [...]}.
+std::string setResultJson(const std::vector<ParamAssignment>& assignments, const ModeImage& result,
+                          const std::vector<std::string>& notes);
+
+// The ids a name stands for: itself, or every id below it when it is a prefix at a dot
+// ("main.eq.3" is the band's four fields); empty after setting error.
+std::vector<const ParamInfo*> paramsMatching(std::string_view name, std::string& error);
+
+// A moved listener or speaker takes the speaker levels the location page gives for the new
+// distances, unless a level was named. before: the image the move started from.
+void applyLocationLevels(ModeImage& image, const ModeImage& before,
+                         const std::vector<ParamAssignment>& assignments);
+
+void addParamCommands(CommandLine& cli);
 
 } // namespace q7

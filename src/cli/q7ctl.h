@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl, the command line: its commands run from a library so tests can call them directly.
 #pragma once
 
+#include <istream>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -13,11 +15,19 @@ class ChartPainter;
 class Clock;
 class HidBackend;
 
-// What a test may put in place of the real world: a clock (virtual time) and a transport (a
-// simulated amplifier it inspects). Unset members are created from the arguments.
+// Exit codes, the same for every command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // at run time: the amplifier, a file, input or output
+inline constexpr int kExitUsage = 2;    // bad usage: an unknown command or option, a bad value
+inline constexpr int kExitNoAnswer = 3; // the amplifier does not answer, or its replies are lost
+
+// What a test may put in place of the real world: a clock (virtual time), a transport (a
+// simulated amplifier it inspects) and standard input. Unset members are created from the
+// arguments (standard input: std::cin).
 struct Q7ctlEnvironment {
     Clock* clock = nullptr;
     HidBackend* backend = nullptr;
+    std::istream* in = nullptr;
     // Audio devices for measurements: a test's stand-in, else those systemAudio makes.
     AudioBackend* audio = nullptr;
     std::unique_ptr<AudioBackend> (*systemAudio)() = nullptr;
@@ -25,8 +35,7 @@ struct Q7ctlEnvironment {
     std::unique_ptr<ChartPainter> (*chartPainter)() = nullptr;
 };
 
-// args excludes the program name. Returns the exit code: 0 success, 1 failure (a file, the
-// amplifier or its check), 2 bad arguments.
+// args excludes the program name. Returns one of the exit codes above.
 int runQ7ctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
              const Q7ctlEnvironment& env = {});
 

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/tune_commands.h"
 
+#include "cli/command_line.h"
 #include "cli/mode_json.h"
-#include "cli/options.h"
 #include "device/connection.h"
 #include "device/hidapi_backend.h"
 #include "measure/speakers.h"
@@ -14,7 +15,6 @@
 #include "tune/run.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -24,42 +24,6 @@
 namespace q7 {
 
 namespace {
-
-constexpr const char* kTuneUsage =
-    "usage: q7ctl [amplifier options] tune [--speakers LIST|auto] [--positions N]\n"
-    "             [--target flat|house|FILE] [--max-boost DB] [--sweep-seconds S]\n"
-    "             [--play DEV] [--record DEV] [--cal FILE] [--dry-run] [--report DIR] [--json]\n"
-    "  Tunes the room: each speaker plays a sweep alone (every other output muted over USB and\n"
-    "  put back afterwards) at each listening position, the first being the main seat; then\n"
-    "  the speaker levels are matched at the main seat (500 Hz-2 kHz, the Sub over its pass\n"
-    "  band) to the quietest, the delays make every speaker arrive with the farthest, the Sub's\n"
-    "  crossover, polarity and delay are chosen so that it adds to the mains, and each output's\n"
-    "  EQ is fitted to its position-averaged response (Main L/R, Rear L/R and Top L/R share a\n"
-    "  bank). Everything is applied as one step, then each speaker is measured again at the\n"
-    "  main seat against what was predicted.\n"
-    "  --speakers: main-l,main-r,center,sub,rear-l,rear-r,top-l,top-r (comma separated), or\n"
-    "  auto (the default: every output; one whose sweep does not arrive is not connected).\n"
-    "  --positions N: 1 to 9 microphone positions (q7ctl waits for Enter before each).\n"
-    "  --target: flat (default), house (the auto-EQ's house curve) or a response file.\n"
-    "  --max-boost: the most an output's EQ may raise any frequency, 0 to 15 dB (default 6).\n"
-    "  --sweep-seconds: 1 to 20 (default 3); the check uses 1 s sweeps.\n"
-    "  --play, --record, --cal: as for measure. --dry-run measures and computes, sends nothing.\n"
-    "  --report DIR: index.html, a chart per speaker, before.q7M and tuned.q7M.\n"
-    "  --json prints {\"speakers\": {\"main-l\": {\"connected\", \"level_db\", \"delay_ms\",\n"
-    "  \"polarity\", \"bands\", \"rms_before_db\", \"rms_predicted_db\", \"rms_after_db\", ...},\n"
-    "  ...}, \"crossover_hz\", \"changed\", ...}.\n"
-    "  The amplifier has no polarity switch: a Sub that sums better inverted gets an all-pass\n"
-    "  band (type off) at the crossover; reversing its speaker wires does the same exactly.\n"
-    "  Exit 0 applied and verified within the limits, 1 the check falls short (what was sent\n"
-    "  stays) or a measurement failed, 2 bad usage.\n";
-
-std::optional<double> number(const std::string& s) {
-    double v = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
 
 bool isSimulatedDevice(const std::optional<std::string>& name) {
     return name && (*name == kSimPlaybackDevice || *name == kSimRecordingDevice);
@@ -170,20 +134,24 @@ std::string tuneJson(const TunePlan& plan, const TuneVerification* check, bool a
     return s + "]}";
 }
 
-// A full synchronisation: the tuning starts from every value the amplifier holds.
-bool synchronise(Connection& c, std::ostream& err) {
+// A full synchronisation: the tuning starts from every value the amplifier holds. The exit
+// code, kExitOk when every value was read.
+int synchronise(Connection& c, std::ostream& err) {
     c.session.SynchronizeData();
     const CheckResult r = c.session.CheckConnection();
     if (r == CheckResult::Passed && c.session.unreadValues() == 0)
-        return true;
-    if (r == CheckResult::Passed)
+        return kExitOk;
+    if (r == CheckResult::Passed) {
         err << "q7ctl: " << c.session.unreadValues()
             << " settings could not be read from the amplifier\n";
-    else if (r == CheckResult::LinkLost)
+        return kExitNoAnswer;
+    }
+    if (r == CheckResult::LinkLost) {
         err << "q7ctl: the amplifier was lost during the transfer\n";
-    else
-        err << "q7ctl: this is not a Q7 amplifier of protocol 11\n";
-    return false;
+        return kExitNoAnswer;
+    }
+    err << "q7ctl: this is not a Q7 amplifier of protocol 11\n";
+    return kExitFailure;
 }
 
 bool linkLost(Connection& c) {
@@ -226,118 +194,33 @@ std::string targetName(const TuneArgs& a) {
 
 } // namespace
 
-std::optional<TuneArgs> parseTuneArgs(const std::vector<std::string>& args) {
-    std::size_t at = 0;
-    for (; at < args.size(); ++at) {
-        const std::string& s = args[at];
-        if (s == "--trace" || s == "--replay")
-            ++at;
-        else if (!s.starts_with("-"))
-            break;
-    }
-    if (at >= args.size())
-        return std::nullopt;
-    TuneArgs a;
-    if (args[at] == "help" && at + 1 < args.size() && args[at + 1] == "tune") {
-        a.help = true;
-        return a;
-    }
-    if (args[at] != "tune")
-        return std::nullopt;
-    auto value = [&](std::size_t& i, const std::string& name) {
-        return optionValue(args, i, name, a.error);
-    };
-    auto num = [&](std::size_t& i, const std::string& name, std::optional<double>& into) {
-        if (const auto v = value(i, name)) {
-            into = number(*v);
-            if (!into)
-                a.error = name + " needs a number";
-        }
-    };
-    for (std::size_t i = 0; i < args.size() && a.error.empty(); ++i) {
-        if (i == at)
-            continue;
-        const std::string& s = args[i];
-        auto is = [&](std::string_view name) { return isOption(s, name); };
-        if (s == "--simulator")
-            a.simulator = "";
-        else if (s.starts_with("--simulator="))
-            a.simulator = s.substr(12);
-        else if (is("--trace"))
-            a.trace = value(i, "--trace");
-        else if (is("--replay"))
-            a.replay = value(i, "--replay");
-        else if (s == "--verbose" || s == "-v")
-            a.verbose = true;
-        else if (s == "--json")
-            a.json = true;
-        else if (s == "--help" || s == "-h")
-            a.help = true;
-        else if (s == "--dry-run")
-            a.dryRun = true;
-        else if (is("--speakers"))
-            a.speakers = value(i, "--speakers");
-        else if (is("--target"))
-            a.target = value(i, "--target");
-        else if (is("--play"))
-            a.play = value(i, "--play");
-        else if (is("--record"))
-            a.record = value(i, "--record");
-        else if (is("--cal"))
-            a.cal = value(i, "--cal");
-        else if (is("--report"))
-            a.report = value(i, "--report");
-        else if (is("--max-boost"))
-            num(i, "--max-boost", a.maxBoost);
-        else if (is("--sweep-seconds"))
-            num(i, "--sweep-seconds", a.sweepSeconds);
-        else if (is("--positions")) {
-            std::optional<double> n;
-            num(i, "--positions", n);
-            if (n && (*n < 1 || *n > kMaxTunePositions || *n != std::floor(*n)))
-                a.error = "--positions takes 1 to 9";
-            else if (n)
-                a.positions = int(*n);
-        } else {
-            a.error = "unknown option or word " + s + " for tune";
-        }
-    }
-    if (!a.error.empty() || a.help)
-        return a;
+std::string tuneUsageError(const TuneArgs& a) {
+    if (a.positions < 1 || a.positions > kMaxTunePositions)
+        return "--positions takes 1 to 9";
     if (a.maxBoost && !(*a.maxBoost >= 0 && *a.maxBoost <= kBandGainMaxDb))
-        a.error = "--max-boost takes 0 to 15 dB";
-    else if (a.sweepSeconds && !(*a.sweepSeconds >= 1 && *a.sweepSeconds <= 20))
-        a.error = "--sweep-seconds takes 1 to 20";
-    else if (a.replay)
-        a.error = "tune needs a live amplifier, not a replay";
-    else if (a.simulator && a.replay)
-        a.error = "--simulator and --replay exclude each other";
-    if (a.error.empty() && a.speakers && *a.speakers != "auto") {
-        std::string list = *a.speakers;
-        std::size_t from = 0;
-        while (from <= list.size()) {
+        return "--max-boost takes 0 to 15 dB";
+    if (a.sweepSeconds && !(*a.sweepSeconds >= 1 && *a.sweepSeconds <= 20))
+        return "--sweep-seconds takes 1 to 20";
+    if (a.replay)
+        return "tune needs a live amplifier, not a replay";
+    if (a.speakers && *a.speakers != "auto") {
+        const std::string& list = *a.speakers;
+        for (std::size_t from = 0; from <= list.size();) {
             const std::size_t comma = std::min(list.find(',', from), list.size());
-            const std::string id = list.substr(from, comma - from);
-            if (speakerOutputIndex(id) < 0) {
-                a.error = "--speakers takes auto or a list of main-l, main-r, center, sub, "
-                          "rear-l, rear-r, top-l, top-r";
-                break;
-            }
+            if (speakerOutputIndex(list.substr(from, comma - from)) < 0)
+                return "--speakers takes auto or a list of main-l, main-r, center, sub, rear-l, "
+                       "rear-r, top-l, top-r";
             from = comma + 1;
         }
     }
-    return a;
+    return {};
 }
 
 int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
                    const Q7ctlEnvironment& env) {
-    if (a.help) {
-        out << kTuneUsage;
-        return 0;
-    }
-    if (!a.error.empty()) {
-        err << "q7ctl: " << a.error << "\n";
-        return 2;
+    if (const std::string e = tuneUsageError(a); !e.empty()) {
+        err << "q7ctl: tune: " << e << "\n";
+        return kExitUsage;
     }
     std::optional<SimOptions> simOptions;
     if (a.simulator) {
@@ -464,9 +347,9 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
         err << "q7ctl: no amplifier found (USB HID 2010:1031)\n";
         return 1;
     }
-    if (!synchronise(c, err)) {
+    if (const int code = synchronise(c, err); code != kExitOk) {
         c.link.CloseByEditor();
-        return 1;
+        return code;
     }
     MeasureDevices devices;
     devices.play = a.play.value_or("");
@@ -581,12 +464,62 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
     return code;
 }
 
-std::optional<int> runTuneCommand(const std::vector<std::string>& args, std::ostream& out,
-                                  std::ostream& err, const Q7ctlEnvironment& env) {
-    const auto a = parseTuneArgs(args);
-    if (!a)
-        return std::nullopt;
-    return runTuneCommand(*a, out, err, env);
+void addTuneCommands(CommandLine& cli) {
+    auto& o = cli.keep<TuneArgs>();
+    CLI::App* c = cli.add(
+        "tune", "tune the room: levels, delays, the Sub's crossover and polarity, EQ",
+        "Each speaker plays a sweep alone (every other output muted over USB and put back "
+        "afterwards) at each listening position, the first being the main seat. Then the "
+        "levels are matched at the main seat (500 Hz-2 kHz, the Sub over its pass band) to the "
+        "quietest, the delays make every speaker arrive with the farthest, the Sub's crossover, "
+        "polarity and delay are chosen so that it adds to the mains, and each output's EQ is "
+        "fitted to its position-averaged response (Main L/R, Rear L/R and Top L/R share a "
+        "bank). Everything is applied as one step, then each speaker is measured again at the "
+        "main seat against what was predicted. The amplifier has no polarity switch: a Sub "
+        "that sums better inverted gets an all-pass band (type off) at the crossover; reversing "
+        "its speaker wires does the same exactly. With --simulator the simulated amplifier's "
+        "devices are the defaults; --simulator=room=DIR takes one position per sub-folder 1/, "
+        "2/ ... of DIR. --json prints {\"speakers\": {\"main-l\": {\"connected\", "
+        "\"level_db\", \"delay_ms\", \"polarity\": \"normal|inverted\", \"bands\", "
+        "\"rms_before_db\", \"rms_predicted_db\", \"rms_after_db\", ...}, ...}, "
+        "\"crossover_hz\", \"changed\": [\"main.delay_ms\", ...], ...}. Exit 0 applied and "
+        "verified within the limits (or, with --dry-run, computed), 1 the check falls short "
+        "(what was sent stays) or a measurement failed, 2 bad usage, 3 the amplifier is "
+        "silent.\n",
+        [&o](Invocation& run) {
+            o.simulator = run.global.simulator;
+            o.trace = run.global.trace;
+            o.replay = run.global.replay;
+            o.verbose = run.global.verbose;
+            return runTuneCommand(o, run.out, run.err, run.env);
+        });
+    c->add_option("--speakers", o.speakers,
+                  "main-l,main-r,center,sub,rear-l,rear-r,top-l,top-r (comma separated), or "
+                  "auto: every output, one whose sweep does not arrive is not connected (auto)")
+        ->type_name("LIST|auto");
+    c->add_option("--positions", o.positions,
+                  "1 to 9 microphone positions, the first the main seat; q7ctl waits for Enter "
+                  "before each (1)")
+        ->type_name("N");
+    c->add_option("--target", o.target,
+                  "flat, house (the auto-EQ's house curve) or a response file (flat)")
+        ->type_name("flat|house|FILE");
+    c->add_option("--max-boost", o.maxBoost,
+                  "the most an output's EQ may raise any frequency, 0 to 15 dB (6)")
+        ->type_name("DB");
+    c->add_option("--sweep-seconds", o.sweepSeconds,
+                  "the sweep's length, 1 to 20 s (3); the check uses 1 s sweeps")
+        ->type_name("S");
+    c->add_option("--play", o.play, "the playback device (q7ctl audio devices lists them)")
+        ->type_name("DEV");
+    c->add_option("--record", o.record, "the recording device")->type_name("DEV");
+    c->add_option("--cal", o.cal, "the microphone's calibration file")->type_name("FILE");
+    c->add_flag("--dry-run", o.dryRun, "measure and compute; send nothing");
+    c->add_option("--report", o.report,
+                  "write index.html, a chart per speaker, before.q7M and tuned.q7M to DIR")
+        ->type_name("DIR");
+    addJsonFlag(c, o.json);
+    cli.usesAmplifier(c);
 }
 
 } // namespace q7

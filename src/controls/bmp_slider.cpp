@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/bmp_slider.h"
 
 #include "ui/control_id.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CXBmpSlider: a slider drawn from images, with its own range, keys, wheel and clicks. It tells
 // its page when the position changes (3025), when it gets the focus (3026) and when a change is
 // finished (3027).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CCompressPanelPlus: the static transfer curve of one compressor, -90 .. +6 dB on both axes.
 // Display only.
 #pragma once

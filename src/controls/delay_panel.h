@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDelayPanel: the eight output delays as markers on one time axis; dragging a marker reports the
 // channel's new value to the page.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CEqPanel: the drawn equaliser graph. It shows one bank of up to 40 bands with the summed
 // response computed from the amplifier's own section designs, lets the user drag, key and wheel
 // the bands, and reports every change to its page (it never touches the store or the device).

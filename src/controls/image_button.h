@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CGdipButton: a push button drawn from a standard and an alternate face with a text over it.
 // The "current" flag shows the alternate face (the navigation rows mark the page shown).
 #pragma once

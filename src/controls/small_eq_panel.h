@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSmallEqPanel: a compact, display-only preview of a 7-band EQ, with a hover frame and "PASS"
 // when bypassed. A click asks the page to open the full EQ.
 #pragma once

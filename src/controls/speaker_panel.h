@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSSVolumePanel: the room plan with the listener and eight speakers, each draggable; pressing
 // and dragging report the point to the page.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An up-down control: two arrow buttons and a position within a range. A click reports the
 // direction; the page decides what happens (the position follows, within the range).
 #pragma once

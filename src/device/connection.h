@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's one amplifier: store, state, reply handler, link and session wired together.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the editor knows about the amplifier beside the parameter store: identity texts, mode
 // names, HDMI setting, the machine settings record. Filled by the read thread, read by others.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transport beneath the link: enumeration, open, timed read and write of 61-byte reports.
 // Implemented by hidapi (real amplifiers), the simulated amplifier and trace replay.
 #pragma once

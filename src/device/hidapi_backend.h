@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real amplifiers through hidapi's hidraw backend.
 #pragma once
 

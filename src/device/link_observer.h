@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the link and its workers tell the user interface. Called from the read thread and the
 // workers; implementations hand the news to their own thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays a recorded trace back as the amplifier: every report the editor writes is matched with
 // the next '>' line, and the '<' lines after it are delivered as the replies. Two kinds of
 // report go out whenever a timer or the read thread happens to send them, so they may stand

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HandleReply: what the editor does with every report the amplifier sends.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection-time work: SynchronizeData, the download worker, the connection check, the level
 // poll decision and the device-mode commands. Plain C++; the editor and q7ctl drive it.
 #pragma once

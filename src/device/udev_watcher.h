@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arrival and removal of hidraw devices from udev. The owner polls fd() (a QSocketNotifier in
 // the editor) and calls dispatch() when it is readable.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ini/ini_table.h"
 
 namespace q7 {

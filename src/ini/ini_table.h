@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The language tables: INI text with one "[String]" section of key=value lines. The tables are
 // input like any other: every line is bounded and anything malformed is skipped.
 #pragma once

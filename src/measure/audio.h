@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playing a signal on one device while recording another, behind one interface: the system's
 // audio (Qt Multimedia in the programs) or the simulated amplifier's room.
 #pragma once

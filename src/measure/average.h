@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Several microphone positions made into one response, with their spread kept for display.
 #pragma once
 

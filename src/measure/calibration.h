@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Microphone calibration files and the level calibration that makes a response read in dB SPL.
 #pragma once
 

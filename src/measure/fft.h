@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real transforms and linear convolution over FFTW. Planning is serialised (FFTW's planner is not
 // thread safe); executing a plan is, so measurements on several threads may share nothing else.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Deconvolution of a capture into an impulse response, and finding what arrived when.
 #pragma once
 

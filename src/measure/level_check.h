@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level check before a sweep: a short burst of pink noise through the speaker, to show the
 // level at the microphone and the headroom, and to advise louder or softer.
 #pragma once

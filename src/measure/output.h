@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a measurement leaves behind: REW-compatible text, the impulse response as a WAV file,
 // and WAV recordings read back for analysis.
 #pragma once

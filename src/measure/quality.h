@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What can go wrong in a capture: clipping, too little signal over the noise, nothing arriving;
 // and the harmonic distortion the sweep reveals on the way.
 #pragma once

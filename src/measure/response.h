@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // From an impulse response to a frequency response: windows around the peak, the transform,
 // smoothing as REW users know it, and the log-spaced points the outputs carry.
 #pragma once

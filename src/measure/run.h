@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One measurement from start to end: what is played (the sweep, and around it the timing
 // references and the speaker switches), and what the recording says (delay, drift, response,
 // quality). Plain C++: the caller brings the audio back-end and the amplifier's mute switching.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The eight speaker outputs as a measurement names them, which input channel feeds each, and the
 // mute words that leave only the speakers being measured audible.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exponential sine sweep and its inverse filter (Farina's method, in the synchronised form
 // of Novak, Lotton and Simon): capture ∗ inverse is the impulse response of what was played
 // through, with each harmonic's response landing before the linear one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The band list and the single-band editor that every EQ page shares with its graph: the list
 // (1139) with an in-place type drop-down and numeric cells, and the editor (band number, type
 // radios, gain/frequency/Q sliders and edit boxes). All widgets are direct children of the page

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CCompDlg: the five output compressors (Main, Rear, Center, Sub, Top), each with its on/off box,
 // threshold, ratio, attack and release sliders and its transfer curve.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "pages/delay_page.h"
 
 #include "controls/bmp_slider.h"

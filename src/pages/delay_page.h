@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDelayDlg: the delays of the eight speaker outputs, each with its on/off box, "High Freq" or
 // "Channel" mode and split frequency, and the delay panel that shows and drags them all.
 #pragma once

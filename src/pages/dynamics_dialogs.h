@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The noise gate (F6), auto-SUB and music AGC dialogs: small settings without a page of their
 // own, each written to the store and sent at once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "pages/effects_page.h"
 
 #include "controls/eq_panel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDialogEfx: the 7-band EQ of a microphone channel's reverb or echo, reached from the music
 // page's previews; its return button goes back to the music page.
 #pragma once

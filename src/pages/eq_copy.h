@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copying one EQ bank onto another: between the two microphone channels of the mic, echo and
 // reverb EQs, and among the outputs with bands of the same kind. One undo step, sent at once.
 #pragma once

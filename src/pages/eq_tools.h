@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the EQ graph's menu offers beyond copying: filters imported from and exported to the
 // text measurement programs write, the response as CSV and the graph as PNG, a measurement shown
 // over the graph with a target and the prediction, and the auto-EQ dialog that fits the bank.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "pages/location_page.h"
 
 #include "controls/image_button.h"

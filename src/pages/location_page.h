@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSSVCDlg: the speaker location page. The room, the listener and the eight speakers on a metric
 // plan; each speaker's level correction follows from its distance to the listener.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDialogMusic: the input page. The EQ of the music input and of the two microphone channels,
 // each channel's echo and reverb, the four microphone ports, the input meters and the status.
 #pragma once
@@ -17,10 +18,6 @@ class CGdipButton;
 class CPeakMeterCtrl;
 class CSmallEqPanel;
 class CXBmpSlider;
-
-// The process-wide current input bank: 0 music, 1 mic channel A, 8 mic channel B.
-int currentInputBank();
-void setCurrentInputBank(int bank);
 
 class CDialogMusic : public CPage {
     Q_OBJECT

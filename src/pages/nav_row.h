@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The navigation row shared by the output, compressor, delay and speaker location pages:
 // Main, Rear, Center, Sub, Top, Location, Delay, Comp.
 #pragma once

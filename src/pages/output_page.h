@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDialogOutput: one speaker output (Main 5, Rear 4, Center 3, Sub 2, Top 11): its EQ (with the
 // Sub output's crossover slopes), its mix of the four sources, and the mutes of all outputs.
 #pragma once

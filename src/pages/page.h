@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the page host needs of a page: its kind, refresh, language and EQ hooks.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // IR remote learning: CRemoteDlg shows a remote control whose keys start learning in the
 // amplifier, loads, saves and applies the learned key table; CRemoteStudyDlg waits for the key
 // to be pressed and shows the code the amplifier reports.

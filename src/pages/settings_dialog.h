@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSetDlg (F7): the amplifier's machine settings. The controls change an edit copy of the
 // settings record that "Apply" sends; the microphone phases and the factory-mode buttons act at
 // once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The base of the editor's small dialogs: page colour, texts from the language table of their
 // template, and Enter that never closes them.
 #pragma once

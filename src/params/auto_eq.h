@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fitting an EQ bank to a measurement: the bands' type (peaking or shelf), frequency, gain and Q
 // are chosen so that measurement + EQ follows a target, on the amplifier's own section designs,
 // and judged after rounding to what a band record holds (0.1 dB, whole hertz, Q in thousandths).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DesignBiquad: the one designer of second-order sections, shared by the coefficient sender and
 // the EQ graph so that the drawn response is the one the amplifier produces.
 #pragma once

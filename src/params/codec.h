@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversions between store units and the 32-bit words the amplifier's DSP takes, and back.
 // Arithmetic runs in double and is narrowed to single exactly where the amplifier expects it;
 // each function says where.

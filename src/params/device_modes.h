@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The amplifier's four user modes: their names, the mode commands, and the factory preset table.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "params/edit_path.h"
 
 #include "params/param_names.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // EditPath: the one way an edit of the user's settings happens. It applies the edit to the store,
 // sends it, records it for undo, and tells the views. It also keeps a record of what the
 // amplifier holds, so that undo, redo and A/B switches send only what differs, and it holds the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // EQ banks as the graphs show them: which band records a bank owns, which bands are fixed, the
 // bank's limits, and its magnitude response computed with the amplifier's own section designs.
 //

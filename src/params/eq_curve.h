@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The magnitude curves the EQ graphs draw, computed with the amplifier's own section designs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Filter lists as measurement programs write them ("Filter 1: ON PK Fc 100 Hz Gain -3.0 dB
 // Q 1.41": Equalizer APO, REW's generic equaliser export, AutoEq's ParametricEQ.txt), read into
 // an EQ bank and written from one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frequency responses read from measurement programs (REW's text export, FRD, CSV with a header
 // row), targets to equalise towards, and the one error measure the graph, the fit and the
 // command line report.

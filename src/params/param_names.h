@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The names of everything a mode file holds, in the user's terms: one entry per saved cell, per
 // field of every band record, per plan byte, per speaker level slot and per extra byte, with
 // the texts the pages show, the unit, the page's range and how the stored value reads.

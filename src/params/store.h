@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ParameterStore: the one record of every amplifier parameter the editor knows.
 //
 // It is shared by the GUI thread, the read thread and the transfer workers. Cells are atomics;

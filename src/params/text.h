@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UTF-8 <-> UTF-16 for names that travel as 16-bit units (mode names) but live in std::string.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every fixed wait of the editor goes through one Clock so that tests can run on virtual time.
 //
 // Threads wait through waitUntil() with a readiness test that the clock evaluates under its own

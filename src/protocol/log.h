@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link's debug traces: silent unless a sink is installed (q7ctl and q7edit --verbose).
 #pragma once
 

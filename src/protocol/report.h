@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 61-byte report exchanged with the amplifier in both directions, its command and reply
 // codes, and pure builders and parsers. Nothing here touches a device.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where senders put their reports: the device link, or a recorder in tests and dry runs.
 #pragma once
 

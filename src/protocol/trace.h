@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The report trace: one line per report, "<ms since open, 3 decimals> <'>'|'<'> <61 hex pairs>".
 #pragma once
 

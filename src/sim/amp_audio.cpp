@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/amp_audio.h"
 
 #include "params/dsp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated amplifier's music signal chain, built from the DSP values it received over the
 // link (coefficient words, levels, delays, mutes), never from the editor's band records: what it
 // plays is what was really sent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated room: one impulse response per speaker, from the speaker's input to the
 // measurement microphone, at one or more listening positions. Read from a folder of WAV files,
 // or the built-in living room.

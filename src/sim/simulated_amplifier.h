@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated amplifier: a faithful model of the amplifier as the editor relies on it, behind
 // the same HidBackend interface as real hardware. The demo for new users and the counterpart of
 // every integration test.

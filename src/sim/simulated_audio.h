@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated amplifier's audio devices: what the computer plays into the music input goes
 // through the amplifier's signal chain as the amplifier holds it, each speaker's output through
 // the room to the microphone, summed with the microphone's noise, and recorded with a start

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A widget's control id: the number its language text and its notifications are keyed by.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fonts the screens are designed with, mapped to families this machine has.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes and file dialogs. The editor asks through this interface so that tests can
 // answer for the user; the real one shows Qt dialogs on the GUI thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The images of the drawn controls, painted by code at the screen's pixel ratio so they stay
 // crisp on any display: slider channel, fill and thumbs, button faces.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The look shared by the editor's pages and dialogs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user interface's timers and its fixed waits, on the same clock as the device link.
 //
 // On wall time the timers are QTimers. On virtual time (tests) they are kept here and fired by

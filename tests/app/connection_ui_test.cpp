@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection flows as the user sees them, on virtual time.
 #include "app/about_dialog.h"
 #include "app/single_instance.h"
@@ -518,6 +519,9 @@ TEST(AboutBox, IdentityWhenConnectedAndTheHiddenPeakSwitch) {
         EXPECT_TRUE(closed->isVisible());
         EXPECT_TRUE(closed->mcuLine()->isHidden()) << "link closed: only the build line";
         EXPECT_TRUE(closed->peak()->isHidden());
+        EXPECT_TRUE(closed->programLine()->isVisible());
+        EXPECT_EQ(closed->programLine()->text().left(9), "q7edit 0.") << "its own name and version";
+        EXPECT_TRUE(closed->licenceLine()->text().contains("GPL-3.0-or-later"));
         QTest::keyClick(closed, Qt::Key_Escape);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

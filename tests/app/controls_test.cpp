@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drawn controls, driven with real input events.
 #include "controls/bmp_slider.h"
 #include "controls/compress_panel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The noise gate, auto-SUB and music AGC dialogs, driven as a person drives them.
 #include "app/ribbon.h"
 #include "controls/bmp_slider.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the undo and EQ tool tests share: the Main output page, a key as the user presses it
 // in the window, and whether two settings hold the same values.
 #pragma once

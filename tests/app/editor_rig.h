@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole editor against the simulated amplifier on virtual time, with the user's answers
 // scripted and every report recorded.
 #pragma once
@@ -94,6 +95,7 @@ struct EditorRig {
         o.backend = &sim;
         o.prompter = &prompter;
         o.profile = profile.get();
+        o.locale = "zh_CN"; // a first start in Chinese, as the tests expect
         if (adjust)
             adjust(o);
         editor = std::make_unique<Editor>(o);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The EQ graph's measurement and filter tools as a user reaches them: the right-click menu, the
 // import preview, the measurement drawn over the graph while bands move, and the auto-EQ dialog,
 // with what reaches the amplifier read back from the simulator.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every fault of the simulated amplifier against every flow of the editor, on virtual time and
 // through the editor's own controls. Each cell ends (no crash, no hang) and states what the
 // store holds, what the amplifier holds and what the user was told.

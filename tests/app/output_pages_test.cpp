@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output, compressor, delay and speaker location pages against the simulated amplifier.
 #include "app/ribbon.h"
 #include "app/status_bar.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real input for the editor's own controls: the drawn sliders, the spins, the EQ graph's
 // handles, the band list's in-place editors and table rows. Built on real_input.h.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GoogleTest main for the Qt suites: headless, with a private runtime directory.
 #include <QApplication>
 #include <QTemporaryDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Input as a person gives it: presses, drags in steps, releases, wheel turns delivered to the
 // widget under the pointer, key clicks and typing. Tests drive controls only through these (or
 // QTest's own mouse and key functions), never by emitting a control's signals.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An editing session in the editor, recorded as a trace, plays back against the trace in place
 // of the amplifier without a single mismatch.
 #include "device/replay_backend.h"

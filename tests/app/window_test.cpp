@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as the user leaves it and finds it again.
 #include "controls/image_button.h"
 #include "editor_rig.h"

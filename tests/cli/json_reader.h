@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Just enough JSON to check what q7ctl prints: a parse failure is a test failure.
 #pragma once
 

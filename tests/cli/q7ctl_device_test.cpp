@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl's device commands against the simulated amplifier on virtual time.
 #include "cli/q7ctl.h"
+#include "json_reader.h"
 #include "params/mode_file.h"
 #include "protocol/clock.h"
 #include "sim/simulated_amplifier.h"
@@ -36,6 +38,13 @@ std::string temp(const std::string& name) {
 
 int lines(const std::string& s) {
     return int(std::count(s.begin(), s.end(), '\n'));
+}
+
+int count(const std::string& s, const std::string& needle) {
+    int n = 0;
+    for (std::size_t at = s.find(needle); at != std::string::npos; at = s.find(needle, at + 1))
+        ++n;
+    return n;
 }
 
 } // namespace
@@ -125,14 +134,41 @@ TEST(Q7ctlDevice, ModeCommands) {
     EXPECT_EQ(lines(r.err), 1);
 }
 
+// Text: a header naming each column with its unit, then a line a poll. JSON: one object a
+// poll (JSON Lines), each meter named by its input, with the audio format.
 TEST(Q7ctlDevice, LevelsPollEveryThreeHundredMilliseconds) {
     Bench b;
     const double start = b.clock.nowMs();
-    const Result r = b.run({"levels", "--count", "4"});
+    Result r = b.run({"levels", "--count", "4"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(lines(r.out), 4);
-    EXPECT_NE(r.out.find("Stereo"), std::string::npos);
+    EXPECT_EQ(lines(r.out), 5);
+    EXPECT_EQ(r.out.rfind("poll  music L  music R    mic 1    mic 2    mic 3    mic 4  format  "
+                          "bluetooth  mic pair\n   1  ",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_EQ(count(r.out, "/255"), 24);
+    EXPECT_EQ(count(r.out, "Stereo"), 4);
     EXPECT_GE(b.clock.nowMs() - start, 900.0);
+
+    r = b.run({"levels", "--count", "3", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream in(r.out);
+    int polls = 0;
+    for (std::string line; std::getline(in, line);) {
+        const auto j = test::JsonReader(line).document();
+        ASSERT_TRUE(j) << line;
+        EXPECT_EQ((*j)["poll"].number, ++polls);
+        const test::Json& levels = (*j)["levels"];
+        ASSERT_EQ(levels.keys, (std::vector<std::string>{"music_l", "music_r", "mic_1", "mic_2",
+                                                         "mic_3", "mic_4"}));
+        for (const test::Json& v : levels.array)
+            EXPECT_TRUE(v.number >= 0 && v.number <= 255);
+        EXPECT_EQ((*j)["full_scale"].number, 255);
+        EXPECT_EQ((*j)["format"].string, "Stereo");
+        EXPECT_EQ((*j)["bluetooth"].type, test::Json::Type::Bool);
+    }
+    EXPECT_EQ(polls, 3);
 }
 
 TEST(Q7ctlDevice, AQuietAmplifierReadsZeroLevels) {
@@ -144,8 +180,11 @@ TEST(Q7ctlDevice, AQuietAmplifierReadsZeroLevels) {
     const Result r = b.run({"levels", "--count", "3"});
     ASSERT_EQ(r.code, 0) << r.err;
     std::istringstream in(r.out);
-    for (std::string line; std::getline(in, line);)
-        EXPECT_EQ(line.substr(0, 24), "  0   0   0   0   0   0 ") << line;
+    std::string line;
+    std::getline(in, line); // the header
+    while (std::getline(in, line))
+        EXPECT_EQ(line.substr(4, 54), "    0/255    0/255    0/255    0/255    0/255    0/255")
+            << line;
 }
 
 TEST(Q7ctlDevice, DevicesListsOnlyAmplifiers) {
@@ -249,15 +288,42 @@ TEST(Q7ctlDevice, RecordedSessionsReplay) {
     std::remove(trace.c_str());
 }
 
-// Settings that never arrived are not saved as if the amplifier held them.
+// Settings that never arrived are not saved as if the amplifier held them: lost replies exit 3.
 TEST(Q7ctlDevice, APullWithValuesThatCouldNotBeReadFails) {
     const std::string file = temp("incomplete_pull.q7M");
     std::remove(file.c_str());
     Bench b(SimOptions{.dropEvery = 3});
     const Result r = b.run({"pull", "-o", file});
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("settings could not be read from the amplifier"), std::string::npos)
         << r.err;
     EXPECT_EQ(lines(r.err), 1);
     EXPECT_FALSE(std::ifstream(file).good()) << "no file of half-read settings";
+}
+
+// Without --by-mode an amplifier that keeps its volumes by power keeps them: a pull afterwards
+// reads its own volumes and the file's everything else.
+TEST(Q7ctlDevice, APushByPowerKeepsTheAmplifiersVolumes) {
+    Bench b;
+    Result r = b.run({"pull", "-o", temp("before_push.q7M")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ParameterStore before;
+    ASSERT_TRUE(readModeFile(temp("before_push.q7M"), before));
+    ParameterStore loud;
+    loud.setCellInt(26, 95);
+    loud.setCellInt(85, 97);
+    loud.setCellInt(58, 33);
+    const std::string file = temp("loud_push.q7M");
+    ASSERT_TRUE(writeModeFile(file, loud));
+    r = b.run({"push", file});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = b.run({"pull", "-o", temp("after_push.q7M")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ParameterStore after;
+    ASSERT_TRUE(readModeFile(temp("after_push.q7M"), after));
+    EXPECT_EQ(after.cellInt(58), 33);
+    EXPECT_EQ(after.cellInt(26), before.cellInt(26));
+    EXPECT_EQ(after.cellInt(85), before.cellInt(85));
+    for (const char* f : {"before_push.q7M", "loud_push.q7M", "after_push.q7M"})
+        std::remove(temp(f).c_str());
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl eq: the command line scripts depend on, run on files written here.
 #include "../params/synthetic_response.h"
 #include "cli/q7ctl.h"

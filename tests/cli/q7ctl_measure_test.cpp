@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl's measurements against the simulated amplifier and its room, on virtual time.
 #include "cli/q7ctl.h"
 #include "json_reader.h"
@@ -137,7 +138,7 @@ TEST(Q7ctlMeasure, FailedMeasurementsAndBadUsage) {
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("--reference SPK|loopback|none"), std::string::npos);
     EXPECT_EQ(b.run({"help", "measure"}).out, r.out);
-    EXPECT_EQ(b.run({"help", "audio"}).out, r.out);
+    EXPECT_NE(b.run({"help", "audio"}).out.find("devices"), std::string::npos);
 }
 
 TEST(Q7ctlMeasure, AudioDevicesListsTheSimulatedOnes) {

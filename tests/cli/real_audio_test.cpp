@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl measuring through a real audio server: a PulseAudio of the test's own with a null sink
 // and a source made from its monitor (Qt 6.4 lists no monitor sources), so that what q7ctl plays
 // comes straight back. The response must be flat and the delay the same run after run, although

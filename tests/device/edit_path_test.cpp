@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Undo, redo, A/B and difference-only sending against the simulated amplifier: whatever the
 // steps, the amplifier ends up holding what the store holds.
 #include "params/edit_path.h"

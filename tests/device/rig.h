@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An editor-side connection to a simulated amplifier on virtual time, with a recorded trace.
 #pragma once
 

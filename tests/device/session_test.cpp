@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection-time workers against the simulated amplifier, on virtual time.
 #include "params/device_modes.h"
 #include "params/dsp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hours of use on virtual time: edits every 50 ms from a thread that never waits (as the window
 // does), the level poll, the amplifier unplugged and plugged back, replies lost and garbled.
 // Nothing may crash, hang or need a restart, and once the faults stop the amplifier and the store

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole measurements on synthetic recordings: timing references, drift, quality gates,
 // distortion and level calibration.
 #include "measure/impulse.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calibration files, smoothing and averaging, and what a measurement writes.
 #include "measure/average.h"
 #include "measure/calibration.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sweep, its inverse, deconvolution, timing and resampling on synthetic captures.
 #include "measure/fft.h"
 #include "measure/impulse.h"

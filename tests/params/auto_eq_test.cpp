@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measurements as programs export them, and fits on synthetic rooms and smooth curves: within
 // the device's limits and the bank's rules, and with the error the fit reports being the error of
 // the bank as it is stored.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "params/mode_file.h"
 
 #include <cerrno>
@@ -178,6 +179,27 @@ TEST(ModeFile, BadFilesLeaveTheStoreExactlyAsItWas) {
     // Longer files are read by their layout; trailing bytes are ignored.
     good.resize(5000, 0xEE);
     EXPECT_TRUE(loadModeFile(good, s));
+}
+
+TEST(ModeFile, ARefusalSaysWhatIsWrong) {
+    ParameterStore s;
+    std::vector<std::uint8_t> bytes(kModeFileV2Size, 0);
+    putLe32(bytes, 0, 7);
+    ModeFileResult r = loadModeFile(bytes, s);
+    EXPECT_TRUE(r.laterVersion());
+    EXPECT_EQ(describe(r, "f"), "f: mode file version 7 not supported (versions 1 and 2 are)");
+    putLe32(bytes, 0, 0x00650056); // UTF-16 text
+    r = loadModeFile(bytes, s);
+    EXPECT_FALSE(r.laterVersion());
+    EXPECT_EQ(describe(r, "f"), "f: not a mode file");
+    putLe32(bytes, 0, 2);
+    r = loadModeFile(std::span(bytes).first(900), s);
+    EXPECT_EQ(r.size, 900u);
+    EXPECT_EQ(r.needed, kModeFileV2Size);
+    EXPECT_EQ(describe(r, "f"), "f: too short (900 of the 1791 bytes of a version 2 mode file)");
+    r = loadModeFile(std::span(bytes).first(3), s);
+    EXPECT_EQ(r.needed, 0u);
+    EXPECT_EQ(describe(r, "f"), "f: too short (3 bytes), not a mode file");
 }
 
 TEST(ModeFile, SaveIsAtomic) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The full download: its exact order and count, and a round trip through a model amplifier.
 #include "params/dsp.h"
 

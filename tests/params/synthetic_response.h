@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measured-looking responses for the fit's tests and benchmarks, from physical models rather than
 // the amplifier's own sections, so a fit cannot match them exactly: room modes as resonances,
 // boundary reflections as comb dips, a port roll-off, measurement noise; and smooth,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated amplifier's signal chain, decoded from what it received, against the editor's
 // own prediction of the same settings (independent paths), and its routing and mutes.
 #include "measure/fft.h"

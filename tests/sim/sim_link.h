@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings sent to a simulated amplifier the way the editor sends them: report by report
 // through its device, so the amplifier holds what it received.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measuring through the simulated amplifier's room: measured against the true response, the
 // timing references with drift, the options and room files, and the devices it offers.
 #include "measure/fft.h"
