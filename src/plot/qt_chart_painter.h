@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Charts of a tuning report drawn to PNG with QPainter. Text needs Qt's fonts, so a program
 // without a QGuiApplication (q7ctl) gets one of its own on the offscreen platform, made on the
 // thread that asks for the painter.

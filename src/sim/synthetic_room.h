@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rooms made to order for testing a room tuning: every speaker at its own distance and level,
 // coloured by its box and the wall behind it, a Sub with a room mode and, if asked, its wires
 // reversed, several listening positions with a little timing jitter between them.

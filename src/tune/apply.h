@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Applying a room tuning: one edit step on the editor's edit path (undo takes all of it back),
 // sent to the amplifier when one is connected, or kept in the document for later.
 #pragma once

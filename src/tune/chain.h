@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the amplifier does to the music on its way to each speaker, as a complex frequency
 // response computed from the settings it holds: the output's EQ records (with their crossover
 // and all-pass sections), the delay stage in its mode, the speaker level and the music mix.

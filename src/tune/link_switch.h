@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The amplifier's outputs switched for a measurement over the link: the mute words of the
 // output groups with only some speakers audible, then every mute as the store holds it (the
 // store is synchronised from the amplifier, and a measurement never changes it).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linked into programs built without Qt: charts are written as SVG only.
 #include "tune/report.h"
 

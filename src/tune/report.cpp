@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tune/report.h"
 
 #include "params/edit_path.h"

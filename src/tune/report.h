@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The report of a room tuning, to hand to a customer: a chart per speaker (measured before,
 // predicted, measured after) and for the Sub with the mains, a summary page, and the settings
 // before and after as mode files. Charts are data here, drawn as SVG by this layer and as PNG by

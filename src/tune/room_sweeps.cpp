@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tune/room_sweeps.h"
 
 #include "measure/impulse.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measuring every speaker of a room from one listening position in one recording: the speakers
 // take turns (the others muted over USB), each with its own sweep, between two short sweeps of a
 // reference speaker that time them all and measure the recorder's drift. One recording keeps the

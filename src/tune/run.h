@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A room tuning from the first sweep to the check, as the editor's assistant and q7ctl run it:
 // every position measured (the microphone moved between them), the tuning computed, applied as
 // one step, and each speaker measured again at the main seat. Runs on a worker thread (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a room tuning changes, as the senders of the pages send it: EQ banks (the Sub's with its
 // crossover and all-pass bands), output delays, speaker levels.
 #pragma once

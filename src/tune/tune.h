@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tuning a room from measurements of its speakers: levels matched at the main seat, arrivals
 // aligned with the output delays, the Sub's crossover, polarity and delay chosen so that it adds
 // to the mains, and each output's EQ fitted to its position-averaged response. Everything is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // After a tuning is applied: each speaker measured again at the main seat, against what was
 // predicted and against the tuning's limits.
 #pragma once

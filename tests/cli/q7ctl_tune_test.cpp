@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl tune against the simulated amplifier and its rooms, on virtual time: the whole run, a
 // dry run, positions from room folders, bad usage, and an amplifier unplugged in the middle.
 #include "cli/q7ctl.h"

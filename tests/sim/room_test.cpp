@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rooms with several listening positions: folders of positions, the built-in room's seats, and
 // the synthetic rooms the tuning is tested on.
 #include "measure/fft.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chain model against the simulated amplifier's own signal chain, which decodes what it
 // received: every output, each delay mode, an all-pass band, levels and EQ.
 #include "measure/fft.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every speaker of a room measured in one recording through the simulated amplifier: arrivals
 // and responses against the true ones, speakers that are not there, a reference that is not
 // there, and the mutes put back whatever happens.

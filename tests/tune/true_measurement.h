@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a perfect measurement gives: each speaker's true impulse response through the simulated
 // amplifier as it is set now and the room, analysed as a measurement analyses it. Fast, for
 // testing the tuning's arithmetic apart from the sweeps.

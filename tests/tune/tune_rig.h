@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A simulated amplifier in a room, connected and synchronised as q7ctl connects to one: its
 // store holds what the amplifier holds, its audio devices play into the room.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tuning's arithmetic on synthetic rooms measured perfectly: what it decides, what it
 // predicts, what the simulated amplifier then plays, and applying it as one step.
 #include "params/mode_file.h"
