@@ -27,7 +27,7 @@ TuneServices tuneServices(CHX2060v13App& app) {
         // The microphone of the run in progress, moved between positions by the worker.
         auto current = std::make_shared<std::atomic<SimulatedAudio*>>(nullptr);
         const EditorOptions& o = app.options();
-        Clock* pace = o.virtualTime ? nullptr : &app.clock();
+        Clock* pace = &app.clock();
         s.makeAudio = [sim, current, o, pace]() -> std::unique_ptr<AudioBackend> {
             std::string error;
             const auto options = SimOptions::parse(o.simulator.value_or(""), error);

@@ -12,6 +12,7 @@
 #include "tune/link_switch.h"
 #include "ui/editor_context.h"
 #include "ui/language.h"
+#include "ui/timeline.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,7 +29,6 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -43,7 +43,7 @@ const char* const kSpeakerZh[kSpeakerOutputs] = {"主左",   "主右",   "中置
 const char* const kSpeakerEn[kSpeakerOutputs] = {"Main L", "Main R", "Center", "Sub",
                                                  "Rear L", "Rear R", "Top L",  "Top R"};
 
-QTableWidgetItem* cell(const QString& text) {
+QTableWidgetItem* tableItem(const QString& text) {
     auto* item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsEnabled);
     return item;
@@ -97,6 +97,8 @@ CTuneDlg::CTuneDlg(EditorContext& editor, TuneServices services, QWidget* parent
 }
 
 CTuneDlg::~CTuneDlg() {
+    if (mutesTimer_)
+        editor_.timeline().stop(mutesTimer_);
     cancelled_ = true;
     answerPlacement(-1);
     if (worker_ && worker_->joinable()) {
@@ -494,23 +496,21 @@ void CTuneDlg::failed(const QString& why, bool linkLost) {
         status_->setText(why + "\n" +
                          tr2("功放重新连接后将恢复所有静音设置。",
                              "Every mute is put back as it was when the amplifier is here again."));
-        auto* timer = new QTimer(this);
-        timer->setInterval(250);
-        connect(timer, &QTimer::timeout, this, [this, timer] {
-            if (!mutesOwed_) {
-                timer->deleteLater();
-                return;
-            }
-            if (editor_.linkOpen() && !editor_.connection().session.workerRunning())
-                putMutesBack();
-        });
-        timer->start();
+        Timeline& timeline = editor_.timeline();
+        if (!mutesTimer_ || !timeline.isActive(mutesTimer_))
+            mutesTimer_ = timeline.start(250, true, [this] {
+                if (mutesOwed_ && editor_.linkOpen() &&
+                    !editor_.connection().session.workerRunning())
+                    putMutesBack();
+            });
     }
     emit workDone();
 }
 
 void CTuneDlg::putMutesBack() {
     mutesOwed_ = false;
+    editor_.timeline().stop(mutesTimer_);
+    mutesTimer_ = 0;
     for (std::size_t i = 0; i < muteCells_.size() && i < mutesBefore_.size(); ++i) {
         editor_.store().setCellInt(muteCells_[i], mutesBefore_[i]);
         editor_.dsp().sendCell(muteCells_[i]);
@@ -610,28 +610,29 @@ void CTuneDlg::fillResults() {
             continue;
         const int row = results_->rowCount();
         results_->insertRow(row);
-        results_->setItem(row, 0, cell(speakerName(k)));
+        results_->setItem(row, 0, tableItem(speakerName(k)));
         if (!t.connected) {
-            results_->setItem(row, 1, cell(tr2("未连接", "not connected")));
+            results_->setItem(row, 1, tableItem(tr2("未连接", "not connected")));
             continue;
         }
-        results_->setItem(row, 1,
-                          cell(number(t.levelBeforeDb, 1, " → ") + number(t.levelDb, 1, " dB")));
-        results_->setItem(row, 2,
-                          cell(number(t.delayBeforeMs, 2, " → ") + number(t.delayMs, 2, " ms")));
-        results_->setItem(row, 3,
-                          cell(k != kTuneSub ? QString("-")
-                               : t.inverted  ? tr2("反相（全通）", "inverted (all-pass)")
-                                             : tr2("正常", "normal")));
         results_->setItem(
-            row, 4, cell(number(t.rmsBeforeDb, 2, " → ") + number(t.rmsPredictedDb, 2, " dB")));
+            row, 1, tableItem(number(t.levelBeforeDb, 1, " → ") + number(t.levelDb, 1, " dB")));
+        results_->setItem(
+            row, 2, tableItem(number(t.delayBeforeMs, 2, " → ") + number(t.delayMs, 2, " ms")));
+        results_->setItem(row, 3,
+                          tableItem(k != kTuneSub ? QString("-")
+                                    : t.inverted  ? tr2("反相（全通）", "inverted (all-pass)")
+                                                  : tr2("正常", "normal")));
+        results_->setItem(
+            row, 4,
+            tableItem(number(t.rmsBeforeDb, 2, " → ") + number(t.rmsPredictedDb, 2, " dB")));
         QString eq = "-";
         for (const TuneBank& b : p.banks)
             if (std::find(b.speakers.begin(), b.speakers.end(), k) != b.speakers.end())
                 eq = b.applied ? (english_ ? QString("%1 bands").arg(b.fit.bandsUsed.size())
                                            : QString("%1 段").arg(b.fit.bandsUsed.size()))
                                : tr2("不变", "unchanged");
-        results_->setItem(row, 5, cell(eq));
+        results_->setItem(row, 5, tableItem(eq));
     }
     chartChoice_->blockSignals(true);
     chartChoice_->clear();
@@ -760,13 +761,13 @@ void CTuneDlg::fillChecks() {
         const TuneSpeaker& t = plan_->speakers[std::size_t(k)];
         const int row = checks_->rowCount();
         checks_->insertRow(row);
-        checks_->setItem(row, 0, cell(speakerName(k)));
-        checks_->setItem(row, 1, cell(number(c.levelErrorDb, 2, " dB")));
-        checks_->setItem(row, 2,
-                         cell(k == kTuneSub ? QString("-") : number(c.arrivalErrorMs, 3, " ms")));
-        checks_->setItem(row, 3,
-                         cell(number(t.rmsPredictedDb, 2, " / ") + number(c.rmsAfterDb, 2, " dB")));
-        checks_->setItem(row, 4, cell(number(c.predictionErrorDb, 2, " dB")));
+        checks_->setItem(row, 0, tableItem(speakerName(k)));
+        checks_->setItem(row, 1, tableItem(number(c.levelErrorDb, 2, " dB")));
+        checks_->setItem(
+            row, 2, tableItem(k == kTuneSub ? QString("-") : number(c.arrivalErrorMs, 3, " ms")));
+        checks_->setItem(
+            row, 3, tableItem(number(t.rmsPredictedDb, 2, " / ") + number(c.rmsAfterDb, 2, " dB")));
+        checks_->setItem(row, 4, tableItem(number(c.predictionErrorDb, 2, " dB")));
     }
     checkChartChoice_->blockSignals(true);
     checkChartChoice_->clear();

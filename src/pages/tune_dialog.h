@@ -130,6 +130,7 @@ private:
     // The group mutes as they were, put back if the amplifier goes away mid-sweep.
     std::vector<int> muteCells_, mutesBefore_;
     bool mutesOwed_ = false;
+    int mutesTimer_ = 0;
 
     TuneOptions ran_; // the options of the measurement shown
     std::optional<RoomMeasurement> measured_;

@@ -6,6 +6,7 @@
 #include "app/editor_rig.h"
 #include "app/tune_room.h"
 #include "params/edit_path.h"
+#include "params/param_names.h"
 #include "sim/room.h"
 #include "sim/synthetic_room.h"
 
@@ -25,6 +26,14 @@ namespace {
 std::vector<std::vector<std::uint32_t>> mutes(const SimulatedAmplifier& sim) {
     return {sim.dspValue(5, 41), sim.dspValue(6, 27), sim.dspValue(9, 27), sim.dspValue(7, 22),
             sim.dspValue(8, 32)};
+}
+
+// What differs between two sets of settings, in the pages' terms.
+std::vector<std::string> changed(const ModeImage& a, const ModeImage& b) {
+    std::vector<std::string> ids;
+    for (const Difference& d : differences(a, b))
+        ids.push_back(d.id);
+    return ids;
 }
 
 void typeInto(QAbstractSpinBox* box, const QString& text) {
@@ -82,7 +91,7 @@ TEST(TuneRoom, MeasuresTwoSeatsShowsTheTuningAppliesItAsOneStepAndChecksIt) {
     ASSERT_NE(dlg->plan(), nullptr);
     ASSERT_TRUE(dlg->plan()->ok);
     EXPECT_EQ(dlg->resultsTable()->rowCount(), 3);
-    EXPECT_EQ(settingsOf(rig.editor->store()), before);
+    EXPECT_TRUE(changed(settingsOf(rig.editor->store()), before).empty());
     rig.settle();
     EXPECT_EQ(rig.sim.current(), amplifierBefore);
     EXPECT_TRUE(dlg->resultsTable()->item(2, 0)->text() == "Sub");
@@ -102,7 +111,7 @@ TEST(TuneRoom, MeasuresTwoSeatsShowsTheTuningAppliesItAsOneStepAndChecksIt) {
     EXPECT_TRUE(dlg->verification()->arrivalsOk);
     EXPECT_EQ(dlg->checkTable()->rowCount(), 3);
     const ModeImage tuned = settingsOf(rig.editor->store());
-    EXPECT_EQ(tuned, dlg->plan()->after);
+    EXPECT_TRUE(changed(tuned, dlg->plan()->after).empty());
 
     // The report beside the mode file.
     rig.click(dlg->saveButton());
@@ -113,14 +122,21 @@ TEST(TuneRoom, MeasuresTwoSeatsShowsTheTuningAppliesItAsOneStepAndChecksIt) {
 
     // One undo takes the whole tuning back, on the amplifier too.
     rig.click(dlg->findChild<QPushButton*>("TuneClose"));
+    rig.settle();
+    rig.clearTrace();
     QAction* undo = rig.ribbon().action(cmd::Undo);
     ASSERT_TRUE(undo->isEnabled());
     undo->trigger();
-    EXPECT_EQ(settingsOf(rig.editor->store()), before);
+    EXPECT_TRUE(changed(settingsOf(rig.editor->store()), before).empty());
     EXPECT_FALSE(rig.ribbon().action(cmd::Undo)->isEnabled()) << "the tuning was one step";
     rig.settle();
-    rig.run(2000);
-    EXPECT_EQ(rig.sim.current(), amplifierBefore);
+    EXPECT_FALSE(rig.sent().empty());
+    // What the amplifier held before holds again (undo also sends what it had never been sent).
+    const AmpSettings after = rig.sim.current();
+    EXPECT_EQ(after.memory, amplifierBefore.memory);
+    for (const auto& [address, words] : amplifierBefore.dsp)
+        EXPECT_EQ(after.dsp.at(address), words)
+            << "module " << (address >> 8) << " parameter " << (address & 0xff);
 }
 
 TEST(TuneRoom, CancelInTheMiddleLeavesEveryMuteAndSettingAsBefore) {
@@ -139,7 +155,7 @@ TEST(TuneRoom, CancelInTheMiddleLeavesEveryMuteAndSettingAsBefore) {
     EXPECT_EQ(dlg->plan(), nullptr);
     rig.settle();
     EXPECT_EQ(mutes(rig.sim), mutesBefore);
-    EXPECT_EQ(settingsOf(rig.editor->store()), before);
+    EXPECT_TRUE(changed(settingsOf(rig.editor->store()), before).empty());
     // Closing the window while it measures stops the run as well.
     rig.click(dlg->startButton());
     ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 0; }));
