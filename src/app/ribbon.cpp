@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -608,6 +609,10 @@ void Ribbon::relabel() {
     button(cmd::About)->setToolTip(l.pick("关于", "About"));
     for (auto& [id, b] : buttons_)
         b->setFont(songti(12));
+    // Its words are longer than the icon: the button is as wide as they are.
+    QToolButton* tune = button(cmd::TuneRoom);
+    tune->setMinimumWidth(
+        std::max(76, QFontMetrics(tune->font()).horizontalAdvance(tune->text()) + 20));
     setRecentFiles(recent_);
 }
 

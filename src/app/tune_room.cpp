@@ -83,6 +83,8 @@ int renderTuneScreens(CHX2060v13App& app, QWidget* parent, const QString& dir, c
     int failures = 0;
     auto save = [&](QWidget* w, const char* name) {
         QApplication::processEvents();
+        w->resize(w->sizeHint().expandedTo(w->minimumSizeHint()));
+        QApplication::processEvents();
         if (!w->grab().save(QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix))))
             ++failures;
     };
@@ -113,7 +115,6 @@ int renderTuneScreens(CHX2060v13App& app, QWidget* parent, const QString& dir, c
     CTuneDlg dlg(app, std::move(services), parent);
     dlg.setAttribute(Qt::WA_DeleteOnClose, false);
     dlg.show();
-    dlg.adjustSize();
     save(&dlg, "tune-setup");
     // Main L and R, the centre and the Sub from two seats, 1 s sweeps.
     for (int k : {4, 5, 6, 7})
@@ -134,7 +135,6 @@ int renderTuneScreens(CHX2060v13App& app, QWidget* parent, const QString& dir, c
     }
     if (!waitFor([&] { return dlg.step() == CTuneDlg::Results; }))
         return failures + 1;
-    dlg.adjustSize();
     save(&dlg, "tune-results");
     dlg.applyButton()->click();
     waitFor([&] { return dlg.continueButton()->isVisible() || !dlg.busy(); });

@@ -36,10 +36,11 @@ namespace q7 {
 
 namespace {
 
-constexpr int kChartW = 760, kChartH = 330;
+constexpr int kChartW = 700, kChartH = 220;
 
-const char* const kSpeakerZh[kSpeakerOutputs] = {"主左",   "主右",   "中置",   "超低音",
-                                                 "环绕左", "环绕右", "天空左", "天空右"};
+// As the delay page names them.
+const char* const kSpeakerZh[kSpeakerOutputs] = {"前置左", "前置右", "中置",   "超低",
+                                                 "后置左", "后置右", "顶置左", "顶置右"};
 const char* const kSpeakerEn[kSpeakerOutputs] = {"Main L", "Main R", "Center", "Sub",
                                                  "Rear L", "Rear R", "Top L",  "Top R"};
 
@@ -50,6 +51,10 @@ QTableWidgetItem* tableItem(const QString& text) {
 }
 
 QString number(double v, int decimals, const char* unit) {
+    // No "-0.00": what rounds to zero reads as zero.
+    const double step = std::pow(10.0, -decimals);
+    if (std::abs(v) < step / 2)
+        v = 0;
     return QString::number(v, 'f', decimals) + QString::fromUtf8(unit);
 }
 
@@ -154,6 +159,7 @@ void CTuneDlg::buildSetup(QWidget* page) {
     detect_ = new QPushButton(tr2("检测连接的音箱", "Detect speakers"), page);
     detect_->setObjectName("TuneDetect");
     grid->addWidget(detect_, kSpeakerOutputs + 1, 0);
+    grid->setRowStretch(kSpeakerOutputs + 2, 1);
 
     auto* form = new QGridLayout;
     int row = 0;
@@ -191,6 +197,7 @@ void CTuneDlg::buildSetup(QWidget* page) {
     h->addSpacing(24);
     h->addLayout(form);
     v->addLayout(h);
+    v->addStretch(1);
     start_ = new QPushButton(tr2("开始测量", "Start measuring"), page);
     start_->setObjectName("TuneStart");
     start_->setDefault(true);
@@ -214,7 +221,10 @@ void CTuneDlg::buildMeasure(QWidget* page) {
     prompt_->setObjectName("TunePrompt");
     prompt_->setWordWrap(true);
     QFont big = prompt_->font();
-    big.setPointSizeF(big.pointSizeF() * 1.2);
+    if (big.pointSizeF() > 0)
+        big.setPointSizeF(big.pointSizeF() * 1.2);
+    else if (big.pixelSize() > 0)
+        big.setPixelSize(big.pixelSize() * 6 / 5);
     big.setBold(true);
     prompt_->setFont(big);
     continue_ = new QPushButton(tr2("麦克风已就位，继续", "Microphone placed: continue"), page);
@@ -261,21 +271,21 @@ void CTuneDlg::buildResults(QWidget* page) {
     results_->verticalHeader()->setVisible(false);
     results_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     results_->horizontalHeader()->setStretchLastSection(true);
-    results_->setMinimumHeight(250);
+    results_->setMinimumHeight(136);
     v->addWidget(results_);
     chartChoice_ = new QComboBox(page);
     chartChoice_->setObjectName("TuneChartChoice");
     chart_ = new QLabel(page);
     chart_->setObjectName("TuneChart");
-    chart_->setMinimumSize(kChartW, kChartH);
-    v->addWidget(chartChoice_);
-    v->addWidget(chart_);
+    chart_->setFixedSize(kChartW, kChartH);
     apply_ = new QPushButton(tr2("应用（一步，可撤销）", "Apply (one step, undoable)"), page);
     apply_->setObjectName("TuneApply");
     auto* h = new QHBoxLayout;
-    h->addStretch();
+    h->addWidget(chartChoice_, 1);
+    h->addSpacing(24);
     h->addWidget(apply_);
     v->addLayout(h);
+    v->addWidget(chart_);
     connect(chartChoice_, &QComboBox::currentIndexChanged, this,
             [this] { showChart(chartChoice_, chart_, nullptr); });
     connect(apply_, &QPushButton::clicked, this, &CTuneDlg::applyPlan);
@@ -297,21 +307,21 @@ void CTuneDlg::buildCheck(QWidget* page) {
     checks_->verticalHeader()->setVisible(false);
     checks_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     checks_->horizontalHeader()->setStretchLastSection(true);
-    checks_->setMinimumHeight(250);
+    checks_->setMinimumHeight(136);
     v->addWidget(checks_);
     checkChartChoice_ = new QComboBox(page);
     checkChartChoice_->setObjectName("TuneCheckChartChoice");
     checkChart_ = new QLabel(page);
     checkChart_->setObjectName("TuneCheckChart");
-    checkChart_->setMinimumSize(kChartW, kChartH);
-    v->addWidget(checkChartChoice_);
-    v->addWidget(checkChart_);
+    checkChart_->setFixedSize(kChartW, kChartH);
     save_ = new QPushButton(tr2("保存报告", "Save report"), page);
     save_->setObjectName("TuneSaveReport");
     auto* h = new QHBoxLayout;
-    h->addStretch();
+    h->addWidget(checkChartChoice_, 1);
+    h->addSpacing(24);
     h->addWidget(save_);
     v->addLayout(h);
+    v->addWidget(checkChart_);
     connect(checkChartChoice_, &QComboBox::currentIndexChanged, this,
             [this] { showChart(checkChartChoice_, checkChart_, verification()); });
     connect(save_, &QPushButton::clicked, this, &CTuneDlg::saveReport);
@@ -629,9 +639,11 @@ void CTuneDlg::fillResults() {
         QString eq = "-";
         for (const TuneBank& b : p.banks)
             if (std::find(b.speakers.begin(), b.speakers.end(), k) != b.speakers.end())
-                eq = b.applied ? (english_ ? QString("%1 bands").arg(b.fit.bandsUsed.size())
-                                           : QString("%1 段").arg(b.fit.bandsUsed.size()))
-                               : tr2("不变", "unchanged");
+                eq = b.applied
+                         ? (english_ ? QString(b.fit.bandsUsed.size() == 1 ? "%1 band" : "%1 bands")
+                                           .arg(b.fit.bandsUsed.size())
+                                     : QString("%1 段").arg(b.fit.bandsUsed.size()))
+                         : tr2("不变", "unchanged");
         results_->setItem(row, 5, tableItem(eq));
     }
     chartChoice_->blockSignals(true);
