@@ -12,6 +12,7 @@ class Connection;
 class CRemoteStudyDlg;
 class Dsp;
 class EditPath;
+class EqOverlays;
 class Language;
 class ParameterStore;
 class Prompter;
@@ -30,6 +31,8 @@ public:
     virtual Timeline& timeline() = 0;
     virtual Language& language() = 0;
     virtual Prompter& prompter() = 0;
+    // The measurements shown over the EQ graphs, kept while this editor runs.
+    virtual EqOverlays& eqOverlays() = 0;
     virtual bool linkOpen() const = 0;
 
     // The transient information popup.
