@@ -467,7 +467,7 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
 void addTuneCommands(CommandLine& cli) {
     auto& o = cli.keep<TuneArgs>();
     CLI::App* c = cli.add(
-        "tune", "tune the room: levels, delays, the Sub's crossover and polarity, EQ",
+        "tune", "tune the room: levels, delays, Sub crossover, EQ",
         "Each speaker plays a sweep alone (every other output muted over USB and put back "
         "afterwards) at each listening position, the first being the main seat. Then the "
         "levels are matched at the main seat (500 Hz-2 kHz, the Sub over its pass band) to the "
