@@ -467,8 +467,12 @@ void CTuneDlg::startWork(bool detect) {
                 devices.recordChannels = std::clamp(d.channels, 1, 2);
         auto run =
             std::make_shared<RoomRun>(measureRoom(*audio_, speakers, o, devices, settings, cb));
+        // The computation takes a second or two: here, not on the window's thread.
+        std::shared_ptr<TunePlan> plan;
+        if (!detect && run->ok())
+            plan = std::make_shared<TunePlan>(computeTune(run->measured, o));
         QMetaObject::invokeMethod(
-            this, [this, run, detect] { detect ? onDetected(run) : onMeasured(run); },
+            this, [this, run, plan, detect] { detect ? onDetected(run) : onMeasured(run, plan); },
             Qt::QueuedConnection);
     });
 }
@@ -555,7 +559,7 @@ void CTuneDlg::onDetected(std::shared_ptr<RoomRun> run) {
     emit workDone();
 }
 
-void CTuneDlg::onMeasured(std::shared_ptr<RoomRun> run) {
+void CTuneDlg::onMeasured(std::shared_ptr<RoomRun> run, std::shared_ptr<TunePlan> plan) {
     finishWorker();
     if (!run->ok()) {
         if (run->cancelled) {
@@ -568,14 +572,8 @@ void CTuneDlg::onMeasured(std::shared_ptr<RoomRun> run) {
         failed(QString::fromStdString(run->error), !editor_.linkOpen());
         return;
     }
-    showMeasured(run->measured);
-}
-
-void CTuneDlg::showMeasured(const RoomMeasurement& measured) {
-    measured_ = measured;
-    if (ran_.speakers.empty())
-        ran_ = options();
-    plan_ = computeTune(*measured_, ran_);
+    measured_ = run->measured;
+    plan_ = std::move(*plan);
     pages_->setCurrentIndex(Results);
     back_->setVisible(true);
     fillResults();

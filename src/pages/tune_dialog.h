@@ -90,8 +90,6 @@ public:
     QComboBox* chartBox() const { return chartChoice_; }
     QLabel* chartLabel() const { return chart_; }
 
-    // Shows a measurement as if just made (the screenshots reuse one run in both languages).
-    void showMeasured(const RoomMeasurement& measured);
     const std::optional<RoomMeasurement>& measured() const { return measured_; }
 
 signals:
@@ -152,7 +150,7 @@ private:
     void askPlacement(int position, int positions, bool returning);
     void answerPlacement(int answer);
     void onProgress(const QString& stage, double fraction);
-    void onMeasured(std::shared_ptr<RoomRun> run);
+    void onMeasured(std::shared_ptr<RoomRun> run, std::shared_ptr<TunePlan> plan);
     void onDetected(std::shared_ptr<RoomRun> run);
     void onChecked(std::shared_ptr<TuneCheckRun> run);
     void finishWorker();
