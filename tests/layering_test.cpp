@@ -16,9 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Lowest first. protocol and ini are the bottom; measure sits beside device; sim and cli sit on
-// device beside the UI stack (audio, ui, controls, pages, app). controls never reach device;
-// only app includes app.
+// Lowest first. protocol and ini are the bottom; measure sits beside device; tune sits on both;
+// sim and cli sit on device beside the UI stack (audio, ui, controls, pages, app). controls
+// never reach device; only app includes app.
 const std::map<std::string, std::set<std::string>> kAllowed = {
     {"protocol", {}},
     {"ini", {}},
@@ -26,13 +26,17 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
     {"measure", {"params", "protocol", "ini"}},
     {"device", {"params", "protocol", "ini"}},
     {"sim", {"measure", "device", "params", "protocol", "ini"}},
-    {"cli", {"sim", "measure", "device", "params", "protocol", "ini"}},
+    {"tune", {"measure", "device", "params", "protocol", "ini"}},
+    {"cli", {"tune", "sim", "measure", "device", "params", "protocol", "ini"}},
     {"audio", {"measure", "params", "protocol", "ini"}},
+    {"plot", {"tune", "measure", "params", "protocol", "ini"}},
     {"ui", {"device", "params", "protocol", "ini"}},
     {"controls", {"ui", "params", "protocol", "ini"}},
-    {"pages", {"controls", "ui", "audio", "measure", "device", "params", "protocol", "ini"}},
+    {"pages",
+     {"controls", "ui", "audio", "tune", "measure", "device", "params", "protocol", "ini"}},
     {"app",
-     {"pages", "controls", "ui", "audio", "sim", "measure", "device", "params", "protocol", "ini"}},
+     {"pages", "controls", "ui", "audio", "plot", "sim", "tune", "measure", "device", "params",
+      "protocol", "ini"}},
 };
 
 struct Include {

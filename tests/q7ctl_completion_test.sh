@@ -73,6 +73,12 @@ expect "rear reverb-a reverb-b" "main music" "$stub" eq fit m.txt --bank r
 expect "music mic-a sub center rear main reverb-a echo-a mic-b reverb-b echo-b top 0 11" "" \
     "$stub" eq export a.q7M --bank ""
 expect "flat" "" "$stub" eq fit m.txt --target fl
+expect "flat" "house" "$stub" eq fit m.txt --target ""
+# The room tuning: its options, the speakers, the house curve, a folder for the report.
+expect "--speakers --positions --target --max-boost --dry-run --report" "--speaker --bank" \
+    "$stub" --simulator tune --
+expect "auto sub" "loopback" "$stub" tune --speakers ""
+expect "flat house" "" "$stub" tune --target ""
 # Parameter names, from `q7ctl params`; its heading is not a name.
 expect "main.eq.3.gain_db main.eq.3.freq_hz" "rear.delay_ms name" "$stub" get main.eq.3.
 expect "rear.delay_ms mic.volume main.eq.3.gain_db" "name" "$stub" get --file a.q7M ""
@@ -94,6 +100,7 @@ expect "living.q7M" "notes.txt" "$stub" mode diff old.R3v9 ""
 expect "living.q7M notes.txt" "" "$stub" pull -o ""
 expect "notes.txt" "" "$stub" eq import n
 expect "living.q7M" "notes.txt" "$stub" eq import f.txt --bank main --base ""
+expect "sub" "living.q7M notes.txt" "$stub" tune --report ""
 cd - >/dev/null
 
 # The real program's names, once it has the command.

@@ -4,6 +4,7 @@
 #include "app/about_dialog.h"
 #include "app/device_bridge.h"
 #include "app/eq_screens.h"
+#include "app/tune_room.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/ribbon.h"
@@ -591,6 +592,7 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
             view.showPage(PageKind::Music);
         }
         failures += renderEqToolScreens(*this, view, dir, suffix);
+        failures += renderTuneScreens(*this, frame_, dir, suffix);
         view.showPage(PageKind::Music);
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

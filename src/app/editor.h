@@ -79,6 +79,7 @@ public:
     CMainFrame* frame() const { return frame_; }
     CHX2060v13View* view() const;
     SimulatedAmplifier* simulator() const { return simulator_; }
+    const EditorOptions& options() const { return options_; }
     bool linkOpen() const override { return connection_->link.isOpen(); }
 
     // The transient information popup.

@@ -10,6 +10,7 @@
 #include "app/status_bar.h"
 #include "app/sync_dialog.h"
 #include "app/tooltips.h"
+#include "app/tune_room.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
 #include "pages/dynamics_dialogs.h"
@@ -633,6 +634,9 @@ void CHX2060v13View::OnCommand(int id) {
         return openMusicAgc();
     case cmd::IrLearning:
         return openRemote();
+    case cmd::TuneRoom:
+        openTuneRoom(editor_, window());
+        return;
     default:
         return;
     }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/q7ctl.h"
 #include "measure/audio.h"
+#include "tune/report.h"
 
 #include <iostream>
 
@@ -8,5 +9,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     q7::Q7ctlEnvironment env;
     env.systemAudio = &q7::createSystemAudioBackend;
+    env.chartPainter = &q7::createChartPainter;
     return q7::runQ7ctl(args, std::cout, std::cerr, env);
 }

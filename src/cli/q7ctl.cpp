@@ -7,6 +7,7 @@
 #include "cli/measure_commands.h"
 #include "cli/mode_commands.h"
 #include "cli/param_commands.h"
+#include "cli/tune_commands.h"
 
 namespace q7 {
 
@@ -14,11 +15,8 @@ namespace {
 
 // Every set of commands, in the order `q7ctl help` lists them. A new set adds its function here.
 constexpr void (*kCommandSets[])(CommandLine&) = {
-    addDeviceCommands,
-    addParamCommands,
-    addModeFileCommands,
-    addEqCommands,
-    addMeasureCommands,
+    addDeviceCommands, addParamCommands,   addModeFileCommands,
+    addEqCommands,     addMeasureCommands, addTuneCommands,
 };
 
 } // namespace

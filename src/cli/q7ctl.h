@@ -11,6 +11,7 @@
 namespace q7 {
 
 class AudioBackend;
+class ChartPainter;
 class Clock;
 class HidBackend;
 
@@ -30,6 +31,8 @@ struct Q7ctlEnvironment {
     // Audio devices for measurements: a test's stand-in, else those systemAudio makes.
     AudioBackend* audio = nullptr;
     std::unique_ptr<AudioBackend> (*systemAudio)() = nullptr;
+    // Draws a tuning report's charts to PNG (null, or none made: the charts are SVG).
+    std::unique_ptr<ChartPainter> (*chartPainter)() = nullptr;
 };
 
 // args excludes the program name. Returns one of the exit codes above.

@@ -21,8 +21,52 @@ constexpr double kLoopbackNoise = 1e-6;
 
 SimulatedAudio::SimulatedAudio(SimulatedAmplifier& amplifier, const SimOptions& options,
                                Clock* pace)
-    : amp_(amplifier), options_(options), pace_(pace),
-      room_(options.roomDir.empty() ? builtInRoom() : loadRoom(options.roomDir)) {}
+    : amp_(amplifier), options_(options), pace_(pace), builtIn_(options.roomDir.empty()),
+      room_(builtIn_ ? builtInRoom() : loadRoom(options.roomDir)) {
+    if (builtIn_) {
+        room_.positions.resize(kBuiltInRoomPositions);
+        made_.assign(kBuiltInRoomPositions, false);
+        made_[0] = true;
+    }
+}
+
+SimulatedAudio::SimulatedAudio(SimulatedAmplifier& amplifier, Room room, const SimOptions& options,
+                               Clock* pace)
+    : amp_(amplifier), options_(options), pace_(pace), builtIn_(false), room_(std::move(room)) {}
+
+int SimulatedAudio::positions() const {
+    std::lock_guard lock(mutex_);
+    return int(room_.positions.size());
+}
+
+int SimulatedAudio::position() const {
+    std::lock_guard lock(mutex_);
+    return position_;
+}
+
+bool SimulatedAudio::setPosition(int position) {
+    std::lock_guard lock(mutex_);
+    if (position < 0 || position >= int(room_.positions.size()))
+        return false;
+    position_ = position;
+    return true;
+}
+
+const RoomImpulses& SimulatedAudio::impulsesLocked(int position) const {
+    const std::size_t p = std::size_t(position);
+    if (builtIn_ && !made_[p]) {
+        room_.positions[p] = builtInRoomAt(position);
+        made_[p] = true;
+    }
+    return room_.positions[p];
+}
+
+RoomImpulses SimulatedAudio::impulsesAt(int position) const {
+    std::lock_guard lock(mutex_);
+    if (position < 0 || position >= int(room_.positions.size()))
+        return {};
+    return impulsesLocked(position);
+}
 
 std::vector<AudioDevice> SimulatedAudio::playbackDevices() {
     return {{kSimPlaybackDevice, 2, true}};
@@ -35,7 +79,8 @@ std::vector<AudioDevice> SimulatedAudio::recordingDevices() {
 std::vector<float> SimulatedAudio::trueImpulse(int speaker) const {
     AmplifierAudio chain;
     chain.configure(amp_.current());
-    const auto& room = room_.impulse[std::size_t(speaker)];
+    std::lock_guard lock(mutex_);
+    const auto& room = impulsesLocked(position_)[std::size_t(speaker)];
     if (room.empty())
         return {};
     return convolve(chain.impulseResponse(speaker, 16384), room);
@@ -116,16 +161,22 @@ PlayRecordResult SimulatedAudio::playAndRecord(const PlayRecordRequest& req,
             pace_->waitUntil([](double) { return false; }, started + double(at) / kRate * 1000);
     }
 
-    // Each speaker through the room, summed at the microphone.
+    // Each speaker through the room, summed at the microphone; only where it played (a
+    // measurement plays one speaker at a time).
+    const RoomImpulses& room = impulsesLocked(position_);
     std::vector<float> air(total, 0.0f);
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         const auto& s = speakers[std::size_t(k)];
-        const auto& ir = room_.impulse[std::size_t(k)];
-        if (ir.empty() || std::all_of(s.begin(), s.end(), [](float v) { return v == 0.0f; }))
+        const auto& ir = room[std::size_t(k)];
+        const auto first = std::find_if(s.begin(), s.end(), [](float v) { return v != 0.0f; });
+        if (ir.empty() || first == s.end())
             continue;
-        const std::vector<float> heard = convolve(s, ir);
-        for (std::size_t i = 0; i < total; ++i)
-            air[i] += heard[i];
+        const auto last =
+            std::find_if(s.rbegin(), s.rend(), [](float v) { return v != 0.0f; }).base();
+        const std::size_t from = std::size_t(first - s.begin());
+        const std::vector<float> heard = convolve(std::vector<float>(first, last), ir);
+        for (std::size_t i = 0; i < heard.size() && from + i < total; ++i)
+            air[from + i] += heard[i];
     }
     // The recorder started startOffset frames before the player, on its own clock.
     std::vector<float> mic = resample(air, ratio, -startOffset, req.recordFrames);

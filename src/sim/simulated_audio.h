@@ -28,11 +28,21 @@ public:
     // pace: when given, playback takes its real duration on that clock (the editor's progress
     // bar and Cancel); otherwise a run completes as fast as it computes.
     SimulatedAudio(SimulatedAmplifier& amplifier, const SimOptions& options, Clock* pace = nullptr);
+    // A room made elsewhere (a synthetic one) instead of options.roomDir.
+    SimulatedAudio(SimulatedAmplifier& amplifier, Room room, const SimOptions& options,
+                   Clock* pace = nullptr);
 
     // False when the room could not be read (the reason in error()).
     bool ok() const { return room_.ok(); }
     const std::string& error() const { return room_.error; }
-    const Room& room() const { return room_; }
+
+    // The listening positions the room offers, and where the microphone stands now (0: the
+    // main seat). A measurement of several positions moves it between its sweeps.
+    int positions() const;
+    int position() const;
+    bool setPosition(int position);
+    // The room at a position (the built-in room's are made when first asked for).
+    RoomImpulses impulsesAt(int position) const;
 
     std::vector<AudioDevice> playbackDevices() override;
     std::vector<AudioDevice> recordingDevices() override;
@@ -40,16 +50,22 @@ public:
                                    const PlayRecordCallbacks& callbacks) override;
 
     // What a perfect measurement of one speaker with the amplifier's present settings gives:
-    // the chain's impulse response (both inputs driven) through the room, without latency.
+    // the chain's impulse response (both inputs driven) through the room at the microphone's
+    // position, without latency.
     std::vector<float> trueImpulse(int speaker) const;
 
 private:
     SimulatedAmplifier& amp_;
     SimOptions options_;
     Clock* pace_;
-    Room room_;
-    std::mutex mutex_; // one run at a time
+    const bool builtIn_;
+    mutable std::mutex mutex_;       // one run at a time; guards the room and the position
+    mutable Room room_;              // the built-in room's positions are made when asked for
+    mutable std::vector<bool> made_; // which of them are made
+    int position_ = 0;
     unsigned runs_ = 0;
+
+    const RoomImpulses& impulsesLocked(int position) const;
 };
 
 } // namespace q7

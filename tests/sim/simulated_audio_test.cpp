@@ -188,8 +188,8 @@ TEST(SimulatedAudio, OptionsAndRoomFiles) {
     Fixture f;
     SimulatedAudio audio(f.sim.amp, SimOptions{.roomDir = dir.string()});
     ASSERT_TRUE(audio.ok()) << audio.error();
-    EXPECT_TRUE(audio.room().impulse[0].empty());
-    EXPECT_EQ(audio.room().impulse[1], ir);
+    EXPECT_TRUE(audio.impulsesAt(0)[0].empty());
+    EXPECT_EQ(audio.impulsesAt(0)[1], ir);
     MeasureOutcome m = measure(audio, &f.speakers,
                                oneSecond(speakerOutputIndex("main-l"), TimingReference::None), {});
     EXPECT_FALSE(m.ok());

@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Every speaker of a room measured in one recording through the simulated amplifier: arrivals
+// and responses against the true ones, speakers that are not there, a reference that is not
+// there, and the mutes put back whatever happens.
+#include "measure/impulse.h"
+#include "measure/speakers.h"
+#include "tune/room_sweeps.h"
+#include "tune_rig.h"
+
+#include <atomic>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+
+using namespace q7;
+using namespace q7::test;
+
+namespace {
+
+RoomSweepSpec oneSecondSweeps(std::vector<int> speakers) {
+    RoomSweepSpec s;
+    s.sweep.seconds = 1.0;
+    s.speakers = std::move(speakers);
+    s.analysis.smoothing = *Smoothing::parse("1/12");
+    return s;
+}
+
+// The true response, analysed as the measurement is (window, smoothing), with the true arrival
+// in its phase.
+SpeakerSweep truth(const SimulatedAudio& audio, int speaker, const AnalysisOptions& o) {
+    ImpulseResponse ir;
+    ir.samples = audio.trueImpulse(speaker);
+    SpeakerSweep s;
+    const double peak = peakIndex(ir.samples).value_or(0);
+    s.response = analyse(ir, peak, o, 40);
+    s.arrivalMs = peak / 48.0;
+    return s;
+}
+
+} // namespace
+
+TEST(RoomSweeps, MeasureEverySpeakerInOneRecording) {
+    // A drifting microphone clock and some noise.
+    TuneRig rig(testRoom(3), SimOptions{.noiseDb = -85, .driftPpm = 80});
+    const AmpSettings before = rig.sim.current();
+    const RoomSweepSpec spec = oneSecondSweeps({0, 1, 3, 4});
+    PositionSweeps p = sweepRoom(rig.audio, rig.speakers, spec, MeasureDevices{});
+    ASSERT_TRUE(p.ok()) << p.error;
+    EXPECT_EQ(rig.sim.current(), before); // every mute back, nothing else touched
+    EXPECT_NEAR(p.driftPpm, 80, 2);
+    ASSERT_EQ(p.speakers.size(), 4u);
+
+    // Frequencies where the transfers are compared: each speaker in its own band.
+    const std::vector<double> wide = {60, 100, 250, 1000, 4000, 12000}, low = {35, 50, 70, 100};
+    const SpeakerSweep mainTruth = truth(rig.audio, 0, spec.analysis);
+    const SpeakerSweep& mainL = p.speakers[0];
+    for (const SpeakerSweep& s : p.speakers) {
+        SCOPED_TRACE(speakerOutputs()[std::size_t(s.speaker)].id);
+        ASSERT_TRUE(s.arrived);
+        EXPECT_GT(s.snrDb, 40);
+        EXPECT_FALSE(s.clipped);
+        const SpeakerSweep t = truth(rig.audio, s.speaker, spec.analysis);
+        if (s.speaker != 3) {
+            EXPECT_NEAR(s.arrivalMs - mainL.arrivalMs, t.arrivalMs - mainTruth.arrivalMs, 0.02);
+        }
+        // The transfer with its arrival, against main L's: what adds up in the air adds up
+        // here (the Sub against the mains is what a crossover is set from).
+        const std::vector<Complex> got = s.transfer(), gotMain = mainL.transfer();
+        const std::vector<Complex> want = t.transfer(), wantMain = mainTruth.transfer();
+        for (double f : s.speaker == 3 ? low : wide) {
+            const auto at = std::size_t(std::lround(std::log2(f / 20) * 48));
+            ASSERT_NEAR(s.response.hz[at], f, f * 0.01);
+            const Complex ratio = (got[at] / gotMain[at]) / (want[at] / wantMain[at]);
+            EXPECT_NEAR(20 * std::log10(std::abs(ratio)), 0, 0.3) << f;
+            // A few microseconds of timing are a few degrees at the top.
+            EXPECT_NEAR(std::arg(ratio) * 180 / std::numbers::pi, 0, 3 + 360 * f * 5e-6) << f;
+        }
+    }
+}
+
+TEST(RoomSweeps, SpeakersThatAreNotThereAndAReferenceThatIsNot) {
+    SyntheticRoomSpec spec;
+    spec.seed = 4;
+    spec.connected[0] = false; // main L, the reference
+    spec.connected[5] = false; // rear R
+    TuneRig rig(syntheticRoom(spec));
+    const AmpSettings before = rig.sim.current();
+    PositionSweeps p =
+        sweepRoom(rig.audio, rig.speakers, oneSecondSweeps({0, 1, 3, 5}), MeasureDevices{});
+    ASSERT_TRUE(p.ok()) << p.error;
+    EXPECT_EQ(rig.sim.current(), before);
+    EXPECT_FALSE(p.find(0)->arrived);
+    EXPECT_TRUE(p.find(1)->arrived);
+    // Main R timed the others: its own arrival reads near 0 (its timing sweep's peak and its
+    // full sweep's differ a little, by the same for every speaker).
+    EXPECT_NEAR(p.find(1)->arrivalMs, 0, 0.05);
+    EXPECT_TRUE(p.find(3)->arrived);
+    EXPECT_FALSE(p.find(5)->arrived);
+}
+
+TEST(RoomSweeps, NothingHeardIsSaidSo) {
+    SyntheticRoomSpec spec;
+    spec.connected = {};
+    TuneRig rig(syntheticRoom(spec));
+    const PositionSweeps p =
+        sweepRoom(rig.audio, rig.speakers, oneSecondSweeps({0, 1}), MeasureDevices{});
+    EXPECT_FALSE(p.ok());
+    EXPECT_EQ(p.error, "no speaker was heard at the microphone");
+}
+
+TEST(RoomSweeps, ACancelPutsEveryMuteBack) {
+    TuneRig rig(testRoom(5));
+    // Something muted by the user stays so.
+    rig.store.setCellInt(125, 1);
+    rig.dsp.sendCell(125);
+    rig.c.link.awaitReply();
+    const AmpSettings before = rig.sim.current();
+    std::atomic<bool> cancel = false;
+    RoomSweepCallbacks cb;
+    cb.cancel = &cancel;
+    cb.progress = [&](double f) {
+        if (f > 0.4)
+            cancel = true;
+    };
+    const PositionSweeps p =
+        sweepRoom(rig.audio, rig.speakers, oneSecondSweeps({0, 1, 2, 3}), MeasureDevices{}, cb);
+    EXPECT_TRUE(p.cancelled);
+    EXPECT_FALSE(p.ok());
+    EXPECT_EQ(rig.sim.current(), before);
+}
