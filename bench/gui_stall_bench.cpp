@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window's responsiveness while the user drags a ribbon volume slider, on wall time against
-// the simulated amplifier:
-//   - healthy (1 ms per report): how long from a mouse move to its report leaving;
-//   - slow (every fifth reply lost, 2500 ms each): the longest the event loop stalls.
+// The window's responsiveness on wall time against the simulated amplifier:
+//   - dragging a ribbon volume slider, healthy (1 ms per report): how long from a mouse move to
+//     its report leaving;
+//   - the same with every fifth reply lost (2500 ms each): the longest the event loop stalls;
+//   - unmuting the music (a fade of nine steps 30 ms apart) and storing a device mode (a half
+//     second before the next report): the longest the event loop stalls.
 // Prints its measurements; run it by hand (build/default/bench/gui_stall_bench). With
 // --window-waits the window writes as the single-threaded link did (each write waiting for the
 // last reply on the window's thread), for comparison.
@@ -14,7 +16,9 @@
 #include "real_input.h"
 #include "sim/simulated_amplifier.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -32,7 +36,10 @@ using namespace q7;
 namespace {
 
 struct SilentPrompter final : Prompter {
-    Answer ask(QWidget*, const QString&, const QString&, bool) override { return Answer::No; }
+    Answer ask(QWidget*, const QString&, const QString&, bool) override {
+        return yes ? Answer::Yes : Answer::No;
+    }
+    bool yes = false;
     void tell(QWidget*, BoxIcon, const QString&, const QString& text) override {
         std::fprintf(stderr, "box: %s\n", text.toLocal8Bit().constData());
     }
@@ -48,6 +55,27 @@ void pump(int ms) {
     while (t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
+
+// The event loop's longest gap while it lives, seen by a 1 ms timer.
+class GapMeter {
+public:
+    explicit GapMeter(Clock& clock) : clock_(clock), last_(clock.nowMs()) {
+        heartbeat_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&heartbeat_, &QTimer::timeout, [this] {
+            const double now = clock_.nowMs();
+            longest_ = std::max(longest_, now - last_);
+            last_ = now;
+        });
+        heartbeat_.start(1);
+    }
+    double longest() const { return longest_; }
+
+private:
+    Clock& clock_;
+    double last_;
+    double longest_ = 0;
+    QTimer heartbeat_;
+};
 
 struct Stats {
     double max = 0, median = 0, p99 = 0;
@@ -168,6 +196,41 @@ int main(int argc, char** argv) {
                 "(goal: under 20 ms)\n",
                 moves.size(), gap);
     sim.setDropEvery(0);
+    pump(3000); // the lost replies' waits run out
+
+    // The music mute, clicked as a user does: each unmute fades the music in.
+    QCheckBox* mute = editor.frame()->ribbon().check(cmd::MusicMute);
+    const QPoint box = mute->rect().center();
+    double fadeGap = 0;
+    {
+        GapMeter meter(clock);
+        for (int i = 0; i < 10; ++i) {
+            QTest::mouseClick(mute, Qt::LeftButton, Qt::NoModifier, box); // mute
+            pump(100);
+            QTest::mouseClick(mute, Qt::LeftButton, Qt::NoModifier, box); // unmute: the fade
+            pump(400);
+        }
+        fadeGap = meter.longest();
+    }
+    std::printf("music unmuted 10 times (nine fade steps 30 ms apart): longest event-loop gap "
+                "%.1f ms (goal: under 20 ms)\n",
+                fadeGap);
+
+    // Storing a device mode: the amplifier gets half a second before the next report.
+    prompter.yes = true;
+    double storeGap = 0;
+    {
+        GapMeter meter(clock);
+        for (int i = 0; i < 3; ++i) {
+            editor.frame()->ribbon().action(cmd::SaveModeFirst)->trigger();
+            pump(800);
+        }
+        storeGap = meter.longest();
+    }
+    prompter.yes = false;
+    std::printf("stored into a device mode 3 times (500 ms before the next report): longest "
+                "event-loop gap %.1f ms (goal: under 20 ms)\n",
+                storeGap);
     editor.shutDownLink();
     return 0;
 }

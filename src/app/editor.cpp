@@ -33,6 +33,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -94,6 +95,8 @@ CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options
     connection_->link.setNonWaitingThread(std::this_thread::get_id());
     edits_ = std::make_unique<EditPath>(store_, connection_->link, *clock_,
                                         [this] { return connection_->link.isOpen(); });
+    // The music fade's steps are timed on the link's writer: the window never sleeps.
+    edits_->dsp().setPause([this](double ms) { connection_->link.pause(ms); });
     if (options_.trace) {
         trace_ = std::make_unique<TraceWriter>();
         if (!trace_->open(*options_.trace))
@@ -219,13 +222,11 @@ bool CHX2060v13App::shellOpen(const QString& path) {
                         language_.pick("文件不存在！", "The file does not exist!"));
         return false;
     }
-    if (!isOpenableModeFileName(path.toStdString()))
-        return false;
     if (!frame_)
-        return true;
+        return isOpenableModeFileName(path.toStdString());
     // Without an amplifier the file is opened for editing; when one connects, the user
     // chooses whether it gets these settings.
-    return frame_->view().openModeFile(path, false);
+    return frame_->view().openNamedModeFile(path, false);
 }
 
 QStringList CHX2060v13App::recentFiles() const {
@@ -242,6 +243,11 @@ void CHX2060v13App::addRecentFile(const QString& path) {
     profile_->setValue("recentFileList", list);
     if (frame_)
         frame_->ribbon().setRecentFiles(list);
+}
+
+int CHX2060v13App::startLanguage() {
+    return startLanguageIndex(profile_, options_.locale.isEmpty() ? QLocale::system().name()
+                                                                  : options_.locale);
 }
 
 void CHX2060v13App::setLanguageIndex(int index) {
@@ -467,6 +473,31 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         question.show();
         save(&question, "question", suffix);
         question.hide();
+
+        // Notices that stand together: a reset's restart notice and the removal that follows.
+        ShowInfo(language_.pick("机器正在重启……", "Restarting……"), 20000);
+        ShowInfo(language_.pick("设备已断开!", "Device Disconnected!"), 5000);
+        if (CInfoDlg* info = infoPopup()) {
+            save(info, "notices", suffix);
+            info->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        // The closing question, as it names the mode that "Yes" stores into.
+        QMessageBox closing(QMessageBox::Question, language_.pick("保存?", "Save?"),
+                            frame_->view().closingQuestion(),
+                            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, frame_);
+        closing.show();
+        save(&closing, "closing-question", suffix);
+        closing.hide();
+
+        // Help: the tour.
+        frame_->view().showHelp();
+        if (QDialog* help = frame_->findChild<QDialog*>("HelpDialog")) {
+            save(help, "help", suffix);
+            help->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
         // The transfer dialog part-way: a synchronisation reading the EQ, a download writing it.
         const int downloadTotal =

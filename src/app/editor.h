@@ -43,6 +43,7 @@ struct EditorOptions {
     QString screenshots;
     QString file;                     // a mode file to open (command line or shell)
     double simulatorArrivalMs = 1000; // the simulated amplifier is plugged in after this
+    QString locale;                   // the system's locale name; empty: asked of the system
 
     // Put in place by tests.
     Clock* clock = nullptr;
@@ -72,6 +73,8 @@ public:
     Language& language() override { return language_; }
     Prompter& prompter() override { return *prompter_; }
     QSettings& profile() { return *profile_; }
+    // The language to start in (the profile's choice, or the system's at the first start).
+    int startLanguage();
     CMainFrame* frame() const { return frame_; }
     CHX2060v13View* view() const;
     SimulatedAmplifier* simulator() const { return simulator_; }
@@ -97,9 +100,6 @@ public:
 
     // Language switch: stores the index in the profile and relabels every window.
     void setLanguageIndex(int index);
-
-    // Sets a fixed wait: a short pause of a device flow on the GUI thread.
-    void pause(double ms) { timeline_->sleep(ms); }
 
     // The window's size and place, its page and output, kept in the profile between runs (not
     // while taking screenshots, which must look the same on every machine).

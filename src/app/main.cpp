@@ -5,8 +5,10 @@
 #include "app/main_frame.h"
 #include "app/single_instance.h"
 #include "ui/fonts.h"
+#include "ui/language.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSettings>
 #include <cstdio>
@@ -38,12 +40,11 @@ int main(int argc, char** argv) {
     q7::SingleInstance instance;
     if (options.screenshots.isEmpty() && !instance.becomePrimary()) {
         if (!instance.notifyPrimary(options.file)) {
-            const bool english = QSettings().value("language", 0).toInt() == q7::kEnglish;
-            QMessageBox::warning(
-                nullptr, "DSP-Q7-v1.1",
-                english ? QString("Another copy of the editor is running, but "
-                                  "its window cannot be found!")
-                        : QString::fromUtf8("已有一个实例在运行，但找不到它的主窗口！"));
+            // The language first, so that the box speaks it throughout.
+            q7::Language language;
+            QSettings profile;
+            language.setIndex(q7::startLanguageIndex(&profile, QLocale::system().name()));
+            q7::instanceErrorBox(language)->exec();
         }
         return 0;
     }

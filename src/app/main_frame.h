@@ -32,6 +32,10 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    // A drop that reaches the window itself (no control under the pointer took it).
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     Editor& editor_;

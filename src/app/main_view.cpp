@@ -3,6 +3,7 @@
 
 #include "app/about_dialog.h"
 #include "app/editor.h"
+#include "app/help_dialog.h"
 #include "app/main_frame.h"
 #include "app/presets.h"
 #include "app/ribbon.h"
@@ -37,14 +38,19 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace q7 {
@@ -209,6 +215,7 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
     shortcut(QKeySequence::Undo, &CHX2060v13View::undo);
     shortcut(QKeySequence("Ctrl+Shift+Z"), &CHX2060v13View::redo);
     shortcut(QKeySequence("Ctrl+Y"), &CHX2060v13View::redo);
+    addFileCommands();
 
     EditPath& e = editor_.edits();
     e.changed = [this] {
@@ -236,7 +243,7 @@ CHX2060v13View::~CHX2060v13View() {
     editor_.edits().changed = nullptr;
     editor_.edits().stateChanged = nullptr;
     Timeline& t = editor_.timeline();
-    for (int id : {startupTimer_, pollTimer_, trayTimer_})
+    for (int id : {startupTimer_, pollTimer_, trayTimer_, lingerTimer_, storedTimer_})
         if (id)
             t.stop(id);
     if (tray_)
@@ -244,7 +251,7 @@ CHX2060v13View::~CHX2060v13View() {
 }
 
 void CHX2060v13View::OnInitialUpdate() {
-    editor_.language().setIndex(editor_.profile().value("language", 0).toInt());
+    editor_.language().setIndex(editor_.startLanguage());
     showPage(PageKind::Music);
     LoadLanguage();
     startupTimer_ = editor_.timeline().start(kStartupConnectMs, false, [this] {
@@ -252,6 +259,57 @@ void CHX2060v13View::OnInitialUpdate() {
         startupConnect();
     });
     updateUi();
+}
+
+void CHX2060v13View::addFileCommands() {
+    auto shortcut = [this](const char* keys, auto f) {
+        auto* s = new QShortcut(QKeySequence(keys), this);
+        s->setContext(Qt::ApplicationShortcut);
+        connect(s, &QShortcut::activated, this, f);
+    };
+    shortcut("Ctrl+O", [this] { loadFile(); });
+    shortcut("Ctrl+S", [this] { saveDocument(); });
+    shortcut("Ctrl+Shift+S", [this] { saveDocumentAs(); });
+    shortcut("Ctrl+Q", [this] {
+        if (editor_.frame())
+            editor_.frame()->close(); // through the closing questions
+    });
+    shortcut("F1", [this] { showHelp(); });
+
+    // "Save As" after "Save", "Help" above "Exit" in the application menu.
+    QMenu* menu = ribbon_.appMenu();
+    const QList<QAction*> actions = menu->actions();
+    const int save = int(actions.indexOf(ribbon_.action(cmd::AppSave)));
+    saveAs_ = new QAction(this);
+    saveAs_->setData(cmd::AppSaveAs);
+    menu->insertAction(save >= 0 && save + 1 < actions.size() ? actions[save + 1] : nullptr,
+                       saveAs_);
+    connect(saveAs_, &QAction::triggered, this, [this] { saveDocumentAs(); });
+    helpAction_ = new QAction(this);
+    helpAction_->setData(cmd::AppHelp);
+    QAction* exit = ribbon_.action(cmd::AppExit);
+    menu->insertAction(exit, helpAction_);
+    menu->insertSeparator(exit);
+    connect(helpAction_, &QAction::triggered, this, &CHX2060v13View::showHelp);
+}
+
+void CHX2060v13View::labelFileCommands() {
+    const Language& l = editor_.language();
+    ribbon_.action(cmd::AppOpen)->setText(l.pick("打开(&O)", "Open(&O)") + "\tCtrl+O");
+    ribbon_.action(cmd::AppSave)->setText(l.pick("保存(&S)", "Save(&S)") + "\tCtrl+S");
+    saveAs_->setText(l.pick("另存为(&A)……", "Save As(&A)…") + "\tCtrl+Shift+S");
+    helpAction_->setText(l.pick("帮助(&H)", "Help(&H)") + "\tF1");
+    ribbon_.action(cmd::AppExit)->setText(l.pick("退出(&X)", "Exit(&X)") + "\tCtrl+Q");
+}
+
+void CHX2060v13View::showHelp() {
+    if (!help_) {
+        help_ = new CHelpDlg(editor_.language(), window());
+        help_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
 }
 
 // ---- pages ----
@@ -327,6 +385,9 @@ void CHX2060v13View::setPitchText(int category) {
 void CHX2060v13View::LoadLanguage() {
     const Language& l = editor_.language();
     ribbon_.relabel();
+    labelFileCommands();
+    if (auto* help = qobject_cast<CHelpDlg*>(help_.data()))
+        help->applyLanguage();
     ribbon_.setPresetNames(presetNames(l.index()));
     for (int c = 0; c < 2; ++c)
         ribbon_.setPanelName(
@@ -498,8 +559,10 @@ void CHX2060v13View::OnCommand(int id) {
         return loadFile();
     case cmd::SaveFile:
     case 32882:
-    case cmd::AppSave:
         return saveFile();
+    case cmd::AppSave:
+        saveDocument();
+        return;
     case cmd::AppExit:
         if (editor_.frame())
             editor_.frame()->close();
@@ -792,12 +855,19 @@ void CHX2060v13View::saveMode(int mode) {
     if (editor_.prompter().ask(this, l.pick("信息", "Information"), text, false) != Answer::Yes)
         return;
     saveToMachineMode(editor_.store(), editor_.connection().link, mode);
-    editor_.pause(500);
-    editor_.ShowInfo(
-        l.english()
-            ? QString("Saving Mode %1 ……").arg(mode + 1)
-            : QString::fromUtf8("正在储存模式%1,请稍等").arg(QString::fromUtf8(kModeDigitZh[mode])),
-        2500);
+    // The amplifier is given half a second to store before anything else reaches it; the
+    // window waits for nothing and says so when that time is up.
+    editor_.connection().link.pause(kModeStoreMs);
+    if (storedTimer_)
+        editor_.timeline().stop(storedTimer_);
+    storedTimer_ = editor_.timeline().start(kModeStoreMs, false, [this, mode] {
+        storedTimer_ = 0;
+        const Language& l = editor_.language();
+        editor_.ShowInfo(l.english() ? QString("Saving Mode %1 ……").arg(mode + 1)
+                                     : QString::fromUtf8("正在储存模式%1,请稍等")
+                                           .arg(QString::fromUtf8(kModeDigitZh[mode])),
+                         2500);
+    });
     updateUi();
 }
 
@@ -830,27 +900,69 @@ void CHX2060v13View::loadFile() {
         openModeFile(path, true);
 }
 
-bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
+QString CHX2060v13View::modeFileProblem(const ModeFileResult& r) const {
     const Language& l = editor_.language();
+    switch (r.status) {
+    case ModeFileStatus::Ok:
+    case ModeFileStatus::CannotWrite:
+        break;
+    case ModeFileStatus::CannotOpen: {
+        const char* zh = r.systemError == ENOENT   ? "文件不存在"
+                         : r.systemError == EACCES ? "没有读取权限"
+                         : r.systemError == EISDIR ? "这是一个文件夹"
+                                                   : nullptr;
+        return l.english() || !zh
+                   ? QString("cannot open the file (%1)")
+                         .arg(QString::fromLocal8Bit(std::strerror(r.systemError)))
+                   : QString::fromUtf8("无法打开文件（%1）").arg(QString::fromUtf8(zh));
+    }
+    case ModeFileStatus::TooShort:
+        if (r.needed == 0)
+            return l.english() ? QString("too short (%1 bytes): not a mode file").arg(r.size)
+                               : QString::fromUtf8("文件太短（%1 字节），不是模式文件").arg(r.size);
+        return l.english()
+                   ? QString("too short: %1 of the %2 bytes of a version %3 mode file")
+                         .arg(r.size)
+                         .arg(r.needed)
+                         .arg(r.version)
+                   : QString::fromUtf8("文件太短：只有 %1 字节，版本 %3 的模式文件有 %2 字节")
+                         .arg(r.size)
+                         .arg(r.needed)
+                         .arg(r.version);
+    case ModeFileStatus::UnknownVersion:
+        if (r.laterVersion())
+            return l.english()
+                       ? QString("version %1 not supported (this editor reads mode files "
+                                 "of versions 1 and 2)")
+                             .arg(r.version)
+                       : QString::fromUtf8("不支持的模式文件版本 %1（本软件可读取版本 1 和 2）")
+                             .arg(r.version);
+        return l.pick("不是模式文件", "not a mode file");
+    }
+    return {};
+}
+
+void CHX2060v13View::tellNotLoaded(const QString& path, const QString& problem) {
+    const Language& l = editor_.language();
+    editor_.prompter().tell(this, BoxIcon::Warning, l.pick("文件打开错误", "File open error"),
+                            (l.english() ? QString("The file was not loaded: %1.\n%2")
+                                         : QString::fromUtf8("文件未载入：%1。\n%2"))
+                                .arg(problem, path));
+}
+
+bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
     const std::string file = path.toStdString();
-    ModeFileResult r;
-    const std::string base = QFileInfo(path).fileName().toStdString();
-    editor_.edits().editWithoutSending([&](ParameterStore& s) { r = readModeFile(file, s); },
-                                       {"载入文件 " + base, "Load file " + base});
+    // The file is read and checked whole before anything in the editor changes: a refused file
+    // is neither a step nor settings waiting to be sent.
+    ModeImage image = editor_.store().modeImage();
+    const ModeFileResult r = readModeImage(file, image);
     if (!r) {
-        if (r.status == ModeFileStatus::CannotOpen) {
-            editor_.prompter().tell(this, BoxIcon::Warning,
-                                    l.pick("文件打开错误", "File open error"),
-                                    l.pick("无法打开文件:\n", "Cannot open the file:\n") + path);
-        } else if (r.status == ModeFileStatus::TooShort) {
-            // A damaged file is refused whole; say so rather than load half of it.
-            editor_.prompter().tell(
-                this, BoxIcon::Warning, l.pick("文件打开错误", "File open error"),
-                l.pick("文件不完整，未载入:\n", "The file is incomplete and was not loaded:\n") +
-                    path);
-        }
+        tellNotLoaded(path, modeFileProblem(r));
         return false;
     }
+    const std::string base = QFileInfo(path).fileName().toStdString();
+    editor_.edits().editWithoutSending([&](ParameterStore& s) { s.applyModeImage(image); },
+                                       {"载入文件 " + base, "Load file " + base});
     editor_.setDocumentPath(QFileInfo(path).absoluteFilePath());
     editor_.edits().markSaved();
     editor_.addRecentFile(path);
@@ -872,6 +984,32 @@ bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
     return true;
 }
 
+bool CHX2060v13View::openNamedModeFile(const QString& path, bool fromDialog) {
+    // Only names a mode file goes by are opened from outside the file dialog (command line,
+    // file manager, recent list, a drop); anything else is said, not read.
+    if (!isOpenableModeFileName(path.toStdString())) {
+        tellNotLoaded(path, editor_.language().pick(
+                                "不是模式文件（文件名不以 .q7M、.R3v9、.R3v8 或 .Q7test 结尾）",
+                                "not a mode file (its name does not end in .q7M, .R3v9, .R3v8 "
+                                "or .Q7test)"));
+        return false;
+    }
+    return openModeFile(path, fromDialog);
+}
+
+void CHX2060v13View::dropped(const QMimeData* data) {
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    if (urls.size() == 1 && urls[0].isLocalFile()) {
+        // As LoadFile opens it: edited offline, sent when connected.
+        openNamedModeFile(urls[0].toLocalFile(), true);
+        return;
+    }
+    const Language& l = editor_.language();
+    editor_.prompter().tell(this, BoxIcon::Information, l.pick("提示", "Prompt"),
+                            l.pick("只能拖入一个模式文件（.q7M），一次一个。",
+                                   "Only a mode file (.q7M) can be dropped here, one at a time."));
+}
+
 void CHX2060v13View::tellWriteFailure(const QString& path, int error) {
     editor_.prompter().tell(
         this, BoxIcon::Warning, "Can't write to file",
@@ -880,31 +1018,23 @@ void CHX2060v13View::tellWriteFailure(const QString& path, int error) {
             .arg(path));
 }
 
-void CHX2060v13View::saveFile() {
-    if (!editor_.linkOpen()) {
-        saveDocumentAs("R3v9"); // offline: the file only, no device mode to store into
-        return;
-    }
-    const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", "R3v9");
-    if (path.isEmpty())
-        return;
-    ParameterStore& s = editor_.store();
-    saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
-    const ModeFileResult r = writeModeFile(path.toStdString(), s);
-    if (!r)
-        return tellWriteFailure(path, r.systemError);
-    editor_.addRecentFile(path);
-    editor_.setDocumentPath(QFileInfo(path).absoluteFilePath());
-    editor_.edits().markSaved();
-    updateUi();
+QString CHX2060v13View::askSavePath(const char* defaultName, const char* defaultSuffix) {
+    // The dialog starts where the document's file is, with its name.
+    const QString doc = editor_.documentPath();
+    return editor_.prompter().saveFile(this, kModeFilesFilter,
+                                       doc.isEmpty() ? QString(defaultName) : doc, defaultSuffix);
 }
 
-bool CHX2060v13View::saveDocumentAs(const char* defaultSuffix) {
-    const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", defaultSuffix);
-    if (path.isEmpty())
-        return false;
-    const ModeFileResult r = writeModeFile(path.toStdString(), editor_.store());
+bool CHX2060v13View::writeDocument(const QString& path) {
+    ParameterStore& s = editor_.store();
+    // Connected, the file and the amplifier's current user mode hold the same settings.
+    const bool changed = s.parametersChanged();
+    if (editor_.linkOpen())
+        saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
+    const ModeFileResult r = writeModeFile(path.toStdString(), s);
     if (!r) {
+        // Not saved: closing must still ask.
+        s.setParametersChanged(changed);
         tellWriteFailure(path, r.systemError);
         return false;
     }
@@ -913,6 +1043,22 @@ bool CHX2060v13View::saveDocumentAs(const char* defaultSuffix) {
     editor_.edits().markSaved();
     updateUi();
     return true;
+}
+
+bool CHX2060v13View::saveDocument(const char* defaultName, const char* defaultSuffix) {
+    const QString doc = editor_.documentPath();
+    if (!doc.isEmpty())
+        return writeDocument(doc);
+    return saveDocumentAs(defaultName, defaultSuffix);
+}
+
+bool CHX2060v13View::saveDocumentAs(const char* defaultName, const char* defaultSuffix) {
+    const QString path = askSavePath(defaultName, defaultSuffix);
+    return !path.isEmpty() && writeDocument(path);
+}
+
+void CHX2060v13View::saveFile() {
+    saveDocumentAs("name", "R3v9");
 }
 
 // ---- undo, A/B and compare ----
@@ -990,8 +1136,7 @@ void CHX2060v13View::compareWithFile() {
     ParameterStore other;
     const ModeFileResult r = readModeFile(path.toStdString(), other);
     if (!r) {
-        editor_.prompter().tell(this, BoxIcon::Warning, l.pick("文件打开错误", "File open error"),
-                                l.pick("无法打开文件:\n", "Cannot open the file:\n") + path);
+        tellNotLoaded(path, modeFileProblem(r));
         return;
     }
     ModeImage file = settingsOf(other);
@@ -1055,15 +1200,17 @@ void CHX2060v13View::loadPreset(int command) {
     QFile f(presetResourcePath(presetResource(command)));
     const bool read = f.open(QIODevice::ReadOnly);
     const QByteArray bytes = read ? f.readAll() : QByteArray();
-    bool loaded = false;
-    editor_.edits().editWithoutSending(
-        [&](ParameterStore& s) {
-            loaded = read && bool(loadModeFile(
-                                 std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                           std::size_t(bytes.size())),
-                                 s));
-        },
-        {"载入预设", "Load preset"});
+    // Checked whole before the editor changes: a preset that cannot be read is no step and no
+    // settings waiting to be sent.
+    ModeImage image = editor_.store().modeImage();
+    const bool loaded =
+        read &&
+        bool(parseModeFile(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                     std::size_t(bytes.size())),
+                           image));
+    if (loaded)
+        editor_.edits().editWithoutSending([&](ParameterStore& s) { s.applyModeImage(image); },
+                                           {"载入预设", "Load preset"});
     QApplication::restoreOverrideCursor();
     if (loaded) {
         editor_.setDocumentPath({});
@@ -1235,8 +1382,12 @@ void CHX2060v13View::stopLevelPoll() {
 }
 
 void CHX2060v13View::showSyncDialog(const QString& text) {
-    if (sync_)
-        return; // one dialog at a time; the worker runs anyway
+    if (sync_) {
+        // One dialog at a time; the worker runs anyway. One that was about to close after its
+        // transfer stays for this one.
+        stopLingering();
+        return;
+    }
     Session& session = editor_.connection().session;
     sync_ = new CSyncDlg(text, editor_.language(), editor_.timeline(), window(),
                          [&session] { return session.progress(); });
@@ -1252,6 +1403,12 @@ void CHX2060v13View::showSyncDialog(const QString& text) {
         },
         Qt::QueuedConnection);
     sync_->show();
+}
+
+void CHX2060v13View::stopLingering() {
+    if (lingerTimer_)
+        editor_.timeline().stop(lingerTimer_);
+    lingerTimer_ = 0;
 }
 
 void CHX2060v13View::StartSynchronisation(const QString& text) {
@@ -1288,9 +1445,13 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
         }
         refreshFromStore();
         emit editor_.frame()->refreshModelessDialogs();
-        editor_.pause(200);
-        if (sync_)
-            sync_->finish();
+        // The finished transfer stays in view a moment; the worker is not held meanwhile.
+        if (sync_ && !lingerTimer_)
+            lingerTimer_ = editor_.timeline().start(kTransferShownMs, false, [this] {
+                lingerTimer_ = 0;
+                if (sync_)
+                    sync_->finish();
+            });
         if (kind == TransferKind::Synchronisation && c.session.unreadValues() > 0) {
             // Shown as connected, the values that never arrived would pass for real ones.
             const int n = c.session.unreadValues();
@@ -1312,6 +1473,7 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
         }
         return updateUi();
     }
+    stopLingering();
     if (sync_)
         sync_->finish();
     editor_.edits().forgetAmplifier();
@@ -1367,9 +1529,36 @@ void CHX2060v13View::balloon(const QString& text, int ms, bool mustBeSeen) {
 
 // ---- closing ----
 
+QString CHX2060v13View::closingQuestion() const {
+    const Language& l = editor_.language();
+    const Connection& c = editor_.connection();
+    const int mode = clampMode(editor_.store().cellInt(cell::CurrentMode));
+    const QString name = QString::fromStdU16String(c.state.modeNames().get(mode));
+    const QString doc = editor_.documentPath();
+    const QString file = QFileInfo(doc).fileName();
+    if (l.english())
+        return QString("The settings have changed since they were last saved.\n\n"
+                       "Yes: save them %1 and into the amplifier's current user mode, "
+                       "Mode%2 (%3).\n"
+                       "No: close without saving.\n"
+                       "Cancel: go back to the editor.")
+            .arg(doc.isEmpty() ? QString("to a file on this computer")
+                               : QString("to the file %1").arg(file))
+            .arg(mode + 1)
+            .arg(name);
+    QString text = QString::fromUtf8(
+                       "参数已改动，请问是否需要保存?\r\n提示：保存成电脑文件并同时保存至机器的当前"
+                       "模式（模式%1：%2）")
+                       .arg(QString::fromUtf8(kModeDigitZh[mode]), name);
+    if (!doc.isEmpty())
+        text += QString::fromUtf8("\r\n文件：%1").arg(file);
+    return text;
+}
+
 bool CHX2060v13View::canClose() {
     ParameterStore& s = editor_.store();
     const Language& l = editor_.language();
+    // A save the user cancelled, or one that failed, keeps the editor open: nothing is lost.
     if (!editor_.linkOpen() && editor_.edits().modified()) {
         // Settings edited without an amplifier live only in the editor.
         const Answer a = editor_.prompter().ask(
@@ -1379,29 +1568,15 @@ bool CHX2060v13View::canClose() {
             true);
         if (a == Answer::Cancel)
             return false;
-        if (a == Answer::Yes && !saveDocumentAs("q7M"))
+        if (a == Answer::Yes && !saveDocument("name", "q7M"))
             return false;
-    } else if (s.parametersChanged()) {
-        const Answer a = editor_.prompter().ask(
-            this, l.pick("保存?", "Save?"),
-            l.pick(
-                "参数已改动，请问是否需要保存?\r\n提示：保存成电脑文件并同时保存至机器的当前模式",
-                "parameter value is changed, do you want save it ?"),
-            true);
+    } else if (editor_.linkOpen() && s.parametersChanged()) {
+        const Answer a =
+            editor_.prompter().ask(this, l.pick("保存?", "Save?"), closingQuestion(), true);
         if (a == Answer::Cancel)
             return false;
-        if (a == Answer::Yes) {
-            const QString path =
-                editor_.prompter().saveFile(this, kModeFilesFilter, "preset", "q7M");
-            if (!path.isEmpty()) {
-                saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
-                const ModeFileResult r = writeModeFile(path.toStdString(), s);
-                if (r)
-                    editor_.addRecentFile(path);
-                else
-                    tellWriteFailure(path, r.systemError);
-            }
-        }
+        if (a == Answer::Yes && !saveDocument("preset", "q7M"))
+            return false;
     }
     stopLevelPoll();
     Link& link = editor_.connection().link;

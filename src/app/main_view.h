@@ -7,6 +7,7 @@
 #include "app/editor_fwd.h"
 #include "device/link_observer.h"
 #include "pages/page.h"
+#include "params/mode_file.h"
 #include "params/store.h"
 
 #include <QPointer>
@@ -14,6 +15,9 @@
 #include <functional>
 #include <optional>
 
+class QAction;
+class QDialog;
+class QMimeData;
 class QScrollArea;
 class QSystemTrayIcon;
 
@@ -30,11 +34,20 @@ class CSyncDlg;
 class MainStatusBar;
 class Ribbon;
 
+namespace cmd {
+// The application menu's commands the view adds to the ribbon's.
+inline constexpr int AppSaveAs = 33201, AppHelp = 33202;
+} // namespace cmd
+
 inline constexpr int kStartupConnectMs = 250;
 inline constexpr int kLevelPollMs = 300;
 // After a read error: tries to open the amplifier again, a second apart.
 inline constexpr int kReconnectMs = 1000;
 inline constexpr int kReconnectTries = 5;
+// Stores into a device mode are left this long before the next report goes out.
+inline constexpr int kModeStoreMs = 500;
+// A finished transfer's dialog stays this long.
+inline constexpr int kTransferShownMs = 200;
 
 using PageFactory = std::function<CPage*(PageKind kind, int bank, Editor& editor, QWidget* parent)>;
 
@@ -78,8 +91,16 @@ public:
 
     // ---- files and modes ----
     void loadFile();
+    // The ribbon's "SaveFile": always asks for the name.
     void saveFile();
+    // Reads a mode file into the editor (checked whole first; a refusal says what is wrong) and
+    // sends it when connected. fromDialog: the name may select a device mode, as LoadFile's does.
     bool openModeFile(const QString& path, bool fromDialog);
+    // The same for a path from outside the file dialog: its name must be a mode file's.
+    bool openNamedModeFile(const QString& path, bool fromDialog);
+    // What was dropped on the window: one mode file opens as LoadFile opens it; anything else is
+    // refused with a message.
+    void dropped(const QMimeData* data);
     int chosenPreset() const { return chosenPreset_; }
 
     // ---- undo, A/B and compare ----
@@ -89,12 +110,19 @@ public:
     void copySlot(int from, int to);
     void compareWithFile();
     void compareAB();
-    // Saves the store's settings to a file the user picks (no device-mode step); false when the
-    // user cancelled or the write failed.
-    bool saveDocumentAs(const char* defaultSuffix);
+    // Saves the settings to the document's file, or to one the user picks when it has none
+    // (Save As: always picks, starting at the document's file). Connected, they are stored into
+    // the current device mode as well. False when the user cancelled or the write failed.
+    bool saveDocument(const char* defaultName = "name", const char* defaultSuffix = "R3v9");
+    bool saveDocumentAs(const char* defaultName = "name", const char* defaultSuffix = "R3v9");
 
     // The closing prompt and disconnect; false keeps the editor open.
     bool canClose();
+    // What closing asks when the amplifier holds changed settings (names the mode "Yes" stores
+    // into).
+    QString closingQuestion() const;
+    // The help window (the tour), opened or brought forward.
+    void showHelp();
 
     // ---- dialogs ----
     // Restores a device mode to its factory state and resynchronises (only while connected).
@@ -140,6 +168,8 @@ private:
     bool permissionTold_ = false;
     int chosenPreset_ = -1;
     QPointer<CSyncDlg> sync_;
+    int lingerTimer_ = 0; // a finished transfer's dialog closes when it fires
+    int storedTimer_ = 0; // the notice of a device mode being stored
     QSystemTrayIcon* tray_ = nullptr;
     int trayTimer_ = 0;
     int closeLater_ = 0; // closing the modeless dialogs waits for open boxes
@@ -160,6 +190,9 @@ private:
     QPointer<CAutoMusicVolDlg> agc_;
     QPointer<CRemoteDlg> remote_;
     QPointer<CRemoteStudyDlg> learning_;
+    QPointer<QDialog> help_;
+    QAction* saveAs_ = nullptr;
+    QAction* helpAction_ = nullptr;
 
     void startupConnect();
     void linkBroken();
@@ -168,6 +201,7 @@ private:
     void startLevelPoll();
     void stopLevelPoll();
     void showSyncDialog(const QString& text);
+    void stopLingering();
     // A notification-area balloon; mustBeSeen ones show in the window where no such area exists.
     void balloon(const QString& text, int ms, bool mustBeSeen = false);
     void placePage();
@@ -183,6 +217,12 @@ private:
     void onCategoryChanged(int category);
     void setPitchText(int category);
     void tellWriteFailure(const QString& path, int error);
+    QString modeFileProblem(const ModeFileResult& r) const;
+    void tellNotLoaded(const QString& path, const QString& problem);
+    QString askSavePath(const char* defaultName, const char* defaultSuffix);
+    bool writeDocument(const QString& path);
+    void addFileCommands();
+    void labelFileCommands();
     void afterEditPathSend(int sent);
     void askAboutUnsent();
     void showDifferences(const QString& title, const ModeImage& a, const ModeImage& b,

@@ -1,15 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/single_instance.h"
 
+#include "ui/language.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <unistd.h>
 
 namespace q7 {
+
+std::unique_ptr<QMessageBox> instanceErrorBox(const Language& language) {
+    auto box = std::make_unique<QMessageBox>(
+        QMessageBox::Warning, "DSP-Q7-v1.1",
+        language.pick("已有一个实例在运行，但找不到它的主窗口！",
+                      "Another copy of the editor is running, but its window cannot be found!"),
+        QMessageBox::Ok);
+    // Named here, so that the button never stays in Qt's English under a Chinese text.
+    box->button(QMessageBox::Ok)->setText(language.pick("确定", "OK"));
+    return box;
+}
 
 QString instanceDirectory() {
     // Qt checks that XDG_RUNTIME_DIR belongs to this user, and falls back to a private folder

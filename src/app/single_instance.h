@@ -10,10 +10,17 @@
 
 class QLocalServer;
 class QLockFile;
+class QMessageBox;
 
 namespace q7 {
 
 inline constexpr const char* kInstanceName = "DSP-Audio-X2060";
+
+class Language;
+
+// The box a second copy shows when the first runs without a window it could raise: its text and
+// its button in the one language the user chose.
+std::unique_ptr<QMessageBox> instanceErrorBox(const Language& language);
 
 // XDG_RUNTIME_DIR, or a folder of this user's own when there is none.
 QString instanceDirectory();

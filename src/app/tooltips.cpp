@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/tooltips.h"
 
+#include "app/main_view.h"
 #include "app/ribbon.h"
 #include "ui/control_id.h"
 #include "ui/language.h"
@@ -93,13 +94,17 @@ void addMainWindow(Table& t) {
     add(t, w, cmd::EqReset,
         {"把当前页面的均衡恢复为平直", "Reset the EQ of the page shown to flat"});
     // The application menu.
-    add(t, w, cmd::AppOpen, {"打开模式文件", "Open a mode file"});
-    add(t, w, cmd::AppSave, {"保存模式文件", "Save a mode file"});
+    add(t, w, cmd::AppOpen, {"打开模式文件", "Open a mode file", "Ctrl+O"});
+    add(t, w, cmd::AppSave,
+        {"保存到当前的模式文件（还没有文件时询问文件名）",
+         "Save to the current mode file (asks for a name when there is none)", "Ctrl+S"});
+    add(t, w, cmd::AppSaveAs, {"另存为新的模式文件", "Save to a new mode file", "Ctrl+Shift+S"});
     add(t, w, cmd::Undo, {"撤销上一步", "Undo the last step", "Ctrl+Z"});
     add(t, w, cmd::Redo, {"重做", "Redo the step undone", "Ctrl+Shift+Z, Ctrl+Y"});
     add(t, w, cmd::CompareFile, {"与模式文件比较参数", "Compare the settings with a mode file"});
     add(t, w, cmd::CompareAB, {"比较设置 A 与 B", "Compare settings A and B"});
-    add(t, w, cmd::AppExit, {"退出程序", "Quit the editor"});
+    add(t, w, cmd::AppHelp, {"使用说明", "How to use the editor", "F1"});
+    add(t, w, cmd::AppExit, {"退出程序", "Quit the editor", "Ctrl+Q"});
 }
 
 void addNavRow(Table& t, int w) {

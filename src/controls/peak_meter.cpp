@@ -1,41 +1,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/peak_meter.h"
 
-#include <QCoreApplication>
 #include <QPainter>
-#include <QPointer>
 #include <QTimer>
 #include <algorithm>
-#include <map>
 
 namespace q7 {
 
-namespace {
-
-// One decay timer per period, shared by every meter that is falling: a page's meters step in
-// the same turn of the event loop and are repainted together, not each on its own wake-up.
-struct DecayClock {
-    QPointer<QTimer> timer;
-    int users = 0;
-};
-
-std::map<int, DecayClock>& decayClocks() {
-    static std::map<int, DecayClock> clocks;
-    return clocks;
-}
-
-DecayClock& decayClock(int periodMs) {
-    DecayClock& c = decayClocks()[periodMs];
-    if (!c.timer) {
-        c.timer = new QTimer(QCoreApplication::instance());
-        c.timer->setTimerType(Qt::PreciseTimer);
-        c.timer->setInterval(periodMs);
-        c.users = 0;
+QTimer* PeakMeterClock::join(int periodMs) {
+    Tick& t = ticks_[periodMs];
+    if (!t.timer) {
+        t.timer = new QTimer(this);
+        t.timer->setTimerType(Qt::PreciseTimer);
+        t.timer->setInterval(periodMs);
     }
-    return c;
+    if (t.users++ == 0)
+        t.timer->start();
+    return t.timer;
 }
 
-} // namespace
+void PeakMeterClock::leave(int periodMs) {
+    const auto it = ticks_.find(periodMs);
+    if (it == ticks_.end())
+        return;
+    if (--it->second.users <= 0) {
+        it->second.users = 0;
+        it->second.timer->stop();
+    }
+}
+
+bool PeakMeterClock::running(int periodMs) const {
+    const auto it = ticks_.find(periodMs);
+    return it != ticks_.end() && it->second.timer->isActive();
+}
 
 CPeakMeterCtrl::~CPeakMeterCtrl() {
     leaveClock();
@@ -44,12 +41,15 @@ CPeakMeterCtrl::~CPeakMeterCtrl() {
 void CPeakMeterCtrl::joinClock() {
     if (joined_)
         return;
-    DecayClock& c = decayClock(period_);
-    decay_ = connect(c.timer, &QTimer::timeout, this, &CPeakMeterCtrl::DecayStep);
+    QObject* owner = parent() ? parent() : this;
+    if (!clock_ || clock_->parent() != owner) {
+        clock_ = owner->findChild<PeakMeterClock*>(QString(), Qt::FindDirectChildrenOnly);
+        if (!clock_)
+            clock_ = new PeakMeterClock(owner);
+    }
+    decay_ = connect(clock_->join(period_), &QTimer::timeout, this, &CPeakMeterCtrl::DecayStep);
     joined_ = true;
     joinedPeriod_ = period_;
-    if (c.users++ == 0)
-        c.timer->start();
 }
 
 void CPeakMeterCtrl::leaveClock() {
@@ -57,14 +57,8 @@ void CPeakMeterCtrl::leaveClock() {
         return;
     disconnect(decay_);
     joined_ = false;
-    // Never makes a clock: a meter may go after the application that ran its clock.
-    const auto it = decayClocks().find(joinedPeriod_);
-    if (it == decayClocks().end() || !it->second.timer)
-        return;
-    if (--it->second.users <= 0) {
-        it->second.users = 0;
-        it->second.timer->stop();
-    }
+    if (clock_) // the parent's clock may have gone before this meter
+        clock_->leave(joinedPeriod_);
 }
 
 CPeakMeterCtrl::CPeakMeterCtrl(QWidget* parent) : QWidget(parent), bands_(8) {

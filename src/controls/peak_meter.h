@@ -4,11 +4,35 @@
 #pragma once
 
 #include <QColor>
+#include <QPointer>
 #include <QWidget>
+#include <map>
 #include <utility>
 #include <vector>
 
+class QTimer;
+
 namespace q7 {
+
+// The decay timers of the meters that share a parent, one per period: a page's meters step in
+// the same turn of the event loop and are repainted together, not each on its own wake-up. It
+// belongs to that parent (a meter without one keeps its own) and runs only while a meter falls.
+class PeakMeterClock : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    // Counts a falling meter and returns the period's timer, running.
+    QTimer* join(int periodMs);
+    void leave(int periodMs);
+    bool running(int periodMs) const;
+
+private:
+    struct Tick {
+        QTimer* timer = nullptr;
+        int users = 0;
+    };
+    std::map<int, Tick> ticks_;
+};
 
 class CPeakMeterCtrl : public QWidget {
     Q_OBJECT
@@ -56,9 +80,10 @@ private:
     bool peakLine_ = true;
     int period_ = 10;
     bool started_ = false; // Start() called and no Stop() since: new data restarts the decay
-    // Member of the shared decay clock of period_ while falling.
+    // Member of its parent's decay clock, at period_, while falling.
     bool joined_ = false;
     int joinedPeriod_ = 0;
+    QPointer<PeakMeterClock> clock_;
     QMetaObject::Connection decay_;
     void joinClock();
     void leaveClock();

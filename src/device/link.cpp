@@ -302,6 +302,7 @@ void Link::WriterThreadProc() {
                 return writerStop_ || (!queue_.empty() && !wireBusy_);
             },
             kForever);
+        std::shared_ptr<Entry> pause;
         {
             std::lock_guard lock(queueMutex_);
             if (writerStop_)
@@ -309,6 +310,29 @@ void Link::WriterThreadProc() {
             if (queue_.empty() || wireBusy_)
                 continue;
             wireBusy_ = true;
+            if (queue_.front()->pauseMs > 0) {
+                pause = queue_.front();
+                queue_.pop_front();
+                handing_ = true;
+            }
+        }
+        if (pause) {
+            // The wait runs from the report before it; closing ends it (what is queued then
+            // goes out before CMD_CLOSE without its waits).
+            clock_.waitUntil(
+                [this](double) {
+                    std::lock_guard lock(queueMutex_);
+                    return writerStop_ || closing_.load();
+                },
+                clock_.nowMs() + pause->pauseMs);
+            {
+                std::lock_guard lock(queueMutex_);
+                wireBusy_ = false;
+                handing_ = false;
+            }
+            pause->result = 0;
+            clock_.notify();
+            continue;
         }
         // The next report stays queued while we wait for the last one's reply, so that a
         // later write to the same target can still take its place.
@@ -365,6 +389,18 @@ int Link::writeUnpaced(const Report& r) {
     if (!open_ || readThreadEnd_)
         return 0;
     return writeLocked(r);
+}
+
+void Link::pause(double ms) {
+    if (ms <= 0 || !isOpen())
+        return;
+    if (!onNonWaitingThread()) {
+        clock_.sleepMs(ms);
+        return;
+    }
+    auto e = std::make_shared<Entry>();
+    e->pauseMs = ms;
+    enqueue(std::move(e));
 }
 
 bool Link::awaitReply(double timeoutMs) {

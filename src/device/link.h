@@ -67,6 +67,12 @@ public:
     // leaving the pacing as it was.
     bool awaitReply(double timeoutMs = kReplyWaitMs);
 
+    // A fixed wait between two reports of a timed sequence (a fade, a ramp, a device mode being
+    // stored). From the non-waiting thread it is queued: the writer waits ms after the report
+    // before it and the caller goes on at once. Other threads wait ms themselves. Nothing waits
+    // while the link is closed, as nothing is being sent.
+    void pause(double ms);
+
     // Lets the next report go out without waiting for the last one's reply (a learning request
     // is answered only when the remote's key is pressed).
     void releaseReplyWait() { replyEvent_.set(); }
@@ -102,6 +108,7 @@ private:
         bool waited = false;   // a caller blocks until it is written
         bool close = false;    // the editor's close: CMD_CLOSE, then the handle closes
         std::uint64_t key = 0; // the target a later queued write to it supersedes; 0: none
+        double pauseMs = 0;    // a wait in the writer instead of a report
         std::atomic<int> result{-1};
     };
 

@@ -28,8 +28,6 @@ namespace q7 {
 
 namespace {
 
-int g_inputBank = 1;
-
 struct ParameterRow {
     const char *zh, *en;
     int minimum, maximum;
@@ -45,13 +43,6 @@ const ParameterRow kRows[9] = {
 const QColor kCyan(0, 200, 255), kGreen(0, 220, 0), kGrey(100, 100, 100), kGold(255, 200, 0);
 
 } // namespace
-
-int currentInputBank() {
-    return g_inputBank;
-}
-void setCurrentInputBank(int bank) {
-    g_inputBank = (bank == 0 || bank == 8) ? bank : 1;
-}
 
 CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     : CPage(PageKind::Music, editor, parent) {
@@ -211,7 +202,7 @@ QLabel* CDialogMusic::caption(int id) {
 }
 
 int CDialogMusic::bank() const {
-    return currentInputBank();
+    return editor_.inputBank();
 }
 
 CXBmpSlider* CDialogMusic::portSlider(int id) const {
@@ -253,7 +244,7 @@ void CDialogMusic::refresh() {
 }
 
 void CDialogMusic::showBank(int newBank) {
-    setCurrentInputBank(newBank);
+    editor_.setInputBank(newBank);
     const ParameterStore& s = editor_.store();
     for (int k = 0; k < 4; ++k) {
         const bool toA = s.cellInt(27 + k) != 0;

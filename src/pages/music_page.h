@@ -19,10 +19,6 @@ class CPeakMeterCtrl;
 class CSmallEqPanel;
 class CXBmpSlider;
 
-// The process-wide current input bank: 0 music, 1 mic channel A, 8 mic channel B.
-int currentInputBank();
-void setCurrentInputBank(int bank);
-
 class CDialogMusic : public CPage {
     Q_OBJECT
 public:

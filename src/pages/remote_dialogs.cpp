@@ -304,19 +304,40 @@ void CRemoteDlg::loadFile() {
     QByteArray bytes;
     if (f.open(QIODevice::ReadOnly))
         bytes = f.read(qint64(kKeyTableSize));
-    // A short file is no key table: loading part of it would mix two remotes' codes.
-    if (!f.isOpen() || bytes.size() != qsizetype(kKeyTableSize)) {
-        const QString failed = l.pick("载入遥控文件失败", "Loading the remote key file failed");
+    const QString failed = l.pick("载入遥控文件失败", "Loading the remote key file failed");
+    if (!f.isOpen() || f.error() != QFileDevice::NoError) {
         editor_.prompter().tell(this, BoxIcon::Warning, failed,
                                 l.pick("无法读取文件:\n", "Can't read the file:\n") + path);
         editor_.ShowInfo(failed, 1100);
         return;
     }
-    KeyTable table{};
-    std::memcpy(table.data(), bytes.constData(), kKeyTableSize);
+    if (bytes.isEmpty()) {
+        editor_.prompter().tell(
+            this, BoxIcon::Warning, failed,
+            l.pick("文件是空的，其中没有按键:\n", "The file is empty: it holds no keys.\n") + path);
+        editor_.ShowInfo(failed, 1100);
+        return;
+    }
+    // A file shorter than the table loads the bytes it has; the other keys keep their codes.
+    KeyTable table = editor_.store().keyTable();
+    std::memcpy(table.data(), bytes.constData(), std::size_t(bytes.size()));
     editor_.store().setKeyTable(table);
     editor_.connection().link.write(setKeyTable(table));
     picture_->update();
+    if (bytes.size() < qsizetype(kKeyTableSize)) {
+        const int keys = int(bytes.size()) - 1; // byte 0 is no key's code
+        const int learnable = int(kKeyTableSize) - 1;
+        editor_.prompter().tell(
+            this, BoxIcon::Information, l.pick("提示", "Prompt"),
+            (l.english() ? QString("The file holds %1 of the %2 keys (%3 bytes of 16): they were "
+                                   "loaded, the other keys keep their codes.\n%4")
+                         : QString::fromUtf8("文件中只有 %2 个按键中的 %1 个（16 字节中的 %3 "
+                                             "字节）：已载入这些按键，其余按键保持原有键码。\n%4"))
+                .arg(keys)
+                .arg(learnable)
+                .arg(bytes.size())
+                .arg(path));
+    }
     editor_.ShowInfo(l.pick("载入遥控文件成功", "Remote key file loaded"), 1100);
 }
 

@@ -408,12 +408,19 @@ bool Dsp::sendFloatToAddresses(const CellSpec& how, float value) {
     return ok;
 }
 
+void Dsp::pause(double ms) {
+    if (pause_)
+        pause_(ms);
+    else
+        clock_.sleepMs(ms);
+}
+
 bool Dsp::sendMusicFadeIn() {
     const CellSpec& how = cellSpec(cell::MusicMute);
     bool ok = true;
     for (int i = 0; i <= 8; ++i) {
         ok &= sendFloatToAddresses(how, codec::fadeValue(i));
-        clock_.sleepMs(30);
+        pause(30);
     }
     ok &= sendFloatToAddresses(how, 1.0f);
     return ok;
@@ -717,7 +724,7 @@ bool Dsp::volumeRamp() {
     } else {
         for (int i = 70; i <= music; ++i) {
             ok &= WriteDspParam(4, 15, codec::rampValue(i), 2);
-            clock_.sleepMs(100);
+            pause(100);
         }
     }
     return ok;

@@ -138,6 +138,11 @@ public:
 
     ParameterStore& store() { return store_; }
 
+    // Where the fixed waits between the reports of a timed sequence (the music fade, the volume
+    // ramp) go. Unset, the sending thread sleeps; the editor's window hands them to the link's
+    // writer instead, so that it never waits itself.
+    void setPause(std::function<void(double ms)> pause) { pause_ = std::move(pause); }
+
     bool WriteDspParam(int module, int parameter, std::uint32_t word, int count);
     bool WriteDspParam(int module, int parameter, float value, int count);
     bool writeWords(int module, int parameter, std::span<const std::uint32_t> words);
@@ -194,8 +199,10 @@ private:
     ParameterStore& store_;
     ReportSink& sink_;
     Clock& clock_;
+    std::function<void(double)> pause_;
 
     bool send(const Report& r);
+    void pause(double ms);
     bool sendFloatToAddresses(const CellSpec& how, float value);
     bool sendMusicFadeIn();
 };

@@ -53,9 +53,16 @@ std::string describe(const ModeFileResult& r, const std::string& path) {
     case ModeFileStatus::CannotOpen:
         return "cannot open " + path + ": " + std::strerror(r.systemError);
     case ModeFileStatus::TooShort:
-        return path + " is shorter than a version " + std::to_string(r.version) + " mode file";
+        if (r.needed == 0)
+            return path + ": too short (" + std::to_string(r.size) + " bytes), not a mode file";
+        return path + ": too short (" + std::to_string(r.size) + " of the " +
+               std::to_string(r.needed) + " bytes of a version " + std::to_string(r.version) +
+               " mode file)";
     case ModeFileStatus::UnknownVersion:
-        return path + " is not a mode file (version " + std::to_string(r.version) + ")";
+        if (r.laterVersion())
+            return path + ": mode file version " + std::to_string(r.version) +
+                   " not supported (versions 1 and 2 are)";
+        return path + ": not a mode file";
     case ModeFileStatus::CannotWrite:
         return "cannot write " + path + ": " + std::strerror(r.systemError);
     }
@@ -64,6 +71,7 @@ std::string describe(const ModeFileResult& r, const std::string& path) {
 
 ModeFileResult parseModeFile(std::span<const std::uint8_t> bytes, ModeImage& image) {
     ModeFileResult result;
+    result.size = bytes.size();
     if (bytes.size() < 4) {
         result.status = ModeFileStatus::TooShort;
         return result;
@@ -83,6 +91,7 @@ ModeFileResult parseModeFile(std::span<const std::uint8_t> bytes, ModeImage& ima
     }
     const std::size_t needed =
         4 + cellBlock + kBandImageSize + kExtraSize + kSpeakerLevelSize + kPlanSize;
+    result.needed = needed;
     if (bytes.size() < needed) {
         result.status = ModeFileStatus::TooShort;
         return result;

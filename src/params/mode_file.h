@@ -20,11 +20,19 @@ enum class ModeFileStatus { Ok, CannotOpen, TooShort, UnknownVersion, CannotWrit
 struct ModeFileResult {
     ModeFileStatus status = ModeFileStatus::Ok;
     int version = 0;
-    int systemError = 0; // errno of a failed open or write
+    int systemError = 0;    // errno of a failed open or write
+    std::size_t size = 0;   // bytes the file held (of its head: a layout's length at most)
+    std::size_t needed = 0; // bytes its version's layout takes; 0 when the version is unknown
     explicit operator bool() const { return status == ModeFileStatus::Ok; }
+    // An unknown version word that a later editor could have written (a small number), rather
+    // than the first bytes of some other kind of file.
+    bool laterVersion() const {
+        return status == ModeFileStatus::UnknownVersion && version > 2 && version < 100;
+    }
 };
 
-// Plain-text reason for logs and the command line.
+// Plain-text reason for logs and the command line: "not a mode file", "version N not
+// supported", "too short".
 std::string describe(const ModeFileResult& r, const std::string& path);
 
 // Fills image from the bytes; on failure image is left as it was.

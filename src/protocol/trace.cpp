@@ -109,9 +109,12 @@ void TraceWriter::write(double ms, Direction direction, const Report& r) {
         listener_(TraceLine{ms, direction, r});
     if (!file_)
         return;
-    const std::string line = formatTraceLine(ms, direction, r);
-    std::fputs(line.c_str(), file_);
-    std::fputc('\n', file_);
+    std::string line = formatTraceLine(ms, direction, r);
+    line.push_back('\n');
+    // Each line reaches the file as it happens: after a crash or a pulled cable the last reports
+    // are the ones a bug report needs.
+    std::fwrite(line.data(), 1, line.size(), file_);
+    std::fflush(file_);
 }
 
 void TraceWriter::close() {

@@ -35,6 +35,11 @@ public:
     // The transient information popup.
     virtual void ShowInfo(const QString& text, int ms) = 0;
 
+    // The input bank the music page shows (0 music, 1 mic channel A, 8 mic channel B): the
+    // editor's, so it outlives the page, starting as 1.
+    int inputBank() const { return inputBank_; }
+    void setInputBank(int bank) { inputBank_ = (bank == 0 || bank == 8) ? bank : 1; }
+
     // Requests of the main window; ignored while it does not exist (screenshots, early start).
     // Shows a page of the kind (and, for outputs and effects, bank).
     virtual void showPage(PageKind kind, int bank) = 0;
@@ -50,6 +55,9 @@ public:
 
 protected:
     ~EditorContext() = default;
+
+private:
+    int inputBank_ = 1;
 };
 
 } // namespace q7

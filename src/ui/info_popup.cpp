@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace q7 {
 
@@ -19,39 +20,70 @@ CInfoDlg::CInfoDlg(Language& language, Timeline& timeline, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setPageBackground(this);
     setWindowTitle(language_.pick("信息", "Information"));
-    label_ = new QLabel(this);
-    label_->setAlignment(Qt::AlignCenter);
-    label_->setFont(songti(14));
-    label_->setMinimumWidth(260);
-    label_->setWordWrap(true);
     close_ = new QPushButton(language_.pick("关闭", "Close"), this);
     connect(close_, &QPushButton::clicked, this, &QDialog::close);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(label_, 1);
+    notices_ = new QVBoxLayout;
+    notices_->setSpacing(12);
+    layout->addLayout(notices_, 1);
     layout->addWidget(close_, 0, Qt::AlignCenter);
     layout->setContentsMargins(18, 16, 18, 12);
 }
 
 CInfoDlg::~CInfoDlg() {
-    if (timer_)
-        timeline_.stop(timer_);
+    for (const Notice& n : shown_)
+        timeline_.stop(n.timer);
 }
 
 void CInfoDlg::showText(const QString& text, int ms) {
-    label_->setText(text);
-    if (timer_)
-        timeline_.stop(timer_);
-    timer_ = timeline_.start(ms, false, [this] {
-        timer_ = 0;
+    auto same = std::find_if(shown_.begin(), shown_.end(),
+                             [&](const Notice& n) { return n.label->text() == text; });
+    QLabel* label = nullptr;
+    if (same != shown_.end()) {
+        label = same->label;
+        timeline_.stop(same->timer);
+        shown_.erase(same);
+    } else {
+        label = new QLabel(text, this);
+        label->setAlignment(Qt::AlignCenter);
+        label->setFont(songti(14));
+        label->setMinimumWidth(260);
+        label->setWordWrap(true);
+        notices_->addWidget(label);
+    }
+    const int timer = timeline_.start(ms, false, [this, label] { expire(label); });
+    // The list keeps the order they were first shown in; a restarted one keeps its place.
+    const int at = notices_->indexOf(label);
+    auto pos = std::find_if(shown_.begin(), shown_.end(),
+                            [&](const Notice& n) { return notices_->indexOf(n.label) > at; });
+    shown_.insert(pos, Notice{label, timer});
+    latest_ = label;
+    place();
+    show();
+    raise();
+}
+
+void CInfoDlg::expire(QLabel* label) {
+    auto it = std::find_if(shown_.begin(), shown_.end(),
+                           [&](const Notice& n) { return n.label == label; });
+    if (it == shown_.end())
+        return;
+    shown_.erase(it);
+    if (shown_.empty()) {
         close();
-    });
+        return;
+    }
+    notices_->removeWidget(label);
+    label->deleteLater();
+    place();
+}
+
+void CInfoDlg::place() {
     adjustSize();
     if (parentWidget() && parentWidget()->isVisible()) {
         const QRect r = parentWidget()->geometry();
         move(r.center() - QPoint(width() / 2, height() / 2));
     }
-    show();
-    raise();
 }
 
 void CInfoDlg::applyLanguage() {
@@ -60,7 +92,17 @@ void CInfoDlg::applyLanguage() {
 }
 
 QString CInfoDlg::text() const {
-    return label_->text();
+    for (const Notice& n : shown_)
+        if (n.label == latest_)
+            return n.label->text();
+    return shown_.empty() ? QString() : shown_.back().label->text();
+}
+
+QStringList CInfoDlg::texts() const {
+    QStringList out;
+    for (const Notice& n : shown_)
+        out << n.label->text();
+    return out;
 }
 
 } // namespace q7

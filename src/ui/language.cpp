@@ -7,10 +7,20 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QSettings>
 #include <QTranslator>
 #include <QWidget>
 
 namespace q7 {
+
+int startLanguageIndex(QSettings* profile, const QString& localeName) {
+    if (profile && profile->contains("language"))
+        return profile->value("language").toInt() == kEnglish ? kEnglish : kChinese;
+    const int index = localeName.startsWith("zh") ? kChinese : kEnglish;
+    if (profile)
+        profile->setValue("language", index);
+    return index;
+}
 
 Language::Language(QObject* parent) : QObject(parent) {
     for (int i = 0; i < 2; ++i) {

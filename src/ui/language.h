@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+class QSettings;
 class QTranslator;
 class QWidget;
 
@@ -15,6 +16,10 @@ namespace q7 {
 
 inline constexpr int kChinese = 0;
 inline constexpr int kEnglish = 1;
+
+// The language to start in: the saved choice when the profile holds one; at the first start the
+// system's (Chinese for a zh_* locale, English for any other), which is saved as the choice.
+int startLanguageIndex(QSettings* profile, const QString& localeName);
 
 class Language : public QObject {
     Q_OBJECT

@@ -95,6 +95,7 @@ struct EditorRig {
         o.backend = &sim;
         o.prompter = &prompter;
         o.profile = profile.get();
+        o.locale = "zh_CN"; // a first start in Chinese, as the tests expect
         if (adjust)
             adjust(o);
         editor = std::make_unique<Editor>(o);

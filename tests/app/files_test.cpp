@@ -137,7 +137,8 @@ TEST(Files, ATruncatedFileIsRefusedAndNothingIsSent) {
     rig.run(100);
     ASSERT_EQ(rig.prompter.told.size(), 1u);
     EXPECT_EQ(rig.prompter.told[0].caption, "File open error");
-    EXPECT_TRUE(rig.prompter.told[0].text.startsWith("The file is incomplete"));
+    EXPECT_TRUE(rig.prompter.told[0].text.startsWith("The file was not loaded: too short"))
+        << rig.prompter.told[0].text.toStdString();
     EXPECT_TRUE(rig.sent().empty());
     EXPECT_EQ(rig.editor->store().cellInt(26), mic);
 }
@@ -203,7 +204,8 @@ TEST(ShellOpen, ExtensionsAndMissingFiles) {
     const QString text = rig.dir.filePath("notes.txt");
     QFile(text).open(QIODevice::WriteOnly);
     EXPECT_FALSE(rig.editor->shellOpen(text));
-    EXPECT_EQ(rig.prompter.told.size(), 2u) << "other extensions are refused silently";
+    ASSERT_EQ(rig.prompter.told.size(), 3u) << "other names are refused, and it is said";
+    EXPECT_TRUE(rig.prompter.told[2].text.contains("not a mode file"));
     EXPECT_EQ(QFileInfo(rig.editor->documentPath()).fileName(), "preset.r3v9")
         << "the refused file does not replace it";
 }

@@ -54,7 +54,7 @@ TEST(MusicPage, ChannelBEditsSendItsRecordsOnly) {
     CDialogMusic* page = musicPage(rig);
     ASSERT_NE(page, nullptr);
     click(page->button(1069)); // Mic CH B
-    EXPECT_EQ(currentInputBank(), 8);
+    EXPECT_EQ(rig.editor->inputBank(), 8);
     EXPECT_TRUE(page->button(1069)->isCurrent());
     EXPECT_EQ(page->graph()->band(7).frequency, 630.0f);
     rig.clearTrace();
@@ -253,7 +253,7 @@ TEST(MusicPage, PreviewsOpenTheEffectsPageAndReturn) {
     rig.run(10);
     auto* back = dynamic_cast<CDialogMusic*>(rig.view().currentPage());
     ASSERT_NE(back, nullptr);
-    EXPECT_EQ(currentInputBank(), 8) << "back on the bank that was current";
+    EXPECT_EQ(rig.editor->inputBank(), 8) << "back on the bank that was current";
 }
 
 TEST(MusicPage, StatusBarBypassAndResetAct) {
@@ -365,7 +365,7 @@ TEST(MusicPage, TheShownBanksOwnButtonKeepsWhatIsBeingTyped) {
     EXPECT_EQ(page->bands()->gainEdit()->text(), "+4.4");
     EXPECT_TRUE(page->bands()->editorShown());
     click(page->button(1069));
-    EXPECT_EQ(currentInputBank(), 8);
+    EXPECT_EQ(rig.editor->inputBank(), 8);
     EXPECT_FALSE(page->bands()->editorShown());
 }
 

@@ -152,11 +152,12 @@ TEST(Undo, OfflineEditsMarkTheTitleAndTheClosingPromptOffersToSave) {
         << rig.frame().windowTitle().toStdString();
     EXPECT_TRUE(rig.sent().empty());
 
+    // Yes saves to the file the settings came from, without asking for a name.
     rig.prompter.answers = {Answer::Yes};
-    rig.prompter.savePath = rig.dir.filePath("venue2.q7M");
     EXPECT_TRUE(rig.view().canClose());
+    EXPECT_TRUE(rig.prompter.saveNames.empty());
     ParameterStore saved;
-    ASSERT_TRUE(readModeFile(rig.prompter.savePath.toStdString(), saved));
+    ASSERT_TRUE(readModeFile(path.toStdString(), saved));
     EXPECT_EQ(saved.cellInt(93), rig.editor->store().cellInt(93));
     EXPECT_NE(saved.cellInt(93), 0);
 }

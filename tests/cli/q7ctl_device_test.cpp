@@ -300,3 +300,30 @@ TEST(Q7ctlDevice, APullWithValuesThatCouldNotBeReadFails) {
     EXPECT_EQ(lines(r.err), 1);
     EXPECT_FALSE(std::ifstream(file).good()) << "no file of half-read settings";
 }
+
+// Without --by-mode an amplifier that keeps its volumes by power keeps them: a pull afterwards
+// reads its own volumes and the file's everything else.
+TEST(Q7ctlDevice, APushByPowerKeepsTheAmplifiersVolumes) {
+    Bench b;
+    Result r = b.run({"pull", "-o", temp("before_push.q7M")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ParameterStore before;
+    ASSERT_TRUE(readModeFile(temp("before_push.q7M"), before));
+    ParameterStore loud;
+    loud.setCellInt(26, 95);
+    loud.setCellInt(85, 97);
+    loud.setCellInt(58, 33);
+    const std::string file = temp("loud_push.q7M");
+    ASSERT_TRUE(writeModeFile(file, loud));
+    r = b.run({"push", file});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = b.run({"pull", "-o", temp("after_push.q7M")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ParameterStore after;
+    ASSERT_TRUE(readModeFile(temp("after_push.q7M"), after));
+    EXPECT_EQ(after.cellInt(58), 33);
+    EXPECT_EQ(after.cellInt(26), before.cellInt(26));
+    EXPECT_EQ(after.cellInt(85), before.cellInt(85));
+    for (const char* f : {"before_push.q7M", "loud_push.q7M", "after_push.q7M"})
+        std::remove(temp(f).c_str());
+}

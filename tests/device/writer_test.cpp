@@ -245,3 +245,46 @@ TEST(Pacing, AnUnsolicitedTunnelMessageDoesNotReleaseTheWait) {
     }
     EXPECT_EQ(requests, 20);
 }
+
+// A timed sequence from the window (the music's fade): the pauses are the writer's, the window
+// goes on at once, the steps stay apart and none supersedes another; a close ends a pause.
+TEST(Writer, PausesFromTheWindowAreTheWritersAndKeepEveryStep) {
+    Rig rig(SimOptions{.latencyUs = 1000});
+    rig.c.link.setNonWaitingThread(std::this_thread::get_id());
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    Dsp dsp(rig.store, rig.c.link, rig.clock);
+    dsp.setPause([&](double ms) { rig.c.link.pause(ms); });
+    rig.store.setCellInt(cell::MusicMute, 0);
+    const double start = rig.clock.nowMs();
+    dsp.sendMute(cell::MusicMute); // unmuted: the fade
+    EXPECT_DOUBLE_EQ(rig.clock.nowMs(), start) << "no time passed on the window's thread";
+    rig.clock.sleepMs(1000);
+    const auto s = rig.sent();
+    ASSERT_EQ(s.size(), 10u);
+    for (std::size_t i = 1; i < s.size(); ++i)
+        EXPECT_GE(s[i].ms - s[i - 1].ms, 30.0) << i;
+
+    // A pause cut short by the editor's close: CMD_CLOSE follows at once.
+    rig.clearTrace();
+    rig.c.link.pause(60000);
+    const double before = rig.clock.nowMs();
+    rig.c.link.CloseByEditor();
+    rig.clock.sleepMs(kCloseDrainMs + 100);
+    const auto closing = rig.sent();
+    ASSERT_FALSE(closing.empty());
+    EXPECT_EQ(closing.back().report, shortCommand(CMD_CLOSE));
+    EXPECT_LE(closing.back().ms - before, kCloseDrainMs + 1);
+}
+
+// From a thread that may wait (a worker), a pause is that thread's own; closed, none.
+TEST(Writer, PausesOfAWaitingThreadAreItsOwn) {
+    Rig worker;
+    ASSERT_TRUE(worker.c.link.OpenLink().opened);
+    const double t0 = worker.clock.nowMs();
+    worker.c.link.pause(30);
+    EXPECT_DOUBLE_EQ(worker.clock.nowMs() - t0, 30.0);
+    worker.c.link.CloseByEditor();
+    const double t1 = worker.clock.nowMs();
+    worker.c.link.pause(30);
+    EXPECT_DOUBLE_EQ(worker.clock.nowMs(), t1);
+}

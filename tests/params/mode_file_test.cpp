@@ -181,6 +181,27 @@ TEST(ModeFile, BadFilesLeaveTheStoreExactlyAsItWas) {
     EXPECT_TRUE(loadModeFile(good, s));
 }
 
+TEST(ModeFile, ARefusalSaysWhatIsWrong) {
+    ParameterStore s;
+    std::vector<std::uint8_t> bytes(kModeFileV2Size, 0);
+    putLe32(bytes, 0, 7);
+    ModeFileResult r = loadModeFile(bytes, s);
+    EXPECT_TRUE(r.laterVersion());
+    EXPECT_EQ(describe(r, "f"), "f: mode file version 7 not supported (versions 1 and 2 are)");
+    putLe32(bytes, 0, 0x00650056); // UTF-16 text
+    r = loadModeFile(bytes, s);
+    EXPECT_FALSE(r.laterVersion());
+    EXPECT_EQ(describe(r, "f"), "f: not a mode file");
+    putLe32(bytes, 0, 2);
+    r = loadModeFile(std::span(bytes).first(900), s);
+    EXPECT_EQ(r.size, 900u);
+    EXPECT_EQ(r.needed, kModeFileV2Size);
+    EXPECT_EQ(describe(r, "f"), "f: too short (900 of the 1791 bytes of a version 2 mode file)");
+    r = loadModeFile(std::span(bytes).first(3), s);
+    EXPECT_EQ(r.needed, 0u);
+    EXPECT_EQ(describe(r, "f"), "f: too short (3 bytes), not a mode file");
+}
+
 TEST(ModeFile, SaveIsAtomic) {
     ParameterStore s;
     const std::string dir = tempPath("atomic_save");

@@ -66,3 +66,23 @@ TEST(Trace, WriterAppendsOneLinePerReport) {
     EXPECT_EQ(b.substr(0, 8), "2.500 < ");
     std::remove(path.c_str());
 }
+
+TEST(Trace, EachLineIsOnDiskAsSoonAsItIsWritten) {
+    // A crash or a pulled cable must not take the last reports with it: another reader sees
+    // every line while the writer is still open.
+    const std::string path = testing::TempDir() + "trace_write_through_test.txt";
+    TraceWriter w;
+    ASSERT_TRUE(w.open(path));
+    Report r{};
+    for (int i = 0; i < 3; ++i) {
+        r[1] = std::uint8_t(i);
+        w.write(i, Direction::ToAmplifier, r);
+        std::ifstream in(path);
+        int lines = 0;
+        for (std::string line; std::getline(in, line);)
+            ++lines;
+        EXPECT_EQ(lines, i + 1);
+    }
+    w.close();
+    std::remove(path.c_str());
+}
