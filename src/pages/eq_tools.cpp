@@ -2,6 +2,7 @@
 #include "pages/eq_tools.h"
 
 #include "controls/eq_panel.h"
+#include "pages/measure_dialog.h"
 #include "pages/page.h"
 #include "params/edit_path.h"
 #include "ui/language.h"
@@ -25,6 +26,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace q7 {
 
@@ -226,6 +228,11 @@ void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph
         if (g)
             openAutoEq(page, editor, g);
     });
+    if (isOutputBank(bank))
+        add("measure", l.pick("测量…", "Measure…"), [page, &editor, g] {
+            if (g)
+                openMeasure(editor, g->bank(), page, g, page);
+        });
 }
 
 bool importFiltersFrom(CPage* page, EditorContext& editor, int bank, const QString& path) {
@@ -435,12 +442,13 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     }
     lo_->setObjectName("RangeLow");
     hi_->setObjectName("RangeHigh");
-    const bool output = bank == 2 || bank == 3 || bank == 4 || bank == 5 || bank == 11;
-    lo_->setValue(20);
-    hi_->setValue(output ? 500 : 20000);
+    const EqBankState start = readBank(editor.store(), bank);
+    // The Sub's range follows its crossover, so the fit never boosts above the low-pass.
+    const FitRange range = defaultFitRange(start);
+    lo_->setValue(std::round(range.loHz));
+    hi_->setValue(std::round(range.hiHz));
     grid->addWidget(lo_, row, 1);
     grid->addWidget(hi_, row, 2);
-    const EqBankState start = readBank(editor.store(), bank);
     const int free = int(fittableBands(start).size());
     grid->addWidget(new QLabel(tr("使用段数：", "Bands:"), this), row, 3);
     bands_ = new QSpinBox(this);
@@ -647,13 +655,16 @@ void CAutoEqDlg::showResult(std::unique_ptr<FitResult> r) {
             .arg(result_->hz.size());
     for (const Note& n : result_->notes)
         s += "\n" + pick(english_, n.zh, n.en);
+    if (!result_->better)
+        s += "\n" + QString(english_ ? "This fit does not lower the error, so it cannot be applied."
+                                     : "此拟合没有降低误差，不能应用。");
     summary_->setText(s);
-    apply_->setEnabled(true);
+    apply_->setEnabled(result_->better);
     emit finished();
 }
 
 void CAutoEqDlg::applyFit() {
-    if (!result_ || !result_->ok)
+    if (!result_ || !result_->ok || !result_->better)
         return;
     {
         const EqBankInfo* b = eqBankInfo(bank_);
