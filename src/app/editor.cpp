@@ -46,9 +46,8 @@
 
 namespace q7 {
 
-CHX2060v13App::CHX2060v13App(EditorOptions options) : options_(std::move(options)) {
-    // Measurements shown over the graphs belong to one editor's run.
-    eqOverlays().clearAll();
+CHX2060v13App::CHX2060v13App(EditorOptions options)
+    : options_(std::move(options)), overlays_(std::make_unique<EqOverlays>()) {
     const bool screenshots = !options_.screenshots.isEmpty();
     // Screens that need an amplifier are shown with the built-in one when none is named.
     if (screenshots && !options_.backend && !options_.simulator && !options_.replay)

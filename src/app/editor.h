@@ -74,6 +74,7 @@ public:
     Timeline& timeline() override { return *timeline_; }
     Language& language() override { return language_; }
     Prompter& prompter() override { return *prompter_; }
+    EqOverlays& eqOverlays() override { return *overlays_; }
     QSettings& profile() { return *profile_; }
     // The language to start in (the profile's choice, or the system's at the first start).
     int startLanguage();
@@ -151,6 +152,7 @@ private:
     QPointer<CInfoDlg> info_;
     bool shutDown_ = false;
     QString documentPath_;
+    std::unique_ptr<EqOverlays> overlays_;
 };
 
 } // namespace q7

@@ -104,8 +104,8 @@ int renderEqToolScreens(CHX2060v13App& app, CHX2060v13View& view, const QString&
     loadMeasurementFrom(app, graph, meas);
     Target house;
     house.kind = Target::Kind::House;
-    eqOverlays().setTarget(5, house);
-    showOverlay(graph);
+    app.eqOverlays().setTarget(5, house);
+    showOverlay(app.eqOverlays(), graph);
     save(view.window(), "eq-overlay");
 
     // The auto-EQ dialog after its fit.
@@ -125,8 +125,8 @@ int renderEqToolScreens(CHX2060v13App& app, CHX2060v13View& view, const QString&
     }
     if (page->copyMenu())
         page->copyMenu()->hide();
-    eqOverlays().clearAll();
-    showOverlay(graph);
+    app.eqOverlays().clearAll();
+    showOverlay(app.eqOverlays(), graph);
     if (auto* frame = qobject_cast<CMainFrame*>(view.window()))
         frame->ribbon().setActiveCategory(kInputCategory);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -180,6 +180,8 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
     host_->setFrameShape(QFrame::NoFrame);
     host_->setWidgetResizable(false);
     host_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Tab goes from the ribbon into the page, not to an invisible stop on its frame.
+    host_->setFocusPolicy(Qt::NoFocus);
     setPageBackground(host_->viewport());
     factory_ = [](PageKind kind, int bank, Editor& e, QWidget* p) -> CPage* {
         switch (kind) {

@@ -8,15 +8,22 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QTabBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace q7 {
 
@@ -58,6 +65,8 @@ QTabBar::tab:!selected:hover { background: #e2ebf5; }
 #SmallButton:hover { background: #dde8f4; border-color: #b8c9dc; }
 #AppButton { background: #2f6db5; color: white; font-weight: bold; padding: 4px 12px; }
 #AppButton:hover { background: #3b7fcc; }
+#LabelButton:focus, #TabElement:focus, #BigButton:focus, #SmallButton:focus, #SlotButton:focus,
+#AppButton:focus { border: 2px solid #308cff; }
 )";
 
 } // namespace
@@ -71,7 +80,8 @@ StepSlider::StepSlider(int id, int width, int minimum, int maximum, QWidget* par
     setSingleStep(1);
     setPageStep(1);
     setFixedWidth(width);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab or a click; the arrow keys then step it (keyPressEvent).
+    setFocusPolicy(Qt::StrongFocus);
     // sliderMoved comes before value() follows the thumb: take the new position first, or the
     // command reads the old value and writes it back, and the thumb never leaves its place.
     connect(this, &QSlider::sliderMoved, this, [this](int position) {
@@ -96,9 +106,60 @@ void StepSlider::mousePressEvent(QMouseEvent* e) {
     QSlider::mousePressEvent(e);
 }
 
+void StepSlider::keyPressEvent(QKeyEvent* e) {
+    // Each key step goes out as a drag step does.
+    const int before = value();
+    QSlider::keyPressEvent(e);
+    if (value() != before)
+        emit fired(id_);
+}
+
 void StepSlider::wheelEvent(QWheelEvent* e) {
     // The main view handles the wheel over the ribbon (both twins move together).
     e->ignore();
+}
+
+// ---- value label ----
+
+RibbonLabel::RibbonLabel(QWidget* parent) : QToolButton(parent) {}
+
+void RibbonLabel::setCompact(bool on) {
+    if (compact_ == on)
+        return;
+    compact_ = on;
+    updateGeometry();
+    update();
+}
+
+QString RibbonLabel::shownText() const {
+    const QString full = text();
+    if (!compact_)
+        return full;
+    const int colon = std::max(full.lastIndexOf(':'), full.lastIndexOf(QChar(0xFF1A)));
+    return colon < 0 ? full : full.mid(colon + 1).trimmed();
+}
+
+QSize RibbonLabel::sizeHint() const {
+    // As QToolButton measures itself, from the text it shows.
+    QStyleOptionToolButton opt;
+    initStyleOption(&opt);
+    opt.text = shownText();
+    const QFontMetrics fm = fontMetrics();
+    int w = opt.iconSize.width(), h = opt.iconSize.height();
+    QSize text = fm.size(Qt::TextShowMnemonic, opt.text);
+    text.setWidth(text.width() + fm.horizontalAdvance(QLatin1Char(' ')) * 2);
+    w += 4 + text.width();
+    h = std::max(h, text.height());
+    opt.rect.setSize(QSize(w, h));
+    return style()->sizeFromContents(QStyle::CT_ToolButton, &opt, QSize(w, h), this);
+}
+
+void RibbonLabel::paintEvent(QPaintEvent*) {
+    QStylePainter p(this);
+    QStyleOptionToolButton opt;
+    initStyleOption(&opt);
+    opt.text = shownText();
+    p.drawComplexControl(QStyle::CC_ToolButton, opt);
 }
 
 // ---- ribbon ----
@@ -148,7 +209,7 @@ Ribbon::Ribbon(Language& language, QWidget* parent) : QWidget(parent), language_
     for (int k = 0; k < 5; ++k)
         addAction(sourceMenu, cmd::SourceFirst + k, true)->setText(sources[k]);
 
-    auto* top = new QHBoxLayout;
+    auto* top = top_ = new QHBoxLayout;
     top->setContentsMargins(4, 4, 4, 0);
     top->setSpacing(2);
     top->addWidget(appButton_);
@@ -234,6 +295,10 @@ QToolButton* Ribbon::tabElement(int id, const char* iconName, QMenu* menu) {
         connect(b, &QToolButton::clicked, this, [this, id] { emit command(id); });
     }
     buttons_[id] = b;
+    if (id != cmd::About) {
+        tabElements_.push_back(b);
+        b->installEventFilter(this);
+    }
     return b;
 }
 
@@ -262,13 +327,14 @@ QWidget* Ribbon::volumePanel(int category, int panelIndex, int labelId, int slid
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(3);
     const int label = inCategory(labelId, category);
-    auto* b = new QToolButton(content);
+    auto* b = new RibbonLabel(content);
     b->setObjectName("LabelButton");
     setControlId(b, label);
     b->setIcon(icon(iconName));
     b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     b->setFont(songti(12));
-    b->setMinimumWidth(width + 16);
+    b->installEventFilter(this);
+    labels_.push_back(b);
     connect(b, &QToolButton::clicked, this, [this, label] { emit command(label); });
     buttons_[label] = b;
     v->addWidget(b);
@@ -301,12 +367,14 @@ QWidget* Ribbon::pitchPanel(int category) {
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(3);
     const int label = inCategory(cmd::GateLabel, category);
-    auto* b = new QToolButton(content);
+    auto* b = new RibbonLabel(content);
     b->setObjectName("LabelButton");
     setControlId(b, label);
     b->setIcon(icon("gate"));
     b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     b->setFont(songti(12));
+    b->installEventFilter(this);
+    labels_.push_back(b);
     connect(b, &QToolButton::clicked, this, [this, label] { emit command(label); });
     buttons_[label] = b;
     v->addWidget(b);
@@ -327,9 +395,11 @@ QWidget* Ribbon::pitchPanel(int category) {
 
 QWidget* Ribbon::filePanel(int category, bool load) {
     auto* content = new QWidget;
-    auto* h = new QHBoxLayout(content);
+    // Side by side in full; one above the other when the ribbon folds (filePair).
+    auto* h = new QGridLayout(content);
     h->setContentsMargins(0, 0, 0, 0);
     h->setSpacing(4);
+    fileGrids_.push_back(h);
 
     // The mode split button shares its M1..M4 menu between the twins.
     QMenu*& modes = load ? loadModes_ : saveModes_;
@@ -349,8 +419,10 @@ QWidget* Ribbon::filePanel(int category, bool load) {
     mode->setPopupMode(QToolButton::InstantPopup);
     mode->setFont(songti(12));
     mode->setMinimumWidth(76);
+    mode->installEventFilter(this);
+    fileButtons_.push_back(mode);
     buttons_[modeId] = mode;
-    h->addWidget(mode);
+    h->addWidget(mode, 0, 0);
 
     const int fileId = inCategory(load ? cmd::LoadFile : cmd::SaveFile, category);
     auto* file = new QToolButton(content);
@@ -361,6 +433,8 @@ QWidget* Ribbon::filePanel(int category, bool load) {
     file->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     file->setFont(songti(12));
     file->setMinimumWidth(76);
+    file->installEventFilter(this);
+    fileButtons_.push_back(file);
     if (load) {
         // The factory presets hang off the load-file button.
         file->setMenu(presetMenu_);
@@ -368,7 +442,7 @@ QWidget* Ribbon::filePanel(int category, bool load) {
     }
     connect(file, &QToolButton::clicked, this, [this, fileId] { emit command(fileId); });
     buttons_[fileId] = file;
-    h->addWidget(file);
+    h->addWidget(file, 0, 1);
     return wrapPanel(category, load ? 6 : 7, content);
 }
 
@@ -384,6 +458,8 @@ QWidget* Ribbon::remotePanel() {
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setFont(songti(12));
     b->setMinimumWidth(76);
+    b->installEventFilter(this);
+    remoteButton_ = b;
     connect(b, &QToolButton::clicked, this, [this] { emit command(cmd::IrLearning); });
     buttons_[cmd::IrLearning] = b;
     remoteCaption_ = new QLabel(p);
@@ -453,7 +529,7 @@ QWidget* Ribbon::buildCategory(int category) {
     auto* w = new QWidget;
     w->setObjectName("RibbonCategory");
     w->setAttribute(Qt::WA_StyledBackground);
-    auto* h = new QHBoxLayout(w);
+    auto* h = rows_[category] = new QHBoxLayout(w);
     h->setContentsMargins(2, 2, 2, 2);
     h->setSpacing(0);
     h->addWidget(
@@ -516,9 +592,14 @@ void Ribbon::setSliderRange(int baseId, int minimum, int maximum) {
 }
 
 void Ribbon::setLabelPair(int baseId, const QString& text) {
+    bool wider = false;
     for (int id : {baseId, twin(baseId)})
-        if (QToolButton* b = button(id))
+        if (QToolButton* b = button(id)) {
             b->setText(text);
+            wider |= b->isVisible() && b->sizeHint().width() > b->width();
+        }
+    if (wider)
+        fitWidth();
 }
 
 void Ribbon::setCheckPair(int baseId, bool checked) {
@@ -528,8 +609,102 @@ void Ribbon::setCheckPair(int baseId, bool checked) {
 }
 
 void Ribbon::setPanelName(int category, int p, const QString& text) {
-    if (QLabel* l = panelCaption(category, p))
+    if (QLabel* l = panelCaption(category, p)) {
         l->setText(text);
+        if (l->isVisible() && l->sizeHint().width() > l->width())
+            fitWidth();
+    }
+}
+
+// ---- folding ----
+
+void Ribbon::setFold(int fold) {
+    fold_ = std::clamp(fold, 0, kMaxFold);
+    // The file buttons: big with their names under; small with their names beside, one above
+    // the other; only their icons.
+    for (QGridLayout* grid : fileGrids_) {
+        QLayoutItem* second = grid->itemAtPosition(0, 1);
+        if (!second)
+            second = grid->itemAtPosition(1, 0);
+        QWidget* file = second->widget();
+        grid->removeWidget(file);
+        const bool stacked = fold_ == 1 || fold_ == 2;
+        grid->addWidget(file, stacked ? 1 : 0, stacked ? 0 : 1);
+    }
+    for (QToolButton* b : fileButtons_) {
+        const bool big = fold_ == 0, icons = fold_ >= 3;
+        b->setToolButtonStyle(big     ? Qt::ToolButtonTextUnderIcon
+                              : icons ? Qt::ToolButtonIconOnly
+                                      : Qt::ToolButtonTextBesideIcon);
+        b->setIconSize(big || icons ? QSize(32, 32) : QSize(20, 20));
+        b->setMinimumWidth(big ? 76 : 0);
+    }
+    remoteButton_->setToolButtonStyle(fold_ >= 1 ? Qt::ToolButtonIconOnly
+                                                 : Qt::ToolButtonTextUnderIcon);
+    remoteButton_->setMinimumWidth(fold_ >= 1 ? 0 : 76);
+    for (RibbonLabel* l : labels_)
+        l->setCompact(fold_ >= 2);
+    for (QToolButton* b : tabElements_)
+        b->setToolButtonStyle(fold_ >= 4 ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextBesideIcon);
+    // The panels take the new sizes now, not when the posted layout requests come round: the
+    // width is measured at once.
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (QLayout* l = w->layout())
+            l->invalidate();
+        w->updateGeometry();
+    }
+    layout()->invalidate();
+}
+
+int Ribbon::measure() const {
+    int need = top_->sizeHint().width();
+    for (QHBoxLayout* row : rows_)
+        need = std::max(need, row->sizeHint().width() + 2); // and the category's border
+    return need;
+}
+
+int Ribbon::widthNeeded(int fold) {
+    const int was = fold_;
+    setFold(fold);
+    const int need = measure();
+    setFold(was);
+    return need;
+}
+
+void Ribbon::fitWidth() {
+    if (fitting_)
+        return;
+    fitting_ = true;
+    for (int fold = 0; fold <= kMaxFold; ++fold) {
+        setFold(fold);
+        if (measure() <= width())
+            break;
+    }
+    layout()->activate();
+    fitting_ = false;
+}
+
+void Ribbon::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    fitWidth();
+}
+
+bool Ribbon::eventFilter(QObject* watched, QEvent* event) {
+    // A folded element names itself in its tooltip, above what it does.
+    if (event->type() == QEvent::ToolTip) {
+        auto* b = qobject_cast<QToolButton*>(watched);
+        auto* label = qobject_cast<RibbonLabel*>(watched);
+        const bool folded = (label && label->compact()) ||
+                            (b && !label && b->toolButtonStyle() == Qt::ToolButtonIconOnly);
+        if (b && folded && !b->text().isEmpty()) {
+            QString name = b->text().simplified();
+            const QString tip = b->toolTip();
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                               tip.isEmpty() ? name : name + "\n" + tip, b);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 int Ribbon::controlAt(const QPoint& globalPos) const {
@@ -597,6 +772,8 @@ void Ribbon::relabel() {
     for (auto& [id, b] : buttons_)
         b->setFont(songti(12));
     setRecentFiles(recent_);
+    // Texts of the other language take another width.
+    fitWidth();
 }
 
 void Ribbon::setRecentFiles(const QStringList& paths) {

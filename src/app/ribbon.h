@@ -5,12 +5,15 @@
 #pragma once
 
 #include <QSlider>
+#include <QToolButton>
 #include <QWidget>
 #include <map>
 #include <vector>
 
 class QAction;
 class QCheckBox;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QStackedWidget;
@@ -62,10 +65,31 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
 
 private:
     int id_;
+};
+
+// A value label of the ribbon ("Mic    Vol:  60"). Where the ribbon is narrow it shows only its
+// icon and value (the panel's caption names it); text() is the whole label in every case.
+class RibbonLabel : public QToolButton {
+    Q_OBJECT
+public:
+    explicit RibbonLabel(QWidget* parent);
+    void setCompact(bool on);
+    bool compact() const { return compact_; }
+    // What the button shows: the whole label, or only its value when compact.
+    QString shownText() const;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    bool compact_ = false;
 };
 
 class Ribbon : public QWidget {
@@ -110,6 +134,15 @@ public:
     QToolButton* slotButton(int category, int id) const;
     void setPresetNames(const QStringList& names);
 
+    // How far the ribbon has folded to fit its width: 0 everything in full; 1 the file buttons
+    // small, one above the other, and the remote button only its icon; 2 the value labels only
+    // their values; 3 the file buttons only their icons; 4 the tab-bar elements only their
+    // icons. What a folded element no longer shows is in its tooltip.
+    int fold() const { return fold_; }
+    static constexpr int kMaxFold = 4;
+    // The width the ribbon needs at a fold (the wider of the two categories, and the top row).
+    int widthNeeded(int fold);
+
 signals:
     void command(int id);
     void categoryChanged(int category);
@@ -143,6 +176,25 @@ private:
     std::map<int, QToolButton*> slotButtons_[2];
     QLabel* compareCaption_[2] = {};
     QWidget* wrapPanel(int category, int panel, QWidget* content);
+    int fold_ = 0;
+    bool fitting_ = false;
+    std::vector<RibbonLabel*> labels_;
+    std::vector<QToolButton*> fileButtons_;
+    std::vector<QGridLayout*> fileGrids_;
+    QToolButton* remoteButton_ = nullptr;
+    std::vector<QToolButton*> tabElements_;
+    QHBoxLayout* top_ = nullptr;
+    QHBoxLayout* rows_[2] = {};
+    void setFold(int fold);
+    int measure() const;
+    // Folds as little as the width allows.
+    void fitWidth();
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
     QToolButton* tabElement(int id, const char* icon, QMenu* menu = nullptr);
     QAction* addAction(QMenu* menu, int id, bool checkable);
     void emitCommand(int id) { emit command(id); }

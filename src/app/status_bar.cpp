@@ -39,6 +39,10 @@ MainStatusBar::MainStatusBar(QWidget* parent) : QStatusBar(parent) {
     setControlId(reset_, 1122);
     reset_->setFont(songti(12));
     reset_->setFlat(true);
+    // A flat button draws no focus of its own: a frame shows when Tab reaches it.
+    reset_->setStyleSheet("QPushButton { border: 2px solid transparent; padding: 1px 8px; }"
+                          "QPushButton:hover { border-color: #b8c9dc; }"
+                          "QPushButton:focus { border-color: #308cff; }");
     addPermanentWidget(bypass_);
     addPermanentWidget(reset_);
     connect(bypass_, &QCheckBox::clicked, this, [this](bool checked) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/bmp_slider.h"
 
+#include "controls/focus_frame.h"
 #include "ui/control_id.h"
 #include "ui/skin.h"
 
@@ -39,6 +40,11 @@ void CXBmpSlider::SetMargin(int left, int right, int top, int bottom) {
 
 void CXBmpSlider::SetClearColour(const QColor& c) {
     clear_ = c;
+    update();
+}
+
+void CXBmpSlider::setFocusedThumb(bool distinct) {
+    focusedThumb_ = distinct;
     update();
 }
 
@@ -100,11 +106,15 @@ void CXBmpSlider::paintEvent(QPaintEvent*) {
         const QRectF target(0, 0, t, height());
         p.drawPixmap(target, filled, QRectF(0, 0, t * dpr, height() * dpr));
     }
-    const QPixmap& thumb = !isEnabled() ? thumbDisabled_ : hasFocus() ? thumbFocused_ : thumb_;
+    const QPixmap& thumb = !isEnabled()                  ? thumbDisabled_
+                           : hasFocus() && focusedThumb_ ? thumbFocused_
+                                                         : thumb_;
     if (vertical_)
         p.drawPixmap(QPointF(left_, t), thumb);
     else
         p.drawPixmap(QPointF(t, top_), thumb);
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        paintFocusFrame(p, rect());
 }
 
 void CXBmpSlider::step(int delta) {

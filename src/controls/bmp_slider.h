@@ -23,6 +23,9 @@ public:
     bool vertical() const { return vertical_; }
     void SetMargin(int left, int right, int top, int bottom);
     void SetClearColour(const QColor& c);
+    // Whether the focus shows as the focused thumb (the pages) or only by the focus frame, with
+    // the normal thumb (the machine settings).
+    void setFocusedThumb(bool distinct);
     // The thumb's offset along the travel for a position.
     double thumbOffset(int position) const;
     // The position the thumb's centre at a pointer coordinate stands for.
@@ -52,6 +55,7 @@ private:
     int minimum_ = 0, maximum_ = 127, position_ = 0;
     int left_ = 0, right_ = 0, top_ = 0, bottom_ = 0;
     bool dragging_ = false;
+    bool focusedThumb_ = true;
     QColor clear_ = QColor(199, 199, 199);
     qreal cachedDpr_ = 0;
     QPixmap channel_, filled_, channelDisabled_, filledDisabled_;

@@ -92,6 +92,9 @@ void CDelayPanel::resizeEvent(QResizeEvent*) {
 }
 
 void CDelayPanel::mousePressEvent(QMouseEvent* e) {
+    // Only the left button drags; the others neither grab nor move a marker.
+    if (e->button() != Qt::LeftButton)
+        return;
     dragging_ = true;
     grabbed_ = -1;
     const QPointF m = e->position();
@@ -119,7 +122,9 @@ void CDelayPanel::mouseMoveEvent(QMouseEvent* e) {
     repaint();
 }
 
-void CDelayPanel::mouseReleaseEvent(QMouseEvent*) {
+void CDelayPanel::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton)
+        return;
     dragging_ = false;
     update();
 }

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/eq_panel.h"
 
+#include "controls/focus_frame.h"
+#include "controls/number_text.h"
 #include "ui/fonts.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -13,6 +17,18 @@
 #include <cmath>
 
 namespace q7 {
+
+float storedQ(int thousandths) {
+    float q = float(thousandths / 1000.0);
+    while (int(double(q) * 1000.0) < thousandths)
+        q = std::nextafter(q, 1e9f);
+    return q;
+}
+
+float sendableQ(float q) {
+    const int single = int(q * 1000.0f);
+    return int(double(q) * 1000.0) < single ? storedQ(single) : q;
+}
 
 namespace {
 
@@ -45,7 +61,7 @@ float roundTenth(double g) {
 }
 
 float clampQ(int type, double q) {
-    return float(std::clamp(q, 0.1, (type >= 2 && type <= 5) ? 2.0 : 30.0));
+    return sendableQ(float(std::clamp(q, 0.1, (type >= 2 && type <= 5) ? 2.0 : 30.0)));
 }
 
 bool gainType(int type) {
@@ -86,6 +102,7 @@ CEqPanel::CEqPanel(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     setMinimumSize(200, 120);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAcceptDrops(true);
 }
 
 QRect CEqPanel::plotRect() const {
@@ -161,6 +178,8 @@ void CEqPanel::setLanguage(int index) {
 // ---- operations ----
 
 void CEqPanel::SetBank(int bank) {
+    // Another bank's band would be read out under this one's number.
+    hover_ = -1;
     bank_ = std::clamp(bank, 0, 11);
     curveColour_ = bank_ == 7 ? QColor(0, 220, 0) : QColor(0, 200, 255);
     update();
@@ -249,7 +268,7 @@ void CEqPanel::SetBandQ(int b, float q) {
     if (b < 0 || b >= kMaxEqBands || std::fabs(q) < 1e-7f)
         return;
     EqPanelBand& r = bands_[b];
-    r.q = std::clamp(q, 0.1f, r.type == 1 ? 30.0f : 2.0f);
+    r.q = sendableQ(std::clamp(q, 0.1f, r.type == 1 ? 30.0f : 2.0f));
     ComputeBandCurve(b);
     update();
 }
@@ -342,19 +361,24 @@ void CEqPanel::changed(int b) {
 
 void CEqPanel::mousePressEvent(QMouseEvent* e) {
     const double px = e->position().x() - 36, py = e->position().y() - 16;
+    setHover(-1);
     if (e->button() == Qt::LeftButton) {
         if (rightButton_)
             return;
         setFocus(Qt::MouseFocusReason);
         leftDrag_ = true;
+        dragChanged_ = false;
         selected_ = pick(px, py, 10, false);
         if (selected_ >= 0) {
             EqPanelBand& b = bands_[selected_];
             placeHandle(b);
-            grabX_ = int(px - b.x);
-            grabY_ = int(py - b.y);
+            grabX_ = px - b.x;
+            grabY_ = py - b.y;
+            press_ = QPointF(px, py);
+            pressFrequency_ = b.frequency;
+            pressGain_ = b.gain;
+            emit bandSelected(selected_);
         }
-        changed(selected_);
     } else if (e->button() == Qt::RightButton) {
         if (leftDrag_)
             return;
@@ -370,8 +394,9 @@ void CEqPanel::mousePressEvent(QMouseEvent* e) {
             }
         }
         if (selected_ >= 0) {
-            grabX_ = int(px);
-            changed(selected_);
+            lastX_ = int(px);
+            rightStartQ_ = bands_[selected_].q;
+            emit bandSelected(selected_);
         }
     }
     repaint();
@@ -381,12 +406,24 @@ void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
     const double px = e->position().x() - 36, py = e->position().y() - 16;
     if (leftDrag_ && selected_ >= 0) {
         EqPanelBand& b = bands_[selected_];
-        double f = kCurveLowHz * std::pow(10.0, kLogSpan * px / plotWidth());
-        double g = gainType(b.type) ? roundTenth(15.0 - (py - grabY_) / plotHeight() * 30.0) : 0.0;
-        b.gain = float(std::clamp(g, double(b.gainMin), double(b.gainMax)));
-        b.frequency = float(std::clamp(f, double(b.frequencyMin), double(b.frequencyMax)));
-        ComputeBandCurve(selected_);
-        changed(selected_);
+        // The point keeps its offset from the pointer; on the press's own column or row the
+        // value is the one it had, not one recomputed through pixels.
+        double f = px == press_.x()
+                       ? double(pressFrequency_)
+                       : kCurveLowHz * std::pow(10.0, kLogSpan * (px - grabX_) / plotWidth());
+        double g = !gainType(b.type)  ? 0.0
+                   : py == press_.y() ? double(pressGain_)
+                                      : roundTenth(15.0 - (py - grabY_) / plotHeight() * 30.0);
+        const float gain = float(std::clamp(g, double(b.gainMin), double(b.gainMax)));
+        const float frequency =
+            float(std::clamp(f, double(b.frequencyMin), double(b.frequencyMax)));
+        if (gain != b.gain || frequency != b.frequency) {
+            b.gain = gain;
+            b.frequency = frequency;
+            dragChanged_ = true;
+            ComputeBandCurve(selected_);
+            changed(selected_);
+        }
     } else if (rightButton_ && selected_ >= 0) {
         if (isFixedBand(selected_))
             return;
@@ -395,18 +432,22 @@ void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
         if (std::fabs(px - b.x) > 1 && std::fabs(py - b.y) > 1)
             moved_ = true;
         const double divisor = (b.type >= 2 && b.type <= 5) ? 80.0 : 12.0;
-        b.q = clampQ(b.type, b.q + (px - grabX_) / divisor);
-        grabX_ = int(px);
-        ComputeBandCurve(selected_);
-        changed(selected_);
+        const float q = clampQ(b.type, b.q + (px - lastX_) / divisor);
+        lastX_ = int(px);
+        if (q != b.q) {
+            b.q = q;
+            ComputeBandCurve(selected_);
+            changed(selected_);
+        }
     } else if (!leftDrag_ && !rightButton_) {
-        hover_ = -1;
+        int hover = -1;
         for (int i = 0; i < candidateCount(); ++i) {
             EqPanelBand b = bands_[i];
             placeHandle(b);
             if (b.type != 0 && std::fabs(b.x - px) < 16 && std::fabs(b.y - py) < 16)
-                hover_ = i;
+                hover = i;
         }
+        hover_ = hover;
     }
     repaint();
 }
@@ -416,16 +457,18 @@ void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
         if (leftDrag_) {
             if (selected_ < 0)
                 emit emptyClick();
-            else
+            else if (dragChanged_)
                 changed(selected_);
         }
         leftDrag_ = false;
+        dragChanged_ = false;
     } else if (e->button() == Qt::RightButton && rightButton_) {
         rightButton_ = false;
         if (selected_ < 0 && !moved_)
             emit contextMenuAt(e->globalPosition().toPoint());
         if (selected_ >= 0) {
-            changed(selected_);
+            if (bands_[selected_].q != rightStartQ_)
+                changed(selected_);
             if (!moved_ && !isFixedBand(selected_)) {
                 const int item = showTypeMenu(e->globalPosition().toPoint());
                 if (item >= 2025 && item <= 2029 && selected_ >= 0) {
@@ -436,6 +479,85 @@ void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
         }
     }
     update();
+}
+
+void CEqPanel::leaveEvent(QEvent* e) {
+    // The pointer left: what it pointed at is no longer read out.
+    setHover(-1);
+    QWidget::leaveEvent(e);
+}
+
+void CEqPanel::setHover(int band) {
+    if (hover_ == band)
+        return;
+    hover_ = band;
+    update();
+}
+
+void CEqPanel::focusInEvent(QFocusEvent* e) {
+    update();
+    QWidget::focusInEvent(e);
+}
+
+void CEqPanel::focusOutEvent(QFocusEvent* e) {
+    update();
+    QWidget::focusOutEvent(e);
+}
+
+// ---- drops ----
+
+bool isModeFileName(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == "q7m" || suffix == "r3v9" || suffix == "r3v8" || suffix == "q7test";
+}
+
+namespace {
+
+QStringList localFiles(const QMimeData* mime) {
+    QStringList paths;
+    if (mime && mime->hasUrls())
+        for (const QUrl& u : mime->urls())
+            if (u.isLocalFile())
+                paths << u.toLocalFile();
+    return paths;
+}
+
+// A mode file is the window's to open: the graph lets it pass.
+bool forTheWindow(const QMimeData* mime) {
+    const QStringList paths = localFiles(mime);
+    return paths.size() == 1 && isModeFileName(paths.front());
+}
+
+} // namespace
+
+void CEqPanel::dragEnterEvent(QDragEnterEvent* e) {
+    if (forTheWindow(e->mimeData())) {
+        e->ignore();
+        return;
+    }
+    // Everything else is taken here, the files the graph cannot use too: they are refused with
+    // a word, not silently.
+    e->acceptProposedAction();
+}
+
+void CEqPanel::dragMoveEvent(QDragMoveEvent* e) {
+    if (forTheWindow(e->mimeData()))
+        e->ignore();
+    else
+        e->acceptProposedAction();
+}
+
+void CEqPanel::dropEvent(QDropEvent* e) {
+    if (forTheWindow(e->mimeData())) {
+        e->ignore();
+        return;
+    }
+    e->acceptProposedAction();
+    const QStringList paths = localFiles(e->mimeData());
+    if (paths.isEmpty())
+        emit dropRefused();
+    else
+        emit filesDropped(paths);
 }
 
 int CEqPanel::showTypeMenu(const QPoint& globalPos) {
@@ -454,13 +576,28 @@ int CEqPanel::showTypeMenu(const QPoint& globalPos) {
     return chosen ? chosen->data().toInt() : 0;
 }
 
-bool CEqPanel::event(QEvent* e) {
-    // Every key goes to the graph, Tab included.
-    if (e->type() == QEvent::KeyPress) {
-        keyPressEvent(static_cast<QKeyEvent*>(e));
+bool CEqPanel::ownKey(const QKeyEvent* e) {
+    // Shortcuts with Ctrl, Alt or Meta are the application's.
+    if (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    switch (e->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
         return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Minus:
+        return e->modifiers() & Qt::KeypadModifier;
+    default:
+        return false;
     }
-    if (e->type() == QEvent::ShortcutOverride) {
+}
+
+bool CEqPanel::event(QEvent* e) {
+    // The graph's own keys reach it even where a shortcut would take them; everything else
+    // (Tab, Escape, Ctrl+Z, ...) is left to focus handling and the application's shortcuts.
+    if (e->type() == QEvent::ShortcutOverride && ownKey(static_cast<QKeyEvent*>(e))) {
         e->accept();
         return true;
     }
@@ -468,11 +605,15 @@ bool CEqPanel::event(QEvent* e) {
 }
 
 void CEqPanel::keyPressEvent(QKeyEvent* e) {
+    if (!ownKey(e)) {
+        QWidget::keyPressEvent(e);
+        return;
+    }
     e->accept();
     if (selected_ < 0)
         return;
     EqPanelBand& b = bands_[selected_];
-    const bool keypad = e->modifiers() & Qt::KeypadModifier;
+    const EqPanelBand before = b;
     switch (e->key()) {
     case Qt::Key_Left:
         b.frequency -= 1.0f;
@@ -489,11 +630,11 @@ void CEqPanel::keyPressEvent(QKeyEvent* e) {
             b.gain = roundTenth(b.gain - 0.1);
         break;
     case Qt::Key_Plus:
-        if (keypad && !isFixedBand(selected_))
+        if (!isFixedBand(selected_))
             b.q += 0.01f;
         break;
     case Qt::Key_Minus:
-        if (keypad && !isFixedBand(selected_))
+        if (!isFixedBand(selected_))
             b.q -= 0.01f;
         break;
     default:
@@ -502,6 +643,9 @@ void CEqPanel::keyPressEvent(QKeyEvent* e) {
     b.gain = std::clamp(b.gain, b.gainMin, b.gainMax);
     b.q = clampQ(b.type, b.q);
     b.frequency = std::clamp(b.frequency, b.frequencyMin, b.frequencyMax);
+    // A key that changes nothing (at a limit, or a gain key on a pass filter) sends nothing.
+    if (b.gain == before.gain && b.q == before.q && b.frequency == before.frequency)
+        return;
     ComputeBandCurve(selected_);
     changed(selected_);
     repaint();
@@ -513,12 +657,15 @@ void CEqPanel::wheelEvent(QWheelEvent* e) {
         return;
     }
     EqPanelBand& b = bands_[selected_];
-    b.gain = std::clamp(roundTenth(b.gain + (e->angleDelta().y() < 0 ? -0.1 : 0.1)), b.gainMin,
-                        b.gainMax);
+    const float gain = std::clamp(roundTenth(b.gain + (e->angleDelta().y() < 0 ? -0.1 : 0.1)),
+                                  b.gainMin, b.gainMax);
+    e->accept();
+    if (gain == b.gain)
+        return;
+    b.gain = gain;
     ComputeBandCurve(selected_);
     changed(selected_);
     repaint();
-    e->accept();
 }
 
 void CEqPanel::resizeEvent(QResizeEvent*) {
@@ -539,6 +686,8 @@ void CEqPanel::paintEvent(QPaintEvent*) {
     {
         QPainter p(&frame);
         paintInto(p);
+        if (hasFocus())
+            paintFocusFrame(p, rect());
     }
     QPainter(this).drawPixmap(0, 0, frame);
 }
@@ -741,7 +890,7 @@ void CEqPanel::paintInto(QPainter& p) {
                                                                       : QColor(255, 0, 0);
         p.setPen(gc);
         p.drawText(QPoint(36 + fm.horizontalAdvance(head), 3 + fm.ascent()),
-                   QString::asprintf("%+-.1fdB ", g));
+                   signedFixed(g, 1, "dB "));
     }
 
     // 8. Readout of the hovered band.
@@ -762,7 +911,7 @@ void CEqPanel::paintReadout(QPainter& p, const EqPanelBand& b) {
     const int ax = int(std::lround(x - (b.index + 1 >= 10 ? 7 : 4)));
     const int ay = int(std::lround(y - 4));
     const QString values[3] = {QString::asprintf("%.0fHz", double(b.frequency)),
-                               QString::asprintf("%+-.1fdB", double(b.gain)),
+                               signedFixed(b.gain, 1, "dB"),
                                QString::asprintf("%.2f", double(b.q))};
     const char* captions[3] = {"F:", "G:", "Q:"};
     const int offsets[3] = {b.gain < -0.01f ? -42 : 18, b.gain < -0.01f ? -33 : 27,

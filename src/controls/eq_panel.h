@@ -94,10 +94,16 @@ public:
     void renderTo(QPaintDevice& device);
 
 signals:
-    void bandChanged(int band); // WM_EQ_BAND_CHANGED
+    // A press picked a band: the page shows it, nothing about it changed.
+    void bandSelected(int band);
+    void bandChanged(int band); // WM_EQ_BAND_CHANGED, only when the band's values changed
     void emptyClick();          // WM_EQ_EMPTY_CLICK
     // A right click away from every band: the page may offer what applies to the whole EQ.
     void contextMenuAt(const QPoint& globalPos);
+    // Local files dropped on the graph (the page decides what they are).
+    void filesDropped(const QStringList& paths);
+    // Something dropped that is no local file.
+    void dropRefused();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -107,6 +113,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
+    void leaveEvent(QEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
     bool event(QEvent* e) override;
 
 private:
@@ -118,7 +130,16 @@ private:
     bool leftDrag_ = false;
     bool rightButton_ = false;
     bool moved_ = false;
-    int grabX_ = 0, grabY_ = 0;
+    int lastX_ = 0; // the right drag's last pointer x
+    // The left press: the pointer's offset from the handle (kept through the drag), where it
+    // was and what the band held then. A drag on the press's own row or column keeps that value
+    // exactly (a round trip through pixels would not), and a press released without change
+    // sends nothing.
+    double grabX_ = 0, grabY_ = 0;
+    QPointF press_;
+    float pressFrequency_ = 0, pressGain_ = 0;
+    bool dragChanged_ = false;
+    float rightStartQ_ = 0;
     bool bypass_ = false;
     int language_ = 0;
     QColor curveColour_{0, 200, 255};
@@ -146,7 +167,22 @@ private:
     void paintInto(QPainter& p);
     void paintReadout(QPainter& p, const EqPanelBand& b);
     int showTypeMenu(const QPoint& globalPos);
+    // The keys the graph acts on itself; every other key goes on to the page and the window.
+    static bool ownKey(const QKeyEvent* e);
+    void setHover(int band);
 };
+
+// The graph's single-precision Q for a stored Q in thousandths, chosen so that sending the band
+// again stores the same thousandths (the encoder truncates Q × 1000, and the nearest single of
+// 4.318 is 4.3179998).
+float storedQ(int thousandths);
+// The Q sent for the graph's q: the encoder multiplies in double, where 1.41f × 1000 is
+// 1409.99997, while the single product, which the amplifier's own program takes, is 1410. The
+// graph's q is nudged up by the few ulps that make the two agree.
+float sendableQ(float q);
+
+// Whether a drag would bring a mode file (opened by the window, not by a graph).
+bool isModeFileName(const QString& path);
 
 // A cardinal spline through points as a path of cubic Béziers (tension as the 2D library takes it).
 QPainterPath cardinalSpline(const QPointF* points, int count, double tension, bool closed);

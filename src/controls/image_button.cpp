@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/image_button.h"
 
+#include "controls/focus_frame.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/skin.h"
@@ -85,6 +86,8 @@ void CGdipButton::paintEvent(QPaintEvent*) {
     if (f == Face::AltPressed)
         r.translate(1, 1);
     p.drawText(r, Qt::AlignCenter, text());
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        paintFocusFrame(p, rect());
 }
 
 void CGdipButton::enterEvent(QEnterEvent*) {

@@ -225,6 +225,9 @@ void CSSVolumePanel::paintEvent(QPaintEvent*) {
 }
 
 void CSSVolumePanel::mousePressEvent(QMouseEvent* e) {
+    // Only the left button grabs and drags a point.
+    if (e->button() != Qt::LeftButton)
+        return;
     const QPointF m = e->position();
     for (int i = 0; i < 9; ++i) {
         const Point& pt = points_[std::size_t(i)];
@@ -252,8 +255,9 @@ void CSSVolumePanel::mouseMoveEvent(QMouseEvent* e) {
     repaint();
 }
 
-void CSSVolumePanel::mouseReleaseEvent(QMouseEvent*) {
-    dragging_ = false;
+void CSSVolumePanel::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton)
+        dragging_ = false;
 }
 
 } // namespace q7

@@ -2,6 +2,7 @@
 #include "pages/band_editor.h"
 
 #include "controls/bmp_slider.h"
+#include "controls/number_text.h"
 #include "pages/eq_tools.h"
 #include "pages/page.h"
 #include "ui/fonts.h"
@@ -75,6 +76,8 @@ BandEditor::BandEditor(QWidget* page, Language& language, CEqPanel* graph)
     list_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
                            QAbstractItemView::EditKeyPressed);
     list_->setItemDelegateForColumn(1, new TypeDelegate(language_, list_));
+    // Tab leaves the list for the next control; the arrows move between its cells.
+    list_->setTabKeyNavigation(false);
     const int widths[5] = {30, 55, 60, 60, 50};
     for (int c = 0; c < 5; ++c)
         list_->setColumnWidth(c, widths[c]);
@@ -118,8 +121,17 @@ BandEditor::BandEditor(QWidget* page, Language& language, CEqPanel* graph)
         auto* edit = new QLineEdit(page);
         setControlId(edit, 1212 + s);
         edit->setFont(uiFont("Arial", 13));
-        connect(edit, &QLineEdit::returnPressed, this, &BandEditor::applyEdits);
+        connect(edit, &QLineEdit::returnPressed, this, [this, s] { applyEdit(s); });
         edits_[s] = edit;
+    }
+    // A press on a band picks it: shown in the editor, nothing sent.
+    connect(graph_, &CEqPanel::bandSelected, this, &BandEditor::onGraphBandSelected);
+    // What is dropped on the graph is the page's to open.
+    if (auto* p = qobject_cast<CPage*>(page)) {
+        CEqPanel* g = graph_;
+        connect(graph_, &CEqPanel::filesDropped, p,
+                [p, g](const QStringList& paths) { p->dropOnGraph(g, paths); });
+        connect(graph_, &CEqPanel::dropRefused, p, [p, g] { p->dropOnGraph(g, {}); });
     }
     showEditor(false);
     applyLanguage();
@@ -176,7 +188,7 @@ void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>&
         // A stored 0 (an erased amplifier) shows as the lowest frequency, as the clamp says.
         graph_->band(i).frequency = clampFrequency(r.frequency);
         if (r.q != 0)
-            graph_->SetBandQ(i, float(r.qValue()));
+            graph_->SetBandQ(i, storedQ(r.q));
         graph_->ComputeBandCurve(i);
     }
     filling_ = true;
@@ -184,7 +196,8 @@ void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>&
     filling_ = false;
     for (int i = 0; i < rows_; ++i)
         fillRow(i);
-    showOverlay(graph_);
+    if (auto* p = qobject_cast<CPage*>(page_))
+        showOverlay(p->context().eqOverlays(), graph_);
     graph_->update();
 }
 
@@ -194,7 +207,7 @@ void BandEditor::fillRow(int b) {
     const EqPanelBand& band = graph_->band(b);
     filling_ = true;
     const QString texts[5] = {QString::number(b + 1), typeName(band.type),
-                              QString::asprintf("%+-.1fdB", double(band.gain)),
+                              signedFixed(band.gain, 1, "dB"),
                               QString::asprintf("%.0fHz", double(band.frequency)),
                               QString::asprintf("%.2f", double(band.q))};
     for (int c = 0; c < 5; ++c) {
@@ -277,7 +290,7 @@ void BandEditor::updateEditor(int b) {
     sliders_[0]->SetPos(int(std::lround(band.gain * 10)));
     sliders_[1]->SetPos(int(band.frequency));
     sliders_[2]->SetPos(int(std::lround(band.q * 100)));
-    edits_[0]->setText(QString::asprintf("%+-.1fdB", double(band.gain)));
+    edits_[0]->setText(signedFixed(band.gain, 1, "dB"));
     edits_[1]->setText(QString::asprintf("%.0fHz", double(band.frequency)));
     edits_[2]->setText(QString::asprintf("%.2f", double(band.q)));
 }
@@ -292,6 +305,17 @@ void BandEditor::finishEdit(int b) {
         updateEditor(b);
     if (edited)
         edited(b);
+}
+
+void BandEditor::onGraphBandSelected(int b) {
+    if (b < 0)
+        return;
+    const bool changedSelection = b != selected_;
+    selected_ = b;
+    showEditor(true);
+    updateEditor(b);
+    if (changedSelection && selectionChanged)
+        selectionChanged(b);
 }
 
 void BandEditor::onGraphBandChanged(int b) {
@@ -315,28 +339,47 @@ void BandEditor::onTypeChosen(int type) {
 void BandEditor::onSliderMoved(int id, int position) {
     if (selected_ < 0)
         return;
-    if (id == 1209)
-        edits_[0]->setText(QString::asprintf("%+-.1fdB", position / 10.0));
-    else if (id == 1210)
+    const int field = id - 1209;
+    if (field == 0)
+        edits_[0]->setText(signedFixed(position / 10.0, 1, "dB"));
+    else if (field == 1)
         edits_[1]->setText(QString::asprintf("%dHz", position));
     else
         edits_[2]->setText(QString::asprintf("%.2f", position / 100.0));
-    applyEdits();
+    applyValue(field, parseNumber(edits_[field]->text()));
 }
 
 double BandEditor::parseNumber(const QString& text) {
     return leadingNumber(text);
 }
 
-void BandEditor::applyEdits() {
-    if (selected_ < 0)
+float BandEditor::typedQ(double q) {
+    if (!(q > 0.0))
+        return 0.0f; // ignored by the graph, as a Q of zero is
+    // A typed Q means its thousandths: 4.318 is stored as 4318, not one below.
+    return storedQ(int(std::lround(std::min(q, 65.535) * 1000.0)));
+}
+
+void BandEditor::applyEdit(int field) {
+    if (selected_ < 0 || field < 0 || field > 2)
         return;
-    EqPanelBand& band = graph_->band(selected_);
-    graph_->SetBandGain(selected_, float(parseNumber(edits_[0]->text())));
-    const double f = parseNumber(edits_[1]->text());
-    if (f != 0)
-        band.frequency = clampFrequency(f);
-    graph_->SetBandQ(selected_, float(parseNumber(edits_[2]->text())));
+    // Enter in a box the user did not touch changes nothing: the box shows the value rounded.
+    if (!edits_[field]->isModified())
+        return;
+    edits_[field]->setModified(false);
+    applyValue(field, parseNumber(edits_[field]->text()));
+}
+
+void BandEditor::applyValue(int field, double v) {
+    // Only this field changes: the others stay as stored, not as their boxes round them.
+    if (field == 0) {
+        graph_->SetBandGain(selected_, float(v));
+    } else if (field == 1) {
+        if (v != 0)
+            graph_->band(selected_).frequency = clampFrequency(v);
+    } else {
+        graph_->SetBandQ(selected_, typedQ(v));
+    }
     finishEdit(selected_);
 }
 
@@ -360,7 +403,7 @@ void BandEditor::onListEdited(int row, int column, const QString& text) {
         break;
     }
     case 4:
-        graph_->SetBandQ(row, float(parseNumber(text)));
+        graph_->SetBandQ(row, typedQ(parseNumber(text)));
         break;
     default:
         return;

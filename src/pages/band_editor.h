@@ -62,14 +62,18 @@ public:
     bool editorShown() const;
 
     // The paths of a band edit, as the pages' controls take them.
+    void onGraphBandSelected(int band);
     void onGraphBandChanged(int band);
     void onTypeChosen(int type);
     void onSliderMoved(int id, int position);
-    void applyEdits();
+    // Enter in a box: 0 gain, 1 frequency, 2 Q.
+    void applyEdit(int field);
     void onListEdited(int row, int column, const QString& text);
 
     // Reads a number as the edit boxes do: the leading numeric part, or 0.
     static double parseNumber(const QString& text);
+    // The graph's Q for a typed one: the nearest thousandth, kept exactly when sent.
+    static float typedQ(double q);
     QString typeName(int type) const;
 
 private:
@@ -89,6 +93,7 @@ private:
     bool filling_ = false;
 
     void finishEdit(int band);
+    void applyValue(int field, double value);
     void updateEditor(int band);
     void showEditor(bool on);
     void fillRow(int band);

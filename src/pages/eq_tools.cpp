@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSpinBox>
+#include <QStringList>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -121,15 +122,10 @@ void EqOverlays::clearAll() {
     banks_.clear();
 }
 
-EqOverlays& eqOverlays() {
-    static EqOverlays overlays;
-    return overlays;
-}
-
-void showOverlay(CEqPanel* graph) {
+void showOverlay(const EqOverlays& overlays, CEqPanel* graph) {
     if (!graph)
         return;
-    if (const BankOverlay* o = eqOverlays().find(graph->bank()))
+    if (const BankOverlay* o = overlays.find(graph->bank()))
         graph->setOverlay(o->measurement, o->target, o->name, o->alignLoHz, o->alignHiHz);
     else if (graph->hasOverlay())
         graph->clearOverlay();
@@ -148,7 +144,7 @@ void loadGraph(CEqPanel* graph, const EqBankState& state) {
         graph->SetBandGain(i, float(recordGainDb(r)));
         graph->band(i).frequency = float(std::clamp<int>(r.frequency, 20, 20000));
         if (r.q != 0)
-            graph->SetBandQ(i, float(r.q / 1000.0));
+            graph->SetBandQ(i, storedQ(r.q));
     }
     // Visible bands last: in the Sub they hand their frequency and Q to their sections.
     for (int i = count - 1; i >= 0; --i)
@@ -218,9 +214,9 @@ void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph
         if (!path.isEmpty())
             loadMeasurementFrom(editor, g, path);
     });
-    if (eqOverlays().find(bank))
-        add("clear", l.pick("清除测量", "Clear measurement"), [g, bank] {
-            eqOverlays().clear(bank);
+    if (editor.eqOverlays().find(bank))
+        add("clear", l.pick("清除测量", "Clear measurement"), [g, &editor, bank] {
+            editor.eqOverlays().clear(bank);
             if (g)
                 g->clearOverlay();
         });
@@ -274,11 +270,61 @@ bool loadMeasurementFrom(EditorContext& editor, CEqPanel* graph, const QString& 
     const auto curve = readCurveOrSay(editor, graph, path);
     if (!curve)
         return false;
-    const BankOverlay* old = eqOverlays().find(graph->bank());
-    eqOverlays().set(graph->bank(), BankOverlay{*curve, old ? old->target : Target{},
-                                                QFileInfo(path).fileName(), path, 20, 20000});
-    showOverlay(graph);
+    EqOverlays& overlays = editor.eqOverlays();
+    const BankOverlay* old = overlays.find(graph->bank());
+    overlays.set(graph->bank(), BankOverlay{*curve, old ? old->target : Target{},
+                                            QFileInfo(path).fileName(), path, 20, 20000});
+    showOverlay(overlays, graph);
     return true;
+}
+
+void openDroppedOnGraph(CPage* page, EditorContext& editor, CEqPanel* graph,
+                        const QStringList& paths) {
+    const Language& l = editor.language();
+    auto refuse = [&](const QString& why) {
+        editor.prompter().tell(page, BoxIcon::Warning, l.pick("信息", "Information"), why);
+    };
+    if (paths.isEmpty()) {
+        refuse(l.pick("这里只能放入滤波器列表或测量文件。",
+                      "Only a filter list or a measurement file can be dropped here."));
+        return;
+    }
+    if (paths.size() > 1) {
+        refuse(l.pick("请一次放入一个滤波器列表或测量文件。",
+                      "Drop one filter list or measurement file at a time."));
+        return;
+    }
+    const QString path = paths.front();
+    const QString name = QFileInfo(path).fileName();
+    const auto bytes = QFileInfo(path).isFile() ? readLimited(path, qint64(kMeasurementMaxBytes))
+                                                : std::optional<QByteArray>{};
+    if (!bytes) {
+        refuse(name + ": " + l.pick("无法读取文件。", "cannot read the file."));
+        return;
+    }
+    const std::string_view text(bytes->constData(), std::size_t(bytes->size()));
+    // A filter list names its filters ("Filter 1: ON PK …"); anything else is read as a
+    // measurement.
+    if (std::size_t(bytes->size()) <= kFilterTextMaxBytes) {
+        const FilterText filters = parseFilterText(text);
+        if (!filters.filters.empty() || !filters.crossovers.empty() || !filters.skipped.empty()) {
+            importFiltersFrom(page, editor, graph->bank(), path);
+            return;
+        }
+    }
+    const MeasurementRead m = parseMeasurement(text);
+    if (!m.ok()) {
+        refuse(name + ": " +
+               l.pick("既不是滤波器列表，也不是测量文件（",
+                      "neither a filter list nor a measurement (") +
+               pick(l.english(), m.error.zh, m.error.en) + l.pick("）。", ")."));
+        return;
+    }
+    EqOverlays& overlays = editor.eqOverlays();
+    const BankOverlay* old = overlays.find(graph->bank());
+    overlays.set(graph->bank(),
+                 BankOverlay{m.curve, old ? old->target : Target{}, name, path, 20, 20000});
+    showOverlay(overlays, graph);
 }
 
 void openAutoEq(CPage* page, EditorContext& editor, CEqPanel* graph) {
@@ -530,7 +576,7 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     connect(apply_, &QPushButton::clicked, this, &CAutoEqDlg::applyFit);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
 
-    if (const BankOverlay* o = eqOverlays().find(bank)) {
+    if (const BankOverlay* o = editor.eqOverlays().find(bank)) {
         measurement_ = o->measurement;
         measurementName_ = o->name;
         measurementLabel_->setText(o->path.isEmpty() ? o->name : o->path);
@@ -562,7 +608,8 @@ bool CAutoEqDlg::setMeasurementFile(const QString& path) {
     measurement_ = *curve;
     measurementName_ = QFileInfo(path).fileName();
     measurementLabel_->setText(path);
-    eqOverlays().set(bank_, BankOverlay{measurement_, target(), measurementName_, path, 20, 20000});
+    editor_.eqOverlays().set(
+        bank_, BankOverlay{measurement_, target(), measurementName_, path, 20, 20000});
     updateOverlay();
     fit_->setEnabled(!worker_);
     return true;
@@ -672,10 +719,10 @@ void CAutoEqDlg::applyFit() {
                                                        std::string("Auto EQ ") + b->en});
         sendBank(editor_.edits().dsp(), editor_.store(), result_->bank);
     }
-    eqOverlays().set(bank_,
-                     BankOverlay{measurement_, target(), measurementName_,
-                                 measurementLabel_->text(), std::min(lo_->value(), hi_->value()),
-                                 std::max(lo_->value(), hi_->value())});
+    editor_.eqOverlays().set(bank_, BankOverlay{measurement_, target(), measurementName_,
+                                                measurementLabel_->text(),
+                                                std::min(lo_->value(), hi_->value()),
+                                                std::max(lo_->value(), hi_->value())});
     if (page_)
         page_->refresh();
     editor_.ShowInfo(english_ ? "Auto EQ applied" : "已应用自动均衡", 1500);

@@ -28,8 +28,8 @@ class CEqPanel;
 class CPage;
 class EditorContext;
 
-// The measurement and target each bank's graph shows, kept while the editor runs (pages come
-// and go).
+// The measurement and target each bank's graph shows, kept by the editor while it runs (pages
+// come and go); pages reach it through their context.
 struct BankOverlay {
     ResponseCurve measurement;
     Target target;
@@ -50,9 +50,8 @@ private:
     std::map<int, BankOverlay> banks_;
 };
 
-EqOverlays& eqOverlays();
 // Shows the graph's bank's measurement, or none.
-void showOverlay(CEqPanel* graph);
+void showOverlay(const EqOverlays& overlays, CEqPanel* graph);
 
 // The graph's bands from a bank (the Sub's sections to their graph records).
 void loadGraph(CEqPanel* graph, const EqBankState& state);
@@ -63,6 +62,9 @@ void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph
 // Reads a filter file into the bank through the preview; false when it could not be read.
 bool importFiltersFrom(CPage* page, EditorContext& editor, int bank, const QString& path);
 bool loadMeasurementFrom(EditorContext& editor, CEqPanel* graph, const QString& path);
+// What the page does with files dropped on its graph (CPage::dropOnGraph).
+void openDroppedOnGraph(CPage* page, EditorContext& editor, CEqPanel* graph,
+                        const QStringList& paths);
 void openAutoEq(CPage* page, EditorContext& editor, CEqPanel* graph);
 
 // The preview of an import: what each line became, what was changed to fit and what was left

@@ -2,6 +2,7 @@
 #include "pages/location_page.h"
 
 #include "controls/image_button.h"
+#include "controls/number_text.h"
 #include "controls/speaker_panel.h"
 #include "controls/up_down.h"
 #include "pages/nav_row.h"
@@ -39,7 +40,7 @@ constexpr Name kNames[8] = {{1011, "前置左", "Main.L"}, {1012, "中置", "Cen
                             {1018, "顶置左", "Top.L"},  {1019, "顶置右", "Top.R"}};
 
 QString metres(double v) {
-    return QString::asprintf("%+-.1fm", v);
+    return signedFixed(v, 1, "m");
 }
 
 float finiteOr0(float v) {

@@ -85,6 +85,7 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     params_->verticalHeader()->setDefaultSectionSize(17);
     params_->horizontalHeader()->setFixedHeight(20);
     params_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    params_->setTabKeyNavigation(false); // Tab leaves the list; the arrows pick a row
     params_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     params_->setFont(songti(11));
     params_->installEventFilter(this);

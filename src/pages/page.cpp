@@ -128,6 +128,10 @@ void CPage::keyPressEvent(QKeyEvent* e) {
     QWidget::keyPressEvent(e);
 }
 
+void CPage::dropOnGraph(CEqPanel* graph, const QStringList& paths) {
+    openDroppedOnGraph(this, editor_, graph, paths);
+}
+
 void CPage::showCopyMenu(const QPoint& globalPos) {
     const auto [group, first] = eqShown();
     const EqCopyBank* from = eqCopyBank(group, first);

@@ -4,6 +4,7 @@
 
 #include "ui/editor_context.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 
@@ -43,6 +44,7 @@ class CPage : public QWidget {
 public:
     CPage(PageKind kind, EditorContext& editor, QWidget* parent);
     PageKind kind() const { return kind_; }
+    EditorContext& context() const { return editor_; }
     int dialogId() const { return dialogIdOf(kind_); }
 
     // Re-reads the store (after a synchronisation, a mode load or a preset).
@@ -67,6 +69,10 @@ public:
     // null until it was first shown.
     QMenu* copyMenu() const { return copyMenu_; }
     void showCopyMenu(const QPoint& globalPos);
+    // Files dropped on an EQ graph of the page: a filter list opens the import preview for the
+    // graph's bank, a measurement is drawn over it, anything else is refused with a word (an
+    // empty list: what was dropped is no file).
+    void dropOnGraph(CEqPanel* graph, const QStringList& paths);
 
 signals:
     // The EQ shown changed by the page's own controls (the music page's bank buttons), so the

@@ -55,6 +55,7 @@ CSetDlg::CSetDlg(EditorContext& editor, QWidget* parent) : ToolDialog(editor, 33
         startCaption_[std::size_t(i)] = label(startCaptions[i]);
         startCaption_[std::size_t(i)]->setGeometry(24, y, 104, 24);
         start_[std::size_t(i)] = slider(1014 + i, 0, 99);
+        start_[std::size_t(i)]->setFocusedThumb(false); // this dialog keeps the normal thumb
         start_[std::size_t(i)]->setGeometry(128, y, 190, 24);
         connect(start_[std::size_t(i)], &CXBmpSlider::positionChanged, this,
                 [this, i](int, int p) { startMoved(i, p); });
@@ -72,6 +73,7 @@ CSetDlg::CSetDlg(EditorContext& editor, QWidget* parent) : ToolDialog(editor, 33
         maxCaption_[std::size_t(i)] = label(maxCaptions[i]);
         maxCaption_[std::size_t(i)]->setGeometry(24, my, 104, 24);
         max_[std::size_t(i)] = slider(maxSliders[i], 1, 99);
+        max_[std::size_t(i)]->setFocusedThumb(false);
         max_[std::size_t(i)]->setGeometry(128, my, 190, 24);
         connect(max_[std::size_t(i)], &CXBmpSlider::positionChanged, this,
                 [this, i](int, int p) { maxMoved(i, p); });

@@ -15,6 +15,7 @@ class Connection;
 class CRemoteStudyDlg;
 class Dsp;
 class EditPath;
+class EqOverlays;
 class Language;
 class ParameterStore;
 class Prompter;
@@ -33,6 +34,8 @@ public:
     virtual Timeline& timeline() = 0;
     virtual Language& language() = 0;
     virtual Prompter& prompter() = 0;
+    // The measurements shown over the EQ graphs, kept while this editor runs.
+    virtual EqOverlays& eqOverlays() = 0;
     virtual bool linkOpen() const = 0;
     // The audio devices a measurement can use: the simulated amplifier's first, then the
     // computer's; empty where there are none.
