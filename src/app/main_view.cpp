@@ -10,11 +10,13 @@
 #include "app/status_bar.h"
 #include "app/sync_dialog.h"
 #include "app/tooltips.h"
+#include "controls/eq_panel.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
 #include "pages/dynamics_dialogs.h"
 #include "pages/effects_page.h"
 #include "pages/location_page.h"
+#include "pages/measure_dialog.h"
 #include "pages/music_page.h"
 #include "pages/output_page.h"
 #include "pages/remote_dialogs.h"
@@ -633,6 +635,8 @@ void CHX2060v13View::OnCommand(int id) {
         return openMusicAgc();
     case cmd::IrLearning:
         return openRemote();
+    case cmd::Measure:
+        return openMeasureDialog();
     default:
         return;
     }
@@ -763,6 +767,15 @@ void CHX2060v13View::openMusicAgc() {
     agc_->refresh();
     agc_->applyLanguage();
     agc_->showCentred();
+}
+
+// From the ribbon: over the output page shown, or the last output's.
+void CHX2060v13View::openMeasureDialog() {
+    if (!page_ || !page_->eqGraph() || !isOutputBank(page_->eqGraph()->bank()))
+        showPage(PageKind::Output, lastOutput_);
+    CEqPanel* graph = page_ ? page_->eqGraph() : nullptr;
+    openMeasure(editor_, graph ? graph->bank() : lastOutput_, page_, graph,
+                page_ ? static_cast<QWidget*>(page_.data()) : window());
 }
 
 void CHX2060v13View::openRemote() {

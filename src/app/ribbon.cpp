@@ -447,30 +447,40 @@ QWidget* Ribbon::filePanel(int category, bool load) {
 }
 
 QWidget* Ribbon::remotePanel() {
+    return bigButtonPanel(cmd::IrLearning, "remote", remoteButton_, remoteCaption_);
+}
+
+QWidget* Ribbon::measurePanel() {
+    return bigButtonPanel(cmd::Measure, "mic", measureButton_, measureCaption_);
+}
+
+// A panel of one large button with its caption under it.
+QWidget* Ribbon::bigButtonPanel(int id, const char* iconName, QToolButton*& button,
+                                QLabel*& caption) {
     auto* p = new QWidget;
     p->setObjectName("RibbonPanel");
     p->setAttribute(Qt::WA_StyledBackground);
     auto* b = new QToolButton(p);
     b->setObjectName("BigButton");
-    setControlId(b, cmd::IrLearning);
-    b->setIcon(icon("remote"));
+    setControlId(b, id);
+    b->setIcon(icon(iconName));
     b->setIconSize(QSize(32, 32));
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setFont(songti(12));
     b->setMinimumWidth(76);
     b->installEventFilter(this);
-    remoteButton_ = b;
-    connect(b, &QToolButton::clicked, this, [this] { emit command(cmd::IrLearning); });
-    buttons_[cmd::IrLearning] = b;
-    remoteCaption_ = new QLabel(p);
-    remoteCaption_->setObjectName("PanelCaption");
-    remoteCaption_->setAlignment(Qt::AlignCenter);
-    remoteCaption_->setFont(songti(12));
+    button = b;
+    connect(b, &QToolButton::clicked, this, [this, id] { emit command(id); });
+    buttons_[id] = b;
+    caption = new QLabel(p);
+    caption->setObjectName("PanelCaption");
+    caption->setAlignment(Qt::AlignCenter);
+    caption->setFont(songti(12));
     auto* v = new QVBoxLayout(p);
     v->setContentsMargins(6, 4, 6, 2);
     v->setSpacing(2);
     v->addWidget(b, 1, Qt::AlignHCenter);
-    v->addWidget(remoteCaption_);
+    v->addWidget(caption);
     return p;
 }
 
@@ -548,6 +558,8 @@ QWidget* Ribbon::buildCategory(int category) {
     h->addWidget(comparePanel(category));
     if (category == kInputCategory)
         h->addWidget(remotePanel());
+    else
+        h->addWidget(measurePanel());
     h->addStretch(1);
     return w;
 }
@@ -639,9 +651,10 @@ void Ribbon::setFold(int fold) {
         b->setIconSize(big || icons ? QSize(32, 32) : QSize(20, 20));
         b->setMinimumWidth(big ? 76 : 0);
     }
-    remoteButton_->setToolButtonStyle(fold_ >= 1 ? Qt::ToolButtonIconOnly
-                                                 : Qt::ToolButtonTextUnderIcon);
-    remoteButton_->setMinimumWidth(fold_ >= 1 ? 0 : 76);
+    for (QToolButton* b : {remoteButton_, measureButton_}) {
+        b->setToolButtonStyle(fold_ >= 1 ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextUnderIcon);
+        b->setMinimumWidth(fold_ >= 1 ? 0 : 76);
+    }
     for (RibbonLabel* l : labels_)
         l->setCompact(fold_ >= 2);
     for (QToolButton* b : tabElements_)
@@ -749,6 +762,8 @@ void Ribbon::relabel() {
     }
     button(cmd::IrLearning)->setText(l.pick("遥控学习", "Remote"));
     remoteCaption_->setText(l.pick("红外遥控", "IR remote"));
+    button(cmd::Measure)->setText(l.pick("测量…", "Measure…"));
+    measureCaption_->setText(l.pick("房间测量", "Room"));
     action(cmd::AppOpen)->setText(l.pick("打开(&O)", "Open(&O)"));
     action(cmd::AppSave)->setText(l.pick("保存(&S)", "Save(&S)"));
     action(cmd::AppExit)->setText(l.pick("退出(&X)", "Exit(&X)"));

@@ -46,6 +46,7 @@ inline constexpr int ShowMusic = 32796, ShowOutputMain = 32799, ShowOutputCenter
 inline constexpr int RecentFirst = 57616; // the recent-file entries
 inline constexpr int Undo = 33101, Redo = 33102, CompareFile = 33103, CompareAB = 33104;
 inline constexpr int SlotA = 33105, SlotB = 33106, CopyAB = 33107, CopyBA = 33108;
+inline constexpr int Measure = 33109;
 } // namespace cmd
 
 inline constexpr int kInputCategory = 0;
@@ -163,6 +164,7 @@ private:
     std::map<int, QAction*> actions_;
     QLabel* captions_[2][kPanelCount] = {};
     QLabel* remoteCaption_ = nullptr;
+    QLabel* measureCaption_ = nullptr;
     QWidget* panels_[2][kPanelCount] = {};
     QStringList recent_;
 
@@ -172,6 +174,8 @@ private:
     QWidget* pitchPanel(int category);
     QWidget* filePanel(int category, bool load);
     QWidget* remotePanel();
+    QWidget* measurePanel();
+    QWidget* bigButtonPanel(int id, const char* iconName, QToolButton*& button, QLabel*& caption);
     QWidget* comparePanel(int category);
     std::map<int, QToolButton*> slotButtons_[2];
     QLabel* compareCaption_[2] = {};
@@ -182,6 +186,7 @@ private:
     std::vector<QToolButton*> fileButtons_;
     std::vector<QGridLayout*> fileGrids_;
     QToolButton* remoteButton_ = nullptr;
+    QToolButton* measureButton_ = nullptr;
     std::vector<QToolButton*> tabElements_;
     QHBoxLayout* top_ = nullptr;
     QHBoxLayout* rows_[2] = {};

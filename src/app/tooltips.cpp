@@ -90,6 +90,9 @@ void addMainWindow(Table& t) {
     add(t, w, cmd::CopyAB, {"把设置 A 复制到 B", "Copy settings A over B"});
     add(t, w, cmd::CopyBA, {"把设置 B 复制到 A", "Copy settings B over A"});
     add(t, w, cmd::IrLearning, {"红外遥控器按键学习", "Teach the amplifier an IR remote's keys"});
+    add(t, w, cmd::Measure,
+        {"用测量麦克风测量一只音箱在房间中的频率响应",
+         "Measure one speaker's response in the room with a measurement microphone"});
     add(t, w, cmd::EqBypass, {"旁路当前页面的均衡", "Bypass the EQ of the page shown"});
     add(t, w, cmd::EqReset,
         {"把当前页面的均衡恢复为平直", "Reset the EQ of the page shown to flat"});

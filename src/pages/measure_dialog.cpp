@@ -842,14 +842,14 @@ void CMeasureDlg::showResult() {
         speaker_->currentText() + " " + QDateTime::currentDateTime().toString("HH:mm") +
         (responses_.size() > 1 ? t("（%1 个位置）", " (%1 positions)").arg(responses_.size())
                                : QString());
-    const BankOverlay* old = eqOverlays().find(bank_);
-    eqOverlays().set(bank_,
-                     BankOverlay{curve, old ? old->target : Target{}, name, QString(), 20, 20000});
+    const BankOverlay* old = editor_.eqOverlays().find(bank_);
+    editor_.eqOverlays().set(
+        bank_, BankOverlay{curve, old ? old->target : Target{}, name, QString(), 20, 20000});
     // The result shows over this dialog's graph and the page's, which follows the bands live.
     loadGraph(preview_, readBank(editor_.store(), bank_));
-    showOverlay(preview_);
+    showOverlay(editor_.eqOverlays(), preview_);
     if (pageGraph_)
-        showOverlay(pageGraph_);
+        showOverlay(editor_.eqOverlays(), pageGraph_);
     static_cast<SpreadLayer*>(spreadLayer_)->set(result_.mean, result_.spreadDb);
     const auto& ir = last_.ir.samples;
     impulse_->setImpulse(ir, std::size_t(std::clamp(last_.peak, 0.0, double(ir.size()))),
@@ -905,11 +905,11 @@ void CMeasureDlg::saveMeasurement() {
                                 t("无法写入文件：", "Cannot write the file: ") + path);
         return;
     }
-    if (const BankOverlay* o = eqOverlays().find(bank_)) {
+    if (const BankOverlay* o = editor_.eqOverlays().find(bank_)) {
         BankOverlay kept = *o;
         kept.path = path;
         kept.name = QFileInfo(path).fileName();
-        eqOverlays().set(bank_, kept);
+        editor_.eqOverlays().set(bank_, kept);
     }
     editor_.ShowInfo(t("测量已保存", "Measurement saved"), 1500);
 }
@@ -923,9 +923,9 @@ void CMeasureDlg::openAutoEq() {
     // After Apply the bands changed: this graph shows them.
     connect(dlg, &QDialog::accepted, this, [this] {
         loadGraph(preview_, readBank(editor_.store(), bank_));
-        showOverlay(preview_);
+        showOverlay(editor_.eqOverlays(), preview_);
         if (pageGraph_)
-            showOverlay(pageGraph_);
+            showOverlay(editor_.eqOverlays(), pageGraph_);
     });
     dlg->show();
 }

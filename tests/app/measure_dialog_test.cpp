@@ -222,10 +222,19 @@ TEST(MeasureDialog, WithoutAnAmplifierItSaysSo) {
     rig.editor->setLanguageIndex(kEnglish);
     rig.run(100);
     ASSERT_FALSE(rig.editor->linkOpen());
-    CDialogOutput* page = mainOutput(rig);
+    // From the ribbon's Output tab: over the output page, which it shows first.
+    rig.view().showPage(PageKind::Music);
+    rig.showCategory(kOutputCategory);
+    ASSERT_NE(rig.ribbon().button(cmd::Measure), nullptr);
+    rig.clickRibbon(cmd::Measure);
+    rig.run(10);
+    CPage* page = rig.view().currentPage();
     ASSERT_NE(page, nullptr);
-    CMeasureDlg* dlg = openFromGraph(rig, page);
+    ASSERT_NE(page->eqGraph(), nullptr);
+    EXPECT_EQ(page->eqGraph()->bank(), 5);
+    auto* dlg = page->findChild<CMeasureDlg*>("MeasureDialog");
     ASSERT_NE(dlg, nullptr);
+    EXPECT_TRUE(dlg->isVisible());
     EXPECT_TRUE(dlg->connectionLabel()->isVisible());
     EXPECT_TRUE(dlg->connectionLabel()->text().contains("No amplifier connected"));
     EXPECT_FALSE(dlg->checkButton()->isEnabled());
