@@ -88,17 +88,15 @@ int defaultSpeakerOfBank(int bank) {
 
 // ---- the impulse view ----
 
-CImpulseView::CImpulseView(QWidget* parent) : QWidget(parent) {
+CImpulseView::CImpulseView(bool english, QWidget* parent) : QWidget(parent), english_(english) {
     setObjectName("ImpulseView");
     setMinimumSize(240, 150);
 }
 
-void CImpulseView::setImpulse(std::vector<float> samples, std::size_t peak, double rate,
-                              bool english) {
+void CImpulseView::setImpulse(std::vector<float> samples, std::size_t peak, double rate) {
     samples_ = std::move(samples);
     peak_ = peak;
     rate_ = rate;
-    english_ = english;
     update();
 }
 
@@ -144,7 +142,6 @@ void CImpulseView::paintEvent(QPaintEvent*) {
                    QPointF(plot.left() + c, mid - lo / top * h));
     }
     p.setPen(QColor(160, 160, 160));
-    p.drawText(QRect(plot.left(), plot.bottom() + 1, plot.width(), 16), Qt::AlignLeft, "-5 ms");
     p.drawText(QRect(plot.left(), plot.bottom() + 1, plot.width(), 16), Qt::AlignRight, "60 ms");
     p.drawText(QRect(int(x0) - 20, plot.bottom() + 1, 40, 16), Qt::AlignHCenter, "0");
 }
@@ -373,6 +370,22 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
                             "The recorder's second channel wired back from the playback: the "
                             "delay to the sample"));
     grid->addWidget(loopback_, row++, 5);
+    grid->addWidget(label("平滑：", "Smoothing:"), row, 0);
+    smoothing_ = new QComboBox(this);
+    smoothing_->setObjectName("Smoothing");
+    // As REW names them; "variable" suits EQ work and is the default.
+    struct Kind {
+        const char *id, *zh;
+    };
+    for (const Kind& k :
+         {Kind{"variable", "可变平滑"}, Kind{"psy", "心理声学平滑"}, Kind{"1/3", "1/3 倍频程平滑"},
+          Kind{"1/6", "1/6 倍频程平滑"}, Kind{"1/12", "1/12 倍频程平滑"},
+          Kind{"1/24", "1/24 倍频程平滑"}, Kind{"1/48", "1/48 倍频程平滑"}}) {
+        const QString rew = QString::fromStdString(Smoothing::parse(k.id)->name());
+        smoothing_->addItem(english_ ? rew : QString::fromUtf8(k.zh) + " (" + rew + ")",
+                            QString::fromUtf8(k.id));
+    }
+    grid->addWidget(smoothing_, row++, 1, 1, 2);
     layout->addLayout(grid);
 
     connection_ = new QLabel(this);
@@ -391,7 +404,7 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     loadGraph(preview_, readBank(editor.store(), bank));
     spreadLayer_ = new SpreadLayer(preview_);
     result->addWidget(preview_, 3);
-    impulse_ = new CImpulseView(this);
+    impulse_ = new CImpulseView(english_, this);
     result->addWidget(impulse_, 1);
     layout->addLayout(result, 1);
 
@@ -501,8 +514,9 @@ void CMeasureDlg::updateAvailability() {
     check_->setEnabled(can);
     measure_->setEnabled(can);
     cancel_->setEnabled(busy());
-    for (QWidget* w : std::initializer_list<QWidget*>{play_, record_, input_, speaker_, seconds_,
-                                                      levelDb_, positions_, loopback_, calButton_})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{play_, record_, input_, speaker_, seconds_, levelDb_,
+                                         positions_, loopback_, calButton_, smoothing_})
         w->setEnabled(!busy());
     save_->setEnabled(!busy() && !result_.mean.empty());
     autoEq_->setEnabled(!busy() && !result_.mean.empty());
@@ -539,6 +553,8 @@ MeasureSpec CMeasureDlg::spec() const {
     s.speaker = speaker_->currentIndex();
     s.reference = loopback_->isChecked() ? TimingReference::Loopback : TimingReference::None;
     s.calibration = calibration_;
+    if (const auto sm = Smoothing::parse(smoothing_->currentData().toString().toStdString()))
+        s.analysis.smoothing = *sm;
     return s;
 }
 
@@ -853,7 +869,7 @@ void CMeasureDlg::showResult() {
     static_cast<SpreadLayer*>(spreadLayer_)->set(result_.mean, result_.spreadDb);
     const auto& ir = last_.ir.samples;
     impulse_->setImpulse(ir, std::size_t(std::clamp(last_.peak, 0.0, double(ir.size()))),
-                         last_.ir.sampleRate, english_);
+                         last_.ir.sampleRate);
     double spreadMax = 0;
     for (double s : result_.spreadDb)
         spreadMax = std::max(spreadMax, s);
@@ -863,10 +879,13 @@ void CMeasureDlg::showResult() {
     if (last_.thdPercent1k >= 0)
         text += t("，1 kHz 失真 %1 %", ", THD at 1 kHz %1 %").arg(dbText(last_.thdPercent1k, 2));
     if (responses_.size() > 1)
-        text += t("；%1 个位置的平均，最大差异 %2 dB（阴影）",
-                  "; the average of %1 positions, spread up to %2 dB (shaded)")
-                    .arg(responses_.size())
-                    .arg(dbText(spreadMax));
+        text += spreadMax >= 0.05
+                    ? t("；%1 个位置的平均，最大差异 %2 dB（阴影）",
+                        "; the average of %1 positions, spread up to %2 dB (shaded)")
+                          .arg(responses_.size())
+                          .arg(dbText(spreadMax))
+                    : t("；%1 个位置的平均，各位置相同", "; the average of %1 positions, all alike")
+                          .arg(responses_.size());
     text += t("。", ".");
     for (const std::string& w : warnings_)
         text += "\n" + t("注意：", "Note: ") + QString::fromStdString(w);

@@ -37,9 +37,9 @@ class EditorContext;
 class CImpulseView : public QWidget {
     Q_OBJECT
 public:
-    explicit CImpulseView(QWidget* parent = nullptr);
+    CImpulseView(bool english, QWidget* parent);
     // The samples around the peak (at index peak), at rate; empty clears it.
-    void setImpulse(std::vector<float> samples, std::size_t peak, double rate, bool english);
+    void setImpulse(std::vector<float> samples, std::size_t peak, double rate);
     bool empty() const { return samples_.empty(); }
 
 protected:
@@ -87,6 +87,7 @@ public:
     QDoubleSpinBox* levelBox() const { return levelDb_; }
     QSpinBox* positionsBox() const { return positions_; }
     QCheckBox* loopbackBox() const { return loopback_; }
+    QComboBox* smoothingBox() const { return smoothing_; }
     QPushButton* calibrationButton() const { return calButton_; }
     QPushButton* checkButton() const { return check_; }
     QPushButton* measureButton() const { return measure_; }
@@ -112,7 +113,8 @@ signals:
     // A level check or a sweep ended (done, failed or cancelled), mutes put back.
     void finished();
 
-protected:
+public slots:
+    // Close: while a run goes on it is cancelled first, and the dialog closes when it ends.
     void reject() override;
 
 private:
@@ -128,7 +130,7 @@ private:
     Dsp muteDsp_; // the mute words and group mutes; never part of an edit
     std::shared_ptr<Shared> shared_;
 
-    QComboBox *play_, *record_, *input_, *speaker_;
+    QComboBox *play_, *record_, *input_, *speaker_, *smoothing_;
     QDoubleSpinBox *seconds_, *levelDb_;
     QSpinBox* positions_;
     QCheckBox* loopback_;
