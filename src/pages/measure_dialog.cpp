@@ -479,8 +479,11 @@ CMeasureDlg::~CMeasureDlg() {
     shared_->stopping = true;
     stop_ = true;
     editor_.timeline().clock().notify();
-    if (worker_ && worker_->joinable())
+    if (worker_ && worker_->joinable()) {
+        // The worker may be waiting on the clock: this thread does not hold time back meanwhile.
+        Clock::Idle idle(editor_.timeline().clock());
         worker_->join();
+    }
     // Closed in the middle of a run: the window puts back what the worker could not.
     if (switched_)
         restoreNow();

@@ -213,6 +213,19 @@ TEST(MeasureDialog, ClosingWhileItSweepsPutsTheMutesBack) {
     ASSERT_TRUE(rig.runUntil([&] { return !dlg || !dlg->isVisible(); }, 60000));
     rig.settle();
     EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})));
+
+    // The page goes (another page is shown) while a sweep plays: the dialog goes with it, and
+    // the mutes still go back.
+    dlg = openFromGraph(rig, page);
+    ASSERT_NE(dlg, nullptr);
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    ASSERT_EQ(muteWords(rig), wordsOf(soloWords({0})));
+    rig.view().showPage(PageKind::Delay);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
+    rig.settle();
+    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})));
 }
 
 TEST(MeasureDialog, WithoutAnAmplifierItSaysSo) {
