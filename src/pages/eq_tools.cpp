@@ -517,6 +517,22 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     grid->addWidget(cutOnly_, row++, 2, 1, 2);
     layout->addLayout(grid);
 
+    // Bands the fit leaves as they are: one box per band it could set.
+    auto* locks = new QGridLayout;
+    locks->setHorizontalSpacing(10);
+    locks->addWidget(new QLabel(tr("锁定：", "Lock:"), this), 0, 0);
+    const std::vector<int> fittable = fittableBands(start);
+    for (std::size_t i = 0; i < fittable.size(); ++i) {
+        const int k = fittable[i];
+        auto* box = new QCheckBox(QString::number(k + 1), this);
+        box->setObjectName(QString("Lock%1").arg(k + 1));
+        box->setToolTip(tr("拟合时保持此段不变", "The fit leaves this band as it is"));
+        locks->addWidget(box, int(i / 12), 1 + int(i % 12));
+        locks_.push_back({k, box});
+    }
+    locks->setColumnStretch(13, 1);
+    layout->addLayout(locks);
+
     preview_ = new CEqPanel(this);
     preview_->setObjectName("AutoEqPreview");
     preview_->setLanguage(en ? 1 : 0);
@@ -662,6 +678,9 @@ void CAutoEqDlg::fit() {
     o.maxBands = bands_->value();
     o.maxBoostDb = maxBoost_->value();
     o.cutOnly = cutOnly_->isChecked();
+    for (const auto& [band, box] : locks_)
+        if (box->isChecked())
+            o.locked.push_back(band);
     const EqBankState start = readBank(editor_.store(), bank_);
     fit_->setEnabled(false);
     apply_->setEnabled(false);

@@ -340,6 +340,28 @@ TEST(EqTools, AutoEqStartsFromTheBanksRangeAndNeverOffersAWorseFit) {
     EXPECT_TRUE(dlg->summary()->text().contains("cannot be applied"))
         << dlg->summary()->text().toStdString();
     EXPECT_TRUE(dlg->summary()->isVisible());
+    dlg->close();
+    rig.run(10);
+
+    // A band locked with its box stays as it is; the others are fitted.
+    const BandRecord kept = BandRecord::encode(filter::Peq, 3.0, 120, 4.0);
+    rig.editor->store().setBand(5, 1, kept);
+    rig.prompter.openPath = writeFile(rig, "room.txt", rewText(synthetic::room(3)));
+    ASSERT_TRUE(chooseFromGraphMenu(rig, page, "auto"));
+    dlg = page->findChild<CAutoEqDlg*>("AutoEqDialog");
+    ASSERT_NE(dlg, nullptr);
+    rig.click(dlg->findChild<QPushButton*>("ChooseMeasurement"));
+    ASSERT_NE(dlg->lockBox(1), nullptr);
+    rig.click(dlg->lockBox(1));
+    ASSERT_TRUE(dlg->lockBox(1)->isChecked());
+    rig.click(dlg->fitButton());
+    ASSERT_TRUE(waitForFit(dlg));
+    ASSERT_TRUE(dlg->result()->ok);
+    EXPECT_EQ(dlg->result()->bank.band(1), kept);
+    for (int k : dlg->result()->bandsUsed)
+        EXPECT_NE(k, 1);
+    EXPECT_TRUE(dlg->result()->better);
+    EXPECT_TRUE(dlg->applyButton()->isEnabled());
 }
 
 TEST(EqTools, CopyingAnEqKeepsEveryThousandthOfQ) {
