@@ -477,6 +477,14 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         }
         frame_->view().showPage(PageKind::Output, 5);
         save(frame_, "main-output", suffix);
+        // The ribbon (the same on both tabs) from the frame's narrowest width to a full HD screen.
+        const QSize frameSize = frame_->size();
+        for (int width : {1024, 1180, 1400, 1920}) {
+            frame_->resize(width, frameSize.height());
+            QApplication::processEvents();
+            save(&frame_->ribbon(), QString("ribbon-%1").arg(width), suffix);
+        }
+        frame_->resize(frameSize);
         frame_->ribbon().setActiveCategory(kInputCategory);
         frame_->view().showPage(PageKind::Music);
 

@@ -156,6 +156,8 @@ bool AmplifierSession::open() {
     observer_ = std::make_unique<CliObserver>(run_.err);
     connection_ = std::make_unique<Connection>(*backend_, *clock_, store_);
     connection_->setObserver(observer_.get());
+    // Nothing polls levels before the command reads: nothing to let settle.
+    connection_->session.settleMs = 0;
     connection_->link.setTrace(trace_.get());
     const OpenResult opened = connection_->link.OpenLink();
     if (opened.opened)

@@ -121,7 +121,7 @@ void Session::SynchronizeData() {
     collecting_ = true;
     state_.resetIdentity();
     setLevelPoll(false);
-    pause(2500);
+    pause(settleMs);
 
     setStep(TransferStep::Identifying);
     bool proceed = false;

@@ -87,6 +87,9 @@ public:
 
     // The device mode the downloaded file selects (0..3), or -1.
     std::atomic<int> pendingDeviceMode{-1};
+    // The wait before a synchronisation asks for anything: level replies still in flight end
+    // first. A program that never polls levels before it reads (q7ctl) sets 0.
+    double settleMs = 2500;
     // The about box's "Peak" check box.
     std::atomic<bool> levelPollPermission{true};
     // One tick of the 300 ms level poll: CMD_GET_LEVELS when enabled, open and permitted.
