@@ -64,7 +64,7 @@ expect "--count --json" "--by-mode" "$stub" levels --
 expect "pull push" "mode" "$stub" help pu
 expect "--version --verbose" "" "$stub" --ver
 expect "--simulator --replay --trace --verbose" "" "$stub" --
-expect "--target --range --bands --max-boost --cut-only --base" "--dry-run" "$stub" eq fit m.txt --
+expect "--target --range --bands --max-boost --cut-only --lock --base" "--dry-run" "$stub" eq fit m.txt --
 # Global options and their values are skipped when finding the command.
 expect "export" "import" "$stub" --trace t.trace --simulator = latency_us=1000 eq ex
 expect "1 2 3 4" "" "$stub" --verbose mode load ""

@@ -23,6 +23,7 @@
 #include "protocol/log.h"
 #include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
+#include "sim/simulated_audio.h"
 #include "ui/fonts.h"
 #include "ui/info_popup.h"
 
@@ -137,6 +138,32 @@ CHX2060v13App::~CHX2060v13App() {
         connection_->link.CloseByEditor();
     if (simulator_)
         simulator_->setHotplugListener(nullptr);
+}
+
+std::vector<AudioBackend*> CHX2060v13App::audioBackends() {
+    // Made when first asked for: the computer's devices are not opened for an editor that
+    // never measures.
+    if (simulator_ && !simulatedAudio_) {
+        std::string error;
+        const auto parsed = SimOptions::parse(options_.simulator.value_or(""), error);
+        auto audio =
+            std::make_unique<SimulatedAudio>(*simulator_, parsed.value_or(SimOptions{}),
+                                             options_.screenshots.isEmpty() ? clock_ : nullptr);
+        if (audio->ok())
+            simulatedAudio_ = std::move(audio);
+        else
+            std::fprintf(stderr, "q7edit: %s\n", audio->error().c_str());
+    }
+    if (!systemAudioMade_ && options_.systemAudio) {
+        systemAudioMade_ = true;
+        systemAudio_ = options_.systemAudio();
+    }
+    // (Screenshots do not wait for the sound to play: runs end as fast as they compute.)
+    std::vector<AudioBackend*> out;
+    for (AudioBackend* b : {simulatedAudio_.get(), systemAudio_.get()})
+        if (b)
+            out.push_back(b);
+    return out;
 }
 
 CHX2060v13View* CHX2060v13App::view() const {

@@ -51,6 +51,8 @@ struct EditorOptions {
     HidBackend* backend = nullptr;
     Prompter* prompter = nullptr;
     QSettings* profile = nullptr;
+    // The computer's audio devices for measuring (the program sets it; tests leave it out).
+    std::function<std::unique_ptr<AudioBackend>()> systemAudio;
 };
 
 class CHX2060v13App : public QObject, public EditorContext {
@@ -81,6 +83,7 @@ public:
     SimulatedAmplifier* simulator() const { return simulator_; }
     const EditorOptions& options() const { return options_; }
     bool linkOpen() const override { return connection_->link.isOpen(); }
+    std::vector<AudioBackend*> audioBackends() override;
 
     // The transient information popup.
     void ShowInfo(const QString& text, int ms) override;
@@ -129,6 +132,8 @@ private:
     std::unique_ptr<TraceWriter> trace_;
     ParameterStore store_;
     std::unique_ptr<Connection> connection_;
+    std::unique_ptr<AudioBackend> simulatedAudio_, systemAudio_;
+    bool systemAudioMade_ = false;
     std::unique_ptr<EditPath> edits_;
     // The input event being handled: what it changes in the settings is one undo step.
     std::optional<EditPath::Scope> inputScope_;

@@ -7,6 +7,7 @@
 #include "app/ribbon.h"
 #include "controls/eq_panel.h"
 #include "pages/eq_tools.h"
+#include "pages/measure_dialog.h"
 #include "pages/page.h"
 
 #include <QApplication>
@@ -14,6 +15,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <cmath>
 #include <complex>
@@ -59,6 +62,43 @@ constexpr const char* kSampleFilters =
     "Filter  6: ON  NO       Fc   250.0 Hz\r\n"
     "Filter  7: ON  None\r\n"
     "Filter  8: OFF PK       Fc   500.0 Hz  Gain  -3.0 dB  Q  2.00\r\n";
+
+// The Measure dialog through the simulated amplifier: the level check, a sweep under way and the
+// result of two positions over the Main EQ.
+template <class Save>
+int renderMeasureScreens(CHX2060v13App& app, CPage* page, CEqPanel* graph, Save& save) {
+    if (!app.linkOpen())
+        return 0; // nothing to measure without the simulator
+    CMeasureDlg* dlg = openMeasure(app, 5, page, graph, page);
+    auto wait = [dlg] {
+        QElapsedTimer t;
+        t.start();
+        while (dlg->busy() && t.elapsed() < 60000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return !dlg->busy();
+    };
+    int failures = 0;
+    dlg->adjustSize();
+    dlg->checkButton()->click();
+    if (!wait() || !dlg->level())
+        ++failures;
+    save(dlg, "measure-level");
+    dlg->showProgressForScreenshot(0.45);
+    save(dlg, "measure-sweep");
+    dlg->updateAvailability();
+    dlg->positionsBox()->setValue(2);
+    for (int k = 0; k < 2; ++k) {
+        dlg->measureButton()->click();
+        if (!wait())
+            ++failures;
+    }
+    if (dlg->result().empty())
+        ++failures;
+    save(dlg, "measure-result");
+    dlg->reject();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return failures;
+}
 
 } // namespace
 
@@ -123,6 +163,7 @@ int renderEqToolScreens(CHX2060v13App& app, CHX2060v13View& view, const QString&
     } else {
         ++failures;
     }
+    failures += renderMeasureScreens(app, page, graph, save);
     if (page->copyMenu())
         page->copyMenu()->hide();
     app.eqOverlays().clearAll();

@@ -4,6 +4,7 @@
 #include "app/editor.h"
 #include "app/main_frame.h"
 #include "app/single_instance.h"
+#include "measure/audio.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 
@@ -24,7 +25,8 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(line.text), error ? stderr : stdout);
         return error ? 2 : 0;
     }
-    const q7::EditorOptions& options = line.options;
+    q7::EditorOptions options = line.options;
+    options.systemAudio = &q7::createSystemAudioBackend;
     // Screenshots need no display.
     if (!options.screenshots.isEmpty() && !std::getenv("DISPLAY") &&
         !std::getenv("WAYLAND_DISPLAY"))

@@ -11,11 +11,13 @@
 #include "app/sync_dialog.h"
 #include "app/tooltips.h"
 #include "app/tune_room.h"
+#include "controls/eq_panel.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
 #include "pages/dynamics_dialogs.h"
 #include "pages/effects_page.h"
 #include "pages/location_page.h"
+#include "pages/measure_dialog.h"
 #include "pages/music_page.h"
 #include "pages/output_page.h"
 #include "pages/remote_dialogs.h"
@@ -637,6 +639,8 @@ void CHX2060v13View::OnCommand(int id) {
     case cmd::TuneRoom:
         openTuneRoom(editor_, window());
         return;
+    case cmd::Measure:
+        return openMeasureDialog();
     default:
         return;
     }
@@ -767,6 +771,15 @@ void CHX2060v13View::openMusicAgc() {
     agc_->refresh();
     agc_->applyLanguage();
     agc_->showCentred();
+}
+
+// From the ribbon: over the output page shown, or the last output's.
+void CHX2060v13View::openMeasureDialog() {
+    if (!page_ || !page_->eqGraph() || !isOutputBank(page_->eqGraph()->bank()))
+        showPage(PageKind::Output, lastOutput_);
+    CEqPanel* graph = page_ ? page_->eqGraph() : nullptr;
+    openMeasure(editor_, graph ? graph->bank() : lastOutput_, page_, graph,
+                page_ ? static_cast<QWidget*>(page_.data()) : window());
 }
 
 void CHX2060v13View::openRemote() {

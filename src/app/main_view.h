@@ -132,6 +132,7 @@ public:
     void openAutoSub();
     void openMusicAgc();
     void openRemote();
+    void openMeasureDialog();
     CDialogNG* noiseGateDialog() const;
     CSetDlg* settingsDialog() const;
     CAutoSubDlg* autoSubDialog() const;

@@ -448,38 +448,66 @@ QWidget* Ribbon::filePanel(int category, bool load) {
 }
 
 QWidget* Ribbon::remotePanel() {
-    return bigButtonPanel(cmd::IrLearning, "remote", remoteCaption_);
+    return bigButtonPanel({{cmd::IrLearning, "remote"}}, remoteCaption_);
 }
 
-QWidget* Ribbon::tunePanel() {
-    return bigButtonPanel(cmd::TuneRoom, "autosub", tuneCaption_);
+// Measuring one speaker and tuning the whole room, side by side.
+// At the narrowest they share one button with a menu.
+QWidget* Ribbon::roomPanel() {
+    QWidget* p =
+        bigButtonPanel({{cmd::Measure, "mic"}, {cmd::TuneRoom, "autosub"}}, roomCaption_);
+    roomMenuButton_ = new QToolButton(p);
+    roomMenuButton_->setObjectName("BigButton");
+    roomMenuButton_->setIcon(icon("mic"));
+    roomMenuButton_->setIconSize(QSize(32, 32));
+    roomMenuButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    roomMenuButton_->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(roomMenuButton_);
+    for (int id : {cmd::Measure, cmd::TuneRoom}) {
+        QAction* a = menu->addAction(QString());
+        connect(a, &QAction::triggered, this, [this, id] { emit command(id); });
+        roomActions_.push_back(a);
+    }
+    roomMenuButton_->setMenu(menu);
+    roomMenuButton_->hide();
+    if (auto* grid = qobject_cast<QGridLayout*>(p->layout()))
+        grid->addWidget(roomMenuButton_, 0, grid->columnCount() - 1, Qt::AlignHCenter);
+    return p;
 }
 
-QWidget* Ribbon::bigButtonPanel(int id, const char* iconName, QLabel*& caption) {
+QWidget* Ribbon::bigButtonPanel(std::initializer_list<std::pair<int, const char*>> buttons,
+                                QLabel*& caption) {
     auto* p = new QWidget;
     p->setObjectName("RibbonPanel");
     p->setAttribute(Qt::WA_StyledBackground);
-    auto* b = new QToolButton(p);
-    b->setObjectName("BigButton");
-    setControlId(b, id);
-    b->setIcon(icon(iconName));
-    b->setIconSize(QSize(32, 32));
-    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    b->setFont(songti(12));
-    b->setMinimumWidth(76);
-    b->installEventFilter(this);
-    bigButtons_.push_back(b);
-    connect(b, &QToolButton::clicked, this, [this, id] { emit command(id); });
-    buttons_[id] = b;
+    // One layout for the panel: a nested one would keep the size of a fold before.
+    auto* grid = new QGridLayout(p);
+    grid->setContentsMargins(6, 4, 6, 2);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+    int column = 0;
+    for (auto [id, iconName] : buttons) {
+        auto* b = new QToolButton(p);
+        b->setObjectName("BigButton");
+        setControlId(b, id);
+        b->setIcon(icon(iconName));
+        b->setIconSize(QSize(32, 32));
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setFont(songti(12));
+        b->setMinimumWidth(76);
+        b->installEventFilter(this);
+        bigButtons_.push_back(b);
+        connect(b, &QToolButton::clicked, this, [this, id = id] { emit command(id); });
+        buttons_[id] = b;
+        grid->addWidget(b, 0, column++, Qt::AlignHCenter);
+    }
     caption = new QLabel(p);
     caption->setObjectName("PanelCaption");
     caption->setAlignment(Qt::AlignCenter);
     caption->setFont(songti(12));
-    auto* v = new QVBoxLayout(p);
-    v->setContentsMargins(6, 4, 6, 2);
-    v->setSpacing(2);
-    v->addWidget(b, 1, Qt::AlignHCenter);
-    v->addWidget(caption);
+    grid->setRowStretch(0, 1);
+    // The caption also spans the column a menu button may take at the narrowest.
+    grid->addWidget(caption, 1, 0, 1, column + 1);
     return p;
 }
 
@@ -558,7 +586,7 @@ QWidget* Ribbon::buildCategory(int category) {
     if (category == kInputCategory)
         h->addWidget(remotePanel());
     else
-        h->addWidget(tunePanel());
+        h->addWidget(roomPanel());
     h->addStretch(1);
     return w;
 }
@@ -656,6 +684,12 @@ void Ribbon::setFold(int fold) {
         b->setMinimumWidth(
             fold_ >= 1 ? 0
                        : std::max(76, QFontMetrics(b->font()).horizontalAdvance(b->text()) + 20));
+    }
+    const bool roomMenu = fold_ >= kMaxFold;
+    if (roomMenuButton_) {
+        button(cmd::Measure)->setHidden(roomMenu);
+        button(cmd::TuneRoom)->setHidden(roomMenu);
+        roomMenuButton_->setHidden(!roomMenu);
     }
     for (RibbonLabel* l : labels_)
         l->setCompact(fold_ >= 2);
@@ -765,7 +799,12 @@ void Ribbon::relabel() {
     button(cmd::IrLearning)->setText(l.pick("遥控学习", "Remote"));
     remoteCaption_->setText(l.pick("红外遥控", "IR remote"));
     button(cmd::TuneRoom)->setText(l.pick("房间调校…", "Tune room…"));
-    tuneCaption_->setText(l.pick("房间", "Room"));
+    button(cmd::Measure)->setText(l.pick("测量…", "Measure…"));
+    roomCaption_->setText(l.pick("房间", "Room"));
+    roomActions_[0]->setText(button(cmd::Measure)->text());
+    roomActions_[1]->setText(button(cmd::TuneRoom)->text());
+    roomMenuButton_->setToolTip(l.pick("测量一只音箱，或调校整个房间",
+                                       "Measure one speaker, or tune the whole room"));
     action(cmd::AppOpen)->setText(l.pick("打开(&O)", "Open(&O)"));
     action(cmd::AppSave)->setText(l.pick("保存(&S)", "Save(&S)"));
     action(cmd::AppExit)->setText(l.pick("退出(&X)", "Exit(&X)"));

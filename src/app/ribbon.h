@@ -46,7 +46,7 @@ inline constexpr int ShowMusic = 32796, ShowOutputMain = 32799, ShowOutputCenter
 inline constexpr int RecentFirst = 57616; // the recent-file entries
 inline constexpr int Undo = 33101, Redo = 33102, CompareFile = 33103, CompareAB = 33104;
 inline constexpr int SlotA = 33105, SlotB = 33106, CopyAB = 33107, CopyBA = 33108;
-inline constexpr int TuneRoom = 33109;
+inline constexpr int TuneRoom = 33109, Measure = 33110;
 } // namespace cmd
 
 inline constexpr int kInputCategory = 0;
@@ -164,7 +164,9 @@ private:
     std::map<int, QAction*> actions_;
     QLabel* captions_[2][kPanelCount] = {};
     QLabel* remoteCaption_ = nullptr;
-    QLabel* tuneCaption_ = nullptr;
+    QLabel* roomCaption_ = nullptr;
+    QToolButton* roomMenuButton_ = nullptr; // both room buttons in one, at the narrowest
+    std::vector<QAction*> roomActions_;
     QWidget* panels_[2][kPanelCount] = {};
     QStringList recent_;
 
@@ -174,8 +176,10 @@ private:
     QWidget* pitchPanel(int category);
     QWidget* filePanel(int category, bool load);
     QWidget* remotePanel();
-    QWidget* tunePanel();
-    QWidget* bigButtonPanel(int id, const char* iconName, QLabel*& caption);
+    QWidget* roomPanel();
+    // A panel of large buttons side by side with one caption under them.
+    QWidget* bigButtonPanel(std::initializer_list<std::pair<int, const char*>> buttons,
+                            QLabel*& caption);
     QWidget* comparePanel(int category);
     std::map<int, QToolButton*> slotButtons_[2];
     QLabel* compareCaption_[2] = {};
@@ -185,7 +189,7 @@ private:
     std::vector<RibbonLabel*> labels_;
     std::vector<QToolButton*> fileButtons_;
     std::vector<QGridLayout*> fileGrids_;
-    std::vector<QToolButton*> bigButtons_; // remote learning, room tuning
+    std::vector<QToolButton*> bigButtons_; // remote learning, measuring, room tuning
     std::vector<QToolButton*> tabElements_;
     QHBoxLayout* top_ = nullptr;
     QHBoxLayout* rows_[2] = {};

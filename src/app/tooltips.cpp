@@ -93,6 +93,9 @@ void addMainWindow(Table& t) {
     add(t, w, cmd::TuneRoom,
         {"测量每个音箱并调校电平、延时、超低分频与均衡",
          "Measure every speaker and tune levels, delays, the Sub's crossover and EQ"});
+    add(t, w, cmd::Measure,
+        {"用测量麦克风测量一只音箱在房间中的频率响应",
+         "Measure one speaker's response in the room with a measurement microphone"});
     add(t, w, cmd::EqBypass, {"旁路当前页面的均衡", "Bypass the EQ of the page shown"});
     add(t, w, cmd::EqReset,
         {"把当前页面的均衡恢复为平直", "Reset the EQ of the page shown to flat"});

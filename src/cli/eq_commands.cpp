@@ -22,12 +22,14 @@ constexpr const char* kBanks =
 
 struct EqArgs {
     std::string input; // FILTERS, IN.q7M or MEAS
-    std::string bankText, base, output, target, range, bandsText, maxBoostText;
+    std::string bankText, base, output, target, range, bandsText, maxBoostText, lockText;
     bool cutOnly = false, json = false;
     // Worked out from the texts.
     const EqBankInfo* bank = nullptr;
+    bool rangeGiven = false;
     double lo = 20, hi = 20000;
     int bands = -1;
+    std::vector<int> locked; // from 0
     double maxBoost = 6.0;
 };
 
@@ -56,6 +58,20 @@ bool interpret(EqArgs& a, Invocation& run, int& code) {
         else {
             a.lo = *lo;
             a.hi = *hi;
+            a.rangeGiven = true;
+        }
+    }
+    if (error.empty() && !a.lockText.empty()) {
+        // Band numbers as the filter text counts them, from 1.
+        std::size_t from = 0;
+        while (error.empty() && from <= a.lockText.size()) {
+            const std::size_t comma = std::min(a.lockText.find(',', from), a.lockText.size());
+            const auto n = number(a.lockText.substr(from, comma - from));
+            if (!n || *n < 1 || *n > 64 || *n != std::floor(*n))
+                error = "--lock takes band numbers from 1, separated by commas (for example 1,3)";
+            else
+                a.locked.push_back(int(*n) - 1);
+            from = comma + 1;
         }
     }
     if (error.empty() && !a.bandsText.empty()) {
@@ -241,16 +257,30 @@ int fit(EqArgs& a, Invocation& run) {
     ParameterStore store;
     if (!loadBase(a.base, store, run))
         return kExitFailure;
+    const EqBankState start = readBank(store, a.bank->bank);
+    for (int k : a.locked)
+        if (k >= start.bandCount())
+            return run.usage("--lock: bank " + std::string(a.bank->en) + " has " +
+                             std::to_string(start.bandCount()) + " bands");
     FitOptions o;
-    o.loHz = a.lo;
-    o.hiHz = a.hi;
+    if (a.rangeGiven) {
+        o.loHz = a.lo;
+        o.hiHz = a.hi;
+    } else {
+        const FitRange range = defaultFitRange(start);
+        o.loHz = range.loHz;
+        o.hiHz = range.hiHz;
+    }
     o.maxBands = a.bands;
     o.maxBoostDb = a.maxBoost;
     o.cutOnly = a.cutOnly;
-    const FitResult r = fitBank(readBank(store, a.bank->bank), m.curve, target, o);
+    o.locked = a.locked;
+    const FitResult r = fitBank(start, m.curve, target, o);
     if (!r.ok)
         return run.usage(r.error.en);
-    if (!a.output.empty()) {
+    // A fit that does not lower the error is reported but never written.
+    const bool write = !a.output.empty() && r.better;
+    if (write) {
         applyBank(store, r.bank);
         std::string error;
         if (!writeOutput(a.output, run.out, modeFileBytes(store.modeImage()), error))
@@ -264,16 +294,21 @@ int fit(EqArgs& a, Invocation& run) {
                 << ", \"rms_before_db\": " << fmt("%.3f", r.before.rmsDb)
                 << ", \"rms_after_db\": " << fmt("%.3f", r.after.rmsDb)
                 << ", \"max_after_db\": " << fmt("%.3f", r.after.maxAbsDb)
+                << ", \"better\": " << (r.better ? "true" : "false")
                 << ", \"notes\": " << notesJson(notes) << "}\n";
-        return kExitOk;
+    } else {
+        std::ostream& to = isStdio(a.output) ? run.err : run.out;
+        to << formatFilterText(r.bank);
+        to << "RMS " << fmt("%.2f", r.before.rmsDb) << " dB -> " << fmt("%.2f", r.after.rmsDb)
+           << " dB, max |e| " << fmt("%.2f", r.before.maxAbsDb) << " dB -> "
+           << fmt("%.2f", r.after.maxAbsDb) << " dB over " << r.hz.size() << " points ("
+           << fmt("%.0f", o.loHz) << "-" << fmt("%.0f", o.hiHz) << " Hz)\n";
+        for (const std::string& n : notes)
+            to << n << "\n";
     }
-    std::ostream& to = isStdio(a.output) ? run.err : run.out;
-    to << formatFilterText(r.bank);
-    to << "RMS " << fmt("%.2f", r.before.rmsDb) << " dB -> " << fmt("%.2f", r.after.rmsDb)
-       << " dB, max |e| " << fmt("%.2f", r.before.maxAbsDb) << " dB -> "
-       << fmt("%.2f", r.after.maxAbsDb) << " dB over " << r.hz.size() << " points\n";
-    for (const std::string& n : notes)
-        to << n << "\n";
+    if (!a.output.empty() && !r.better)
+        return run.fail("the fit does not lower the error; " + inputName(a.output) +
+                        " was not written");
     return kExitOk;
 }
 
@@ -345,7 +380,12 @@ void addEqCommands(CommandLine& cli) {
     addBank(c, fi);
     c->add_option("--target", fi.target, "flat (the default) or a target curve file")
         ->type_name("flat|FILE");
-    c->add_option("--range", fi.range, "the range fitted, in Hz (20-20000)")->type_name("LO-HI");
+    c->add_option("--range", fi.range,
+                  "the range fitted, in Hz (default: the whole band for inputs and effects, "
+                  "20-500 for outputs, the Sub up to its crossover)")
+        ->type_name("LO-HI");
+    c->add_option("--lock", fi.lockText, "leave these bands (from 1) as they are")
+        ->type_name("N,M");
     c->add_option("--bands", fi.bandsText, "use at most K bands, the first free ones")
         ->type_name("K");
     c->add_option("--max-boost", fi.maxBoostText, "the largest boost of a band (6 dB)")
@@ -357,7 +397,8 @@ void addEqCommands(CommandLine& cli) {
         ->type_name("OUT.q7M");
     addJsonFlag(c, fi.json,
                 "print {\"bank\", \"bands\", \"rms_before_db\", \"rms_after_db\", "
-                "\"max_after_db\", \"notes\"}");
+                "\"max_after_db\", \"better\", \"notes\"}; a fit that does not lower the "
+                "error is not written (exit 1)");
 }
 
 } // namespace q7

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/measure_commands.h"
 
-#include "cli/mode_json.h"
 #include "cli/command_line.h"
+#include "cli/mode_json.h"
 #include "device/connection.h"
 #include "device/hidapi_backend.h"
 #include "measure/average.h"
 #include "measure/output.h"
 #include "measure/run.h"
+#include "measure/speaker_switch.h"
 #include "measure/speakers.h"
 #include "params/dsp.h"
 #include "protocol/log.h"
@@ -27,7 +28,6 @@ namespace q7 {
 
 namespace {
 
-
 // The amplifier's music source codes: SPDIF1 1, SPDIF2 2, HDMI 3, BlueTooth 4.
 std::optional<int> sourceCode(const std::string& input) {
     if (input == "spdif1")
@@ -40,31 +40,6 @@ std::optional<int> sourceCode(const std::string& input) {
         return 4;
     return std::nullopt;
 }
-
-// The amplifier's outputs switched with the mute words over the link; restore sends the
-// group mutes as the store (synchronised from the amplifier) holds them.
-class LinkSwitch final : public SpeakerSwitch {
-public:
-    LinkSwitch(Connection& c, Dsp& dsp) : c_(c), dsp_(dsp) {}
-    bool solo(const std::vector<int>& speakers) override {
-        bool ok = true;
-        for (const DspWords& w : soloWords(speakers))
-            ok = dsp_.writeWords(w.module, w.parameter, w.words) && ok;
-        c_.link.awaitReply();
-        return ok && c_.link.isOpen() && !c_.link.readThreadEnded();
-    }
-    bool restore() override {
-        bool ok = true;
-        for (int cell : groupMuteCells())
-            ok = dsp_.sendCell(cell) && ok;
-        c_.link.awaitReply();
-        return ok && c_.link.isOpen() && !c_.link.readThreadEnded();
-    }
-
-private:
-    Connection& c_;
-    Dsp& dsp_;
-};
 
 std::string deviceListJson(const std::vector<AudioDevice>& list) {
     std::string s = "[";
@@ -486,7 +461,11 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
     }
 
     Dsp dsp(store, c.link, clock);
-    LinkSwitch speakers(c, dsp);
+    // Restore sends the group mutes as the store (synchronised from the amplifier) holds them.
+    DspSpeakerSwitch speakers(dsp, [&c] {
+        c.link.awaitReply();
+        return c.link.isOpen() && !c.link.readThreadEnded();
+    });
     const int previousSource = store.cellInt(cell::MusicSource);
     if (a.input) {
         c.link.write(shortCommand(CMD_SET_SOURCE, *sourceCode(*a.input)));
@@ -599,8 +578,9 @@ void addMeasureCommands(CommandLine& cli) {
         ->type_name("N");
     c->add_option("--average", m.average, "how positions average (power)")
         ->type_name("power|db|vector");
-    c->add_option("--smooth", m.smooth, "1/1, 1/3, 1/6, 1/12, 1/24, 1/48 (default), variable, psy "
-                                        "or none")
+    c->add_option("--smooth", m.smooth,
+                  "1/1, 1/3, 1/6, 1/12, 1/24, 1/48 (default), variable, psy "
+                  "or none")
         ->type_name("1/N|variable|psy");
     c->add_option("--reference", m.reference,
                   "the timing: loopback (the recorder's second channel wired to the playback; "

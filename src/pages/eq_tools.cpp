@@ -2,6 +2,7 @@
 #include "pages/eq_tools.h"
 
 #include "controls/eq_panel.h"
+#include "pages/measure_dialog.h"
 #include "pages/page.h"
 #include "params/edit_path.h"
 #include "ui/language.h"
@@ -26,6 +27,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace q7 {
 
@@ -222,6 +224,11 @@ void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph
         if (g)
             openAutoEq(page, editor, g);
     });
+    if (isOutputBank(bank))
+        add("measure", l.pick("测量…", "Measure…"), [page, &editor, g] {
+            if (g)
+                openMeasure(editor, g->bank(), page, g, page);
+        });
 }
 
 bool importFiltersFrom(CPage* page, EditorContext& editor, int bank, const QString& path) {
@@ -481,12 +488,13 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     }
     lo_->setObjectName("RangeLow");
     hi_->setObjectName("RangeHigh");
-    const bool output = bank == 2 || bank == 3 || bank == 4 || bank == 5 || bank == 11;
-    lo_->setValue(20);
-    hi_->setValue(output ? 500 : 20000);
+    const EqBankState start = readBank(editor.store(), bank);
+    // The Sub's range follows its crossover, so the fit never boosts above the low-pass.
+    const FitRange range = defaultFitRange(start);
+    lo_->setValue(std::round(range.loHz));
+    hi_->setValue(std::round(range.hiHz));
     grid->addWidget(lo_, row, 1);
     grid->addWidget(hi_, row, 2);
-    const EqBankState start = readBank(editor.store(), bank);
     const int free = int(fittableBands(start).size());
     grid->addWidget(new QLabel(tr("使用段数：", "Bands:"), this), row, 3);
     bands_ = new QSpinBox(this);
@@ -508,6 +516,22 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     cutOnly_->setObjectName("CutOnly");
     grid->addWidget(cutOnly_, row++, 2, 1, 2);
     layout->addLayout(grid);
+
+    // Bands the fit leaves as they are: one box per band it could set.
+    auto* locks = new QGridLayout;
+    locks->setHorizontalSpacing(10);
+    locks->addWidget(new QLabel(tr("锁定：", "Lock:"), this), 0, 0);
+    const std::vector<int> fittable = fittableBands(start);
+    for (std::size_t i = 0; i < fittable.size(); ++i) {
+        const int k = fittable[i];
+        auto* box = new QCheckBox(QString::number(k + 1), this);
+        box->setObjectName(QString("Lock%1").arg(k + 1));
+        box->setToolTip(tr("拟合时保持此段不变", "The fit leaves this band as it is"));
+        locks->addWidget(box, int(i / 12), 1 + int(i % 12));
+        locks_.push_back({k, box});
+    }
+    locks->setColumnStretch(13, 1);
+    layout->addLayout(locks);
 
     preview_ = new CEqPanel(this);
     preview_->setObjectName("AutoEqPreview");
@@ -654,6 +678,9 @@ void CAutoEqDlg::fit() {
     o.maxBands = bands_->value();
     o.maxBoostDb = maxBoost_->value();
     o.cutOnly = cutOnly_->isChecked();
+    for (const auto& [band, box] : locks_)
+        if (box->isChecked())
+            o.locked.push_back(band);
     const EqBankState start = readBank(editor_.store(), bank_);
     fit_->setEnabled(false);
     apply_->setEnabled(false);
@@ -694,13 +721,16 @@ void CAutoEqDlg::showResult(std::unique_ptr<FitResult> r) {
             .arg(result_->hz.size());
     for (const Note& n : result_->notes)
         s += "\n" + pick(english_, n.zh, n.en);
+    if (!result_->better)
+        s += "\n" + QString(english_ ? "This fit does not lower the error, so it cannot be applied."
+                                     : "此拟合没有降低误差，不能应用。");
     summary_->setText(s);
-    apply_->setEnabled(true);
+    apply_->setEnabled(result_->better);
     emit finished();
 }
 
 void CAutoEqDlg::applyFit() {
-    if (!result_ || !result_->ok)
+    if (!result_ || !result_->ok || !result_->better)
         return;
     {
         const EqBankInfo* b = eqBankInfo(bank_);

@@ -12,6 +12,8 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -101,6 +103,13 @@ public:
     QSpinBox* bandsBox() const { return bands_; }
     QDoubleSpinBox* maxBoostBox() const { return maxBoost_; }
     QCheckBox* cutOnlyBox() const { return cutOnly_; }
+    // The lock box of a band (from 0), or null when the fit cannot set it.
+    QCheckBox* lockBox(int band) const {
+        for (const auto& [k, box] : locks_)
+            if (k == band)
+                return box;
+        return nullptr;
+    }
     QDoubleSpinBox* lowBox() const { return lo_; }
     QDoubleSpinBox* highBox() const { return hi_; }
     CEqPanel* preview() const { return preview_; }
@@ -122,6 +131,7 @@ private:
     QDoubleSpinBox *rise_, *corner_, *tilt_, *lo_, *hi_, *maxBoost_;
     QSpinBox* bands_;
     QCheckBox* cutOnly_;
+    std::vector<std::pair<int, QCheckBox*>> locks_; // band (from 0) and its box
     CEqPanel* preview_;
     QPushButton *fit_, *apply_;
     std::unique_ptr<FitResult> result_;

@@ -4,10 +4,13 @@
 // nothing below app/ needs to know the main window.
 #pragma once
 
+#include <vector>
+
 class QString;
 
 namespace q7 {
 
+class AudioBackend;
 class Connection;
 class CRemoteStudyDlg;
 class Dsp;
@@ -34,6 +37,9 @@ public:
     // The measurements shown over the EQ graphs, kept while this editor runs.
     virtual EqOverlays& eqOverlays() = 0;
     virtual bool linkOpen() const = 0;
+    // The audio devices a measurement can use: the simulated amplifier's first, then the
+    // computer's; empty where there are none.
+    virtual std::vector<AudioBackend*> audioBackends() { return {}; }
 
     // The transient information popup.
     virtual void ShowInfo(const QString& text, int ms) = 0;

@@ -495,7 +495,8 @@ TEST(Screenshots, EveryScreenWithoutAnAmplifierAndTheProfileUntouched) {
           "output-center", "output-sub",   "output-rear",     "output-top",     "compressor",
           "delay",         "location",     "noise-gate",      "auto-sub",       "music-agc",
           "settings",      "remote",       "remote-learning", "remote-learned", "about",
-          "question",      "sync",         "download"})
+          "question",      "sync",         "download",        "measure-level",  "measure-sweep",
+          "measure-result"})
         for (const char* lang : {"zh", "en"}) {
             const QString file = QDir(shots).filePath(QString("%1.%2.png").arg(screen, lang));
             EXPECT_GT(QFileInfo(file).size(), 1000) << file.toStdString();

@@ -299,6 +299,71 @@ TEST(EqTools, AutoEqDialogSaysWhatIsWrongWithAFile) {
     EXPECT_TRUE(dlg->preview()->hasOverlay());
 }
 
+TEST(EqTools, AutoEqStartsFromTheBanksRangeAndNeverOffersAWorseFit) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    // The Sub's range ends at its crossover, not at 500 Hz.
+    rig.view().showPage(PageKind::Output, 2);
+    auto* sub = dynamic_cast<CDialogOutput*>(rig.view().currentPage());
+    ASSERT_NE(sub, nullptr);
+    ASSERT_TRUE(chooseFromGraphMenu(rig, sub, "auto"));
+    auto* subDlg = sub->findChild<CAutoEqDlg*>("AutoEqDialog");
+    ASSERT_NE(subDlg, nullptr);
+    const FitRange range = defaultFitRange(readBank(rig.editor->store(), 2));
+    EXPECT_EQ(subDlg->lowBox()->value(), std::round(range.loHz));
+    EXPECT_EQ(subDlg->highBox()->value(), std::round(range.hiHz));
+    EXPECT_LT(subDlg->highBox()->value(), 120);
+    subDlg->close();
+    rig.run(10);
+
+    // A flat room against a flat target: the fit cannot lower the error, so Apply stays off and
+    // the dialog says why.
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    ResponseCurve flat;
+    for (double hz = 10; hz <= 20000; hz *= 1.05) {
+        flat.hz.push_back(hz);
+        flat.db.push_back(75);
+    }
+    rig.prompter.openPath = writeFile(rig, "flat.txt", rewText(flat));
+    ASSERT_TRUE(chooseFromGraphMenu(rig, page, "auto"));
+    auto* dlg = page->findChild<CAutoEqDlg*>("AutoEqDialog");
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(dlg->highBox()->value(), 500);
+    rig.click(dlg->findChild<QPushButton*>("ChooseMeasurement"));
+    rig.click(dlg->fitButton());
+    ASSERT_TRUE(waitForFit(dlg));
+    ASSERT_TRUE(dlg->result()->ok);
+    EXPECT_FALSE(dlg->result()->better);
+    EXPECT_FALSE(dlg->applyButton()->isEnabled());
+    EXPECT_TRUE(dlg->summary()->text().contains("cannot be applied"))
+        << dlg->summary()->text().toStdString();
+    EXPECT_TRUE(dlg->summary()->isVisible());
+    dlg->close();
+    rig.run(10);
+
+    // A band locked with its box stays as it is; the others are fitted.
+    const BandRecord kept = BandRecord::encode(filter::Peq, 3.0, 120, 4.0);
+    rig.editor->store().setBand(5, 1, kept);
+    rig.prompter.openPath = writeFile(rig, "room.txt", rewText(synthetic::room(3)));
+    ASSERT_TRUE(chooseFromGraphMenu(rig, page, "auto"));
+    dlg = page->findChild<CAutoEqDlg*>("AutoEqDialog");
+    ASSERT_NE(dlg, nullptr);
+    rig.click(dlg->findChild<QPushButton*>("ChooseMeasurement"));
+    ASSERT_NE(dlg->lockBox(1), nullptr);
+    rig.click(dlg->lockBox(1));
+    ASSERT_TRUE(dlg->lockBox(1)->isChecked());
+    rig.click(dlg->fitButton());
+    ASSERT_TRUE(waitForFit(dlg));
+    ASSERT_TRUE(dlg->result()->ok);
+    EXPECT_EQ(dlg->result()->bank.band(1), kept);
+    for (int k : dlg->result()->bandsUsed)
+        EXPECT_NE(k, 1);
+    EXPECT_TRUE(dlg->result()->better);
+    EXPECT_TRUE(dlg->applyButton()->isEnabled());
+}
+
 TEST(EqTools, CopyingAnEqKeepsEveryThousandthOfQ) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());

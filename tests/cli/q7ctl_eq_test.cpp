@@ -2,6 +2,7 @@
 // q7ctl eq: the command line scripts depend on, run on files written here.
 #include "../params/synthetic_response.h"
 #include "cli/q7ctl.h"
+#include "params/auto_eq.h"
 #include "params/eq_bank.h"
 #include "params/mode_file.h"
 
@@ -170,6 +171,53 @@ TEST(Q7ctlEq, FitReportsAndWritesWithinTheLimits) {
     writeText(target, "frequency,raw\n20,6\n100,6\n200,0\n20000,0\n");
     EXPECT_EQ(
         q7ctl({"eq", "fit", meas, "--bank", "5", "--target", target, "--range", "20-500"}).code, 0);
+}
+
+TEST(Q7ctlEq, FitTakesTheBanksOwnRangeAndNeverWritesAWorseFit) {
+    const std::string meas = temp("range.txt"), out = temp("range.q7M");
+    writeMeasurement(meas, synthetic::room(5));
+    // Without --range the Sub fits up to its crossover, the Main over the room's low end.
+    const EqRun sub = q7ctl({"eq", "fit", meas, "--bank", "sub", "--json"});
+    ASSERT_EQ(sub.code, 0) << sub.err;
+    EXPECT_NE(sub.out.find("\"better\": true"), std::string::npos) << sub.out;
+    const EqRun plainSub = q7ctl({"eq", "fit", meas, "--bank", "sub"});
+    ASSERT_EQ(plainSub.code, 0);
+    char subRange[64];
+    std::snprintf(subRange, sizeof subRange, " points (20-%.0f Hz)",
+                  defaultFitRange(readBank(ParameterStore(), 2)).hiHz);
+    EXPECT_NE(plainSub.out.find(subRange), std::string::npos) << plainSub.out;
+    const EqRun main = q7ctl({"eq", "fit", meas, "--bank", "main"});
+    EXPECT_NE(main.out.find(" points (20-500 Hz)"), std::string::npos) << main.out;
+
+    // A flat measurement against a flat target: nothing to gain, so nothing is written.
+    const std::string flat = temp("flat.txt");
+    ResponseCurve f;
+    for (double hz = 10; hz <= 20000; hz *= 1.1) {
+        f.hz.push_back(hz);
+        f.db.push_back(80);
+    }
+    writeMeasurement(flat, f);
+    std::remove(out.c_str());
+    const EqRun worse = q7ctl({"eq", "fit", flat, "--bank", "main", "-o", out, "--json"});
+    EXPECT_EQ(worse.code, 1);
+    EXPECT_NE(worse.out.find("\"better\": false"), std::string::npos) << worse.out;
+    EXPECT_NE(worse.err.find("was not written"), std::string::npos) << worse.err;
+    EXPECT_TRUE(readAll(out).empty()) << "no file for a fit that is not better";
+    EXPECT_EQ(q7ctl({"eq", "fit", flat, "--bank", "main"}).code, 0) << "reporting it is fine";
+
+    // Locked bands stay as the base holds them.
+    ParameterStore s;
+    s.setBand(5, 1, BandRecord::encode(filter::Peq, 3.0, 120, 4.0));
+    const std::string base = temp("lock-base.q7M");
+    ASSERT_TRUE(writeModeFile(base, s));
+    const EqRun locked =
+        q7ctl({"eq", "fit", meas, "--bank", "main", "--lock", "2,3", "--base", base, "-o", out});
+    ASSERT_EQ(locked.code, 0) << locked.err;
+    EXPECT_EQ(bankOf(out, 5).band(1), readBank(s, 5).band(1));
+    EXPECT_EQ(bankOf(out, 5).band(2), readBank(s, 5).band(2));
+    EXPECT_NE(locked.out.find("band 2 is locked"), std::string::npos) << locked.out;
+    for (const char* bad : {"0", "1,,2", "x", "99"})
+        EXPECT_EQ(q7ctl({"eq", "fit", meas, "--bank", "main", "--lock", bad}).code, 2) << bad;
 }
 
 TEST(Q7ctlEq, ExitCodesAndHelp) {

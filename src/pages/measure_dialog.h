@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The "Measure…" dialog: a sweep through one speaker of the amplifier, recorded with a
+// measurement microphone, drawn over the bank's EQ graph. The other outputs are muted over USB
+// for the sweep and every mute is put back afterwards. Audio and analysis run on a worker
+// thread; the window only shows their progress.
+#pragma once
+
+#include "measure/average.h"
+#include "measure/level_check.h"
+#include "measure/run.h"
+#include "params/dsp.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace q7 {
+
+class AudioBackend;
+class CEqPanel;
+class CPage;
+class EditorContext;
+
+// The impulse response around its peak, small, beside the result.
+class CImpulseView : public QWidget {
+    Q_OBJECT
+public:
+    CImpulseView(bool english, QWidget* parent);
+    // The samples around the peak (at index peak), at rate; empty clears it.
+    void setImpulse(std::vector<float> samples, std::size_t peak, double rate);
+    bool empty() const { return samples_.empty(); }
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    std::vector<float> samples_;
+    std::size_t peak_ = 0;
+    double rate_ = 48000;
+    bool english_ = false;
+};
+
+// The output banks, whose speakers can be measured: Sub, Center, Rear, Main, Top.
+inline bool isOutputBank(int bank) {
+    return bank == 2 || bank == 3 || bank == 4 || bank == 5 || bank == 11;
+}
+// The speaker a bank's output feeds first (main: main-l), as an index into speakerOutputs().
+int defaultSpeakerOfBank(int bank);
+
+class CMeasureDlg : public QDialog {
+    Q_OBJECT
+public:
+    // audio: the back-ends whose devices can be chosen, the simulated amplifier's first.
+    // graph: the page's EQ graph the result is drawn over (may go away while the dialog is open).
+    CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio, int bank, CPage* page,
+                CEqPanel* graph, QWidget* parent);
+    ~CMeasureDlg() override;
+
+    enum class Stage { Idle, Checking, Sweeping };
+    Stage stage() const { return stage_; }
+    bool busy() const { return stage_ != Stage::Idle; }
+    // Whether the other outputs are muted for a measurement right now.
+    bool outputsSwitched() const { return switched_; }
+    // The result of the last complete measurement (all positions), empty before.
+    const FrequencyResponse& result() const { return result_.mean; }
+    const std::vector<double>& spread() const { return result_.spreadDb; }
+    const std::optional<LevelCheck>& level() const { return level_; }
+    int positionsDone() const { return int(responses_.size()); }
+
+    QComboBox* playBox() const { return play_; }
+    QComboBox* recordBox() const { return record_; }
+    QComboBox* inputBox() const { return input_; }
+    QComboBox* speakerBox() const { return speaker_; }
+    QDoubleSpinBox* secondsBox() const { return seconds_; }
+    QDoubleSpinBox* levelBox() const { return levelDb_; }
+    QSpinBox* positionsBox() const { return positions_; }
+    QCheckBox* loopbackBox() const { return loopback_; }
+    QComboBox* smoothingBox() const { return smoothing_; }
+    QPushButton* calibrationButton() const { return calButton_; }
+    QPushButton* checkButton() const { return check_; }
+    QPushButton* measureButton() const { return measure_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* saveButton() const { return save_; }
+    QPushButton* autoEqButton() const { return autoEq_; }
+    QProgressBar* progressBar() const { return progress_; }
+    QLabel* statusLabel() const { return status_; }
+    QLabel* connectionLabel() const { return connection_; }
+    CEqPanel* preview() const { return preview_; }
+    CImpulseView* impulseView() const { return impulse_; }
+
+    // For the screenshots: the states a user sees, without running audio.
+    void showLevelForScreenshot(const LevelCheck& level);
+    void showProgressForScreenshot(double fraction);
+    void showResultForScreenshot(const AveragedResponse& result, const ImpulseResponse& ir,
+                                 double peak);
+
+    // Shows whether a measurement can start (an amplifier is connected, devices exist).
+    void updateAvailability();
+
+signals:
+    // A level check or a sweep ended (done, failed or cancelled), mutes put back.
+    void finished();
+
+public slots:
+    // Close: while a run goes on it is cancelled first, and the dialog closes when it ends.
+    void reject() override;
+
+private:
+    struct Shared; // what the worker's messages find the dialog through
+    class GuiSwitch;
+
+    EditorContext& editor_;
+    std::vector<AudioBackend*> audio_;
+    int bank_;
+    QPointer<CPage> page_;
+    QPointer<CEqPanel> pageGraph_;
+    bool english_;
+    Dsp muteDsp_; // the mute words and group mutes; never part of an edit
+    std::shared_ptr<Shared> shared_;
+
+    QComboBox *play_, *record_, *input_, *speaker_, *smoothing_;
+    QDoubleSpinBox *seconds_, *levelDb_;
+    QSpinBox* positions_;
+    QCheckBox* loopback_;
+    QLabel *calLabel_, *status_, *connection_;
+    QPushButton *calButton_, *check_, *measure_, *cancel_, *save_, *autoEq_, *close_;
+    QProgressBar* progress_;
+    CEqPanel* preview_;
+    QWidget* spreadLayer_;
+    CImpulseView* impulse_;
+    int watchTimer_ = 0;
+
+    std::optional<MicCalibration> calibration_;
+    QString calibrationPath_;
+    Stage stage_ = Stage::Idle;
+    bool switched_ = false;
+    bool closeWhenDone_ = false;
+    bool lost_ = false;       // the amplifier went away during the run
+    int previousSource_ = -1; // the music source to put back, when it was switched
+    std::unique_ptr<std::thread> worker_;
+    std::atomic<bool> stop_{false}; // cancel the run
+    std::optional<LevelCheck> level_;
+    std::vector<FrequencyResponse> responses_;
+    std::vector<std::string> warnings_;
+    AveragedResponse result_;
+    MeasureOutcome last_;
+    MeasureSpec lastSpec_;
+
+    QString t(const char* zh, const char* en) const;
+    bool pickDevices(AudioBackend*& backend, MeasureDevices& devices, QString& why) const;
+    MeasureSpec spec() const;
+    void chooseCalibration();
+    void startLevelCheck();
+    void startSweep();
+    bool begin(Stage stage, AudioBackend*& backend, MeasureDevices& devices);
+    void runWorker(std::function<void()> work);
+    void onProgress(double fraction);
+    void endLevelCheck(LevelCheck level, std::string error);
+    void endSweep(MeasureOutcome outcome);
+    void finishRun();
+    void showResult();
+    void saveMeasurement();
+    void openAutoEq();
+    void cancelRun();
+    // On the GUI thread: the worker's switching requests.
+    bool soloNow(const std::vector<int>& speakers);
+    bool restoreNow();
+    QString failureText(const std::string& error) const;
+};
+
+// Opens the dialog for a bank's graph (or the Main's without one).
+CMeasureDlg* openMeasure(EditorContext& editor, int bank, CPage* page, CEqPanel* graph,
+                         QWidget* parent);
+
+} // namespace q7

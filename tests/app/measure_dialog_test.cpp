@@ -1,0 +1,260 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The "Measure…" dialog against the simulated amplifier and its room, driven as a user does:
+// the level check, a sweep, the result over the graph, cancel and an unplugged amplifier, with
+// the amplifier's mutes read back from the simulator after each.
+#include "app/edit_steps.h"
+#include "app/editor_rig.h"
+#include "controls/eq_panel.h"
+#include "measure/speakers.h"
+#include "pages/eq_tools.h"
+#include "pages/measure_dialog.h"
+#include "pages/output_page.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <gtest/gtest.h>
+
+using namespace q7;
+using namespace q7::test;
+
+namespace {
+
+// Right-clicks the graph away from its bands and clicks "Measure…".
+CMeasureDlg* openFromGraph(EditorRig& rig, CPage* page) {
+    CEqPanel* g = page->eqGraph();
+    QTest::mouseClick(g, Qt::RightButton, Qt::NoModifier, QPoint(g->width() - 40, 30));
+    QMenu* menu = page->copyMenu();
+    if (!menu || !menu->isVisible())
+        return nullptr;
+    for (QAction* a : menu->actions())
+        if (a->objectName() == "eqTool:measure") {
+            QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
+                              menu->actionGeometry(a).center());
+            rig.run(10);
+            return page->findChild<CMeasureDlg*>("MeasureDialog");
+        }
+    return nullptr;
+}
+
+void typeInto(QAbstractSpinBox* box, const QString& text) {
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, Qt::Key_Tab);
+}
+
+// What the amplifier holds in every output group's mute words.
+std::vector<std::vector<std::uint32_t>> muteWords(EditorRig& rig) {
+    std::vector<std::vector<std::uint32_t>> out;
+    for (const DspWords& w : soloWords({}))
+        out.push_back(rig.sim.dspValue(w.module, w.parameter));
+    return out;
+}
+
+std::vector<std::vector<std::uint32_t>> wordsOf(const std::vector<DspWords>& words) {
+    std::vector<std::vector<std::uint32_t>> out;
+    for (const DspWords& w : words)
+        out.push_back(w.words);
+    return out;
+}
+
+bool finish(EditorRig& rig, CMeasureDlg* dlg) {
+    return rig.runUntil([dlg] { return !dlg->busy(); }, 120000);
+}
+
+} // namespace
+
+TEST(MeasureDialog, MeasuresASpeakerOfTheSimulatedRoomAndPutsEveryMuteBack) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    CMeasureDlg* dlg = openFromGraph(rig, page);
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->playBox()->currentText(), "Simulated amplifier input");
+    EXPECT_EQ(dlg->recordBox()->currentText(), "Simulated measurement microphone");
+    EXPECT_EQ(dlg->speakerBox()->currentText(), "Main left");
+    EXPECT_FALSE(dlg->connectionLabel()->isVisible());
+    EXPECT_FALSE(dlg->saveButton()->isEnabled());
+    typeInto(dlg->secondsBox(), "1");
+    EXPECT_EQ(dlg->secondsBox()->value(), 1.0);
+
+    // The level check: only the measured speaker plays while it runs.
+    rig.click(dlg->checkButton());
+    ASSERT_TRUE(dlg->busy());
+    EXPECT_FALSE(dlg->measureButton()->isEnabled());
+    EXPECT_TRUE(dlg->cancelButton()->isEnabled());
+    ASSERT_TRUE(rig.runUntil([&] { return muteWords(rig) == wordsOf(soloWords({0})); }, 10000))
+        << "the other outputs are muted for the burst";
+    ASSERT_TRUE(finish(rig, dlg));
+    ASSERT_TRUE(dlg->level().has_value());
+    EXPECT_NE(dlg->level()->advice, LevelCheck::Advice::NoSignal);
+    EXPECT_TRUE(dlg->statusLabel()->text().contains("headroom"))
+        << dlg->statusLabel()->text().toStdString();
+    rig.settle();
+    EXPECT_FALSE(dlg->outputsSwitched());
+    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})))
+        << "every output plays again";
+
+    // Two positions: the result is their average with the spread between them.
+    typeInto(dlg->positionsBox(), "2");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 100; }, 30000))
+        << "the progress bar moves while the sweep plays";
+    EXPECT_TRUE(dlg->busy());
+    ASSERT_TRUE(finish(rig, dlg));
+    EXPECT_EQ(dlg->positionsDone(), 1);
+    EXPECT_TRUE(dlg->result().empty());
+    EXPECT_TRUE(dlg->statusLabel()->text().contains("position 2"))
+        << dlg->statusLabel()->text().toStdString();
+    EXPECT_EQ(dlg->measureButton()->text(), "Measure position 2");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(finish(rig, dlg));
+    ASSERT_FALSE(dlg->result().empty()) << dlg->statusLabel()->text().toStdString();
+    EXPECT_NEAR(dlg->result().hz.front(), 20, 0.5);
+    EXPECT_NEAR(dlg->result().hz.back(), 20000, 300);
+    ASSERT_EQ(dlg->spread().size(), dlg->result().hz.size());
+    EXPECT_TRUE(dlg->statusLabel()->text().contains("2 positions"));
+    rig.settle();
+    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})));
+
+    // Over the page's graph as a loaded measurement is, with the prediction; the impulse beside.
+    CEqPanel* g = page->graph();
+    EXPECT_TRUE(g->hasOverlay());
+    EXPECT_TRUE(dlg->preview()->hasOverlay());
+    EXPECT_FALSE(dlg->impulseView()->empty());
+    EXPECT_FLOAT_EQ(g->predictedAt(100), g->overlayMeasurementAt(100) + g->summedAt(100));
+
+    // Saved as REW text.
+    rig.prompter.savePath = rig.dir.filePath("main-l.txt");
+    ASSERT_TRUE(dlg->saveButton()->isEnabled());
+    rig.click(dlg->saveButton());
+    QFile saved(rig.prompter.savePath);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray text = saved.readAll();
+    EXPECT_TRUE(text.startsWith("* Measurement data measured by q7edit"));
+    EXPECT_TRUE(text.contains("* Average: 2 positions"));
+    EXPECT_EQ(rig.prompter.saveNames.back(), "main-l.txt");
+
+    // Auto EQ takes the measurement at once.
+    rig.click(dlg->autoEqButton());
+    auto* fit = dlg->findChild<CAutoEqDlg*>("AutoEqDialog");
+    ASSERT_NE(fit, nullptr);
+    EXPECT_TRUE(fit->fitButton()->isEnabled());
+    EXPECT_TRUE(fit->preview()->hasOverlay());
+}
+
+TEST(MeasureDialog, CancelAndAnUnpluggedAmplifierPutEveryMuteBack) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    CMeasureDlg* dlg = openFromGraph(rig, page);
+    ASSERT_NE(dlg, nullptr);
+    dlg->speakerBox()->setFocus();
+    QTest::keyClick(dlg->speakerBox(), Qt::Key_Down); // Main right
+    EXPECT_EQ(dlg->speakerBox()->currentText(), "Main right");
+    typeInto(dlg->secondsBox(), "10");
+    const auto playing = wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
+
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({1})));
+    rig.click(dlg->cancelButton());
+    ASSERT_TRUE(finish(rig, dlg));
+    EXPECT_TRUE(dlg->statusLabel()->text().startsWith("Cancelled"))
+        << dlg->statusLabel()->text().toStdString();
+    EXPECT_TRUE(dlg->result().empty());
+    rig.settle();
+    EXPECT_EQ(muteWords(rig), playing);
+    EXPECT_TRUE(dlg->measureButton()->isEnabled());
+
+    // Unplugged in the middle of a sweep: it stops and says so; once the amplifier is back the
+    // mutes go back.
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({1})));
+    rig.sim.unplug();
+    ASSERT_TRUE(finish(rig, dlg));
+    EXPECT_TRUE(dlg->statusLabel()->text().contains("went away"))
+        << dlg->statusLabel()->text().toStdString();
+    EXPECT_TRUE(dlg->connectionLabel()->isVisible());
+    EXPECT_FALSE(dlg->measureButton()->isEnabled());
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg->outputsSwitched(); }, 5000));
+    rig.settle();
+    EXPECT_EQ(muteWords(rig), playing);
+    EXPECT_TRUE(dlg->measureButton()->isEnabled());
+}
+
+TEST(MeasureDialog, ClosingWhileItSweepsPutsTheMutesBack) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kChinese);
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    QPointer<CMeasureDlg> dlg = openFromGraph(rig, page);
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(dlg->measureButton()->text(), "测量");
+    typeInto(dlg->secondsBox(), "5");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    rig.click(dlg->findChild<QPushButton*>("CloseMeasure"));
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg || !dlg->isVisible(); }, 60000));
+    rig.settle();
+    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})));
+
+    // The page goes (another page is shown) while a sweep plays: the dialog goes with it, and
+    // the mutes still go back.
+    dlg = openFromGraph(rig, page);
+    ASSERT_NE(dlg, nullptr);
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    ASSERT_EQ(muteWords(rig), wordsOf(soloWords({0})));
+    rig.view().showPage(PageKind::Delay);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
+    rig.settle();
+    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})));
+}
+
+TEST(MeasureDialog, WithoutAnAmplifierItSaysSo) {
+    SimOptions o;
+    o.startUnplugged = true;
+    EditorRig rig(o);
+    rig.editor->setLanguageIndex(kEnglish);
+    rig.run(100);
+    ASSERT_FALSE(rig.editor->linkOpen());
+    // From the ribbon's Output tab: over the output page, which it shows first.
+    rig.view().showPage(PageKind::Music);
+    rig.showCategory(kOutputCategory);
+    ASSERT_NE(rig.ribbon().button(cmd::Measure), nullptr);
+    rig.clickRibbon(cmd::Measure);
+    rig.run(10);
+    CPage* page = rig.view().currentPage();
+    ASSERT_NE(page, nullptr);
+    ASSERT_NE(page->eqGraph(), nullptr);
+    EXPECT_EQ(page->eqGraph()->bank(), 5);
+    auto* dlg = page->findChild<CMeasureDlg*>("MeasureDialog");
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_TRUE(dlg->connectionLabel()->isVisible());
+    EXPECT_TRUE(dlg->connectionLabel()->text().contains("No amplifier connected"));
+    EXPECT_FALSE(dlg->checkButton()->isEnabled());
+    EXPECT_FALSE(dlg->measureButton()->isEnabled());
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    rig.run(300);
+    EXPECT_FALSE(dlg->connectionLabel()->isVisible());
+    EXPECT_TRUE(dlg->measureButton()->isEnabled());
+}
