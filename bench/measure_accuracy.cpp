@@ -105,20 +105,20 @@ int main() {
         SimulatedAudio audio(amp, o);
         Switch speakers(amp);
         for (int k = 0; k < kSpeakerOutputs; ++k) {
-            MeasureSpec spec;
-            spec.speaker = k;
-            spec.analysis.smoothing = *Smoothing::parse("1/12");
+            MeasureSetup setup;
+            setup.speaker = k;
+            setup.analysis.smoothing = *Smoothing::parse("1/12");
             // The truth, analysed the same way.
             ImpulseResponse truth;
             truth.samples = audio.trueImpulse(k);
             const double truePeak = *peakIndex(truth.samples);
-            const FrequencyResponse want = analyse(truth, truePeak, spec.analysis,
-                                                   0.45 * harmonicLeadSeconds(spec.sweep, 2) * 1e3);
-            spec.reference = TimingReference::Loopback;
-            const MeasureOutcome loop = measure(audio, &speakers, spec, {});
-            spec.reference = TimingReference::Acoustic;
-            spec.referenceSpeaker = 0;
-            const MeasureOutcome acoustic = measure(audio, &speakers, spec, {});
+            const FrequencyResponse want = analyse(
+                truth, truePeak, setup.analysis, 0.45 * harmonicLeadSeconds(setup.sweep, 2) * 1e3);
+            setup.reference = TimingReference::Loopback;
+            const MeasureOutcome loop = measure(audio, &speakers, setup, {});
+            setup.reference = TimingReference::Acoustic;
+            setup.referenceSpeaker = 0;
+            const MeasureOutcome acoustic = measure(audio, &speakers, setup, {});
             ImpulseResponse refTruth;
             refTruth.samples = audio.trueImpulse(0);
             const double wantLoopMs = truePeak / 48 + o.audioLatencyMs;
@@ -127,10 +127,10 @@ int main() {
                 for (std::size_t i = 0; i < want.hz.size(); i += 8)
                     if (want.hz[i] < 400)
                         std::printf("  %8.1f Hz: loop %7.2f acoustic %7.2f true %7.2f\n",
-                                    want.hz[i], loop.response.db[i] - spec.sweep.levelDbfs,
-                                    acoustic.response.db[i] - spec.sweep.levelDbfs, want.db[i]);
-            const double dbL = deviation(loop.response, want, spec.sweep.levelDbfs);
-            const double dbA = deviation(acoustic.response, want, spec.sweep.levelDbfs);
+                                    want.hz[i], loop.response.db[i] - setup.sweep.levelDbfs,
+                                    acoustic.response.db[i] - setup.sweep.levelDbfs, want.db[i]);
+            const double dbL = deviation(loop.response, want, setup.sweep.levelDbfs);
+            const double dbA = deviation(acoustic.response, want, setup.sweep.levelDbfs);
             const double smp = (loop.delayMs - wantLoopMs) * 48;
             const double ms = acoustic.delayMs - wantAcousticMs;
             std::printf("%-10s %-7s %14.3f %16.2f %14.3f %14.4f%s\n",

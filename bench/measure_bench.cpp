@@ -11,14 +11,14 @@ using namespace q7;
 namespace {
 
 struct Recording {
-    MeasureSpec spec;
+    MeasureSetup setup;
     PlaybackLayout layout;
     std::vector<float> mic, loop;
     explicit Recording(double seconds, TimingReference reference = TimingReference::None,
                        double ppm = 0) {
-        spec.sweep.seconds = seconds;
-        spec.reference = reference;
-        layout = layoutPlayback(spec);
+        setup.sweep.seconds = seconds;
+        setup.reference = reference;
+        layout = layoutPlayback(setup);
         // A room-like path: 9 ms late, a reflection, some noise.
         const double ratio = 1 / (1 + ppm * 1e-6);
         loop = resample(layout.signal, ratio, -32.0, layout.recordFrames);
@@ -34,9 +34,9 @@ struct Recording {
 
 void BM_AnalyseRecording(benchmark::State& state) {
     const Recording r(double(state.range(0)));
-    Deconvolvers prepared(r.spec, r.layout);
+    Deconvolvers prepared(r.setup, r.layout);
     for (auto _ : state) {
-        const MeasureOutcome m = analyseRecording(r.spec, r.layout, r.mic, nullptr, &prepared);
+        const MeasureOutcome m = analyseRecording(r.setup, r.layout, r.mic, nullptr, &prepared);
         benchmark::DoNotOptimize(m.delayMs);
     }
 }
@@ -45,9 +45,9 @@ BENCHMARK(BM_AnalyseRecording)->Arg(3)->Arg(10)->Unit(benchmark::kMillisecond);
 // With a loopback channel: two deconvolutions.
 void BM_AnalyseRecordingWithLoopback(benchmark::State& state) {
     const Recording r(double(state.range(0)), TimingReference::Loopback);
-    Deconvolvers prepared(r.spec, r.layout);
+    Deconvolvers prepared(r.setup, r.layout);
     for (auto _ : state) {
-        const MeasureOutcome m = analyseRecording(r.spec, r.layout, r.mic, &r.loop, &prepared);
+        const MeasureOutcome m = analyseRecording(r.setup, r.layout, r.mic, &r.loop, &prepared);
         benchmark::DoNotOptimize(m.delayMs);
     }
 }
@@ -56,9 +56,9 @@ BENCHMARK(BM_AnalyseRecordingWithLoopback)->Arg(3)->Arg(10)->Unit(benchmark::kMi
 // A recorder on its own clock, 100 ppm off: both channels resampled and deconvolved again.
 void BM_AnalyseRecordingWithDriftingLoopback(benchmark::State& state) {
     const Recording r(double(state.range(0)), TimingReference::Loopback, 100);
-    Deconvolvers prepared(r.spec, r.layout);
+    Deconvolvers prepared(r.setup, r.layout);
     for (auto _ : state) {
-        const MeasureOutcome m = analyseRecording(r.spec, r.layout, r.mic, &r.loop, &prepared);
+        const MeasureOutcome m = analyseRecording(r.setup, r.layout, r.mic, &r.loop, &prepared);
         benchmark::DoNotOptimize(m.delayMs);
     }
 }
@@ -68,7 +68,7 @@ BENCHMARK(BM_AnalyseRecordingWithDriftingLoopback)->Arg(3)->Arg(10)->Unit(benchm
 void BM_PrepareDeconvolver(benchmark::State& state) {
     const Recording r(double(state.range(0)));
     for (auto _ : state) {
-        Deconvolvers prepared(r.spec, r.layout);
+        Deconvolvers prepared(r.setup, r.layout);
         benchmark::DoNotOptimize(&prepared);
     }
 }

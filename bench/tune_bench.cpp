@@ -93,12 +93,12 @@ struct Tally {
 
 void quality(int rooms, int positions, Tally& t) {
     for (int seed = 1; seed <= rooms; ++seed) {
-        SyntheticRoomSpec spec;
-        spec.seed = unsigned(seed);
-        spec.positions = positions;
+        SyntheticRoomSetup setup;
+        setup.seed = unsigned(seed);
+        setup.positions = positions;
         SimOptions o;
         o.driftPpm = 60;
-        Rig rig(syntheticRoom(spec), false, o);
+        Rig rig(syntheticRoom(setup), false, o);
         if (!rig.connect()) {
             std::printf("room %d: no connection\n", seed);
             continue;
@@ -190,8 +190,8 @@ void timing() {
     const double t4 = now();
     const TuneCheckRun check = checkTune(*rig.audio, *rig.speakers, options, plan, {}, {});
     const double t5 = now();
-    const double sweeps = roomSweepSeconds(tuneSweepSpec(options, false)),
-                 checkSweeps = roomSweepSeconds(tuneSweepSpec(options, true));
+    const double sweeps = roomSweepSeconds(tuneSweepSetup(options, false)),
+                 checkSweeps = roomSweepSeconds(tuneSweepSetup(options, true));
     std::printf("whole tuning of 8 speakers at 1 position, 3 s sweeps, real speed: %.1f s with "
                 "its check, %.1f s to the tuning applied (goal 60 s)\n",
                 t5 - t0, t4 - t0);

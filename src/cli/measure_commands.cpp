@@ -104,14 +104,14 @@ std::string today() {
 
 // What the measurement's options say, once checked.
 struct Plan {
-    MeasureSpec spec;
+    MeasureSetup setup;
     AverageKind average = AverageKind::Power;
     std::string referenceName = "none";
 };
 
 std::optional<Plan> makePlan(const MeasureArgs& a, std::ostream& err) {
     Plan p;
-    MeasureSpec& s = p.spec;
+    MeasureSetup& s = p.setup;
     auto usage = [&](const std::string& why) {
         err << "q7ctl: " << why << "\n";
         return std::nullopt;
@@ -168,7 +168,7 @@ std::optional<Plan> makePlan(const MeasureArgs& a, std::ostream& err) {
 
 std::vector<std::string> header(const MeasureArgs& a, const Plan& p, const std::string& source,
                                 int positions) {
-    const MeasureSpec& s = p.spec;
+    const MeasureSetup& s = p.setup;
     std::vector<std::string> h = {
         "Measurement data measured by q7ctl",
         "Source: " + source,
@@ -249,7 +249,7 @@ int fromRecording(const MeasureArgs& a, Plan& plan, std::ostream& out, std::ostr
         err << "q7ctl: --recording needs --sweep-seconds (the length of the sweep recorded)\n";
         return 2;
     }
-    if (plan.spec.reference == TimingReference::Acoustic) {
+    if (plan.setup.reference == TimingReference::Acoustic) {
         err << "q7ctl: a recording is timed from its start or its loopback channel\n";
         return 2;
     }
@@ -258,7 +258,7 @@ int fromRecording(const MeasureArgs& a, Plan& plan, std::ostream& out, std::ostr
         err << "q7ctl: " << w.error << "\n";
         return 1;
     }
-    MeasureSpec& s = plan.spec;
+    MeasureSetup& s = plan.setup;
     s.sweep.sampleRate = w.sampleRate;
     s.leadSeconds = 0;
     s.marginSeconds = double(w.frames()) / w.sampleRate;
@@ -404,7 +404,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
     devices.play = a.play.value_or("");
     devices.record = a.record.value_or("");
     if (!a.reference && simulatedDevices) {
-        plan->spec.reference = TimingReference::Loopback;
+        plan->setup.reference = TimingReference::Loopback;
         plan->referenceName = "loopback";
     }
     if (a.verbose)
@@ -434,7 +434,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
     for (int cellNumber : groupMuteCells())
         store.setCellInt(cellNumber, -1); // stays so if no reply arrives
     for (int cellNumber : groupMuteCells()) {
-        const CellSpec& how = cellSpec(cellNumber);
+        const CellLayout& how = cellLayout(cellNumber);
         reader.readDspParam(how.address[0].module, how.address[0].parameter, how.count);
     }
     c.link.awaitReply();
@@ -454,7 +454,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
     for (const AudioDevice& d : audio->recordingDevices())
         if (d.name == devices.record || (devices.record.empty() && d.isDefault))
             devices.recordChannels = std::clamp(d.channels, 1, 2);
-    if (plan->spec.reference == TimingReference::Loopback && devices.recordChannels < 2) {
+    if (plan->setup.reference == TimingReference::Loopback && devices.recordChannels < 2) {
         err << "q7ctl: the recording device has one channel: a loopback reference needs two\n";
         c.link.CloseByEditor();
         return 2;
@@ -472,7 +472,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
         c.link.awaitReply();
     }
 
-    plan->spec.speaker = speakerOutputIndex(*a.speaker);
+    plan->setup.speaker = speakerOutputIndex(*a.speaker);
     const bool tty = a.positions > 1 && ::isatty(0);
     std::vector<FrequencyResponse> responses;
     Result r;
@@ -490,7 +490,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
                 err << "\n";
             }
         }
-        last = measure(*audio, &speakers, plan->spec, devices);
+        last = measure(*audio, &speakers, plan->setup, devices);
         if (!last.ok()) {
             err << "q7ctl: " << last.error << "\n";
             code = 1;

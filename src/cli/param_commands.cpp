@@ -163,7 +163,7 @@ std::optional<std::uint32_t> parseNumber(const ParamInfo& p, std::string_view te
         return std::uint32_t(std::int32_t(stored));
     case ParamStorage::Float32:
         // The reverb time is a slider position: the sender keeps whole steps only.
-        if (p.place == ParamPlace::Cell && cellSpec(p.index).code == CellCode::ReverbTime)
+        if (p.place == ParamPlace::Cell && cellLayout(p.index).code == CellCode::ReverbTime)
             stored = std::round(stored);
         if (std::fabs(stored) > 3.0e38)
             return refuse(p, text, error, "is too large");

@@ -37,7 +37,7 @@ namespace {
 
 // The time-reversed sweep with its -6 dB per octave envelope, unscaled: the deconvolver's own
 // correction sets its level.
-std::vector<float> reversedWeighted(const std::vector<float>& x, const SweepSpec& s) {
+std::vector<float> reversedWeighted(const std::vector<float>& x, const SweepSetup& s) {
     const double L = sweepRate(s);
     std::vector<float> inv(x.size());
     const double step = std::exp(-1.0 / s.sampleRate / L);
@@ -68,8 +68,8 @@ constexpr std::size_t kEdgeFft = 1 << 18; // the low edge's phase, on a coarser 
 
 } // namespace
 
-Deconvolver::Deconvolver(const SweepSpec& sweep)
-    : spec_(sweep), sweep_(exponentialSweep(sweep)), inverse_(reversedWeighted(sweep_, sweep)) {}
+Deconvolver::Deconvolver(const SweepSetup& sweep)
+    : setup_(sweep), sweep_(exponentialSweep(sweep)), inverse_(reversedWeighted(sweep_, sweep)) {}
 
 Deconvolver::~Deconvolver() = default;
 
@@ -91,8 +91,8 @@ void Deconvolver::prepare(std::size_t size) {
     // band's own level, which the unscaled inverse leaves open).
     double level = 0;
     int count = 0;
-    const double binHz = spec_.sampleRate / double(fft.size());
-    for (double f = spec_.startHz * 4; f <= sweepEndHz(spec_) / 2; f *= std::exp2(1.0 / 12)) {
+    const double binHz = setup_.sampleRate / double(fft.size());
+    for (double f = setup_.startHz * 4; f <= sweepEndHz(setup_) / 2; f *= std::exp2(1.0 / 12)) {
         level += std::abs(x[std::size_t(f / binHz)] * filter_[std::size_t(f / binHz)]);
         ++count;
     }
@@ -114,7 +114,7 @@ void Deconvolver::prepare(std::size_t size) {
     }
     // Only the low edge: the high one rings for a fraction of a millisecond.
     std::vector<double> edgeLog(kEdgeFft / 2 + 1, 0.0);
-    const double edgeBinHz = spec_.sampleRate / double(kEdgeFft);
+    const double edgeBinHz = setup_.sampleRate / double(kEdgeFft);
     for (std::size_t j = 0; j < edgeLog.size(); ++j) {
         const double at = double(j) * edgeBinHz / binHz;
         if (at >= double(lowBins - 1))
@@ -137,7 +137,7 @@ void Deconvolver::prepare(std::size_t size) {
         filter_[k] *= std::polar(1.0, c[i].imag() * (1 - t) + c[i + 1].imag() * t);
     }
     edgePhase_.clear();
-    for (double f = 1; f < spec_.sampleRate / 2; f *= std::exp2(1 / kEdgeStepsPerOctave)) {
+    for (double f = 1; f < setup_.sampleRate / 2; f *= std::exp2(1 / kEdgeStepsPerOctave)) {
         const double at = f / edgeBinHz;
         const std::size_t i = std::min(std::size_t(at), c.size() - 2);
         const double t = at - double(i);
@@ -147,7 +147,7 @@ void Deconvolver::prepare(std::size_t size) {
 
 ImpulseResponse Deconvolver::operator()(const std::vector<float>& capture) {
     ImpulseResponse ir;
-    ir.sampleRate = spec_.sampleRate;
+    ir.sampleRate = setup_.sampleRate;
     ir.zero = inverse_.size() - 1;
     if (capture.empty())
         return ir;

@@ -33,17 +33,17 @@ class RealFft;
 
 class Deconvolver {
 public:
-    explicit Deconvolver(const SweepSpec& sweep);
+    explicit Deconvolver(const SweepSetup& sweep);
     ~Deconvolver();
     ImpulseResponse operator()(const std::vector<float>& capture);
     // Makes the filter for captures of this length ahead (while the sweep plays): the first
     // deconvolution of a length costs several times the later ones.
     void prepareFor(std::size_t captureFrames);
-    const SweepSpec& sweep() const { return spec_; }
+    const SweepSetup& sweep() const { return setup_; }
     std::size_t sweepLength() const { return sweep_.size(); }
 
 private:
-    SweepSpec spec_;
+    SweepSetup setup_;
     std::vector<float> sweep_, inverse_;
     // The inverse's spectrum corrected by sweep ∗ inverse, for the last transform size.
     std::unique_ptr<RealFft> fft_;

@@ -10,9 +10,9 @@
 
 namespace q7 {
 
-std::vector<float> levelCheckSignal(const LevelCheckSpec& spec) {
-    const std::size_t quiet = std::size_t(0.5 * spec.sampleRate);
-    const std::size_t n = std::size_t(spec.seconds * spec.sampleRate);
+std::vector<float> levelCheckSignal(const LevelCheckSetup& setup) {
+    const std::size_t quiet = std::size_t(0.5 * setup.sampleRate);
+    const std::size_t n = std::size_t(setup.seconds * setup.sampleRate);
     std::vector<float> out(quiet + n, 0.0f);
     // Pink noise (Kellet's filter on white noise), scaled to the sweep's RMS.
     std::mt19937 rng(94);
@@ -34,8 +34,8 @@ std::vector<float> levelCheckSignal(const LevelCheckSpec& spec) {
     for (double p : pink)
         sq += p * p;
     const double rms = std::sqrt(sq / double(n));
-    const double want = std::pow(10.0, spec.levelDbfs / 20) / std::sqrt(2.0);
-    const std::size_t fade = std::size_t(0.01 * spec.sampleRate);
+    const double want = std::pow(10.0, setup.levelDbfs / 20) / std::sqrt(2.0);
+    const std::size_t fade = std::size_t(0.01 * setup.sampleRate);
     for (std::size_t i = 0; i < n; ++i) {
         const double edge =
             std::min({1.0, double(i) / double(fade), double(n - 1 - i) / double(fade)});
@@ -71,16 +71,16 @@ LevelCheck assessLevel(const std::vector<float>& recording, double sampleRate) {
 }
 
 LevelCheck checkLevel(AudioBackend& audio, SpeakerSwitch* speakers, int speaker,
-                      const LevelCheckSpec& spec, const MeasureDevices& devices,
+                      const LevelCheckSetup& setup, const MeasureDevices& devices,
                       const PlayRecordCallbacks& callbacks, std::string& error) {
-    const std::vector<float> burst = levelCheckSignal(spec);
+    const std::vector<float> burst = levelCheckSignal(setup);
     PlayRecordRequest req;
     req.playDevice = devices.play;
     req.recordDevice = devices.record;
-    req.sampleRate = spec.sampleRate;
+    req.sampleRate = setup.sampleRate;
     req.playChannels = std::max(devices.playChannels, 1);
     req.recordChannels = std::max(devices.recordChannels, 1);
-    req.recordFrames = burst.size() + std::size_t(spec.marginSeconds * spec.sampleRate);
+    req.recordFrames = burst.size() + std::size_t(setup.marginSeconds * setup.sampleRate);
     req.play.resize(burst.size() * std::size_t(req.playChannels));
     for (std::size_t i = 0; i < burst.size(); ++i)
         for (int c = 0; c < req.playChannels; ++c)
@@ -102,7 +102,7 @@ LevelCheck checkLevel(AudioBackend& audio, SpeakerSwitch* speakers, int speaker,
         error = "the microphone's channel is missing";
         return {};
     }
-    return assessLevel(channelOf(rec.recorded, rec.channels, devices.micChannel), spec.sampleRate);
+    return assessLevel(channelOf(rec.recorded, rec.channels, devices.micChannel), setup.sampleRate);
 }
 
 } // namespace q7

@@ -9,7 +9,7 @@
 
 namespace q7 {
 
-struct LevelCheckSpec {
+struct LevelCheckSetup {
     double levelDbfs = -12; // the sweep's peak level: the burst has the sweep's RMS
     double seconds = 1.0;
     double sampleRate = kMeasureSampleRate;
@@ -28,12 +28,12 @@ struct LevelCheck {
 inline constexpr double kWantedHeadroomDb = 6;
 
 // Silence, then the burst (mono).
-std::vector<float> levelCheckSignal(const LevelCheckSpec& spec);
+std::vector<float> levelCheckSignal(const LevelCheckSetup& setup);
 // Reads a recording of it, wherever the burst landed (loudest and quietest 100 ms stretches).
 LevelCheck assessLevel(const std::vector<float>& recording, double sampleRate);
 // Plays the burst through one speaker alone (mutes put back afterwards) and reads it.
 LevelCheck checkLevel(AudioBackend& audio, SpeakerSwitch* speakers, int speaker,
-                      const LevelCheckSpec& spec, const MeasureDevices& devices,
+                      const LevelCheckSetup& setup, const MeasureDevices& devices,
                       const PlayRecordCallbacks& callbacks, std::string& error);
 
 } // namespace q7

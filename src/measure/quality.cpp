@@ -83,7 +83,7 @@ CaptureQuality assessCapture(const std::vector<float>& capture, const ImpulseRes
     return q;
 }
 
-double thdPercent(const ImpulseResponse& ir, double peak, const SweepSpec& sweep, double hz,
+double thdPercent(const ImpulseResponse& ir, double peak, const SweepSetup& sweep, double hz,
                   int maxHarmonic) {
     const double fs = ir.sampleRate;
     auto lead = [&](int k) { return harmonicLeadSeconds(sweep, k) * fs; };

@@ -40,7 +40,7 @@ CaptureQuality assessCapture(const std::vector<float>& capture, const ImpulseRes
 
 // Total harmonic distortion in percent at hz (harmonics 2..maxHarmonic that the sweep covered),
 // from the harmonic impulses before the linear one at peak; negative when it cannot be told.
-double thdPercent(const ImpulseResponse& ir, double peak, const SweepSpec& sweep, double hz,
+double thdPercent(const ImpulseResponse& ir, double peak, const SweepSetup& sweep, double hz,
                   int maxHarmonic = 5);
 
 } // namespace q7

@@ -57,7 +57,7 @@ double groupDelay(const ImpulseResponse& ir, double centre, double hz) {
 
 } // namespace
 
-double sweepDriftPpm(const ImpulseResponse& ir, double peak, const SweepSpec& sweep) {
+double sweepDriftPpm(const ImpulseResponse& ir, double peak, const SweepSetup& sweep) {
     // The recorder's clock runs 1 + ppm against the player's: the sweep passes f at L ln(f/f1)
     // and arrives ppm * that much later.
     const double lo = 500, hi = std::min(16000.0, 0.8 * sweepEndHz(sweep));
@@ -65,8 +65,8 @@ double sweepDriftPpm(const ImpulseResponse& ir, double peak, const SweepSpec& sw
     return late / (sweepRate(sweep) * std::log(hi / lo)) * 1e6;
 }
 
-SweepSpec timingSweep(const SweepSpec& main) {
-    SweepSpec t = main;
+SweepSetup timingSweep(const SweepSetup& main) {
+    SweepSetup t = main;
     t.seconds = 0.5;
     t.startHz = 2000;
     t.endHz = 20000;
@@ -75,15 +75,15 @@ SweepSpec timingSweep(const SweepSpec& main) {
     return t;
 }
 
-PlaybackLayout layoutPlayback(const MeasureSpec& spec) {
-    const double fs = spec.sweep.sampleRate;
+PlaybackLayout layoutPlayback(const MeasureSetup& setup) {
+    const double fs = setup.sweep.sampleRate;
     PlaybackLayout l;
-    const std::vector<float> sweep = exponentialSweep(spec.sweep);
-    std::size_t at = frames(spec.leadSeconds, fs);
-    if (spec.reference == TimingReference::Acoustic) {
-        const std::vector<float> ref = exponentialSweep(timingSweep(spec.sweep));
-        const std::size_t switchAfter = frames(spec.switchAfterSeconds, fs);
-        const std::size_t settle = frames(spec.settleSeconds, fs);
+    const std::vector<float> sweep = exponentialSweep(setup.sweep);
+    std::size_t at = frames(setup.leadSeconds, fs);
+    if (setup.reference == TimingReference::Acoustic) {
+        const std::vector<float> ref = exponentialSweep(timingSweep(setup.sweep));
+        const std::size_t switchAfter = frames(setup.switchAfterSeconds, fs);
+        const std::size_t settle = frames(setup.settleSeconds, fs);
         l.ref1Start = at;
         place(l.signal, at, ref);
         at += ref.size() + switchAfter;
@@ -92,48 +92,48 @@ PlaybackLayout layoutPlayback(const MeasureSpec& spec) {
         l.mainStart = at;
         place(l.signal, at, sweep);
         at += sweep.size();
-        l.noiseFrom = at + frames(spec.decaySeconds, fs);
-        at += std::max(switchAfter, frames(spec.decaySeconds + spec.noiseSeconds, fs));
+        l.noiseFrom = at + frames(setup.decaySeconds, fs);
+        at += std::max(switchAfter, frames(setup.decaySeconds + setup.noiseSeconds, fs));
         l.noiseTo = at;
         l.cues.push_back({at, kCueReference});
         at += settle;
         l.ref2Start = at;
         place(l.signal, at, ref);
-        at += ref.size() + frames(spec.decaySeconds, fs);
+        at += ref.size() + frames(setup.decaySeconds, fs);
     } else {
         l.mainStart = at;
         place(l.signal, at, sweep);
         at += sweep.size();
-        l.noiseFrom = at + frames(spec.decaySeconds, fs);
-        at += frames(spec.decaySeconds + spec.noiseSeconds, fs);
+        l.noiseFrom = at + frames(setup.decaySeconds, fs);
+        at += frames(setup.decaySeconds + setup.noiseSeconds, fs);
         l.noiseTo = at;
     }
     l.signal.resize(at, 0.0f);
-    l.recordFrames = at + frames(spec.marginSeconds, fs);
+    l.recordFrames = at + frames(setup.marginSeconds, fs);
     return l;
 }
 
-Deconvolvers::Deconvolvers(const MeasureSpec& spec, const PlaybackLayout& layout)
-    : main(spec.sweep), timing(timingSweep(spec.sweep)) {
+Deconvolvers::Deconvolvers(const MeasureSetup& setup, const PlaybackLayout& layout)
+    : main(setup.sweep), timing(timingSweep(setup.sweep)) {
     main.prepareFor(layout.recordFrames);
-    if (spec.reference == TimingReference::Acoustic)
+    if (setup.reference == TimingReference::Acoustic)
         timing.prepareFor(layout.recordFrames);
 }
 
-MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& layout,
+MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout& layout,
                                 const std::vector<float>& micIn, const std::vector<float>* loopback,
                                 Deconvolvers* prepared) {
     std::optional<Deconvolvers> own;
     if (!prepared)
-        prepared = &own.emplace(spec, layout);
+        prepared = &own.emplace(setup, layout);
     MeasureOutcome out;
-    const double fs = spec.sweep.sampleRate;
+    const double fs = setup.sweep.sampleRate;
     if (micIn.empty()) {
         out.error = "nothing was recorded";
         return out;
     }
-    const auto lead = frames(spec.leadSeconds, fs);
-    const auto margin = frames(spec.marginSeconds, fs);
+    const auto lead = frames(setup.leadSeconds, fs);
+    const auto margin = frames(setup.marginSeconds, fs);
     // Where an arrival may lie, as a window of lags around the part's place in the playback.
     auto around = [&](std::size_t zero, std::size_t start) {
         const std::size_t from = zero + start - std::min(start, lead);
@@ -144,7 +144,7 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
     std::vector<float> corrected;
     double referenceAt = 0; // capture frame of the reference arrival, on the player's clock
     double referenceStart = 0;
-    if (spec.reference == TimingReference::Acoustic) {
+    if (setup.reference == TimingReference::Acoustic) {
         Deconvolver& timing = prepared->timing;
         const ImpulseResponse refIr = timing(micIn);
         const auto [a0, a1] = around(refIr.zero, layout.ref1Start);
@@ -185,7 +185,7 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
     }
     out.peak = *peak;
     double arrival = out.peak - double(out.ir.zero); // capture frame of the sweep's start
-    switch (spec.reference) {
+    switch (setup.reference) {
     case TimingReference::None:
         out.delayMs = (arrival - double(layout.mainStart)) / fs * 1000;
         break;
@@ -204,7 +204,7 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
         // Two devices' clocks: the loopback's own group delay tells the drift (a drifting
         // sweep arrives late or early in proportion to how far it has swept), and both
         // channels are put back on the player's clock before the delay is read.
-        const double ppm = sweepDriftPpm(loopIr, *l, spec.sweep);
+        const double ppm = sweepDriftPpm(loopIr, *l, setup.sweep);
         if (std::abs(ppm) > kDriftWorthCorrectingPpm && std::abs(ppm) < 1000) {
             const double ratio = 1 + ppm * 1e-6;
             corrected = resample(*mic, ratio);
@@ -262,41 +262,41 @@ MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& l
         out.warnings.push_back("the signal is only " + format("%.1f dB", out.quality.snrDb) +
                                " over the noise (40 dB or more is wanted): raise the level");
 
-    const double maxLeftMs = 0.45 * harmonicLeadSeconds(spec.sweep, 2) * 1000;
-    out.response = analyse(out.ir, out.peak, spec.analysis, maxLeftMs);
+    const double maxLeftMs = 0.45 * harmonicLeadSeconds(setup.sweep, 2) * 1000;
+    out.response = analyse(out.ir, out.peak, setup.analysis, maxLeftMs);
     // Distortion at 1 kHz only where the speaker plays 1 kHz (not a sub's).
     if (!out.response.db.empty()) {
         const double top = *std::max_element(out.response.db.begin(), out.response.db.end());
         const auto at1k = std::lower_bound(out.response.hz.begin(), out.response.hz.end(), 1000.0);
         if (at1k != out.response.hz.end() &&
             out.response.db[std::size_t(at1k - out.response.hz.begin())] > top - 30)
-            out.thdPercent1k = thdPercent(out.ir, out.peak, spec.sweep, 1000.0);
+            out.thdPercent1k = thdPercent(out.ir, out.peak, setup.sweep, 1000.0);
     }
     // Levels: the transfer function read as the level a sine of the sweep's level gives at the
     // microphone, then in dB SPL when the microphone's level is known.
-    double offset = spec.sweep.levelDbfs;
-    std::optional<double> at94 = spec.dbfsAt94;
-    if (!at94 && spec.calibration && spec.calibration->dbfsAt94)
-        at94 = spec.calibration->dbfsAt94;
+    double offset = setup.sweep.levelDbfs;
+    std::optional<double> at94 = setup.dbfsAt94;
+    if (!at94 && setup.calibration && setup.calibration->dbfsAt94)
+        at94 = setup.calibration->dbfsAt94;
     if (at94) {
-        offset = splOffset(spec.sweep.levelDbfs, *at94);
+        offset = splOffset(setup.sweep.levelDbfs, *at94);
         out.splCalibrated = true;
     }
     for (double& d : out.response.db)
         d += offset;
-    if (spec.calibration)
-        applyCalibration(out.response, *spec.calibration);
+    if (setup.calibration)
+        applyCalibration(out.response, *setup.calibration);
     return out;
 }
 
-MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const MeasureSpec& spec,
+MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const MeasureSetup& setup,
                        const MeasureDevices& devices, const PlayRecordCallbacks& callbacks) {
     MeasureOutcome out;
-    const PlaybackLayout layout = layoutPlayback(spec);
+    const PlaybackLayout layout = layoutPlayback(setup);
     PlayRecordRequest req;
     req.playDevice = devices.play;
     req.recordDevice = devices.record;
-    req.sampleRate = spec.sweep.sampleRate;
+    req.sampleRate = setup.sweep.sampleRate;
     req.playChannels = std::max(devices.playChannels, 1);
     req.recordChannels = std::max(devices.recordChannels, 1);
     req.recordFrames = layout.recordFrames;
@@ -304,20 +304,20 @@ MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const Measu
     for (std::size_t i = 0; i < layout.signal.size(); ++i)
         for (int c = 0; c < req.playChannels; ++c)
             req.play[i * std::size_t(req.playChannels) + std::size_t(c)] = layout.signal[i];
-    const bool acoustic = spec.reference == TimingReference::Acoustic;
+    const bool acoustic = setup.reference == TimingReference::Acoustic;
     if (acoustic)
         req.cues = layout.cues;
 
     // The filters are made before the sweep starts, so the analysis follows the recording at
     // once.
-    Deconvolvers deconvolvers(spec, layout);
+    Deconvolvers deconvolvers(setup, layout);
     bool switched = true;
     PlayRecordCallbacks cb = callbacks;
     if (speakers) {
-        switched = speakers->solo({acoustic ? spec.referenceSpeaker : spec.speaker});
+        switched = speakers->solo({acoustic ? setup.referenceSpeaker : setup.speaker});
         cb.cue = [&](int id) {
             switched =
-                speakers->solo({id == kCueMeasured ? spec.speaker : spec.referenceSpeaker}) &&
+                speakers->solo({id == kCueMeasured ? setup.speaker : setup.referenceSpeaker}) &&
                 switched;
             if (callbacks.cue)
                 callbacks.cue(id);
@@ -342,19 +342,19 @@ MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const Measu
     }
     const int ch = rec.channels;
     if (ch <= devices.micChannel ||
-        (spec.reference == TimingReference::Loopback && ch <= devices.loopbackChannel)) {
-        out.error =
-            "the recording device gave " + std::to_string(ch) + " channel(s); " +
-            (spec.reference == TimingReference::Loopback ? "a loopback reference needs a second one"
-                                                         : "the microphone's channel is missing");
+        (setup.reference == TimingReference::Loopback && ch <= devices.loopbackChannel)) {
+        out.error = "the recording device gave " + std::to_string(ch) + " channel(s); " +
+                    (setup.reference == TimingReference::Loopback
+                         ? "a loopback reference needs a second one"
+                         : "the microphone's channel is missing");
         return out;
     }
     const std::vector<float> mic = channelOf(rec.recorded, ch, devices.micChannel);
     std::vector<float> loop;
-    if (spec.reference == TimingReference::Loopback)
+    if (setup.reference == TimingReference::Loopback)
         loop = channelOf(rec.recorded, ch, devices.loopbackChannel);
-    out = analyseRecording(spec, layout, mic,
-                           spec.reference == TimingReference::Loopback ? &loop : nullptr,
+    out = analyseRecording(setup, layout, mic,
+                           setup.reference == TimingReference::Loopback ? &loop : nullptr,
                            &deconvolvers);
     if (!restored)
         out.warnings.push_back("the amplifier did not confirm that every mute was put back");

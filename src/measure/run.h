@@ -22,8 +22,8 @@ enum class TimingReference {
     Acoustic, // a short high sweep from a reference speaker before and after the sweep
 };
 
-struct MeasureSpec {
-    SweepSpec sweep;
+struct MeasureSetup {
+    SweepSetup sweep;
     int speaker = 0; // index into speakerOutputs()
     TimingReference reference = TimingReference::None;
     int referenceSpeaker = 0; // acoustic reference: index into speakerOutputs()
@@ -42,10 +42,10 @@ struct MeasureSpec {
 
 // The drift of a recorder's clock against the player's, in ppm (positive: the recorder's runs
 // fast), from how the group delay of a clean impulse (a loopback's) grows along the sweep.
-double sweepDriftPpm(const ImpulseResponse& ir, double peak, const SweepSpec& sweep);
+double sweepDriftPpm(const ImpulseResponse& ir, double peak, const SweepSetup& sweep);
 
 // The short sweep of the acoustic timing reference.
-SweepSpec timingSweep(const SweepSpec& main);
+SweepSetup timingSweep(const SweepSetup& main);
 
 struct PlaybackLayout {
     std::vector<float> signal; // mono; every playback channel carries it
@@ -60,7 +60,7 @@ struct PlaybackLayout {
 inline constexpr int kCueMeasured = 0;
 inline constexpr int kCueReference = 1;
 
-PlaybackLayout layoutPlayback(const MeasureSpec& spec);
+PlaybackLayout layoutPlayback(const MeasureSetup& setup);
 
 struct MeasureOutcome {
     ImpulseResponse ir;
@@ -82,12 +82,12 @@ struct MeasureOutcome {
 // The deconvolvers a measurement uses, prepared for its recording's length.
 struct Deconvolvers {
     Deconvolver main, timing;
-    Deconvolvers(const MeasureSpec& spec, const PlaybackLayout& layout);
+    Deconvolvers(const MeasureSetup& setup, const PlaybackLayout& layout);
 };
 
 // The analysis of a recording: mic is the microphone's channel, loopback the reference channel
 // (loopback timing only). Without prepared deconvolvers it makes its own.
-MeasureOutcome analyseRecording(const MeasureSpec& spec, const PlaybackLayout& layout,
+MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout& layout,
                                 const std::vector<float>& mic,
                                 const std::vector<float>* loopback = nullptr,
                                 Deconvolvers* prepared = nullptr);
@@ -110,7 +110,7 @@ struct MeasureDevices {
 };
 
 // Solo, play and record, restore (also on failure or cancel), analyse.
-MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const MeasureSpec& spec,
+MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const MeasureSetup& setup,
                        const MeasureDevices& devices, const PlayRecordCallbacks& callbacks = {});
 
 } // namespace q7

@@ -12,7 +12,7 @@ namespace q7 {
 
 namespace {
 
-std::size_t sweepLength(const SweepSpec& s) {
+std::size_t sweepLength(const SweepSetup& s) {
     return std::max<std::size_t>(std::size_t(std::llround(s.seconds * s.sampleRate)), 16);
 }
 
@@ -25,20 +25,20 @@ double rise(double i, double span) {
 
 } // namespace
 
-double sweepEndHz(const SweepSpec& s) {
+double sweepEndHz(const SweepSetup& s) {
     return std::min(s.endHz, 0.4999 * s.sampleRate);
 }
 
-double sweepRate(const SweepSpec& s) {
+double sweepRate(const SweepSetup& s) {
     const double n = double(sweepLength(s)) / s.sampleRate;
     return n / std::log(sweepEndHz(s) / s.startHz);
 }
 
-double harmonicLeadSeconds(const SweepSpec& s, int k) {
+double harmonicLeadSeconds(const SweepSetup& s, int k) {
     return sweepRate(s) * std::log(double(k));
 }
 
-std::vector<float> exponentialSweep(const SweepSpec& s) {
+std::vector<float> exponentialSweep(const SweepSetup& s) {
     const std::size_t n = sweepLength(s);
     const double L = sweepRate(s);
     const double amplitude = std::pow(10.0, s.levelDbfs / 20.0);
@@ -54,7 +54,7 @@ std::vector<float> exponentialSweep(const SweepSpec& s) {
     return x;
 }
 
-std::vector<float> inverseSweep(const SweepSpec& s) {
+std::vector<float> inverseSweep(const SweepSetup& s) {
     const std::vector<float> x = exponentialSweep(s);
     const std::size_t n = x.size();
     const double L = sweepRate(s);

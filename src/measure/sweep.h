@@ -10,7 +10,7 @@ namespace q7 {
 
 inline constexpr double kMeasureSampleRate = 48000.0;
 
-struct SweepSpec {
+struct SweepSetup {
     double seconds = 3.0;
     double startHz = 10.0;
     double endHz = 24000.0;   // held below half the sample rate
@@ -21,16 +21,16 @@ struct SweepSpec {
     double fadeOutOctaves = 0.15;
 };
 
-// The usable end frequency of a spec (endHz held just below half the sample rate).
-double sweepEndHz(const SweepSpec& s);
+// The usable end frequency of a setup (endHz held just below half the sample rate).
+double sweepEndHz(const SweepSetup& s);
 // L, the sweep's time constant in seconds: the frequency doubles every L ln 2.
-double sweepRate(const SweepSpec& s);
+double sweepRate(const SweepSetup& s);
 // How long before the linear impulse the k-th harmonic's impulse lands (L ln k).
-double harmonicLeadSeconds(const SweepSpec& s, int k);
+double harmonicLeadSeconds(const SweepSetup& s, int k);
 
-std::vector<float> exponentialSweep(const SweepSpec& s);
+std::vector<float> exponentialSweep(const SweepSetup& s);
 // Normalised so that sweep ∗ inverse is a unit impulse over the band at lag size() - 1:
 // deconvolving a capture gives the transfer function from the played sweep to the capture.
-std::vector<float> inverseSweep(const SweepSpec& s);
+std::vector<float> inverseSweep(const SweepSetup& s);
 
 } // namespace q7

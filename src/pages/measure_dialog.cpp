@@ -549,8 +549,8 @@ bool CMeasureDlg::pickDevices(AudioBackend*& backend, MeasureDevices& devices, Q
     return true;
 }
 
-MeasureSpec CMeasureDlg::spec() const {
-    MeasureSpec s;
+MeasureSetup CMeasureDlg::setup() const {
+    MeasureSetup s;
     s.sweep.seconds = seconds_->value();
     s.sweep.levelDbfs = levelDb_->value();
     s.speaker = speaker_->currentIndex();
@@ -639,7 +639,7 @@ void CMeasureDlg::startLevelCheck() {
     if (!begin(Stage::Checking, backend, devices))
         return;
     status_->setText(t("电平检查：播放一段噪声……", "Level check: playing a burst of noise…"));
-    LevelCheckSpec ls;
+    LevelCheckSetup ls;
     ls.levelDbfs = levelDb_->value();
     const int speaker = speaker_->currentIndex();
     Timeline& timeline = editor_.timeline();
@@ -674,8 +674,8 @@ void CMeasureDlg::startSweep() {
     MeasureDevices devices;
     if (!begin(Stage::Sweeping, backend, devices))
         return;
-    const MeasureSpec s = spec();
-    lastSpec_ = s;
+    const MeasureSetup s = setup();
+    lastSetup_ = s;
     const int n = positions_->value();
     status_->setText(n > 1 ? t("扫频中：位置 %1 / %2……", "Sweeping: position %1 of %2…")
                                  .arg(responses_.size() + 1)
@@ -909,10 +909,10 @@ void CMeasureDlg::saveMeasurement() {
         "Measurement data measured by q7edit",
         "Source: " + play_->currentText().toStdString() + " -> " +
             record_->currentText().toStdString() + ", speaker " + id.toStdString(),
-        "Format: " + lastSpec_.analysis.smoothing.name() + ", frequency step 1/48 octave",
+        "Format: " + lastSetup_.analysis.smoothing.name() + ", frequency step 1/48 octave",
         "Dated: " + QDateTime::currentDateTime().toString("MMM dd, yyyy HH:mm:ss").toStdString(),
-        "Sweep: " + QString::number(lastSpec_.sweep.seconds, 'f', 1).toStdString() + " s at " +
-            QString::number(lastSpec_.sweep.levelDbfs, 'f', 1).toStdString() + " dBFS",
+        "Sweep: " + QString::number(lastSetup_.sweep.seconds, 'f', 1).toStdString() + " s at " +
+            QString::number(lastSetup_.sweep.levelDbfs, 'f', 1).toStdString() + " dBFS",
         "Calibration: " +
             (calibrationPath_.isEmpty() ? std::string("none") : calibrationPath_.toStdString()),
     };

@@ -156,11 +156,11 @@ private:
     std::vector<std::string> warnings_;
     AveragedResponse result_;
     MeasureOutcome last_;
-    MeasureSpec lastSpec_;
+    MeasureSetup lastSetup_;
 
     QString t(const char* zh, const char* en) const;
     bool pickDevices(AudioBackend*& backend, MeasureDevices& devices, QString& why) const;
-    MeasureSpec spec() const;
+    MeasureSetup setup() const;
     void chooseCalibration();
     void startLevelCheck();
     void startSweep();

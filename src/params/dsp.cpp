@@ -13,10 +13,10 @@ namespace {
 
 using codec::Scale;
 
-std::array<CellSpec, kCellCount> buildCellSpecs() {
-    std::array<CellSpec, kCellCount> s{};
+std::array<CellLayout, kCellCount> buildCellLayouts() {
+    std::array<CellLayout, kCellCount> s{};
     auto one = [&](int cell, CellCode code, int module, int parameter, int count = 1) {
-        CellSpec& c = s[std::size_t(cell)];
+        CellLayout& c = s[std::size_t(cell)];
         c.code = code;
         c.count = std::uint8_t(count);
         c.addressCount = 1;
@@ -138,9 +138,9 @@ std::array<CellSpec, kCellCount> buildCellSpecs() {
     return s;
 }
 
-const std::array<CellSpec, kCellCount>& cellSpecs() {
-    static const auto specs = buildCellSpecs();
-    return specs;
+const std::array<CellLayout, kCellCount>& cellLayouts() {
+    static const auto setups = buildCellLayouts();
+    return setups;
 }
 
 // (module, parameter) -> cell for the reply decoder; -1 where a reply is ignored.
@@ -153,9 +153,9 @@ const DecodeTable& decodeTable() {
         DecodeTable t;
         for (auto& row : t.cell)
             row.fill(-1);
-        const auto& specs = cellSpecs();
+        const auto& setups = cellLayouts();
         for (int c = 0; c < kCellCount; ++c) {
-            const CellSpec& s = specs[std::size_t(c)];
+            const CellLayout& s = setups[std::size_t(c)];
             for (int a = 0; a < s.addressCount; ++a) {
                 auto& slot = t.cell[s.address[a].module][s.address[a].parameter];
                 if (slot < 0) // a compressor address keeps its first cell
@@ -226,15 +226,15 @@ constexpr double kSplitQ = 0.707;
 
 } // namespace
 
-const CellSpec& cellSpec(int cell) {
-    static const CellSpec none{};
+const CellLayout& cellLayout(int cell) {
+    static const CellLayout none{};
     if (cell < 0 || cell >= kCellCount)
         return none;
-    return cellSpecs()[std::size_t(cell)];
+    return cellLayouts()[std::size_t(cell)];
 }
 
 bool isFloatCell(int cell) {
-    switch (cellSpec(cell).code) {
+    switch (cellLayout(cell).code) {
     case CellCode::Ms:
     case CellCode::Comp:
     case CellCode::ReverbTime:
@@ -321,7 +321,7 @@ void decodeDspReply(ParameterStore& store, const Report& r) {
         return;
     const std::uint32_t w0 = v.words[0];
     const float f0 = bitsFloat(w0);
-    const CellSpec& how = cellSpec(c);
+    const CellLayout& how = cellLayout(c);
     switch (how.code) {
     case CellCode::C100:
         store.setCellInt(c, codec::scaledFromFloat(f0, Scale::C100));
@@ -401,7 +401,7 @@ bool Dsp::readDspParam(int module, int parameter, int count) {
     return send(dspRead(module, parameter, count));
 }
 
-bool Dsp::sendFloatToAddresses(const CellSpec& how, float value) {
+bool Dsp::sendFloatToAddresses(const CellLayout& how, float value) {
     bool ok = true;
     for (int a = 0; a < how.addressCount; ++a)
         ok &= WriteDspParam(how.address[a].module, how.address[a].parameter, value, how.count);
@@ -416,7 +416,7 @@ void Dsp::pause(double ms) {
 }
 
 bool Dsp::sendMusicFadeIn() {
-    const CellSpec& how = cellSpec(cell::MusicMute);
+    const CellLayout& how = cellLayout(cell::MusicMute);
     bool ok = true;
     for (int i = 0; i <= 8; ++i) {
         ok &= sendFloatToAddresses(how, codec::fadeValue(i));
@@ -427,7 +427,7 @@ bool Dsp::sendMusicFadeIn() {
 }
 
 bool Dsp::sendCell(int c) {
-    const CellSpec& how = cellSpec(c);
+    const CellLayout& how = cellLayout(c);
     const std::int32_t v = store_.cellInt(c);
     auto toAddresses = [&](std::uint32_t word) {
         bool ok = true;
@@ -523,7 +523,7 @@ bool Dsp::sendPredelay(Effect e, MicChannel ch, double totalMs) {
     const std::uint32_t samples = codec::msToSamples(half);
     bool ok = true;
     for (int c : {first, first + 1}) {
-        const DspAddress a = cellSpec(c).address[0];
+        const DspAddress a = cellLayout(c).address[0];
         ok &= WriteDspParam(a.module, a.parameter, samples, 1);
     }
     return ok;
@@ -541,7 +541,7 @@ bool Dsp::sendReverbTime(MicChannel ch, double value) {
     const int c = ch == MicChannel::A ? 77 : 82;
     const float whole = float(std::trunc(value));
     store_.setCellFloat(c, whole);
-    return sendFloatToAddresses(cellSpec(c), float(double(whole) / 100.0));
+    return sendFloatToAddresses(cellLayout(c), float(double(whole) / 100.0));
 }
 
 bool Dsp::sendMicShift(MicChannel ch, int shift) {

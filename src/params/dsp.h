@@ -42,7 +42,7 @@ struct DspAddress {
     bool operator==(const DspAddress&) const = default;
 };
 
-struct CellSpec {
+struct CellLayout {
     CellCode code = CellCode::None;
     std::uint8_t count = 1; // words per write
     std::uint8_t addressCount = 0;
@@ -50,7 +50,7 @@ struct CellSpec {
 };
 
 // How cell i travels (code None for cells without a DSP address).
-const CellSpec& cellSpec(int cell);
+const CellLayout& cellLayout(int cell);
 // Whether a saved cell holds an IEEE single rather than an integer.
 bool isFloatCell(int cell);
 
@@ -203,7 +203,7 @@ private:
 
     bool send(const Report& r);
     void pause(double ms);
-    bool sendFloatToAddresses(const CellSpec& how, float value);
+    bool sendFloatToAddresses(const CellLayout& how, float value);
     bool sendMusicFadeIn();
 };
 

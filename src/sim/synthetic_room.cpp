@@ -87,8 +87,8 @@ double firstNotch(double m) {
 
 } // namespace
 
-Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
-    std::mt19937 rng(spec.seed * 7919u + 17u);
+Room syntheticRoom(const SyntheticRoomSetup& setup, SyntheticRoomTruth* truth) {
+    std::mt19937 rng(setup.seed * 7919u + 17u);
     auto uniform = [&](double lo, double hi) {
         return std::uniform_real_distribution<double>(lo, hi)(rng);
     };
@@ -96,8 +96,8 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
     const double subMode = uniform(38, 58);
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         Speaker& s = speakers[std::size_t(k)];
-        s.distance = uniform(spec.minDistanceM, spec.maxDistanceM);
-        s.levelDb = uniform(-spec.levelSpreadDb, spec.levelSpreadDb);
+        s.distance = uniform(setup.minDistanceM, setup.maxDistanceM);
+        s.levelDb = uniform(-setup.levelSpreadDb, setup.levelSpreadDb);
         s.bassHz = k == kSub ? uniform(120, 160) : uniform(45, 80);
         s.bassQ = uniform(0.7, 1.0);
         s.presenceHz = uniform(1500, 4000);
@@ -106,7 +106,7 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
         // The fronts stand before a wall: its reflection cancels in the mid bass.
         const bool front = k <= 2;
         const double wall = uniform(0.35, 0.7);
-        s.wallM = spec.boundaryDip && front ? wall : 0.0;
+        s.wallM = setup.boundaryDip && front ? wall : 0.0;
         s.modeHz = k == kSub ? subMode : uniform(38, 65);
     }
     if (truth) {
@@ -120,14 +120,14 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
     }
 
     Room room;
-    const int positions = std::clamp(spec.positions, 1, 16);
+    const int positions = std::clamp(setup.positions, 1, 16);
     for (int p = 0; p < positions; ++p) {
         RoomImpulses at;
         for (int k = 0; k < kSpeakerOutputs; ++k) {
             const Speaker& s = speakers[std::size_t(k)];
             // Every position draws the same numbers, so speakers left out change nothing else.
-            const double move = p == 0 ? 0.0 : uniform(-spec.positionMoveM, spec.positionMoveM);
-            const double jitter = uniform(-spec.jitterMs, spec.jitterMs) / 1000;
+            const double move = p == 0 ? 0.0 : uniform(-setup.positionMoveM, setup.positionMoveM);
+            const double jitter = uniform(-setup.jitterMs, setup.jitterMs) / 1000;
             const double modeScale = p == 0 ? 1.0 : uniform(0.6, 1.4);
             std::array<double, 5> reflections{}, gains{};
             // The floor's reflection first (in phase, a little later than the direct sound),
@@ -144,7 +144,7 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
                                      : uniform(0.03, 0.07);
             }
             const unsigned tailSeed = unsigned(rng());
-            if (!spec.connected[std::size_t(k)])
+            if (!setup.connected[std::size_t(k)])
                 continue;
 
             const double r = std::max(0.3, s.distance + move);
@@ -183,7 +183,7 @@ Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth) {
                 filter(ir, design(1, 8 * modeScale, s.modeHz, 7));
                 filter(ir, design(3, 0, 25, 0.707));
                 filter(ir, design(2, 0, s.bassHz, 0.707));
-                if (spec.subInverted)
+                if (setup.subInverted)
                     for (double& v : ir)
                         v = -v;
             } else {

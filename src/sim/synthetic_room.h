@@ -11,7 +11,7 @@
 
 namespace q7 {
 
-struct SyntheticRoomSpec {
+struct SyntheticRoomSetup {
     unsigned seed = 1;
     int positions = 1;
     double minDistanceM = 0.5, maxDistanceM = 6.0;
@@ -31,7 +31,7 @@ struct SyntheticRoomTruth {
     std::array<double, kSpeakerOutputs> dipHz{}; // first boundary notch, 0 for none
 };
 
-Room syntheticRoom(const SyntheticRoomSpec& spec, SyntheticRoomTruth* truth = nullptr);
+Room syntheticRoom(const SyntheticRoomSetup& setup, SyntheticRoomTruth* truth = nullptr);
 
 // Writes a room as room=DIR reads it: the speaker files, in sub-folders 1/, 2/ … when it has
 // several positions. False with the reason in error.

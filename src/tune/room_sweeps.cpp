@@ -96,18 +96,18 @@ const SpeakerSweep* PositionSweeps::find(int speaker) const {
     return nullptr;
 }
 
-RoomSweepLayout layoutRoomSweeps(const RoomSweepSpec& spec) {
-    const double fs = spec.sweep.sampleRate;
+RoomSweepLayout layoutRoomSweeps(const RoomSweepSetup& setup) {
+    const double fs = setup.sweep.sampleRate;
     RoomSweepLayout l;
-    const std::vector<float> sweep = exponentialSweep(spec.sweep);
-    const std::vector<float> ref = exponentialSweep(timingSweep(spec.sweep));
-    const std::size_t switchAfter = frames(spec.switchAfterSeconds, fs);
-    const std::size_t settle = frames(spec.settleSeconds, fs);
-    std::size_t at = frames(spec.leadSeconds, fs);
+    const std::vector<float> sweep = exponentialSweep(setup.sweep);
+    const std::vector<float> ref = exponentialSweep(timingSweep(setup.sweep));
+    const std::size_t switchAfter = frames(setup.switchAfterSeconds, fs);
+    const std::size_t settle = frames(setup.settleSeconds, fs);
+    std::size_t at = frames(setup.leadSeconds, fs);
     l.ref1Start = at;
     place(l.signal, at, ref);
     at += ref.size();
-    for (int speaker : spec.speakers) {
+    for (int speaker : setup.speakers) {
         at += switchAfter;
         l.cues.push_back({at, speaker});
         at += settle;
@@ -115,35 +115,36 @@ RoomSweepLayout layoutRoomSweeps(const RoomSweepSpec& spec) {
         place(l.signal, at, sweep);
         at += sweep.size();
     }
-    l.noiseFrom = at + frames(spec.decaySeconds, fs);
-    at += std::max(switchAfter, frames(spec.decaySeconds + spec.noiseSeconds, fs));
+    l.noiseFrom = at + frames(setup.decaySeconds, fs);
+    at += std::max(switchAfter, frames(setup.decaySeconds + setup.noiseSeconds, fs));
     l.noiseTo = at;
-    l.cues.push_back({at, spec.referenceSpeaker});
+    l.cues.push_back({at, setup.referenceSpeaker});
     at += settle;
     l.ref2Start = at;
     place(l.signal, at, ref);
     at += ref.size() + frames(0.1, fs);
     l.signal.resize(at, 0.0f);
-    l.recordFrames = at + frames(spec.marginSeconds, fs);
+    l.recordFrames = at + frames(setup.marginSeconds, fs);
     return l;
 }
 
-double roomSweepSeconds(const RoomSweepSpec& spec) {
-    return double(layoutRoomSweeps(spec).recordFrames) / spec.sweep.sampleRate;
+double roomSweepSeconds(const RoomSweepSetup& setup) {
+    return double(layoutRoomSweeps(setup).recordFrames) / setup.sweep.sampleRate;
 }
 
-PositionSweeps analyseRoomSweeps(const RoomSweepSpec& spec, const RoomSweepLayout& layout,
+PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLayout& layout,
                                  const std::vector<float>& micIn) {
     PositionSweeps out;
-    const double fs = spec.sweep.sampleRate;
+    const double fs = setup.sweep.sampleRate;
     if (micIn.empty()) {
         out.error = "nothing was recorded";
         return out;
     }
-    const std::size_t lead = frames(spec.leadSeconds, fs), margin = frames(spec.marginSeconds, fs);
+    const std::size_t lead = frames(setup.leadSeconds, fs),
+                      margin = frames(setup.marginSeconds, fs);
 
     // The reference's two arrivals, each from its own stretch of the recording.
-    const SweepSpec timing = timingSweep(spec.sweep);
+    const SweepSetup timing = timingSweep(setup.sweep);
     Deconvolver timingDeconvolver(timing);
     const std::size_t refLength = exponentialSweep(timing).size();
     auto referenceAt = [&](const std::vector<float>& mic, std::size_t start, bool& clear) {
@@ -185,22 +186,22 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSpec& spec, const RoomSweepLayou
     const double noiseDb =
         noiseTo > noiseFrom + 256 ? rmsDbfs(mic->data() + noiseFrom, noiseTo - noiseFrom) : -300.0;
 
-    Deconvolver main(spec.sweep);
+    Deconvolver main(setup.sweep);
     const std::size_t sweepLength = main.sweepLength();
     const std::size_t before = frames(kBeforeSeconds, fs);
     const std::size_t segment = before + sweepLength + frames(kAfterSeconds, fs);
     main.prepareFor(segment);
-    const double maxLeftMs = 0.45 * harmonicLeadSeconds(spec.sweep, 2) * 1000;
-    double offset = spec.sweep.levelDbfs;
-    std::optional<double> at94 = spec.dbfsAt94;
-    if (!at94 && spec.calibration && spec.calibration->dbfsAt94)
-        at94 = spec.calibration->dbfsAt94;
+    const double maxLeftMs = 0.45 * harmonicLeadSeconds(setup.sweep, 2) * 1000;
+    double offset = setup.sweep.levelDbfs;
+    std::optional<double> at94 = setup.dbfsAt94;
+    if (!at94 && setup.calibration && setup.calibration->dbfsAt94)
+        at94 = setup.calibration->dbfsAt94;
     if (at94)
-        offset = splOffset(spec.sweep.levelDbfs, *at94);
+        offset = splOffset(setup.sweep.levelDbfs, *at94);
 
-    for (std::size_t k = 0; k < spec.speakers.size(); ++k) {
+    for (std::size_t k = 0; k < setup.speakers.size(); ++k) {
         SpeakerSweep s;
-        s.speaker = spec.speakers[k];
+        s.speaker = setup.speakers[k];
         const std::size_t start = layout.starts[k];
         const std::size_t s0 = landed(start), s1 = landed(start + sweepLength);
         s.snrDb = (s1 > s0 ? rmsDbfs(mic->data() + s0, s1 - s0) : -300.0) - noiseDb;
@@ -224,11 +225,11 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSpec& spec, const RoomSweepLayou
         }
         const double arrival = double(from) + *peak - double(ir.zero);
         s.arrivalMs = (arrival - r1 - double(start - layout.ref1Start)) / fs * 1000;
-        s.response = analyse(ir, *peak, spec.analysis, maxLeftMs);
+        s.response = analyse(ir, *peak, setup.analysis, maxLeftMs);
         for (double& d : s.response.db)
             d += offset;
-        if (spec.calibration)
-            applyCalibration(s.response, *spec.calibration);
+        if (setup.calibration)
+            applyCalibration(s.response, *setup.calibration);
         if (s.clipped)
             s.warnings.push_back("the recording clipped: lower the level");
         if (s.snrDb < kMinSnrDb)
@@ -239,33 +240,33 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSpec& spec, const RoomSweepLayou
     return out;
 }
 
-std::vector<int> speakersHeard(const RoomSweepSpec& spec, const RoomSweepLayout& layout,
+std::vector<int> speakersHeard(const RoomSweepSetup& setup, const RoomSweepLayout& layout,
                                const std::vector<float>& mic) {
     std::vector<int> heard;
-    const double fs = spec.sweep.sampleRate;
-    Deconvolver main(spec.sweep);
-    const std::size_t lead = frames(spec.leadSeconds, fs);
-    const std::size_t reach = lead + frames(spec.marginSeconds, fs);
+    const double fs = setup.sweep.sampleRate;
+    Deconvolver main(setup.sweep);
+    const std::size_t lead = frames(setup.leadSeconds, fs);
+    const std::size_t reach = lead + frames(setup.marginSeconds, fs);
     const std::size_t n = reach + main.sweepLength() + frames(kAfterSeconds, fs);
-    for (std::size_t k = 0; k < spec.speakers.size(); ++k) {
+    for (std::size_t k = 0; k < setup.speakers.size(); ++k) {
         const long from = long(layout.starts[k]) - long(lead);
         const ImpulseResponse ir = main(slice(mic, from, n));
         if (findArrival(ir, ir.zero, ir.zero + reach).clear)
-            heard.push_back(spec.speakers[k]);
+            heard.push_back(setup.speakers[k]);
     }
     return heard;
 }
 
-PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const RoomSweepSpec& given,
+PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const RoomSweepSetup& given,
                          const MeasureDevices& devices, const RoomSweepCallbacks& callbacks) {
-    RoomSweepSpec spec = given;
+    RoomSweepSetup setup = given;
     for (int attempt = 0;; ++attempt) {
         PositionSweeps out;
-        const RoomSweepLayout layout = layoutRoomSweeps(spec);
+        const RoomSweepLayout layout = layoutRoomSweeps(setup);
         PlayRecordRequest req;
         req.playDevice = devices.play;
         req.recordDevice = devices.record;
-        req.sampleRate = spec.sweep.sampleRate;
+        req.sampleRate = setup.sweep.sampleRate;
         req.playChannels = std::max(devices.playChannels, 1);
         req.recordChannels = std::max(devices.recordChannels, 1);
         req.recordFrames = layout.recordFrames;
@@ -278,7 +279,7 @@ PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const Roo
         PlayRecordCallbacks cb;
         cb.progress = callbacks.progress;
         cb.cancel = callbacks.cancel;
-        bool switched = speakers.solo({spec.referenceSpeaker});
+        bool switched = speakers.solo({setup.referenceSpeaker});
         cb.cue = [&](int id) { switched = speakers.solo({id}) && switched; };
         PlayRecordResult rec;
         if (switched)
@@ -304,23 +305,23 @@ PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const Roo
             return out;
         }
         const std::vector<float> mic = channelOf(rec.recorded, rec.channels, devices.micChannel);
-        out = analyseRoomSweeps(spec, layout, mic);
-        out.referenceSpeaker = spec.referenceSpeaker;
+        out = analyseRoomSweeps(setup, layout, mic);
+        out.referenceSpeaker = setup.referenceSpeaker;
         if (!restored)
             out.error = "the amplifier did not confirm that every mute was put back";
         if (out.error != referenceMissing || attempt > 0)
             return out;
         // Time the position from a speaker that was heard.
-        const std::vector<int> heard = speakersHeard(spec, layout, mic);
+        const std::vector<int> heard = speakersHeard(setup, layout, mic);
         const auto other = std::find_if(heard.begin(), heard.end(), [&](int s) {
-            return s != kSub && s != spec.referenceSpeaker;
+            return s != kSub && s != setup.referenceSpeaker;
         });
         if (other == heard.end()) {
             out.error = heard.empty() ? "no speaker was heard at the microphone"
                                       : "no full-range speaker was heard to time the others";
             return out;
         }
-        spec.referenceSpeaker = *other;
+        setup.referenceSpeaker = *other;
     }
 }
 

@@ -21,8 +21,8 @@
 
 namespace q7 {
 
-struct RoomSweepSpec {
-    SweepSpec sweep;
+struct RoomSweepSetup {
+    SweepSetup sweep;
     std::vector<int> speakers; // speakerOutputs() indices, in the order they play
     int referenceSpeaker = 0;  // plays the timing sweeps; a full-range speaker
     double leadSeconds = 0.2;  // silence before the first part
@@ -42,15 +42,15 @@ struct RoomSweepSpec {
 struct RoomSweepLayout {
     std::vector<float> signal; // mono; every playback channel carries it
     std::size_t ref1Start = 0, ref2Start = 0;
-    std::vector<std::size_t> starts; // by spec.speakers
+    std::vector<std::size_t> starts; // by setup.speakers
     std::size_t noiseFrom = 0, noiseTo = 0;
     std::size_t recordFrames = 0;
     std::vector<AudioCue> cues; // id: the speakerOutputs() index that plays from there on
 };
 
-RoomSweepLayout layoutRoomSweeps(const RoomSweepSpec& spec);
+RoomSweepLayout layoutRoomSweeps(const RoomSweepSetup& setup);
 // How long one position takes to play and record, in seconds.
-double roomSweepSeconds(const RoomSweepSpec& spec);
+double roomSweepSeconds(const RoomSweepSetup& setup);
 
 // One speaker measured at one position.
 struct SpeakerSweep {
@@ -68,7 +68,7 @@ struct SpeakerSweep {
 };
 
 struct PositionSweeps {
-    std::vector<SpeakerSweep> speakers; // by spec.speakers
+    std::vector<SpeakerSweep> speakers; // by setup.speakers
     double driftPpm = 0;
     int referenceSpeaker = -1; // the speaker that timed it
     std::string error;         // set when the position could not be measured
@@ -78,12 +78,12 @@ struct PositionSweeps {
 };
 
 // Analysis of one position's recording (the microphone's channel).
-PositionSweeps analyseRoomSweeps(const RoomSweepSpec& spec, const RoomSweepLayout& layout,
+PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLayout& layout,
                                  const std::vector<float>& mic);
 
 // Which speakers arrived at all, without a timing reference (it did not arrive): the
 // full-range speakers among them can time the position instead.
-std::vector<int> speakersHeard(const RoomSweepSpec& spec, const RoomSweepLayout& layout,
+std::vector<int> speakersHeard(const RoomSweepSetup& setup, const RoomSweepLayout& layout,
                                const std::vector<float>& mic);
 
 struct RoomSweepCallbacks {
@@ -94,7 +94,7 @@ struct RoomSweepCallbacks {
 // Solo, play and record, restore every mute (also on failure, cancel or a lost amplifier),
 // analyse. A reference speaker that does not arrive is replaced by the first full-range speaker
 // that did, and the position measured again.
-PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const RoomSweepSpec& spec,
+PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const RoomSweepSetup& setup,
                          const MeasureDevices& devices, const RoomSweepCallbacks& callbacks = {});
 
 } // namespace q7

@@ -26,7 +26,7 @@ RoomRun measureRoom(AudioBackend& audio, SpeakerSwitch& speakers, const TuneOpti
                     const TuneCallbacks& cb) {
     RoomRun run;
     run.measured.settings = settings;
-    RoomSweepSpec spec = tuneSweepSpec(o, false);
+    RoomSweepSetup setup = tuneSweepSetup(o, false);
     const int positions = std::clamp(o.positions, 1, kMaxTunePositions);
     for (int p = 0; p < positions; ++p) {
         if (positions > 1 && cb.placeMicrophone && !cb.placeMicrophone(p, positions, false)) {
@@ -39,7 +39,7 @@ RoomRun measureRoom(AudioBackend& audio, SpeakerSwitch& speakers, const TuneOpti
         }
         const std::string stage =
             "position " + std::to_string(p + 1) + " of " + std::to_string(positions);
-        PositionSweeps s = sweepRoom(audio, speakers, spec, devices, sweepCallbacks(cb, stage));
+        PositionSweeps s = sweepRoom(audio, speakers, setup, devices, sweepCallbacks(cb, stage));
         if (s.cancelled) {
             run.cancelled = true;
             return run;
@@ -49,7 +49,7 @@ RoomRun measureRoom(AudioBackend& audio, SpeakerSwitch& speakers, const TuneOpti
             return run;
         }
         // The next positions are timed by whoever timed this one.
-        spec.referenceSpeaker = s.referenceSpeaker;
+        setup.referenceSpeaker = s.referenceSpeaker;
         run.measured.positions.push_back(std::move(s));
     }
     return run;
@@ -84,7 +84,7 @@ TuneCheckRun checkTune(AudioBackend& audio, SpeakerSwitch& speakers, const TuneO
         run.cancelled = true;
         return run;
     }
-    run.sweeps = sweepRoom(audio, speakers, tuneSweepSpec(check, true), devices,
+    run.sweeps = sweepRoom(audio, speakers, tuneSweepSetup(check, true), devices,
                            sweepCallbacks(cb, "check"));
     if (run.sweeps.cancelled) {
         run.cancelled = true;

@@ -884,8 +884,8 @@ TunePlan Tuner::run() {
 
 } // namespace
 
-RoomSweepSpec tuneSweepSpec(const TuneOptions& o, bool verification) {
-    RoomSweepSpec s;
+RoomSweepSetup tuneSweepSetup(const TuneOptions& o, bool verification) {
+    RoomSweepSetup s;
     s.sweep = o.sweep;
     if (verification)
         s.sweep.seconds = std::min(o.sweep.seconds, o.verifySweepSeconds);

@@ -54,7 +54,7 @@ struct TuneOptions {
     // Frequency limits per speaker (0: the default: the Sub from 20 Hz up to its crossover, the
     // others from where their own bass rolls off up to 16 kHz).
     std::array<double, kSpeakerOutputs> lowHz{}, highHz{};
-    SweepSpec sweep;                 // the measuring sweep
+    SweepSetup sweep;                // the measuring sweep
     double verifySweepSeconds = 1.0; // the verification's (shorter: it only checks)
     int referenceSpeaker = 0;        // times each position; main L
     std::optional<MicCalibration> calibration;
@@ -62,7 +62,7 @@ struct TuneOptions {
 };
 
 // The measuring run for one position with these options (every output asked for plays).
-RoomSweepSpec tuneSweepSpec(const TuneOptions& o, bool verification);
+RoomSweepSetup tuneSweepSetup(const TuneOptions& o, bool verification);
 
 // What was measured, and what the amplifier held meanwhile.
 struct RoomMeasurement {

@@ -190,12 +190,12 @@ TEST(TuneRoom, AnUnplugMidSweepPutsEveryMuteBackWhenTheAmplifierReturns) {
 TEST(TuneRoom, DetectUnticksTheSpeakersThatDoNotArrive) {
     // A room without its centre and rear left speakers.
     QTemporaryDir room;
-    SyntheticRoomSpec spec;
-    spec.seed = 3;
-    spec.connected[2] = false;
-    spec.connected[4] = false;
+    SyntheticRoomSetup setup;
+    setup.seed = 3;
+    setup.connected[2] = false;
+    setup.connected[4] = false;
     std::string error;
-    ASSERT_TRUE(writeRoomFolder(syntheticRoom(spec), room.path().toStdString(), error)) << error;
+    ASSERT_TRUE(writeRoomFolder(syntheticRoom(setup), room.path().toStdString(), error)) << error;
     EditorRig rig({}, [&](EditorOptions& o) { o.simulator = "room=" + room.path().toStdString(); });
     ASSERT_TRUE(rig.connect());
     rig.showCategory(kOutputCategory);

@@ -161,7 +161,7 @@ TEST(Q7ctlMeasure, AudioDevicesListsTheSimulatedOnes) {
 
 TEST(Q7ctlMeasure, DeconvolvesARecordingMadeElsewhere) {
     // Our sweep, recorded 0.3 s into a file through a 6 dB cut.
-    SweepSpec s;
+    SweepSetup s;
     s.seconds = 1;
     std::vector<float> rec(48000 * 3, 0.0f);
     const auto x = exponentialSweep(s);

@@ -55,10 +55,12 @@ TEST(Q7ctlTune, TunesTheBuiltInRoomAndChecksIt) {
     const AmpSettings before = b.sim.current();
     const std::string dir = testing::TempDir() + "tune_report";
     std::filesystem::remove_all(dir);
-    const Result r = b.run({"--simulator", "tune", "--sweep-seconds", "1", "--json", "--report", dir});
+    const Result r =
+        b.run({"--simulator", "tune", "--sweep-seconds", "1", "--json", "--report", dir});
     ASSERT_EQ(r.code, 0) << r.err << r.out;
     const Json j = parsed(r.out);
-    for (const char* id : {"main-l", "main-r", "center", "sub", "rear-l", "rear-r", "top-l", "top-r"}) {
+    for (const char* id :
+         {"main-l", "main-r", "center", "sub", "rear-l", "rear-r", "top-l", "top-r"}) {
         SCOPED_TRACE(id);
         const Json& s = j["speakers"][id];
         EXPECT_TRUE(s["connected"].boolean);
@@ -115,12 +117,12 @@ TEST(Q7ctlTune, ADryRunSendsNothing) {
 TEST(Q7ctlTune, PositionsComeFromTheRoomsFolders) {
     const std::string dir = testing::TempDir() + "tune_room";
     std::filesystem::remove_all(dir);
-    SyntheticRoomSpec spec;
-    spec.seed = 7;
-    spec.positions = 2;
-    spec.connected[2] = false; // no centre
+    SyntheticRoomSetup setup;
+    setup.seed = 7;
+    setup.positions = 2;
+    setup.connected[2] = false; // no centre
     std::string error;
-    ASSERT_TRUE(writeRoomFolder(syntheticRoom(spec), dir, error)) << error;
+    ASSERT_TRUE(writeRoomFolder(syntheticRoom(setup), dir, error)) << error;
     Bench b;
     Result r = b.run({"--simulator=room=" + dir, "tune", "--positions", "2", "--speakers",
                       "main-l,main-r,center,sub", "--sweep-seconds", "1", "--json"});

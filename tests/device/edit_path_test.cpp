@@ -31,7 +31,7 @@ std::function<bool(Dsp&)> randomEdit(std::mt19937& rng) {
     case 0: { // a level or a selector
         static const int cells[] = {27, 31, 43, 45, 49, 58, 62, 71, 83, 87, 92, 96, 109, 126, 157};
         const int c = cells[pick(0, 14)];
-        const int v = cellSpec(c).code == CellCode::Sel ? pick(0, 1) : pick(0, 100) * 100 / 100;
+        const int v = cellLayout(c).code == CellCode::Sel ? pick(0, 1) : pick(0, 100) * 100 / 100;
         return [c, v](Dsp& d) {
             d.store().setCellInt(c, v);
             return d.sendCell(c);
@@ -275,7 +275,7 @@ TEST(EditPath, DifferencesAfterDropsAndReconnectsNeverLeaveTheAmplifierBehind) {
         const PlanBlock plan = rig.store.encodePlanBlock();
         EXPECT_TRUE(std::equal(plan.begin(), plan.end(), amp.memory.begin() + kBandImageSize));
         for (int c = kSavedFirstCell; c <= kSavedLastCell; ++c) {
-            const CellSpec& how = cellSpec(c);
+            const CellLayout& how = cellLayout(c);
             if (how.code != CellCode::Sel || how.addressCount == 0)
                 continue;
             EXPECT_EQ(rig.sim.dspValue(how.address[0].module, how.address[0].parameter).at(0) &

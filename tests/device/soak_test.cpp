@@ -161,7 +161,7 @@ TEST(Soak, HoursOfEditsPollsAndFaultsEndWithTheAmplifierHoldingTheStore) {
     // fade is a string of fixed waits).
     std::vector<int> editable;
     for (int cl = kSavedFirstCell; cl <= kSavedLastCell; ++cl) {
-        const CellCode code = cellSpec(cl).code;
+        const CellCode code = cellLayout(cl).code;
         if (code == CellCode::C100 || code == CellCode::Sel || code == CellCode::Flag ||
             code == CellCode::Pitch)
             editable.push_back(cl);
@@ -180,7 +180,7 @@ TEST(Soak, HoursOfEditsPollsAndFaultsEndWithTheAmplifierHoldingTheStore) {
                          pick(20, 20000), pick(100, 5000) / 1000.0);
         } else {
             const int cl = editable[std::size_t(pick(0, int(editable.size()) - 1))];
-            const CellCode code = cellSpec(cl).code;
+            const CellCode code = cellLayout(cl).code;
             store.setCellInt(cl, code == CellCode::C100    ? pick(0, 100)
                                  : code == CellCode::Pitch ? pick(-5, 5)
                                                            : pick(0, 1));

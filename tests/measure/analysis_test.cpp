@@ -14,8 +14,8 @@ using namespace q7;
 
 namespace {
 
-MeasureSpec spec(TimingReference reference = TimingReference::None) {
-    MeasureSpec s;
+MeasureSetup setup(TimingReference reference = TimingReference::None) {
+    MeasureSetup s;
     s.sweep.seconds = 1.0;
     s.reference = reference;
     s.analysis.smoothing = *Smoothing::parse("1/12");
@@ -42,7 +42,7 @@ void addNoise(std::vector<float>& x, double rms, unsigned seed = 7) {
 } // namespace
 
 TEST(Measurement, LoopbackGivesTheLatencyToTheSample) {
-    const MeasureSpec s = spec(TimingReference::Loopback);
+    const MeasureSetup s = setup(TimingReference::Loopback);
     const PlaybackLayout l = layoutPlayback(s);
     EXPECT_EQ(l.recordFrames, l.signal.size() + 72000);
     EXPECT_TRUE(l.cues.empty());
@@ -73,7 +73,7 @@ TEST(Measurement, LoopbackGivesTheLatencyToTheSample) {
 
 TEST(Measurement, AcousticReferenceTimesSpeakersAndCorrectsDrift) {
     for (double ppm : {100.0, -450.0}) {
-        MeasureSpec s = spec(TimingReference::Acoustic);
+        MeasureSetup s = setup(TimingReference::Acoustic);
         s.referenceSpeaker = 0;
         s.speaker = 3;
         const PlaybackLayout l = layoutPlayback(s);
@@ -104,7 +104,7 @@ TEST(Measurement, AcousticReferenceTimesSpeakersAndCorrectsDrift) {
 }
 
 TEST(Measurement, QualityGatesNameWhatWentWrong) {
-    const MeasureSpec s = spec();
+    const MeasureSetup s = setup();
     const PlaybackLayout l = layoutPlayback(s);
     // Nothing but noise: no arrival, and the measurement fails.
     std::vector<float> silence(l.recordFrames, 0.0f);
@@ -134,7 +134,7 @@ TEST(Measurement, QualityGatesNameWhatWentWrong) {
 }
 
 TEST(Measurement, DistortionComesFromTheHarmonicImpulses) {
-    const MeasureSpec s = spec();
+    const MeasureSetup s = setup();
     const PlaybackLayout l = layoutPlayback(s);
     // y = x + c x²: the second harmonic is c A / 2 of the fundamental for a sine of peak A.
     const double c = 0.4, a = std::pow(10.0, -12.0 / 20);
@@ -152,7 +152,7 @@ TEST(Measurement, DistortionComesFromTheHarmonicImpulses) {
 }
 
 TEST(Measurement, LevelsReadInDbSplWithACalibration) {
-    MeasureSpec s = spec();
+    MeasureSetup s = setup();
     const PlaybackLayout l = layoutPlayback(s);
     const auto mic = recorded(l.signal, 500, 0.1, l.recordFrames); // -20 dB
     MeasureOutcome m = analyseRecording(s, l, mic);

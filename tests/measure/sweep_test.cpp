@@ -35,8 +35,8 @@ std::vector<float> delayed(const std::vector<float>& x, std::size_t by, std::siz
     return y;
 }
 
-SweepSpec shortSweep() {
-    SweepSpec s;
+SweepSetup shortSweep() {
+    SweepSetup s;
     s.seconds = 1.0;
     return s;
 }
@@ -44,7 +44,7 @@ SweepSpec shortSweep() {
 } // namespace
 
 TEST(Sweep, StartsAndEndsSilentAndHoldsItsLevel) {
-    const SweepSpec s = shortSweep();
+    const SweepSetup s = shortSweep();
     const auto x = exponentialSweep(s);
     ASSERT_EQ(x.size(), 48000u);
     EXPECT_EQ(x.front(), 0.0f);
@@ -60,7 +60,7 @@ TEST(Sweep, StartsAndEndsSilentAndHoldsItsLevel) {
 
 TEST(Sweep, SweepThroughItsInverseIsAUnitImpulseFlatOverTheBand) {
     for (double seconds : {1.0, 3.0}) {
-        SweepSpec s;
+        SweepSetup s;
         s.seconds = seconds;
         const auto x = exponentialSweep(s);
         const ImpulseResponse ir = Deconvolver(s)(x);
@@ -79,7 +79,7 @@ TEST(Sweep, SweepThroughItsInverseIsAUnitImpulseFlatOverTheBand) {
 }
 
 TEST(Sweep, KnownFilterAndDelayAreRecovered) {
-    const SweepSpec s = shortSweep();
+    const SweepSetup s = shortSweep();
     const auto x = exponentialSweep(s);
     const Biquad peq = DesignBiquad(1, 6.0, 1000, 1.41, 0, 48000);
     const Biquad hp = DesignBiquad(3, 0.0, 60, 0.707, 0, 48000);

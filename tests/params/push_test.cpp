@@ -286,7 +286,7 @@ void randomise(ParameterStore& s, std::mt19937& rng) {
         return std::uniform_real_distribution<double>(lo, hi)(rng);
     };
     for (int c = kSavedFirstCell; c <= kSavedLastCell; ++c) {
-        switch (cellSpec(c).code) {
+        switch (cellLayout(c).code) {
         case CellCode::C100:
             s.setCellInt(c, pick(-1000, 1000));
             break;
@@ -381,7 +381,7 @@ TEST(FullDownload, RoundTripsThroughTheAmplifierOnRandomStores) {
                 continue;
             if (bymode == 0 && (c == 26 || c == 85))
                 continue; // volumes stay with the amplifier
-            const CellSpec& how = cellSpec(c);
+            const CellLayout& how = cellLayout(c);
             SCOPED_TRACE("round " + std::to_string(round) + " cell " + std::to_string(c));
             if (how.code == CellCode::Ms) {
                 EXPECT_EQ(codec::msToSamples(back.cellFloat(c)),

@@ -19,8 +19,8 @@ namespace {
 // Magnitude in dB of an impulse response at each frequency.
 std::vector<double> magnitudeDb(const std::vector<float>& ir, const std::vector<double>& hz) {
     RealFft fft(goodFftSize(std::max<std::size_t>(ir.size(), 1 << 17)));
-    std::vector<std::complex<double>> spec(fft.bins());
-    fft.forward(ir.data(), ir.size(), spec.data());
+    std::vector<std::complex<double>> setup(fft.bins());
+    fft.forward(ir.data(), ir.size(), setup.data());
     std::vector<double> out;
     for (double f : hz) {
         // The exact DFT at f, from the bins' neighbourhood is not exact enough: evaluate it.

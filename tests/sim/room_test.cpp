@@ -44,10 +44,10 @@ double levelAt(const std::vector<float>& ir, double hz) {
 TEST(Room, FoldersOfPositionsAreReadInOrder) {
     const std::filesystem::path dir = testing::TempDir() + "room_positions";
     std::filesystem::remove_all(dir);
-    SyntheticRoomSpec spec;
-    spec.positions = 3;
-    spec.connected[5] = false;
-    const Room made = syntheticRoom(spec);
+    SyntheticRoomSetup setup;
+    setup.positions = 3;
+    setup.connected[5] = false;
+    const Room made = syntheticRoom(setup);
     std::string error;
     ASSERT_TRUE(writeRoomFolder(made, dir.string(), error)) << error;
     EXPECT_TRUE(std::filesystem::exists(dir / "3" / "sub.wav"));
@@ -94,13 +94,13 @@ TEST(Room, TheBuiltInRoomHasNineSeats) {
 }
 
 TEST(SyntheticRoom, IsMadeAsAsked) {
-    SyntheticRoomSpec spec;
-    spec.seed = 5;
-    spec.positions = 2;
+    SyntheticRoomSetup setup;
+    setup.seed = 5;
+    setup.positions = 2;
     SyntheticRoomTruth truth;
-    const Room room = syntheticRoom(spec, &truth);
+    const Room room = syntheticRoom(setup, &truth);
     ASSERT_EQ(room.positions.size(), 2u);
-    EXPECT_EQ(syntheticRoom(spec).positions, room.positions); // the same seed, the same room
+    EXPECT_EQ(syntheticRoom(setup).positions, room.positions); // the same seed, the same room
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         SCOPED_TRACE(k);
         const double d = truth.distanceM[std::size_t(k)];
@@ -115,9 +115,9 @@ TEST(SyntheticRoom, IsMadeAsAsked) {
     }
     // The fronts have their wall's dip (against the same room without the wall), clearest
     // near them, where the room's reverberation does not fill it.
-    SyntheticRoomSpec near = spec;
+    SyntheticRoomSetup near = setup;
     near.maxDistanceM = 2.5;
-    SyntheticRoomSpec open = near;
+    SyntheticRoomSetup open = near;
     open.boundaryDip = false;
     SyntheticRoomTruth nearTruth;
     const Room walled = syntheticRoom(near, &nearTruth), noWall = syntheticRoom(open);
@@ -135,17 +135,17 @@ TEST(SyntheticRoom, IsMadeAsAsked) {
     // The Sub's mode stands out, and its wires are reversed.
     const auto& sub = room.positions[0][3];
     EXPECT_GT(levelAt(sub, truth.subModeHz), levelAt(sub, truth.subModeHz * 1.5) + 6);
-    spec.subInverted = false;
-    const Room upright = syntheticRoom(spec);
+    setup.subInverted = false;
+    const Room upright = syntheticRoom(setup);
     std::vector<float> negated = upright.positions[0][3];
     for (float& v : negated)
         v = -v;
     EXPECT_EQ(sub, negated);
     EXPECT_EQ(upright.positions[0][0], room.positions[0][0]);
     // Speakers left out are not connected; the others stay as they were.
-    spec.subInverted = true;
-    spec.connected[4] = false;
-    const Room fewer = syntheticRoom(spec);
+    setup.subInverted = true;
+    setup.connected[4] = false;
+    const Room fewer = syntheticRoom(setup);
     EXPECT_TRUE(fewer.positions[1][4].empty());
     EXPECT_EQ(fewer.positions[1][5], room.positions[1][5]);
 }

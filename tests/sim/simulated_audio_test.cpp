@@ -65,8 +65,8 @@ struct Fixture {
     }
 };
 
-MeasureSpec oneSecond(int speaker, TimingReference reference) {
-    MeasureSpec s;
+MeasureSetup oneSecond(int speaker, TimingReference reference) {
+    MeasureSetup s;
     s.sweep.seconds = 1.0;
     s.speaker = speaker;
     s.reference = reference;
@@ -117,11 +117,11 @@ TEST(SimulatedAudio, OffersItsTwoDevicesAndRefusesOthers) {
 TEST(SimulatedAudio, LoopbackMeasurementMatchesTheTrueResponse) {
     Fixture f;
     SimulatedAudio audio(f.sim.amp, SimOptions{.noiseDb = -90, .audioLatencyMs = 40});
-    const MeasureSpec spec = oneSecond(speakerOutputIndex("main-l"), TimingReference::Loopback);
+    const MeasureSetup setup = oneSecond(speakerOutputIndex("main-l"), TimingReference::Loopback);
     int cues = 0;
     double progress = 0;
     const MeasureOutcome m =
-        measure(audio, &f.speakers, spec, {},
+        measure(audio, &f.speakers, setup, {},
                 {.progress = [&](double p) { progress = p; }, .cue = [&](int) { ++cues; }});
     ASSERT_TRUE(m.ok()) << m.error;
     EXPECT_EQ(progress, 1.0);
@@ -134,8 +134,8 @@ TEST(SimulatedAudio, LoopbackMeasurementMatchesTheTrueResponse) {
     const auto trueIr = audio.trueImpulse(0);
     const double trueDelayMs = *peakIndex(trueIr) / 48.0 + 40.0;
     EXPECT_NEAR(m.delayMs, trueDelayMs, 1.0 / 48);
-    const FrequencyResponse want = truth(audio, 0, spec.analysis);
-    EXPECT_LT(maxDeviation(m.response, want, 30, 16000, spec.sweep.levelDbfs), 0.5);
+    const FrequencyResponse want = truth(audio, 0, setup.analysis);
+    EXPECT_LT(maxDeviation(m.response, want, 30, 16000, setup.sweep.levelDbfs), 0.5);
     // Every mute is back as the amplifier had it.
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         const SpeakerOutput& s = speakerOutputs()[std::size_t(k)];
@@ -147,10 +147,10 @@ TEST(SimulatedAudio, LoopbackMeasurementMatchesTheTrueResponse) {
 TEST(SimulatedAudio, AcousticReferenceTimesTheCentreAgainstMainLeftWithDrift) {
     Fixture f;
     SimulatedAudio audio(f.sim.amp, SimOptions{.driftPpm = 100});
-    MeasureSpec spec = oneSecond(speakerOutputIndex("center"), TimingReference::Acoustic);
-    spec.referenceSpeaker = speakerOutputIndex("main-l");
+    MeasureSetup setup = oneSecond(speakerOutputIndex("center"), TimingReference::Acoustic);
+    setup.referenceSpeaker = speakerOutputIndex("main-l");
     int cues = 0;
-    const MeasureOutcome m = measure(audio, &f.speakers, spec, {}, {.cue = [&](int) { ++cues; }});
+    const MeasureOutcome m = measure(audio, &f.speakers, setup, {}, {.cue = [&](int) { ++cues; }});
     ASSERT_TRUE(m.ok()) << m.error;
     EXPECT_EQ(cues, 2);
     EXPECT_EQ(f.speakers.solos, 3);
@@ -160,7 +160,7 @@ TEST(SimulatedAudio, AcousticReferenceTimesTheCentreAgainstMainLeftWithDrift) {
         (*peakIndex(audio.trueImpulse(2)) - *peakIndex(audio.trueImpulse(0))) / 48.0;
     EXPECT_NEAR(m.delayMs, want, 0.05);
     EXPECT_LT(
-        maxDeviation(m.response, truth(audio, 2, spec.analysis), 30, 16000, spec.sweep.levelDbfs),
+        maxDeviation(m.response, truth(audio, 2, setup.analysis), 30, 16000, setup.sweep.levelDbfs),
         0.5);
 }
 
@@ -209,22 +209,22 @@ TEST(SimulatedAudio, LevelCheckAdvisesLouderOrSofter) {
     Fixture f;
     SimulatedAudio audio(f.sim.amp, SimOptions{});
     std::string error;
-    LevelCheckSpec spec;
+    LevelCheckSetup setup;
     // The default level in the built-in room: plenty over the noise, room to spare.
-    LevelCheck c = checkLevel(audio, &f.speakers, 0, spec, {}, {}, error);
+    LevelCheck c = checkLevel(audio, &f.speakers, 0, setup, {}, {}, error);
     ASSERT_TRUE(error.empty()) << error;
     EXPECT_EQ(c.advice, LevelCheck::Advice::Good);
     EXPECT_GT(c.snrDb, 40);
     EXPECT_GT(c.headroomDb, 6);
     EXPECT_EQ(f.speakers.restores, 1);
     // Very quiet: louder. Very loud: softer.
-    spec.levelDbfs = -50;
-    c = checkLevel(audio, &f.speakers, 0, spec, {}, {}, error);
+    setup.levelDbfs = -50;
+    c = checkLevel(audio, &f.speakers, 0, setup, {}, {}, error);
     EXPECT_EQ(c.advice, LevelCheck::Advice::Louder) << c.snrDb;
-    spec.levelDbfs = 0;
-    c = checkLevel(audio, &f.speakers, 0, spec, {}, {}, error);
+    setup.levelDbfs = 0;
+    c = checkLevel(audio, &f.speakers, 0, setup, {}, {}, error);
     EXPECT_EQ(c.advice, LevelCheck::Advice::Softer) << c.headroomDb;
     // The burst has the sweep's RMS: a sine of the sweep's peak level.
-    spec.levelDbfs = -12;
-    EXPECT_NEAR(assessLevel(levelCheckSignal(spec), 48000).levelDbfs, -12.0, 1.0);
+    setup.levelDbfs = -12;
+    EXPECT_NEAR(assessLevel(levelCheckSignal(setup), 48000).levelDbfs, -12.0, 1.0);
 }

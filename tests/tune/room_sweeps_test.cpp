@@ -17,8 +17,8 @@ using namespace q7::test;
 
 namespace {
 
-RoomSweepSpec oneSecondSweeps(std::vector<int> speakers) {
-    RoomSweepSpec s;
+RoomSweepSetup oneSecondSweeps(std::vector<int> speakers) {
+    RoomSweepSetup s;
     s.sweep.seconds = 1.0;
     s.speakers = std::move(speakers);
     s.analysis.smoothing = *Smoothing::parse("1/12");
@@ -43,8 +43,8 @@ TEST(RoomSweeps, MeasureEverySpeakerInOneRecording) {
     // A drifting microphone clock and some noise.
     TuneRig rig(testRoom(3), SimOptions{.noiseDb = -85, .driftPpm = 80});
     const AmpSettings before = rig.sim.current();
-    const RoomSweepSpec spec = oneSecondSweeps({0, 1, 3, 4});
-    PositionSweeps p = sweepRoom(rig.audio, rig.speakers, spec, MeasureDevices{});
+    const RoomSweepSetup setup = oneSecondSweeps({0, 1, 3, 4});
+    PositionSweeps p = sweepRoom(rig.audio, rig.speakers, setup, MeasureDevices{});
     ASSERT_TRUE(p.ok()) << p.error;
     EXPECT_EQ(rig.sim.current(), before); // every mute back, nothing else touched
     EXPECT_NEAR(p.driftPpm, 80, 2);
@@ -52,14 +52,14 @@ TEST(RoomSweeps, MeasureEverySpeakerInOneRecording) {
 
     // Frequencies where the transfers are compared: each speaker in its own band.
     const std::vector<double> wide = {60, 100, 250, 1000, 4000, 12000}, low = {35, 50, 70, 100};
-    const SpeakerSweep mainTruth = truth(rig.audio, 0, spec.analysis);
+    const SpeakerSweep mainTruth = truth(rig.audio, 0, setup.analysis);
     const SpeakerSweep& mainL = p.speakers[0];
     for (const SpeakerSweep& s : p.speakers) {
         SCOPED_TRACE(speakerOutputs()[std::size_t(s.speaker)].id);
         ASSERT_TRUE(s.arrived);
         EXPECT_GT(s.snrDb, 40);
         EXPECT_FALSE(s.clipped);
-        const SpeakerSweep t = truth(rig.audio, s.speaker, spec.analysis);
+        const SpeakerSweep t = truth(rig.audio, s.speaker, setup.analysis);
         if (s.speaker != 3) {
             EXPECT_NEAR(s.arrivalMs - mainL.arrivalMs, t.arrivalMs - mainTruth.arrivalMs, 0.02);
         }
@@ -79,11 +79,11 @@ TEST(RoomSweeps, MeasureEverySpeakerInOneRecording) {
 }
 
 TEST(RoomSweeps, SpeakersThatAreNotThereAndAReferenceThatIsNot) {
-    SyntheticRoomSpec spec;
-    spec.seed = 4;
-    spec.connected[0] = false; // main L, the reference
-    spec.connected[5] = false; // rear R
-    TuneRig rig(syntheticRoom(spec));
+    SyntheticRoomSetup setup;
+    setup.seed = 4;
+    setup.connected[0] = false; // main L, the reference
+    setup.connected[5] = false; // rear R
+    TuneRig rig(syntheticRoom(setup));
     const AmpSettings before = rig.sim.current();
     PositionSweeps p =
         sweepRoom(rig.audio, rig.speakers, oneSecondSweeps({0, 1, 3, 5}), MeasureDevices{});
@@ -99,9 +99,9 @@ TEST(RoomSweeps, SpeakersThatAreNotThereAndAReferenceThatIsNot) {
 }
 
 TEST(RoomSweeps, NothingHeardIsSaidSo) {
-    SyntheticRoomSpec spec;
-    spec.connected = {};
-    TuneRig rig(syntheticRoom(spec));
+    SyntheticRoomSetup setup;
+    setup.connected = {};
+    TuneRig rig(syntheticRoom(setup));
     const PositionSweeps p =
         sweepRoom(rig.audio, rig.speakers, oneSecondSweeps({0, 1}), MeasureDevices{});
     EXPECT_FALSE(p.ok());

@@ -39,10 +39,10 @@ struct TuneRig {
 };
 
 inline Room testRoom(unsigned seed, int positions = 1) {
-    SyntheticRoomSpec spec;
-    spec.seed = seed;
-    spec.positions = positions;
-    return syntheticRoom(spec);
+    SyntheticRoomSetup setup;
+    setup.seed = seed;
+    setup.positions = positions;
+    return syntheticRoom(setup);
 }
 
 } // namespace q7::test

@@ -72,12 +72,12 @@ TEST(TuneCompute, TunesSyntheticRoomsWithinTheLimits) {
 
 TEST(TuneCompute, TheSubsReversedWiresAreAnsweredWithAnAllPass) {
     // The same room with the Sub wired as it should be, and reversed.
-    SyntheticRoomSpec spec;
-    spec.seed = 2;
+    SyntheticRoomSetup setup;
+    setup.seed = 2;
     for (bool reversed : {false, true}) {
         SCOPED_TRACE(reversed);
-        spec.subInverted = reversed;
-        TuneRig rig(syntheticRoom(spec));
+        setup.subInverted = reversed;
+        TuneRig rig(syntheticRoom(setup));
         const Tuned t = tune(rig, 1);
         const TunePlan& p = t.plan;
         EXPECT_EQ(p.speakers[kTuneSub].inverted, reversed);
@@ -171,10 +171,10 @@ TEST(TuneCompute, KeepsToTheAmplifiersRanges) {
 }
 
 TEST(TuneCompute, SpeakersNotAskedForOrNotThereStayAsTheyWere) {
-    SyntheticRoomSpec spec;
-    spec.seed = 3;
-    spec.connected[5] = false; // rear R
-    TuneRig rig(syntheticRoom(spec));
+    SyntheticRoomSetup setup;
+    setup.seed = 3;
+    setup.connected[5] = false; // rear R
+    TuneRig rig(syntheticRoom(setup));
     TuneOptions o;
     o.speakers = {0, 1, 3, 4, 5};
     const TunePlan p = computeTune(trueMeasurement(rig, 1), o);
