@@ -14,6 +14,7 @@
 #include "sim/simulated_amplifier.h"
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -24,7 +25,8 @@ namespace {
 
 constexpr const char* kUdevHint = "install the udev rule packaging/60-q7edit.rules (see README)";
 
-std::string checkReason(const DeviceState& s, CheckResult r) {
+std::string checkReason(const Connection& c, CheckResult r) {
+    const DeviceState& s = c.state;
     switch (r) {
     case CheckResult::WrongModel:
         return "wrong model: the amplifier reports \"" + s.model() + "\", this editor needs Q7";
@@ -33,10 +35,38 @@ std::string checkReason(const DeviceState& s, CheckResult r) {
                ", this editor needs 11";
     case CheckResult::LinkLost:
         return "the amplifier was lost during the transfer";
+    case CheckResult::NoAnswer:
+    case CheckResult::RepliesLost: {
+        const int asked = c.link.requestsAsked();
+        std::string text = checkFailureMessage(r, true, asked - c.link.requestsAnswered(), asked);
+        text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
+        if (!text.empty() && text.back() == '.')
+            text.pop_back();
+        return text;
+    }
     case CheckResult::Passed:
         break;
     }
     return "";
+}
+
+int exitCodeOf(CheckResult r) {
+    return r == CheckResult::LinkLost || r == CheckResult::NoAnswer || r == CheckResult::RepliesLost
+               ? kExitNoAnswer
+               : kExitFailure;
+}
+
+// The identity replies that came (or did not) after a handshake.
+CheckResult identityResult(const Connection& c) {
+    if (!c.link.isOpen() || c.link.readThreadEnded())
+        return CheckResult::LinkLost;
+    if (!c.state.modelReceived() || (c.state.modelMatches() && !c.state.protocolReceived()))
+        return c.link.requestsAnswered() == 0 ? CheckResult::NoAnswer : CheckResult::RepliesLost;
+    if (!c.state.modelMatches())
+        return CheckResult::WrongModel;
+    if (!c.state.protocolMatches())
+        return CheckResult::WrongProtocol;
+    return CheckResult::Passed;
 }
 
 // Amplifier news worth a line on stderr.
@@ -138,12 +168,9 @@ bool AmplifierSession::open() {
         return false;
     trace_ = std::make_unique<TraceWriter>();
     const bool traceOut = run_.global.trace && isStdio(*run_.global.trace);
-    // Counting what comes back tells an amplifier that is silent from one that answers wrongly.
     // A trace on standard output is written by the command's own thread (out()), between its
     // lines, never by the link's threads.
     trace_->setListener([this, traceOut](const TraceLine& l) {
-        if (l.direction == Direction::FromAmplifier)
-            ++replies_;
         if (traceOut) {
             std::lock_guard lock(traceMutex_);
             traceLines_ += formatTraceLine(l.ms, l.direction, l.report) + "\n";
@@ -173,8 +200,8 @@ bool AmplifierSession::synchronise() {
     Connection& c = *connection_;
     c.session.SynchronizeData();
     const CheckResult r = c.session.CheckConnection();
-    if (replies_ == 0 && r != CheckResult::Passed) {
-        fail("the amplifier does not answer", kExitNoAnswer);
+    if (r == CheckResult::NoAnswer || r == CheckResult::RepliesLost) {
+        fail(checkReason(c, r), kExitNoAnswer);
         return false;
     }
     if (c.session.unreadValues() > 0) {
@@ -186,7 +213,7 @@ bool AmplifierSession::synchronise() {
     }
     if (r == CheckResult::Passed)
         return true;
-    fail(checkReason(c.state, r), r == CheckResult::LinkLost ? kExitNoAnswer : kExitFailure);
+    fail(checkReason(c, r), exitCodeOf(r));
     return false;
 }
 
@@ -200,21 +227,12 @@ bool AmplifierSession::handshake(bool names) {
         for (int m = 0; m < kModeCount; ++m)
             c.link.write(modeNameRead(m));
     const bool answered = c.link.awaitReply();
-    CheckResult r = CheckResult::Passed;
-    if (!c.link.isOpen() || c.link.readThreadEnded())
-        r = CheckResult::LinkLost;
-    else if (!c.state.modelMatches())
-        r = CheckResult::WrongModel;
-    else if (!c.state.protocolMatches())
-        r = CheckResult::WrongProtocol;
-    if (r == CheckResult::Passed && answered)
+    CheckResult r = identityResult(c);
+    if (r == CheckResult::Passed && !answered)
+        r = CheckResult::RepliesLost; // the settings or a name did not come
+    if (r == CheckResult::Passed)
         return true;
-    if (r == CheckResult::LinkLost)
-        fail(checkReason(c.state, r), kExitNoAnswer);
-    else if (replies_ == 0 || !answered)
-        fail("the amplifier does not answer", kExitNoAnswer);
-    else
-        fail(checkReason(c.state, r), kExitFailure);
+    fail(checkReason(c, r), exitCodeOf(r));
     c.link.CloseByEditor();
     return false;
 }
@@ -427,8 +445,7 @@ int push(const PushOptions& o, Invocation& run) {
         c.session.downloadWorker();
         const CheckResult r = c.session.CheckConnection();
         if (r != CheckResult::Passed)
-            code = a.fail(checkReason(c.state, r),
-                          r == CheckResult::LinkLost ? kExitNoAnswer : kExitFailure);
+            code = a.fail(checkReason(c, r), exitCodeOf(r));
     }
     if (code == kExitOk && o.json)
         a.out() << "{\"file\": " << jsonString(o.file)

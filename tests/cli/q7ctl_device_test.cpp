@@ -74,6 +74,60 @@ TEST(Q7ctlDevice, CheckFailuresNameTheirReason) {
     EXPECT_NE(r.err.find("wrong protocol"), std::string::npos) << r.err;
 }
 
+// An amplifier that is silent, loses or garbles its replies, or answers too late is not said to
+// be the wrong model or to speak the wrong protocol.
+TEST(Q7ctlDevice, MissingRepliesAreNamedForWhatTheyAre) {
+    struct Case {
+        SimOptions options;
+        const char* says;
+    };
+    for (const Case& k : {Case{SimOptions{.silent = true}, "the amplifier does not answer"},
+                          Case{SimOptions{.dropEvery = 2}, "replies are being lost ("},
+                          Case{SimOptions{.garbageEvery = 1}, "the amplifier"},
+                          Case{SimOptions{.latencyUs = 3e6}, "the amplifier"}}) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"info"}, std::vector<std::string>{"pull"},
+              std::vector<std::string>{"mode", "store", "1"}}) {
+            Bench b(k.options);
+            const Result r = b.run(args);
+            SCOPED_TRACE(args[0] + ": " + r.err);
+            EXPECT_EQ(r.code, 3);
+            EXPECT_NE(r.err.find(k.says), std::string::npos);
+            EXPECT_TRUE(r.err.find("does not answer") != std::string::npos ||
+                        r.err.find("replies are being lost") != std::string::npos);
+            EXPECT_NE(r.err.find("cable"), std::string::npos) << "what to try";
+            EXPECT_EQ(r.err.find("wrong model"), std::string::npos);
+            EXPECT_EQ(r.err.find("wrong protocol"), std::string::npos);
+        }
+    }
+}
+
+// A garbled reply never stands in for the value it replaced.
+TEST(Q7ctlDevice, GarbledRepliesNeverReachThePulledSettings) {
+    Bench clean;
+    const Result expected = clean.run({"pull", "--json"});
+    ASSERT_EQ(expected.code, 0) << expected.err;
+    for (const char* garbage : {"garbage_every=19", "garbage_every=7"}) {
+        Bench b;
+        const Result r = b.run({std::string("--simulator=") + garbage, "pull", "--json"}, false);
+        SCOPED_TRACE(garbage);
+        // The shift frequencies are left out: a bypass reply read before or after its frequency
+        // (as a read asked again comes later) decodes differently, garbage or not.
+        const auto values = [](const std::string& json) {
+            std::string out;
+            std::istringstream in(json);
+            for (std::string item; std::getline(in, item, ',');)
+                if (item.find("shift.freq_hz") == std::string::npos)
+                    out += item + ",";
+            return out;
+        };
+        if (r.code == 0)
+            EXPECT_EQ(values(r.out), values(expected.out));
+        else
+            EXPECT_EQ(r.code, 3) << r.err;
+    }
+}
+
 TEST(Q7ctlDevice, PullWritesTheAmplifiersSettings) {
     Bench b;
     const std::string file = temp("cli_pull.q7M");
