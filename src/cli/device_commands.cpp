@@ -469,12 +469,25 @@ int levels(const LevelsOptions& o, Invocation& run) {
         a.out() << "poll  music L  music R    mic 1    mic 2    mic 3    mic 4  format  "
                    "bluetooth  mic pair\n";
     int code = kExitOk;
-    for (int i = 0; i < o.count && c.link.isOpen(); ++i) {
+    for (int i = 0; i < o.count; ++i) {
         if (i > 0)
             a.clock().sleepMs(300);
-        c.link.write(shortCommand(CMD_GET_LEVELS));
-        if (!a.awaitReply()) {
-            code = a.code();
+        // A reading is printed only when this poll's own reply came: never the last one again.
+        const std::string poll = "poll " + std::to_string(i + 1) + ": ";
+        const int answered = c.link.requestsAnswered();
+        const bool written = c.link.write(shortCommand(CMD_GET_LEVELS)) == int(kReportSize);
+        const bool replied = written && c.link.awaitReply();
+        if (!c.link.isOpen() || c.link.readThreadEnded() || !written) {
+            code = a.fail(poll + "the amplifier was lost (unplugged, or its USB link broke)",
+                          kExitNoAnswer);
+            break;
+        }
+        if (!replied || c.link.requestsAnswered() == answered) {
+            code =
+                a.fail(poll + "the level reply did not come: " +
+                           (i == 0 ? "the amplifier does not answer" : "replies are being lost") +
+                           " (check the USB cable and hub)",
+                       kExitNoAnswer);
             break;
         }
         const auto bytes = a.store().levelReport();

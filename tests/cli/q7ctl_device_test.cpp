@@ -225,6 +225,25 @@ TEST(Q7ctlDevice, LevelsPollEveryThreeHundredMilliseconds) {
     EXPECT_EQ(polls, 3);
 }
 
+// A poll whose reply never came, or an amplifier gone mid-way, ends the command with the poll
+// named; the last reading is never printed again as if it were new.
+TEST(Q7ctlDevice, LevelsStopAtAPollThatWasNotAnswered) {
+    {
+        Bench b(SimOptions{.dropEvery = 6}); // three handshake requests, then the polls
+        const Result r = b.run({"levels", "--count", "5"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(lines(r.out), 1 + 2) << r.out;
+        EXPECT_NE(r.err.find("poll 3: the level reply did not come"), std::string::npos) << r.err;
+    }
+    {
+        Bench b(SimOptions{.unplugAfter = 5}); // gone at the sixth request
+        const Result r = b.run({"levels", "--count", "5", "--json"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(lines(r.out), 2) << r.out;
+        EXPECT_NE(r.err.find("poll 3: the amplifier was lost"), std::string::npos) << r.err;
+    }
+}
+
 TEST(Q7ctlDevice, AQuietAmplifierReadsZeroLevels) {
     std::string error;
     const auto o = SimOptions::parse("latency_us=1000,quiet", error);
