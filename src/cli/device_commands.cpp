@@ -143,9 +143,7 @@ HidBackend* AmplifierSession::backend() {
             std::vector<std::string> lines;
             for (std::string line; std::getline(run_.in, line);)
                 lines.push_back(line);
-            loaded = r->loadLines(lines);
-            if (!loaded)
-                error = "standard input holds no trace";
+            loaded = r->loadLines(lines, &error);
         } else {
             loaded = r->load(*run_.global.replay, error);
         }
@@ -200,7 +198,7 @@ bool AmplifierSession::synchronise() {
     Connection& c = *connection_;
     c.session.SynchronizeData();
     const CheckResult r = c.session.CheckConnection();
-    if (r == CheckResult::NoAnswer || r == CheckResult::RepliesLost) {
+    if (r == CheckResult::NoAnswer || r == CheckResult::RepliesLost || r == CheckResult::LinkLost) {
         fail(checkReason(c, r), kExitNoAnswer);
         return false;
     }

@@ -284,6 +284,50 @@ TEST(Q7ctlDevice, BadSimulatorOptionsAreRefused) {
     }
 }
 
+// A trace cut short, at a line's end or in the middle of one, or with bad hex, stops the replay
+// at once with the line named, and the command fails.
+TEST(Q7ctlDevice, DamagedTracesStopTheReplayAtOnce) {
+    const std::string trace = temp("replay_damaged.trace");
+    Bench live;
+    ASSERT_EQ(live.run({"--simulator", "--trace", trace, "pull"}, false).code, 0);
+    std::vector<std::string> recorded;
+    {
+        std::ifstream in(trace);
+        for (std::string l; std::getline(in, l);)
+            recorded.push_back(l);
+    }
+    ASSERT_GT(recorded.size(), 100u);
+    const auto write = [&](std::size_t keep, const std::string& last) {
+        std::ofstream out(trace, std::ios::trunc);
+        for (std::size_t i = 0; i < keep; ++i)
+            out << recorded[i] << "\n";
+        out << last;
+    };
+    struct Case {
+        std::size_t keep;
+        std::string last;
+        int code;
+        const char* says;
+    };
+    const std::string half = recorded[60].substr(0, recorded[60].size() / 2);
+    std::string badHex = recorded[60];
+    badHex[badHex.size() - 2] = 'Q';
+    for (const Case& k :
+         {Case{60, "", 3, "the trace ended at line 60"},
+          Case{60, half, 1, "line 61 is not a trace line"},
+          Case{60, badHex + "\n" + recorded[61], 1, "line 61 is not a trace line"}}) {
+        write(k.keep, k.last);
+        Bench b;
+        const double start = b.clock.nowMs();
+        const Result r = b.run({"--replay", trace, "pull"}, false);
+        SCOPED_TRACE(k.says);
+        EXPECT_EQ(r.code, k.code) << r.err;
+        EXPECT_NE(r.err.find(k.says), std::string::npos) << r.err;
+        EXPECT_LT(b.clock.nowMs() - start, 10000) << "no reply timeout for every request left";
+    }
+    std::remove(trace.c_str());
+}
+
 // Every device command, recorded against healthy and faulty amplifiers, replays without a
 // mismatch and in no more time than it took live.
 TEST(Q7ctlDevice, RecordedCommandsReplayAtLiveSpeed) {
