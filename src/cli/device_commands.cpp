@@ -16,6 +16,7 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -257,6 +258,12 @@ int AmplifierSession::finish(int code) {
     if (connection_)
         connection_->link.CloseByEditor();
     out();
+    if (trace_ && run_.global.trace && !isStdio(*run_.global.trace) && !trace_->close()) {
+        run_.err << "q7ctl: cannot write the trace " << *run_.global.trace << ": "
+                 << std::strerror(trace_->error()) << "\n";
+        if (code == kExitOk)
+            code = kExitFailure;
+    }
     if (replay_ && !replay_->finished()) {
         run_.err << "q7ctl: replay: the trace holds more than this session sent\n";
         if (code == kExitOk)

@@ -328,6 +328,30 @@ TEST(Q7ctlDevice, DamagedTracesStopTheReplayAtOnce) {
     std::remove(trace.c_str());
 }
 
+// Output that could not be written is a failure, named: standard output refusing every byte,
+// and a trace on a full device.
+TEST(Q7ctlDevice, OutputThatCouldNotBeWrittenFails) {
+    struct Refusing : std::streambuf {
+        int overflow(int) override { return traits_type::eof(); }
+        std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+    } refusing;
+    std::ostream full(&refusing);
+    std::ostringstream err;
+    VirtualClock clock;
+    SimulatedAmplifier sim(clock);
+    Q7ctlEnvironment env{&clock, &sim};
+    EXPECT_EQ(runQ7ctl({"info"}, full, err, env), 1);
+    EXPECT_NE(err.str().find("cannot write standard output"), std::string::npos) << err.str();
+
+    std::ifstream devFull("/dev/full");
+    if (!devFull)
+        GTEST_SKIP() << "no /dev/full here";
+    Bench b;
+    const Result r = b.run({"--trace", "/dev/full", "info"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot write the trace /dev/full"), std::string::npos) << r.err;
+}
+
 // Every device command, recorded against healthy and faulty amplifiers, replays without a
 // mismatch and in no more time than it took live.
 TEST(Q7ctlDevice, RecordedCommandsReplayAtLiveSpeed) {
