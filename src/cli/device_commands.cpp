@@ -525,6 +525,11 @@ int levels(const LevelsOptions& o, Invocation& run) {
 
 int modeCommand(const std::string& action, const ModeOptions& o, Invocation& run) {
     const int mode = o.number - 1;
+    // The amplifier keeps 20 characters: a longer name would be cut without a word.
+    if (action == "name" && utf8ToUtf16(o.text).size() > kModeNameEditorLength)
+        return run.usage("TEXT has " + std::to_string(utf8ToUtf16(o.text).size()) +
+                         " characters; a mode name holds at most " +
+                         std::to_string(kModeNameEditorLength));
     AmplifierSession a(run);
     if (!a.open())
         return a.code();

@@ -186,6 +186,22 @@ TEST(Q7ctlDevice, ModeCommands) {
     r = b.run({"mode", "load", "5"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(lines(r.err), 1);
+
+    // 20 characters fit; 21 are refused rather than cut.
+    r = b.run({"mode", "name", "3", "二重唱abcdefghijklmnopq"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(b.sim.modeName(2), u"二重唱abcdefghijklmnopq");
+    r = b.run({"mode", "name", "3", "abcdefghijklmnopqrstu"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("at most 20"), std::string::npos) << r.err;
+    EXPECT_EQ(b.sim.modeName(2), u"二重唱abcdefghijklmnopq");
+    for (const std::vector<std::string>& bare :
+         {std::vector<std::string>{"push"}, std::vector<std::string>{"mode", "load"}}) {
+        r = b.run(bare);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err.find("unknown command"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is required"), std::string::npos) << r.err;
+    }
 }
 
 // Text: a header naming each column with its unit, then a line a poll. JSON: one object a
