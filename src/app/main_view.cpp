@@ -1509,13 +1509,11 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
     if (errorLatch_) {
         errorLatch_ = false;
         const Language& l = editor_.language();
-        const QString text =
-            r == CheckResult::WrongModel
-                ? l.pick("机器型号与软件不匹配!",
-                         "The amplifier's model does not match this software!")
-                : l.pick("机器与软件通信版本不匹配，请使用机器配套软件!",
-                         "The amplifier speaks another protocol version: please use the software "
-                         "made for it!");
+        const auto message = [&](bool english) {
+            return checkFailureMessage(r, english, c.session.lostReplies(),
+                                       c.session.askedReplies());
+        };
+        const QString text = l.pick(message(false).c_str(), message(true).c_str());
         editor_.prompter().tell(this, BoxIcon::Error, l.pick("错误", "Error"), text);
         errorLatch_ = true;
     }

@@ -2,7 +2,9 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <hidapi.h>
 
 #ifndef Q7_VERSION
@@ -429,6 +431,22 @@ int CommandLine::unexpected(const CLI::App* at, const std::string& word, bool af
 
 int CommandLine::run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                      const Q7ctlEnvironment& env) {
+    int code = dispatch(args, out, err, env);
+    // Output that never arrived (a full disk, /dev/full, a closed pipe) is no success.
+    errno = 0;
+    out.flush();
+    if (!out) {
+        const int e = errno;
+        err << "q7ctl: cannot write standard output"
+            << (e ? std::string(": ") + std::strerror(e) : std::string()) << "\n";
+        if (code == kExitOk)
+            code = kExitFailure;
+    }
+    return code;
+}
+
+int CommandLine::dispatch(const std::vector<std::string>& args, std::ostream& out,
+                          std::ostream& err, const Q7ctlEnvironment& env) {
     // help takes command words, which CLI11 would take for the commands themselves.
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--replay" || args[i] == "--trace") {

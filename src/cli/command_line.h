@@ -90,6 +90,8 @@ public:
     std::string path(const CLI::App* command) const;
 
 private:
+    int dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                 const Q7ctlEnvironment& env);
     struct Info {
         std::string summary, details;
         CommandRun run;

@@ -14,7 +14,9 @@
 #include "sim/simulated_amplifier.h"
 
 #include <array>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -24,7 +26,8 @@ namespace {
 
 constexpr const char* kUdevHint = "install the udev rule packaging/60-q7edit.rules (see README)";
 
-std::string checkReason(const DeviceState& s, CheckResult r) {
+std::string checkReason(const Connection& c, CheckResult r) {
+    const DeviceState& s = c.state;
     switch (r) {
     case CheckResult::WrongModel:
         return "wrong model: the amplifier reports \"" + s.model() + "\", this editor needs Q7";
@@ -33,10 +36,38 @@ std::string checkReason(const DeviceState& s, CheckResult r) {
                ", this editor needs 11";
     case CheckResult::LinkLost:
         return "the amplifier was lost during the transfer";
+    case CheckResult::NoAnswer:
+    case CheckResult::RepliesLost: {
+        const int asked = c.link.requestsAsked();
+        std::string text = checkFailureMessage(r, true, asked - c.link.requestsAnswered(), asked);
+        text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
+        if (!text.empty() && text.back() == '.')
+            text.pop_back();
+        return text;
+    }
     case CheckResult::Passed:
         break;
     }
     return "";
+}
+
+int exitCodeOf(CheckResult r) {
+    return r == CheckResult::LinkLost || r == CheckResult::NoAnswer || r == CheckResult::RepliesLost
+               ? kExitNoAnswer
+               : kExitFailure;
+}
+
+// The identity replies that came (or did not) after a handshake.
+CheckResult identityResult(const Connection& c) {
+    if (!c.link.isOpen() || c.link.readThreadEnded())
+        return CheckResult::LinkLost;
+    if (!c.state.modelReceived() || (c.state.modelMatches() && !c.state.protocolReceived()))
+        return c.link.requestsAnswered() == 0 ? CheckResult::NoAnswer : CheckResult::RepliesLost;
+    if (!c.state.modelMatches())
+        return CheckResult::WrongModel;
+    if (!c.state.protocolMatches())
+        return CheckResult::WrongProtocol;
+    return CheckResult::Passed;
 }
 
 // Amplifier news worth a line on stderr.
@@ -113,9 +144,7 @@ HidBackend* AmplifierSession::backend() {
             std::vector<std::string> lines;
             for (std::string line; std::getline(run_.in, line);)
                 lines.push_back(line);
-            loaded = r->loadLines(lines);
-            if (!loaded)
-                error = "standard input holds no trace";
+            loaded = r->loadLines(lines, &error);
         } else {
             loaded = r->load(*run_.global.replay, error);
         }
@@ -138,12 +167,9 @@ bool AmplifierSession::open() {
         return false;
     trace_ = std::make_unique<TraceWriter>();
     const bool traceOut = run_.global.trace && isStdio(*run_.global.trace);
-    // Counting what comes back tells an amplifier that is silent from one that answers wrongly.
     // A trace on standard output is written by the command's own thread (out()), between its
     // lines, never by the link's threads.
     trace_->setListener([this, traceOut](const TraceLine& l) {
-        if (l.direction == Direction::FromAmplifier)
-            ++replies_;
         if (traceOut) {
             std::lock_guard lock(traceMutex_);
             traceLines_ += formatTraceLine(l.ms, l.direction, l.report) + "\n";
@@ -173,8 +199,8 @@ bool AmplifierSession::synchronise() {
     Connection& c = *connection_;
     c.session.SynchronizeData();
     const CheckResult r = c.session.CheckConnection();
-    if (replies_ == 0 && r != CheckResult::Passed) {
-        fail("the amplifier does not answer", kExitNoAnswer);
+    if (r == CheckResult::NoAnswer || r == CheckResult::RepliesLost || r == CheckResult::LinkLost) {
+        fail(checkReason(c, r), kExitNoAnswer);
         return false;
     }
     if (c.session.unreadValues() > 0) {
@@ -186,7 +212,7 @@ bool AmplifierSession::synchronise() {
     }
     if (r == CheckResult::Passed)
         return true;
-    fail(checkReason(c.state, r), r == CheckResult::LinkLost ? kExitNoAnswer : kExitFailure);
+    fail(checkReason(c, r), exitCodeOf(r));
     return false;
 }
 
@@ -200,21 +226,12 @@ bool AmplifierSession::handshake(bool names) {
         for (int m = 0; m < kModeCount; ++m)
             c.link.write(modeNameRead(m));
     const bool answered = c.link.awaitReply();
-    CheckResult r = CheckResult::Passed;
-    if (!c.link.isOpen() || c.link.readThreadEnded())
-        r = CheckResult::LinkLost;
-    else if (!c.state.modelMatches())
-        r = CheckResult::WrongModel;
-    else if (!c.state.protocolMatches())
-        r = CheckResult::WrongProtocol;
-    if (r == CheckResult::Passed && answered)
+    CheckResult r = identityResult(c);
+    if (r == CheckResult::Passed && !answered)
+        r = CheckResult::RepliesLost; // the settings or a name did not come
+    if (r == CheckResult::Passed)
         return true;
-    if (r == CheckResult::LinkLost)
-        fail(checkReason(c.state, r), kExitNoAnswer);
-    else if (replies_ == 0 || !answered)
-        fail("the amplifier does not answer", kExitNoAnswer);
-    else
-        fail(checkReason(c.state, r), kExitFailure);
+    fail(checkReason(c, r), exitCodeOf(r));
     c.link.CloseByEditor();
     return false;
 }
@@ -241,6 +258,12 @@ int AmplifierSession::finish(int code) {
     if (connection_)
         connection_->link.CloseByEditor();
     out();
+    if (trace_ && run_.global.trace && !isStdio(*run_.global.trace) && !trace_->close()) {
+        run_.err << "q7ctl: cannot write the trace " << *run_.global.trace << ": "
+                 << std::strerror(trace_->error()) << "\n";
+        if (code == kExitOk)
+            code = kExitFailure;
+    }
     if (replay_ && !replay_->finished()) {
         run_.err << "q7ctl: replay: the trace holds more than this session sent\n";
         if (code == kExitOk)
@@ -427,8 +450,7 @@ int push(const PushOptions& o, Invocation& run) {
         c.session.downloadWorker();
         const CheckResult r = c.session.CheckConnection();
         if (r != CheckResult::Passed)
-            code = a.fail(checkReason(c.state, r),
-                          r == CheckResult::LinkLost ? kExitNoAnswer : kExitFailure);
+            code = a.fail(checkReason(c, r), exitCodeOf(r));
     }
     if (code == kExitOk && o.json)
         a.out() << "{\"file\": " << jsonString(o.file)
@@ -452,12 +474,25 @@ int levels(const LevelsOptions& o, Invocation& run) {
         a.out() << "poll  music L  music R    mic 1    mic 2    mic 3    mic 4  format  "
                    "bluetooth  mic pair\n";
     int code = kExitOk;
-    for (int i = 0; i < o.count && c.link.isOpen(); ++i) {
+    for (int i = 0; i < o.count; ++i) {
         if (i > 0)
             a.clock().sleepMs(300);
-        c.link.write(shortCommand(CMD_GET_LEVELS));
-        if (!a.awaitReply()) {
-            code = a.code();
+        // A reading is printed only when this poll's own reply came: never the last one again.
+        const std::string poll = "poll " + std::to_string(i + 1) + ": ";
+        const int answered = c.link.requestsAnswered();
+        const bool written = c.link.write(shortCommand(CMD_GET_LEVELS)) == int(kReportSize);
+        const bool replied = written && c.link.awaitReply();
+        if (!c.link.isOpen() || c.link.readThreadEnded() || !written) {
+            code = a.fail(poll + "the amplifier was lost (unplugged, or its USB link broke)",
+                          kExitNoAnswer);
+            break;
+        }
+        if (!replied || c.link.requestsAnswered() == answered) {
+            code =
+                a.fail(poll + "the level reply did not come: " +
+                           (i == 0 ? "the amplifier does not answer" : "replies are being lost") +
+                           " (check the USB cable and hub)",
+                       kExitNoAnswer);
             break;
         }
         const auto bytes = a.store().levelReport();
@@ -490,6 +525,11 @@ int levels(const LevelsOptions& o, Invocation& run) {
 
 int modeCommand(const std::string& action, const ModeOptions& o, Invocation& run) {
     const int mode = o.number - 1;
+    // The amplifier keeps 20 characters: a longer name would be cut without a word.
+    if (action == "name" && utf8ToUtf16(o.text).size() > kModeNameEditorLength)
+        return run.usage("TEXT has " + std::to_string(utf8ToUtf16(o.text).size()) +
+                         " characters; a mode name holds at most " +
+                         std::to_string(kModeNameEditorLength));
     AmplifierSession a(run);
     if (!a.open())
         return a.code();

@@ -55,7 +55,6 @@ public:
 private:
     Invocation& run_;
     int code_ = kExitOk;
-    std::atomic<int> replies_{0};
     std::mutex traceMutex_;
     std::string traceLines_;
     std::unique_ptr<Clock> ownedClock_;

@@ -11,6 +11,7 @@
 #include "params/mode_file.h"
 #include "params/param_names.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace q7 {
@@ -77,6 +78,16 @@ int modeDiff(const DiffOptions& o, Invocation& run) {
 }
 
 int biquad(const BiquadOptions& o, Invocation& run) {
+    // Values the designer would turn into NaN or unstable coefficients are refused.
+    if (o.type < 0 || o.type > 21)
+        return run.usage("TYPE " + std::to_string(o.type) + " is not a band type (0..21)");
+    if (!std::isfinite(o.gain))
+        return run.usage("GAIN_DB must be a number");
+    if (!std::isfinite(o.freq) || o.freq <= 0 || o.freq >= kEqSampleRate / 2)
+        return run.usage("FREQ_HZ must be above 0 and below " +
+                         std::to_string(int(kEqSampleRate / 2)) + " Hz");
+    if (!std::isfinite(o.q) || o.q <= 0)
+        return run.usage("Q must be above 0");
     const Biquad b = DesignBiquad(o.type, o.gain, o.freq, o.q, 0.0, kEqSampleRate);
     const auto words = codec::coefficientWords(b);
     char line[256];

@@ -23,6 +23,8 @@ void DeviceState::resetIdentity() {
         dsp_ = kDefaultDspVersion;
     }
     protocol_ = kDefaultProtocol;
+    modelReceived_ = false;
+    protocolReceived_ = false;
     names_.reset();
 }
 
@@ -42,6 +44,7 @@ void DeviceState::setModel(std::string text) {
     text.resize(std::min(text.size(), kModelStorage));
     std::lock_guard lock(mutex_);
     model_ = std::move(text);
+    modelReceived_ = true;
 }
 void DeviceState::setMcuVersion(std::string text) {
     text.resize(std::min(text.size(), kVersionStorage));

@@ -32,7 +32,14 @@ public:
     void setDspVersion(std::string text);
 
     int protocol() const { return protocol_.load(); }
-    void setProtocol(int v) { protocol_.store(v); }
+    void setProtocol(int v) {
+        protocol_.store(v);
+        protocolReceived_ = true;
+    }
+    // Whether the amplifier's model and protocol replies arrived since the identity was reset:
+    // until they do, model() and protocol() are the defaults, not the amplifier's word.
+    bool modelReceived() const { return modelReceived_.load(); }
+    bool protocolReceived() const { return protocolReceived_.load(); }
     int hdmi() const { return hdmi_.load(); }
     void setHdmi(int v) { hdmi_.store(v); }
 
@@ -65,6 +72,7 @@ private:
     std::atomic<int> protocol_{1}; // the default before any answer
     std::atomic<int> hdmi_{0};
     std::atomic<bool> errorShown_{false};
+    std::atomic<bool> modelReceived_{false}, protocolReceived_{false};
     ModeNames names_;
 };
 

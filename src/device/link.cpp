@@ -4,6 +4,7 @@
 #include "protocol/log.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace q7 {
 
@@ -32,11 +33,8 @@ std::uint64_t supersedeKey(const Report& r) {
     }
 }
 
-// A report the amplifier sends of its own accord, not as the reply to a request: it must not
-// release the stop-and-wait pacing, or the next request would overtake the awaited reply.
-bool unsolicited(const Report& r) {
-    return r[1] == RPL_TUNNEL;
-}
+// Requests whose answers are still looked for: enough for the lost ones of a burst to age out.
+constexpr std::size_t kAwaitedRequests = 16;
 
 } // namespace
 
@@ -154,6 +152,13 @@ OpenResult Link::OpenLink() {
         writerStop_ = false;
         drainUntil_ = kForever;
     }
+    {
+        std::lock_guard a(awaitingMutex_);
+        awaiting_.clear();
+    }
+    dropped_ = 0;
+    asked_ = 0;
+    answered_ = 0;
     openedAt_ = clock_.nowMs();
     ++generation_;
     open_ = true;
@@ -189,12 +194,50 @@ void Link::ReadUsbThreadProc() {
         Report r{};
         std::copy_n(buffer, std::min<std::size_t>(std::size_t(n), kReportSize), r.begin());
         traceReport(Direction::FromAmplifier, r);
+        if (!acceptReport(r))
+            continue; // not the awaited reply: the writer goes on waiting for it
         if (handler_)
             handler_(r);
-        if (!unsolicited(r))
+        // What the amplifier sends of its own accord must not release the stop-and-wait
+        // pacing, or the next request would overtake the awaited reply.
+        if (!isUnsolicitedReply(r[1]))
             replyEvent_.set();
     }
     threadExit_.set();
+}
+
+bool Link::acceptReport(const Report& r) {
+    const char* why = "its report id is not 02";
+    if (r[0] == kReportId) {
+        // Unsolicited reports and acknowledgements the editor takes nothing from pass.
+        if (isUnsolicitedReply(r[1]) || !isDecodedReply(r[1]))
+            return true;
+        std::lock_guard lock(awaitingMutex_);
+        const auto it = std::find_if(awaiting_.begin(), awaiting_.end(),
+                                     [&r](const Report& q) { return answers(q, r); });
+        if (it != awaiting_.end()) {
+            awaiting_.erase(it);
+            ++answered_;
+            return true;
+        }
+        why = "nothing asked for it";
+    }
+    const int n = ++dropped_;
+    char text[128];
+    std::snprintf(text, sizeof text, "dropped report %02X %02X %02X: %s (%d dropped)", r[0], r[1],
+                  r[2], why, n);
+    debugLog(text);
+    return false;
+}
+
+void Link::noteRequest(const Report& r) {
+    if (r[0] != kReportId || expectedReplyCode(r) == 0)
+        return;
+    std::lock_guard lock(awaitingMutex_);
+    if (awaiting_.size() == kAwaitedRequests)
+        awaiting_.pop_front();
+    awaiting_.push_back(r);
+    ++asked_;
 }
 
 int Link::writeLocked(const Report& r) {
@@ -203,6 +246,7 @@ int Link::writeLocked(const Report& r) {
         return 0;
     // Traced as it is handed over: its reply may be read before write() returns.
     traceReport(Direction::ToAmplifier, r);
+    noteRequest(r); // before the write: its reply may be read before write() returns
     const int n = device_->write(r.data(), r.size());
     if (n != int(kReportSize))
         debugLog("usb数据写入出错");

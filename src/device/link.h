@@ -96,6 +96,11 @@ public:
     // Nothing queued and nothing on its way to the transport: every report written so far has
     // been traced.
     bool handedOver() const;
+    // Since the link opened: reports dropped unread (a foreign report id, or a reply nothing
+    // asked for), requests that expect a specific answer, and the answers that came.
+    int droppedReports() const { return dropped_.load(); }
+    int requestsAsked() const { return asked_.load(); }
+    int requestsAnswered() const { return answered_.load(); }
     // Counts the opens: work that spans a close and a new open can tell.
     std::uint64_t generation() const { return generation_.load(); }
 
@@ -146,7 +151,16 @@ private:
     std::thread writer_;
     std::atomic<bool> writerDone_{true}; // the writer has left its loop (still a participant)
 
+    // Requests written that expect an answer, oldest first; a request whose reply was lost
+    // falls out of the window.
+    std::mutex awaitingMutex_;
+    std::deque<Report> awaiting_;
+    std::atomic<int> dropped_{0}, asked_{0}, answered_{0};
+
     void ReadUsbThreadProc();
+    // Whether a received report may reach the reply handler.
+    bool acceptReport(const Report& r);
+    void noteRequest(const Report& r);
     void WriterThreadProc();
     // The wait for the previous report's reply; false when the link can no longer write.
     bool awaitPacing();

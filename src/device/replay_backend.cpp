@@ -35,21 +35,33 @@ bool ReplayBackend::load(const std::string& path, std::string& error) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
-    return loadLines(lines);
+    return loadLines(lines, &error);
 }
 
-bool ReplayBackend::loadLines(const std::vector<std::string>& lines) {
+bool ReplayBackend::loadLines(const std::vector<std::string>& lines, std::string* error) {
     std::lock_guard lock(mutex_);
     lines_.clear();
+    lineNumbers_.clear();
     skipped_ = 0;
-    for (const std::string& line : lines) {
-        if (line.empty() || line[0] == '#')
+    ended_ = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.empty() || line[0] == '#' || line == "\r")
             continue;
-        if (auto t = parseTraceLine(line))
-            lines_.push_back(*t);
-        else
+        const auto t = parseTraceLine(line);
+        if (!t) {
             ++skipped_;
+            if (error)
+                *error = "replay: line " + std::to_string(i + 1) +
+                         " is not a trace line (cut short or damaged): " + line.substr(0, 40);
+            lines_.clear();
+            lineNumbers_.clear();
+            return false;
+        }
+        lines_.push_back(*t);
+        lineNumbers_.push_back(i + 1);
     }
+    lastLine_ = lines.size();
     used_.assign(lines_.size(), false);
     next_ = 0;
     replies_.clear();
@@ -137,16 +149,19 @@ int ReplayBackend::deviceWrite(const std::uint8_t* data, std::size_t size) {
                 queueRepliesLocked();
             }
             if (next_ >= lines_.size()) {
+                // Nothing more will ever answer: the device fails, as an unplugged one would,
+                // rather than let every request wait out its reply.
                 ++mismatches_;
-                problem =
-                    "replay: write past the end of the trace\n  wrote    " + hexReport(written);
+                ended_ = true;
+                problem = "replay: the trace ended at line " + std::to_string(lastLine_) +
+                          ", and this session wrote more\n  wrote    " + hexReport(written);
             } else {
                 const TraceLine& line = lines_[next_++];
                 if (line.report != written) {
                     ++mismatches_;
-                    problem = "replay: mismatch at trace line " + std::to_string(next_) +
-                              "\n  expected " + hexReport(line.report) + "\n  wrote    " +
-                              hexReport(written);
+                    problem = "replay: mismatch at trace line " +
+                              std::to_string(lineNumbers_[next_ - 1]) + "\n  expected " +
+                              hexReport(line.report) + "\n  wrote    " + hexReport(written);
                 }
                 queueRepliesLocked();
             }
@@ -161,13 +176,13 @@ int ReplayBackend::deviceWrite(const std::uint8_t* data, std::size_t size) {
 int ReplayBackend::deviceRead(std::uint8_t* buf, std::size_t size, int timeoutMs) {
     auto ready = [this](double) {
         std::lock_guard lock(mutex_);
-        return !replies_.empty();
+        return !replies_.empty() || ended_;
     };
     if (!clock_.waitFor(ready, timeoutMs))
         return 0;
     std::lock_guard lock(mutex_);
     if (replies_.empty())
-        return 0;
+        return ended_ ? -1 : 0;
     const Report r = replies_.front();
     replies_.pop_front();
     if (r[1] == RPL_LEVELS)

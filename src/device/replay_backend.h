@@ -26,7 +26,9 @@ public:
     // Mismatches go to report(); lines that are not trace lines are skipped and counted.
     ReplayBackend(Clock& clock, std::function<void(const std::string&)> report);
     bool load(const std::string& path, std::string& error);
-    bool loadLines(const std::vector<std::string>& lines);
+    // False, with the line named in `error`, at the first line that is neither a trace line, a
+    // comment nor empty: a damaged trace is refused before anything is replayed.
+    bool loadLines(const std::vector<std::string>& lines, std::string* error = nullptr);
 
     std::vector<HidInterface> enumerate() override;
     std::unique_ptr<HidDevice> open(const std::string& path, OpenError& error) override;
@@ -43,6 +45,9 @@ private:
     std::function<void(const std::string&)> report_;
     mutable std::mutex mutex_;
     std::vector<TraceLine> lines_;
+    std::vector<std::size_t> lineNumbers_; // of each trace line in its file, from 1
+    std::size_t lastLine_ = 0;             // the file's last line number
+    bool ended_ = false;     // a write went past the trace's end: the device fails its next read
     std::vector<bool> used_; // lines consumed out of order (a level request matched later on)
     std::size_t next_ = 0;   // next line to consume
     std::deque<Report> replies_;

@@ -20,6 +20,37 @@ const char* checkFailureText(CheckResult r) {
     }
 }
 
+std::string checkFailureMessage(CheckResult r, bool english, int lost, int asked) {
+    switch (r) {
+    case CheckResult::WrongModel:
+        return english ? "The amplifier's model does not match this software!"
+                       : checkFailureText(r);
+    case CheckResult::WrongProtocol:
+        return english ? "The amplifier speaks another protocol version: please use the software "
+                         "made for it!"
+                       : checkFailureText(r);
+    case CheckResult::NoAnswer:
+        return english ? "The amplifier does not answer: check the USB cable and hub, and close "
+                         "any other program that holds the device."
+                       : "机器没有应答：请检查USB线和集线器，并关闭其他正在使用该设备的程序。";
+    case CheckResult::RepliesLost: {
+        const std::string n = std::to_string(lost), m = std::to_string(asked);
+        return english ? "Replies are being lost (" + n + " of " + m +
+                             "): check the USB cable, connect the amplifier without a hub, and "
+                             "close any other program that holds the device."
+                       : "机器的应答正在丢失（" + m + "个请求中丢失" + n +
+                             "个）：请检查USB线，不经集线器直接连接机器，并关闭其他正在使用该设备"
+                             "的程序。";
+    }
+    case CheckResult::LinkLost:
+        return english ? "The amplifier was lost during the transfer."
+                       : "传输过程中与机器的连接中断。";
+    case CheckResult::Passed:
+        break;
+    }
+    return "";
+}
+
 Session::~Session() {
     cancel();
     joinWorkers();
@@ -279,6 +310,15 @@ CheckResult Session::CheckConnection() {
     // check.
     if (!whole || !link_.isOpen() || link_.readThreadEnded())
         return CheckResult::LinkLost;
+    asked_ = link_.requestsAsked();
+    lost_ = link_.requestsAsked() - link_.requestsAnswered();
+    // Defaults standing in for replies that never came say nothing about the amplifier.
+    if (!state_.modelReceived() || (state_.modelMatches() && !state_.protocolReceived())) {
+        const CheckResult r =
+            link_.requestsAnswered() == 0 ? CheckResult::NoAnswer : CheckResult::RepliesLost;
+        link_.CloseByEditor();
+        return r;
+    }
     if (state_.modelMatches() && state_.protocolMatches()) {
         if (pending != -1)
             selectMode(store_, link_, clock_, clampMode(pending));

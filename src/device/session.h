@@ -20,7 +20,9 @@
 
 namespace q7 {
 
-enum class CheckResult { Passed, WrongModel, WrongProtocol, LinkLost };
+// NoAnswer and RepliesLost: the model or protocol reply never came, so the identity could not be
+// checked at all.
+enum class CheckResult { Passed, WrongModel, WrongProtocol, LinkLost, NoAnswer, RepliesLost };
 
 // Rounds of asking again for the synchronisation's reads that were not answered.
 inline constexpr int kReadRetries = 3;
@@ -56,6 +58,8 @@ struct TransferProgress {
 
 // The texts of the connection check's error boxes.
 const char* checkFailureText(CheckResult r);
+// The same for every failure, in Chinese or English; `lost` of `asked` requests went unanswered.
+std::string checkFailureMessage(CheckResult r, bool english, int lost = 0, int asked = 0);
 
 class Session {
 public:
@@ -84,6 +88,9 @@ public:
     // lost its link (closed, broken, reopened, or a write refused) is reported as such, without
     // closing anything. Every outcome clears the pending device mode.
     CheckResult CheckConnection();
+    // Requests of the link that went unanswered, and those asked, when the last check ran.
+    int lostReplies() const { return lost_.load(); }
+    int askedReplies() const { return asked_.load(); }
 
     // The device mode the downloaded file selects (0..3), or -1.
     std::atomic<int> pendingDeviceMode{-1};
@@ -126,6 +133,7 @@ private:
     std::set<std::uint32_t> seen_;
     std::atomic<bool> collecting_{false};
     std::atomic<int> unread_{0};
+    std::atomic<int> lost_{0}, asked_{0};
 
     // Whether the transfer now finishing reached the amplifier whole; read by the check.
     std::atomic<bool> transferWhole_{true};

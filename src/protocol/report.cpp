@@ -179,6 +179,92 @@ bool isErasedModeName(const Report& r) {
     return r[5] == 0xFF && r[6] == 0xFF && r[7] == 0xFF && r[8] == 0xFF;
 }
 
+std::uint8_t expectedReplyCode(const Report& request) {
+    switch (request[1]) {
+    case CMD_MODE_STORE:
+    case CMD_MODE_RECALL:
+    case CMD_MODE_DEFAULT:
+    case CMD_GET_MODE:
+        return RPL_MODE;
+    case CMD_DSP_WRITE:
+        return RPL_DSP_ACK;
+    case CMD_DSP_READ:
+        return RPL_DSP_VALUE;
+    case CMD_SET_SOURCE:
+    case CMD_GET_SOURCE:
+        return RPL_SOURCE;
+    case CMD_GET_LEVELS:
+        return RPL_LEVELS;
+    case CMD_SET_HDMI:
+    case CMD_GET_HDMI:
+        return RPL_HDMI;
+    case CMD_SET_KEY_TABLE:
+        return RPL_KEY_TABLE;
+    case CMD_GET_DSP_VERSION:
+        return RPL_DSP_VERSION;
+    case CMD_GET_PROTOCOL:
+        return RPL_PROTOCOL;
+    case CMD_GET_MODEL:
+        return RPL_MODEL;
+    case CMD_GET_MCU_VERSION:
+        return RPL_MCU_VERSION;
+    case CMD_MEM_READ:
+        return RPL_MEM;
+    case CMD_GET_SETTINGS:
+        return RPL_SETTINGS;
+    case CMD_MODE_NAME_READ:
+        return RPL_MODE_NAME;
+    default:
+        return 0;
+    }
+}
+
+bool answers(const Report& request, const Report& reply) {
+    const std::uint8_t code = expectedReplyCode(request);
+    if (code == 0 || reply[1] != code)
+        return false;
+    switch (code) {
+    case RPL_DSP_VALUE:
+        return reply[3] == request[3] && reply[4] == request[4];
+    case RPL_MEM:
+    case RPL_MODE_NAME:
+        return reply[2] == request[2] && reply[3] == request[3];
+    default:
+        return true;
+    }
+}
+
+bool isUnsolicitedReply(std::uint8_t code) {
+    return code == RPL_TUNNEL || code == RPL_KEY_LEARNED || code == RPL_EXTRA_A ||
+           code == RPL_EXTRA_B;
+}
+
+bool isDecodedReply(std::uint8_t code) {
+    switch (code) {
+    case RPL_MODE:
+    case RPL_DSP_ACK:
+    case RPL_DSP_VALUE:
+    case RPL_SOURCE:
+    case RPL_LEVELS:
+    case RPL_HDMI:
+    case RPL_TUNNEL:
+    case RPL_EXTRA_A:
+    case RPL_KEY_LEARNED:
+    case RPL_KEY_TABLE:
+    case RPL_DSP_VERSION:
+    case RPL_PROTOCOL:
+    case RPL_MODEL:
+    case RPL_MCU_VERSION:
+    case RPL_MEM:
+    case RPL_EXTRA_B:
+    case RPL_SETTINGS:
+    case RPL_MODE_NAME:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string replyText(const Report& r, std::size_t maxChars) {
     std::string text;
     for (std::size_t i = 2; i < kReportSize && text.size() < maxChars && r[i] != 0; ++i)

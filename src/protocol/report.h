@@ -74,6 +74,18 @@ enum ReplyCode : std::uint8_t {
     RPL_MODE_NAME = 0xDB,
 };
 
+// ---- which report answers which request ----
+
+// The reply code a request is answered with; 0 when the editor relies on no specific reply.
+std::uint8_t expectedReplyCode(const Report& request);
+// Whether `reply` is the answer to `request`: its code, and where the reply repeats them, the
+// module and parameter, the memory address or the name slot asked for.
+bool answers(const Report& request, const Report& reply);
+// Codes the amplifier sends of its own accord (tunnel messages, learned keys, the extra block).
+bool isUnsolicitedReply(std::uint8_t code);
+// Codes whose contents the editor takes into its store or identity.
+bool isDecodedReply(std::uint8_t code);
+
 // ---- big-endian fields and IEEE singles ----
 
 std::uint32_t floatBits(float v);

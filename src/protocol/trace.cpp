@@ -2,6 +2,7 @@
 #include "protocol/trace.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 namespace q7 {
@@ -94,7 +95,10 @@ bool TraceWriter::open(const std::string& path) {
     std::lock_guard lock(mutex_);
     if (file_)
         std::fclose(file_);
+    error_ = 0;
     file_ = std::fopen(path.c_str(), "w");
+    if (!file_)
+        error_ = errno;
     return file_ != nullptr;
 }
 
@@ -113,16 +117,20 @@ void TraceWriter::write(double ms, Direction direction, const Report& r) {
     line.push_back('\n');
     // Each line reaches the file as it happens: after a crash or a pulled cable the last reports
     // are the ones a bug report needs.
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fflush(file_);
+    if ((std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
+         std::fflush(file_) != 0) &&
+        error_ == 0)
+        error_ = errno ? errno : EIO;
 }
 
-void TraceWriter::close() {
+bool TraceWriter::close() {
     std::lock_guard lock(mutex_);
     if (file_) {
-        std::fclose(file_);
+        if (std::fclose(file_) != 0 && error_ == 0)
+            error_ = errno ? errno : EIO;
         file_ = nullptr;
     }
+    return error_ == 0;
 }
 
 } // namespace q7

@@ -39,11 +39,15 @@ public:
     // Also hands every line to a listener (tests, a wire log window).
     void setListener(std::function<void(const TraceLine&)> listener);
     void write(double ms, Direction direction, const Report& r);
-    void close();
+    // False when a line could not be written or the file could not be closed whole; error()
+    // then holds the system's errno.
+    bool close();
+    int error() const { return error_; }
 
 private:
     std::mutex mutex_;
     std::FILE* file_ = nullptr;
+    int error_ = 0;
     std::function<void(const TraceLine&)> listener_;
 };
 

@@ -478,6 +478,14 @@ void SimulatedAmplifier::enqueueLocked(const Report& r, double at) {
     queue_.insert(it, Pending{at, r});
 }
 
+void SimulatedAmplifier::sendUnprompted(const Report& r) {
+    {
+        std::lock_guard lock(mutex_);
+        enqueueLocked(r, clock_.nowMs());
+    }
+    clock_.notify();
+}
+
 Report SimulatedAmplifier::levelReport(double now) {
     Report r = reply(RPL_LEVELS);
     for (int k = 0; k < 6 && !options_.quiet; ++k) {

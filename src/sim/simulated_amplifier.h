@@ -89,6 +89,8 @@ public:
     void armUnplugAfter(int more);
     void armReadErrorAfter(int more);
     bool saveState() const;
+    // Sends a report of the test's choosing as if the amplifier (or a faulty hub) had.
+    void sendUnprompted(const Report& r);
 
     // Device side, called by the opened device.
     int deviceWrite(const std::uint8_t* data, std::size_t size);

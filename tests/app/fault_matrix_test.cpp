@@ -170,9 +170,12 @@ TEST_P(FaultMatrix, EndsAndLeavesAKnownState) {
     ASSERT_TRUE(settle(rig)) << "the start-up ends";
     if (refused(fault)) {
         // Told once why; the link is closed with CMD_CLOSE; the amplifier is untouched.
-        const QString why = fault == Fault::OldProtocol
-                                ? QString::fromUtf8("机器与软件通信版本不匹配，请使用机器配套软件!")
-                                : QString::fromUtf8("机器型号与软件不匹配!");
+        const QString why =
+            fault == Fault::OldProtocol
+                ? QString::fromUtf8("机器与软件通信版本不匹配，请使用机器配套软件!")
+            : fault == Fault::Silent
+                ? QString::fromUtf8(checkFailureMessage(CheckResult::NoAnswer, false).c_str())
+                : QString::fromUtf8("机器型号与软件不匹配!");
         EXPECT_EQ(toldTexts(rig), QStringList{why});
         EXPECT_FALSE(rig.editor->linkOpen());
         EXPECT_EQ(rig.lastSent(), shortCommand(CMD_CLOSE));

@@ -74,6 +74,60 @@ TEST(Q7ctlDevice, CheckFailuresNameTheirReason) {
     EXPECT_NE(r.err.find("wrong protocol"), std::string::npos) << r.err;
 }
 
+// An amplifier that is silent, loses or garbles its replies, or answers too late is not said to
+// be the wrong model or to speak the wrong protocol.
+TEST(Q7ctlDevice, MissingRepliesAreNamedForWhatTheyAre) {
+    struct Case {
+        SimOptions options;
+        const char* says;
+    };
+    for (const Case& k : {Case{SimOptions{.silent = true}, "the amplifier does not answer"},
+                          Case{SimOptions{.dropEvery = 2}, "replies are being lost ("},
+                          Case{SimOptions{.garbageEvery = 1}, "the amplifier"},
+                          Case{SimOptions{.latencyUs = 3e6}, "the amplifier"}}) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"info"}, std::vector<std::string>{"pull"},
+              std::vector<std::string>{"mode", "store", "1"}}) {
+            Bench b(k.options);
+            const Result r = b.run(args);
+            SCOPED_TRACE(args[0] + ": " + r.err);
+            EXPECT_EQ(r.code, 3);
+            EXPECT_NE(r.err.find(k.says), std::string::npos);
+            EXPECT_TRUE(r.err.find("does not answer") != std::string::npos ||
+                        r.err.find("replies are being lost") != std::string::npos);
+            EXPECT_NE(r.err.find("cable"), std::string::npos) << "what to try";
+            EXPECT_EQ(r.err.find("wrong model"), std::string::npos);
+            EXPECT_EQ(r.err.find("wrong protocol"), std::string::npos);
+        }
+    }
+}
+
+// A garbled reply never stands in for the value it replaced.
+TEST(Q7ctlDevice, GarbledRepliesNeverReachThePulledSettings) {
+    Bench clean;
+    const Result expected = clean.run({"pull", "--json"});
+    ASSERT_EQ(expected.code, 0) << expected.err;
+    for (const char* garbage : {"garbage_every=19", "garbage_every=7"}) {
+        Bench b;
+        const Result r = b.run({std::string("--simulator=") + garbage, "pull", "--json"}, false);
+        SCOPED_TRACE(garbage);
+        // The shift frequencies are left out: a bypass reply read before or after its frequency
+        // (as a read asked again comes later) decodes differently, garbage or not.
+        const auto values = [](const std::string& json) {
+            std::string out;
+            std::istringstream in(json);
+            for (std::string item; std::getline(in, item, ',');)
+                if (item.find("shift.freq_hz") == std::string::npos)
+                    out += item + ",";
+            return out;
+        };
+        if (r.code == 0)
+            EXPECT_EQ(values(r.out), values(expected.out));
+        else
+            EXPECT_EQ(r.code, 3) << r.err;
+    }
+}
+
 TEST(Q7ctlDevice, PullWritesTheAmplifiersSettings) {
     Bench b;
     const std::string file = temp("cli_pull.q7M");
@@ -132,6 +186,22 @@ TEST(Q7ctlDevice, ModeCommands) {
     r = b.run({"mode", "load", "5"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(lines(r.err), 1);
+
+    // 20 characters fit; 21 are refused rather than cut.
+    r = b.run({"mode", "name", "3", "二重唱abcdefghijklmnopq"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(b.sim.modeName(2), u"二重唱abcdefghijklmnopq");
+    r = b.run({"mode", "name", "3", "abcdefghijklmnopqrstu"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("at most 20"), std::string::npos) << r.err;
+    EXPECT_EQ(b.sim.modeName(2), u"二重唱abcdefghijklmnopq");
+    for (const std::vector<std::string>& bare :
+         {std::vector<std::string>{"push"}, std::vector<std::string>{"mode", "load"}}) {
+        r = b.run(bare);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err.find("unknown command"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is required"), std::string::npos) << r.err;
+    }
 }
 
 // Text: a header naming each column with its unit, then a line a poll. JSON: one object a
@@ -169,6 +239,25 @@ TEST(Q7ctlDevice, LevelsPollEveryThreeHundredMilliseconds) {
         EXPECT_EQ((*j)["bluetooth"].type, test::Json::Type::Bool);
     }
     EXPECT_EQ(polls, 3);
+}
+
+// A poll whose reply never came, or an amplifier gone mid-way, ends the command with the poll
+// named; the last reading is never printed again as if it were new.
+TEST(Q7ctlDevice, LevelsStopAtAPollThatWasNotAnswered) {
+    {
+        Bench b(SimOptions{.dropEvery = 6}); // three handshake requests, then the polls
+        const Result r = b.run({"levels", "--count", "5"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(lines(r.out), 1 + 2) << r.out;
+        EXPECT_NE(r.err.find("poll 3: the level reply did not come"), std::string::npos) << r.err;
+    }
+    {
+        Bench b(SimOptions{.unplugAfter = 5}); // gone at the sixth request
+        const Result r = b.run({"levels", "--count", "5", "--json"});
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(lines(r.out), 2) << r.out;
+        EXPECT_NE(r.err.find("poll 3: the amplifier was lost"), std::string::npos) << r.err;
+    }
 }
 
 TEST(Q7ctlDevice, AQuietAmplifierReadsZeroLevels) {
@@ -209,6 +298,74 @@ TEST(Q7ctlDevice, BadSimulatorOptionsAreRefused) {
         EXPECT_EQ(r.code, 2) << o;
         EXPECT_EQ(lines(r.err), 1) << o;
     }
+}
+
+// A trace cut short, at a line's end or in the middle of one, or with bad hex, stops the replay
+// at once with the line named, and the command fails.
+TEST(Q7ctlDevice, DamagedTracesStopTheReplayAtOnce) {
+    const std::string trace = temp("replay_damaged.trace");
+    Bench live;
+    ASSERT_EQ(live.run({"--simulator", "--trace", trace, "pull"}, false).code, 0);
+    std::vector<std::string> recorded;
+    {
+        std::ifstream in(trace);
+        for (std::string l; std::getline(in, l);)
+            recorded.push_back(l);
+    }
+    ASSERT_GT(recorded.size(), 100u);
+    const auto write = [&](std::size_t keep, const std::string& last) {
+        std::ofstream out(trace, std::ios::trunc);
+        for (std::size_t i = 0; i < keep; ++i)
+            out << recorded[i] << "\n";
+        out << last;
+    };
+    struct Case {
+        std::size_t keep;
+        std::string last;
+        int code;
+        const char* says;
+    };
+    const std::string half = recorded[60].substr(0, recorded[60].size() / 2);
+    std::string badHex = recorded[60];
+    badHex[badHex.size() - 2] = 'Q';
+    for (const Case& k :
+         {Case{60, "", 3, "the trace ended at line 60"},
+          Case{60, half, 1, "line 61 is not a trace line"},
+          Case{60, badHex + "\n" + recorded[61], 1, "line 61 is not a trace line"}}) {
+        write(k.keep, k.last);
+        Bench b;
+        const double start = b.clock.nowMs();
+        const Result r = b.run({"--replay", trace, "pull"}, false);
+        SCOPED_TRACE(k.says);
+        EXPECT_EQ(r.code, k.code) << r.err;
+        EXPECT_NE(r.err.find(k.says), std::string::npos) << r.err;
+        EXPECT_LT(b.clock.nowMs() - start, 10000) << "no reply timeout for every request left";
+    }
+    std::remove(trace.c_str());
+}
+
+// Output that could not be written is a failure, named: standard output refusing every byte,
+// and a trace on a full device.
+TEST(Q7ctlDevice, OutputThatCouldNotBeWrittenFails) {
+    struct Refusing : std::streambuf {
+        int overflow(int) override { return traits_type::eof(); }
+        std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+    } refusing;
+    std::ostream full(&refusing);
+    std::ostringstream err;
+    VirtualClock clock;
+    SimulatedAmplifier sim(clock);
+    Q7ctlEnvironment env{&clock, &sim};
+    EXPECT_EQ(runQ7ctl({"info"}, full, err, env), 1);
+    EXPECT_NE(err.str().find("cannot write standard output"), std::string::npos) << err.str();
+
+    std::ifstream devFull("/dev/full");
+    if (!devFull)
+        GTEST_SKIP() << "no /dev/full here";
+    Bench b;
+    const Result r = b.run({"--trace", "/dev/full", "info"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot write the trace /dev/full"), std::string::npos) << r.err;
 }
 
 // Every device command, recorded against healthy and faulty amplifiers, replays without a

@@ -123,6 +123,25 @@ TEST(Q7ctlMode, DumpPrintsFloatsExactlyAndIntegersAsIntegers) {
     std::remove(path.c_str());
 }
 
+// Values the designer cannot make a filter of are usage errors, not NaN coefficients.
+TEST(Q7ctlBiquad, RefusesValuesThatMakeNoFilter) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"biquad", "99", "0", "1000", "1"},
+          {"biquad", "--", "-1", "0", "1000", "1"},
+          {"biquad", "1", "0", "0", "1"},
+          {"biquad", "1", "0", "24000", "1"},
+          {"biquad", "1", "0", "1000", "0"},
+          {"biquad", "1", "0", "nan", "1"},
+          {"biquad", "1", "0", "1000", "nan"},
+          {"biquad", "1", "inf", "1000", "1"}}) {
+        const CliRun r = q7ctl(args);
+        EXPECT_EQ(r.code, 2) << args[2] << " " << args[3] << " " << args[4] << ": " << r.out;
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(q7ctl({"biquad", "21", "0", "23999", "0.1"}).code, 0);
+}
+
 TEST(Q7ctlBiquad, PrintsCoefficientsAndWords) {
     const CliRun r = q7ctl({"biquad", "1", "0", "1000", "1.41"});
     ASSERT_EQ(r.code, 0) << r.err;

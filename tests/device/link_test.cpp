@@ -2,6 +2,7 @@
 #include "device/link.h"
 #include "rig.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
 #include <thread>
@@ -127,6 +128,53 @@ TEST(LinkWrite, AnsweredWritesGoAsSoonAsTheReplyIsHandled) {
     const auto s = rig.sent();
     for (int i = 1; i < 5; ++i)
         EXPECT_DOUBLE_EQ(s[std::size_t(i)].ms - s[std::size_t(i) - 1].ms, 1.0);
+}
+
+TEST(LinkRead, ReportsThatAnswerNothingAskedAreDroppedAndCounted) {
+    Rig rig;
+    ASSERT_TRUE(rig.c.link.OpenLink().opened);
+    const auto received = [&rig] {
+        std::lock_guard l(rig.mutex);
+        return std::count_if(rig.lines.begin(), rig.lines.end(), [](const TraceLine& t) {
+            return t.direction == Direction::FromAmplifier;
+        });
+    };
+    Report garbled = shortCommand(CMD_GET_PROTOCOL, 38);
+    garbled[0] = 0xD7; // a foreign report id: whatever it carries is not a reply
+    Report unasked = garbled;
+    unasked[0] = kReportId; // a well-formed protocol reply nobody asked for
+    Report memory = memRead(0, 56);
+    memory[4] = 56;
+    std::fill(memory.begin() + 5, memory.end(), 0x11);
+    const std::uint8_t message[] = {1, 2, 3};
+    for (const Report& r :
+         {garbled, unasked, memory, tunnelReport(makeTunnelPacket(kTunnelMessage, message))})
+        rig.sim.sendUnprompted(r);
+    rig.clock.waitFor([&](double) { return received() == 4; }, 1000);
+    ASSERT_EQ(received(), 4);
+
+    EXPECT_EQ(rig.c.link.droppedReports(), 3);
+    EXPECT_EQ(rig.c.state.protocol(), 1) << "nothing decoded from a dropped report";
+    EXPECT_NE(rig.store.bandImage()[0], 0x11);
+    const auto codes = rig.sentCodes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), CMD_TUNNEL), 1)
+        << "the tunnel message is still acknowledged";
+
+    // A DSP value for another parameter than the one asked for is not its answer either.
+    rig.c.link.write(dspRead(1, 30, 1));
+    ASSERT_TRUE(rig.c.link.awaitReply());
+    EXPECT_EQ(rig.c.link.requestsAnswered(), 1);
+    Report other{};
+    other[0] = kReportId;
+    other[1] = RPL_DSP_VALUE;
+    other[3] = 1;
+    other[4] = 31;
+    rig.c.link.write(dspRead(1, 30, 1));
+    rig.sim.sendUnprompted(other);
+    rig.c.link.write(shortCommand(CMD_GET_PROTOCOL));
+    ASSERT_TRUE(rig.c.link.awaitReply());
+    EXPECT_EQ(rig.c.state.protocol(), 11) << "the real answer is taken";
+    EXPECT_EQ(rig.c.link.droppedReports(), 4);
 }
 
 TEST(LinkClose, EditorSendsCloseFirstRemovalDoesNot) {

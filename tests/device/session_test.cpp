@@ -103,7 +103,41 @@ TEST(Synchronise, SilentAmplifierEndsWithoutHanging) {
     rig.c.session.SynchronizeData();
     // 2500, GET_MODEL, 20, GET_MODEL after 2500, 20, 100, 500.
     EXPECT_DOUBLE_EQ(rig.clock.nowMs(), 2500 + 20 + 2500 + 20 + 100 + 500);
-    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::WrongModel);
+    EXPECT_EQ(rig.c.session.CheckConnection(), CheckResult::NoAnswer)
+        << "the default model stands in for a reply that never came";
+    EXPECT_FALSE(rig.c.link.isOpen());
+}
+
+// Replies that never came (lost, garbled, or too late) are not the amplifier's word on its model
+// or protocol: the check says they are missing, and how many of the requests went unanswered.
+TEST(Synchronise, MissingIdentityRepliesAreNotAWrongModelOrProtocol) {
+    struct Case {
+        SimOptions options;
+        CheckResult expected;
+    };
+    for (const Case& k : {Case{SimOptions{.dropEvery = 2}, CheckResult::RepliesLost},
+                          Case{SimOptions{.garbageEvery = 1}, CheckResult::NoAnswer},
+                          Case{SimOptions{.latencyUs = 3e6}, CheckResult::NoAnswer}}) {
+        Rig rig(k.options);
+        ASSERT_TRUE(rig.c.link.OpenLink().opened);
+        rig.c.session.SynchronizeData();
+        const CheckResult r = rig.c.session.CheckConnection();
+        if (k.expected == CheckResult::NoAnswer) // a stray reply may have got through
+            EXPECT_TRUE(r == CheckResult::NoAnswer || r == CheckResult::RepliesLost) << int(r);
+        else
+            EXPECT_EQ(r, k.expected);
+        EXPECT_FALSE(rig.c.link.isOpen());
+        if (k.expected == CheckResult::RepliesLost) {
+            EXPECT_GT(rig.c.session.lostReplies(), 0);
+            EXPECT_LT(rig.c.session.lostReplies(), rig.c.session.askedReplies());
+        }
+    }
+    EXPECT_EQ(checkFailureMessage(CheckResult::RepliesLost, true, 1, 2)
+                  .rfind("Replies are being lost (1 of 2): check the USB cable", 0),
+              0u);
+    EXPECT_NE(checkFailureMessage(CheckResult::NoAnswer, false).find("机器没有应答"),
+              std::string::npos);
+    EXPECT_EQ(checkFailureMessage(CheckResult::WrongModel, false), "机器型号与软件不匹配!");
 }
 
 TEST(Synchronise, DspErrorIsReportedOncePerRun) {
@@ -365,7 +399,7 @@ TEST(Lifecycle, ASilentSecondAmplifierDoesNotPassOnTheFirstOnesAnswers) {
     t.bus.current = &t.b;
     ASSERT_TRUE(t.c.link.OpenLink().opened);
     t.c.session.SynchronizeData();
-    EXPECT_EQ(t.c.session.CheckConnection(), CheckResult::WrongModel);
+    EXPECT_EQ(t.c.session.CheckConnection(), CheckResult::NoAnswer);
     EXPECT_EQ(t.c.state.model(), "HX2060");
     EXPECT_EQ(t.c.state.protocol(), 1);
     EXPECT_EQ(t.c.state.mcuVersion(), "2012-10-03");
