@@ -15,14 +15,13 @@
 #include "params/synthetic_response.h"
 
 #include <QDoubleSpinBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QThread>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -78,14 +77,11 @@ void typeInto(QAbstractSpinBox* box, const QString& text) {
     QTest::keyClick(box, Qt::Key_Tab);
 }
 
-// The fit runs on a worker thread in real time; this waits for it (well under a second).
+// The fit runs on a worker thread in real time; the dialog says when its result is shown.
 bool waitForFit(CAutoEqDlg* dlg) {
-    QElapsedTimer t;
-    t.start();
-    while (dlg->fitting() && t.elapsed() < 30000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
+    QSignalSpy shown(dlg, &CAutoEqDlg::finished);
+    if (dlg->fitting())
+        shown.wait(30000);
     QApplication::processEvents();
     return !dlg->fitting() && dlg->result();
 }
