@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <numbers>
 #include <thread>
+#include <chrono>
 
 namespace q7 {
 
@@ -108,6 +109,7 @@ private:
     double chooseCrossover(Pass pass); // the predicted dip
     void fitBanks(bool sub);           // the Sub's bank, or the others
     void matchLevels();
+    void reachable();
     void finish();
 
     // The non-Sub delays: d = base + c (c = what each speaker needs relative to the others).
@@ -508,9 +510,24 @@ double Tuner::chooseCrossover(Pass pass) {
     }
     // The mains for each extra wait, and the Sub's delay factors.
     std::vector<std::vector<Complex>> mainsAt(timings.size()), late(timings.size());
+    // Each main as the level matching will leave it: all at the quietest one's level, which
+    // the Sub is matched to as well.
     std::vector<Delayable> frontParts;
-    for (int k : front)
+    std::vector<double> frontLevels;
+    for (int k : front) {
         frontParts.push_back(delayable(k, 0, work_, false));
+        frontLevels.push_back(bandLevelDb(
+            hz_, sixthOctaveDb(frontParts.back().at(hz_, plan_.speakers[std::size_t(k)].delayMs)),
+            target_, kLevelLowHz, kLevelHighHz));
+    }
+    const double mainsLevel = *std::min_element(frontLevels.begin(), frontLevels.end());
+    for (std::size_t j = 0; j < frontParts.size(); ++j) {
+        const double g = std::pow(10.0, (mainsLevel - frontLevels[j]) / 20);
+        for (std::size_t i = 0; i < hz_.size(); ++i) {
+            frontParts[j].direct[i] *= g;
+            frontParts[j].delayed[i] *= g;
+        }
+    }
     for (std::size_t t = 0; t < timings.size(); ++t) {
         if (t > 0 && timings[t].extra == timings[t - 1].extra && timings[t].extra == 0.0 &&
             !mainsAt[t - 1].empty()) {
@@ -530,15 +547,6 @@ double Tuner::chooseCrossover(Pass pass) {
         for (std::size_t i = 0; i < n; ++i)
             late[t][i] = std::polar(1.0, -kTwoPi * hz[i] * subMs / 1000);
     }
-    // Levels as the tuning matches them: the mains over 500 Hz-2 kHz, the Sub over its pass band.
-    std::vector<Complex> mainsFull(hz_.size(), Complex(0.0));
-    for (std::size_t j = 0; j < front.size(); ++j) {
-        const auto h = frontParts[j].at(hz_, plan_.speakers[std::size_t(front[j])].delayMs);
-        for (std::size_t i = 0; i < hz_.size(); ++i)
-            mainsFull[i] += h[i];
-    }
-    const double mainsLevel =
-        bandLevelDb(hz_, sixthOctaveDb(mainsFull), target_, kLevelLowHz, kLevelHighHz);
 
     struct Best {
         double score = 1e9, dip = 0;
@@ -602,14 +610,17 @@ double Tuner::chooseCrossover(Pass pass) {
                         ++count;
                     }
                 sumGain /= std::max(count, 1);
+                // A dip beyond what the tuning promises outweighs every preference below.
+                const double over = std::max(dip - (o_.tolerance.dipDb - 0.5), 0.0);
                 const double score =
-                    std::max(dip, 0.0) * 2 - 0.5 * sumGain + 2 * moved + (p.inverted ? 0.25 : 0.0) +
+                    std::max(dip, 0.0) * 2 + 20 * over - 0.5 * sumGain + 2 * moved + (p.inverted ? 0.25 : 0.0) +
                     0.02 * std::abs(timings[t].subMs - subBefore) + 0.02 * timings[t].extra;
                 if (score < best.score)
                     best = {score, dip, x, placed, timings[t]};
             }
         }
     }
+    if (getenv("Q7DBG")) fprintf(stderr, "pass %d best dip %.2f x %d/%d inv %d f %.0f q %.2f sub %.3f extra %.3f\n", int(pass), best.dip, best.x.slope, best.x.hz, best.p.inverted, best.p.hz, best.p.q, best.timing.subMs, best.timing.extra);
     plan_.slope = best.x.slope;
     plan_.crossoverHz = best.x.hz;
     setCrossover(sub, xBand, Crossover{best.x.slope, true}, best.x.hz,
@@ -705,6 +716,8 @@ void Tuner::fitBanks(bool sub) {
     for (Job& job : jobs) {
         TuneBank& tb = job.tb;
         tb.applied = tb.fit.ok && tb.fit.better;
+        if (getenv("Q7DBG")) for (int k=0;k<job.start.bandCount();++k) fprintf(stderr, "  band %d type %d f %d g %d q %d\n", k, job.start.band(k).type, job.start.band(k).frequency, job.start.band(k).gain, job.start.band(k).q);
+        if (getenv("Q7DBG")) fprintf(stderr, "bank %d fit %.2f -> %.2f range %.0f-%.0f bands %zu\n", tb.bank, tb.fit.before.rmsDb, tb.fit.after.rmsDb, job.fo.loHz, job.fo.hiHz, tb.fit.bandsUsed.size());
         if (tb.applied) {
             const EqBankInfo& info = *eqBankInfo(tb.bank);
             for (int r = 0; r < info.records; ++r)
@@ -819,6 +832,7 @@ void Tuner::finish() {
         t.averageRmsBeforeDb = sumBefore / n;
         t.averageRmsPredictedDb = sumAfter / n;
     }
+    reachable();
     const std::vector<int> front = mains();
     if (data_[kTuneSub].connected && !front.empty() && plan_.crossoverHz > 0) {
         std::vector<Complex> mb(hz_.size()), ma(hz_.size());
@@ -860,17 +874,78 @@ void Tuner::finish() {
     plan_.ok = true;
 }
 
+void Tuner::reachable() {
+    for (const TuneBank& b : plan_.banks) {
+        // The bands its fit may set, alone: the crossover and pass filters stay.
+        EqBankState bands = readBank(plan_.after.bandImage, b.bank);
+        const int step = b.bank == kSubEqBank ? 4 : 1;
+        for (int k = 0; k < bands.bandCount(); ++k)
+            if (std::find(b.fit.bandsUsed.begin(), b.fit.bandsUsed.end(), k) ==
+                b.fit.bandsUsed.end())
+                for (int i = 0; i < step; ++i)
+                    bands.records[std::size_t(bands.recordOfBand(k) + i)] =
+                        BandRecord{150, 1000, 707, std::uint8_t(filter::Peq)};
+        const std::vector<Complex> eq = bankComplex(bands, hz_);
+        // Each speaker's deviation at each position without its bank.
+        std::vector<std::vector<double>> seat(b.speakers.size());
+        std::vector<double> shared(hz_.size(), 0.0);
+        int n = 0;
+        for (std::size_t j = 0; j < b.speakers.size(); ++j) {
+            const int k = b.speakers[j];
+            for (std::size_t p = 0; p < data_[std::size_t(k)].raw.size(); ++p) {
+                if (data_[std::size_t(k)].raw[p].empty())
+                    continue;
+                std::vector<Complex> h = predicted(k, p, plan_.after);
+                for (std::size_t i = 0; i < h.size(); ++i)
+                    h[i] /= eq[i];
+                std::vector<double> db = sixthOctaveDb(h);
+                for (std::size_t i = 0; i < db.size(); ++i) {
+                    db[i] -= target_[i];
+                    shared[i] += db[i];
+                }
+                ++n;
+                if (p == 0)
+                    seat[j] = std::move(db);
+            }
+        }
+        for (double& v : shared)
+            v /= std::max(n, 1);
+        for (std::size_t j = 0; j < b.speakers.size(); ++j) {
+            TuneSpeaker& t = plan_.speakers[std::size_t(b.speakers[j])];
+            if (seat[j].empty())
+                continue;
+            auto inRange = [&](const std::vector<double>& v) {
+                std::vector<double> out;
+                for (std::size_t i = 0; i < hz_.size(); ++i)
+                    if (hz_[i] >= t.loHz && hz_[i] <= t.hiHz)
+                        out.push_back(v[i]);
+                return out;
+            };
+            const std::vector<double> own = inRange(seat[j]);
+            t.rmsReachableDb = reachableRmsDb(own, inRange(shared), o_.maxBoostDb);
+            t.rmsSeatReachableDb = reachableRmsDb(own, own, o_.maxBoostDb);
+            t.bankBands = int(b.fit.bandsUsed.size());
+        }
+    }
+}
+
 TunePlan Tuner::run() {
     plan_.before = m_.settings;
     work_ = m_.settings;
     if (!collect())
         return plan_;
+    auto T0 = std::chrono::steady_clock::now();
+    auto lap = [&](const char* w) { if (getenv("Q7DBG")) fprintf(stderr, "%s %.3f\n", w, std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count()); };
     chooseRanges();
     alignDelays();
+    lap("ranges");
     // The mains equalised first: the Sub is crossed over to them as they will play.
     fitBanks(false);
+    lap("fit");
     chooseCrossover(Pass::First);
+    lap("xover");
     fitBanks(true);
+    lap("fitsub");
     matchLevels();
     // The Sub's timing and polarity again, with the Sub equalised too; another crossover where
     // that still dips.
@@ -878,7 +953,9 @@ TunePlan Tuner::run() {
         chooseCrossover(Pass::Again);
         matchLevels();
     }
+    lap("again");
     finish();
+    lap("finish");
     return plan_;
 }
 
@@ -950,6 +1027,34 @@ std::pair<double, double> levelBand(const TunePlan& plan, int speaker) {
         return {t.loHz, t.hiHz};
     }
     return {kLevelLowHz, kLevelHighHz};
+}
+
+double reachableRmsDb(const std::vector<double>& seat, const std::vector<double>& shared,
+                      double maxBoostDb) {
+    const std::size_t n = std::min(seat.size(), shared.size());
+    if (n == 0)
+        return 0;
+    // The correction is -shared + level, cut at the boost limit; the level that leaves least.
+    double lo = 1e9, hi = -1e9;
+    for (std::size_t i = 0; i < n; ++i) {
+        lo = std::min(lo, shared[i]);
+        hi = std::max(hi, shared[i]);
+    }
+    double best = 1e9;
+    std::vector<double> r(n);
+    for (double level = lo - 1; level <= hi + maxBoostDb + 1; level += 0.1) {
+        double mean = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            r[i] = seat[i] + std::min(level - shared[i], maxBoostDb);
+            mean += r[i];
+        }
+        mean /= double(n);
+        double sq = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            sq += (r[i] - mean) * (r[i] - mean);
+        best = std::min(best, std::sqrt(sq / double(n)));
+    }
+    return best;
 }
 
 TunePlan computeTune(const RoomMeasurement& measured, const TuneOptions& options) {
