@@ -949,8 +949,10 @@ TunePlan Tuner::run() {
     matchLevels();
     // The Sub's timing and polarity again, with the Sub equalised too; another crossover where
     // that still dips.
-    if (plan_.crossoverBand >= 0 && chooseCrossover(Pass::Final) > o_.tolerance.dipDb - 0.5) {
-        chooseCrossover(Pass::Again);
+    if (plan_.crossoverBand >= 0) {
+        if (chooseCrossover(Pass::Final) > o_.tolerance.dipDb - 0.5)
+            chooseCrossover(Pass::Again);
+        // The delays may have moved: where a stage delays only the highs, that moves the level.
         matchLevels();
     }
     lap("again");
