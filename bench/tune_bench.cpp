@@ -3,7 +3,7 @@
 // (levels, arrivals, Sub + mains, each output's deviation from the target) over several rooms
 // and positions, measured with 3 s sweeps as a user would; then one whole tuning of eight
 // speakers at one position at real speed, timed part by part.
-//   tune_bench [ROOMS] [--timing-only | --quality-only]
+//   tune_bench [ROOMS] [--timing-only | --quality-only] [--positions 1|3|5]
 #include "device/connection.h"
 #include "measure/speakers.h"
 #include "params/edit_path.h"
@@ -19,11 +19,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 using namespace q7;
 
 namespace {
+
+// The processor time of the whole process (every thread): what the machine's other load does
+// not stretch.
+double cpu() {
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
 
 double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -134,8 +141,9 @@ void quality(int rooms, int positions, Tally& t) {
         std::printf("room %d, %d position%s: levels ±%.2f dB, arrivals ±%.3f ms, Sub+mains dip "
                     "%.1f -> %.1f dB (predicted %.1f; %s %.0f Hz%s)%s\n",
                     seed, positions, positions > 1 ? "s" : "", v.levelSpreadDb, v.arrivalSpreadMs,
-                    plan.dipBeforeDb, v.dipAfterDb, plan.dipPredictedDb, crossoverName(plan.slope), plan.crossoverHz,
-                    plan.speakers[kTuneSub].inverted ? ", inverted" : "", v.ok() ? "" : "  SHORT");
+                    plan.dipBeforeDb, v.dipAfterDb, plan.dipPredictedDb, crossoverName(plan.slope),
+                    plan.crossoverHz, plan.speakers[kTuneSub].inverted ? ", inverted" : "",
+                    v.ok() ? "" : "  SHORT");
         for (int k = 0; k < kSpeakerOutputs; ++k) {
             const TuneSpeaker& s = plan.speakers[std::size_t(k)];
             const SpeakerCheck& c = v.speakers[std::size_t(k)];
@@ -158,15 +166,14 @@ void quality(int rooms, int positions, Tally& t) {
             } else if (s.rmsSeatReachableDb > goal) {
                 ++t.byNull;
                 std::snprintf(why, sizeof why,
-                              "  short: nulls the %.0f dB boost may not fill leave %.2f dB", 
+                              "  short: nulls the %.0f dB boost may not fill leave %.2f dB",
                               options.maxBoostDb, s.rmsSeatReachableDb);
             } else if (s.rmsReachableDb > goal) {
                 ++t.byShared;
-                std::snprintf(why, sizeof why,
-                              "  short: one EQ for %s leaves %.2f dB here at best",
-                              k == 2 || k == 3 ? (positions > 1 ? "every position" : "it")
-                                               : (positions > 1 ? "the pair and every position"
-                                                                : "the pair"),
+                std::snprintf(why, sizeof why, "  short: one EQ for %s leaves %.2f dB here at best",
+                              k == 2 || k == 3
+                                  ? (positions > 1 ? "every position" : "it")
+                                  : (positions > 1 ? "the pair and every position" : "the pair"),
                               s.rmsReachableDb);
             } else {
                 // What bands this far apart cannot follow: the response against its own
@@ -205,21 +212,23 @@ void timing() {
     }
     const double t1 = now();
     TuneOptions options;
-    double lastSweepEnd = 0;
+    double lastSweepEnd = 0, lastSweepCpu = 0;
     TuneCallbacks cb;
     cb.progress = [&](const std::string&, double f) {
-        if (f >= 1.0)
+        if (f >= 1.0) {
             lastSweepEnd = now();
+            lastSweepCpu = cpu();
+        }
     };
     const RoomRun run =
         measureRoom(*rig.audio, *rig.speakers, options, {}, settingsOf(rig.store), cb);
-    const double t2 = now();
+    const double t2 = now(), c2 = cpu();
     if (!run.ok()) {
         std::printf("timing: %s\n", run.error.c_str());
         return;
     }
     const TunePlan plan = computeTune(run.measured, options);
-    const double t3 = now();
+    const double t3 = now(), c3 = cpu();
     EditPath edits(rig.store, rig.c->link, *rig.clock, [&] { return rig.c->link.isOpen(); });
     edits.amplifierHoldsStore();
     applyTune(edits, plan);
@@ -228,16 +237,17 @@ void timing() {
     const TuneCheckRun check = checkTune(*rig.audio, *rig.speakers, options, plan, {}, {});
     const double t5 = now();
     const double sweeps = roomSweepSeconds(tuneSweepSetup(options, false)),
-                 checkSweeps = roomSweepSeconds(tuneSweepSetup(options, true));
+                 checkSweeps = roomSweepSeconds(checkSweepSetup(options, plan));
     std::printf("whole tuning of 8 speakers at 1 position, 3 s sweeps, real speed: %.1f s with "
                 "its check, %.1f s to the tuning applied (goal 60 s)\n",
                 t5 - t0, t4 - t0);
     std::printf("  synchronise %.2f s; measure %.1f s (the recording itself %.1f s); analysis "
-                "of the recording and computation after the last sweep %.2f s (goal 2 s), of "
-                "which the computation %.2f s; apply %.2f s (%zu settings); check %.1f s (its "
-                "recording %.1f s)%s\n",
-                t1 - t0, t2 - t1, sweeps, t3 - lastSweepEnd, t3 - t2, t4 - t3, plan.changes.size(),
-                t5 - t4, checkSweeps,
+                "of the recording and computation after the recording's end %.2f s (goal 2 s): "
+                "the analysis %.2f s (%.2f s of processor time, all threads), the computation "
+                "%.2f s (%.2f s); apply %.2f s (%zu settings); check %.1f s (its recording %.1f "
+                "s)%s\n",
+                t1 - t0, t2 - t1, sweeps, t3 - lastSweepEnd, t2 - lastSweepEnd, c2 - lastSweepCpu,
+                t3 - t2, c3 - c2, t4 - t3, plan.changes.size(), t5 - t4, checkSweeps,
                 check.ok() && check.verification.ok() ? ", verified" : ", NOT verified");
 }
 
@@ -246,19 +256,22 @@ void timing() {
 int main(int argc, char** argv) {
     int rooms = 4;
     bool doTiming = true, doQuality = true;
+    int onlyPositions = 0; // 0: 1, 3 and 5
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--timing-only"))
             doQuality = false;
         else if (!std::strcmp(argv[i], "--quality-only"))
             doTiming = false;
+        else if (!std::strcmp(argv[i], "--positions") && i + 1 < argc)
+            onlyPositions = std::atoi(argv[++i]);
         else
             rooms = std::max(1, std::atoi(argv[i]));
     }
     if (doQuality) {
         Tally t;
         for (int positions : {1, 3, 5})
-            if (!getenv("Q7POS") || atoi(getenv("Q7POS")) == positions)
-            quality(rooms, positions, t);
+            if (onlyPositions == 0 || onlyPositions == positions)
+                quality(rooms, positions, t);
         std::printf("\n%d tunings verified of %d; worst: levels ±%.2f dB (goal ±0.5), arrivals "
                     "±%.3f ms (goal ±0.05), Sub+mains dip %.1f dB (goal 3)\n",
                     t.verified, t.rooms, t.worstLevel, t.worstArrival, t.worstDip);

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <numbers>
 #include <thread>
-#include <chrono>
 
 namespace q7 {
 
@@ -34,6 +33,7 @@ constexpr double kChainFloor = 1e-4;
 constexpr double kDefaultHighHz = 16000;
 constexpr double kLevelLowHz = 500, kLevelHighHz = 2000;
 constexpr int kSixthOctaveHalf = 4; // points either side on the 1/48-octave grid
+constexpr double kReachableLevelDb = 3.0;
 
 std::string fmt(const char* f, double v) {
     char buf[96];
@@ -612,15 +612,15 @@ double Tuner::chooseCrossover(Pass pass) {
                 sumGain /= std::max(count, 1);
                 // A dip beyond what the tuning promises outweighs every preference below.
                 const double over = std::max(dip - (o_.tolerance.dipDb - 0.5), 0.0);
-                const double score =
-                    std::max(dip, 0.0) * 2 + 20 * over - 0.5 * sumGain + 2 * moved + (p.inverted ? 0.25 : 0.0) +
-                    0.02 * std::abs(timings[t].subMs - subBefore) + 0.02 * timings[t].extra;
+                const double score = std::max(dip, 0.0) * 2 + 20 * over - 0.5 * sumGain +
+                                     2 * moved + (p.inverted ? 0.25 : 0.0) +
+                                     0.02 * std::abs(timings[t].subMs - subBefore) +
+                                     0.02 * timings[t].extra;
                 if (score < best.score)
                     best = {score, dip, x, placed, timings[t]};
             }
         }
     }
-    if (getenv("Q7DBG")) fprintf(stderr, "pass %d best dip %.2f x %d/%d inv %d f %.0f q %.2f sub %.3f extra %.3f\n", int(pass), best.dip, best.x.slope, best.x.hz, best.p.inverted, best.p.hz, best.p.q, best.timing.subMs, best.timing.extra);
     plan_.slope = best.x.slope;
     plan_.crossoverHz = best.x.hz;
     setCrossover(sub, xBand, Crossover{best.x.slope, true}, best.x.hz,
@@ -716,8 +716,6 @@ void Tuner::fitBanks(bool sub) {
     for (Job& job : jobs) {
         TuneBank& tb = job.tb;
         tb.applied = tb.fit.ok && tb.fit.better;
-        if (getenv("Q7DBG")) for (int k=0;k<job.start.bandCount();++k) fprintf(stderr, "  band %d type %d f %d g %d q %d\n", k, job.start.band(k).type, job.start.band(k).frequency, job.start.band(k).gain, job.start.band(k).q);
-        if (getenv("Q7DBG")) fprintf(stderr, "bank %d fit %.2f -> %.2f range %.0f-%.0f bands %zu\n", tb.bank, tb.fit.before.rmsDb, tb.fit.after.rmsDb, job.fo.loHz, job.fo.hiHz, tb.fit.bandsUsed.size());
         if (tb.applied) {
             const EqBankInfo& info = *eqBankInfo(tb.bank);
             for (int r = 0; r < info.records; ++r)
@@ -871,6 +869,7 @@ void Tuner::finish() {
                  "it exactly (then set that band back to a 0 dB peaking band)"});
     plan_.hz = hz_;
     plan_.targetDb = target_;
+    plan_.streamOffsetSeconds = m_.positions[0].offsetSeconds;
     plan_.ok = true;
 }
 
@@ -934,18 +933,12 @@ TunePlan Tuner::run() {
     work_ = m_.settings;
     if (!collect())
         return plan_;
-    auto T0 = std::chrono::steady_clock::now();
-    auto lap = [&](const char* w) { if (getenv("Q7DBG")) fprintf(stderr, "%s %.3f\n", w, std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count()); };
     chooseRanges();
     alignDelays();
-    lap("ranges");
     // The mains equalised first: the Sub is crossed over to them as they will play.
     fitBanks(false);
-    lap("fit");
     chooseCrossover(Pass::First);
-    lap("xover");
     fitBanks(true);
-    lap("fitsub");
     matchLevels();
     // The Sub's timing and polarity again, with the Sub equalised too; another crossover where
     // that still dips.
@@ -955,9 +948,7 @@ TunePlan Tuner::run() {
         // The delays may have moved: where a stage delays only the highs, that moves the level.
         matchLevels();
     }
-    lap("again");
     finish();
-    lap("finish");
     return plan_;
 }
 
@@ -1036,15 +1027,16 @@ double reachableRmsDb(const std::vector<double>& seat, const std::vector<double>
     const std::size_t n = std::min(seat.size(), shared.size());
     if (n == 0)
         return 0;
-    // The correction is -shared + level, cut at the boost limit; the level that leaves least.
-    double lo = 1e9, hi = -1e9;
-    for (std::size_t i = 0; i < n; ++i) {
-        lo = std::min(lo, shared[i]);
-        hi = std::max(hi, shared[i]);
-    }
+    // The correction is -shared + level, cut at the boost limit; the level that leaves least,
+    // within a few dB of none where the response is typical (an EQ does not fill a null by
+    // cutting everything else).
+    std::vector<double> sorted(shared.begin(), shared.begin() + std::ptrdiff_t(n));
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(n / 2), sorted.end());
+    const double median = sorted[n / 2];
+    const double lo = median - kReachableLevelDb, hi = median + kReachableLevelDb;
     double best = 1e9;
     std::vector<double> r(n);
-    for (double level = lo - 1; level <= hi + maxBoostDb + 1; level += 0.1) {
+    for (double level = lo; level <= hi + 1e-9; level += 0.05) {
         double mean = 0;
         for (std::size_t i = 0; i < n; ++i) {
             r[i] = seat[i] + std::min(level - shared[i], maxBoostDb);

@@ -120,6 +120,7 @@ struct TunePlan {
     double dipBeforeDb = 0, dipPredictedDb = 0;
     std::vector<double> sumBeforeDb, sumPredictedDb; // on hz, 1/6 octave
     TuneSettings settings;                           // what applying sends
+    double streamOffsetSeconds = -1;                 // the main seat's recording's (-1: not known)
     std::vector<Difference> changes;                 // what it changes, in the pages' terms
     std::vector<Note> notes;
 };
@@ -143,7 +144,8 @@ double summingDipDb(const std::vector<double>& hz, const std::vector<Complex>& s
 // The level band a speaker is matched over: 500 Hz-2 kHz, the Sub its own pass band.
 std::pair<double, double> levelBand(const TunePlan& plan, int speaker);
 // The RMS deviation (level-free) that remains of `seat` (dB re target) when a correction that
-// follows -`shared` as closely as it can, raising nothing by more than maxBoostDb, is added.
+// follows -`shared` as closely as it can, raising nothing by more than maxBoostDb and leaving
+// the typical level within 3 dB, is added.
 double reachableRmsDb(const std::vector<double>& seat, const std::vector<double>& shared,
                       double maxBoostDb);
 
