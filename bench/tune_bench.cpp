@@ -44,7 +44,7 @@ struct Rig {
     ParameterStore store;
     std::unique_ptr<Connection> c;
     std::unique_ptr<Dsp> dsp;
-    std::unique_ptr<LinkSpeakerSwitch> speakers;
+    std::unique_ptr<DspSpeakerSwitch> speakers;
     std::unique_ptr<SimulatedAudio> audio;
     std::unique_ptr<Clock::Participant> participant;
 
@@ -57,7 +57,7 @@ struct Rig {
         sim = std::make_unique<SimulatedAmplifier>(*clock, o);
         c = std::make_unique<Connection>(*sim, *clock, store);
         dsp = std::make_unique<Dsp>(store, c->link, *clock);
-        speakers = std::make_unique<LinkSpeakerSwitch>(c->link, *dsp);
+        speakers = std::make_unique<DspSpeakerSwitch>(linkSpeakerSwitch(c->link, *dsp));
         audio = std::make_unique<SimulatedAudio>(*sim, std::move(room), o,
                                                  realSpeed ? clock.get() : nullptr);
     }
