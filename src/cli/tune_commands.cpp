@@ -359,7 +359,7 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
             devices.recordChannels = std::clamp(d.channels, 1, 2);
 
     Dsp dsp(store, c.link, clock);
-    LinkSpeakerSwitch speakers(c.link, dsp);
+    DspSpeakerSwitch speakers = linkSpeakerSwitch(c.link, dsp);
     EditPath edits(store, c.link, clock, [&c] { return c.link.isOpen(); });
     edits.amplifierHoldsStore();
     const bool tty = ::isatty(0);

@@ -460,7 +460,7 @@ void CTuneDlg::startWork(bool detect) {
     const ModeImage settings = settingsOf(editor_.store());
     runWorker([this, o, settings, detect](const TuneCallbacks& cb) {
         Dsp dsp(editor_.store(), editor_.connection().link, editor_.connection().clock);
-        LinkSpeakerSwitch speakers(editor_.connection().link, dsp);
+        DspSpeakerSwitch speakers = linkSpeakerSwitch(editor_.connection().link, dsp);
         MeasureDevices devices;
         for (const AudioDevice& d : audio_->recordingDevices())
             if (d.isDefault)
@@ -715,7 +715,7 @@ void CTuneDlg::applyPlan() {
     const TuneOptions o = ran_;
     runWorker([this, plan, o](const TuneCallbacks& cb) {
         Dsp dsp(editor_.store(), editor_.connection().link, editor_.connection().clock);
-        LinkSpeakerSwitch speakers(editor_.connection().link, dsp);
+        DspSpeakerSwitch speakers = linkSpeakerSwitch(editor_.connection().link, dsp);
         MeasureDevices devices;
         for (const AudioDevice& d : audio_->recordingDevices())
             if (d.isDefault)

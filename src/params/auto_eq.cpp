@@ -286,8 +286,9 @@ public:
         return c;
     }
 
-    // A new peaking band where the residual strays furthest from its mean.
-    Param seed(const std::vector<Param>& ps, bool cutOnly) const {
+    // A new peaking band where the residual strays furthest from its mean: on the stretch
+    // holding the most squared error, or (`byPeak`) at the highest point.
+    Param seed(const std::vector<Param>& ps, bool cutOnly, bool byPeak = false) const {
         std::vector<double> r = residual(ps);
         r.resize(n_);
         double mean = 0;
@@ -305,14 +306,28 @@ public:
                 sum += r[k];
             s[i] = sum / double(hi - lo + 1);
         }
+        // The stretch of one sign that holds the most squared error: a broad deviation counts
+        // for more than a narrow peak of the same height. The band goes to its peak.
         std::size_t best = 0;
         double score = -1;
-        for (std::size_t i = 0; i < n_; ++i) {
-            const double v = cutOnly ? s[i] : std::abs(s[i]);
-            if (v > score) {
-                score = v;
-                best = i;
+        for (std::size_t a = 0; a < n_;) {
+            std::size_t e = a;
+            double energy = 0, top = 0;
+            std::size_t at = a;
+            while (e < n_ && (s[e] >= 0) == (s[a] >= 0)) {
+                energy += s[e] * s[e];
+                if (std::abs(s[e]) > top) {
+                    top = std::abs(s[e]);
+                    at = e;
+                }
+                ++e;
             }
+            const double v = byPeak ? top : energy;
+            if ((!cutOnly || s[a] > 0) && v > score) {
+                score = energy;
+                best = at;
+            }
+            a = e;
         }
         const double peak = s[best];
         std::size_t l = best, h = best;
@@ -393,17 +408,22 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
                 weakest = i;
             }
         }
-        std::vector<Param> trial = ps;
-        trial.erase(trial.begin() + std::ptrdiff_t(weakest));
-        trial.push_back(f.seed(trial, cutOnly));
-        f.refine(trial, {int(trial.size()) - 1}, 12);
-        const double c = f.refine(trial, allOf(trial.size()), 20);
-        if (c < best * 0.999) {
-            best = c;
-            ps = std::move(trial);
-        } else {
-            break;
+        bool moved = false;
+        for (bool byPeak : {false, true}) {
+            std::vector<Param> trial = ps;
+            trial.erase(trial.begin() + std::ptrdiff_t(weakest));
+            trial.push_back(f.seed(trial, cutOnly, byPeak));
+            f.refine(trial, {int(trial.size()) - 1}, 12);
+            const double c = f.refine(trial, allOf(trial.size()), 20);
+            if (c < best * 0.999) {
+                best = c;
+                ps = std::move(trial);
+                moved = true;
+                break;
+            }
         }
+        if (!moved)
+            break;
     }
     return ps;
 }

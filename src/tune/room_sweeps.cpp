@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <thread>
 
 namespace q7 {
 
@@ -128,6 +129,17 @@ RoomSweepLayout layoutRoomSweeps(const RoomSweepSetup& setup) {
     return l;
 }
 
+void fitToStreams(RoomSweepSetup& setup, double offsetSeconds, double longestDelayMs) {
+    if (!(offsetSeconds >= 0) || offsetSeconds > setup.marginSeconds)
+        return;
+    // The next part starts no sooner than the left window its analysis keeps after this one.
+    setup.switchAfterSeconds =
+        std::min(std::max(offsetSeconds + longestDelayMs / 1000 + 0.15, kBeforeSeconds),
+                 setup.switchAfterSeconds);
+    // The streams' offset differs from run to run: room for it to double and more.
+    setup.marginSeconds = std::min(setup.marginSeconds, 2 * offsetSeconds + 0.5);
+}
+
 double roomSweepSeconds(const RoomSweepSetup& setup) {
     return double(layoutRoomSweeps(setup).recordFrames) / setup.sweep.sampleRate;
 }
@@ -179,6 +191,7 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLay
     }
     // Where the playback's frame 0 landed in the recording (with the reference's own path).
     const double shift = r1 - double(layout.ref1Start);
+    out.offsetSeconds = shift / fs;
     auto landed = [&](std::size_t frame) {
         return std::size_t(std::clamp(double(frame) + shift, 0.0, double(mic->size())));
     };
@@ -186,11 +199,9 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLay
     const double noiseDb =
         noiseTo > noiseFrom + 256 ? rmsDbfs(mic->data() + noiseFrom, noiseTo - noiseFrom) : -300.0;
 
-    Deconvolver main(setup.sweep);
-    const std::size_t sweepLength = main.sweepLength();
+    const std::size_t sweepLength = exponentialSweep(setup.sweep).size();
     const std::size_t before = frames(kBeforeSeconds, fs);
     const std::size_t segment = before + sweepLength + frames(kAfterSeconds, fs);
-    main.prepareFor(segment);
     const double maxLeftMs = 0.45 * harmonicLeadSeconds(setup.sweep, 2) * 1000;
     double offset = setup.sweep.levelDbfs;
     std::optional<double> at94 = setup.dbfsAt94;
@@ -199,8 +210,11 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLay
     if (at94)
         offset = splOffset(setup.sweep.levelDbfs, *at94);
 
-    for (std::size_t k = 0; k < setup.speakers.size(); ++k) {
-        SpeakerSweep s;
+    // The speakers' parts are analysed on two threads, each with its own deconvolver; they only
+    // read the recording.
+    std::vector<SpeakerSweep> results(setup.speakers.size());
+    auto analyseOne = [&](std::size_t k, Deconvolver& main) {
+        SpeakerSweep& s = results[k];
         s.speaker = setup.speakers[k];
         const std::size_t start = layout.starts[k];
         const std::size_t s0 = landed(start), s1 = landed(start + sweepLength);
@@ -210,8 +224,7 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLay
                                 micIn.begin() + std::ptrdiff_t(std::min(s1, micIn.size())),
                                 [](float v) { return std::abs(v) >= kClipLevel; });
         if (!s.arrived) {
-            out.speakers.push_back(std::move(s));
-            continue;
+            return;
         }
         const long from = long(std::llround(double(start) + shift)) - long(before);
         const ImpulseResponse ir = main(slice(*mic, from, segment));
@@ -220,8 +233,7 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLay
                                     expected + frames(kLatestSeconds, fs));
         if (!peak) {
             s.arrived = false;
-            out.speakers.push_back(std::move(s));
-            continue;
+            return;
         }
         const double arrival = double(from) + *peak - double(ir.zero);
         s.arrivalMs = (arrival - r1 - double(start - layout.ref1Start)) / fs * 1000;
@@ -235,8 +247,22 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLay
         if (s.snrDb < kMinSnrDb)
             s.warnings.push_back("the signal is only " + format("%.1f dB", s.snrDb) +
                                  " over the noise (40 dB or more is wanted): raise the level");
-        out.speakers.push_back(std::move(s));
+    };
+    auto worker = [&](std::size_t first) {
+        Deconvolver main(setup.sweep);
+        main.prepareFor(segment);
+        for (std::size_t k = first; k < results.size(); k += 2)
+            analyseOne(k, main);
+    };
+    {
+        std::thread other;
+        if (results.size() > 1)
+            other = std::thread(worker, 1);
+        worker(0);
+        if (other.joinable())
+            other.join();
     }
+    out.speakers = std::move(results);
     return out;
 }
 

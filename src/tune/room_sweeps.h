@@ -49,6 +49,10 @@ struct RoomSweepLayout {
 };
 
 RoomSweepLayout layoutRoomSweeps(const RoomSweepSetup& setup);
+// Once a recording has shown how late the playback arrives (offsetSeconds), and with the
+// longest delay any output adds: the speakers switch as soon after their part as that allows,
+// and the recording stops as soon after the playback. Never later than the setup's own.
+void fitToStreams(RoomSweepSetup& setup, double offsetSeconds, double longestDelayMs);
 // How long one position takes to play and record, in seconds.
 double roomSweepSeconds(const RoomSweepSetup& setup);
 
@@ -70,6 +74,9 @@ struct SpeakerSweep {
 struct PositionSweeps {
     std::vector<SpeakerSweep> speakers; // by setup.speakers
     double driftPpm = 0;
+    // Where the playback's first frame landed in the recording: the streams' latency, the
+    // reference's delay stage and its distance (-1: not known).
+    double offsetSeconds = -1;
     int referenceSpeaker = -1; // the speaker that timed it
     std::string error;         // set when the position could not be measured
     bool cancelled = false;

@@ -15,6 +15,13 @@ RoomSweepCallbacks sweepCallbacks(const TuneCallbacks& cb, const std::string& st
     return s;
 }
 
+double longestDelayMs(const ModeImage& settings) {
+    double most = 0;
+    for (int k = 0; k < kSpeakerOutputs; ++k)
+        most = std::max(most, appliedDelayMs(settings, k));
+    return most;
+}
+
 bool cancelled(const TuneCallbacks& cb) {
     return cb.cancel && cb.cancel->load();
 }
@@ -48,11 +55,20 @@ RoomRun measureRoom(AudioBackend& audio, SpeakerSwitch& speakers, const TuneOpti
             run.error = positions > 1 ? stage + ": " + s.error : s.error;
             return run;
         }
-        // The next positions are timed by whoever timed this one.
+        // The next positions are timed by whoever timed this one, and switch as soon as the
+        // streams allow.
         setup.referenceSpeaker = s.referenceSpeaker;
+        fitToStreams(setup, s.offsetSeconds, longestDelayMs(settings));
         run.measured.positions.push_back(std::move(s));
     }
     return run;
+}
+
+RoomSweepSetup checkSweepSetup(const TuneOptions& o, const TunePlan& plan) {
+    RoomSweepSetup setup = tuneSweepSetup(o, true);
+    if (plan.streamOffsetSeconds >= 0)
+        fitToStreams(setup, plan.streamOffsetSeconds, longestDelayMs(plan.after));
+    return setup;
 }
 
 TuneCheckRun checkTune(AudioBackend& audio, SpeakerSwitch& speakers, const TuneOptions& o,
@@ -84,7 +100,7 @@ TuneCheckRun checkTune(AudioBackend& audio, SpeakerSwitch& speakers, const TuneO
         run.cancelled = true;
         return run;
     }
-    run.sweeps = sweepRoom(audio, speakers, tuneSweepSetup(check, true), devices,
+    run.sweeps = sweepRoom(audio, speakers, checkSweepSetup(check, plan), devices,
                            sweepCallbacks(cb, "check"));
     if (run.sweeps.cancelled) {
         run.cancelled = true;

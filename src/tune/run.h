@@ -47,6 +47,9 @@ struct TuneCheckRun {
     bool cancelled = false;
     bool ok() const { return error.empty() && !cancelled; }
 };
+// The check's sweeps: the verification sweep, switching as soon as the measurement showed the
+// streams allow.
+RoomSweepSetup checkSweepSetup(const TuneOptions& options, const TunePlan& plan);
 TuneCheckRun checkTune(AudioBackend& audio, SpeakerSwitch& speakers, const TuneOptions& options,
                        const TunePlan& plan, const MeasureDevices& devices,
                        const TuneCallbacks& callbacks = {});

@@ -33,6 +33,7 @@ constexpr double kChainFloor = 1e-4;
 constexpr double kDefaultHighHz = 16000;
 constexpr double kLevelLowHz = 500, kLevelHighHz = 2000;
 constexpr int kSixthOctaveHalf = 4; // points either side on the 1/48-octave grid
+constexpr double kReachableLevelDb = 3.0;
 
 std::string fmt(const char* f, double v) {
     char buf[96];
@@ -108,6 +109,7 @@ private:
     double chooseCrossover(Pass pass); // the predicted dip
     void fitBanks(bool sub);           // the Sub's bank, or the others
     void matchLevels();
+    void reachable();
     void finish();
 
     // The non-Sub delays: d = base + c (c = what each speaker needs relative to the others).
@@ -508,9 +510,24 @@ double Tuner::chooseCrossover(Pass pass) {
     }
     // The mains for each extra wait, and the Sub's delay factors.
     std::vector<std::vector<Complex>> mainsAt(timings.size()), late(timings.size());
+    // Each main as the level matching will leave it: all at the quietest one's level, which
+    // the Sub is matched to as well.
     std::vector<Delayable> frontParts;
-    for (int k : front)
+    std::vector<double> frontLevels;
+    for (int k : front) {
         frontParts.push_back(delayable(k, 0, work_, false));
+        frontLevels.push_back(bandLevelDb(
+            hz_, sixthOctaveDb(frontParts.back().at(hz_, plan_.speakers[std::size_t(k)].delayMs)),
+            target_, kLevelLowHz, kLevelHighHz));
+    }
+    const double mainsLevel = *std::min_element(frontLevels.begin(), frontLevels.end());
+    for (std::size_t j = 0; j < frontParts.size(); ++j) {
+        const double g = std::pow(10.0, (mainsLevel - frontLevels[j]) / 20);
+        for (std::size_t i = 0; i < hz_.size(); ++i) {
+            frontParts[j].direct[i] *= g;
+            frontParts[j].delayed[i] *= g;
+        }
+    }
     for (std::size_t t = 0; t < timings.size(); ++t) {
         if (t > 0 && timings[t].extra == timings[t - 1].extra && timings[t].extra == 0.0 &&
             !mainsAt[t - 1].empty()) {
@@ -530,15 +547,6 @@ double Tuner::chooseCrossover(Pass pass) {
         for (std::size_t i = 0; i < n; ++i)
             late[t][i] = std::polar(1.0, -kTwoPi * hz[i] * subMs / 1000);
     }
-    // Levels as the tuning matches them: the mains over 500 Hz-2 kHz, the Sub over its pass band.
-    std::vector<Complex> mainsFull(hz_.size(), Complex(0.0));
-    for (std::size_t j = 0; j < front.size(); ++j) {
-        const auto h = frontParts[j].at(hz_, plan_.speakers[std::size_t(front[j])].delayMs);
-        for (std::size_t i = 0; i < hz_.size(); ++i)
-            mainsFull[i] += h[i];
-    }
-    const double mainsLevel =
-        bandLevelDb(hz_, sixthOctaveDb(mainsFull), target_, kLevelLowHz, kLevelHighHz);
 
     struct Best {
         double score = 1e9, dip = 0;
@@ -602,9 +610,12 @@ double Tuner::chooseCrossover(Pass pass) {
                         ++count;
                     }
                 sumGain /= std::max(count, 1);
-                const double score =
-                    std::max(dip, 0.0) * 2 - 0.5 * sumGain + 2 * moved + (p.inverted ? 0.25 : 0.0) +
-                    0.02 * std::abs(timings[t].subMs - subBefore) + 0.02 * timings[t].extra;
+                // A dip beyond what the tuning promises outweighs every preference below.
+                const double over = std::max(dip - (o_.tolerance.dipDb - 0.5), 0.0);
+                const double score = std::max(dip, 0.0) * 2 + 20 * over - 0.5 * sumGain +
+                                     2 * moved + (p.inverted ? 0.25 : 0.0) +
+                                     0.02 * std::abs(timings[t].subMs - subBefore) +
+                                     0.02 * timings[t].extra;
                 if (score < best.score)
                     best = {score, dip, x, placed, timings[t]};
             }
@@ -819,6 +830,7 @@ void Tuner::finish() {
         t.averageRmsBeforeDb = sumBefore / n;
         t.averageRmsPredictedDb = sumAfter / n;
     }
+    reachable();
     const std::vector<int> front = mains();
     if (data_[kTuneSub].connected && !front.empty() && plan_.crossoverHz > 0) {
         std::vector<Complex> mb(hz_.size()), ma(hz_.size());
@@ -857,7 +869,63 @@ void Tuner::finish() {
                  "it exactly (then set that band back to a 0 dB peaking band)"});
     plan_.hz = hz_;
     plan_.targetDb = target_;
+    plan_.streamOffsetSeconds = m_.positions[0].offsetSeconds;
     plan_.ok = true;
+}
+
+void Tuner::reachable() {
+    for (const TuneBank& b : plan_.banks) {
+        // The bands its fit may set, alone: the crossover and pass filters stay.
+        EqBankState bands = readBank(plan_.after.bandImage, b.bank);
+        const int step = b.bank == kSubEqBank ? 4 : 1;
+        for (int k = 0; k < bands.bandCount(); ++k)
+            if (std::find(b.fit.bandsUsed.begin(), b.fit.bandsUsed.end(), k) ==
+                b.fit.bandsUsed.end())
+                for (int i = 0; i < step; ++i)
+                    bands.records[std::size_t(bands.recordOfBand(k) + i)] =
+                        BandRecord{150, 1000, 707, std::uint8_t(filter::Peq)};
+        const std::vector<Complex> eq = bankComplex(bands, hz_);
+        // Each speaker's deviation at each position without its bank.
+        std::vector<std::vector<double>> seat(b.speakers.size());
+        std::vector<double> shared(hz_.size(), 0.0);
+        int n = 0;
+        for (std::size_t j = 0; j < b.speakers.size(); ++j) {
+            const int k = b.speakers[j];
+            for (std::size_t p = 0; p < data_[std::size_t(k)].raw.size(); ++p) {
+                if (data_[std::size_t(k)].raw[p].empty())
+                    continue;
+                std::vector<Complex> h = predicted(k, p, plan_.after);
+                for (std::size_t i = 0; i < h.size(); ++i)
+                    h[i] /= eq[i];
+                std::vector<double> db = sixthOctaveDb(h);
+                for (std::size_t i = 0; i < db.size(); ++i) {
+                    db[i] -= target_[i];
+                    shared[i] += db[i];
+                }
+                ++n;
+                if (p == 0)
+                    seat[j] = std::move(db);
+            }
+        }
+        for (double& v : shared)
+            v /= std::max(n, 1);
+        for (std::size_t j = 0; j < b.speakers.size(); ++j) {
+            TuneSpeaker& t = plan_.speakers[std::size_t(b.speakers[j])];
+            if (seat[j].empty())
+                continue;
+            auto inRange = [&](const std::vector<double>& v) {
+                std::vector<double> out;
+                for (std::size_t i = 0; i < hz_.size(); ++i)
+                    if (hz_[i] >= t.loHz && hz_[i] <= t.hiHz)
+                        out.push_back(v[i]);
+                return out;
+            };
+            const std::vector<double> own = inRange(seat[j]);
+            t.rmsReachableDb = reachableRmsDb(own, inRange(shared), o_.maxBoostDb);
+            t.rmsSeatReachableDb = reachableRmsDb(own, own, o_.maxBoostDb);
+            t.bankBands = int(b.fit.bandsUsed.size());
+        }
+    }
 }
 
 TunePlan Tuner::run() {
@@ -874,8 +942,10 @@ TunePlan Tuner::run() {
     matchLevels();
     // The Sub's timing and polarity again, with the Sub equalised too; another crossover where
     // that still dips.
-    if (plan_.crossoverBand >= 0 && chooseCrossover(Pass::Final) > o_.tolerance.dipDb - 0.5) {
-        chooseCrossover(Pass::Again);
+    if (plan_.crossoverBand >= 0) {
+        if (chooseCrossover(Pass::Final) > o_.tolerance.dipDb - 0.5)
+            chooseCrossover(Pass::Again);
+        // The delays may have moved: where a stage delays only the highs, that moves the level.
         matchLevels();
     }
     finish();
@@ -950,6 +1020,35 @@ std::pair<double, double> levelBand(const TunePlan& plan, int speaker) {
         return {t.loHz, t.hiHz};
     }
     return {kLevelLowHz, kLevelHighHz};
+}
+
+double reachableRmsDb(const std::vector<double>& seat, const std::vector<double>& shared,
+                      double maxBoostDb) {
+    const std::size_t n = std::min(seat.size(), shared.size());
+    if (n == 0)
+        return 0;
+    // The correction is -shared + level, cut at the boost limit; the level that leaves least,
+    // within a few dB of none where the response is typical (an EQ does not fill a null by
+    // cutting everything else).
+    std::vector<double> sorted(shared.begin(), shared.begin() + std::ptrdiff_t(n));
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(n / 2), sorted.end());
+    const double median = sorted[n / 2];
+    const double lo = median - kReachableLevelDb, hi = median + kReachableLevelDb;
+    double best = 1e9;
+    std::vector<double> r(n);
+    for (double level = lo; level <= hi + 1e-9; level += 0.05) {
+        double mean = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            r[i] = seat[i] + std::min(level - shared[i], maxBoostDb);
+            mean += r[i];
+        }
+        mean /= double(n);
+        double sq = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            sq += (r[i] - mean) * (r[i] - mean);
+        best = std::min(best, std::sqrt(sq / double(n)));
+    }
+    return best;
 }
 
 TunePlan computeTune(const RoomMeasurement& measured, const TuneOptions& options) {

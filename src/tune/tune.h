@@ -84,6 +84,12 @@ struct TuneSpeaker {
     // Deviation from the target over the range, 1/6 octave, level-free.
     double rmsBeforeDb = 0, rmsPredictedDb = 0;               // at the main seat
     double averageRmsBeforeDb = 0, averageRmsPredictedDb = 0; // over the positions
+    // The least any EQ on its bank could leave at the main seat, with a free correction at every
+    // point within the maximum boost: one correction shared with the bank's other speaker and
+    // all positions (what the bank can do at best), and one for this speaker at this seat alone
+    // (what the nulls the boost may not fill leave).
+    double rmsReachableDb = 0, rmsSeatReachableDb = 0;
+    int bankBands = 0; // the bands its bank's fit could use
     // At the main seat, 1/6 octave, on hz: measured before and predicted after.
     std::vector<double> beforeDb, predictedDb;
 };
@@ -114,6 +120,7 @@ struct TunePlan {
     double dipBeforeDb = 0, dipPredictedDb = 0;
     std::vector<double> sumBeforeDb, sumPredictedDb; // on hz, 1/6 octave
     TuneSettings settings;                           // what applying sends
+    double streamOffsetSeconds = -1;                 // the main seat's recording's (-1: not known)
     std::vector<Difference> changes;                 // what it changes, in the pages' terms
     std::vector<Note> notes;
 };
@@ -136,5 +143,10 @@ double summingDipDb(const std::vector<double>& hz, const std::vector<Complex>& s
                     const std::vector<Complex>& mains, double loHz, double hiHz);
 // The level band a speaker is matched over: 500 Hz-2 kHz, the Sub its own pass band.
 std::pair<double, double> levelBand(const TunePlan& plan, int speaker);
+// The RMS deviation (level-free) that remains of `seat` (dB re target) when a correction that
+// follows -`shared` as closely as it can, raising nothing by more than maxBoostDb and leaving
+// the typical level within 3 dB, is added.
+double reachableRmsDb(const std::vector<double>& seat, const std::vector<double>& shared,
+                      double maxBoostDb);
 
 } // namespace q7

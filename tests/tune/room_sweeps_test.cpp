@@ -128,3 +128,41 @@ TEST(RoomSweeps, ACancelPutsEveryMuteBack) {
     EXPECT_FALSE(p.ok());
     EXPECT_EQ(rig.sim.current(), before);
 }
+
+TEST(RoomSweeps, ALaterRecordingSwitchesAsSoonAsTheStreamsAllowAndMeasuresTheSame) {
+    TuneRig rig(testRoom(2), SimOptions{.noiseDb = -85, .driftPpm = 40});
+    const RoomSweepSetup setup = oneSecondSweeps({0, 1, 3, 5});
+    const PositionSweeps first = sweepRoom(rig.audio, rig.speakers, setup, MeasureDevices{});
+    ASSERT_TRUE(first.ok()) << first.error;
+    EXPECT_GT(first.offsetSeconds, 0);
+
+    RoomSweepSetup quick = setup;
+    fitToStreams(quick, first.offsetSeconds, 20.0);
+    EXPECT_LT(roomSweepSeconds(quick), roomSweepSeconds(setup));
+    EXPECT_GE(quick.switchAfterSeconds, first.offsetSeconds + 0.02);
+    const PositionSweeps again = sweepRoom(rig.audio, rig.speakers, quick, MeasureDevices{});
+    ASSERT_TRUE(again.ok()) << again.error;
+    ASSERT_EQ(again.speakers.size(), first.speakers.size());
+    // The previous speaker's decay now reaches into each part: the responses stay the same.
+    for (std::size_t k = 0; k < first.speakers.size(); ++k) {
+        const SpeakerSweep &a = first.speakers[k], &b = again.speakers[k];
+        SCOPED_TRACE(speakerOutputs()[std::size_t(a.speaker)].id);
+        ASSERT_TRUE(b.arrived);
+        if (a.speaker != 3) {
+            EXPECT_NEAR(b.arrivalMs, a.arrivalMs, 0.02);
+        }
+        for (double f : a.speaker == 3 ? std::vector<double>{35, 50, 70}
+                                       : std::vector<double>{100, 1000, 8000}) {
+            const auto at = std::size_t(std::lround(std::log2(f / 20) * 48));
+            EXPECT_NEAR(b.response.db[at], a.response.db[at], 0.3) << f;
+        }
+    }
+
+    // An offset that cannot be right, or none, leaves the setup as it was.
+    for (double offset : {-1.0, 5.0}) {
+        RoomSweepSetup same = setup;
+        fitToStreams(same, offset, 0);
+        EXPECT_EQ(same.switchAfterSeconds, setup.switchAfterSeconds);
+        EXPECT_EQ(same.marginSeconds, setup.marginSeconds);
+    }
+}

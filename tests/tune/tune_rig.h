@@ -22,12 +22,12 @@ struct TuneRig {
     ParameterStore store;
     Connection c;
     Dsp dsp;
-    LinkSpeakerSwitch speakers;
+    DspSpeakerSwitch speakers;
     SimulatedAudio audio;
 
     explicit TuneRig(Room room, SimOptions o = {})
-        : sim(clock, o), c(sim, clock, store), dsp(store, c.link, clock), speakers(c.link, dsp),
-          audio(sim, std::move(room), o) {
+        : sim(clock, o), c(sim, clock, store), dsp(store, c.link, clock),
+          speakers(linkSpeakerSwitch(c.link, dsp)), audio(sim, std::move(room), o) {
         participant = std::make_unique<Clock::Participant>(clock);
         EXPECT_TRUE(c.link.OpenLink().opened);
         c.session.SynchronizeData();

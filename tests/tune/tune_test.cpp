@@ -247,3 +247,37 @@ TEST(TuneApply, OneStepOnTheAmplifierOrInTheDocument) {
     EXPECT_TRUE(differences(settingsOf(back), p.after).empty());
     std::remove(path.c_str());
 }
+
+TEST(TuneCompute, WhatAnEqCouldLeaveIsToldPerSpeaker) {
+    // A broad bump any correction takes out; a null deeper than the boost it may not fill.
+    std::vector<double> bump(200), null(200), other(200);
+    for (std::size_t i = 0; i < bump.size(); ++i) {
+        const double x = (double(i) - 100) / 30;
+        bump[i] = 4 * std::exp(-x * x);
+        null[i] = i >= 95 && i < 105 ? -15.0 : 0.0;
+        other[i] = -bump[i];
+    }
+    EXPECT_LT(reachableRmsDb(bump, bump, 6), 0.05);
+    const double nullLeft = reachableRmsDb(null, null, 6);
+    EXPECT_GT(nullLeft, 0.5);
+    EXPECT_LT(nullLeft, reachableRmsDb(null, null, 0) - 0.5); // the boost fills part of it
+    // One correction for two speakers that differ leaves their difference.
+    std::vector<double> shared(200);
+    for (std::size_t i = 0; i < shared.size(); ++i)
+        shared[i] = (bump[i] + other[i]) / 2;
+    EXPECT_GT(reachableRmsDb(bump, shared, 6), 0.5);
+
+    // On a room: every connected speaker is told what its bank could leave at best, never more
+    // than the tuning predicts.
+    TuneRig rig(testRoom(2, 3));
+    const TunePlan p = computeTune(trueMeasurement(rig, 3), TuneOptions{});
+    ASSERT_TRUE(p.ok);
+    for (const TuneSpeaker& s : p.speakers) {
+        if (!s.connected)
+            continue;
+        SCOPED_TRACE(speakerOutputs()[std::size_t(s.speaker)].id);
+        EXPECT_GT(s.bankBands, 0);
+        EXPECT_LE(s.rmsSeatReachableDb, s.rmsReachableDb + 0.05);
+        EXPECT_LE(s.rmsReachableDb, s.rmsPredictedDb + 0.05);
+    }
+}
