@@ -1029,14 +1029,6 @@ void CHX2060v13View::dropped(const QMimeData* data) {
                                    "Only a mode file (.q7M) can be dropped here, one at a time."));
 }
 
-void CHX2060v13View::tellWriteFailure(const QString& path, int error) {
-    editor_.prompter().tell(
-        this, BoxIcon::Warning, "Can't write to file",
-        QString("Errcode=%1,Can't write to file:\n%2\nProbaby it is write protected.")
-            .arg(error)
-            .arg(path));
-}
-
 QString CHX2060v13View::askSavePath(const char* defaultName, const char* defaultSuffix) {
     // The dialog starts where the document's file is, with its name.
     const QString doc = editor_.documentPath();
@@ -1050,11 +1042,12 @@ bool CHX2060v13View::writeDocument(const QString& path) {
     const bool changed = s.parametersChanged();
     if (editor_.linkOpen())
         saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
-    const ModeFileResult r = writeModeFile(path.toStdString(), s);
+    const WriteResult r =
+        editor_.files().write(QFile::encodeName(path).toStdString(), modeFileBytes(s.modeImage()));
     if (!r) {
         // Not saved: closing must still ask.
         s.setParametersChanged(changed);
-        tellWriteFailure(path, r.systemError);
+        tellWriteFailure(editor_.prompter(), editor_.language(), this, path, r);
         return false;
     }
     editor_.addRecentFile(path);
@@ -1200,11 +1193,12 @@ void CHX2060v13View::askAboutUnsent() {
                                false) == Answer::Yes) {
         const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", "q7M");
         if (!path.isEmpty()) {
-            const ModeFileResult r = writeFileAtomically(path.toStdString(), modeFileBytes(mine));
+            const WriteResult r =
+                editor_.files().write(QFile::encodeName(path).toStdString(), modeFileBytes(mine));
             if (r)
                 editor_.addRecentFile(path);
             else
-                tellWriteFailure(path, r.systemError);
+                tellWriteFailure(editor_.prompter(), editor_.language(), this, path, r);
         }
     }
     e.clearHistory();
