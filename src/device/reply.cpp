@@ -67,14 +67,12 @@ void ReplyHandler::HandleReply(const Report& r) {
             break; // beyond the table: nothing is written
         store_.setCellByte(0, r[2]);
         store_.setCellByte(position, r[4]);
-        store_.markKeysKnown(std::uint16_t(1u << position));
         if (observer_)
             observer_->keyLearned(r[4]);
         break;
     }
     case RPL_KEY_TABLE:
         store_.setKeyTable(std::span<const std::uint8_t, kKeyTableSize>(&r[2], kKeyTableSize));
-        store_.markKeysKnown(0xFFFE);
         break;
     case RPL_DSP_VERSION:
         state_.setDspVersion(replyText(r, kVersionStorage));

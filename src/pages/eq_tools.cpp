@@ -6,6 +6,7 @@
 #include "pages/page.h"
 #include "params/edit_path.h"
 #include "ui/language.h"
+#include "ui/local_path.h"
 #include "ui/prompter.h"
 
 #include <QBuffer>
@@ -55,7 +56,7 @@ std::optional<QByteArray> readLimited(const QString& path, qint64 limit) {
 // Saves the bytes, or says in a box why they could not be (the old file is kept).
 bool writeOrSay(EditorContext& editor, QWidget* parent, const QString& path,
                 std::span<const std::uint8_t> bytes) {
-    const WriteResult r = editor.files().write(QFile::encodeName(path).toStdString(), bytes);
+    const WriteResult r = editor.files().write(encodeLocalPath(path), bytes);
     if (!r)
         tellWriteFailure(editor.prompter(), editor.language(), parent, path, r);
     return bool(r);

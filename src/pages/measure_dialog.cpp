@@ -13,6 +13,7 @@
 #include "protocol/report.h"
 #include "ui/editor_context.h"
 #include "ui/language.h"
+#include "ui/local_path.h"
 #include "ui/prompter.h"
 #include "ui/timeline.h"
 
@@ -919,7 +920,7 @@ void CMeasureDlg::saveMeasurement() {
     if (responses_.size() > 1)
         header.push_back("Average: " + std::to_string(responses_.size()) + " positions, power");
     const std::string text = rewText(result_.mean, header);
-    const WriteResult w = editor_.files().write(QFile::encodeName(path).toStdString(), text);
+    const WriteResult w = editor_.files().write(encodeLocalPath(path), text);
     if (!w) {
         tellWriteFailure(editor_.prompter(), editor_.language(), this, path, w);
         return;

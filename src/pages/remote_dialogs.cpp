@@ -8,6 +8,7 @@
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
+#include "ui/local_path.h"
 #include "ui/prompter.h"
 #include "ui/timeline.h"
 
@@ -196,7 +197,7 @@ protected:
             // The learned code under the key.
             // A code the editor never learned nor loaded is unknown, not 00.
             if (learnable) {
-                const bool known = editor_.store().knownKeys() & (1u << c.key);
+                const bool known = editor_.knownKeys() & (1u << c.key);
                 p.setPen(known ? QColor(150, 220, 255) : QColor(150, 154, 160));
                 p.setFont(uiFont("Tahoma", 10));
                 p.drawText(QRectF(r.left(), r.bottom() + 1, r.width(), 12), Qt::AlignCenter,
@@ -273,8 +274,10 @@ void CRemoteDlg::keyClicked(int key) {
     editor_.connection().link.write(shortCommand(CMD_LEARN_KEY, std::uint8_t(key)));
     auto* study = new CRemoteStudyDlg(editor_, learningPrompt(key, l.english()), this);
     editor_.setLearningDialog(study);
-    connect(study, &QDialog::finished, this, [this, study] {
+    connect(study, &QDialog::finished, this, [this, study, key] {
         editor_.setLearningDialog(nullptr);
+        if (study->learned())
+            editor_.markKeysKnown(1u << key);
         study->deleteLater();
         picture_->update(); // the learned code shows under its key
         showKnownKeys();
@@ -309,7 +312,7 @@ QString CRemoteDlg::connectFirstText() const {
 
 void CRemoteDlg::showKnownKeys() {
     const Language& l = editor_.language();
-    const std::uint16_t known = editor_.store().knownKeys() & kAllKeys;
+    const std::uint16_t known = editor_.knownKeys() & kAllKeys;
     const int count = std::popcount(known);
     QString text;
     if (count == kLearnableKeys)
@@ -328,7 +331,7 @@ void CRemoteDlg::showKnownKeys() {
 }
 
 bool CRemoteDlg::confirmUnknownKeys(bool offerLoad) {
-    const std::uint16_t unknown = kAllKeys & ~editor_.store().knownKeys();
+    const std::uint16_t unknown = kAllKeys & ~editor_.knownKeys();
     if (unknown == 0)
         return true;
     // Sending the table writes 00 over what the amplifier learned for every key named here.
@@ -405,7 +408,7 @@ void CRemoteDlg::loadFile() {
     editor_.store().setKeyTable(table);
     // Byte 0 is no key's code: a file of n bytes holds keys 1..n-1.
     const std::uint16_t held = std::uint16_t(((1u << bytes.size()) - 1) & kAllKeys);
-    editor_.store().markKeysKnown(held);
+    editor_.markKeysKnown(held);
     picture_->update();
     showKnownKeys();
     if (bytes.size() < qsizetype(kKeyTableSize)) {
@@ -445,8 +448,8 @@ void CRemoteDlg::saveFile() {
     const QString path = remoteFileName(chosen);
     const KeyTable table = editor_.store().keyTable();
     // Written whole or not at all: an old key file is never left half replaced.
-    const WriteResult r = editor_.files().write(QFile::encodeName(path).toStdString(),
-                                                std::span<const std::uint8_t>(table));
+    const WriteResult r =
+        editor_.files().write(encodeLocalPath(path), std::span<const std::uint8_t>(table));
     if (!r) {
         tellWriteFailure(editor_.prompter(), l, this, path, r);
         editor_.ShowInfo(l.pick("保存遥控文件失败", "Saving the remote key file failed"), 1100);

@@ -125,13 +125,6 @@ public:
 
     KeyTable keyTable() const;
     void setKeyTable(std::span<const std::uint8_t, kKeyTableSize> table);
-    // The keys (bit n for key n, 1..15) whose codes the editor knows: learned or loaded from a
-    // file while it runs. The amplifier cannot report its table, so the others hold 0 here
-    // whatever the amplifier has learned.
-    std::uint16_t knownKeys() const { return knownKeys_.load(std::memory_order_relaxed); }
-    void markKeysKnown(std::uint16_t keys) {
-        knownKeys_.fetch_or(keys & 0xFFFE, std::memory_order_relaxed);
-    }
     std::array<std::uint8_t, kLevelReportSize> levelReport() const;
     void setLevelReport(std::span<const std::uint8_t, kLevelReportSize> bytes);
     void clearLevelReport();
@@ -175,7 +168,6 @@ public:
     void applyModeImage(const ModeImage& image);
 
 private:
-    std::atomic<std::uint16_t> knownKeys_{0};
     std::array<std::atomic<std::uint32_t>, kCellCount> cells_{};
     mutable std::mutex blocks_;
     BandImage band_{};
