@@ -45,8 +45,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
 #include <QSystemTrayIcon>
@@ -1195,8 +1195,7 @@ void CHX2060v13View::askAboutUnsent() {
                                false) == Answer::Yes) {
         const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", "q7M");
         if (!path.isEmpty()) {
-            const WriteResult r =
-                editor_.files().write(encodeLocalPath(path), modeFileBytes(mine));
+            const WriteResult r = editor_.files().write(encodeLocalPath(path), modeFileBytes(mine));
             if (r)
                 editor_.addRecentFile(path);
             else
