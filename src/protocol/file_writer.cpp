@@ -140,6 +140,13 @@ std::string describeWrite(const WriteResult& r, const std::string& path) {
 }
 
 WriteResult FileWriter::write(const std::string& path, std::span<const std::uint8_t> bytes) const {
+    // /dev/stdout and /proc/self/fd/N name an open descriptor (a terminal, a pipe, a file opened
+    // with >>): written as it is, never replaced by a new file.
+    if (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+            return writeInPlace(path, bytes, injected_);
+    }
     const std::string target = resolveLinks(path);
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
