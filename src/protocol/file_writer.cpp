@@ -93,8 +93,8 @@ int writeAll(int fd, std::span<const std::uint8_t> bytes, int injected) {
 
 // A device, a pipe or standard output: nothing to replace, only written and checked.
 WriteResult writeInPlace(const std::string& path, std::span<const std::uint8_t> bytes,
-                         int injected) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                         int injected, int flags = O_TRUNC) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags);
     if (fd < 0)
         return fromErrno(errno);
     int error = writeAll(fd, bytes, injected);
@@ -144,8 +144,10 @@ WriteResult FileWriter::write(const std::string& path, std::span<const std::uint
     // with >>): written as it is, never replaced by a new file.
     if (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0) {
         struct stat st {};
+        // Appended: a descriptor the shell opened with > is empty, one opened with >> keeps
+        // what it holds.
         if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-            return writeInPlace(path, bytes, injected_);
+            return writeInPlace(path, bytes, injected_, O_APPEND);
     }
     const std::string target = resolveLinks(path);
     struct stat st {};
