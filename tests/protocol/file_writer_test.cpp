@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -148,6 +149,25 @@ TEST_F(FileWriterTest, MissingFoldersAndFoldersInTheWayAreNamed) {
     EXPECT_NE(describeWrite(FileWriter().write(path("nowhere/x"), std::string("x")), "x")
                   .find("does not exist"),
               std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// Standard output as /proc/self/fd/N (what /dev/stdout is): the descriptor is written, not
+// replaced, and a file opened for appending (>>) keeps what it held.
+TEST_F(FileWriterTest, AnOpenDescriptorIsWrittenInPlace) {
+    const std::string p = path("log.txt");
+    put(p, "abc");
+    const int fd = ::open(p.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    const WriteResult r =
+        FileWriter().write("/proc/self/fd/" + std::to_string(fd), std::string("def"));
+    ::close(fd);
+    ASSERT_TRUE(r) << describeWrite(r, p);
+    EXPECT_EQ(slurp(p), "abcdef");
+    EXPECT_EQ(entries(), 1u);
 }
 
 } // namespace
