@@ -75,7 +75,7 @@ void tellWriteFailure(Prompter& prompter, const Language& l, QWidget* parent, co
                       const WriteResult& r) {
     const WriteReason why = writeReason(r);
     const QString reason = QString::fromStdString(l.english() ? why.en : why.zh);
-    prompter.tell(parent, BoxIcon::Warning, l.pick("无法写入文件", "Can't write to file"),
+    prompter.tell(parent, BoxIcon::Warning, "Can't write to file",
                   l.english() ? QString("Can't write to file:\n%1\n\nReason: %2.\nThe file was not "
                                         "saved; an existing file keeps its previous contents.")
                                     .arg(path, reason)
