@@ -4,11 +4,11 @@
 #include "app/about_dialog.h"
 #include "app/device_bridge.h"
 #include "app/eq_screens.h"
-#include "app/tune_room.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/ribbon.h"
 #include "app/sync_dialog.h"
+#include "app/tune_room.h"
 #include "controls/eq_panel.h"
 #include "device/hidapi_backend.h"
 #include "device/replay_backend.h"
@@ -26,6 +26,7 @@
 #include "sim/simulated_audio.h"
 #include "ui/fonts.h"
 #include "ui/info_popup.h"
+#include "ui/local_path.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -243,7 +244,7 @@ void CHX2060v13App::ShowInfo(const QString& text, int ms) {
 }
 
 bool CHX2060v13App::shellOpen(const QString& path) {
-    if (!QFileInfo::exists(path)) {
+    if (!localPathExists(path)) {
         prompter_->tell(frame_, BoxIcon::Information,
                         language_.pick("文件打开错误", "File open error"),
                         language_.pick("文件不存在！", "The file does not exist!"));

@@ -7,6 +7,7 @@
 #include "measure/audio.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
+#include "ui/local_path.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -18,7 +19,7 @@
 int main(int argc, char** argv) {
     QStringList raw;
     for (int i = 0; i < argc; ++i)
-        raw << QString::fromLocal8Bit(argv[i]);
+        raw << q7::decodeLocalPath(argv[i]);
     const q7::EditorCommandLine line = q7::parseEditorCommandLine(raw);
     if (line.action != q7::EditorCommandLine::Action::Run) {
         const bool error = line.action == q7::EditorCommandLine::Action::Error;

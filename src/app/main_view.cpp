@@ -30,6 +30,7 @@
 #include "params/text.h"
 #include "protocol/log.h"
 #include "ui/info_popup.h"
+#include "ui/local_path.h"
 #include "ui/style.h"
 
 #include <QApplication>
@@ -44,6 +45,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
@@ -970,7 +972,7 @@ void CHX2060v13View::tellNotLoaded(const QString& path, const QString& problem) 
 }
 
 bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
-    const std::string file = path.toStdString();
+    const std::string file = encodeLocalPath(path);
     // The file is read and checked whole before anything in the editor changes: a refused file
     // is neither a step nor settings waiting to be sent.
     ModeImage image = editor_.store().modeImage();
@@ -1029,14 +1031,6 @@ void CHX2060v13View::dropped(const QMimeData* data) {
                                    "Only a mode file (.q7M) can be dropped here, one at a time."));
 }
 
-void CHX2060v13View::tellWriteFailure(const QString& path, int error) {
-    editor_.prompter().tell(
-        this, BoxIcon::Warning, "Can't write to file",
-        QString("Errcode=%1,Can't write to file:\n%2\nProbaby it is write protected.")
-            .arg(error)
-            .arg(path));
-}
-
 QString CHX2060v13View::askSavePath(const char* defaultName, const char* defaultSuffix) {
     // The dialog starts where the document's file is, with its name.
     const QString doc = editor_.documentPath();
@@ -1050,11 +1044,12 @@ bool CHX2060v13View::writeDocument(const QString& path) {
     const bool changed = s.parametersChanged();
     if (editor_.linkOpen())
         saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
-    const ModeFileResult r = writeModeFile(path.toStdString(), s);
+    const WriteResult r =
+        editor_.files().write(encodeLocalPath(path), modeFileBytes(s.modeImage()));
     if (!r) {
         // Not saved: closing must still ask.
         s.setParametersChanged(changed);
-        tellWriteFailure(path, r.systemError);
+        tellWriteFailure(editor_.prompter(), editor_.language(), this, path, r);
         return false;
     }
     editor_.addRecentFile(path);
@@ -1153,7 +1148,7 @@ void CHX2060v13View::compareWithFile() {
     if (path.isEmpty())
         return;
     ParameterStore other;
-    const ModeFileResult r = readModeFile(path.toStdString(), other);
+    const ModeFileResult r = readModeFile(encodeLocalPath(path), other);
     if (!r) {
         tellNotLoaded(path, modeFileProblem(r));
         return;
@@ -1200,11 +1195,11 @@ void CHX2060v13View::askAboutUnsent() {
                                false) == Answer::Yes) {
         const QString path = editor_.prompter().saveFile(this, kModeFilesFilter, "name", "q7M");
         if (!path.isEmpty()) {
-            const ModeFileResult r = writeFileAtomically(path.toStdString(), modeFileBytes(mine));
+            const WriteResult r = editor_.files().write(encodeLocalPath(path), modeFileBytes(mine));
             if (r)
                 editor_.addRecentFile(path);
             else
-                tellWriteFailure(path, r.systemError);
+                tellWriteFailure(editor_.prompter(), editor_.language(), this, path, r);
         }
     }
     e.clearHistory();
@@ -1384,7 +1379,17 @@ void CHX2060v13View::tryReconnect() {
 
 void CHX2060v13View::OnDspError(const QString& text) {
     editor_.edits().forgetAmplifier(); // a write was refused
-    editor_.prompter().tell(this, BoxIcon::None, "Error", text);
+    const Language& l = editor_.language();
+    QString shown = text;
+    // The amplifier's own wording is Chinese; an English user reads what it says first.
+    const QRegularExpressionMatch m =
+        QRegularExpression("0x:([0-9A-Fa-f]{2}).*0x([0-9A-Fa-f]{2}).*0x([0-9A-Fa-f]{2})")
+            .match(text);
+    if (l.english() && m.hasMatch())
+        shown = QString("The amplifier refused a parameter: error code 0x%1, command 1: 0x%2, "
+                        "command 2: 0x%3.\n\n%4")
+                    .arg(m.captured(1), m.captured(2), m.captured(3), text);
+    editor_.prompter().tell(this, BoxIcon::None, "Error", shown);
 }
 
 void CHX2060v13View::startLevelPoll() {

@@ -217,7 +217,6 @@ private:
     void wheelOverRibbon(const QPoint& globalPos, int delta);
     void onCategoryChanged(int category);
     void setPitchText(int category);
-    void tellWriteFailure(const QString& path, int error);
     QString modeFileProblem(const ModeFileResult& r) const;
     void tellNotLoaded(const QString& path, const QString& problem);
     QString askSavePath(const char* defaultName, const char* defaultSuffix);

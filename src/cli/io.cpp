@@ -2,6 +2,7 @@
 #include "cli/io.h"
 
 #include "params/mode_file.h"
+#include "protocol/file_writer.h"
 
 #include <fstream>
 
@@ -82,9 +83,9 @@ bool writeOutput(const std::string& path, std::ostream& out, std::span<const std
         }
         return true;
     }
-    const ModeFileResult r = writeFileAtomically(path, bytes);
+    const WriteResult r = FileWriter().write(path, bytes);
     if (!r) {
-        error = describe(r, path);
+        error = describeWrite(r, path);
         return false;
     }
     return true;

@@ -11,6 +11,7 @@
 #include "measure/speaker_switch.h"
 #include "measure/speakers.h"
 #include "params/dsp.h"
+#include "protocol/file_writer.h"
 #include "protocol/log.h"
 #include "protocol/trace.h"
 #include "sim/simulated_audio.h"
@@ -194,11 +195,10 @@ int report(const MeasureArgs& a, const Plan& plan, Result& r, const MeasureOutco
            const std::string& source, int positions, std::ostream& out, std::ostream& err) {
     int code = r.clipped ? 1 : 0;
     if (a.output) {
-        std::ofstream f(*a.output, std::ios::binary | std::ios::trunc);
-        f << rewText(r.response, header(a, plan, source, positions));
-        f.close();
-        if (!f) {
-            err << "q7ctl: cannot write " << *a.output << "\n";
+        const WriteResult w =
+            FileWriter().write(*a.output, rewText(r.response, header(a, plan, source, positions)));
+        if (!w) {
+            err << "q7ctl: " << describeWrite(w, *a.output) << "\n";
             code = 1;
         }
     }

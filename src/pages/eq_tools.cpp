@@ -6,8 +6,10 @@
 #include "pages/page.h"
 #include "params/edit_path.h"
 #include "ui/language.h"
+#include "ui/local_path.h"
 #include "ui/prompter.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -21,7 +23,6 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpinBox>
 #include <QStringList>
 #include <QTableWidget>
@@ -52,19 +53,19 @@ std::optional<QByteArray> readLimited(const QString& path, qint64 limit) {
     return bytes;
 }
 
-bool writeText(const QString& path, const std::string& text) {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (f.write(text.data(), qint64(text.size())) != qint64(text.size()))
-        return false;
-    return f.commit();
+// Saves the bytes, or says in a box why they could not be (the old file is kept).
+bool writeOrSay(EditorContext& editor, QWidget* parent, const QString& path,
+                std::span<const std::uint8_t> bytes) {
+    const WriteResult r = editor.files().write(encodeLocalPath(path), bytes);
+    if (!r)
+        tellWriteFailure(editor.prompter(), editor.language(), parent, path, r);
+    return bool(r);
 }
 
-void cannotWrite(EditorContext& editor, QWidget* parent, const QString& path) {
-    const Language& l = editor.language();
-    editor.prompter().tell(parent, BoxIcon::Error, l.pick("信息", "Information"),
-                           l.pick("无法写入文件：", "Cannot write the file: ") + path);
+bool writeText(EditorContext& editor, QWidget* parent, const QString& path,
+               const std::string& text) {
+    return writeOrSay(editor, parent, path,
+                      std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 // A measurement or target file, or a box saying why it cannot be used.
@@ -179,15 +180,15 @@ void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph
         const QString path =
             editor.prompter().saveFile(page, lang.pick("滤波器文本 (*.txt)", "Filter text (*.txt)"),
                                        id + "-filters.txt", "txt");
-        if (!path.isEmpty() && !writeText(path, formatFilterText(readBank(editor.store(), bank))))
-            cannotWrite(editor, page, path);
+        if (!path.isEmpty())
+            writeText(editor, page, path, formatFilterText(readBank(editor.store(), bank)));
     });
     add("csv", l.pick("导出响应曲线(CSV)…", "Export response (CSV)…"), [page, &editor, bank, id] {
         const Language& lang = editor.language();
         const QString path = editor.prompter().saveFile(
             page, lang.pick("CSV 文件 (*.csv)", "CSV files (*.csv)"), id + "-response.csv", "csv");
-        if (!path.isEmpty() && !writeText(path, bankResponseCsv(readBank(editor.store(), bank))))
-            cannotWrite(editor, page, path);
+        if (!path.isEmpty())
+            writeText(editor, page, path, bankResponseCsv(readBank(editor.store(), bank)));
     });
     add("png", l.pick("导出曲线图(PNG)…", "Export graph (PNG)…"), [page, &editor, g, id] {
         if (!g)
@@ -200,8 +201,12 @@ void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph
         QImage image(g->size() * 2, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(2.0);
         g->renderTo(image);
-        if (!image.save(path, "PNG"))
-            cannotWrite(editor, page, path);
+        QByteArray png;
+        QBuffer buffer(&png);
+        if (buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"))
+            writeOrSay(editor, page, path,
+                       std::span(reinterpret_cast<const std::uint8_t*>(png.constData()),
+                                 std::size_t(png.size())));
     });
     menu->addSeparator();
     add("measurement", l.pick("载入测量…", "Load measurement…"), [page, &editor, g] {

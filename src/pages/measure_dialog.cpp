@@ -13,6 +13,7 @@
 #include "protocol/report.h"
 #include "ui/editor_context.h"
 #include "ui/language.h"
+#include "ui/local_path.h"
 #include "ui/prompter.h"
 #include "ui/timeline.h"
 
@@ -21,6 +22,7 @@
 #include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -29,7 +31,6 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -919,12 +920,9 @@ void CMeasureDlg::saveMeasurement() {
     if (responses_.size() > 1)
         header.push_back("Average: " + std::to_string(responses_.size()) + " positions, power");
     const std::string text = rewText(result_.mean, header);
-    QSaveFile f(path);
-    const bool ok = f.open(QIODevice::WriteOnly) &&
-                    f.write(text.data(), qint64(text.size())) == qint64(text.size()) && f.commit();
-    if (!ok) {
-        editor_.prompter().tell(this, BoxIcon::Error, t("信息", "Information"),
-                                t("无法写入文件：", "Cannot write the file: ") + path);
+    const WriteResult w = editor_.files().write(encodeLocalPath(path), text);
+    if (!w) {
+        tellWriteFailure(editor_.prompter(), editor_.language(), this, path, w);
         return;
     }
     if (const BankOverlay* o = editor_.eqOverlays().find(bank_)) {

@@ -8,6 +8,7 @@
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
+#include "ui/local_path.h"
 #include "ui/prompter.h"
 #include "ui/timeline.h"
 
@@ -19,8 +20,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QSaveFile>
+#include <QStringList>
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -69,6 +71,25 @@ const Cap kCaps[kLearnableKeys + kUnsupportedKeys] = {
     {10, 0, 4, 3, "♯", "♯"},        {11, 1, 4, 3, "♮", "♮"},         {12, 2, 4, 3, "♭", "♭"},
     {13, 0, 5, 3, "INPUT", "输入"}, {17, 1, 5, 3, "BT", "蓝牙"},     {18, 2, 5, 3, "HDMI", "HDMI"},
 };
+
+// The short name of key n as its cap shows it.
+QString keyName(int key, bool english) {
+    for (const Cap& c : kCaps)
+        if (c.key == key)
+            return QString::fromUtf8(english ? c.text : c.textZh);
+    return {};
+}
+
+// "M1, MIC+, ..." for the keys of a mask.
+QString keyNames(std::uint16_t keys, bool english) {
+    QStringList names;
+    for (int k = 1; k <= kLearnableKeys; ++k)
+        if (keys & (1u << k))
+            names << keyName(k, english);
+    return names.join(english ? ", " : "、");
+}
+
+constexpr std::uint16_t kAllKeys = 0xFFFE; // keys 1..15
 
 } // namespace
 
@@ -174,11 +195,14 @@ protected:
             p.setFont(uiFont("Arial", c.text[0] & 0x80 ? 18 : 11, true));
             p.drawText(r, Qt::AlignCenter, QString::fromUtf8(english ? c.text : c.textZh));
             // The learned code under the key.
+            // A code the editor never learned nor loaded is unknown, not 00.
             if (learnable) {
-                p.setPen(QColor(150, 220, 255));
+                const bool known = editor_.knownKeys() & (1u << c.key);
+                p.setPen(known ? QColor(150, 220, 255) : QColor(150, 154, 160));
                 p.setFont(uiFont("Tahoma", 10));
                 p.drawText(QRectF(r.left(), r.bottom() + 1, r.width(), 12), Qt::AlignCenter,
-                           QString::asprintf("%02X", table[std::size_t(c.key)]));
+                           known ? QString::asprintf("%02X", table[std::size_t(c.key)])
+                                 : QStringLiteral("--"));
             }
         }
     }
@@ -215,6 +239,12 @@ CRemoteDlg::CRemoteDlg(EditorContext& editor, QWidget* parent) : ToolDialog(edit
     connect(load_, &CGdipButton::clicked, this, &CRemoteDlg::loadFile);
     connect(save_, &CGdipButton::clicked, this, &CRemoteDlg::saveFile);
     connect(apply_, &CGdipButton::clicked, this, &CRemoteDlg::applyTable);
+    known_ = new QLabel(this);
+    known_->setObjectName("knownKeys");
+    known_->setWordWrap(true);
+    known_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    known_->setGeometry(284, 458, 296, 80);
+    known_->setStyleSheet("color: rgb(60, 76, 96);");
     setFixedSize(590, 544);
     applyLanguage();
 }
@@ -244,10 +274,13 @@ void CRemoteDlg::keyClicked(int key) {
     editor_.connection().link.write(shortCommand(CMD_LEARN_KEY, std::uint8_t(key)));
     auto* study = new CRemoteStudyDlg(editor_, learningPrompt(key, l.english()), this);
     editor_.setLearningDialog(study);
-    connect(study, &QDialog::finished, this, [this, study] {
+    connect(study, &QDialog::finished, this, [this, study, key] {
         editor_.setLearningDialog(nullptr);
+        if (study->learned())
+            editor_.markKeysKnown(1u << key);
         study->deleteLater();
         picture_->update(); // the learned code shows under its key
+        showKnownKeys();
     });
     study->showCentred();
 }
@@ -277,13 +310,63 @@ QString CRemoteDlg::connectFirstText() const {
                                    "Please connect the amplifier first!");
 }
 
+void CRemoteDlg::showKnownKeys() {
+    const Language& l = editor_.language();
+    const std::uint16_t known = editor_.knownKeys() & kAllKeys;
+    const int count = std::popcount(known);
+    QString text;
+    if (count == kLearnableKeys)
+        text = l.pick("已知全部15个按键的键码（本次学习或从文件载入）。",
+                      "The codes of all 15 keys are known (learned or loaded from a file).");
+    else if (count == 0)
+        text = l.pick("尚不知道任何按键的键码：机器无法报告它学过的按键。请学习按键或载入遥控文件；"
+                      "显示 -- 的按键是未知的。",
+                      "No key's code is known yet: the amplifier cannot report the keys it has "
+                      "learned. Learn keys or load a key file; keys showing -- are unknown.");
+    else
+        text = (l.english() ? QString("Known (learned or loaded): %1.\nUnknown (shown --): %2.")
+                            : QString::fromUtf8("已知（学习或载入）：%1。\n未知（显示 --）：%2。"))
+                   .arg(keyNames(known, l.english()), keyNames(kAllKeys & ~known, l.english()));
+    known_->setText(text);
+}
+
+bool CRemoteDlg::confirmUnknownKeys(bool offerLoad) {
+    const std::uint16_t unknown = kAllKeys & ~editor_.knownKeys();
+    if (unknown == 0)
+        return true;
+    // Sending the table writes 00 over what the amplifier learned for every key named here.
+    const Language& l = editor_.language();
+    const QString names = keyNames(unknown, l.english());
+    const int n = std::popcount(unknown);
+    const QString text =
+        l.english()
+            ? QString("The editor does not know the codes of %1 keys: %2.\nThe amplifier cannot "
+                      "report them; sending the table sets these keys to 00 and erases what the "
+                      "amplifier learned for them.\n\nSend the table anyway?")
+                  .arg(n)
+                  .arg(names)
+            : QString::fromUtf8("编辑器不知道 %1 个按键的键码：%2。\n机器无法报告这些键码；"
+                                "发送键码表会把这些按键设为 00，清除机器已学习的键码。\n\n"
+                                "仍要发送吗?")
+                  .arg(n)
+                  .arg(names);
+    if (editor_.prompter().askDefaultNo(this, l.pick("提示", "Prompt"), text) == Answer::Yes)
+        return true;
+    if (offerLoad &&
+        editor_.prompter().ask(this, l.pick("载入遥控文件?", "Load a key file?"),
+                               l.pick("先载入一个遥控文件吗?", "Load a key file first?"),
+                               false) == Answer::Yes)
+        loadFile();
+    return false;
+}
+
 void CRemoteDlg::applyTable() {
     const Language& l = editor_.language();
     if (!editor_.linkOpen()) {
         editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
         return;
     }
-    if (!confirmEmptyTable(false))
+    if (!confirmUnknownKeys(true))
         return;
     const KeyTable table = editor_.store().keyTable();
     editor_.connection().link.write(setKeyTable(table));
@@ -299,7 +382,8 @@ void CRemoteDlg::loadFile() {
     const QString chosen = editor_.prompter().openFile(this, kFilter);
     if (chosen.isEmpty())
         return;
-    const QString path = remoteFileName(chosen);
+    // The file the user chose, whatever its extension.
+    const QString path = chosen;
     QFile f(path);
     QByteArray bytes;
     if (f.open(QIODevice::ReadOnly))
@@ -322,22 +406,31 @@ void CRemoteDlg::loadFile() {
     KeyTable table = editor_.store().keyTable();
     std::memcpy(table.data(), bytes.constData(), std::size_t(bytes.size()));
     editor_.store().setKeyTable(table);
-    editor_.connection().link.write(setKeyTable(table));
+    // Byte 0 is no key's code: a file of n bytes holds keys 1..n-1.
+    const std::uint16_t held = std::uint16_t(((1u << bytes.size()) - 1) & kAllKeys);
+    editor_.markKeysKnown(held);
     picture_->update();
+    showKnownKeys();
     if (bytes.size() < qsizetype(kKeyTableSize)) {
-        const int keys = int(bytes.size()) - 1; // byte 0 is no key's code
-        const int learnable = int(kKeyTableSize) - 1;
+        const int keys = int(bytes.size()) - 1;
         editor_.prompter().tell(
             this, BoxIcon::Information, l.pick("提示", "Prompt"),
-            (l.english() ? QString("The file holds %1 of the %2 keys (%3 bytes of 16): they were "
-                                   "loaded, the other keys keep their codes.\n%4")
-                         : QString::fromUtf8("文件中只有 %2 个按键中的 %1 个（16 字节中的 %3 "
-                                             "字节）：已载入这些按键，其余按键保持原有键码。\n%4"))
-                .arg(keys)
-                .arg(learnable)
+            (l.english()
+                 ? QString("The file is short: %1 bytes of 16. It holds %2 of the 15 keys "
+                           "(%3); they were loaded, the other keys keep their codes.\n%4")
+                 : QString::fromUtf8("文件不完整：16 字节中只有 %1 字节，只含 15 个按键中的 "
+                                     "%2 个（%3）；已载入这些按键，其余按键保持原有键码。\n%4"))
                 .arg(bytes.size())
+                .arg(keys)
+                .arg(keys > 0 ? keyNames(held, l.english()) : l.pick("无", "none"))
                 .arg(path));
+        // The amplifier gets the table only when the keys still unknown may be erased.
+        if (!confirmUnknownKeys(false)) {
+            editor_.ShowInfo(l.pick("键码表没有发送到机器", "The key table was not sent"), 1100);
+            return;
+        }
     }
+    editor_.connection().link.write(setKeyTable(table));
     editor_.ShowInfo(l.pick("载入遥控文件成功", "Remote key file loaded"), 1100);
 }
 
@@ -355,19 +448,10 @@ void CRemoteDlg::saveFile() {
     const QString path = remoteFileName(chosen);
     const KeyTable table = editor_.store().keyTable();
     // Written whole or not at all: an old key file is never left half replaced.
-    QSaveFile f(path);
-    errno = 0;
-    const bool ok = f.open(QIODevice::WriteOnly) &&
-                    f.write(reinterpret_cast<const char*>(table.data()), qint64(table.size())) ==
-                        qint64(table.size()) &&
-                    f.commit();
-    if (!ok) {
-        const int code = errno;
-        f.cancelWriting();
-        editor_.prompter().tell(
-            this, BoxIcon::Warning, "Can't write to file",
-            QString::asprintf("Errcode=%d,Can't write to file:\n%s\nProbaby it is write protected.",
-                              code, path.toLocal8Bit().constData()));
+    const WriteResult r =
+        editor_.files().write(encodeLocalPath(path), std::span<const std::uint8_t>(table));
+    if (!r) {
+        tellWriteFailure(editor_.prompter(), l, this, path, r);
         editor_.ShowInfo(l.pick("保存遥控文件失败", "Saving the remote key file failed"), 1100);
         return;
     }
@@ -380,6 +464,7 @@ void CRemoteDlg::applyLanguage() {
     load_->setText(l.pick("载入参数", "Load file"));
     save_->setText(l.pick("保存参数", "Save file"));
     apply_->setText(l.pick("应用参数", "Apply"));
+    showKnownKeys();
     ToolDialog::applyLanguage();
     picture_->update();
     update();

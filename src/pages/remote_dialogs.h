@@ -44,6 +44,8 @@ public:
     CGdipButton* saveButton() const { return save_; }
     CGdipButton* applyButton() const { return apply_; }
     CRemoteStudyDlg* learning() const;
+    // What the dialog says about which keys' codes are known.
+    QLabel* knownKeysText() const { return known_; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -52,6 +54,11 @@ private:
     RemotePicture* picture_;
     // True when the table holds a code, or the user wants the empty one all the same.
     bool confirmEmptyTable(bool saving);
+    // True when every key's code is known, or the user lets the unknown ones be erased; No may
+    // go on to load a key file (offerLoad).
+    bool confirmUnknownKeys(bool offerLoad);
+    void showKnownKeys();
+    QLabel* known_;
     QString connectFirstText() const;
     CGdipButton* load_;
     CGdipButton* save_;

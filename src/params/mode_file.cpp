@@ -2,15 +2,13 @@
 #include "params/mode_file.h"
 
 #include "params/text.h"
+#include "protocol/file_writer.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace q7 {
 
@@ -188,38 +186,11 @@ std::vector<std::uint8_t> modeFileBytes(const ModeImage& image) {
 
 ModeFileResult writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
     ModeFileResult result;
-    auto fail = [&](int error) {
+    const WriteResult w = FileWriter().write(path, bytes);
+    if (!w) {
         result.status = ModeFileStatus::CannotWrite;
-        result.systemError = error;
+        result.systemError = w.systemError;
         return result;
-    };
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return fail(errno);
-    ::fchmod(fd, 0644);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return fail(error);
-        }
-        done += std::size_t(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return fail(error);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return fail(error);
     }
     result.version = 2;
     return result;

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plot/qt_chart_painter.h"
 
+#include "protocol/file_writer.h"
+
+#include <QBuffer>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -122,8 +125,17 @@ bool QtChartPainter::writePng(const Chart& chart, const std::string& path, std::
         error = "charts cannot be drawn here (no Qt GUI application)";
         return false;
     }
-    if (!render(chart).save(QString::fromStdString(path), "PNG")) {
-        error = "cannot write " + path;
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !render(chart).save(&buffer, "PNG")) {
+        error = "cannot draw " + path;
+        return false;
+    }
+    const WriteResult w =
+        FileWriter().write(path, std::span(reinterpret_cast<const std::uint8_t*>(png.constData()),
+                                           std::size_t(png.size())));
+    if (!w) {
+        error = describeWrite(w, path);
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include "params/edit_path.h"
 #include "params/eq_bank.h"
 #include "params/mode_file.h"
+#include "protocol/file_writer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -457,11 +458,9 @@ bool writeTuneReport(const std::string& dir, const TunePlan& plan, const TuneVer
             if (!painter->writePng(c, path, error))
                 return false;
         } else {
-            std::ofstream f(path, std::ios::binary | std::ios::trunc);
-            f << chartSvg(c);
-            f.close();
-            if (!f) {
-                error = "cannot write " + path;
+            const WriteResult w = FileWriter().write(path, chartSvg(c));
+            if (!w) {
+                error = describeWrite(w, path);
                 return false;
             }
         }
@@ -481,11 +480,9 @@ bool writeTuneReport(const std::string& dir, const TunePlan& plan, const TuneVer
         }
     }
     const std::string path = (base / "index.html").string();
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << tuneReportHtml(plan, check, info, images);
-    f.close();
-    if (!f) {
-        error = "cannot write " + path;
+    const WriteResult w = FileWriter().write(path, tuneReportHtml(plan, check, info, images));
+    if (!w) {
+        error = describeWrite(w, path);
         return false;
     }
     return true;

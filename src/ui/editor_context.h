@@ -4,6 +4,8 @@
 // nothing below app/ needs to know the main window.
 #pragma once
 
+#include "protocol/file_writer.h"
+
 #include <vector>
 
 class QString;
@@ -47,6 +49,13 @@ public:
     // The input bank the music page shows (0 music, 1 mic channel A, 8 mic channel B): the
     // editor's, so it outlives the page, starting as 1.
     int inputBank() const { return inputBank_; }
+    // Every file the editor saves or exports is written through this.
+    FileWriter& files() { return files_; }
+    // The remote keys (bit n for key n, 1..15) whose codes the editor knows: learned or loaded
+    // from a file while it runs. The amplifier cannot report its table, so the others read 0
+    // whatever the amplifier has learned.
+    unsigned knownKeys() const { return knownKeys_; }
+    void markKeysKnown(unsigned keys) { knownKeys_ |= keys & 0xFFFEu; }
     void setInputBank(int bank) { inputBank_ = (bank == 0 || bank == 8) ? bank : 1; }
 
     // Requests of the main window; ignored while it does not exist (screenshots, early start).
@@ -67,6 +76,8 @@ protected:
 
 private:
     int inputBank_ = 1;
+    FileWriter files_;
+    unsigned knownKeys_ = 0;
 };
 
 } // namespace q7

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/prompter.h"
 
+#include "protocol/file_writer.h"
+#include "ui/language.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -66,6 +69,19 @@ QString QtPrompter::saveFile(QWidget* parent, const QString& filter, const QStri
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().first();
+}
+
+void tellWriteFailure(Prompter& prompter, const Language& l, QWidget* parent, const QString& path,
+                      const WriteResult& r) {
+    const WriteReason why = writeReason(r);
+    const QString reason = QString::fromStdString(l.english() ? why.en : why.zh);
+    prompter.tell(parent, BoxIcon::Warning, "Can't write to file",
+                  l.english() ? QString("Can't write to file:\n%1\n\nReason: %2.\nThe file was not "
+                                        "saved; an existing file keeps its previous contents.")
+                                    .arg(path, reason)
+                              : QString::fromUtf8("无法写入文件：\n%1\n\n原因：%2。\n文件没有保存；"
+                                                  "原有的文件保持不变。")
+                                    .arg(path, reason));
 }
 
 } // namespace q7

@@ -5,6 +5,11 @@
 
 #include <QString>
 
+namespace q7 {
+struct WriteResult;
+class Language;
+} // namespace q7
+
 class QWidget;
 
 namespace q7 {
@@ -61,5 +66,10 @@ public:
     QString saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
                      const QString& defaultSuffix) override;
 };
+
+// The box that says a file was not written and why ("disk full", "read-only", ...) in the
+// current language; the previous file is kept, so it says that too.
+void tellWriteFailure(Prompter& prompter, const Language& l, QWidget* parent, const QString& path,
+                      const WriteResult& r);
 
 } // namespace q7

@@ -16,12 +16,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <cerrno>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -490,11 +492,16 @@ TEST(RemoteLearning, KeyFilesLoadSaveAndRefuseUnreadableFiles) {
     KeyTable other{};
     for (std::size_t i = 0; i < other.size(); ++i)
         other[i] = std::uint8_t(0xC0 + i);
-    QFile f(rig.dir.filePath("other.remo"));
+    // The file chosen is the file loaded, whatever its extension (not a .remo beside it).
+    QFile f(rig.dir.filePath("other.bin"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(reinterpret_cast<const char*>(other.data()), 16);
     f.close();
-    rig.prompter.openPath = rig.dir.filePath("other.txt");
+    QFile decoy(rig.dir.filePath("other.remo"));
+    ASSERT_TRUE(decoy.open(QIODevice::WriteOnly));
+    decoy.write(QByteArray(16, '\x11'));
+    decoy.close();
+    rig.prompter.openPath = rig.dir.filePath("other.bin");
     rig.clearTrace();
     rig.click(remote->loadButton());
     EXPECT_EQ(s.keyTable(), other);
@@ -524,12 +531,13 @@ TEST(RemoteLearning, KeyFilesLoadSaveAndRefuseUnreadableFiles) {
     EXPECT_EQ(popup(rig), "Loading the remote key file failed");
     EXPECT_TRUE(rig.sent().empty());
 
-    // A name that cannot be created: the box with the error code, and the failure message.
+    // A name that cannot be created: the box with the reason, and the failure message.
     rig.prompter.savePath = rig.dir.filePath("missing/dir/keys.remo");
     rig.click(remote->saveButton());
     ASSERT_EQ(rig.prompter.told.size(), 2u);
     EXPECT_EQ(rig.prompter.told.back().caption, "Can't write to file");
-    EXPECT_TRUE(rig.prompter.told.back().text.startsWith("Errcode="));
+    EXPECT_TRUE(rig.prompter.told.back().text.contains("the folder does not exist"))
+        << rig.prompter.told.back().text.toStdString();
     EXPECT_EQ(popup(rig), "Saving the remote key file failed");
     rig.prompter.savePath = rig.dir.filePath("again.remo");
     rig.click(remote->saveButton());
@@ -548,7 +556,7 @@ TEST(RemoteLearning, ANewAmplifierWaitsForTheOpenBoxBeforeClosingTheDialog) {
     QPointer<CRemoteDlg> remote = rig.view().remoteDialog();
     ASSERT_NE(remote, nullptr);
     bool stillThere = false;
-    rig.prompter.answers = {Answer::No};
+    rig.prompter.answers = {Answer::No, Answer::No};
     rig.prompter.whileOpen = [&] {
         rig.sim.unplug();
         rig.runUntil([&] { return !rig.editor->linkOpen(); }, 5000);
@@ -558,7 +566,7 @@ TEST(RemoteLearning, ANewAmplifierWaitsForTheOpenBoxBeforeClosingTheDialog) {
         flushDeletes();
         stillThere = !remote.isNull() && remote->isVisible();
     };
-    rig.click(remote->applyButton()); // asks about the empty table
+    rig.click(remote->applyButton()); // asks about the unknown keys
     EXPECT_TRUE(stillThere) << "not closed while its box was open";
     ASSERT_TRUE(rig.connect());
     flushDeletes();
@@ -574,15 +582,17 @@ TEST(RemoteLearning, AnEmptyTableIsSentOrSavedOnlyWhenTheUserSaysSo) {
     ASSERT_NE(remote, nullptr);
     ASSERT_EQ(rig.editor->store().keyTable(), KeyTable{}) << "nothing learned or loaded yet";
 
-    rig.prompter.answers = {Answer::No, Answer::No};
+    // Apply: No to sending unknown keys, No to loading a key file first; Save: No.
+    rig.prompter.answers = {Answer::No, Answer::No, Answer::No};
     rig.prompter.savePath = rig.dir.filePath("empty.remo");
     rig.clearTrace();
     rig.click(remote->applyButton());
     rig.click(remote->saveButton());
     rig.run(10);
-    ASSERT_EQ(rig.prompter.asked.size(), 2u);
+    ASSERT_EQ(rig.prompter.asked.size(), 3u);
     EXPECT_TRUE(rig.prompter.asked[0].defaultNo);
-    EXPECT_TRUE(rig.prompter.asked[1].defaultNo);
+    EXPECT_TRUE(rig.prompter.asked[2].defaultNo);
+    EXPECT_TRUE(rig.prompter.openFilters.empty()) << "no key file was asked for after No";
     EXPECT_TRUE(rig.sent().empty()) << "the amplifier keeps the keys it has learned";
     EXPECT_EQ(rig.sim.keyTable(), learned);
     EXPECT_FALSE(QFile::exists(rig.prompter.savePath));
@@ -595,6 +605,160 @@ TEST(RemoteLearning, AnEmptyTableIsSentOrSavedOnlyWhenTheUserSaysSo) {
     rig.run(10);
     EXPECT_EQ(rig.sim.keyTable(), KeyTable{});
     EXPECT_EQ(QFile(rig.prompter.savePath).size(), 16);
+}
+
+// The amplifier cannot report its key table: Apply names the keys the editor never learned nor
+// loaded, asks with No as the default, and offers a key file first.
+TEST(RemoteLearning, ApplyNamesTheUnknownKeysAndOffersAKeyFileFirst) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::LanguageSwitch);
+    rig.clickRibbon(cmd::IrLearning);
+    CRemoteDlg* remote = rig.view().remoteDialog();
+    ASSERT_NE(remote, nullptr);
+    EXPECT_TRUE(remote->knownKeysText()->text().startsWith("No key's code is known yet"))
+        << remote->knownKeysText()->text().toStdString();
+
+    rig.click(remote->hotArea(7));
+    ASSERT_NE(rig.view().learningDialog(), nullptr);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.view().learningDialog() == nullptr; }, 10000));
+    EXPECT_TRUE(remote->knownKeysText()->text().startsWith("Known (learned or loaded): MUSIC+."))
+        << remote->knownKeysText()->text().toStdString();
+
+    KeyTable file{};
+    for (std::size_t i = 0; i < file.size(); ++i)
+        file[i] = std::uint8_t(0x50 + i);
+    QFile f(rig.dir.filePath("all keys.bin"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(file.data()), 16);
+    f.close();
+    rig.prompter.openPath = f.fileName();
+    rig.prompter.answers = {Answer::No, Answer::Yes};
+    rig.clearTrace();
+    rig.click(remote->applyButton());
+    rig.run(10);
+    ASSERT_EQ(rig.prompter.asked.size(), 2u);
+    const auto& question = rig.prompter.asked[0];
+    EXPECT_TRUE(question.defaultNo);
+    EXPECT_TRUE(question.text.contains("14 keys")) << question.text.toStdString();
+    EXPECT_TRUE(question.text.contains("M1, M2, M3, M4, MIC+, MIC-, MUSIC-"))
+        << question.text.toStdString();
+    EXPECT_FALSE(question.text.contains("MUSIC+"));
+    EXPECT_EQ(rig.prompter.asked[1].text, "Load a key file first?");
+    // Only the loaded file's table went out, never the one with 00 for unknown keys.
+    const auto sent = ofCommand(rig.sent(), CMD_SET_KEY_TABLE);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(rig.sim.keyTable(), file);
+    EXPECT_TRUE(remote->knownKeysText()->text().startsWith("The codes of all 15 keys are known"));
+
+    // Every key known: Apply asks nothing.
+    rig.run(1200);
+    rig.click(remote->applyButton());
+    rig.run(10);
+    EXPECT_EQ(rig.prompter.asked.size(), 2u);
+    EXPECT_EQ(ofCommand(rig.sent(), CMD_SET_KEY_TABLE).size(), 2u);
+    EXPECT_EQ(popup(rig), "Save successed !");
+}
+
+// A key file shorter than 16 bytes is said to be short, with the keys it holds; the table goes
+// to the amplifier only if the user lets the other keys be erased.
+TEST(RemoteLearning, AShortKeyFileNamesTheKeysItHolds) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::LanguageSwitch);
+    rig.clickRibbon(cmd::IrLearning);
+    CRemoteDlg* remote = rig.view().remoteDialog();
+    ASSERT_NE(remote, nullptr);
+    QFile f(rig.dir.filePath("short.remo"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("\x01\x21\x22\x23", 4));
+    f.close();
+    rig.prompter.openPath = f.fileName();
+    rig.prompter.answers = {Answer::No};
+    rig.clearTrace();
+    rig.click(remote->loadButton());
+    rig.run(10);
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    const QString said = rig.prompter.told[0].text;
+    EXPECT_TRUE(said.contains("short: 4 bytes of 16")) << said.toStdString();
+    EXPECT_TRUE(said.contains("3 of the 15 keys (M1, M2, M3)")) << said.toStdString();
+    EXPECT_EQ(rig.editor->store().keyTable()[3], 0x23);
+    ASSERT_EQ(rig.prompter.asked.size(), 1u);
+    EXPECT_TRUE(rig.prompter.asked[0].text.contains("12 keys"));
+    EXPECT_TRUE(ofCommand(rig.sent(), CMD_SET_KEY_TABLE).empty());
+    EXPECT_EQ(popup(rig), "The key table was not sent");
+}
+
+// Saving a key file the way a user does, onto a full disk, a read-only file and a link: the old
+// file is kept and the box says why in the chosen language, never "saved".
+TEST(RemoteLearning, AKeyFileThatCannotBeWrittenKeepsTheOldOneAndSaysWhy) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::IrLearning);
+    CRemoteDlg* remote = rig.view().remoteDialog();
+    ASSERT_NE(remote, nullptr);
+    KeyTable table{};
+    table.fill(0x42);
+    rig.editor->store().setKeyTable(table);
+    const QByteArray old(16, '\x07');
+    const QString path = rig.dir.filePath("keys.remo");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(old);
+    f.close();
+    auto contents = [](const QString& p) {
+        QFile in(p);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    };
+
+    rig.editor->files().failWritesWith(ENOSPC);
+    rig.prompter.savePath = path;
+    rig.click(remote->saveButton());
+    EXPECT_EQ(contents(path), old);
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_EQ(rig.prompter.told[0].caption, "Can't write to file"); // the same in both languages
+    EXPECT_TRUE(rig.prompter.told[0].text.contains(QString::fromUtf8("磁盘已满")))
+        << rig.prompter.told[0].text.toStdString();
+    EXPECT_EQ(popup(rig), QString::fromUtf8("保存遥控文件失败"));
+
+    rig.editor->files().failWritesWith(0);
+    rig.clickRibbon(cmd::LanguageSwitch);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    rig.run(1200);
+    rig.click(remote->saveButton());
+    EXPECT_EQ(contents(path), old);
+    ASSERT_EQ(rig.prompter.told.size(), 2u);
+    EXPECT_TRUE(rig.prompter.told[1].text.contains("the file is read-only"));
+    EXPECT_EQ(popup(rig), "Saving the remote key file failed");
+
+    // Through a link: the target is written and keeps its mode, the link stays a link.
+    const QString target = rig.dir.filePath("real.remo"), link = rig.dir.filePath("link.remo");
+    QFile t(target);
+    ASSERT_TRUE(t.open(QIODevice::WriteOnly));
+    t.write(old);
+    t.close();
+    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ASSERT_TRUE(QFile::link(target, link));
+    rig.prompter.savePath = link;
+    rig.run(1200);
+    rig.click(remote->saveButton());
+    EXPECT_EQ(popup(rig), "Remote key file saved");
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(contents(target), QByteArray(16, '\x42'));
+    EXPECT_EQ(QFile::permissions(target) & QFileDevice::Permissions(0x7077),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+// The amplifier's DSP error under the English interface is said in English too.
+TEST(RemoteLearning, TheDspErrorBoxSpeaksEnglishUnderTheEnglishInterface) {
+    EditorRig rig(SimOptions{.dspError = 0x21}, [](EditorOptions& o) { o.locale = "en_US"; });
+    ASSERT_TRUE(rig.connect());
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_EQ(rig.prompter.told[0].caption, "Error");
+    const QString text = rig.prompter.told[0].text;
+    EXPECT_TRUE(text.startsWith("The amplifier refused a parameter: error code 0x21"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromUtf8("参数错误,代码0x:21")));
 }
 
 TEST(RemoteLearning, ApplyWithoutAnAmplifierSaysSo) {

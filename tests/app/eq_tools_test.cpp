@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -187,6 +188,40 @@ TEST(EqTools, ExportsWriteTheBankTheResponseAndTheGraph) {
     ASSERT_TRUE(chooseFromGraphMenu(rig, page, "png"));
     const QImage png(rig.prompter.savePath);
     EXPECT_EQ(png.size(), page->graph()->size() * 2);
+}
+
+// An export that cannot be written keeps the file that was there and says why, in the user's
+// language; it is never reported as written.
+TEST(EqTools, AnExportOnAFullDiskKeepsTheOldFileAndSaysWhy) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    CDialogOutput* page = mainOutput(rig);
+    ASSERT_NE(page, nullptr);
+    rig.prompter.savePath = writeFile(rig, "main.csv", "yesterday's response\n");
+    rig.editor->files().failWritesWith(ENOSPC);
+    ASSERT_TRUE(chooseFromGraphMenu(rig, page, "csv"));
+    QFile csv(rig.prompter.savePath);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readAll(), "yesterday's response\n");
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_EQ(rig.prompter.told[0].caption, "Can't write to file"); // the same in both languages
+    EXPECT_TRUE(rig.prompter.told[0].text.contains(QString::fromUtf8("磁盘已满")))
+        << rig.prompter.told[0].text.toStdString();
+    EXPECT_FALSE(rig.prompter.told[0].text.contains("Errcode"));
+
+    // In English, the filter text into a read-only file: refused, kept, named.
+    rig.editor->files().failWritesWith(0);
+    rig.editor->setLanguageIndex(kEnglish);
+    rig.prompter.savePath = writeFile(rig, "main.txt", "kept");
+    QFile::setPermissions(rig.prompter.savePath, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    ASSERT_TRUE(chooseFromGraphMenu(rig, page, "export"));
+    QFile text(rig.prompter.savePath);
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    EXPECT_EQ(text.readAll(), "kept");
+    ASSERT_EQ(rig.prompter.told.size(), 2u);
+    EXPECT_EQ(rig.prompter.told[1].caption, "Can't write to file");
+    EXPECT_TRUE(rig.prompter.told[1].text.contains("the file is read-only"))
+        << rig.prompter.told[1].text.toStdString();
 }
 
 TEST(EqTools, TheMeasurementFollowsBandDragsAndAutoEqIsWhatTheAmplifierPlays) {

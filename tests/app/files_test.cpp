@@ -3,11 +3,13 @@
 #include "app/presets.h"
 #include "editor_rig.h"
 #include "params/mode_file.h"
+#include "ui/local_path.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace q7;
@@ -65,6 +67,47 @@ TEST(Files, SaveAndReopenThroughTheUi) {
     const auto sent = rig.sent();
     EXPECT_EQ(sent[sent.size() - 2], shortCommand(CMD_MODE_PREPARE, 1));
     EXPECT_EQ(sent.back(), shortCommand(CMD_MODE_STORE, 1));
+}
+
+// Saving onto a full disk or over a read-only file keeps the old file, says why, and leaves the
+// settings marked as unsaved.
+TEST(Files, ASaveThatCannotBeWrittenKeepsTheOldFileAndSaysWhy) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    const QString path = rig.dir.filePath("show.q7M");
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the old show");
+    old.close();
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    rig.editor->store().setParametersChanged(true);
+    rig.prompter.savePath = path;
+    rig.editor->files().failWritesWith(ENOSPC);
+    rig.clickRibbon(cmd::SaveFile);
+    auto contents = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    EXPECT_EQ(contents(), "the old show");
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_TRUE(rig.prompter.told[0].text.contains(QString::fromUtf8("磁盘已满")))
+        << rig.prompter.told[0].text.toStdString();
+    EXPECT_TRUE(rig.editor->store().parametersChanged()) << "closing must still ask";
+
+    rig.editor->files().failWritesWith(0);
+    QFile::setPermissions(path, QFileDevice::ReadOwner);
+    rig.clickRibbon(cmd::LanguageSwitch);
+    rig.clickRibbon(cmd::SaveFile);
+    EXPECT_EQ(contents(), "the old show");
+    ASSERT_EQ(rig.prompter.told.size(), 2u);
+    EXPECT_TRUE(rig.prompter.told[1].text.contains("the file is read-only"));
+
+    // Writable again: saved whole, and its owner-only mode stays.
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    rig.clickRibbon(cmd::SaveFile);
+    EXPECT_EQ(QFile(path).size(), 1791);
+    EXPECT_EQ(QFile::permissions(path) & QFileDevice::Permissions(0x7077),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 TEST(Files, TheDialogsShowEveryModeFileTheEditorWritesOrReads) {
@@ -208,6 +251,22 @@ TEST(ShellOpen, ExtensionsAndMissingFiles) {
     EXPECT_TRUE(rig.prompter.told[2].text.contains("not a mode file"));
     EXPECT_EQ(QFileInfo(rig.editor->documentPath()).fileName(), "preset.r3v9")
         << "the refused file does not replace it";
+}
+
+// A name that is not UTF-8, as the command line hands it over, opens the file it names and a
+// save goes back to that same file.
+TEST(ShellOpen, ANameThatIsNotUtf8OpensAndSavesThatFile) {
+    EditorRig rig(SimOptions{.startUnplugged = true});
+    const std::string raw = rig.dir.filePath("caf").toStdString() + "\xe9 \xff.R3v9";
+    ParameterStore s;
+    s.setCellInt(65, 12);
+    ASSERT_TRUE(writeModeFile(raw, s));
+    const QString path = decodeLocalPath(raw.c_str());
+    EXPECT_EQ(encodeLocalPath(path), raw);
+    EXPECT_EQ(encodeLocalPath(QString::fromUtf8("中文 é.q7M")), "中文 é.q7M");
+    EXPECT_TRUE(rig.editor->shellOpen(path));
+    EXPECT_TRUE(rig.prompter.told.empty()) << rig.prompter.told[0].text.toStdString();
+    EXPECT_EQ(rig.editor->store().cellInt(65), 12);
 }
 
 TEST(ShellOpen, WithADeviceTheFileIsDownloaded) {

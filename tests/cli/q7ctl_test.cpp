@@ -395,3 +395,17 @@ TEST(Q7ctlModeDiff, UnreadableFilesFailAndBadArgumentsExitTwo) {
     for (const std::string& f : {good, shortFile, foreign})
         std::remove(f.c_str());
 }
+
+// A file name that is not UTF-8 (a Latin-1 name from an old disk) is the file it names; output
+// that cannot be written is a failure with its reason, never exit 0.
+TEST(Q7ctlFiles, NonUtf8NamesWorkAndUnwritableOutputFails) {
+    const std::string path = temp("caf\xe9-cli.q7M");
+    ASSERT_EQ(q7ctl({"mode", "new", path}).code, 0);
+    const CliRun dump = q7ctl({"mode", "dump", path});
+    EXPECT_EQ(dump.code, 0) << dump.err;
+    std::remove(path.c_str());
+
+    const CliRun full = q7ctl({"mode", "new", "/dev/full"});
+    EXPECT_EQ(full.code, 1);
+    EXPECT_NE(full.err.find("disk full"), std::string::npos) << full.err;
+}
