@@ -1427,9 +1427,10 @@ void CHX2060v13View::stopLevelPoll() {
 
 void CHX2060v13View::showSyncDialog(const QString& text) {
     if (sync_) {
-        // One dialog at a time; the worker runs anyway. One that was about to close after its
-        // transfer stays for this one.
+        // One dialog at a time. One that was about to close after its transfer stays for the
+        // transfer that follows it, which gets the whole guard time.
         stopLingering();
+        sync_->restartGuard();
         return;
     }
     Session& session = editor_.connection().session;
