@@ -154,6 +154,7 @@ TEST(TransferTimeout, NothingOfTheTransferGoesOutAfterTheBox) {
     EditorRig rig(SimOptions{.latencyUs = 1000, .dropEvery = 5});
     std::size_t atBox = 0;
     rig.prompter.whileOpen = [&] { atBox = rig.sentLines().size(); };
+    rig.run(3000);
     ASSERT_TRUE(settle(rig));
     ASSERT_EQ(rig.prompter.told.size(), 1u);
     ASSERT_GT(atBox, 0u);
@@ -189,8 +190,9 @@ TEST(ClosingWithWaitingWork, SaysWhatWillNotBeSent) {
     EXPECT_EQ(rig.view().waitingWork().size(), 1);
     rig.prompter.answers = {Answer::Yes};
     EXPECT_TRUE(rig.frame().close());
-    ASSERT_TRUE(settle(rig, 20000));
     rig.run(5000);
+    EXPECT_FALSE(rig.editor->linkOpen());
+    EXPECT_TRUE(rig.view().waitingWork().isEmpty());
     EXPECT_NE(rig.sim.dspValue(2, 15), std::vector<std::uint32_t>{floatBits(0.42f)})
         << "the file was not sent";
 }
@@ -200,6 +202,7 @@ TEST(ClosingWithWaitingWork, SaysWhatWillNotBeSent) {
 // that the amplifier does not hold its settings; the threads stay as many as at the start.
 TEST(LossySoak, EveryStepAgreesOrIsSaidAndNoThreadsPileUp) {
     EditorRig rig(SimOptions{.latencyUs = 1000, .dropEvery = 37, .garbageEvery = 53});
+    ASSERT_TRUE(rig.connect());
     ASSERT_TRUE(settle(rig));
     const int threads = threadCount();
     std::mt19937 random(21);
@@ -214,7 +217,8 @@ TEST(LossySoak, EveryStepAgreesOrIsSaidAndNoThreadsPileUp) {
             rig.prompter.openPath = files[random() % 2];
             rig.clickRibbon(cmd::LoadFile);
         } else {
-            rig.clickRibbon(rig.editor->edits().activeSlot() == 0 ? cmd::SlotB : cmd::SlotA);
+            rig.click(rig.ribbon().slotButton(
+                kInputCategory, rig.editor->edits().activeSlot() == 0 ? cmd::SlotB : cmd::SlotA));
         }
         ASSERT_TRUE(settle(rig)) << "step " << step;
         rig.settle();
