@@ -381,7 +381,7 @@ void Session::noteReply(const Report& r) {
 bool Session::pollLevels() {
     if (!link_.levelPollEnable || !link_.isOpen() || !levelPollPermission)
         return false;
-    return send(shortCommand(CMD_GET_LEVELS));
+    return link_.write(shortCommand(CMD_GET_LEVELS)) == int(kReportSize); // no transfer's
 }
 
 } // namespace q7
