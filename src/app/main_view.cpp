@@ -1305,6 +1305,10 @@ void CHX2060v13View::OnDeviceArrived(const QString& path) {
         arrivalPending_ = true; // tried again when the close has ended
         return;
     }
+    // The transfer of the link that went away ends before another amplifier is opened.
+    if (deferred(editor_.language().pick("连接设备", "Connect the device"),
+                 [this, path] { OnDeviceArrived(path); }))
+        return;
     const OpenResult r = editor_.connection().link.OpenLink();
     if (r.opened) {
         trouble_ = LinkTrouble::None;
@@ -1390,6 +1394,8 @@ void CHX2060v13View::tryReconnect() {
         trouble_ = LinkTrouble::None;
         return stop();
     }
+    if (editor_.connection().session.workerRunning())
+        return; // the transfer of the broken link ends first; tried again on the next tick
     ++reconnectTries_;
     if (editor_.connection().link.OpenLink().opened) {
         stop();
