@@ -110,6 +110,8 @@ int main(int argc, char** argv) {
     Ribbon& ribbon = editor.frame()->ribbon();
     for (int step = 0; step < steps; ++step) {
         const int what = int(random() % 4);
+        const double before = longest;
+        longest = 0;
         if (what == 0) {
             test::dragSliderTo(ribbon.slider(cmd::MicSlider), 60 + int(random() % 30));
         } else if (what == 1) {
@@ -128,12 +130,13 @@ int main(int argc, char** argv) {
         pumpUntilIdle(180000);
         const int n = threadCount();
         most = std::max(most, n);
-        std::printf("step %2d (%s): %d threads, %.0f s\n", step,
-                    what == 0   ? "edit"
-                    : what == 1 ? "load"
-                    : what == 2 ? "hand-over"
-                                : "A/B",
-                    n, run.elapsed() / 1000.0);
+        const char* kind = what == 0   ? "edit"
+                           : what == 1 ? "load"
+                           : what == 2 ? "hand-over"
+                                       : "A/B";
+        std::printf("step %2d (%s): %d threads, longest stall %.1f ms, %.0f s\n", step, kind, n,
+                    longest, run.elapsed() / 1000.0);
+        longest = std::max(longest, before);
         std::fflush(stdout);
     }
     std::printf("%d steps in %.0f s: threads %d at the start, at most %d; boxes %d; longest "
