@@ -250,7 +250,7 @@ CHX2060v13View::~CHX2060v13View() {
     editor_.edits().changed = nullptr;
     editor_.edits().stateChanged = nullptr;
     Timeline& t = editor_.timeline();
-    for (int id : {startupTimer_, pollTimer_, trayTimer_, lingerTimer_, storedTimer_})
+    for (int id : {startupTimer_, pollTimer_, trayTimer_, lingerTimer_, storedTimer_, waitTimer_})
         if (id)
             t.stop(id);
     if (tray_)
@@ -853,6 +853,9 @@ void CHX2060v13View::loadMode(int mode) {
     if (!editor_.linkOpen())
         return;
     const Language& l = editor_.language();
+    if (deferred(l.pick("载入模式%1", "Load mode %1").arg(mode + 1),
+                 [this, mode] { loadMode(mode); }))
+        return;
     if (editor_.store().parametersChanged()) {
         const QString text =
             l.english() ? QString("Setting changed ! Are you sure load mode%1?").arg(mode + 1)
@@ -870,6 +873,9 @@ void CHX2060v13View::saveMode(int mode) {
     if (!editor_.linkOpen())
         return;
     const Language& l = editor_.language();
+    if (deferred(l.pick("保存至模式%1", "Save to mode %1").arg(mode + 1),
+                 [this, mode] { saveMode(mode); }))
+        return;
     const QString text = l.english() ? QString("Save to machine mode %1?").arg(mode + 1)
                                      : QString::fromUtf8("确定要保存至机器模式") +
                                            QString::fromUtf8(kModeDigitZh[mode]) + "?";
@@ -895,6 +901,9 @@ void CHX2060v13View::saveMode(int mode) {
 void CHX2060v13View::defaultMode(int mode) {
     if (!editor_.linkOpen())
         return;
+    if (deferred(editor_.language().pick("恢复模式%1", "Default mode %1").arg(mode + 1),
+                 [this, mode] { defaultMode(mode); }))
+        return;
     resetMachineMode(editor_.store(), editor_.connection().link, mode);
     StartSynchronisation();
     updateUi();
@@ -904,6 +913,8 @@ void CHX2060v13View::resetMachine() {
     if (!editor_.linkOpen())
         return;
     const Language& l = editor_.language();
+    if (deferred(l.pick("机器复位", "Reset the machine"), [this] { resetMachine(); }))
+        return;
     if (editor_.prompter().ask(this, l.pick("提示", "Prompt"),
                                l.pick("您确定要将机器复位吗? \n机器复位后将自动重新启动并连接.",
                                       "Are you sure reset machine? "),
@@ -972,6 +983,11 @@ void CHX2060v13View::tellNotLoaded(const QString& path, const QString& problem) 
 }
 
 bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
+    // What a transfer reads or sends must not change under it: the file is loaded after it.
+    if (deferred(
+            editor_.language().pick("载入文件 %1", "Load file %1").arg(QFileInfo(path).fileName()),
+            [this, path, fromDialog] { openModeFile(path, fromDialog); }))
+        return true;
     const std::string file = encodeLocalPath(path);
     // The file is read and checked whole before anything in the editor changes: a refused file
     // is neither a step nor settings waiting to be sent.
@@ -1209,6 +1225,9 @@ void CHX2060v13View::askAboutUnsent() {
 }
 
 void CHX2060v13View::loadPreset(int command) {
+    if (deferred(editor_.language().pick("载入预设", "Load preset"),
+                 [this, command] { loadPreset(command); }))
+        return;
     chosenPreset_ = command;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QFile f(presetResourcePath(presetResource(command)));
@@ -1257,6 +1276,12 @@ void CHX2060v13View::startupConnect() {
 }
 
 void CHX2060v13View::connected(int balloonMs) {
+    // The transfer of the link that went away ends first: its reports never reach this one.
+    if (deferred(editor_.language().pick("连接设备", "Connect the device"), [this, balloonMs] {
+            if (editor_.linkOpen())
+                connected(balloonMs);
+        }))
+        return;
     // Until it has been read, nothing is known of what this amplifier holds; settings made
     // without it are kept aside so the user can choose between them and the amplifier's.
     EditPath& e = editor_.edits();
@@ -1275,6 +1300,10 @@ void CHX2060v13View::OnDeviceArrived(const QString& path) {
         arrivalPending_ = true; // tried again when the close has ended
         return;
     }
+    // The transfer of the link that went away ends before another amplifier is opened.
+    if (deferred(editor_.language().pick("连接设备", "Connect the device"),
+                 [this, path] { OnDeviceArrived(path); }))
+        return;
     const OpenResult r = editor_.connection().link.OpenLink();
     if (r.opened) {
         trouble_ = LinkTrouble::None;
@@ -1360,6 +1389,8 @@ void CHX2060v13View::tryReconnect() {
         trouble_ = LinkTrouble::None;
         return stop();
     }
+    if (editor_.connection().session.workerRunning())
+        return; // the transfer of the broken link ends first; tried again on the next tick
     ++reconnectTries_;
     if (editor_.connection().link.OpenLink().opened) {
         stop();
@@ -1407,9 +1438,10 @@ void CHX2060v13View::stopLevelPoll() {
 
 void CHX2060v13View::showSyncDialog(const QString& text) {
     if (sync_) {
-        // One dialog at a time; the worker runs anyway. One that was about to close after its
-        // transfer stays for this one.
+        // One dialog at a time. One that was about to close after its transfer stays for the
+        // transfer that follows it, which gets the whole guard time.
         stopLingering();
+        sync_->restartGuard();
         return;
     }
     Session& session = editor_.connection().session;
@@ -1417,15 +1449,11 @@ void CHX2060v13View::showSyncDialog(const QString& text) {
                          [&session] { return session.progress(); });
     // The box runs an event loop of its own, in which the transfer may finish and the dialog
     // go away: it opens from the view's queue, never from inside the dialog.
+    // The transfer stops when the guard fires, before the box says so.
+    connect(sync_, &CSyncDlg::timedOut, this,
+            [this] { editor_.connection().session.stopTransfer(); });
     connect(
-        sync_, &CSyncDlg::timedOut, this,
-        [this] {
-            editor_.prompter().tell(this, BoxIcon::Error, editor_.language().pick("错误", "Error"),
-                                    editor_.language().pick("发生错误，与设备数据同步超时……",
-                                                            "Error: synchronising with the "
-                                                            "device timed out……"));
-        },
-        Qt::QueuedConnection);
+        sync_, &CSyncDlg::timedOut, this, [this] { transferTimedOut(); }, Qt::QueuedConnection);
     sync_->show();
 }
 
@@ -1436,13 +1464,99 @@ void CHX2060v13View::stopLingering() {
 }
 
 void CHX2060v13View::StartSynchronisation(const QString& text) {
-    editor_.connection().session.startSynchronisation();
-    showSyncDialog(text);
+    if (deferred(editor_.language().pick("同步", "Synchronise"),
+                 [this, text] { StartSynchronisation(text); }))
+        return;
+    if (editor_.connection().session.startSynchronisation())
+        showSyncDialog(text);
 }
 
 void CHX2060v13View::StartDownload(const QString& text) {
-    editor_.connection().session.startDownload();
-    showSyncDialog(text);
+    if (deferred(editor_.language().pick("发送设置到机器", "Send the settings to the amplifier"),
+                 [this, text] { StartDownload(text); }))
+        return;
+    if (editor_.connection().session.startDownload())
+        showSyncDialog(text);
+}
+
+bool CHX2060v13View::transferBusy() const {
+    return editor_.connection().session.workerRunning() || (!waiting_.empty() && !runningWaiting_);
+}
+
+QStringList CHX2060v13View::waitingWork() const {
+    QStringList out;
+    for (const Waiting& w : waiting_)
+        out << w.what;
+    return out;
+}
+
+bool CHX2060v13View::deferred(const QString& what, std::function<void()> run) {
+    if (!transferBusy())
+        return false;
+    waiting_.push_back({what, std::move(run)});
+    const Language& l = editor_.language();
+    editor_.ShowInfo(
+        l.pick("当前传输结束后执行：%1", "Runs when the transfer has finished: %1").arg(what),
+        2500);
+    if (!waitTimer_)
+        waitTimer_ = editor_.timeline().start(kSyncProgressMs, true, [this] { runWaiting(); });
+    return true;
+}
+
+void CHX2060v13View::runWaiting() {
+    // Each waits for the transfer the one before it started.
+    while (!waiting_.empty() && !editor_.connection().session.workerRunning()) {
+        Waiting w = std::move(waiting_.front());
+        waiting_.pop_front();
+        runningWaiting_ = true;
+        w.run();
+        runningWaiting_ = false;
+    }
+    if (waiting_.empty() && waitTimer_) {
+        editor_.timeline().stop(waitTimer_);
+        waitTimer_ = 0;
+    }
+}
+
+QString CHX2060v13View::downloadUnfinishedText() const {
+    return editor_.language().pick(
+        "下载未完成：机器中只有部分新设置。编辑器保留这些设置，页面显示的就是它们；机器下次连接时"
+        "会询问是否重新发送。",
+        "The download did not finish: the amplifier holds only part of these settings. The "
+        "editor keeps them and the pages show them; when the amplifier next connects you will "
+        "be asked whether to send them again.");
+}
+
+// The amplifier holds part of the editor's settings: it is unknown until it has everything
+// again, and the next connection offers to send them.
+void CHX2060v13View::downloadFailed() {
+    EditPath& e = editor_.edits();
+    e.forgetAmplifier();
+    e.setUnsent(true);
+    refreshFromStore();
+    emit editor_.frame()->refreshModelessDialogs();
+    updateUi();
+}
+
+void CHX2060v13View::transferTimedOut() {
+    const Language& l = editor_.language();
+    const bool download = editor_.connection().session.progress().kind == TransferKind::Download;
+    if (download) {
+        downloadFailed();
+    } else {
+        // Part of the amplifier was read: what the pages show is neither side's whole.
+        editor_.edits().forgetAmplifier();
+        refreshFromStore();
+        emit editor_.frame()->refreshModelessDialogs();
+        updateUi();
+    }
+    QString text = l.pick("发生错误，与设备数据同步超时……",
+                          "Error: synchronising with the device timed out……");
+    if (download)
+        text += "\n\n" + downloadUnfinishedText();
+    editor_.prompter().tell(this, BoxIcon::Error, l.pick("错误", "Error"), text);
+    if (!download && unsent_)
+        askAboutUnsent(); // the editor's own settings were waiting for this synchronisation
 }
 
 void CHX2060v13View::OnTransferFinished(TransferKind kind) {
@@ -1501,13 +1615,21 @@ void CHX2060v13View::OnTransferFinished(TransferKind kind) {
     if (sync_)
         sync_->finish();
     editor_.edits().forgetAmplifier();
+    if (kind == TransferKind::Download)
+        downloadFailed();
     if (r == CheckResult::LinkLost) {
         // Reset a broken link so that the next arrival can open it again; a link opened again
         // since that transfer began is a new one and stays.
         if (c.link.isOpen() && c.link.readThreadEnded())
             c.link.CloseByRemoval();
         stopLevelPoll();
-        return updateUi();
+        updateUi();
+        if (kind == TransferKind::Download) {
+            const Language& l = editor_.language();
+            editor_.prompter().tell(this, BoxIcon::Warning, l.pick("错误", "Error"),
+                                    downloadUnfinishedText());
+        }
+        return;
     }
     stopLevelPoll();
     updateUi();
@@ -1580,6 +1702,23 @@ QString CHX2060v13View::closingQuestion() const {
 bool CHX2060v13View::canClose() {
     ParameterStore& s = editor_.store();
     const Language& l = editor_.language();
+    if (!waiting_.empty()) {
+        // Work waiting for a transfer dies with the window: say what.
+        const QString list = "\n  • " + waitingWork().join("\n  • ");
+        if (editor_.prompter().ask(
+                this, l.pick("关闭?", "Close?"),
+                l.pick("以下操作尚在等待，关闭后不会执行，也不会发送到机器：%1\n\n"
+                       "仍然关闭?",
+                       "These are still waiting and will not be done or sent "
+                       "to the amplifier if you close now:%1\n\nClose anyway?")
+                    .arg(list),
+                false) != Answer::Yes)
+            return false;
+        waiting_.clear();
+        if (waitTimer_)
+            editor_.timeline().stop(waitTimer_);
+        waitTimer_ = 0;
+    }
     // A save the user cancelled, or one that failed, keeps the editor open: nothing is lost.
     if (!editor_.linkOpen() && editor_.edits().modified()) {
         // Settings edited without an amplifier live only in the editor.

@@ -12,6 +12,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -86,6 +87,11 @@ public:
     void OnDspError(const QString& text);
     bool levelPollRunning() const { return pollTimer_ != 0; }
     CSyncDlg* syncDialog() const;
+    // A transfer runs (or ends), or work waits for one: a load, a mode command or a connection
+    // that comes now waits its turn.
+    bool transferBusy() const;
+    // What waits for the running transfer, in the order it will run.
+    QStringList waitingWork() const;
     // The last tray notice (title, text), also when no tray exists to show it.
     QStringList lastBalloon() const { return lastBalloon_; }
 
@@ -194,6 +200,21 @@ private:
     QPointer<QDialog> help_;
     QAction* saveAs_ = nullptr;
     QAction* helpAction_ = nullptr;
+
+    // One transfer at a time: work that would start or change one while another runs waits
+    // for it (said in the window) and runs after it, in the order it came.
+    struct Waiting {
+        QString what;
+        std::function<void()> run;
+    };
+    std::deque<Waiting> waiting_;
+    int waitTimer_ = 0;
+    bool runningWaiting_ = false;
+    bool deferred(const QString& what, std::function<void()> run);
+    void runWaiting();
+    void transferTimedOut();
+    void downloadFailed();
+    QString downloadUnfinishedText() const;
 
     void startupConnect();
     void linkBroken();

@@ -80,17 +80,27 @@ CSyncDlg::CSyncDlg(const QString& text, Language& language, Timeline& timeline, 
         showProgress(source_());
         poll_ = timeline_.start(kSyncProgressMs, true, [this] { showProgress(source_()); });
     }
+    startGuard();
+    connect(&language_, &Language::changed, this, [this] {
+        relabel();
+        if (source_)
+            showProgress(source_());
+    });
+}
+
+void CSyncDlg::startGuard() {
     guard_ = timeline_.start(kSyncGuardMs, false, [this] {
         guard_ = 0;
         stopTimers();
         close();
         emit timedOut(); // queued by the view: the message opens after this returns
     });
-    connect(&language_, &Language::changed, this, [this] {
-        relabel();
-        if (source_)
-            showProgress(source_());
-    });
+}
+
+void CSyncDlg::restartGuard() {
+    if (guard_)
+        timeline_.stop(guard_);
+    startGuard();
 }
 
 CSyncDlg::~CSyncDlg() {

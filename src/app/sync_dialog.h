@@ -33,6 +33,8 @@ public:
     ~CSyncDlg() override;
     // Closes it without the timeout message (the connection check's normal end).
     void finish();
+    // A transfer that follows the last one in this dialog gets the whole guard time.
+    void restartGuard();
     QString text() const;
     QString stepLine() const;
     QProgressBar* bar() const { return bar_; }
@@ -54,6 +56,7 @@ private:
     int poll_ = 0;
     void relabel();
     void stopTimers();
+    void startGuard();
 };
 
 } // namespace q7

@@ -240,10 +240,14 @@ void Link::noteRequest(const Report& r) {
     ++asked_;
 }
 
-int Link::writeLocked(const Report& r) {
+int Link::writeLocked(const Report& r, const Entry* guard) {
     std::lock_guard lock(writeLock_);
     if (!device_)
         return 0;
+    if (guard && stale(*guard)) {
+        replyEvent_.set(); // a stopped transfer's report: unsent, the turn passes on
+        return 0;
+    }
     // Traced as it is handed over: its reply may be read before write() returns.
     traceReport(Direction::ToAmplifier, r);
     noteRequest(r); // before the write: its reply may be read before write() returns
@@ -265,8 +269,8 @@ bool Link::awaitPacing() {
     return open_ && !readThreadEnd_;
 }
 
-int Link::pacedWrite(const Report& r) {
-    return awaitPacing() ? writeLocked(r) : 0;
+int Link::pacedWrite(const Report& r, const Entry* guard) {
+    return awaitPacing() ? writeLocked(r, guard) : 0;
 }
 
 bool Link::enqueue(std::shared_ptr<Entry> e) {
@@ -313,7 +317,27 @@ int Link::WriteUsbData(const std::uint8_t* data, std::size_t length) {
     e->key = supersedeKey(e->report);
     if (onNonWaitingThread())
         return enqueue(std::move(e)) ? int(kReportSize) : 0;
+    return writeEntry(e);
+}
 
+void Link::fence() {
+    std::lock_guard lock(writeLock_);
+}
+
+int Link::writeFor(const Report& r, std::uint64_t generation, const std::atomic<bool>& stop) {
+    if (!isOpen() || readThreadEnd_)
+        return 0;
+    auto e = std::make_shared<Entry>();
+    e->report = r;
+    e->key = supersedeKey(e->report);
+    e->stop = &stop;
+    e->generation = generation;
+    if (stale(*e))
+        return 0;
+    return writeEntry(e);
+}
+
+int Link::writeEntry(const std::shared_ptr<Entry>& e) {
     e->waited = true;
     {
         std::unique_lock lock(queueMutex_);
@@ -323,7 +347,7 @@ int Link::WriteUsbData(const std::uint8_t* data, std::size_t length) {
             // Nothing ahead of us: write on this thread, sparing the hand-over.
             wireBusy_ = true;
             lock.unlock();
-            const int n = pacedWrite(e->report);
+            const int n = pacedWrite(e->report, e.get());
             lock.lock();
             wireBusy_ = false;
             lock.unlock();
@@ -402,7 +426,7 @@ void Link::WriterThreadProc() {
         int n = 0;
         if (usable) {
             if (e->close || clock_.nowMs() <= drainUntil)
-                n = writeLocked(e->report);
+                n = writeLocked(e->report, e.get());
             else
                 replyEvent_.set(); // a closing drain ran out of time: unsent, the turn passes on
         }

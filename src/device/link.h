@@ -61,6 +61,12 @@ public:
     // 0 when refused (closed, closing, the read thread has ended) or failed.
     int WriteUsbData(const std::uint8_t* data, std::size_t length);
     int write(const Report& r) override { return WriteUsbData(r.data(), r.size()); }
+    // The paced write of a transfer: refused (0, nothing written) when stop is set or the link
+    // has been opened again since `generation` by the time the report's turn comes, so a
+    // stopped transfer, or one of a link that has gone, never reaches the wire again.
+    int writeFor(const Report& r, std::uint64_t generation, const std::atomic<bool>& stop);
+    // Returns once no report is being written: a stop set before it is seen by every later one.
+    void fence();
     // A write that does not wait for a reply: the tunnel acknowledgement from the read thread.
     int writeUnpaced(const Report& r);
     // Waits until the reply to the last report has been handled (or the timeout passed),
@@ -114,6 +120,9 @@ private:
         bool close = false;    // the editor's close: CMD_CLOSE, then the handle closes
         std::uint64_t key = 0; // the target a later queued write to it supersedes; 0: none
         double pauseMs = 0;    // a wait in the writer instead of a report
+        // A transfer's report: dropped unwritten when stop is set or the link is another one.
+        const std::atomic<bool>* stop = nullptr;
+        std::uint64_t generation = 0;
         std::atomic<int> result{-1};
     };
 
@@ -164,8 +173,12 @@ private:
     void WriterThreadProc();
     // The wait for the previous report's reply; false when the link can no longer write.
     bool awaitPacing();
-    int pacedWrite(const Report& r);
-    int writeLocked(const Report& r);
+    int pacedWrite(const Report& r, const Entry* guard = nullptr);
+    bool stale(const Entry& e) const {
+        return (e.stop && e.stop->load()) || (e.generation != 0 && e.generation != generation_);
+    }
+    int writeEntry(const std::shared_ptr<Entry>& e);
+    int writeLocked(const Report& r, const Entry* guard = nullptr);
     bool enqueue(std::shared_ptr<Entry> e);
     void failQueued();
     void stopWriter();

@@ -57,7 +57,7 @@ Session::~Session() {
 }
 
 void Session::pause(double ms) {
-    clock_.waitFor([this](double) { return cancelled_.load(); }, ms);
+    clock_.waitFor([this](double) { return halted(); }, ms);
 }
 
 void Session::setLevelPoll(bool on) {
@@ -70,6 +70,12 @@ void Session::finish(TransferKind kind, bool whole) {
     if (!lock.owns_lock()) {
         Clock::Idle idle(clock_); // another worker is waiting for the user interface
         lock.lock();
+    }
+    if (halted()) {
+        // Stopped: whoever stopped it has told the user; nothing is checked or committed.
+        pendingDeviceMode = -1;
+        transferWhole_ = true;
+        return;
     }
     transferWhole_ = whole;
     if (!observer_)
@@ -138,6 +144,7 @@ void Session::addRequests(int n) {
 
 void Session::SynchronizeData() {
     const std::uint64_t generation = link_.generation();
+    transferGeneration_ = generation;
     bool whole = true;
     const auto send = [&](const Report& r) {
         whole &= this->send(r);
@@ -189,7 +196,8 @@ void Session::SynchronizeData() {
         // A value whose reply was lost would show as 0 and be saved so: ask again for those
         // (a few rounds), and count what still did not come. A healthy amplifier answers
         // everything and sees no second request.
-        for (int round = 0; round < kReadRetries && requestMissing(nullptr) > 0; ++round) {
+        for (int round = 0; round < kReadRetries && !halted() && requestMissing(nullptr) > 0;
+             ++round) {
             setStep(TransferStep::ReadingAgain);
             requestMissing(send);
             pause(200);
@@ -206,19 +214,14 @@ void Session::SynchronizeData() {
 
 namespace {
 
-// Counts what a download sends, for its progress.
+// What a download sends, counted for its progress.
 class CountingLink final : public ReportSink {
 public:
-    CountingLink(ReportSink& to, std::function<void()> sent) : to_(to), sent_(std::move(sent)) {}
-    int write(const Report& r) override {
-        const int n = to_.write(r);
-        sent_();
-        return n;
-    }
+    explicit CountingLink(std::function<int(const Report&)> send) : send_(std::move(send)) {}
+    int write(const Report& r) override { return send_(r); }
 
 private:
-    ReportSink& to_;
-    std::function<void()> sent_;
+    std::function<int(const Report&)> send_;
 };
 
 TransferStep stepOf(Dsp::DownloadPart p) {
@@ -248,8 +251,14 @@ void Session::downloadWorker() {
     setLevelPoll(false);
     pause(100);
     const std::uint64_t generation = link_.generation();
-    CountingLink counted(link_, [this] { countRequest(); });
+    transferGeneration_ = generation;
+    CountingLink counted([this](const Report& r) {
+        const int n = link_.writeFor(r, transferGeneration_, stopped_);
+        countRequest();
+        return n;
+    });
     Dsp dsp(store_, counted, clock_);
+    dsp.setPause([this](double ms) { pause(ms); }); // a stopped download does not linger
     const bool whole =
         dsp.fullDownload(bymode, [this](Dsp::DownloadPart p) { setStep(stepOf(p)); });
     setStep(TransferStep::Finishing);
@@ -258,7 +267,31 @@ void Session::downloadWorker() {
     setLevelPoll(true);
 }
 
-void Session::startWorker(TransferKind kind, void (Session::*body)()) {
+void Session::joinEnded() {
+    std::vector<Worker> ended;
+    {
+        std::lock_guard lock(workersMutex_);
+        for (auto it = workers_.begin(); it != workers_.end();) {
+            if (it->done->load()) {
+                ended.push_back(std::move(*it));
+                it = workers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (Worker& w : ended)
+        if (w.thread.joinable())
+            w.thread.join(); // it has only to return
+}
+
+bool Session::startWorker(TransferKind kind, void (Session::*body)()) {
+    joinEnded();
+    if (running_.load() > 0) {
+        debugLog("a transfer is running: the next one is refused\n");
+        return false;
+    }
+    stopped_ = cancelled_.load();
     debugLog("Start thread:SynchronizeData\n");
     {
         // Until the worker knows its total, a display shows work of unknown length rather than
@@ -278,13 +311,14 @@ void Session::startWorker(TransferKind kind, void (Session::*body)()) {
         clock_.notify();
     });
     workers_.push_back({std::move(t), std::move(done)});
+    return true;
 }
 
-void Session::startSynchronisation() {
-    startWorker(TransferKind::Synchronisation, &Session::SynchronizeData);
+bool Session::startSynchronisation() {
+    return startWorker(TransferKind::Synchronisation, &Session::SynchronizeData);
 }
-void Session::startDownload() {
-    startWorker(TransferKind::Download, &Session::downloadWorker);
+bool Session::startDownload() {
+    return startWorker(TransferKind::Download, &Session::downloadWorker);
 }
 
 void Session::joinWorkers() {
@@ -347,7 +381,7 @@ void Session::noteReply(const Report& r) {
 bool Session::pollLevels() {
     if (!link_.levelPollEnable || !link_.isOpen() || !levelPollPermission)
         return false;
-    return send(shortCommand(CMD_GET_LEVELS));
+    return link_.write(shortCommand(CMD_GET_LEVELS)) == int(kReportSize); // no transfer's
 }
 
 } // namespace q7

@@ -72,16 +72,27 @@ public:
     // Worker bodies; they run on the calling thread and end by reporting transferFinished.
     void SynchronizeData();
     void downloadWorker();
-    // The same on a new worker thread.
-    void startSynchronisation();
-    void startDownload();
+    // The same on a new worker thread; refused (false) while a transfer runs: one transfer at a
+    // time reaches the wire. The threads of ended workers are joined first.
+    bool startSynchronisation();
+    bool startDownload();
     // Waits for every worker started so far. cancel() first makes their fixed waits end at once.
     void joinWorkers();
     void cancel() {
         cancelled_ = true;
+        stopped_ = true;
         clock_.notify();
     }
     bool workerRunning() const { return running_.load() > 0; }
+    // Stops the transfer running now: from this call on it sends nothing more, its waits end,
+    // and it ends without reporting transferFinished (whoever stopped it says so).
+    void stopTransfer() {
+        stopped_ = true;
+        link_.fence();
+        clock_.notify();
+    }
+    // Whether the last transfer was stopped before it finished.
+    bool transferStopped() const { return stopped_.load(); }
 
     // Message 9999: the model must be "Q7" (any case) and the protocol 11. On success a pending
     // device mode is committed; on failure the link is dropped with CMD_CLOSE. A transfer that
@@ -119,6 +130,10 @@ private:
     Clock& clock_;
     LinkObserver* observer_ = nullptr;
     std::atomic<bool> cancelled_{false};
+    // The running transfer's stop (cleared when the next one starts), and the link it was
+    // started on: its reports go to that link only.
+    std::atomic<bool> stopped_{false};
+    std::atomic<std::uint64_t> transferGeneration_{0};
     std::atomic<int> running_{0};
     std::mutex workersMutex_;
     struct Worker {
@@ -147,11 +162,15 @@ private:
     void addRequests(int n);
 
     void pause(double ms);
-    bool send(const Report& r) { return link_.write(r) == int(kReportSize); }
+    bool send(const Report& r) {
+        return link_.writeFor(r, transferGeneration_, stopped_) == int(kReportSize);
+    }
+    bool halted() const { return cancelled_.load() || stopped_.load(); }
     void setLevelPoll(bool on);
     void finish(TransferKind kind, bool whole);
     int requestMissing(const std::function<void(const Report&)>& resend);
-    void startWorker(TransferKind kind, void (Session::*body)());
+    bool startWorker(TransferKind kind, void (Session::*body)());
+    void joinEnded();
 };
 
 } // namespace q7

@@ -1,0 +1,146 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The long lossy run on wall time: the editor against a simulated amplifier that loses every
+// 37th reply and garbles every 53rd, driven through page edits, file loads (by the ribbon and
+// handed over during transfers) and A/B switches. Prints the thread count after every step
+// (it must not grow) and the event loop's longest stall (goal: under 20 ms). Run by hand:
+// build/default/bench/transfer_soak_bench [steps].
+#include "app/editor.h"
+#include "app/main_frame.h"
+#include "app/main_view.h"
+#include "app/ribbon.h"
+#include "params/mode_file.h"
+#include "real_input.h"
+#include "sim/simulated_amplifier.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+using namespace q7;
+
+namespace {
+
+struct AnsweringPrompter final : Prompter {
+    // Yes to every question: the offer to send the editor's settings again sends them.
+    Answer ask(QWidget*, const QString&, const QString&, bool) override { return Answer::Yes; }
+    void tell(QWidget*, BoxIcon, const QString&, const QString& text) override {
+        ++told;
+        std::printf("  box: %s\n", text.left(60).toLocal8Bit().constData());
+    }
+    QString openFile(QWidget*, const QString&) override { return openPath; }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
+    QString openPath;
+    int told = 0;
+};
+
+int threadCount() {
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const int steps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 24;
+    QTemporaryDir dir;
+    QSettings profile(dir.filePath("profile.ini"), QSettings::IniFormat);
+    SystemClock clock;
+    SimOptions lossy;
+    lossy.latencyUs = 1000;
+    lossy.dropEvery = 37;
+    lossy.garbageEvery = 53;
+    SimulatedAmplifier sim(clock, lossy);
+    AnsweringPrompter prompter;
+    EditorOptions o;
+    o.clock = &clock;
+    o.backend = &sim;
+    o.prompter = &prompter;
+    o.profile = &profile;
+    Editor editor(o);
+    editor.InitInstance();
+
+    double last = clock.nowMs(), longest = 0;
+    QTimer heartbeat;
+    heartbeat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const double now = clock.nowMs();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    heartbeat.start(1);
+
+    CHX2060v13View& view = *editor.view();
+    auto idle = [&] { return editor.linkOpen() && !view.syncDialog() && !view.transferBusy(); };
+    auto pumpUntilIdle = [&](int limitMs) {
+        QElapsedTimer t;
+        t.start();
+        while (!idle() && t.elapsed() < limitMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return idle();
+    };
+    if (!pumpUntilIdle(120000)) {
+        std::fprintf(stderr, "not connected\n");
+        return 1;
+    }
+    QString files[2];
+    for (int i = 0; i < 2; ++i) {
+        ParameterStore file;
+        file.applyModeImage(editor.store().modeImage());
+        file.setCellInt(58, 30 + 25 * i);
+        files[i] = dir.filePath(QString("f%1.q7M").arg(i));
+        writeModeFile(files[i].toStdString(), file);
+    }
+    const int threads = threadCount();
+    int most = threads;
+    std::printf("connected; %d threads\n", threads);
+    std::mt19937 random(21);
+    QElapsedTimer run;
+    run.start();
+    Ribbon& ribbon = editor.frame()->ribbon();
+    for (int step = 0; step < steps; ++step) {
+        const int what = int(random() % 4);
+        const double before = longest;
+        longest = 0;
+        if (what == 0) {
+            test::dragSliderTo(ribbon.slider(cmd::MicSlider), 60 + int(random() % 30));
+        } else if (what == 1) {
+            prompter.openPath = files[random() % 2];
+            view.OnCommand(cmd::LoadFile);
+        } else if (what == 2) {
+            // Handed over by a second instance while the last load may still be running.
+            editor.shellOpen(files[random() % 2]);
+        } else {
+            view.OnCommand(editor.edits().activeSlot() == 0 ? cmd::SlotB : cmd::SlotA);
+        }
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 300)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        pumpUntilIdle(180000);
+        const int n = threadCount();
+        most = std::max(most, n);
+        const char* kind = what == 0   ? "edit"
+                           : what == 1 ? "load"
+                           : what == 2 ? "hand-over"
+                                       : "A/B";
+        std::printf("step %2d (%s): %d threads, longest stall %.1f ms, %.0f s\n", step, kind, n,
+                    longest, run.elapsed() / 1000.0);
+        longest = std::max(longest, before);
+        std::fflush(stdout);
+    }
+    std::printf("%d steps in %.0f s: threads %d at the start, at most %d; boxes %d; longest "
+                "event-loop stall %.1f ms (goal: under 20 ms)\n",
+                steps, run.elapsed() / 1000.0, threads, most, prompter.told, longest);
+    return 0;
+}
