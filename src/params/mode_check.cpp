@@ -102,14 +102,8 @@ Rule cellRule(const ParamInfo& p) {
     case ValueKind::OnWhenZero:
     case ValueKind::DelayMode:
         return choices({0, 1});
-    case ValueKind::Shift: {
-        Rule r = range(1, 5);
-        r.clampLo = r.lo;
-        r.clampHi = r.hi;
-        r.clampZero = true; // 0 reads as off, as 1 does
-        r.whole = true;
-        return r;
-    }
+    case ValueKind::Shift:
+        return choices({0, 1, 2, 3, 4, 5}); // 0 and 1 both read as off
     case ValueKind::Number:
     case ValueKind::Ratio: {
         if (!p.hasRange)

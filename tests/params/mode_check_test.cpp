@@ -88,7 +88,7 @@ TEST(ModeCheck, TheStartSettingsAndRoundingAreClampedAndListed) {
     const auto ids = clampedIds(c);
     for (const char* id :
          {"main.comp.ratio", "main.comp.attack_ms", "echo.a.time_ms", "mic.gate.attack",
-          "music.agc.level_db", "mic.a.shift.freq_hz", "location.room.width_m", "sub.delay_ms"})
+          "music.agc.level_db", "location.room.width_m", "sub.delay_ms"})
         EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end()) << id;
     const ParamInfo& ratio = *findParam("main.comp.ratio");
     EXPECT_EQ(bitsFloat(rawValue(ratio, c.image)), 1.0f);
