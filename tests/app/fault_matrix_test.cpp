@@ -10,6 +10,7 @@
 #include "ui/info_popup.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
