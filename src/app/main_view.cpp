@@ -4,6 +4,7 @@
 #include "app/about_dialog.h"
 #include "app/editor.h"
 #include "app/help_dialog.h"
+#include "app/load_preview.h"
 #include "app/main_frame.h"
 #include "app/presets.h"
 #include "app/ribbon.h"
@@ -997,6 +998,31 @@ bool CHX2060v13View::openModeFile(const QString& path, bool fromDialog) {
         tellNotLoaded(path, modeFileProblem(r));
         return false;
     }
+    // Every value is checked before the editor changes: a damaged file is refused, and values a
+    // saved file may hold outside their ranges load clamped once the user has seen them.
+    const bool english = editor_.language().english();
+    const ModeFileCheck check = checkModeImage(image);
+    if (check.refused()) {
+        tellNotLoaded(path, QString::fromStdString(describeRefusal(*check.refusal, english)));
+        return false;
+    }
+    const QString name = fromDialog && editor_.linkOpen()
+                             ? QString::fromStdString(unshowableModeName(file))
+                             : QString();
+    if (check.clamped.empty() && name.isEmpty())
+        return applyModeFile(path, image, fromDialog);
+    const QStringList lines =
+        loadPreviewLines(check, name, QString::fromStdString(modeNameFromFileName(file)), english);
+    auto* preview = new CLoadPreviewDlg(QFileInfo(path).fileName(), lines, english, this);
+    connect(preview, &QDialog::accepted, this, [this, path, fromDialog, clamped = check.image] {
+        applyModeFile(path, clamped, fromDialog);
+    });
+    preview->open();
+    return true;
+}
+
+bool CHX2060v13View::applyModeFile(const QString& path, const ModeImage& image, bool fromDialog) {
+    const std::string file = path.toStdString();
     const std::string base = QFileInfo(path).fileName().toStdString();
     editor_.edits().editWithoutSending([&](ParameterStore& s) { s.applyModeImage(image); },
                                        {"载入文件 " + base, "Load file " + base});

@@ -102,6 +102,8 @@ public:
     // Reads a mode file into the editor (checked whole first; a refusal says what is wrong) and
     // sends it when connected. fromDialog: the name may select a device mode, as LoadFile's does.
     bool openModeFile(const QString& path, bool fromDialog);
+    // The checked image of the file into the editor (and, connected, the amplifier).
+    bool applyModeFile(const QString& path, const ModeImage& image, bool fromDialog);
     // The same for a path from outside the file dialog: its name must be a mode file's.
     bool openNamedModeFile(const QString& path, bool fromDialog);
     // What was dropped on the window: one mode file opens as LoadFile opens it; anything else is

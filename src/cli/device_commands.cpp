@@ -420,11 +420,15 @@ int pushDryRun(const PushOptions& o, const ParameterStore& file, Invocation& run
 
 int push(const PushOptions& o, Invocation& run) {
     ParameterStore fileStore;
+    std::vector<std::string> clamped;
     {
         ModeImage image = fileStore.modeImage();
         std::string error;
-        if (!readModeInput(o.file, run.in, image, error))
+        if (!readCheckedModeInput(o.file, run.in, image, error, clamped))
             return run.fail(error);
+        // Said before anything is sent.
+        for (const std::string& line : clamped)
+            run.err << "q7ctl: " << inputName(o.file) << ": clamped " << line << "\n";
         fileStore.applyModeImage(image);
     }
     if (o.dryRun)
@@ -452,10 +456,15 @@ int push(const PushOptions& o, Invocation& run) {
         if (r != CheckResult::Passed)
             code = a.fail(checkReason(c, r), exitCodeOf(r));
     }
-    if (code == kExitOk && o.json)
+    if (code == kExitOk && o.json) {
         a.out() << "{\"file\": " << jsonString(o.file)
                 << ", \"by_mode\": " << (o.byMode ? "true" : "false") << ", \"device_mode\": "
-                << (deviceMode >= 0 ? std::to_string(deviceMode + 1) : "null") << "}\n";
+                << (deviceMode >= 0 ? std::to_string(deviceMode + 1) : "null")
+                << ", \"clamped\": [";
+        for (std::size_t i = 0; i < clamped.size(); ++i)
+            a.out() << (i ? ", " : "") << jsonString(clamped[i]);
+        a.out() << "]}\n";
+    }
     return a.finish(code);
 }
 
@@ -596,7 +605,11 @@ void addDeviceCommands(CommandLine& cli) {
     auto& pushOptions = cli.keep<PushOptions>();
     c = cli.add("push", "download a mode file to the amplifier",
                 "Downloads the mode file FILE to the amplifier at the real pacing. A file named "
-                "m1..m4 (or tripath1.., 默认1..) is then stored in that user mode.\n",
+                "m1..m4 (or tripath1.., 默认1..) is then stored in that user mode. Every value "
+                "is checked first: one no saved file holds (a damaged file) refuses the file, "
+                "naming it (exit 1, nothing sent); one a saved file may hold outside its range "
+                "(the start settings' zeros, rounding at an end) is clamped into it, each noted "
+                "on stderr before anything is sent.\n",
                 [&pushOptions](Invocation& run) { return push(pushOptions, run); });
     c->add_option("FILE", pushOptions.file, "the mode file; - reads standard input")->required();
     c->add_flag("--by-mode", pushOptions.byMode,

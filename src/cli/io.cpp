@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/io.h"
 
+#include "params/mode_check.h"
 #include "params/mode_file.h"
 #include "protocol/file_writer.h"
 
@@ -69,6 +70,23 @@ bool readModeInput(const std::string& path, std::istream& in, ModeImage& image, 
     }
     if (version)
         *version = r.version;
+    return true;
+}
+
+bool readCheckedModeInput(const std::string& path, std::istream& in, ModeImage& image,
+                          std::string& error, std::vector<std::string>& clamped) {
+    ModeImage read = image;
+    if (!readModeInput(path, in, read, error))
+        return false;
+    const ModeFileCheck c = checkModeImage(read);
+    if (c.refused()) {
+        error = inputName(path) + ": not loaded: " + describeRefusal(*c.refusal, true);
+        return false;
+    }
+    clamped.clear();
+    for (const ValueProblem& p : c.clamped)
+        clamped.push_back(describeClamp(p, true));
+    image = c.image;
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace q7 {
 
@@ -27,6 +28,11 @@ std::optional<std::string> readInput(const std::string& path, std::istream& in, 
 // A mode file into image, which is left alone on failure; the version read in *version.
 bool readModeInput(const std::string& path, std::istream& in, ModeImage& image, std::string& error,
                    int* version = nullptr);
+// A mode file read as for sending: readModeInput, then every value checked against its range.
+// A value no saved file holds refuses the file (error names it); the values clamped into their
+// ranges are described in clamped, one line each. image is left alone on failure.
+bool readCheckedModeInput(const std::string& path, std::istream& in, ModeImage& image,
+                          std::string& error, std::vector<std::string>& clamped);
 // A file written whole or not at all (a temporary file renamed over it), or standard output.
 bool writeOutput(const std::string& path, std::ostream& out, std::span<const std::uint8_t> bytes,
                  std::string& error);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "params/mode_file.h"
 
+#include "params/mode_check.h"
 #include "params/text.h"
 #include "protocol/file_writer.h"
 
@@ -217,7 +218,12 @@ int modeIndexFromFileName(const std::string& path) {
 }
 
 std::string modeNameFromFileName(const std::string& path) {
-    return utf16ToUtf8(stemUnits(path));
+    return utf16ToUtf8(showableModeName(stemUnits(path)));
+}
+
+std::string unshowableModeName(const std::string& path) {
+    const std::u16string name = stemUnits(path);
+    return showableModeName(name) == name ? std::string() : utf16ToUtf8(name);
 }
 
 bool isOpenableModeFileName(const std::string& path) {

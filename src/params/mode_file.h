@@ -53,8 +53,11 @@ ModeFileResult writeFileAtomically(const std::string& path, std::span<const std:
 // The device mode a file name selects: "默认1", "tripath1" or "m1" at the start of the name
 // (without extension, first 20 characters) give 0, and so on up to 3; anything else -1.
 int modeIndexFromFileName(const std::string& path);
-// The file name without its extension, cut to 20 characters (UTF-8).
+// The file name without its extension, cut to 20 characters (UTF-8), with the characters the
+// amplifier cannot show replaced (showableModeName).
 std::string modeNameFromFileName(const std::string& path);
+// That name as the file name has it when some of its characters were replaced; else empty.
+std::string unshowableModeName(const std::string& path);
 // Whether a path from the recent-file list or the command line may be opened as a mode file.
 bool isOpenableModeFileName(const std::string& path);
 

@@ -154,6 +154,7 @@ TEST(Closing, ADocumentWithAFileIsSavedToItWithoutAName) {
     ASSERT_TRUE(rig.connect());
     showWindow(rig);
     ParameterStore s;
+    test::withinRanges(s);
     s.setCellInt(65, 21);
     const QString path = rig.dir.filePath("club.q7M");
     ASSERT_TRUE(writeModeFile(path.toStdString(), s));
@@ -189,6 +190,7 @@ TEST(Closing, OfflineYesSavesToTheOpenedFile) {
     EditorRig rig(SimOptions{.startUnplugged = true});
     showWindow(rig);
     ParameterStore s;
+    test::withinRanges(s);
     s.setCellInt(65, 30);
     const QString path = rig.dir.filePath("site.q7M");
     ASSERT_TRUE(writeModeFile(path.toStdString(), s));
@@ -212,7 +214,7 @@ TEST(Files, SaveAsStartsAtTheCurrentFileAndTheMenuShowsTheShortcuts) {
     EditorRig rig(SimOptions{.startUnplugged = true});
     showWindow(rig);
     const QString path = rig.dir.filePath("first.q7M");
-    ASSERT_TRUE(writeModeFile(path.toStdString(), ParameterStore{}));
+    ASSERT_TRUE(test::writeStartSettings(path));
     rig.prompter.openPath = path;
     key(rig, Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(rig.editor->documentPath(), QFileInfo(path).absoluteFilePath());
@@ -280,6 +282,7 @@ TEST(Drop, AModeFileOpensAsLoadFileDoesAndAnythingElseIsRefused) {
     showWindow(rig);
     rig.clickRibbon(cmd::LanguageSwitch);
     ParameterStore s;
+    test::withinRanges(s);
     s.setCellInt(65, 55);
     const QString path = rig.dir.filePath("dropped.q7M");
     ASSERT_TRUE(writeModeFile(path.toStdString(), s));
@@ -319,6 +322,7 @@ TEST(Drop, WhileConnectedADroppedModeFileIsSent) {
     ASSERT_TRUE(rig.connect());
     showWindow(rig);
     ParameterStore s;
+    test::withinRanges(s);
     s.setCellInt(65, 12);
     const QString path = rig.dir.filePath("night.q7M");
     ASSERT_TRUE(writeModeFile(path.toStdString(), s));
@@ -422,6 +426,7 @@ void sendFileOnConnect(EditorRig& rig, bool volumesByMode) {
         ASSERT_TRUE(rig.runUntil([&] { return !rig.editor->linkOpen(); }, 5000));
     }
     ParameterStore loud;
+    test::withinRanges(loud);
     loud.setCellInt(cell::MicVolume, 95);
     loud.setCellInt(cell::MusicVolume, 97);
     loud.setCellInt(65, 12);

@@ -8,6 +8,8 @@
 #include "app/main_view.h"
 #include "app/ribbon.h"
 #include "app/status_bar.h"
+#include "params/mode_check.h"
+#include "params/mode_file.h"
 #include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
 
@@ -25,6 +27,17 @@
 #include <mutex>
 
 namespace q7::test {
+
+// Settings as a file saved after a synchronisation holds them: the start settings' zeros
+// brought into their ranges, so that loading the file asks nothing.
+inline void withinRanges(ParameterStore& s) {
+    s.applyModeImage(checkModeImage(s.modeImage()).image);
+}
+inline bool writeStartSettings(const QString& path) {
+    ParameterStore s;
+    withinRanges(s);
+    return bool(writeModeFile(path.toStdString(), s));
+}
 
 struct ScriptedPrompter : Prompter {
     struct Box {

@@ -142,7 +142,7 @@ TEST(EqDrops, AnythingElseIsRefusedInTheUsersLanguage) {
     // A mode file is the window's to open: the graph lets it pass (Qt hands the drop on to the
     // frame, which opens it).
     const QString mode = rig.dir.filePath("venue.q7M");
-    ASSERT_TRUE(writeModeFile(mode.toStdString(), ParameterStore{}));
+    ASSERT_TRUE(test::writeStartSettings(mode));
     dropFiles(g, {mode});
     rig.run(10);
     EXPECT_EQ(rig.prompter.told.size(), 4u) << "no word from the graph";

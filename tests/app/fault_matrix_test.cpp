@@ -2,6 +2,7 @@
 // Every fault of the simulated amplifier against every flow of the editor, on virtual time and
 // through the editor's own controls. Each cell ends (no crash, no hang) and states what the
 // store holds, what the amplifier holds and what the user was told.
+#include "app/load_preview.h"
 #include "editor_rig.h"
 #include "pages/remote_dialogs.h"
 #include "params/mode_file.h"
@@ -9,6 +10,7 @@
 #include "ui/info_popup.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -247,6 +249,9 @@ TEST_P(FaultMatrix, EndsAndLeavesAKnownState) {
         ASSERT_TRUE(writeModeFile(path.toStdString(), file));
         rig.prompter.openPath = path;
         rig.clickRibbon(cmd::LoadFile);
+        // Read from an erased amplifier, the plan and level blocks are clamped and listed first.
+        if (auto* preview = rig.view().findChild<CLoadPreviewDlg*>("LoadPreviewDialog"))
+            rig.click(preview->loadButton());
         ASSERT_TRUE(settle(rig));
         if (fault == Fault::DropEvery || fault == Fault::GarbageEvery) {
             // Stopped at the guard's box: the editor keeps the file, and the amplifier is

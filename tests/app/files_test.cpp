@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Mode files, presets and shell open through the editor, with the ribbon's buttons and menus.
+#include "app/load_preview.h"
 #include "app/presets.h"
 #include "editor_rig.h"
 #include "params/mode_file.h"
@@ -8,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -136,6 +139,7 @@ TEST(Files, WithoutAnAmplifierFilesOpenEditAndSaveUnchanged) {
     EditorRig rig(SimOptions{.startUnplugged = true});
     rig.clickRibbon(cmd::LanguageSwitch);
     ParameterStore original;
+    test::withinRanges(original);
     original.setCellInt(65, 37);
     original.setBand(5, 3, BandRecord::encode(filter::Peq, -4.5, 480, 2.5));
     const QString path = rig.dir.filePath("site.q7M");
@@ -167,6 +171,7 @@ TEST(Files, ATruncatedFileIsRefusedAndNothingIsSent) {
     rig.clickRibbon(cmd::LanguageSwitch);
     const QString path = rig.dir.filePath("short.q7M");
     ParameterStore s;
+    test::withinRanges(s);
     auto bytes = modeFileBytes(s.modeImage());
     bytes.resize(1000);
     QFile f(path);
@@ -229,6 +234,7 @@ TEST(ShellOpen, ExtensionsAndMissingFiles) {
     EditorRig rig(SimOptions{.startUnplugged = true});
     const QString lower = rig.dir.filePath("preset.r3v9");
     ParameterStore s;
+    test::withinRanges(s);
     ASSERT_TRUE(writeModeFile(lower.toStdString(), s));
     EXPECT_TRUE(rig.editor->shellOpen(lower)) << "no device: opened for editing";
     EXPECT_TRUE(rig.prompter.told.empty());
@@ -273,6 +279,7 @@ TEST(ShellOpen, WithADeviceTheFileIsDownloaded) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     ParameterStore s;
+    test::withinRanges(s);
     s.setCellInt(65, 12);
     const QString path = rig.dir.filePath("show.R3v9");
     ASSERT_TRUE(writeModeFile(path.toStdString(), s));
@@ -285,8 +292,9 @@ TEST(ShellOpen, AFileGivenBeforeTheAmplifierConnectsIsSentWhenTheUserSaysSo) {
     QTemporaryDir files;
     const QString first = files.filePath("first.R3v9"), path = files.filePath("show.R3v8");
     ParameterStore s;
+    test::withinRanges(s);
     s.setCellInt(65, 12);
-    ASSERT_TRUE(writeModeFile(first.toStdString(), ParameterStore{}));
+    ASSERT_TRUE(test::writeStartSettings(first));
     ASSERT_TRUE(writeModeFile(path.toStdString(), s));
     // On the command line, with nothing plugged in yet: opened for editing.
     EditorRig rig(SimOptions{.startUnplugged = true}, [&](EditorOptions& o) { o.file = first; });
@@ -327,6 +335,7 @@ TEST(ShellOpen, UsingTheAmplifiersSettingsOffersToSaveTheEditorsFirst) {
     QTemporaryDir files;
     const QString path = files.filePath("mine.q7M");
     ParameterStore s;
+    test::withinRanges(s);
     s.setCellInt(65, 44);
     ASSERT_TRUE(writeModeFile(path.toStdString(), s));
     EditorRig rig(SimOptions{.startUnplugged = true}, [&](EditorOptions& o) { o.file = path; });
@@ -342,4 +351,96 @@ TEST(ShellOpen, UsingTheAmplifiersSettingsOffersToSaveTheEditorsFirst) {
     EXPECT_EQ(kept.cellInt(65), 44) << "nothing was lost";
     for (const Report& r : rig.sent())
         EXPECT_NE(r[1], CMD_MEM_WRITE);
+}
+
+namespace {
+
+void writeImage(const QString& path, const ModeImage& m) {
+    ASSERT_TRUE(writeFileAtomically(path.toStdString(), modeFileBytes(m)));
+}
+
+} // namespace
+
+// A file whose version word is right and whose body is not never reaches the editor or the
+// amplifier; one holding values a saved file may hold outside their ranges reaches them only
+// after the preview that lists them is accepted (Cancel is the default).
+TEST(Files, DamagedFilesAreRefusedAndClampedOnesWaitForThePreview) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::LanguageSwitch);
+    ParameterStore& s = rig.editor->store();
+    const ModeImage amplifier = s.modeImage();
+    const std::u16string modeName = rig.sim.modeName(0);
+
+    ModeImage damaged = amplifier;
+    damaged.cells[74] = std::uint32_t(-1793185536); // reverb level, channel A
+    const QString bad = rig.dir.filePath("m1 rndbody.q7M");
+    writeImage(bad, damaged);
+    rig.prompter.openPath = bad;
+    rig.clearTrace();
+    rig.clickRibbon(cmd::LoadFile);
+    rig.run(100);
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_EQ(rig.prompter.told[0].text,
+              "The file was not loaded: Mic CH A Reverb Level (reverb.a.level) is "
+              "-1793185536%, outside 0..100%.\n" +
+                  bad);
+    EXPECT_EQ(rig.view().findChild<CLoadPreviewDlg*>("LoadPreviewDialog"), nullptr);
+    EXPECT_TRUE(rig.sent().empty());
+    EXPECT_EQ(s.modeImage().cells, amplifier.cells);
+    EXPECT_EQ(rig.sim.modeName(0), modeName) << "the mode keeps its name";
+
+    // The start settings of an editor that never met an amplifier: zeros below the ranges.
+    ParameterStore start;
+    start.setCellInt(74, 33);
+    const QString zeros = rig.dir.filePath("m1 start.q7M");
+    writeImage(zeros, start.modeImage());
+    rig.prompter.openPath = zeros;
+    rig.clickRibbon(cmd::LoadFile);
+    auto* preview = rig.view().findChild<CLoadPreviewDlg*>("LoadPreviewDialog");
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->list()->count(), 44);
+    EXPECT_EQ(preview->list()->item(0)->text(),
+              "Mic noise gate Attack time (mic.gate.attack): 101 → 100 (range 1..100)");
+    EXPECT_TRUE(preview->cancelButton()->isDefault());
+    // Enter takes the default: nothing changes, nothing is sent.
+    QTest::keyClick(preview, Qt::Key_Return);
+    rig.run(100);
+    EXPECT_EQ(rig.view().findChild<CLoadPreviewDlg*>("LoadPreviewDialog"), nullptr);
+    EXPECT_TRUE(rig.sent().empty());
+    EXPECT_EQ(s.modeImage().cells, amplifier.cells);
+
+    rig.clickRibbon(cmd::LoadFile);
+    preview = rig.view().findChild<CLoadPreviewDlg*>("LoadPreviewDialog");
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(rig.sent().empty()) << "nothing before Load";
+    rig.click(preview->loadButton());
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(s.cellInt(74), 33);
+    EXPECT_EQ(s.cellFloat(98 + 1), 1.0f) << "the main compressor's ratio 0 loads as 1";
+    EXPECT_EQ(rig.sim.dspValue(3, 15), std::vector<std::uint32_t>{floatBits(0.33f)});
+    EXPECT_EQ(rig.sim.dspValue(5, 33).at(2), 0u) << "1 - 1/1, not the -inf of a ratio 0";
+    EXPECT_EQ(rig.sim.modeName(0), u"m1 start");
+}
+
+// The file name names the device mode: characters the amplifier cannot show are replaced, and
+// the preview says so first.
+TEST(Files, ModeNamesFromFileNamesKeepWhatTheAmplifierShows) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.clickRibbon(cmd::LanguageSwitch);
+    const QString path = rig.dir.filePath(QString::fromUtf8("m2\tparty\u0001.q7M"));
+    writeImage(path, rig.editor->store().modeImage());
+    rig.prompter.openPath = path;
+    rig.clickRibbon(cmd::LoadFile);
+    auto* preview = rig.view().findChild<CLoadPreviewDlg*>("LoadPreviewDialog");
+    ASSERT_NE(preview, nullptr);
+    ASSERT_EQ(preview->list()->count(), 1);
+    EXPECT_EQ(preview->list()->item(0)->text(),
+              QString::fromUtf8("Device mode name: \"m2␣party␣\" → \"m2_party_\" (characters the "
+                                "amplifier cannot show)"));
+    rig.click(preview->loadButton());
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.sim.modeName(0), u"m2_party_");
 }

@@ -40,6 +40,7 @@ TEST(ReplaySession, AnEditingSessionReplaysWithoutAMismatch) {
     const QString file = dir.filePath("party.q7M");
     {
         ParameterStore s;
+        test::withinRanges(s);
         s.setCellInt(58, 33);
         ASSERT_TRUE(writeModeFile(file.toStdString(), s));
     }

@@ -138,7 +138,7 @@ TEST(Undo, OfflineEditsMarkTheTitleAndTheClosingPromptOffersToSave) {
     EditorRig rig(SimOptions{.startUnplugged = true});
     rig.editor->setLanguageIndex(kEnglish);
     const QString path = rig.dir.filePath("venue.q7M");
-    ASSERT_TRUE(writeModeFile(path.toStdString(), ParameterStore{}));
+    ASSERT_TRUE(test::writeStartSettings(path));
     ASSERT_TRUE(rig.editor->shellOpen(path));
     rig.run(20);
     EXPECT_FALSE(rig.frame().windowTitle().endsWith("*"));

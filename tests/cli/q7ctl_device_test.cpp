@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl's device commands against the simulated amplifier on virtual time.
+#include "cli/param_commands.h"
 #include "cli/q7ctl.h"
 #include "json_reader.h"
 #include "params/mode_file.h"
 #include "protocol/clock.h"
+#include "protocol/report.h"
 #include "sim/simulated_amplifier.h"
 
 #include <cstdio>
@@ -373,9 +375,10 @@ TEST(Q7ctlDevice, OutputThatCouldNotBeWrittenFails) {
 TEST(Q7ctlDevice, RecordedCommandsReplayAtLiveSpeed) {
     const std::string file = temp("replay_push.q7M");
     {
-        ParameterStore s;
-        s.setCellInt(58, 17);
-        ASSERT_TRUE(writeModeFile(file, s));
+        // Within every range: a file with values to clamp says so on stderr, live and replayed.
+        ModeImage m = newModeImage();
+        m.cells[58] = 17;
+        ASSERT_TRUE(writeFileAtomically(file, modeFileBytes(m)));
     }
     const std::vector<std::vector<std::string>> commands = {
         {"info"},
@@ -483,4 +486,54 @@ TEST(Q7ctlDevice, APushByPowerKeepsTheAmplifiersVolumes) {
     EXPECT_EQ(after.cellInt(85), before.cellInt(85));
     for (const char* f : {"before_push.q7M", "loud_push.q7M", "after_push.q7M"})
         std::remove(temp(f).c_str());
+}
+
+// A damaged file behind a valid version word reaches nothing; one holding the start settings'
+// zeros is clamped, each value said before the download, and the amplifier gets the clamped one.
+TEST(Q7ctlDevice, PushRefusesDamagedFilesAndSaysWhatItClamps) {
+    Bench b;
+    const AmpSettings untouched = b.sim.current();
+    const int requests = b.sim.requestsSeen();
+    std::ifstream preset(std::string(Q7_SOURCE_DIR) + "/resources/presets/430.q7M",
+                         std::ios::binary);
+    std::vector<char> bytes{std::istreambuf_iterator<char>(preset), {}};
+    ASSERT_EQ(bytes.size(), kModeFileV2Size);
+    auto putCell = [&bytes](int c, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[std::size_t(4 + 4 * (c - 26) + i)] = char(v >> (8 * i));
+    };
+    putCell(74, std::uint32_t(-1793185536)); // reverb level, channel A
+    const std::string damaged = temp("damaged_push.q7M");
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    Result r = b.run({"push", damaged});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "q7ctl: " + damaged +
+                         ": not loaded: Mic CH A Reverb Level (reverb.a.level) is -1793185536%, "
+                         "outside 0..100%\n");
+    r = b.run({"push", "--dry-run", damaged});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(b.sim.requestsSeen(), requests) << "nothing went to the amplifier";
+    EXPECT_EQ(b.sim.current(), untouched);
+
+    ParameterStore start; // an editor that never met an amplifier saves zeros
+    start.setCellInt(74, 33);
+    const std::string zeros = temp("zeros_push.q7M");
+    ASSERT_TRUE(writeModeFile(zeros, start));
+    r = b.run({"push", "--json", zeros});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("q7ctl: " + zeros +
+                         ": clamped Main Comp Ratio (main.comp.ratio): 0.0:1 → 1.0:1 (range "
+                         "1.0..30.0:1)\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(count(r.err, ": clamped "), 44);
+    const auto j = test::JsonReader(r.out).document();
+    ASSERT_TRUE(j) << r.out;
+    EXPECT_EQ((*j)["clamped"].array.size(), 44u);
+    // The ratio 1 went out (1 - 1/1 = 0), not the -inf of a ratio 0.
+    EXPECT_EQ(b.sim.dspValue(5, 33).at(2), 0u);
+    EXPECT_EQ(b.sim.dspValue(3, 15).at(0), floatBits(0.33f));
+    std::remove(damaged.c_str());
+    std::remove(zeros.c_str());
 }
