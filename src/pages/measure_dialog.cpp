@@ -100,6 +100,18 @@ void CImpulseView::setImpulse(std::vector<float> samples, std::size_t peak, doub
     update();
 }
 
+std::vector<float> CImpulseView::window(const std::vector<float>& samples, double peak, double rate,
+                                        std::size_t& peakInWindow) {
+    const double at = std::clamp(peak, 0.0, double(samples.size()));
+    const auto from = std::size_t(std::max(0.0, at - 0.005 * rate));
+    const auto to = std::size_t(std::min(double(samples.size()), at + 0.060 * rate));
+    peakInWindow = std::size_t(at) - from;
+    if (from >= to)
+        return {};
+    return std::vector<float>(samples.begin() + std::ptrdiff_t(from),
+                              samples.begin() + std::ptrdiff_t(to));
+}
+
 void CImpulseView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), QColor(20, 24, 30));
@@ -225,6 +237,35 @@ struct CMeasureDlg::Shared {
     CMeasureDlg* owner = nullptr; // read and cleared on the GUI thread only
     std::atomic<bool> stopping{false};
 };
+
+struct CMeasureDlg::Sweep {
+    MeasureOutcome outcome; // its impulse response cut to the impulse view's part
+    // With the last position: the average of every position (a single one with no spread).
+    std::optional<AveragedResponse> result;
+};
+
+namespace {
+
+// On the worker: what the window shows of a finished sweep, computed before it gets it.
+void prepareSweep(MeasureOutcome& outcome, std::vector<FrequencyResponse> earlier, int positions,
+                  std::optional<AveragedResponse>& result) {
+    if (!outcome.ok())
+        return;
+    std::size_t peak = 0;
+    outcome.ir.samples =
+        CImpulseView::window(outcome.ir.samples, outcome.peak, outcome.ir.sampleRate, peak);
+    outcome.peak = double(peak);
+    earlier.push_back(outcome.response);
+    if (int(earlier.size()) < positions)
+        return;
+    result = earlier.size() == 1
+                 ? AveragedResponse{earlier.front(),
+                                    std::vector<double>(earlier.front().hz.size(), 0.0),
+                                    {}}
+                 : averageResponses(earlier, AverageKind::Power);
+}
+
+} // namespace
 
 // The speaker switching the worker asks for: the window sends it (its writes never wait on the
 // amplifier); the worker waits until they are handed to the amplifier.
@@ -401,7 +442,8 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     preview_->setMinimumSize(620, 280);
     preview_->setFocusPolicy(Qt::NoFocus);
     preview_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    loadGraph(preview_, readBank(editor.store(), bank));
+    previewBank_ = readBank(editor.store(), bank);
+    loadGraph(preview_, previewBank_);
     spreadLayer_ = new SpreadLayer(preview_);
     result->addWidget(preview_, 3);
     impulse_ = new CImpulseView(english_, this);
@@ -475,6 +517,7 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
 
 CMeasureDlg::~CMeasureDlg() {
     editor_.timeline().stop(watchTimer_);
+    editor_.timeline().stop(pageTimer_);
     shared_->owner = nullptr;
     shared_->stopping = true;
     stop_ = true;
@@ -689,14 +732,16 @@ void CMeasureDlg::startSweep() {
         if (shared->owner)
             shared->owner->onProgress(f);
     });
-    runWorker([this, backend, devices, s, cb, shared, &timeline] {
+    runWorker([this, backend, devices, s, cb, shared, &timeline, earlier = responses_, n] {
         GuiSwitch sw(shared, timeline, editor_.connection().link);
-        auto outcome = std::make_shared<MeasureOutcome>(measure(*backend, &sw, s, devices, cb));
-        if (stop_ && outcome->ok())
-            outcome->error = "cancelled";
-        timeline.post([shared, outcome] {
+        auto sweep = std::make_shared<Sweep>();
+        sweep->outcome = measure(*backend, &sw, s, devices, cb);
+        if (stop_ && sweep->outcome.ok())
+            sweep->outcome.error = "cancelled";
+        prepareSweep(sweep->outcome, earlier, n, sweep->result);
+        timeline.post([shared, sweep] {
             if (shared->owner)
-                shared->owner->endSweep(std::move(*outcome));
+                shared->owner->endSweep(std::move(*sweep));
         });
     });
 }
@@ -802,22 +847,21 @@ void CMeasureDlg::showProgressForScreenshot(double fraction) {
         b->setEnabled(false);
 }
 
-void CMeasureDlg::endSweep(MeasureOutcome outcome) {
+void CMeasureDlg::endSweep(Sweep sweep) {
     finishRun();
-    if (!outcome.ok()) {
+    if (!sweep.outcome.ok()) {
         progress_->setValue(0);
-        status_->setText(failureText(outcome.error));
+        status_->setText(failureText(sweep.outcome.error));
         emit finished();
         if (closeWhenDone_)
             QDialog::reject();
         return;
     }
-    last_ = std::move(outcome);
+    last_ = std::move(sweep.outcome);
     responses_.push_back(last_.response);
     for (const std::string& w : last_.warnings)
         warnings_.push_back(w);
-    const int n = positions_->value();
-    if (int(responses_.size()) < n) {
+    if (!sweep.result) {
         status_->setText(t("位置 %1 完成。把麦克风移到位置 %2，然后按“测量”。",
                            "Position %1 done. Move the microphone to position %2, then press "
                            "Measure.")
@@ -828,11 +872,7 @@ void CMeasureDlg::endSweep(MeasureOutcome outcome) {
         return;
     }
     measure_->setText(t("测量", "Measure"));
-    result_ = responses_.size() == 1
-                  ? AveragedResponse{responses_.front(),
-                                     std::vector<double>(responses_.front().hz.size(), 0.0),
-                                     {}}
-                  : averageResponses(responses_, AverageKind::Power);
+    result_ = std::move(*sweep.result);
     showResult();
     emit finished();
     if (closeWhenDone_)
@@ -843,18 +883,20 @@ void CMeasureDlg::showResultForScreenshot(const AveragedResponse& result, const 
                                           double peak) {
     result_ = result;
     last_ = {};
-    last_.ir = ir;
-    last_.peak = peak;
+    std::size_t at = 0;
+    last_.ir.samples = CImpulseView::window(ir.samples, peak, ir.sampleRate, at);
+    last_.ir.sampleRate = ir.sampleRate;
+    last_.peak = double(at);
     last_.delayMs = 0;
     last_.quality.snrDb = 62;
     // As many positions as the spread was made from.
     const bool spread =
         std::any_of(result.spreadDb.begin(), result.spreadDb.end(), [](double v) { return v > 0; });
     responses_.assign(spread ? 3 : 1, result.mean);
-    showResult();
+    showResult(true);
 }
 
-void CMeasureDlg::showResult() {
+void CMeasureDlg::showResult(bool pageNow) {
     progress_->setValue(1000);
     ResponseCurve curve{result_.mean.hz, result_.mean.db};
     const QString name =
@@ -865,13 +907,25 @@ void CMeasureDlg::showResult() {
     editor_.eqOverlays().set(
         bank_, BankOverlay{curve, old ? old->target : Target{}, name, QString(), 20, 20000});
     // The result shows over this dialog's graph and the page's, which follows the bands live.
-    loadGraph(preview_, readBank(editor_.store(), bank_));
+    // The preview's band curves are made again only when the bands changed since.
+    EqBankState bands = readBank(editor_.store(), bank_);
+    if (bands != previewBank_) {
+        loadGraph(preview_, bands);
+        previewBank_ = std::move(bands);
+    }
     showOverlay(editor_.eqOverlays(), preview_);
-    if (pageGraph_)
-        showOverlay(editor_.eqOverlays(), pageGraph_);
+    editor_.timeline().stop(pageTimer_);
+    pageTimer_ = 0;
+    if (pageNow)
+        showOnPage();
+    else
+        pageTimer_ = editor_.timeline().start(50, false, [this] {
+            pageTimer_ = 0;
+            showOnPage();
+        });
     static_cast<SpreadLayer*>(spreadLayer_)->set(result_.mean, result_.spreadDb);
-    const auto& ir = last_.ir.samples;
-    impulse_->setImpulse(ir, std::size_t(std::clamp(last_.peak, 0.0, double(ir.size()))),
+    impulse_->setImpulse(last_.ir.samples,
+                         std::size_t(std::clamp(last_.peak, 0.0, double(last_.ir.samples.size()))),
                          last_.ir.sampleRate);
     double spreadMax = 0;
     for (double s : result_.spreadDb)
@@ -894,6 +948,11 @@ void CMeasureDlg::showResult() {
         text += "\n" + t("注意：", "Note: ") + QString::fromStdString(w);
     status_->setText(text);
     updateAvailability();
+}
+
+void CMeasureDlg::showOnPage() {
+    if (pageGraph_)
+        showOverlay(editor_.eqOverlays(), pageGraph_);
 }
 
 void CMeasureDlg::saveMeasurement() {
@@ -944,7 +1003,8 @@ void CMeasureDlg::openAutoEq() {
     dlg->setWindowModality(Qt::WindowModal);
     // After Apply the bands changed: this graph shows them.
     connect(dlg, &QDialog::accepted, this, [this] {
-        loadGraph(preview_, readBank(editor_.store(), bank_));
+        previewBank_ = readBank(editor_.store(), bank_);
+        loadGraph(preview_, previewBank_);
         showOverlay(editor_.eqOverlays(), preview_);
         if (pageGraph_)
             showOverlay(editor_.eqOverlays(), pageGraph_);

@@ -9,6 +9,7 @@
 #include "measure/level_check.h"
 #include "measure/run.h"
 #include "params/dsp.h"
+#include "params/eq_bank.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -40,7 +41,13 @@ public:
     CImpulseView(bool english, QWidget* parent);
     // The samples around the peak (at index peak), at rate; empty clears it.
     void setImpulse(std::vector<float> samples, std::size_t peak, double rate);
+    // What of a response the view draws: from 5 ms before the peak to 60 ms after it, the
+    // peak's index within that part.
+    static std::vector<float> window(const std::vector<float>& samples, double peak, double rate,
+                                     std::size_t& peakInWindow);
     bool empty() const { return samples_.empty(); }
+    const std::vector<float>& samples() const { return samples_; }
+    std::size_t peak() const { return peak_; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -120,6 +127,7 @@ public slots:
 private:
     struct Shared; // what the worker's messages find the dialog through
     class GuiSwitch;
+    struct Sweep; // a finished sweep, made ready for the window on the worker
 
     EditorContext& editor_;
     std::vector<AudioBackend*> audio_;
@@ -141,6 +149,8 @@ private:
     QWidget* spreadLayer_;
     CImpulseView* impulse_;
     int watchTimer_ = 0;
+    int pageTimer_ = 0;       // the page's graph takes the result a moment after this one
+    EqBankState previewBank_; // the bands the preview graph shows
 
     std::optional<MicCalibration> calibration_;
     QString calibrationPath_;
@@ -155,7 +165,7 @@ private:
     std::vector<FrequencyResponse> responses_;
     std::vector<std::string> warnings_;
     AveragedResponse result_;
-    MeasureOutcome last_;
+    MeasureOutcome last_; // its impulse response cut to what the impulse view draws
     MeasureSetup lastSetup_;
 
     QString t(const char* zh, const char* en) const;
@@ -168,9 +178,12 @@ private:
     void runWorker(std::function<void()> work);
     void onProgress(double fraction);
     void endLevelCheck(LevelCheck level, std::string error);
-    void endSweep(MeasureOutcome outcome);
+    void endSweep(Sweep sweep);
     void finishRun();
-    void showResult();
+    // The result swapped in; the page's graph follows in a later turn of the event loop so
+    // that neither repaint holds the window up with the other.
+    void showResult(bool pageNow = false);
+    void showOnPage();
     void saveMeasurement();
     void openAutoEq();
     void cancelRun();
