@@ -16,7 +16,6 @@
 #include "ui/prompter.h"
 #include "ui/timeline.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDoubleSpinBox>
@@ -29,6 +28,7 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -64,6 +64,51 @@ constexpr Source kSources[] = {
 // How long the worker waits for the window to take a switching request, and for the link to
 // hand the writes to the amplifier.
 constexpr double kSwitchWaitMs = 5000;
+
+// The timing reference box's data besides the speakers' indices.
+constexpr int kNoReference = -2;
+constexpr int kLoopbackReference = -1;
+
+// The measurement's own messages (plain English from the audio and analysis code) in Chinese:
+// the pattern, and the text with its captures as %1, %2. Unknown ones are shown as they are.
+struct Message {
+    const char *pattern, *zh;
+};
+constexpr Message kMessages[] = {
+    {"nothing was recorded", "什么也没有录到"},
+    {R"(no calibration points \(lines of frequency and dB\))", "没有校准数据（频率和 dB 的行）"},
+    {"cannot open (.*)", "无法打开 %1"},
+    {"(.*) is too large for a calibration file", "%1 太大，不是校准文件"},
+    {"the timing reference did not arrive", "计时参考的扫频没有到达麦克风"},
+    {R"(the two timing references disagree \((-?\d+) ppm\).*)",
+     "前后两次计时参考不一致（%1 ppm）：没有清楚地听到参考音箱的扫频"},
+    {"the recording is too short", "录音太短"},
+    {"no loopback channel was recorded", "没有录到环回声道"},
+    {"nothing arrived on the loopback channel", "环回声道上没有信号"},
+    {R"(no signal arrived at the microphone \((-?[\d.]+) dB over the noise\))",
+     "麦克风没有收到信号（高于噪声 %1 dB）"},
+    {R"(the recording clipped \((\d+) samples at full scale\): lower the level)",
+     "录音削波（%1 个采样达到满刻度）：请降低电平"},
+    {R"(the signal is only (-?[\d.]+) dB over the noise \(40 dB or more is wanted\): raise the level)",
+     "信号只比噪声高 %1 dB（需要 40 dB 以上）：请提高电平"},
+    {R"(the recording device gave (\d+) channel\(s\); a loopback reference needs a second one)",
+     "录音设备只给出 %1 个声道；环回参考需要第二个声道"},
+    {R"(the recording device gave (\d+) channel\(s\); the microphone's channel is missing)",
+     "录音设备只给出 %1 个声道；没有麦克风的声道"},
+    {"the microphone's channel is missing", "没有麦克风的声道"},
+    {"the amplifier did not confirm that every mute was put back", "功放没有确认各输出的静音都已恢复"},
+    {R"m(no playback device "(.*)")m", "没有播放设备“%1”"},
+    {R"m(no recording device "(.*)")m", "没有录音设备“%1”"},
+    {"the simulated devices take 48 kHz, one or two channels",
+     "模拟设备只接受 48 kHz、一个或两个声道"},
+    {R"(the devices do not take (\d+) Hz with (\d+) and (\d+) channels)",
+     "音频设备不支持 %1 Hz、%2 和 %3 个声道"},
+    {"the recording device could not be opened", "无法打开录音设备"},
+    {"the playback device could not be opened", "无法打开播放设备"},
+    {"the recording device failed", "录音设备出错"},
+    {"the playback device failed", "播放设备出错"},
+    {"the audio devices stopped delivering", "音频设备停止了数据传输"},
+};
 
 QString dbText(double v, int decimals = 1) {
     return QString::number(v, 'f', decimals);
@@ -309,8 +354,50 @@ private:
 
 // ---- the dialog ----
 
+namespace {
+
+// Closed while the amplifier is away with the other outputs muted for a measurement: the mutes
+// go back once it returns, and the user is told.
+void restoreOnReturn(EditorContext& editor) {
+    struct Pending {
+        Dsp dsp;
+        int timer = 0;
+        explicit Pending(EditorContext& e)
+            : dsp(e.store(), e.connection().link, e.timeline().clock()) {}
+    };
+    auto pending = std::make_shared<Pending>(editor);
+    const QString told = editor.language().pick("功放已重新连接：测量时静音的输出已恢复。",
+                                                "The amplifier is back: the outputs muted for "
+                                                "the measurement play again.");
+    pending->timer = editor.timeline().start(200, true, [&editor, pending, told] {
+        if (!editor.linkOpen() || !DspSpeakerSwitch(pending->dsp).restore())
+            return;
+        editor.timeline().stop(pending->timer);
+        editor.ShowInfo(told, 5000);
+    });
+}
+
+} // namespace
+
 QString CMeasureDlg::t(const char* zh, const char* en) const {
     return QString::fromUtf8(english_ ? en : zh);
+}
+
+QString CMeasureDlg::message(const std::string& text) const {
+    const QString en = QString::fromStdString(text);
+    if (english_)
+        return en;
+    for (const Message& m : kMessages) {
+        const QRegularExpression re(QRegularExpression::anchoredPattern(m.pattern));
+        const QRegularExpressionMatch match = re.match(en);
+        if (!match.hasMatch())
+            continue;
+        QString zh = QString::fromUtf8(m.zh);
+        for (int k = 1; k <= match.lastCapturedIndex(); ++k)
+            zh = zh.arg(match.captured(k));
+        return zh;
+    }
+    return en;
 }
 
 CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio, int bank,
@@ -405,12 +492,7 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     calButton_ = new QPushButton(t("选择…", "Choose…"), this);
     calButton_->setObjectName("ChooseCalibration");
     grid->addWidget(calButton_, row, 4);
-    loopback_ = new QCheckBox(t("环回计时", "Loopback timing"), this);
-    loopback_->setObjectName("Loopback");
-    loopback_->setToolTip(t("录音设备的第二声道接回播放输出，用于精确的延迟",
-                            "The recorder's second channel wired back from the playback: the "
-                            "delay to the sample"));
-    grid->addWidget(loopback_, row++, 5);
+    ++row;
     grid->addWidget(label("平滑：", "Smoothing:"), row, 0);
     smoothing_ = new QComboBox(this);
     smoothing_->setObjectName("Smoothing");
@@ -426,7 +508,25 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
         smoothing_->addItem(english_ ? rew : QString::fromUtf8(k.zh) + " (" + rew + ")",
                             QString::fromUtf8(k.id));
     }
-    grid->addWidget(smoothing_, row++, 1, 1, 2);
+    grid->addWidget(smoothing_, row, 1, 1, 2);
+    grid->addWidget(label("计时参考：", "Timing reference:"), row, 3);
+    reference_ = new QComboBox(this);
+    reference_->setObjectName("TimingReference");
+    reference_->addItem(t("录音开始（同一时钟）", "Recording start (one clock)"),
+                        QVariant(kNoReference));
+    reference_->addItem(t("环回声道", "Loopback channel"), QVariant(kLoopbackReference));
+    for (int k = 0; k < kSpeakerOutputs; ++k)
+        reference_->addItem(t("声学参考：", "Acoustic from ") +
+                                t(kSpeakerNames[k].zh, kSpeakerNames[k].en),
+                            QVariant(k));
+    reference_->setToolTip(t(
+        "环回：录音设备的第二声道接回播放输出，延迟精确到采样。声学参考：每次扫频前后由参考音箱播放"
+        "一段短扫频，两个设备各有时钟时，各音箱之间的到达时间差仍然准确。",
+        "Loopback: the recorder's second channel wired back from the playback, the delay to the "
+        "sample. Acoustic: a short sweep from the reference speaker before and after each "
+        "sweep, so that the speakers' arrival times compare right on two devices with their "
+        "own clocks."));
+    grid->addWidget(reference_, row++, 4, 1, 2);
     layout->addLayout(grid);
 
     connection_ = new QLabel(this);
@@ -502,12 +602,19 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
             measure_->setText(t("测量", "Measure"));
         }
     });
-    connect(play_, &QComboBox::currentIndexChanged, this, [this] {
-        loopback_->setChecked(play_->currentText() == "Simulated amplifier input");
+    // The simulated devices have a loopback channel; real ones are timed from the recording
+    // until the user says otherwise.
+    auto suggestReference = [this] {
+        reference_->setCurrentIndex(reference_->findData(
+            play_->currentText() == "Simulated amplifier input" ? kLoopbackReference
+                                                                : kNoReference));
+    };
+    connect(play_, &QComboBox::currentIndexChanged, this, [this, suggestReference] {
+        suggestReference();
         updateAvailability();
     });
     connect(record_, &QComboBox::currentIndexChanged, this, [this] { updateAvailability(); });
-    loopback_->setChecked(play_->currentText() == "Simulated amplifier input");
+    suggestReference();
 
     // The amplifier comes and goes: whether a measurement can start, and a run that loses it
     // stops.
@@ -527,9 +634,10 @@ CMeasureDlg::~CMeasureDlg() {
         Clock::Idle idle(editor_.timeline().clock());
         worker_->join();
     }
-    // Closed in the middle of a run: the window puts back what the worker could not.
-    if (switched_)
-        restoreNow();
+    // Closed in the middle of a run: the window puts back what the worker could not, now or
+    // when the amplifier is back.
+    if (switched_ && !restoreNow())
+        restoreOnReturn(editor_);
     if (previousSource_ >= 0 && editor_.linkOpen())
         editor_.connection().link.write(shortCommand(CMD_SET_SOURCE, previousSource_));
 }
@@ -562,7 +670,7 @@ void CMeasureDlg::updateAvailability() {
     cancel_->setEnabled(busy());
     for (QWidget* w :
          std::initializer_list<QWidget*>{play_, record_, input_, speaker_, seconds_, levelDb_,
-                                         positions_, loopback_, calButton_, smoothing_})
+                                         positions_, reference_, calButton_, smoothing_})
         w->setEnabled(!busy());
     save_->setEnabled(!busy() && !result_.mean.empty());
     autoEq_->setEnabled(!busy() && !result_.mean.empty());
@@ -584,7 +692,7 @@ bool CMeasureDlg::pickDevices(AudioBackend*& backend, MeasureDevices& devices, Q
     for (const AudioDevice& d : backend->playbackDevices())
         if (d.name == devices.play)
             devices.playChannels = std::clamp(d.channels, 1, 2);
-    if (loopback_->isChecked() && devices.recordChannels < 2) {
+    if (reference_->currentData().toInt() == kLoopbackReference && devices.recordChannels < 2) {
         why = t("录音设备只有一个声道：环回计时需要两个。",
                 "The recording device has one channel: loopback timing needs two.");
         return false;
@@ -597,7 +705,11 @@ MeasureSetup CMeasureDlg::setup() const {
     s.sweep.seconds = seconds_->value();
     s.sweep.levelDbfs = levelDb_->value();
     s.speaker = speaker_->currentIndex();
-    s.reference = loopback_->isChecked() ? TimingReference::Loopback : TimingReference::None;
+    const int ref = reference_->currentData().toInt();
+    s.reference = ref == kLoopbackReference ? TimingReference::Loopback
+                  : ref >= 0                ? TimingReference::Acoustic
+                                            : TimingReference::None;
+    s.referenceSpeaker = std::max(ref, 0);
     s.calibration = calibration_;
     if (const auto sm = Smoothing::parse(smoothing_->currentData().toString().toStdString()))
         s.analysis.smoothing = *sm;
@@ -615,7 +727,7 @@ void CMeasureDlg::chooseCalibration() {
         editor_.prompter().tell(this, BoxIcon::Error, t("信息", "Information"),
                                 QFileInfo(path).fileName() + ": " +
                                     t("不是麦克风校准文件", "not a microphone calibration file") +
-                                    " (" + QString::fromStdString(cal.error) + ")");
+                                    " (" + message(cal.error) + ")");
         return;
     }
     calibration_ = std::move(cal);
@@ -786,7 +898,7 @@ QString CMeasureDlg::failureText(const std::string& error) const {
         return t("已取消。各输出的静音已恢复。", "Cancelled. Every mute is back as it was.");
     if (error.find("did not take") != std::string::npos)
         return t("功放没有接受输出切换。", "The amplifier did not take the speaker switching.");
-    return t("测量失败：", "The measurement failed: ") + QString::fromStdString(error);
+    return t("测量失败：", "The measurement failed: ") + message(error);
 }
 
 void CMeasureDlg::endLevelCheck(LevelCheck level, std::string error) {
@@ -945,7 +1057,7 @@ void CMeasureDlg::showResult(bool pageNow) {
                           .arg(responses_.size());
     text += t("。", ".");
     for (const std::string& w : warnings_)
-        text += "\n" + t("注意：", "Note: ") + QString::fromStdString(w);
+        text += "\n" + t("注意：", "Note: ") + message(w);
     status_->setText(text);
     updateAvailability();
 }

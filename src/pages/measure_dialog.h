@@ -19,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -93,7 +92,9 @@ public:
     QDoubleSpinBox* secondsBox() const { return seconds_; }
     QDoubleSpinBox* levelBox() const { return levelDb_; }
     QSpinBox* positionsBox() const { return positions_; }
-    QCheckBox* loopbackBox() const { return loopback_; }
+    // How the arrival is timed: from the recording's start, a loopback channel, or a short
+    // sweep from a reference speaker (the item's data: -2, -1, or the speaker's index).
+    QComboBox* referenceBox() const { return reference_; }
     QComboBox* smoothingBox() const { return smoothing_; }
     QPushButton* calibrationButton() const { return calButton_; }
     QPushButton* checkButton() const { return check_; }
@@ -138,10 +139,9 @@ private:
     Dsp muteDsp_; // the mute words and group mutes; never part of an edit
     std::shared_ptr<Shared> shared_;
 
-    QComboBox *play_, *record_, *input_, *speaker_, *smoothing_;
+    QComboBox *play_, *record_, *input_, *speaker_, *smoothing_, *reference_;
     QDoubleSpinBox *seconds_, *levelDb_;
     QSpinBox* positions_;
-    QCheckBox* loopback_;
     QLabel *calLabel_, *status_, *connection_;
     QPushButton *calButton_, *check_, *measure_, *cancel_, *save_, *autoEq_, *close_;
     QProgressBar* progress_;
@@ -169,6 +169,8 @@ private:
     MeasureSetup lastSetup_;
 
     QString t(const char* zh, const char* en) const;
+    // A message of the measurement in the window's language.
+    QString message(const std::string& text) const;
     bool pickDevices(AudioBackend*& backend, MeasureDevices& devices, QString& why) const;
     MeasureSetup setup() const;
     void chooseCalibration();

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <algorithm>
 #include <cmath>
@@ -270,4 +271,59 @@ TEST(MeasureDialogUnplugged, WithoutAnAmplifierItSaysSo) {
     rig.run(300);
     EXPECT_FALSE(dlg->connectionLabel()->isVisible());
     EXPECT_TRUE(dlg->measureButton()->isEnabled());
+}
+
+TEST_F(MeasureDialog, TimesFromAReferenceSpeakerAndSpeaksChineseInItsMessages) {
+    open(kChinese);
+    typeInto(dlg->secondsBox(), "1");
+    // The simulated devices suggest their loopback; the user picks the Center as an acoustic
+    // reference instead.
+    QComboBox* ref = dlg->referenceBox();
+    EXPECT_EQ(ref->currentText(), "环回声道");
+    ref->setFocus();
+    while (ref->currentText() != "声学参考：中置" && ref->currentIndex() < ref->count() - 1)
+        QTest::keyClick(ref, Qt::Key_Down);
+    ASSERT_EQ(ref->currentText(), "声学参考：中置");
+
+    // The reference speaker plays alone first, then the measured one.
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(rig.runUntil([&] { return muteWords(rig) == wordsOf(soloWords({2})); }, 10000));
+    ASSERT_TRUE(rig.runUntil([&] { return muteWords(rig) == wordsOf(soloWords({0})); }, 30000));
+    ASSERT_TRUE(finish(rig, dlg));
+    ASSERT_FALSE(dlg->result().empty()) << dlg->statusLabel()->text().toStdString();
+    EXPECT_TRUE(dlg->statusLabel()->text().startsWith("测量完成：延迟"))
+        << dlg->statusLabel()->text().toStdString();
+    EXPECT_TRUE(allPlaying());
+
+    // A sweep far too soft: the note about its signal to noise is in Chinese, figures kept.
+    typeInto(dlg->levelBox(), "-60");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(finish(rig, dlg));
+    const QString text = dlg->statusLabel()->text();
+    EXPECT_TRUE(text.contains("信号只比噪声高") || text.contains("麦克风没有收到信号"))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(QRegularExpression("[a-z]{4,}"))) << text.toStdString();
+}
+
+TEST_F(MeasureDialog, ClosedWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
+    open(kEnglish);
+    typeInto(dlg->secondsBox(), "10");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(sweeping());
+    ASSERT_EQ(muteWords(rig), wordsOf(soloWords({0})));
+    rig.sim.unplug();
+    ASSERT_TRUE(finish(rig, dlg));
+    rig.click(dlg->findChild<QPushButton*>("CloseMeasure"));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
+
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    EXPECT_TRUE(rig.runUntil(
+        [&] {
+            return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
+        },
+        5000))
+        << "every output plays again";
+    EXPECT_TRUE(allPlaying());
 }
