@@ -96,7 +96,8 @@ constexpr Message kMessages[] = {
     {R"(the recording device gave (\d+) channel\(s\); the microphone's channel is missing)",
      "录音设备只给出 %1 个声道；没有麦克风的声道"},
     {"the microphone's channel is missing", "没有麦克风的声道"},
-    {"the amplifier did not confirm that every mute was put back", "功放没有确认各输出的静音都已恢复"},
+    {"the amplifier did not confirm that every mute was put back",
+     "功放没有确认各输出的静音都已恢复"},
     {R"m(no playback device "(.*)")m", "没有播放设备“%1”"},
     {R"m(no recording device "(.*)")m", "没有录音设备“%1”"},
     {"the simulated devices take 48 kHz, one or two channels",
@@ -664,16 +665,18 @@ void CMeasureDlg::updateAvailability() {
                 "Play and record on the simulated devices together, or on real ones.");
     connection_->setText(why);
     connection_->setVisible(!why.isEmpty());
-    const bool can = why.isEmpty() && !busy();
+    // A screenshot of a sweep keeps the look of one while nothing runs.
+    const bool running = busy() || sweepLook_;
+    const bool can = why.isEmpty() && !running;
     check_->setEnabled(can);
     measure_->setEnabled(can);
-    cancel_->setEnabled(busy());
+    cancel_->setEnabled(running);
     for (QWidget* w :
          std::initializer_list<QWidget*>{play_, record_, input_, speaker_, seconds_, levelDb_,
                                          positions_, reference_, calButton_, smoothing_})
-        w->setEnabled(!busy());
-    save_->setEnabled(!busy() && !result_.mean.empty());
-    autoEq_->setEnabled(!busy() && !result_.mean.empty());
+        w->setEnabled(!running);
+    save_->setEnabled(!running && !result_.mean.empty());
+    autoEq_->setEnabled(!running && !result_.mean.empty());
 }
 
 bool CMeasureDlg::pickDevices(AudioBackend*& backend, MeasureDevices& devices, QString& why) const {
@@ -949,14 +952,10 @@ void CMeasureDlg::showLevelForScreenshot(const LevelCheck& l) {
 }
 
 void CMeasureDlg::showProgressForScreenshot(double fraction) {
-    stage_ = Stage::Sweeping;
+    sweepLook_ = true; // only the look: nothing runs
     onProgress(fraction);
     status_->setText(t("扫频中……", "Sweeping…"));
     updateAvailability();
-    stage_ = Stage::Idle; // only the look: nothing runs
-    cancel_->setEnabled(true);
-    for (QPushButton* b : {check_, measure_})
-        b->setEnabled(false);
 }
 
 void CMeasureDlg::endSweep(Sweep sweep) {

@@ -156,6 +156,7 @@ private:
     QString calibrationPath_;
     Stage stage_ = Stage::Idle;
     bool switched_ = false;
+    bool sweepLook_ = false; // a sweep's screenshot
     bool closeWhenDone_ = false;
     bool lost_ = false;       // the amplifier went away during the run
     int previousSource_ = -1; // the music source to put back, when it was switched
