@@ -625,7 +625,11 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
 
 CMeasureDlg::~CMeasureDlg() {
     editor_.timeline().stop(watchTimer_);
-    editor_.timeline().stop(pageTimer_);
+    // Closed before the page's graph took the result: it takes it now.
+    if (pageTimer_) {
+        editor_.timeline().stop(pageTimer_);
+        showOnPage();
+    }
     shared_->owner = nullptr;
     shared_->stopping = true;
     stop_ = true;

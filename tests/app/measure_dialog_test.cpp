@@ -327,3 +327,15 @@ TEST_F(MeasureDialog, ClosedWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
         << "every output plays again";
     EXPECT_TRUE(allPlaying());
 }
+
+TEST_F(MeasureDialog, ClosedAtOnceAfterAResultThePageStillShowsIt) {
+    open(kEnglish);
+    typeInto(dlg->secondsBox(), "1");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(finish(rig, dlg));
+    ASSERT_FALSE(dlg->result().empty());
+    QTest::mouseClick(dlg->findChild<QPushButton*>("CloseMeasure"), Qt::LeftButton);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
+    EXPECT_TRUE(page->graph()->hasOverlay());
+}
