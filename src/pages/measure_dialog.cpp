@@ -619,7 +619,7 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
 
     // The amplifier comes and goes: whether a measurement can start, and a run that loses it
     // stops.
-    watchTimer_ = editor_.timeline().start(200, true, [this] { updateAvailability(); });
+    watchTimer_ = editor_.timeline().start(200, true, [this] { showAvailability(); });
     updateAvailability();
 }
 
@@ -648,6 +648,11 @@ CMeasureDlg::~CMeasureDlg() {
 }
 
 void CMeasureDlg::updateAvailability() {
+    sweepLook_ = false;
+    showAvailability();
+}
+
+void CMeasureDlg::showAvailability() {
     const bool connected = editor_.linkOpen();
     // Mutes the amplifier could not take back while it was away go back once it is here.
     if (!busy() && switched_ && connected)
@@ -959,7 +964,7 @@ void CMeasureDlg::showProgressForScreenshot(double fraction) {
     sweepLook_ = true; // only the look: nothing runs
     onProgress(fraction);
     status_->setText(t("扫频中……", "Sweeping…"));
-    updateAvailability();
+    showAvailability();
 }
 
 void CMeasureDlg::endSweep(Sweep sweep) {

@@ -114,7 +114,8 @@ public:
     void showResultForScreenshot(const AveragedResponse& result, const ImpulseResponse& ir,
                                  double peak);
 
-    // Shows whether a measurement can start (an amplifier is connected, devices exist).
+    // Shows whether a measurement can start (an amplifier is connected, devices exist); ends the
+    // look of a sweep's screenshot.
     void updateAvailability();
 
 signals:
@@ -170,6 +171,7 @@ private:
     MeasureSetup lastSetup_;
 
     QString t(const char* zh, const char* en) const;
+    void showAvailability();
     // A message of the measurement in the window's language.
     QString message(const std::string& text) const;
     bool pickDevices(AudioBackend*& backend, MeasureDevices& devices, QString& why) const;
