@@ -5,10 +5,13 @@
 //   - the same with every fifth reply lost (2500 ms each): the longest the event loop stalls;
 //   - unmuting the music (a fade of nine steps 30 ms apart) and storing a device mode (a half
 //     second before the next report): the longest the event loop stalls;
-//   - a level check and a sweep from the Measure dialog: the longest the event loop stalls.
+//   - level checks, sweeps and a two-position average from the Measure dialog: the longest the
+//     event loop stalls, and the longest single event on the window's thread (its own CPU time,
+//     which other programs on a loaded machine do not inflate, and its wall time).
 // Prints its measurements; run it by hand (build/default/bench/gui_stall_bench). With
 // --window-waits the window writes as the single-threaded link did (each write waiting for the
-// last reply on the window's thread), for comparison.
+// last reply on the window's thread), for comparison; with --measure-only it runs only the
+// Measure dialog's cases.
 #include "app/editor.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
@@ -24,12 +27,14 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -80,6 +85,57 @@ private:
     QTimer heartbeat_;
 };
 
+double threadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Times every event the window's thread handles (outermost only): the longest by wall time and
+// by the thread's own CPU time, which a loaded machine does not inflate, and what it was.
+class TimedApp : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* e) override {
+        if (depth_++ > 0 || !timing_) {
+            const bool r = QApplication::notify(receiver, e);
+            --depth_;
+            return r;
+        }
+        QElapsedTimer wall;
+        wall.start();
+        const double cpu0 = threadCpuMs();
+        const bool r = QApplication::notify(receiver, e);
+        const double cpu = threadCpuMs() - cpu0;
+        const double ms = wall.nsecsElapsed() / 1e6;
+        if (cpu > longestCpu_) {
+            longestCpu_ = cpu;
+            longestWall_ = ms;
+            what_ = QString("%1 %2").arg(receiver->metaObject()->className()).arg(int(e->type()));
+        }
+        --depth_;
+        return r;
+    }
+    void startTiming() {
+        timing_ = true;
+        longestCpu_ = longestWall_ = 0;
+        what_.clear();
+    }
+    // The event that took the window's thread the longest since startTiming().
+    QString longest() const {
+        return QString("%1 ms of CPU (%2 ms wall) in %3")
+            .arg(longestCpu_, 0, 'f', 1)
+            .arg(longestWall_, 0, 'f', 1)
+            .arg(what_);
+    }
+
+private:
+    int depth_ = 0;
+    bool timing_ = false;
+    double longestCpu_ = 0, longestWall_ = 0;
+    QString what_;
+};
+
 struct Stats {
     double max = 0, median = 0, p99 = 0;
 };
@@ -95,7 +151,7 @@ Stats stats(std::vector<double> v) {
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
+    TimedApp app(argc, argv);
     QTemporaryDir dir;
     QSettings profile(dir.filePath("profile.ini"), QSettings::IniFormat);
     SystemClock clock;
@@ -136,6 +192,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     pump(1000);
+    const bool measureOnly = argc > 1 && std::string(argv[1]) == "--measure-only";
     QSlider* mic = editor.frame()->ribbon().slider(cmd::MicSlider);
 
     // Back and forth between 20 and 90, one move a frame, for `seconds`; returns each move's
@@ -167,73 +224,75 @@ int main(int argc, char** argv) {
         heartbeat.stop();
     };
 
-    std::vector<double> moves;
-    double gap = 0;
-    {
-        std::lock_guard l(mutex);
-        departures.clear();
-    }
-    dragFor(5, moves, gap);
-    pump(500);
-    std::vector<double> latency;
-    {
-        // Each move sends two writes; the first one after the move is its report.
-        std::lock_guard l(mutex);
-        std::size_t j = 0;
-        for (double m : moves) {
-            while (j < departures.size() && departures[j] < m)
-                ++j;
-            if (j < departures.size() && departures[j] - m < 16)
-                latency.push_back(departures[j] - m);
+    if (!measureOnly) {
+        std::vector<double> moves;
+        double gap = 0;
+        {
+            std::lock_guard l(mutex);
+            departures.clear();
         }
-    }
-    const Stats quick = stats(latency);
-    std::printf("healthy 1 ms amplifier: %zu moves, move -> report leaving: median %.3f ms, "
-                "p99 %.3f ms, max %.3f ms; longest event-loop gap %.1f ms\n",
-                moves.size(), quick.median, quick.p99, quick.max, gap);
-
-    sim.setDropEvery(5);
-    moves.clear();
-    dragFor(5, moves, gap);
-    std::printf("every fifth reply lost: %zu moves in 5 s, longest event-loop gap %.1f ms "
-                "(goal: under 20 ms)\n",
-                moves.size(), gap);
-    sim.setDropEvery(0);
-    pump(3000); // the lost replies' waits run out
-
-    // The music mute, clicked as a user does: each unmute fades the music in.
-    QCheckBox* mute = editor.frame()->ribbon().check(cmd::MusicMute);
-    const QPoint box = mute->rect().center();
-    double fadeGap = 0;
-    {
-        GapMeter meter(clock);
-        for (int i = 0; i < 10; ++i) {
-            QTest::mouseClick(mute, Qt::LeftButton, Qt::NoModifier, box); // mute
-            pump(100);
-            QTest::mouseClick(mute, Qt::LeftButton, Qt::NoModifier, box); // unmute: the fade
-            pump(400);
+        dragFor(5, moves, gap);
+        pump(500);
+        std::vector<double> latency;
+        {
+            // Each move sends two writes; the first one after the move is its report.
+            std::lock_guard l(mutex);
+            std::size_t j = 0;
+            for (double m : moves) {
+                while (j < departures.size() && departures[j] < m)
+                    ++j;
+                if (j < departures.size() && departures[j] - m < 16)
+                    latency.push_back(departures[j] - m);
+            }
         }
-        fadeGap = meter.longest();
-    }
-    std::printf("music unmuted 10 times (nine fade steps 30 ms apart): longest event-loop gap "
-                "%.1f ms (goal: under 20 ms)\n",
-                fadeGap);
+        const Stats quick = stats(latency);
+        std::printf("healthy 1 ms amplifier: %zu moves, move -> report leaving: median %.3f ms, "
+                    "p99 %.3f ms, max %.3f ms; longest event-loop gap %.1f ms\n",
+                    moves.size(), quick.median, quick.p99, quick.max, gap);
 
-    // Storing a device mode: the amplifier gets half a second before the next report.
-    prompter.yes = true;
-    double storeGap = 0;
-    {
-        GapMeter meter(clock);
-        for (int i = 0; i < 3; ++i) {
-            editor.frame()->ribbon().action(cmd::SaveModeFirst)->trigger();
-            pump(800);
+        sim.setDropEvery(5);
+        moves.clear();
+        dragFor(5, moves, gap);
+        std::printf("every fifth reply lost: %zu moves in 5 s, longest event-loop gap %.1f ms "
+                    "(goal: under 20 ms)\n",
+                    moves.size(), gap);
+        sim.setDropEvery(0);
+        pump(3000); // the lost replies' waits run out
+
+        // The music mute, clicked as a user does: each unmute fades the music in.
+        QCheckBox* mute = editor.frame()->ribbon().check(cmd::MusicMute);
+        const QPoint box = mute->rect().center();
+        double fadeGap = 0;
+        {
+            GapMeter meter(clock);
+            for (int i = 0; i < 10; ++i) {
+                QTest::mouseClick(mute, Qt::LeftButton, Qt::NoModifier, box); // mute
+                pump(100);
+                QTest::mouseClick(mute, Qt::LeftButton, Qt::NoModifier, box); // unmute: the fade
+                pump(400);
+            }
+            fadeGap = meter.longest();
         }
-        storeGap = meter.longest();
+        std::printf("music unmuted 10 times (nine fade steps 30 ms apart): longest event-loop gap "
+                    "%.1f ms (goal: under 20 ms)\n",
+                    fadeGap);
+
+        // Storing a device mode: the amplifier gets half a second before the next report.
+        prompter.yes = true;
+        double storeGap = 0;
+        {
+            GapMeter meter(clock);
+            for (int i = 0; i < 3; ++i) {
+                editor.frame()->ribbon().action(cmd::SaveModeFirst)->trigger();
+                pump(800);
+            }
+            storeGap = meter.longest();
+        }
+        prompter.yes = false;
+        std::printf("stored into a device mode 3 times (500 ms before the next report): longest "
+                    "event-loop gap %.1f ms (goal: under 20 ms)\n",
+                    storeGap);
     }
-    prompter.yes = false;
-    std::printf("stored into a device mode 3 times (500 ms before the next report): longest "
-                "event-loop gap %.1f ms (goal: under 20 ms)\n",
-                storeGap);
 
     // A measurement from the Output tab: the level check and a 3 s sweep through the simulated
     // room, with the mutes switched over the link, while the window keeps running.
@@ -245,24 +304,45 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no measure dialog\n");
         return 1;
     }
+    // Each run: the event loop's longest gap, and the longest single event on its thread.
+    struct Run {
+        double gap = 0;
+        QString event;
+    };
     auto runs = [&](QPushButton* start) {
         GapMeter meter(clock);
+        app.startTiming();
         start->click();
         QElapsedTimer t;
         t.start();
         while (measure->busy() && t.elapsed() < 60000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         pump(200);
-        return meter.longest();
+        return Run{meter.longest(), app.longest()};
     };
-    const double levelGap = runs(measure->checkButton());
-    QElapsedTimer sweepTime;
-    sweepTime.start();
-    const double sweepGap = runs(measure->measureButton());
-    std::printf("measure dialog: level check, longest event-loop gap %.1f ms; 3 s sweep and its "
-                "analysis (%.1f s), longest gap %.1f ms, result %s (goal: under 20 ms)\n",
-                levelGap, sweepTime.elapsed() / 1000.0, sweepGap,
-                measure->result().empty() ? "missing" : "shown");
+    for (int i = 0; i < 2; ++i) {
+        const Run r = runs(measure->checkButton());
+        std::printf("measure dialog, level check: longest event-loop gap %.1f ms; longest event "
+                    "%s (goal: under 20 ms)\n",
+                    r.gap, r.event.toLocal8Bit().constData());
+    }
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer sweepTime;
+        sweepTime.start();
+        const Run r = runs(measure->measureButton());
+        std::printf("measure dialog, 3 s sweep and its analysis (%.1f s), result %s: longest "
+                    "event-loop gap %.1f ms; longest event %s (goal: under 20 ms)\n",
+                    sweepTime.elapsed() / 1000.0, measure->result().empty() ? "missing" : "shown",
+                    r.gap, r.event.toLocal8Bit().constData());
+    }
+    // Two positions: the first one's end, then the average's.
+    measure->positionsBox()->setValue(2);
+    for (int i = 0; i < 2; ++i) {
+        const Run r = runs(measure->measureButton());
+        std::printf("measure dialog, position %d of 2%s: longest event-loop gap %.1f ms; longest "
+                    "event %s (goal: under 20 ms)\n",
+                    i + 1, i ? " and the average" : "", r.gap, r.event.toLocal8Bit().constData());
+    }
     editor.shutDownLink();
     return 0;
 }

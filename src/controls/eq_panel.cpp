@@ -1012,7 +1012,8 @@ void CEqPanel::paintOverlay(QPainter& p, bool layerOnly) {
                 continue;
             }
             run.emplace_back(plot.left() + i * W / kCurvePoints,
-                             plot.top() + H * (15.0 - std::clamp(double(v), -40.0, 40.0)) / 30.0);
+                             std::clamp(plot.top() + H * (15.0 - double(v)) / 30.0,
+                                        double(plot.top()), double(plot.bottom())));
         }
         flush();
     };
@@ -1020,12 +1021,13 @@ void CEqPanel::paintOverlay(QPainter& p, bool layerOnly) {
     if (layerOnly) {
         QPainter& q = p;
         q.save();
+        // Held inside the plot and one pixel wide, as the prediction below: a clipped or wider
+        // antialiased stroke costs several times more, and a new measurement redraws these.
         q.setRenderHint(QPainter::Antialiasing);
-        q.setClipRect(plot);
         q.setBrush(Qt::NoBrush);
-        q.setPen(QPen(target, 1.2, Qt::DashLine));
+        q.setPen(QPen(target, 1.0, Qt::DashLine));
         line(q, [&](int i) { return overlayTargetAt(i); });
-        q.setPen(QPen(measured, 1.2));
+        q.setPen(QPen(measured, 1.0));
         line(q, [&](int i) { return overlayMeasurementAt(i); });
 
         // Legend, bottom left inside the plot.
@@ -1049,7 +1051,7 @@ void CEqPanel::paintOverlay(QPainter& p, bool layerOnly) {
         q.setPen(QColor(200, 200, 200));
         q.drawText(QRect(box.left() + 6, box.top() + 3, box.width() - 8, rowH), Qt::AlignVCenter,
                    file);
-        const QPen pens[3] = {QPen(measured, 1.2), QPen(target, 1.2, Qt::DashLine),
+        const QPen pens[3] = {QPen(measured, 1.0), QPen(target, 1.0, Qt::DashLine),
                               QPen(predicted, 1.0)};
         for (int k = 0; k < 3; ++k) {
             const int y = box.top() + 3 + rowH * (k + 1) + rowH / 2;

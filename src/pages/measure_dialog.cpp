@@ -17,7 +17,6 @@
 #include "ui/prompter.h"
 #include "ui/timeline.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDoubleSpinBox>
@@ -31,6 +30,7 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -66,6 +66,52 @@ constexpr Source kSources[] = {
 // hand the writes to the amplifier.
 constexpr double kSwitchWaitMs = 5000;
 
+// The timing reference box's data besides the speakers' indices.
+constexpr int kNoReference = -2;
+constexpr int kLoopbackReference = -1;
+
+// The measurement's own messages (plain English from the audio and analysis code) in Chinese:
+// the pattern, and the text with its captures as %1, %2. Unknown ones are shown as they are.
+struct Message {
+    const char *pattern, *zh;
+};
+constexpr Message kMessages[] = {
+    {"nothing was recorded", "什么也没有录到"},
+    {R"(no calibration points \(lines of frequency and dB\))", "没有校准数据（频率和 dB 的行）"},
+    {"cannot open (.*)", "无法打开 %1"},
+    {"(.*) is too large for a calibration file", "%1 太大，不是校准文件"},
+    {"the timing reference did not arrive", "计时参考的扫频没有到达麦克风"},
+    {R"(the two timing references disagree \((-?\d+) ppm\).*)",
+     "前后两次计时参考不一致（%1 ppm）：没有清楚地听到参考音箱的扫频"},
+    {"the recording is too short", "录音太短"},
+    {"no loopback channel was recorded", "没有录到环回声道"},
+    {"nothing arrived on the loopback channel", "环回声道上没有信号"},
+    {R"(no signal arrived at the microphone \((-?[\d.]+) dB over the noise\))",
+     "麦克风没有收到信号（高于噪声 %1 dB）"},
+    {R"(the recording clipped \((\d+) samples at full scale\): lower the level)",
+     "录音削波（%1 个采样达到满刻度）：请降低电平"},
+    {R"(the signal is only (-?[\d.]+) dB over the noise \(40 dB or more is wanted\): raise the level)",
+     "信号只比噪声高 %1 dB（需要 40 dB 以上）：请提高电平"},
+    {R"(the recording device gave (\d+) channel\(s\); a loopback reference needs a second one)",
+     "录音设备只给出 %1 个声道；环回参考需要第二个声道"},
+    {R"(the recording device gave (\d+) channel\(s\); the microphone's channel is missing)",
+     "录音设备只给出 %1 个声道；没有麦克风的声道"},
+    {"the microphone's channel is missing", "没有麦克风的声道"},
+    {"the amplifier did not confirm that every mute was put back",
+     "功放没有确认各输出的静音都已恢复"},
+    {R"m(no playback device "(.*)")m", "没有播放设备“%1”"},
+    {R"m(no recording device "(.*)")m", "没有录音设备“%1”"},
+    {"the simulated devices take 48 kHz, one or two channels",
+     "模拟设备只接受 48 kHz、一个或两个声道"},
+    {R"(the devices do not take (\d+) Hz with (\d+) and (\d+) channels)",
+     "音频设备不支持 %1 Hz、%2 和 %3 个声道"},
+    {"the recording device could not be opened", "无法打开录音设备"},
+    {"the playback device could not be opened", "无法打开播放设备"},
+    {"the recording device failed", "录音设备出错"},
+    {"the playback device failed", "播放设备出错"},
+    {"the audio devices stopped delivering", "音频设备停止了数据传输"},
+};
+
 QString dbText(double v, int decimals = 1) {
     return QString::number(v, 'f', decimals);
 }
@@ -99,6 +145,18 @@ void CImpulseView::setImpulse(std::vector<float> samples, std::size_t peak, doub
     peak_ = peak;
     rate_ = rate;
     update();
+}
+
+std::vector<float> CImpulseView::window(const std::vector<float>& samples, double peak, double rate,
+                                        std::size_t& peakInWindow) {
+    const double at = std::clamp(peak, 0.0, double(samples.size()));
+    const auto from = std::size_t(std::max(0.0, at - 0.005 * rate));
+    const auto to = std::size_t(std::min(double(samples.size()), at + 0.060 * rate));
+    peakInWindow = std::size_t(at) - from;
+    if (from >= to)
+        return {};
+    return std::vector<float>(samples.begin() + std::ptrdiff_t(from),
+                              samples.begin() + std::ptrdiff_t(to));
 }
 
 void CImpulseView::paintEvent(QPaintEvent*) {
@@ -227,6 +285,35 @@ struct CMeasureDlg::Shared {
     std::atomic<bool> stopping{false};
 };
 
+struct CMeasureDlg::Sweep {
+    MeasureOutcome outcome; // its impulse response cut to the impulse view's part
+    // With the last position: the average of every position (a single one with no spread).
+    std::optional<AveragedResponse> result;
+};
+
+namespace {
+
+// On the worker: what the window shows of a finished sweep, computed before it gets it.
+void prepareSweep(MeasureOutcome& outcome, std::vector<FrequencyResponse> earlier, int positions,
+                  std::optional<AveragedResponse>& result) {
+    if (!outcome.ok())
+        return;
+    std::size_t peak = 0;
+    outcome.ir.samples =
+        CImpulseView::window(outcome.ir.samples, outcome.peak, outcome.ir.sampleRate, peak);
+    outcome.peak = double(peak);
+    earlier.push_back(outcome.response);
+    if (int(earlier.size()) < positions)
+        return;
+    result = earlier.size() == 1
+                 ? AveragedResponse{earlier.front(),
+                                    std::vector<double>(earlier.front().hz.size(), 0.0),
+                                    {}}
+                 : averageResponses(earlier, AverageKind::Power);
+}
+
+} // namespace
+
 // The speaker switching the worker asks for: the window sends it (its writes never wait on the
 // amplifier); the worker waits until they are handed to the amplifier.
 class CMeasureDlg::GuiSwitch final : public SpeakerSwitch {
@@ -269,8 +356,50 @@ private:
 
 // ---- the dialog ----
 
+namespace {
+
+// Closed while the amplifier is away with the other outputs muted for a measurement: the mutes
+// go back once it returns, and the user is told.
+void restoreOnReturn(EditorContext& editor) {
+    struct Pending {
+        Dsp dsp;
+        int timer = 0;
+        explicit Pending(EditorContext& e)
+            : dsp(e.store(), e.connection().link, e.timeline().clock()) {}
+    };
+    auto pending = std::make_shared<Pending>(editor);
+    const QString told = editor.language().pick("功放已重新连接：测量时静音的输出已恢复。",
+                                                "The amplifier is back: the outputs muted for "
+                                                "the measurement play again.");
+    pending->timer = editor.timeline().start(200, true, [&editor, pending, told] {
+        if (!editor.linkOpen() || !DspSpeakerSwitch(pending->dsp).restore())
+            return;
+        editor.timeline().stop(pending->timer);
+        editor.ShowInfo(told, 5000);
+    });
+}
+
+} // namespace
+
 QString CMeasureDlg::t(const char* zh, const char* en) const {
     return QString::fromUtf8(english_ ? en : zh);
+}
+
+QString CMeasureDlg::message(const std::string& text) const {
+    const QString en = QString::fromStdString(text);
+    if (english_)
+        return en;
+    for (const Message& m : kMessages) {
+        const QRegularExpression re(QRegularExpression::anchoredPattern(m.pattern));
+        const QRegularExpressionMatch match = re.match(en);
+        if (!match.hasMatch())
+            continue;
+        QString zh = QString::fromUtf8(m.zh);
+        for (int k = 1; k <= match.lastCapturedIndex(); ++k)
+            zh = zh.arg(match.captured(k));
+        return zh;
+    }
+    return en;
 }
 
 CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio, int bank,
@@ -365,12 +494,7 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     calButton_ = new QPushButton(t("选择…", "Choose…"), this);
     calButton_->setObjectName("ChooseCalibration");
     grid->addWidget(calButton_, row, 4);
-    loopback_ = new QCheckBox(t("环回计时", "Loopback timing"), this);
-    loopback_->setObjectName("Loopback");
-    loopback_->setToolTip(t("录音设备的第二声道接回播放输出，用于精确的延迟",
-                            "The recorder's second channel wired back from the playback: the "
-                            "delay to the sample"));
-    grid->addWidget(loopback_, row++, 5);
+    ++row;
     grid->addWidget(label("平滑：", "Smoothing:"), row, 0);
     smoothing_ = new QComboBox(this);
     smoothing_->setObjectName("Smoothing");
@@ -386,7 +510,25 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
         smoothing_->addItem(english_ ? rew : QString::fromUtf8(k.zh) + " (" + rew + ")",
                             QString::fromUtf8(k.id));
     }
-    grid->addWidget(smoothing_, row++, 1, 1, 2);
+    grid->addWidget(smoothing_, row, 1, 1, 2);
+    grid->addWidget(label("计时参考：", "Timing reference:"), row, 3);
+    reference_ = new QComboBox(this);
+    reference_->setObjectName("TimingReference");
+    reference_->addItem(t("录音开始（同一时钟）", "Recording start (one clock)"),
+                        QVariant(kNoReference));
+    reference_->addItem(t("环回声道", "Loopback channel"), QVariant(kLoopbackReference));
+    for (int k = 0; k < kSpeakerOutputs; ++k)
+        reference_->addItem(t("声学参考：", "Acoustic from ") +
+                                t(kSpeakerNames[k].zh, kSpeakerNames[k].en),
+                            QVariant(k));
+    reference_->setToolTip(t(
+        "环回：录音设备的第二声道接回播放输出，延迟精确到采样。声学参考：每次扫频前后由参考音箱播放"
+        "一段短扫频，两个设备各有时钟时，各音箱之间的到达时间差仍然准确。",
+        "Loopback: the recorder's second channel wired back from the playback, the delay to the "
+        "sample. Acoustic: a short sweep from the reference speaker before and after each "
+        "sweep, so that the speakers' arrival times compare right on two devices with their "
+        "own clocks."));
+    grid->addWidget(reference_, row++, 4, 1, 2);
     layout->addLayout(grid);
 
     connection_ = new QLabel(this);
@@ -402,7 +544,8 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     preview_->setMinimumSize(620, 280);
     preview_->setFocusPolicy(Qt::NoFocus);
     preview_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    loadGraph(preview_, readBank(editor.store(), bank));
+    previewBank_ = readBank(editor.store(), bank);
+    loadGraph(preview_, previewBank_);
     spreadLayer_ = new SpreadLayer(preview_);
     result->addWidget(preview_, 3);
     impulse_ = new CImpulseView(english_, this);
@@ -461,21 +604,33 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
             measure_->setText(t("测量", "Measure"));
         }
     });
-    connect(play_, &QComboBox::currentIndexChanged, this, [this] {
-        loopback_->setChecked(play_->currentText() == "Simulated amplifier input");
+    // The simulated devices have a loopback channel; real ones are timed from the recording
+    // until the user says otherwise.
+    auto suggestReference = [this] {
+        reference_->setCurrentIndex(reference_->findData(
+            play_->currentText() == "Simulated amplifier input" ? kLoopbackReference
+                                                                : kNoReference));
+    };
+    connect(play_, &QComboBox::currentIndexChanged, this, [this, suggestReference] {
+        suggestReference();
         updateAvailability();
     });
     connect(record_, &QComboBox::currentIndexChanged, this, [this] { updateAvailability(); });
-    loopback_->setChecked(play_->currentText() == "Simulated amplifier input");
+    suggestReference();
 
     // The amplifier comes and goes: whether a measurement can start, and a run that loses it
     // stops.
-    watchTimer_ = editor_.timeline().start(200, true, [this] { updateAvailability(); });
+    watchTimer_ = editor_.timeline().start(200, true, [this] { showAvailability(); });
     updateAvailability();
 }
 
 CMeasureDlg::~CMeasureDlg() {
     editor_.timeline().stop(watchTimer_);
+    // Closed before the page's graph took the result: it takes it now.
+    if (pageTimer_) {
+        editor_.timeline().stop(pageTimer_);
+        showOnPage();
+    }
     shared_->owner = nullptr;
     shared_->stopping = true;
     stop_ = true;
@@ -485,14 +640,20 @@ CMeasureDlg::~CMeasureDlg() {
         Clock::Idle idle(editor_.timeline().clock());
         worker_->join();
     }
-    // Closed in the middle of a run: the window puts back what the worker could not.
-    if (switched_)
-        restoreNow();
+    // Closed in the middle of a run: the window puts back what the worker could not, now or
+    // when the amplifier is back.
+    if (switched_ && !restoreNow())
+        restoreOnReturn(editor_);
     if (previousSource_ >= 0 && editor_.linkOpen())
         editor_.connection().link.write(shortCommand(CMD_SET_SOURCE, previousSource_));
 }
 
 void CMeasureDlg::updateAvailability() {
+    sweepLook_ = false;
+    showAvailability();
+}
+
+void CMeasureDlg::showAvailability() {
     const bool connected = editor_.linkOpen();
     // Mutes the amplifier could not take back while it was away go back once it is here.
     if (!busy() && switched_ && connected)
@@ -514,16 +675,18 @@ void CMeasureDlg::updateAvailability() {
                 "Play and record on the simulated devices together, or on real ones.");
     connection_->setText(why);
     connection_->setVisible(!why.isEmpty());
-    const bool can = why.isEmpty() && !busy();
+    // A screenshot of a sweep keeps the look of one while nothing runs.
+    const bool running = busy() || sweepLook_;
+    const bool can = why.isEmpty() && !running;
     check_->setEnabled(can);
     measure_->setEnabled(can);
-    cancel_->setEnabled(busy());
+    cancel_->setEnabled(running);
     for (QWidget* w :
          std::initializer_list<QWidget*>{play_, record_, input_, speaker_, seconds_, levelDb_,
-                                         positions_, loopback_, calButton_, smoothing_})
-        w->setEnabled(!busy());
-    save_->setEnabled(!busy() && !result_.mean.empty());
-    autoEq_->setEnabled(!busy() && !result_.mean.empty());
+                                         positions_, reference_, calButton_, smoothing_})
+        w->setEnabled(!running);
+    save_->setEnabled(!running && !result_.mean.empty());
+    autoEq_->setEnabled(!running && !result_.mean.empty());
 }
 
 bool CMeasureDlg::pickDevices(AudioBackend*& backend, MeasureDevices& devices, QString& why) const {
@@ -542,7 +705,7 @@ bool CMeasureDlg::pickDevices(AudioBackend*& backend, MeasureDevices& devices, Q
     for (const AudioDevice& d : backend->playbackDevices())
         if (d.name == devices.play)
             devices.playChannels = std::clamp(d.channels, 1, 2);
-    if (loopback_->isChecked() && devices.recordChannels < 2) {
+    if (reference_->currentData().toInt() == kLoopbackReference && devices.recordChannels < 2) {
         why = t("录音设备只有一个声道：环回计时需要两个。",
                 "The recording device has one channel: loopback timing needs two.");
         return false;
@@ -555,7 +718,11 @@ MeasureSetup CMeasureDlg::setup() const {
     s.sweep.seconds = seconds_->value();
     s.sweep.levelDbfs = levelDb_->value();
     s.speaker = speaker_->currentIndex();
-    s.reference = loopback_->isChecked() ? TimingReference::Loopback : TimingReference::None;
+    const int ref = reference_->currentData().toInt();
+    s.reference = ref == kLoopbackReference ? TimingReference::Loopback
+                  : ref >= 0                ? TimingReference::Acoustic
+                                            : TimingReference::None;
+    s.referenceSpeaker = std::max(ref, 0);
     s.calibration = calibration_;
     if (const auto sm = Smoothing::parse(smoothing_->currentData().toString().toStdString()))
         s.analysis.smoothing = *sm;
@@ -573,7 +740,7 @@ void CMeasureDlg::chooseCalibration() {
         editor_.prompter().tell(this, BoxIcon::Error, t("信息", "Information"),
                                 QFileInfo(path).fileName() + ": " +
                                     t("不是麦克风校准文件", "not a microphone calibration file") +
-                                    " (" + QString::fromStdString(cal.error) + ")");
+                                    " (" + message(cal.error) + ")");
         return;
     }
     calibration_ = std::move(cal);
@@ -690,14 +857,16 @@ void CMeasureDlg::startSweep() {
         if (shared->owner)
             shared->owner->onProgress(f);
     });
-    runWorker([this, backend, devices, s, cb, shared, &timeline] {
+    runWorker([this, backend, devices, s, cb, shared, &timeline, earlier = responses_, n] {
         GuiSwitch sw(shared, timeline, editor_.connection().link);
-        auto outcome = std::make_shared<MeasureOutcome>(measure(*backend, &sw, s, devices, cb));
-        if (stop_ && outcome->ok())
-            outcome->error = "cancelled";
-        timeline.post([shared, outcome] {
+        auto sweep = std::make_shared<Sweep>();
+        sweep->outcome = measure(*backend, &sw, s, devices, cb);
+        if (stop_ && sweep->outcome.ok())
+            sweep->outcome.error = "cancelled";
+        prepareSweep(sweep->outcome, earlier, n, sweep->result);
+        timeline.post([shared, sweep] {
             if (shared->owner)
-                shared->owner->endSweep(std::move(*outcome));
+                shared->owner->endSweep(std::move(*sweep));
         });
     });
 }
@@ -742,7 +911,7 @@ QString CMeasureDlg::failureText(const std::string& error) const {
         return t("已取消。各输出的静音已恢复。", "Cancelled. Every mute is back as it was.");
     if (error.find("did not take") != std::string::npos)
         return t("功放没有接受输出切换。", "The amplifier did not take the speaker switching.");
-    return t("测量失败：", "The measurement failed: ") + QString::fromStdString(error);
+    return t("测量失败：", "The measurement failed: ") + message(error);
 }
 
 void CMeasureDlg::endLevelCheck(LevelCheck level, std::string error) {
@@ -793,32 +962,27 @@ void CMeasureDlg::showLevelForScreenshot(const LevelCheck& l) {
 }
 
 void CMeasureDlg::showProgressForScreenshot(double fraction) {
-    stage_ = Stage::Sweeping;
+    sweepLook_ = true; // only the look: nothing runs
     onProgress(fraction);
     status_->setText(t("扫频中……", "Sweeping…"));
-    updateAvailability();
-    stage_ = Stage::Idle; // only the look: nothing runs
-    cancel_->setEnabled(true);
-    for (QPushButton* b : {check_, measure_})
-        b->setEnabled(false);
+    showAvailability();
 }
 
-void CMeasureDlg::endSweep(MeasureOutcome outcome) {
+void CMeasureDlg::endSweep(Sweep sweep) {
     finishRun();
-    if (!outcome.ok()) {
+    if (!sweep.outcome.ok()) {
         progress_->setValue(0);
-        status_->setText(failureText(outcome.error));
+        status_->setText(failureText(sweep.outcome.error));
         emit finished();
         if (closeWhenDone_)
             QDialog::reject();
         return;
     }
-    last_ = std::move(outcome);
+    last_ = std::move(sweep.outcome);
     responses_.push_back(last_.response);
     for (const std::string& w : last_.warnings)
         warnings_.push_back(w);
-    const int n = positions_->value();
-    if (int(responses_.size()) < n) {
+    if (!sweep.result) {
         status_->setText(t("位置 %1 完成。把麦克风移到位置 %2，然后按“测量”。",
                            "Position %1 done. Move the microphone to position %2, then press "
                            "Measure.")
@@ -829,11 +993,7 @@ void CMeasureDlg::endSweep(MeasureOutcome outcome) {
         return;
     }
     measure_->setText(t("测量", "Measure"));
-    result_ = responses_.size() == 1
-                  ? AveragedResponse{responses_.front(),
-                                     std::vector<double>(responses_.front().hz.size(), 0.0),
-                                     {}}
-                  : averageResponses(responses_, AverageKind::Power);
+    result_ = std::move(*sweep.result);
     showResult();
     emit finished();
     if (closeWhenDone_)
@@ -844,18 +1004,20 @@ void CMeasureDlg::showResultForScreenshot(const AveragedResponse& result, const 
                                           double peak) {
     result_ = result;
     last_ = {};
-    last_.ir = ir;
-    last_.peak = peak;
+    std::size_t at = 0;
+    last_.ir.samples = CImpulseView::window(ir.samples, peak, ir.sampleRate, at);
+    last_.ir.sampleRate = ir.sampleRate;
+    last_.peak = double(at);
     last_.delayMs = 0;
     last_.quality.snrDb = 62;
     // As many positions as the spread was made from.
     const bool spread =
         std::any_of(result.spreadDb.begin(), result.spreadDb.end(), [](double v) { return v > 0; });
     responses_.assign(spread ? 3 : 1, result.mean);
-    showResult();
+    showResult(true);
 }
 
-void CMeasureDlg::showResult() {
+void CMeasureDlg::showResult(bool pageNow) {
     progress_->setValue(1000);
     ResponseCurve curve{result_.mean.hz, result_.mean.db};
     const QString name =
@@ -866,13 +1028,25 @@ void CMeasureDlg::showResult() {
     editor_.eqOverlays().set(
         bank_, BankOverlay{curve, old ? old->target : Target{}, name, QString(), 20, 20000});
     // The result shows over this dialog's graph and the page's, which follows the bands live.
-    loadGraph(preview_, readBank(editor_.store(), bank_));
+    // The preview's band curves are made again only when the bands changed since.
+    EqBankState bands = readBank(editor_.store(), bank_);
+    if (bands != previewBank_) {
+        loadGraph(preview_, bands);
+        previewBank_ = std::move(bands);
+    }
     showOverlay(editor_.eqOverlays(), preview_);
-    if (pageGraph_)
-        showOverlay(editor_.eqOverlays(), pageGraph_);
+    editor_.timeline().stop(pageTimer_);
+    pageTimer_ = 0;
+    if (pageNow)
+        showOnPage();
+    else
+        pageTimer_ = editor_.timeline().start(50, false, [this] {
+            pageTimer_ = 0;
+            showOnPage();
+        });
     static_cast<SpreadLayer*>(spreadLayer_)->set(result_.mean, result_.spreadDb);
-    const auto& ir = last_.ir.samples;
-    impulse_->setImpulse(ir, std::size_t(std::clamp(last_.peak, 0.0, double(ir.size()))),
+    impulse_->setImpulse(last_.ir.samples,
+                         std::size_t(std::clamp(last_.peak, 0.0, double(last_.ir.samples.size()))),
                          last_.ir.sampleRate);
     double spreadMax = 0;
     for (double s : result_.spreadDb)
@@ -892,9 +1066,14 @@ void CMeasureDlg::showResult() {
                           .arg(responses_.size());
     text += t("。", ".");
     for (const std::string& w : warnings_)
-        text += "\n" + t("注意：", "Note: ") + QString::fromStdString(w);
+        text += "\n" + t("注意：", "Note: ") + message(w);
     status_->setText(text);
     updateAvailability();
+}
+
+void CMeasureDlg::showOnPage() {
+    if (pageGraph_)
+        showOverlay(editor_.eqOverlays(), pageGraph_);
 }
 
 void CMeasureDlg::saveMeasurement() {
@@ -942,7 +1121,8 @@ void CMeasureDlg::openAutoEq() {
     dlg->setWindowModality(Qt::WindowModal);
     // After Apply the bands changed: this graph shows them.
     connect(dlg, &QDialog::accepted, this, [this] {
-        loadGraph(preview_, readBank(editor_.store(), bank_));
+        previewBank_ = readBank(editor_.store(), bank_);
+        loadGraph(preview_, previewBank_);
         showOverlay(editor_.eqOverlays(), preview_);
         if (pageGraph_)
             showOverlay(editor_.eqOverlays(), pageGraph_);

@@ -9,6 +9,7 @@
 #include "measure/level_check.h"
 #include "measure/run.h"
 #include "params/dsp.h"
+#include "params/eq_bank.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -18,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -40,7 +40,13 @@ public:
     CImpulseView(bool english, QWidget* parent);
     // The samples around the peak (at index peak), at rate; empty clears it.
     void setImpulse(std::vector<float> samples, std::size_t peak, double rate);
+    // What of a response the view draws: from 5 ms before the peak to 60 ms after it, the
+    // peak's index within that part.
+    static std::vector<float> window(const std::vector<float>& samples, double peak, double rate,
+                                     std::size_t& peakInWindow);
     bool empty() const { return samples_.empty(); }
+    const std::vector<float>& samples() const { return samples_; }
+    std::size_t peak() const { return peak_; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -86,7 +92,9 @@ public:
     QDoubleSpinBox* secondsBox() const { return seconds_; }
     QDoubleSpinBox* levelBox() const { return levelDb_; }
     QSpinBox* positionsBox() const { return positions_; }
-    QCheckBox* loopbackBox() const { return loopback_; }
+    // How the arrival is timed: from the recording's start, a loopback channel, or a short
+    // sweep from a reference speaker (the item's data: -2, -1, or the speaker's index).
+    QComboBox* referenceBox() const { return reference_; }
     QComboBox* smoothingBox() const { return smoothing_; }
     QPushButton* calibrationButton() const { return calButton_; }
     QPushButton* checkButton() const { return check_; }
@@ -106,7 +114,8 @@ public:
     void showResultForScreenshot(const AveragedResponse& result, const ImpulseResponse& ir,
                                  double peak);
 
-    // Shows whether a measurement can start (an amplifier is connected, devices exist).
+    // Shows whether a measurement can start (an amplifier is connected, devices exist); ends the
+    // look of a sweep's screenshot.
     void updateAvailability();
 
 signals:
@@ -120,6 +129,7 @@ public slots:
 private:
     struct Shared; // what the worker's messages find the dialog through
     class GuiSwitch;
+    struct Sweep; // a finished sweep, made ready for the window on the worker
 
     EditorContext& editor_;
     std::vector<AudioBackend*> audio_;
@@ -130,10 +140,9 @@ private:
     Dsp muteDsp_; // the mute words and group mutes; never part of an edit
     std::shared_ptr<Shared> shared_;
 
-    QComboBox *play_, *record_, *input_, *speaker_, *smoothing_;
+    QComboBox *play_, *record_, *input_, *speaker_, *smoothing_, *reference_;
     QDoubleSpinBox *seconds_, *levelDb_;
     QSpinBox* positions_;
-    QCheckBox* loopback_;
     QLabel *calLabel_, *status_, *connection_;
     QPushButton *calButton_, *check_, *measure_, *cancel_, *save_, *autoEq_, *close_;
     QProgressBar* progress_;
@@ -141,11 +150,14 @@ private:
     QWidget* spreadLayer_;
     CImpulseView* impulse_;
     int watchTimer_ = 0;
+    int pageTimer_ = 0;       // the page's graph takes the result a moment after this one
+    EqBankState previewBank_; // the bands the preview graph shows
 
     std::optional<MicCalibration> calibration_;
     QString calibrationPath_;
     Stage stage_ = Stage::Idle;
     bool switched_ = false;
+    bool sweepLook_ = false; // a sweep's screenshot
     bool closeWhenDone_ = false;
     bool lost_ = false;       // the amplifier went away during the run
     int previousSource_ = -1; // the music source to put back, when it was switched
@@ -155,10 +167,13 @@ private:
     std::vector<FrequencyResponse> responses_;
     std::vector<std::string> warnings_;
     AveragedResponse result_;
-    MeasureOutcome last_;
+    MeasureOutcome last_; // its impulse response cut to what the impulse view draws
     MeasureSetup lastSetup_;
 
     QString t(const char* zh, const char* en) const;
+    void showAvailability();
+    // A message of the measurement in the window's language.
+    QString message(const std::string& text) const;
     bool pickDevices(AudioBackend*& backend, MeasureDevices& devices, QString& why) const;
     MeasureSetup setup() const;
     void chooseCalibration();
@@ -168,9 +183,12 @@ private:
     void runWorker(std::function<void()> work);
     void onProgress(double fraction);
     void endLevelCheck(LevelCheck level, std::string error);
-    void endSweep(MeasureOutcome outcome);
+    void endSweep(Sweep sweep);
     void finishRun();
-    void showResult();
+    // The result swapped in; the page's graph follows in a later turn of the event loop so
+    // that neither repaint holds the window up with the other.
+    void showResult(bool pageNow = false);
+    void showOnPage();
     void saveMeasurement();
     void openAutoEq();
     void cancelRun();

@@ -17,7 +17,10 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace q7;
@@ -68,16 +71,35 @@ bool finish(EditorRig& rig, CMeasureDlg* dlg) {
     return rig.runUntil([dlg] { return !dlg->busy(); }, 120000);
 }
 
+// An amplifier connected and the dialog opened from the Main output's graph.
+class MeasureDialog : public ::testing::Test {
+protected:
+    EditorRig rig;
+    CDialogOutput* page = nullptr;
+    QPointer<CMeasureDlg> dlg;
+
+    void open(int language) {
+        ASSERT_TRUE(rig.connect());
+        rig.editor->setLanguageIndex(language);
+        page = mainOutput(rig);
+        ASSERT_NE(page, nullptr);
+        dlg = openFromGraph(rig, page);
+        ASSERT_NE(dlg, nullptr);
+    }
+    // Once the link is quiet: every output plays as before the measurement.
+    bool allPlaying() {
+        rig.settle();
+        return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
+    }
+    bool sweeping() {
+        return rig.runUntil([this] { return dlg->progressBar()->value() > 50; }, 30000);
+    }
+};
+
 } // namespace
 
-TEST(MeasureDialog, MeasuresASpeakerOfTheSimulatedRoomAndPutsEveryMuteBack) {
-    EditorRig rig;
-    ASSERT_TRUE(rig.connect());
-    rig.editor->setLanguageIndex(kEnglish);
-    CDialogOutput* page = mainOutput(rig);
-    ASSERT_NE(page, nullptr);
-    CMeasureDlg* dlg = openFromGraph(rig, page);
-    ASSERT_NE(dlg, nullptr);
+TEST_F(MeasureDialog, MeasuresASpeakerOfTheSimulatedRoomAndPutsEveryMuteBack) {
+    open(kEnglish);
     ASSERT_TRUE(dlg->isVisible());
     EXPECT_EQ(dlg->playBox()->currentText(), "Simulated amplifier input");
     EXPECT_EQ(dlg->recordBox()->currentText(), "Simulated measurement microphone");
@@ -99,10 +121,8 @@ TEST(MeasureDialog, MeasuresASpeakerOfTheSimulatedRoomAndPutsEveryMuteBack) {
     EXPECT_NE(dlg->level()->advice, LevelCheck::Advice::NoSignal);
     EXPECT_TRUE(dlg->statusLabel()->text().contains("headroom"))
         << dlg->statusLabel()->text().toStdString();
-    rig.settle();
+    EXPECT_TRUE(allPlaying()) << "every output plays again";
     EXPECT_FALSE(dlg->outputsSwitched());
-    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})))
-        << "every output plays again";
 
     // Two positions: the result is their average with the spread between them.
     typeInto(dlg->positionsBox(), "2");
@@ -123,15 +143,26 @@ TEST(MeasureDialog, MeasuresASpeakerOfTheSimulatedRoomAndPutsEveryMuteBack) {
     EXPECT_NEAR(dlg->result().hz.back(), 20000, 300);
     ASSERT_EQ(dlg->spread().size(), dlg->result().hz.size());
     EXPECT_TRUE(dlg->statusLabel()->text().contains("2 positions"));
-    rig.settle();
-    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})));
+    EXPECT_TRUE(allPlaying());
 
-    // Over the page's graph as a loaded measurement is, with the prediction; the impulse beside.
-    CEqPanel* g = page->graph();
-    EXPECT_TRUE(g->hasOverlay());
+    // Over the dialog's graph at once, and the page's graph a moment later as a loaded
+    // measurement is, with the prediction.
     EXPECT_TRUE(dlg->preview()->hasOverlay());
-    EXPECT_FALSE(dlg->impulseView()->empty());
+    CEqPanel* g = page->graph();
+    ASSERT_TRUE(rig.runUntil([&] { return g->hasOverlay(); }, 1000));
     EXPECT_FLOAT_EQ(g->predictedAt(100), g->overlayMeasurementAt(100) + g->summedAt(100));
+    EXPECT_FLOAT_EQ(dlg->preview()->overlayMeasurementAt(100), g->overlayMeasurementAt(100));
+
+    // The impulse beside: the part it draws, 5 ms before the peak to 60 ms after it, with the
+    // peak where the response is largest.
+    const auto& ir = dlg->impulseView()->samples();
+    ASSERT_FALSE(ir.empty());
+    EXPECT_LE(ir.size(), std::size_t(0.065 * 48000) + 1);
+    ASSERT_LT(dlg->impulseView()->peak(), ir.size());
+    const auto largest = std::max_element(
+        ir.begin(), ir.end(), [](float a, float b) { return std::abs(a) < std::abs(b); });
+    EXPECT_EQ(std::size_t(largest - ir.begin()), dlg->impulseView()->peak());
+    EXPECT_NEAR(double(dlg->impulseView()->peak()), 0.005 * 48000, 1);
 
     // Saved as REW text.
     rig.prompter.savePath = rig.dir.filePath("main-l.txt");
@@ -152,36 +183,28 @@ TEST(MeasureDialog, MeasuresASpeakerOfTheSimulatedRoomAndPutsEveryMuteBack) {
     EXPECT_TRUE(fit->preview()->hasOverlay());
 }
 
-TEST(MeasureDialog, CancelAndAnUnpluggedAmplifierPutEveryMuteBack) {
-    EditorRig rig;
-    ASSERT_TRUE(rig.connect());
-    rig.editor->setLanguageIndex(kEnglish);
-    CDialogOutput* page = mainOutput(rig);
-    ASSERT_NE(page, nullptr);
-    CMeasureDlg* dlg = openFromGraph(rig, page);
-    ASSERT_NE(dlg, nullptr);
+TEST_F(MeasureDialog, CancelAndAnUnpluggedAmplifierPutEveryMuteBack) {
+    open(kEnglish);
     dlg->speakerBox()->setFocus();
     QTest::keyClick(dlg->speakerBox(), Qt::Key_Down); // Main right
     EXPECT_EQ(dlg->speakerBox()->currentText(), "Main right");
     typeInto(dlg->secondsBox(), "10");
-    const auto playing = wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
 
     rig.click(dlg->measureButton());
-    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    ASSERT_TRUE(sweeping());
     EXPECT_EQ(muteWords(rig), wordsOf(soloWords({1})));
     rig.click(dlg->cancelButton());
     ASSERT_TRUE(finish(rig, dlg));
     EXPECT_TRUE(dlg->statusLabel()->text().startsWith("Cancelled"))
         << dlg->statusLabel()->text().toStdString();
     EXPECT_TRUE(dlg->result().empty());
-    rig.settle();
-    EXPECT_EQ(muteWords(rig), playing);
+    EXPECT_TRUE(allPlaying());
     EXPECT_TRUE(dlg->measureButton()->isEnabled());
 
     // Unplugged in the middle of a sweep: it stops and says so; once the amplifier is back the
     // mutes go back.
     rig.click(dlg->measureButton());
-    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    ASSERT_TRUE(sweeping());
     EXPECT_EQ(muteWords(rig), wordsOf(soloWords({1})));
     rig.sim.unplug();
     ASSERT_TRUE(finish(rig, dlg));
@@ -192,43 +215,34 @@ TEST(MeasureDialog, CancelAndAnUnpluggedAmplifierPutEveryMuteBack) {
     rig.sim.plug();
     ASSERT_TRUE(rig.connect());
     ASSERT_TRUE(rig.runUntil([&] { return !dlg->outputsSwitched(); }, 5000));
-    rig.settle();
-    EXPECT_EQ(muteWords(rig), playing);
+    EXPECT_TRUE(allPlaying());
     EXPECT_TRUE(dlg->measureButton()->isEnabled());
 }
 
-TEST(MeasureDialog, ClosingWhileItSweepsPutsTheMutesBack) {
-    EditorRig rig;
-    ASSERT_TRUE(rig.connect());
-    rig.editor->setLanguageIndex(kChinese);
-    CDialogOutput* page = mainOutput(rig);
-    ASSERT_NE(page, nullptr);
-    QPointer<CMeasureDlg> dlg = openFromGraph(rig, page);
-    ASSERT_NE(dlg, nullptr);
+TEST_F(MeasureDialog, ClosingWhileItSweepsPutsTheMutesBack) {
+    open(kChinese);
     EXPECT_EQ(dlg->measureButton()->text(), "测量");
     typeInto(dlg->secondsBox(), "5");
     rig.click(dlg->measureButton());
-    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    ASSERT_TRUE(sweeping());
     rig.click(dlg->findChild<QPushButton*>("CloseMeasure"));
     ASSERT_TRUE(rig.runUntil([&] { return !dlg || !dlg->isVisible(); }, 60000));
-    rig.settle();
-    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})));
+    EXPECT_TRUE(allPlaying());
 
     // The page goes (another page is shown) while a sweep plays: the dialog goes with it, and
     // the mutes still go back.
     dlg = openFromGraph(rig, page);
     ASSERT_NE(dlg, nullptr);
     rig.click(dlg->measureButton());
-    ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 50; }, 30000));
+    ASSERT_TRUE(sweeping());
     ASSERT_EQ(muteWords(rig), wordsOf(soloWords({0})));
     rig.view().showPage(PageKind::Delay);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
-    rig.settle();
-    EXPECT_EQ(muteWords(rig), wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7})));
+    EXPECT_TRUE(allPlaying());
 }
 
-TEST(MeasureDialog, WithoutAnAmplifierItSaysSo) {
+TEST(MeasureDialogUnplugged, WithoutAnAmplifierItSaysSo) {
     SimOptions o;
     o.startUnplugged = true;
     EditorRig rig(o);
@@ -257,4 +271,71 @@ TEST(MeasureDialog, WithoutAnAmplifierItSaysSo) {
     rig.run(300);
     EXPECT_FALSE(dlg->connectionLabel()->isVisible());
     EXPECT_TRUE(dlg->measureButton()->isEnabled());
+}
+
+TEST_F(MeasureDialog, TimesFromAReferenceSpeakerAndSpeaksChineseInItsMessages) {
+    open(kChinese);
+    typeInto(dlg->secondsBox(), "1");
+    // The simulated devices suggest their loopback; the user picks the Center as an acoustic
+    // reference instead.
+    QComboBox* ref = dlg->referenceBox();
+    EXPECT_EQ(ref->currentText(), "环回声道");
+    ref->setFocus();
+    while (ref->currentText() != "声学参考：中置" && ref->currentIndex() < ref->count() - 1)
+        QTest::keyClick(ref, Qt::Key_Down);
+    ASSERT_EQ(ref->currentText(), "声学参考：中置");
+
+    // The reference speaker plays alone first, then the measured one.
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(rig.runUntil([&] { return muteWords(rig) == wordsOf(soloWords({2})); }, 10000));
+    ASSERT_TRUE(rig.runUntil([&] { return muteWords(rig) == wordsOf(soloWords({0})); }, 30000));
+    ASSERT_TRUE(finish(rig, dlg));
+    ASSERT_FALSE(dlg->result().empty()) << dlg->statusLabel()->text().toStdString();
+    EXPECT_TRUE(dlg->statusLabel()->text().startsWith("测量完成：延迟"))
+        << dlg->statusLabel()->text().toStdString();
+    EXPECT_TRUE(allPlaying());
+
+    // A sweep far too soft: the note about its signal to noise is in Chinese, figures kept.
+    typeInto(dlg->levelBox(), "-60");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(finish(rig, dlg));
+    const QString text = dlg->statusLabel()->text();
+    EXPECT_TRUE(text.contains("信号只比噪声高") || text.contains("麦克风没有收到信号"))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(QRegularExpression("[a-z]{4,}"))) << text.toStdString();
+}
+
+TEST_F(MeasureDialog, ClosedWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
+    open(kEnglish);
+    typeInto(dlg->secondsBox(), "10");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(sweeping());
+    ASSERT_EQ(muteWords(rig), wordsOf(soloWords({0})));
+    rig.sim.unplug();
+    ASSERT_TRUE(finish(rig, dlg));
+    rig.click(dlg->findChild<QPushButton*>("CloseMeasure"));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
+
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    EXPECT_TRUE(rig.runUntil(
+        [&] {
+            return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
+        },
+        5000))
+        << "every output plays again";
+    EXPECT_TRUE(allPlaying());
+}
+
+TEST_F(MeasureDialog, ClosedAtOnceAfterAResultThePageStillShowsIt) {
+    open(kEnglish);
+    typeInto(dlg->secondsBox(), "1");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(finish(rig, dlg));
+    ASSERT_FALSE(dlg->result().empty());
+    QTest::mouseClick(dlg->findChild<QPushButton*>("CloseMeasure"), Qt::LeftButton);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
+    EXPECT_TRUE(page->graph()->hasOverlay());
 }
