@@ -265,6 +265,7 @@ TEST(ShellOpen, ANameThatIsNotUtf8OpensAndSavesThatFile) {
     EditorRig rig(SimOptions{.startUnplugged = true});
     const std::string raw = rig.dir.filePath("caf").toStdString() + "\xe9 \xff.R3v9";
     ParameterStore s;
+    test::withinRanges(s);
     s.setCellInt(65, 12);
     ASSERT_TRUE(writeModeFile(raw, s));
     const QString path = decodeLocalPath(raw.c_str());

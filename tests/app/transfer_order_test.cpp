@@ -36,6 +36,7 @@ bool settle(EditorRig& rig, double ms = 600000) {
 QString writeFile(EditorRig& rig, const QString& name, int echo, int frequency) {
     ParameterStore file;
     file.applyModeImage(rig.editor->store().modeImage());
+    test::withinRanges(file); // the store may still hold the start settings
     file.setCellInt(58, echo);
     file.setBand(4, 3, BandRecord::encode(1, 4.5, frequency, 2.0));
     const QString path = rig.dir.filePath(name);
