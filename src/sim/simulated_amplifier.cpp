@@ -679,6 +679,11 @@ void SimulatedAmplifier::setDropEvery(int n) {
     options_.dropEvery = std::max(n, 0);
 }
 
+void SimulatedAmplifier::setUnanswered(std::function<bool(const Report&)> lost) {
+    std::lock_guard lock(mutex_);
+    unanswered_ = std::move(lost);
+}
+
 int SimulatedAmplifier::deviceWrite(const std::uint8_t* data, std::size_t size) {
     const double now = clock_.nowMs();
     bool unplugNow = false;
@@ -720,7 +725,8 @@ int SimulatedAmplifier::deviceWrite(const std::uint8_t* data, std::size_t size) 
                 resetNow = true;
             }
 
-            const bool drop = options_.dropEvery > 0 && requests_ % options_.dropEvery == 0;
+            const bool drop = (options_.dropEvery > 0 && requests_ % options_.dropEvery == 0) ||
+                              (unanswered_ && unanswered_(c));
             if (drop)
                 replies.clear();
             if (options_.tunnelEvery > 0 && requests_ % options_.tunnelEvery == 0) {

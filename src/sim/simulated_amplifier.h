@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -82,6 +83,9 @@ public:
     int requestsSeen() const;
     // Changes the lost-reply fault while running (benchmarks connect first, then slow down).
     void setDropEvery(int n);
+    // Requests the predicate picks get no reply, however often they are asked (a value the
+    // amplifier never answers for); empty: every request is answered.
+    void setUnanswered(std::function<bool(const Report&)> lost);
     // While set, the amplifier stays on the bus but cannot be opened (a wedged device).
     void setOpenFails(bool fails);
     // Arms the unplug or the read error to strike once `more` further requests or reads have
@@ -105,6 +109,7 @@ private:
 
     Clock& clock_;
     SimOptions options_;
+    std::function<bool(const Report&)> unanswered_;
     mutable std::mutex mutex_;
     HotplugListener* listener_ = nullptr;
     bool plugged_ = true;

@@ -125,11 +125,11 @@ struct EditorRig {
     bool runUntil(const std::function<bool()>& ready, double ms = 60000) {
         return editor->timeline().runUntil(ready, ms);
     }
-    // Start-up connect and the first synchronisation, finished.
+    // Start-up connect and the first synchronisation finished, with any transfer that waited
+    // for it (a send the user agreed to while it ran).
     bool connect() {
         return runUntil([this] {
-            return editor->linkOpen() && !view().syncDialog() &&
-                   !editor->connection().session.workerRunning();
+            return editor->linkOpen() && !view().syncDialog() && !view().transferBusy();
         });
     }
 

@@ -111,8 +111,7 @@ protected:
     static bool settle(EditorRig& rig, double ms = 600000) {
         return rig.runUntil(
             [&] {
-                return !rig.view().syncDialog() &&
-                       !rig.editor->connection().session.workerRunning() &&
+                return !rig.view().syncDialog() && !rig.view().transferBusy() &&
                        !rig.editor->connection().link.closing();
             },
             ms);
