@@ -479,9 +479,11 @@ void SimulatedAmplifier::enqueueLocked(const Report& r, double at) {
 }
 
 void SimulatedAmplifier::sendUnprompted(const Report& r) {
+    // The clock's lock is taken before ours elsewhere (a read waits under it): never inside.
+    const double now = clock_.nowMs();
     {
         std::lock_guard lock(mutex_);
-        enqueueLocked(r, clock_.nowMs());
+        enqueueLocked(r, now);
     }
     clock_.notify();
 }
