@@ -6,6 +6,7 @@
 #include "app/eq_screens.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
+#include "app/profile_saver.h"
 #include "app/ribbon.h"
 #include "app/sync_dialog.h"
 #include "app/tune_room.h"
@@ -124,6 +125,7 @@ CHX2060v13App::CHX2060v13App(EditorOptions options)
         ownedProfile_ = std::make_unique<QSettings>("DSP_2060_V2.5", "DSP-Q7-v1.1");
         profile_ = ownedProfile_.get();
     }
+    profileSaver_ = std::make_unique<ProfileSaver>(*profile_);
     bridge_ = std::make_unique<DeviceBridge>(*timeline_);
     connection_->setObserver(bridge_.get());
 }
@@ -257,6 +259,14 @@ bool CHX2060v13App::shellOpen(const QString& path) {
     return frame_->view().openNamedModeFile(path, false);
 }
 
+void CHX2060v13App::setSetting(const QString& key, const QVariant& value) {
+    profileSaver_->set(key, value);
+}
+
+void CHX2060v13App::flushSettings() {
+    profileSaver_->flush();
+}
+
 QStringList CHX2060v13App::recentFiles() const {
     return profile_->value("recentFileList").toStringList().mid(0, 10);
 }
@@ -268,7 +278,7 @@ void CHX2060v13App::addRecentFile(const QString& path) {
     list.prepend(absolute);
     while (list.size() > 10)
         list.removeLast();
-    profile_->setValue("recentFileList", list);
+    setSetting("recentFileList", list);
     if (frame_)
         frame_->ribbon().setRecentFiles(list);
 }
@@ -280,7 +290,7 @@ int CHX2060v13App::startLanguage() {
 
 void CHX2060v13App::setLanguageIndex(int index) {
     language_.setIndex(index);
-    profile_->setValue("language", language_.index());
+    setSetting("language", language_.index());
     if (frame_)
         frame_->view().LoadLanguage();
 }
@@ -304,14 +314,14 @@ bool isEffectsBank(int bank) {
 void CHX2060v13App::saveWindow() {
     if (!options_.screenshots.isEmpty() || !frame_)
         return;
-    profile_->setValue(kGeometryKey, frame_->saveGeometry());
+    setSetting(kGeometryKey, frame_->saveGeometry());
     CHX2060v13View& v = frame_->view();
     if (CPage* page = v.currentPage()) {
-        profile_->setValue(kPageKey, int(page->kind()));
-        profile_->setValue(kBankKey, page->bank());
+        setSetting(kPageKey, int(page->kind()));
+        setSetting(kBankKey, page->bank());
     }
-    profile_->setValue(kOutputKey, v.lastOutput());
-    profile_->sync();
+    setSetting(kOutputKey, v.lastOutput());
+    flushSettings(); // the window is closing: nothing is left unwritten
 }
 
 void CHX2060v13App::restoreWindow() {

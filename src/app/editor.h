@@ -31,6 +31,7 @@ class CHX2060v13View;
 class CInfoDlg;
 class CMainFrame;
 class DeviceBridge;
+class ProfileSaver;
 class SimulatedAmplifier;
 class TraceWriter;
 class UdevWatcher;
@@ -76,6 +77,10 @@ public:
     Prompter& prompter() override { return *prompter_; }
     EqOverlays& eqOverlays() override { return *overlays_; }
     QSettings& profile() { return *profile_; }
+    // Writes one value of the profile; the file is written off the window's thread.
+    void setSetting(const QString& key, const QVariant& value);
+    // Waits until the profile's file holds every value set so far.
+    void flushSettings();
     // The language to start in (the profile's choice, or the system's at the first start).
     int startLanguage();
     CMainFrame* frame() const { return frame_; }
@@ -146,6 +151,7 @@ private:
     std::unique_ptr<QTemporaryDir> scratch_;
     std::unique_ptr<QSettings> ownedProfile_;
     QSettings* profile_;
+    std::unique_ptr<ProfileSaver> profileSaver_;
     std::unique_ptr<DeviceBridge> bridge_;
     std::unique_ptr<UdevWatcher> udev_;
     QSocketNotifier* udevNotifier_ = nullptr;

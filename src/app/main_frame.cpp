@@ -20,7 +20,7 @@ CMainFrame::CMainFrame(Editor& editor) : editor_(editor) {
     setWindowTitle("DSP-Q7-v1.1 2014-7-11");
     setWindowIcon(QIcon(":/images/app.png"));
     setMinimumSize(1024, 700);
-    editor_.profile().setValue("ApplicationLook", 215);
+    editor_.setSetting("ApplicationLook", 215);
 
     ribbon_ = new Ribbon(editor_.language(), this);
     setMenuWidget(ribbon_);

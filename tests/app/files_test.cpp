@@ -72,6 +72,24 @@ TEST(Files, SaveAndReopenThroughTheUi) {
     EXPECT_EQ(sent.back(), shortCommand(CMD_MODE_STORE, 1));
 }
 
+// The profile's file is written off the window's thread: a setting reaches the disk while the
+// event loop does not run, and another editor started on the same profile reads it back.
+TEST(Profile, SettingsReachTheFileWithoutTheWindowWaitingForTheDisk) {
+    EditorRig rig;
+    const QString path = rig.dir.filePath("kept.q7M");
+    rig.editor->addRecentFile(path);
+    rig.editor->setLanguageIndex(kEnglish);
+    rig.editor->flushSettings(); // no event is processed between the changes and this
+    QFile file(rig.profile->fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains("kept.q7M")) << text.toStdString();
+    EXPECT_TRUE(text.contains("language=1")) << text.toStdString();
+    // What the editor reads back is what it set, at once.
+    EXPECT_EQ(rig.editor->recentFiles().value(0), QFileInfo(path).absoluteFilePath());
+    EXPECT_EQ(rig.profile->value("language").toInt(), kEnglish);
+}
+
 // Saving onto a full disk or over a read-only file keeps the old file, says why, and leaves the
 // settings marked as unsaved.
 TEST(Files, ASaveThatCannotBeWrittenKeepsTheOldFileAndSaysWhy) {

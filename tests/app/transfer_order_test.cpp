@@ -31,7 +31,8 @@ int threadCount() {
 bool threadsAtMost(int count) {
     QDeadlineTimer deadline(10000);
     while (threadCount() > count) {
-        if (deadline.hasExpired()) return false;
+        if (deadline.hasExpired())
+            return false;
         QCoreApplication::processEvents();
         QThread::yieldCurrentThread();
     }
@@ -251,8 +252,8 @@ TEST(LossySoak, EveryStepAgreesOrIsSaidAndNoThreadsPileUp) {
                                std::vector<std::uint32_t>{floatBits(store.cellInt(26) / 100.0f)};
         const bool said = !toldSince(rig, told).isEmpty() || !rig.editor->edits().amplifierKnown();
         EXPECT_TRUE(agree || said) << "step " << step << " (" << what << ")";
-        EXPECT_TRUE(threadsAtMost(threads)) << threadCount() << " threads, " << threads
-                                            << " at the start; step " << step;
+        EXPECT_TRUE(threadsAtMost(threads))
+            << threadCount() << " threads, " << threads << " at the start; step " << step;
     }
 }
 
