@@ -112,7 +112,8 @@ while IFS= read -r line; do
         skipped=$((skipped + 1))
         continue
     fi
-    timeout 120 bash -c "source '$work/prelude'; $line" >"$work/out.$n" 2>"$work/err.$n" </dev/null
+    # A hang guard: q7edit renders every screen twice, slow under the sanitizers on a busy machine.
+    timeout 360 bash -c "source '$work/prelude'; $line" >"$work/out.$n" 2>"$work/err.$n" </dev/null
     status=$?
     if [ $status = 0 ] || { [[ $line == *"mode diff"* ]] && [ $status = 1 ]; }; then
         ok

@@ -151,6 +151,7 @@ OpenResult Link::OpenLink() {
         wireBusy_ = false;
         writerStop_ = false;
         drainUntil_ = kForever;
+        noteQueueLocked();
     }
     {
         std::lock_guard a(awaitingMutex_);
@@ -300,6 +301,7 @@ bool Link::enqueue(std::shared_ptr<Entry> e) {
             }
         }
         queue_.push_back(std::move(e));
+        noteQueueLocked();
     }
     clock_.notify();
     return true;
@@ -346,10 +348,12 @@ int Link::writeEntry(const std::shared_ptr<Entry>& e) {
         if (queue_.empty() && !wireBusy_) {
             // Nothing ahead of us: write on this thread, sparing the hand-over.
             wireBusy_ = true;
+            noteQueueLocked();
             lock.unlock();
             const int n = pacedWrite(e->report, e.get());
             lock.lock();
             wireBusy_ = false;
+            noteQueueLocked();
             lock.unlock();
             clock_.notify();
             return n;
@@ -364,12 +368,7 @@ int Link::writeEntry(const std::shared_ptr<Entry>& e) {
 void Link::WriterThreadProc() {
     Clock::Participant participant(clock_, Clock::Participant::Reserved{});
     for (;;) {
-        clock_.waitFor(
-            [this](double) {
-                std::lock_guard lock(queueMutex_);
-                return writerStop_ || (!queue_.empty() && !wireBusy_);
-            },
-            kForever);
+        clock_.waitFor([this](double) { return writerHasWork_.load(); }, kForever);
         std::shared_ptr<Entry> pause;
         {
             std::lock_guard lock(queueMutex_);
@@ -383,20 +382,18 @@ void Link::WriterThreadProc() {
                 queue_.pop_front();
                 handing_ = true;
             }
+            noteQueueLocked();
         }
         if (pause) {
             // The wait runs from the report before it; closing ends it (what is queued then
             // goes out before CMD_CLOSE without its waits).
-            clock_.waitUntil(
-                [this](double) {
-                    std::lock_guard lock(queueMutex_);
-                    return writerStop_ || closing_.load();
-                },
-                clock_.nowMs() + pause->pauseMs);
+            clock_.waitUntil([this](double) { return writerStopped_.load() || closing_.load(); },
+                             clock_.nowMs() + pause->pauseMs);
             {
                 std::lock_guard lock(queueMutex_);
                 wireBusy_ = false;
                 handing_ = false;
+                noteQueueLocked();
             }
             pause->result = 0;
             clock_.notify();
@@ -417,6 +414,7 @@ void Link::WriterThreadProc() {
             drainUntil = drainUntil_;
             if (!e)
                 wireBusy_ = false;
+            noteQueueLocked();
         }
         if (!e) {
             replyEvent_.set(); // dropped while we waited: the turn passes on
@@ -434,6 +432,7 @@ void Link::WriterThreadProc() {
             std::lock_guard lock(queueMutex_);
             wireBusy_ = false;
             handing_ = false;
+            noteQueueLocked();
         }
         e->result = n;
         clock_.notify();
@@ -485,6 +484,7 @@ void Link::failQueued() {
         std::lock_guard lock(queueMutex_);
         writerStop_ = true;
         dropped.swap(queue_);
+        noteQueueLocked();
     }
     for (const auto& e : dropped)
         e->result = 0;

@@ -157,6 +157,14 @@ private:
     bool handing_ = false; // the writer holds a report taken from the queue, not yet written
     bool writerStop_ = false;
     double drainUntil_ = kForever;
+    // What the writer waits for, kept beside the queue so that its wait reads no lock of
+    // ours: the clock tests waits under its own lock, and we notify it under ours.
+    std::atomic<bool> writerHasWork_{false};
+    std::atomic<bool> writerStopped_{false};
+    void noteQueueLocked() {
+        writerStopped_ = writerStop_;
+        writerHasWork_ = writerStop_ || (!queue_.empty() && !wireBusy_);
+    }
     std::thread writer_;
     std::atomic<bool> writerDone_{true}; // the writer has left its loop (still a participant)
 
