@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Every quoted include under src/ points down the layers: a folder may include itself and the
-// folders its row names, nothing else.
+// folders its row names, nothing else. The UI never builds a report: it neither includes the
+// report builders nor calls them, and asks the amplifier's commands or the senders instead.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -38,6 +40,18 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
      {"pages", "controls", "ui", "audio", "plot", "sim", "tune", "measure", "device", "params",
       "protocol", "ini"}},
 };
+
+// The folders of the Qt UI, and the headers that build reports, which none of them may include.
+const std::set<std::string> kUiFolders = {"ui", "controls", "pages", "app"};
+const std::set<std::string> kReportBuilderHeaders = {"protocol/report.h"};
+// The builders those headers declare. The store reaches the UI through its own header, which
+// brings the builders with it, so calling one is checked as well as including its header. A
+// member call of the same name (the store's setKeyTable) is no builder.
+const std::set<std::string> kReportBuilders = {
+    "shortCommand",    "dspWrite",    "dspWriteRepeated",      "dspRead",
+    "memWrite",        "memRead",     "modeNameWrite",         "modeNameRead",
+    "setSettings",     "setKeyTable", "tunnelAcknowledgement", "tunnelReport",
+    "makeTunnelPacket"};
 
 struct Include {
     int line;
@@ -91,15 +105,19 @@ std::string checkEdge(const std::string& from, const std::string& to) {
     return {};
 }
 
-// Every violation under root, one "file:line: include \"x\": why" each.
-std::vector<std::string> violations(const fs::path& root) {
-    std::vector<std::string> out;
+std::vector<fs::path> filesUnder(const fs::path& root) {
     std::vector<fs::path> files;
     for (const auto& e : fs::recursive_directory_iterator(root))
         if (e.is_regular_file())
             files.push_back(e.path());
     std::sort(files.begin(), files.end());
-    for (const fs::path& file : files) {
+    return files;
+}
+
+// Every violation under root, one "file:line: include \"x\": why" each.
+std::vector<std::string> violations(const fs::path& root) {
+    std::vector<std::string> out;
+    for (const fs::path& file : filesUnder(root)) {
         const fs::path rel = fs::relative(file, root);
         if (rel.begin() == rel.end() || std::next(rel.begin()) == rel.end())
             continue; // a file directly under src/ belongs to no layer
@@ -115,10 +133,52 @@ std::vector<std::string> violations(const fs::path& root) {
     return out;
 }
 
+// Where a file of the UI includes a report builder's header, calls a builder or names a command
+// code, one "file:line: why" each. Line comments are not read.
+std::vector<std::string> reportBuilding(const fs::path& root) {
+    static const std::regex word("[A-Za-z_][A-Za-z0-9_]*");
+    std::vector<std::string> out;
+    for (const fs::path& file : filesUnder(root)) {
+        const fs::path rel = fs::relative(file, root);
+        if (rel.begin() == rel.end() || !kUiFolders.count(rel.begin()->string()))
+            continue;
+        std::ifstream in(file);
+        std::string text;
+        for (int line = 1; std::getline(in, text); ++line) {
+            const std::string where = rel.string() + ":" + std::to_string(line) + ": ";
+            if (auto target = quotedInclude(text); target && kReportBuilderHeaders.count(*target)) {
+                out.push_back(where + "includes the report builders \"" + *target + "\"");
+                continue;
+            }
+            const std::string code = text.substr(0, text.find("//"));
+            for (auto it = std::sregex_iterator(code.begin(), code.end(), word);
+                 it != std::sregex_iterator(); ++it) {
+                const std::string name = it->str();
+                const std::size_t at = std::size_t(it->position());
+                const std::size_t before = code.find_last_not_of(" \t", at == 0 ? 0 : at - 1);
+                const bool member = at > 0 && before != std::string::npos &&
+                                    (code[before] == '.' || (code[before] == '>' && before > 0 &&
+                                                             code[before - 1] == '-'));
+                if (name.rfind("CMD_", 0) == 0)
+                    out.push_back(where + "names the command code " + name);
+                else if (kReportBuilders.count(name) && !member)
+                    out.push_back(where + "builds a report with " + name);
+            }
+        }
+    }
+    return out;
+}
+
 TEST(Layering, EveryIncludeUnderSrcPointsDown) {
     const fs::path src = fs::path(Q7_SOURCE_DIR) / "src";
     ASSERT_TRUE(fs::is_directory(src)) << src;
     for (const std::string& v : violations(src))
+        ADD_FAILURE() << v;
+}
+
+TEST(Layering, TheUiNeverBuildsAReport) {
+    const fs::path src = fs::path(Q7_SOURCE_DIR) / "src";
+    for (const std::string& v : reportBuilding(src))
         ADD_FAILURE() << v;
 }
 
@@ -158,6 +218,38 @@ TEST(Layering, TheCheckCatchesUpwardAndSidewaysIncludes) {
         "params/a.cpp:3: include \"device/link.h\": 'params' may not include 'device'",
         "sim/d.cpp:1: include \"ui/fonts.h\": 'sim' may not include 'ui'",
         "sim/d.cpp:2: include \"cli/q7ctl.h\": 'sim' may not include 'cli'",
+    };
+    EXPECT_EQ(got, want);
+}
+
+TEST(Layering, TheCheckCatchesAReportBuiltInTheUi) {
+    const fs::path root =
+        fs::temp_directory_path() / ("q7_layering_builders_" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const auto write = [&](const std::string& rel, const std::string& text) {
+        fs::create_directories((root / rel).parent_path());
+        std::ofstream(root / rel) << text;
+    };
+    write("pages/a.cpp", "#include \"protocol/report.h\"\n"
+                         "void f(Link& l) { l.write(shortCommand(CMD_MIC_PAIR, 1)); }\n");
+    write("controls/b.cpp",
+          "// shortCommand(CMD_SET_SOURCE) in a comment builds nothing\n"
+          "void g(Store& s, Store* p) { s.setKeyTable(t); p -> setKeyTable(t); }\n"
+          "Report r = q7::setKeyTable(t);\n");
+    write("app/c.cpp",
+          "  #  include \"protocol/report.h\"\nauto r = dspWriteRepeated(4, 20, 5, 1);\n");
+    write("ui/d.h", "#include \"protocol/report_sink.h\"\nint myShortCommandCount = 0;\n");
+    write("device/e.cpp",
+          "#include \"protocol/report.h\"\nauto r = shortCommand(CMD_SET_HDMI, 1);\n");
+    const std::vector<std::string> got = reportBuilding(root);
+    fs::remove_all(root);
+    const std::vector<std::string> want = {
+        "app/c.cpp:1: includes the report builders \"protocol/report.h\"",
+        "app/c.cpp:2: builds a report with dspWriteRepeated",
+        "controls/b.cpp:3: builds a report with setKeyTable",
+        "pages/a.cpp:1: includes the report builders \"protocol/report.h\"",
+        "pages/a.cpp:2: builds a report with shortCommand",
+        "pages/a.cpp:2: names the command code CMD_MIC_PAIR",
     };
     EXPECT_EQ(got, want);
 }

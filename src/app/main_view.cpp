@@ -551,13 +551,11 @@ void CHX2060v13View::OnCommand(int id) {
     }
     Connection& c = editor_.connection();
     if (id >= cmd::HdmiFirst && id < cmd::HdmiFirst + 4) {
-        c.state.setHdmi(id - cmd::HdmiFirst);
-        c.link.write(shortCommand(CMD_SET_HDMI, id - cmd::HdmiFirst));
+        c.commands.selectHdmi(id - cmd::HdmiFirst);
         return updateUi();
     }
     if (id >= cmd::SourceFirst && id < cmd::SourceFirst + 5) {
-        editor_.store().setCellInt(cell::MusicSource, id - cmd::SourceFirst);
-        c.link.write(shortCommand(CMD_SET_SOURCE, id - cmd::SourceFirst));
+        c.commands.selectSource(id - cmd::SourceFirst);
         return updateUi();
     }
     switch (id) {
@@ -677,9 +675,7 @@ void CHX2060v13View::pitchCommand() {
     StepSlider* active =
         ribbon_.slider(Ribbon::inCategory(cmd::PitchSlider, ribbon_.activeCategory()));
     const int p = active ? active->value() : 0;
-    editor_.store().setCellInt(cell::MusicPitch, p);
-    // The pitch goes as the integer p + 5, not as a float.
-    editor_.dsp().WriteDspParam(4, 20, std::uint32_t(p + 5), 1);
+    editor_.connection().commands.setPitch(editor_.dsp(), p);
     ribbon_.setSliderPair(cmd::PitchSlider, p);
     ribbon_.setPanelName(ribbon_.activeCategory(), 5,
                          editor_.language().pick("音乐变调:", "Music Pitch:") +
@@ -865,7 +861,7 @@ void CHX2060v13View::loadMode(int mode) {
         if (editor_.prompter().ask(this, l.pick("信息", "Information"), text, false) != Answer::Yes)
             return;
     }
-    loadMachineMode(editor_.store(), editor_.connection().link, mode);
+    editor_.connection().commands.loadMode(mode);
     StartSynchronisation();
     updateUi();
 }
@@ -882,7 +878,7 @@ void CHX2060v13View::saveMode(int mode) {
                                            QString::fromUtf8(kModeDigitZh[mode]) + "?";
     if (editor_.prompter().ask(this, l.pick("信息", "Information"), text, false) != Answer::Yes)
         return;
-    saveToMachineMode(editor_.store(), editor_.connection().link, mode);
+    editor_.connection().commands.storeMode(mode);
     // The amplifier is given half a second to store before anything else reaches it; the
     // window waits for nothing and says so when that time is up.
     editor_.connection().link.pause(kModeStoreMs);
@@ -905,7 +901,7 @@ void CHX2060v13View::defaultMode(int mode) {
     if (deferred(editor_.language().pick("恢复模式%1", "Default mode %1").arg(mode + 1),
                  [this, mode] { defaultMode(mode); }))
         return;
-    resetMachineMode(editor_.store(), editor_.connection().link, mode);
+    editor_.connection().commands.defaultMode(mode);
     StartSynchronisation();
     updateUi();
 }
@@ -921,7 +917,7 @@ void CHX2060v13View::resetMachine() {
                                       "Are you sure reset machine? "),
                                false) != Answer::Yes)
         return;
-    editor_.connection().link.write(shortCommand(CMD_RESET_MACHINE, 0xAA));
+    editor_.connection().commands.resetMachine();
     editor_.ShowInfo(l.pick("机器正在重启……", "Restarting……"), 20000);
 }
 
@@ -1039,9 +1035,8 @@ bool CHX2060v13View::applyModeFile(const QString& path, const ModeImage& image, 
     if (fromDialog) {
         // The file's name names the current device mode and may select one to commit to.
         editor_.connection().session.pendingDeviceMode = modeIndexFromFileName(file);
-        setModeName(editor_.connection().state.modeNames(), editor_.connection().link,
-                    editor_.store().cellInt(cell::CurrentMode),
-                    utf8ToUtf16(modeNameFromFileName(file)));
+        editor_.connection().commands.renameMode(editor_.store().cellInt(cell::CurrentMode),
+                                                 utf8ToUtf16(modeNameFromFileName(file)));
     }
     StartDownload();
     return true;
@@ -1085,7 +1080,7 @@ bool CHX2060v13View::writeDocument(const QString& path) {
     // Connected, the file and the amplifier's current user mode hold the same settings.
     const bool changed = s.parametersChanged();
     if (editor_.linkOpen())
-        saveToMachineMode(s, editor_.connection().link, s.cellInt(cell::CurrentMode));
+        editor_.connection().commands.storeMode(s.cellInt(cell::CurrentMode));
     const WriteResult r =
         editor_.files().write(encodeLocalPath(path), modeFileBytes(s.modeImage()));
     if (!r) {

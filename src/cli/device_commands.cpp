@@ -219,12 +219,12 @@ bool AmplifierSession::synchronise() {
 bool AmplifierSession::handshake(bool names) {
     Connection& c = *connection_;
     c.state.resetIdentity();
-    c.link.write(shortCommand(CMD_GET_MODEL));
-    c.link.write(shortCommand(CMD_GET_PROTOCOL));
-    c.link.write(shortCommand(CMD_GET_SETTINGS));
+    c.commands.askModel();
+    c.commands.askProtocol();
+    c.commands.askSettings();
     if (names)
         for (int m = 0; m < kModeCount; ++m)
-            c.link.write(modeNameRead(m));
+            c.commands.askModeName(m);
     const bool answered = c.link.awaitReply();
     CheckResult r = identityResult(c);
     if (r == CheckResult::Passed && !answered)
@@ -489,7 +489,7 @@ int levels(const LevelsOptions& o, Invocation& run) {
         // A reading is printed only when this poll's own reply came: never the last one again.
         const std::string poll = "poll " + std::to_string(i + 1) + ": ";
         const int answered = c.link.requestsAnswered();
-        const bool written = c.link.write(shortCommand(CMD_GET_LEVELS)) == int(kReportSize);
+        const bool written = c.commands.askLevels();
         const bool replied = written && c.link.awaitReply();
         if (!c.link.isOpen() || c.link.readThreadEnded() || !written) {
             code = a.fail(poll + "the amplifier was lost (unplugged, or its USB link broke)",
@@ -545,19 +545,18 @@ int modeCommand(const std::string& action, const ModeOptions& o, Invocation& run
     if (!a.handshake(true))
         return a.finish(a.code());
     Connection& c = a.connection();
-    ParameterStore& store = a.store();
     bool ok = true;
     if (action == "load") {
-        loadMachineMode(store, c.link, mode);
+        c.commands.loadMode(mode);
         ok = a.synchronise();
     } else if (action == "default") {
-        resetMachineMode(store, c.link, mode);
+        c.commands.defaultMode(mode);
         ok = a.synchronise();
     } else if (action == "store") {
-        saveToMachineMode(store, c.link, mode);
+        c.commands.storeMode(mode);
         a.clock().sleepMs(500);
     } else {
-        setModeName(c.state.modeNames(), c.link, mode, utf8ToUtf16(o.text));
+        c.commands.renameMode(mode, utf8ToUtf16(o.text));
         ok = a.awaitReply();
     }
     if (!ok)

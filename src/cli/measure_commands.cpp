@@ -427,9 +427,9 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
     }
     // Identity, then what the measurement changes and puts back: the group mutes and the
     // music source, as the amplifier holds them now.
-    c.link.write(shortCommand(CMD_GET_MODEL));
-    c.link.write(shortCommand(CMD_GET_PROTOCOL));
-    c.link.write(shortCommand(CMD_GET_SOURCE));
+    c.commands.askModel();
+    c.commands.askProtocol();
+    c.commands.askSource();
     Dsp reader(store, c.link, clock);
     for (int cellNumber : groupMuteCells())
         store.setCellInt(cellNumber, -1); // stays so if no reply arrives
@@ -468,7 +468,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
     });
     const int previousSource = store.cellInt(cell::MusicSource);
     if (a.input) {
-        c.link.write(shortCommand(CMD_SET_SOURCE, *sourceCode(*a.input)));
+        c.commands.switchSource(*sourceCode(*a.input));
         c.link.awaitReply();
     }
 
@@ -500,7 +500,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
         responses.push_back(last.response);
     }
     if (a.input) {
-        c.link.write(shortCommand(CMD_SET_SOURCE, previousSource));
+        c.commands.switchSource(previousSource);
         c.link.awaitReply();
     }
     c.link.CloseByEditor();

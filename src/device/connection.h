@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The editor's one amplifier: store, state, reply handler, link and session wired together.
+// The editor's one amplifier: store, state, reply handler, link, session and commands wired
+// together.
 #pragma once
 
+#include "device/amp_commands.h"
 #include "device/device_state.h"
 #include "device/hid_backend.h"
 #include "device/link.h"
@@ -16,7 +18,7 @@ class Connection {
 public:
     Connection(HidBackend& backend, Clock& clock, ParameterStore& store)
         : clock(clock), store(store), handler(store, state), link(backend, clock),
-          session(store, state, link, clock) {
+          session(store, state, link, clock), commands(link, state, store) {
         handler.setAckSender([this](const Report& r) { link.writeUnpaced(r); });
         link.setReplyHandler([this](const Report& r) {
             handler.HandleReply(r);
@@ -42,6 +44,8 @@ public:
     ReplyHandler handler;
     Link link;
     Session session;
+    // Everything the user asks of the amplifier beside editing settings.
+    AmpCommands commands;
 };
 
 } // namespace q7

@@ -10,7 +10,6 @@
 #include "pages/page.h"
 #include "params/eq_bank.h"
 #include "params/eq_curve.h"
-#include "protocol/report.h"
 #include "ui/editor_context.h"
 #include "ui/language.h"
 #include "ui/local_path.h"
@@ -645,7 +644,7 @@ CMeasureDlg::~CMeasureDlg() {
     if (switched_ && !restoreNow())
         restoreOnReturn(editor_);
     if (previousSource_ >= 0 && editor_.linkOpen())
-        editor_.connection().link.write(shortCommand(CMD_SET_SOURCE, previousSource_));
+        editor_.connection().commands.switchSource(previousSource_);
 }
 
 void CMeasureDlg::updateAvailability() {
@@ -768,7 +767,7 @@ bool CMeasureDlg::begin(Stage stage, AudioBackend*& backend, MeasureDevices& dev
     const int source = input_->currentData().toInt();
     const int now = editor_.store().cellInt(cell::MusicSource);
     if (source >= 0 && source != now) {
-        editor_.connection().link.write(shortCommand(CMD_SET_SOURCE, source));
+        editor_.connection().commands.switchSource(source);
         previousSource_ = now;
     }
     updateAvailability();
@@ -895,7 +894,7 @@ void CMeasureDlg::finishRun() {
     }
     if (previousSource_ >= 0) {
         if (editor_.linkOpen())
-            editor_.connection().link.write(shortCommand(CMD_SET_SOURCE, previousSource_));
+            editor_.connection().commands.switchSource(previousSource_);
         previousSource_ = -1;
     }
     stage_ = Stage::Idle;

@@ -152,7 +152,7 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     }
     CGdipButton* pair = makeButton(1071, 3);
     connect(pair, &CGdipButton::clicked, this,
-            [this] { editor_.connection().link.write(shortCommand(CMD_MIC_PAIR, 0x01)); });
+            [this] { editor_.connection().commands.pairMics(); });
 
     caption(1142);
     for (int m = 0; m < 6; ++m) {

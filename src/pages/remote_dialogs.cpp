@@ -271,7 +271,7 @@ void CRemoteDlg::keyClicked(int key) {
         editor_.ShowInfo(l.pick("请先连接设备!", "Please connect device!"), 1100);
         return;
     }
-    editor_.connection().link.write(shortCommand(CMD_LEARN_KEY, std::uint8_t(key)));
+    editor_.connection().commands.startLearning(key);
     auto* study = new CRemoteStudyDlg(editor_, learningPrompt(key, l.english()), this);
     editor_.setLearningDialog(study);
     connect(study, &QDialog::finished, this, [this, study, key] {
@@ -368,8 +368,7 @@ void CRemoteDlg::applyTable() {
     }
     if (!confirmUnknownKeys(true))
         return;
-    const KeyTable table = editor_.store().keyTable();
-    editor_.connection().link.write(setKeyTable(table));
+    editor_.connection().commands.sendKeyTable();
     editor_.ShowInfo(editor_.language().pick("遥控器键码保存成功!", "Save successed !"), 1100);
 }
 
@@ -430,7 +429,7 @@ void CRemoteDlg::loadFile() {
             return;
         }
     }
-    editor_.connection().link.write(setKeyTable(table));
+    editor_.connection().commands.sendKeyTable();
     editor_.ShowInfo(l.pick("载入遥控文件成功", "Remote key file loaded"), 1100);
 }
 
@@ -553,11 +552,7 @@ void CRemoteStudyDlg::codeLearned(int code) {
 
 void CRemoteStudyDlg::reject() {
     if (!learned_ && !cancelled_) {
-        // The amplifier answers a learning request only when the key is pressed: release the
-        // link's wait so the cancel goes out at once.
-        Link& link = editor_.connection().link;
-        link.releaseReplyWait();
-        link.write(shortCommand(CMD_LEARN_CANCEL));
+        editor_.connection().commands.cancelLearning();
         cancelled_ = true;
     }
     ToolDialog::reject();

@@ -262,14 +262,12 @@ void CSetDlg::defaultModeClicked(int m) {
 }
 
 void CSetDlg::apply() {
-    DeviceState& state = editor_.connection().state;
     if (!editor_.linkOpen()) {
         // Nothing reaches the amplifier: the record stays as it was, and so does the edit.
         editor_.ShowInfo(editor_.language().pick("请先连接设备!", "Please connect device!"), 1100);
         return;
     }
-    state.applyEditSettings();
-    editor_.connection().link.write(setSettings(state.currentSettings()));
+    editor_.connection().commands.applyMachineSettings();
     editor_.ShowInfo(editor_.language().pick("机器设置已生效!", "Setting valid"), 1100);
 }
 
