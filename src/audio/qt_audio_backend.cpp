@@ -172,6 +172,20 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(int(seconds * 1000) + 10000);
     std::size_t nextCue = 0;
+    std::size_t delivered = 0; // frames handed to cb.recorded
+    std::vector<float> fresh;
+    auto deliver = [&](std::unique_lock<std::mutex>& lock, std::size_t upTo) {
+        if (!cb.recorded || upTo <= delivered)
+            return;
+        const std::size_t ch = std::size_t(recordChannels);
+        fresh.assign(run->data.begin() + std::ptrdiff_t(delivered * ch),
+                     run->data.begin() + std::ptrdiff_t(upTo * ch));
+        const std::size_t n = upTo - delivered;
+        delivered = upTo;
+        lock.unlock();
+        cb.recorded(fresh.data(), n);
+        lock.lock();
+    };
     {
         std::unique_lock lock(run->mutex);
         while (run->error.empty()) {
@@ -185,6 +199,7 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
                 run->error = "the audio devices stopped delivering";
                 break;
             }
+            deliver(lock, run->recorded);
             const std::size_t played = run->played;
             const double fraction = double(run->recorded) / double(std::max<std::size_t>(want, 1));
             lock.unlock();
@@ -211,7 +226,7 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
         delete source;
         delete buffer;
     });
-    std::lock_guard lock(run->mutex);
+    std::unique_lock lock(run->mutex);
     if (!run->error.empty() && !result.cancelled) {
         result.error = run->error;
         return result;
@@ -225,9 +240,10 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
     }
     if (cb.progress)
         cb.progress(1.0);
+    run->data.resize(want * std::size_t(recordChannels), 0.0f);
+    deliver(lock, want);
     result.channels = recordChannels;
     result.recorded = std::move(run->data);
-    result.recorded.resize(want * std::size_t(recordChannels), 0.0f);
     return result;
 }
 

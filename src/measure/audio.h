@@ -37,6 +37,9 @@ struct PlayRecordRequest {
 struct PlayRecordCallbacks {
     std::function<void(double fraction)> progress;
     std::function<void(int cueId)> cue;
+    // The frames recorded so far, in order, as they come in (interleaved, the request's
+    // channels): every frame once, all of them before a run that succeeds returns.
+    std::function<void(const float* frames, std::size_t count)> recorded;
     const std::atomic<bool>* cancel = nullptr;
 };
 

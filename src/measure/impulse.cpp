@@ -190,7 +190,7 @@ std::optional<double> peakIndex(const std::vector<float>& x, std::size_t from, s
 
 namespace {
 
-constexpr int kSincHalfTaps = 32;
+constexpr int kSincHalfTaps = kResampleHalfTaps;
 
 // Blackman-Harris window over [-1, 1].
 double window(double u) {

@@ -70,6 +70,9 @@ inline std::optional<double> peakIndex(const std::vector<float>& x) {
 // outside itself; `frames` outputs, or as many as reach x's end when 0.
 std::vector<float> resample(const std::vector<float>& x, double ratio, double start = 0,
                             std::size_t frames = 0);
+// The kernel's reach each side of a sample, in x's samples, at ratio 1 or less (it widens by
+// the ratio above 1).
+constexpr int kResampleHalfTaps = 32;
 
 // One channel out of interleaved frames.
 std::vector<float> channelOf(const std::vector<float>& interleaved, int channels, int channel);

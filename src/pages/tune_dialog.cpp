@@ -3,6 +3,7 @@
 
 #include "device/connection.h"
 #include "measure/audio.h"
+#include "measure/calibration.h"
 #include "measure/speakers.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
@@ -12,6 +13,7 @@
 #include "tune/link_switch.h"
 #include "ui/editor_context.h"
 #include "ui/language.h"
+#include "ui/prompter.h"
 #include "ui/timeline.h"
 
 #include <QCheckBox>
@@ -19,7 +21,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -99,6 +101,7 @@ CTuneDlg::CTuneDlg(EditorContext& editor, TuneServices services, QWidget* parent
     });
     connect(close_, &QPushButton::clicked, this, &CTuneDlg::reject);
     pages_->setCurrentIndex(Setup);
+    listDevices();
 }
 
 CTuneDlg::~CTuneDlg() {
@@ -190,7 +193,25 @@ void CTuneDlg::buildSetup(QWidget* page) {
     sweepSeconds_->setValue(3);
     sweepSeconds_->setSuffix(tr2(" 秒", " s"));
     form->addWidget(sweepSeconds_, row++, 1);
+    form->addWidget(new QLabel(tr2("播放设备：", "Playback:"), page), row, 0);
+    play_ = new QComboBox(page);
+    play_->setObjectName("TunePlayDevice");
+    form->addWidget(play_, row++, 1);
+    form->addWidget(new QLabel(tr2("录音设备：", "Recording:"), page), row, 0);
+    record_ = new QComboBox(page);
+    record_->setObjectName("TuneRecordDevice");
+    form->addWidget(record_, row++, 1);
+    form->addWidget(new QLabel(tr2("麦克风校准：", "Microphone calibration:"), page), row, 0);
+    auto* cal = new QHBoxLayout;
+    calLabel_ = new QLabel(tr2("（无）", "(none)"), page);
+    calLabel_->setObjectName("TuneCalibrationFile");
+    calButton_ = new QPushButton(tr2("选择…", "Choose…"), page);
+    calButton_->setObjectName("TuneChooseCalibration");
+    cal->addWidget(calLabel_, 1);
+    cal->addWidget(calButton_);
+    form->addLayout(cal, row++, 1);
     form->setRowStretch(row, 1);
+    connect(calButton_, &QPushButton::clicked, this, &CTuneDlg::chooseCalibration);
 
     auto* h = new QHBoxLayout;
     h->addLayout(grid);
@@ -339,6 +360,7 @@ TuneOptions CTuneDlg::options() const {
     o.target.kind = target_->currentIndex() == 1 ? Target::Kind::House : Target::Kind::Flat;
     o.maxBoostDb = maxBoost_->value();
     o.sweep.seconds = sweepSeconds_->value();
+    o.calibration = calibration_;
     // Timed by main L, or the first full-range speaker chosen.
     for (int k : o.speakers)
         if (k != kTuneSub) {
@@ -349,6 +371,60 @@ TuneOptions CTuneDlg::options() const {
     if (std::find(o.speakers.begin(), o.speakers.end(), 0) != o.speakers.end())
         o.referenceSpeaker = 0;
     return o;
+}
+
+bool CTuneDlg::haveAudio() {
+    // Made once: the devices listed are the ones measured with.
+    if (!audio_ && services_.makeAudio)
+        audio_ = services_.makeAudio();
+    return audio_ != nullptr;
+}
+
+void CTuneDlg::listDevices() {
+    if (!haveAudio())
+        return;
+    auto fill = [](QComboBox* box, const std::vector<AudioDevice>& devices) {
+        for (const AudioDevice& d : devices) {
+            box->addItem(QString::fromStdString(d.name), std::clamp(d.channels, 1, 2));
+            if (d.isDefault)
+                box->setCurrentIndex(box->count() - 1);
+        }
+    };
+    fill(play_, audio_->playbackDevices());
+    fill(record_, audio_->recordingDevices());
+}
+
+MeasureDevices CTuneDlg::chosenDevices() const {
+    MeasureDevices d;
+    d.play = play_->currentText().toStdString();
+    d.record = record_->currentText().toStdString();
+    if (play_->currentIndex() >= 0)
+        d.playChannels = play_->currentData().toInt();
+    if (record_->currentIndex() >= 0)
+        d.recordChannels = record_->currentData().toInt();
+    return d;
+}
+
+void CTuneDlg::chooseCalibration() {
+    const QString path = editor_.prompter().openFile(
+        this, tr2("校准文件 (*.txt *.cal *.frd);;所有文件 (*)",
+                  "Calibration files (*.txt *.cal *.frd);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    MicCalibration cal = readMicCalibration(path.toStdString());
+    if (!cal.ok()) {
+        // The previous choice stays.
+        editor_.prompter().tell(this, BoxIcon::Error, tr2("信息", "Information"),
+                                QFileInfo(path).fileName() + ": " +
+                                    tr2("不是麦克风校准文件", "not a microphone calibration file") +
+                                    " (" + QString::fromStdString(cal.error) + ")");
+        return;
+    }
+    calibration_ = std::move(cal);
+    QString text = QFileInfo(path).fileName();
+    if (calibration_->dbfsAt94)
+        text += tr2("（含灵敏度）", " (with its sensitivity)");
+    calLabel_->setText(text);
 }
 
 TuneCallbacks CTuneDlg::callbacks() {
@@ -422,8 +498,7 @@ void CTuneDlg::startWork(bool detect) {
                          3000);
         return;
     }
-    audio_ = services_.makeAudio ? services_.makeAudio() : nullptr;
-    if (!audio_) {
+    if (!haveAudio() || play_->count() == 0 || record_->count() == 0) {
         editor_.ShowInfo(tr2("没有可用的音频设备。", "No audio devices to measure with."), 3000);
         return;
     }
@@ -458,13 +533,10 @@ void CTuneDlg::startWork(bool detect) {
     progress_->setValue(0);
     status_->setText(detect ? tr2("检测中……", "Detecting…") : tr2("准备中……", "Preparing…"));
     const ModeImage settings = settingsOf(editor_.store());
-    runWorker([this, o, settings, detect](const TuneCallbacks& cb) {
+    ranDevices_ = chosenDevices();
+    runWorker([this, o, settings, detect, devices = ranDevices_](const TuneCallbacks& cb) {
         Dsp dsp(editor_.store(), editor_.connection().link, editor_.connection().clock);
         DspSpeakerSwitch speakers = linkSpeakerSwitch(editor_.connection().link, dsp);
-        MeasureDevices devices;
-        for (const AudioDevice& d : audio_->recordingDevices())
-            if (d.isDefault)
-                devices.recordChannels = std::clamp(d.channels, 1, 2);
         auto run =
             std::make_shared<RoomRun>(measureRoom(*audio_, speakers, o, devices, settings, cb));
         // The computation takes a second or two: here, not on the window's thread.
@@ -492,7 +564,6 @@ void CTuneDlg::finishWorker() {
         worker_->join();
         worker_.reset();
     }
-    audio_.reset();
     close_->setEnabled(true);
     continue_->setVisible(false);
     prompt_->clear();
@@ -698,8 +769,7 @@ void CTuneDlg::applyPlan() {
     applied_ = true;
     apply_->setEnabled(false);
     // The check: every tuned speaker again at the main seat.
-    audio_ = services_.makeAudio ? services_.makeAudio() : nullptr;
-    if (!audio_ || !editor_.linkOpen()) {
+    if (!haveAudio() || !editor_.linkOpen()) {
         emit workDone();
         return;
     }
@@ -713,13 +783,9 @@ void CTuneDlg::applyPlan() {
     status_->setText(tr2("检查中……", "Checking…"));
     const TunePlan plan = *plan_;
     const TuneOptions o = ran_;
-    runWorker([this, plan, o](const TuneCallbacks& cb) {
+    runWorker([this, plan, o, devices = ranDevices_](const TuneCallbacks& cb) {
         Dsp dsp(editor_.store(), editor_.connection().link, editor_.connection().clock);
         DspSpeakerSwitch speakers = linkSpeakerSwitch(editor_.connection().link, dsp);
-        MeasureDevices devices;
-        for (const AudioDevice& d : audio_->recordingDevices())
-            if (d.isDefault)
-                devices.recordChannels = std::clamp(d.channels, 1, 2);
         auto run =
             std::make_shared<TuneCheckRun>(checkTune(*audio_, speakers, o, plan, devices, cb));
         QMetaObject::invokeMethod(
@@ -791,13 +857,21 @@ void CTuneDlg::saveReport() {
     if (!plan_)
         return;
     QString dir = services_.reportDir ? services_.reportDir() : QString();
-    if (dir.isEmpty())
-        dir = QFileDialog::getExistingDirectory(this, tr2("报告保存到", "Save the report in"));
-    if (dir.isEmpty())
-        return;
+    if (dir.isEmpty()) {
+        // No mode file to put it beside: the user says where, and it goes into a folder of its
+        // own there, so that nothing already in that folder is overwritten.
+        const QString parent = editor_.prompter().chooseFolder(
+            this, tr2("报告保存到", "Save the report in"), QDir::homePath());
+        if (parent.isEmpty())
+            return;
+        dir = QDir(parent).filePath("room-tuning-" +
+                                    QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss"));
+    }
     TuneReportInfo info;
     info.dated = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm").toStdString();
-    info.devices = english_ ? "the default playback and recording devices" : "默认播放和录音设备";
+    info.devices = ranDevices_.play + " -> " + ranDevices_.record;
+    if (ran_.calibration)
+        info.devices += english_ ? ", calibrated microphone" : "，已校准麦克风";
     info.positions = ran_.positions;
     info.sweepSeconds = ran_.sweep.seconds;
     info.target = ran_.target.kind == Target::Kind::House ? "house" : "flat";

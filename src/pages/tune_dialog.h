@@ -76,6 +76,10 @@ public:
     QComboBox* targetBox() const { return target_; }
     QDoubleSpinBox* maxBoostBox() const { return maxBoost_; }
     QDoubleSpinBox* sweepBox() const { return sweepSeconds_; }
+    QComboBox* playBox() const { return play_; }
+    QComboBox* recordBox() const { return record_; }
+    QPushButton* calibrationButton() const { return calButton_; }
+    QLabel* calibrationLabel() const { return calLabel_; }
     QPushButton* detectButton() const { return detect_; }
     QPushButton* startButton() const { return start_; }
     QPushButton* continueButton() const { return continue_; }
@@ -111,6 +115,10 @@ private:
     QComboBox* target_;
     QDoubleSpinBox* maxBoost_;
     QDoubleSpinBox* sweepSeconds_;
+    QComboBox *play_, *record_;
+    QLabel* calLabel_;
+    QPushButton* calButton_;
+    std::optional<MicCalibration> calibration_;
     QPushButton *detect_, *start_, *continue_, *cancel_, *apply_, *save_, *back_, *close_;
     QProgressBar* progress_;
     QLabel *status_, *prompt_, *summary_, *checkSummary_, *chart_, *checkChart_;
@@ -131,6 +139,7 @@ private:
     int mutesTimer_ = 0;
 
     TuneOptions ran_; // the options of the measurement shown
+    MeasureDevices ranDevices_;
     std::optional<RoomMeasurement> measured_;
     std::optional<TunePlan> plan_;
     std::optional<TuneVerification> verification_;
@@ -144,6 +153,11 @@ private:
     void buildResults(QWidget* page);
     void buildCheck(QWidget* page);
 
+    // The devices as the set-up step lists them (the item's data: its channels).
+    void listDevices();
+    MeasureDevices chosenDevices() const;
+    void chooseCalibration();
+    bool haveAudio();
     void startWork(bool detect);
     void runWorker(std::function<void(const TuneCallbacks&)> work);
     TuneCallbacks callbacks();

@@ -16,6 +16,7 @@ namespace {
 constexpr double kRate = 48000;
 constexpr std::size_t kBlock = 2400; // 50 ms
 constexpr double kLoopbackNoise = 1e-6;
+constexpr std::size_t kAirStretch = 12000; // the recording comes in a quarter second at a time
 
 } // namespace
 
@@ -132,10 +133,64 @@ PlayRecordResult SimulatedAudio::playAndRecord(const PlayRecordRequest& req,
         s.assign(total, 0.0f);
     std::array<std::vector<float>, kSpeakerOutputs> block;
     std::size_t nextCue = 0;
+
+    // Each speaker through the room, summed at the microphone; only where it played (a
+    // measurement plays one speaker at a time). Worked out a stretch at a time as the playback
+    // goes, so that the recording comes in as it would from a real microphone.
+    const RoomImpulses& room = impulsesLocked(position_);
+    std::vector<float> air(total, 0.0f);
+    std::size_t airDone = 0; // air[0, airDone) holds everything played before airDone
+    auto addAir = [&](std::size_t to) {
+        for (int k = 0; k < kSpeakerOutputs; ++k) {
+            const auto& s = speakers[std::size_t(k)];
+            const auto& ir = room[std::size_t(k)];
+            const auto begin = s.begin() + std::ptrdiff_t(airDone),
+                       end = s.begin() + std::ptrdiff_t(to);
+            const auto first = std::find_if(begin, end, [](float v) { return v != 0.0f; });
+            if (ir.empty() || first == end)
+                continue;
+            const auto last =
+                std::find_if(std::make_reverse_iterator(end), std::make_reverse_iterator(first),
+                             [](float v) { return v != 0.0f; })
+                    .base();
+            const std::size_t from = std::size_t(first - s.begin());
+            const std::vector<float> heard = convolve(std::vector<float>(first, last), ir);
+            for (std::size_t i = 0; i < heard.size() && from + i < total; ++i)
+                air[from + i] += heard[i];
+        }
+        airDone = to;
+    };
+    // The recorder started startOffset frames before the player, on its own clock: its frame
+    // j hears the air at player frame j * ratio - startOffset, through a kernel this wide.
+    const double reach = std::ceil(kResampleHalfTaps * std::max(1.0, ratio)) + 2;
+    std::normal_distribution<double> noise(0.0, std::pow(10.0, options_.noiseDb / 20));
+    std::normal_distribution<double> loopNoise(0.0, kLoopbackNoise);
+    out.channels = req.recordChannels;
+    out.recorded.reserve(req.recordFrames * std::size_t(out.channels));
+    std::size_t recorded = 0;
+    auto record = [&](std::size_t upTo) {
+        if (upTo <= recorded)
+            return;
+        const double start = double(recorded) * ratio - startOffset;
+        const std::size_t n = upTo - recorded;
+        const std::vector<float> mic = resample(air, ratio, start, n);
+        const std::vector<float> loop = resample(in[0], ratio, start + double(latency), n);
+        const std::size_t first = out.recorded.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            out.recorded.push_back(std::clamp(float(mic[i] + noise(rng)), -1.0f, 1.0f));
+            if (out.channels > 1)
+                out.recorded.push_back(std::clamp(float(loop[i] + loopNoise(rng)), -1.0f, 1.0f));
+        }
+        recorded = upTo;
+        if (cb.recorded)
+            cb.recorded(out.recorded.data() + first, n);
+    };
+
     const double started = pace_ ? pace_->nowMs() : 0;
     for (std::size_t at = 0; at < total;) {
         if (cb.cancel && cb.cancel->load()) {
             out.cancelled = true;
+            out.recorded.clear();
             return out;
         }
         std::size_t end = std::min(at + kBlock, total);
@@ -149,6 +204,13 @@ PlayRecordResult SimulatedAudio::playAndRecord(const PlayRecordRequest& req,
                           speakers[std::size_t(k)].begin() + std::ptrdiff_t(at));
         }
         at = end;
+        if (at >= airDone + kAirStretch || at == total) {
+            addAir(at);
+            const double heard = (double(at) - reach + startOffset) / ratio;
+            record(at == total
+                       ? req.recordFrames
+                       : std::min(req.recordFrames, std::size_t(std::max(0.0, std::floor(heard)))));
+        }
         while (nextCue < req.cues.size() && req.cues[nextCue].frame <= at) {
             if (cb.cue)
                 cb.cue(req.cues[nextCue].id);
@@ -160,39 +222,7 @@ PlayRecordResult SimulatedAudio::playAndRecord(const PlayRecordRequest& req,
         if (pace_)
             pace_->waitUntil([](double) { return false; }, started + double(at) / kRate * 1000);
     }
-
-    // Each speaker through the room, summed at the microphone; only where it played (a
-    // measurement plays one speaker at a time).
-    const RoomImpulses& room = impulsesLocked(position_);
-    std::vector<float> air(total, 0.0f);
-    for (int k = 0; k < kSpeakerOutputs; ++k) {
-        const auto& s = speakers[std::size_t(k)];
-        const auto& ir = room[std::size_t(k)];
-        const auto first = std::find_if(s.begin(), s.end(), [](float v) { return v != 0.0f; });
-        if (ir.empty() || first == s.end())
-            continue;
-        const auto last =
-            std::find_if(s.rbegin(), s.rend(), [](float v) { return v != 0.0f; }).base();
-        const std::size_t from = std::size_t(first - s.begin());
-        const std::vector<float> heard = convolve(std::vector<float>(first, last), ir);
-        for (std::size_t i = 0; i < heard.size() && from + i < total; ++i)
-            air[from + i] += heard[i];
-    }
-    // The recorder started startOffset frames before the player, on its own clock.
-    std::vector<float> mic = resample(air, ratio, -startOffset, req.recordFrames);
-    std::vector<float> loop =
-        resample(in[0], ratio, -startOffset + double(latency), req.recordFrames);
-    std::normal_distribution<double> noise(0.0, std::pow(10.0, options_.noiseDb / 20));
-    std::normal_distribution<double> loopNoise(0.0, kLoopbackNoise);
-    out.channels = req.recordChannels;
-    out.recorded.resize(req.recordFrames * std::size_t(out.channels));
-    for (std::size_t i = 0; i < req.recordFrames; ++i) {
-        const float m = std::clamp(float(mic[i] + noise(rng)), -1.0f, 1.0f);
-        out.recorded[i * std::size_t(out.channels)] = m;
-        if (out.channels > 1)
-            out.recorded[i * std::size_t(out.channels) + 1] =
-                std::clamp(float(loop[i] + loopNoise(rng)), -1.0f, 1.0f);
-    }
+    record(req.recordFrames);
     return out;
 }
 

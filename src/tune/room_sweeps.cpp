@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <numbers>
 #include <thread>
 
@@ -144,33 +147,196 @@ double roomSweepSeconds(const RoomSweepSetup& setup) {
     return double(layoutRoomSweeps(setup).recordFrames) / setup.sweep.sampleRate;
 }
 
-PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLayout& layout,
-                                 const std::vector<float>& micIn) {
-    PositionSweeps out;
-    const double fs = setup.sweep.sampleRate;
-    if (micIn.empty()) {
-        out.error = "nothing was recorded";
-        return out;
-    }
-    const std::size_t lead = frames(setup.leadSeconds, fs),
-                      margin = frames(setup.marginSeconds, fs);
+namespace {
 
-    // The reference's two arrivals, each from its own stretch of the recording.
-    const SweepSetup timing = timingSweep(setup.sweep);
-    Deconvolver timingDeconvolver(timing);
-    const std::size_t refLength = exponentialSweep(timing).size();
-    auto referenceAt = [&](const std::vector<float>& mic, std::size_t start, bool& clear) {
-        const long from = long(start) - long(std::min(start, lead));
-        const std::size_t n = std::size_t(long(start) - from) + refLength + margin;
-        const ImpulseResponse ir = timingDeconvolver(slice(mic, from, n));
+// What the whole analysis of a position shares: where the parts lie and how they are read.
+struct PartReading {
+    const RoomSweepSetup& setup;
+    const RoomSweepLayout& layout;
+    double fs;
+    std::size_t lead, margin, sweepLength, before, segment, refLength;
+    double maxLeftMs, offset;
+    SweepSetup timing;
+
+    PartReading(const RoomSweepSetup& s, const RoomSweepLayout& l)
+        : setup(s), layout(l), fs(s.sweep.sampleRate), lead(frames(s.leadSeconds, fs)),
+          margin(frames(s.marginSeconds, fs)), sweepLength(exponentialSweep(s.sweep).size()),
+          before(frames(kBeforeSeconds, fs)),
+          segment(before + sweepLength + frames(kAfterSeconds, fs)),
+          maxLeftMs(0.45 * harmonicLeadSeconds(s.sweep, 2) * 1000), offset(s.sweep.levelDbfs),
+          timing(timingSweep(s.sweep)) {
+        refLength = exponentialSweep(timing).size();
+        std::optional<double> at94 = s.dbfsAt94;
+        if (!at94 && s.calibration && s.calibration->dbfsAt94)
+            at94 = s.calibration->dbfsAt94;
+        if (at94)
+            offset = splOffset(s.sweep.levelDbfs, *at94);
+    }
+
+    // The recording's frames a timing sweep's analysis reads: [from, from + n).
+    long referenceFrom(std::size_t start) const {
+        return long(start) - long(std::min(start, lead));
+    }
+    std::size_t referenceFrames(std::size_t start) const {
+        return std::size_t(long(start) - referenceFrom(start)) + refLength + margin;
+    }
+    // The reference's arrival, in the recording's frames.
+    double referenceAt(Deconvolver& d, const std::vector<float>& mic, std::size_t start,
+                       bool& clear) const {
+        const long from = referenceFrom(start);
+        const ImpulseResponse ir = d(slice(mic, from, referenceFrames(start)));
         const Arrival a =
             findArrival(ir, ir.zero, ir.zero + std::size_t(long(start) - from) + margin);
         clear = a.clear;
         return double(from) + a.index - double(ir.zero);
+    }
+    // Where speaker part k's segment begins in a recording whose frame 0 of the playback
+    // landed at `shift`.
+    long partFrom(std::size_t k, double shift) const {
+        return long(std::llround(double(layout.starts[k]) + shift)) - long(before);
+    }
+};
+
+// One speaker's impulse and response, from its segment of the recording.
+struct PartResult {
+    bool done = false;
+    bool found = false; // an impulse where it was expected
+    double arrivalMs = 0;
+    FrequencyResponse response;
+};
+
+PartResult readPart(const PartReading& r, Deconvolver& d, std::size_t k,
+                    const std::vector<float>& seg, long from, double r1) {
+    PartResult p;
+    p.done = true;
+    const std::size_t start = r.layout.starts[k];
+    const ImpulseResponse ir = d(seg);
+    const std::size_t expected = ir.zero + r.before;
+    const auto peak = peakIndex(ir.samples, expected - frames(kEarliestSeconds, r.fs),
+                                expected + frames(kLatestSeconds, r.fs));
+    if (!peak)
+        return p;
+    p.found = true;
+    const double arrival = double(from) + *peak - double(ir.zero);
+    p.arrivalMs = (arrival - r1 - double(start - r.layout.ref1Start)) / r.fs * 1000;
+    p.response = analyse(ir, *peak, r.setup.analysis, r.maxLeftMs);
+    for (double& v : p.response.db)
+        v += r.offset;
+    if (r.setup.calibration)
+        applyCalibration(p.response, *r.setup.calibration);
+    return p;
+}
+
+// The speakers' parts read while the rest of the position is still being recorded: each as
+// soon as its segment is in, on a thread of its own, so that after the last sweep only what
+// is left remains. What it reads is what the analysis after the recording would read, frame
+// for frame; a recorder whose clock drifts has its recording resampled first, so its parts are
+// read again then.
+class EarlyParts {
+public:
+    EarlyParts(const RoomSweepSetup& setup, const RoomSweepLayout& layout)
+        : reading_(setup, layout), parts_(layout.starts.size()) {}
+    ~EarlyParts() { stop(); }
+
+    // The microphone's next frames, on the recording's thread.
+    void feed(const float* frames, std::size_t n, int channels, int channel) {
+        for (std::size_t i = 0; i < n; ++i)
+            mic_.push_back(frames[i * std::size_t(channels) + std::size_t(channel)]);
+        if (gaveUp_)
+            return;
+        if (!shift_) {
+            if (mic_.size() < std::size_t(reading_.referenceFrom(reading_.layout.ref1Start)) +
+                                  reading_.referenceFrames(reading_.layout.ref1Start))
+                return;
+            Deconvolver timing(reading_.timing);
+            bool clear = false;
+            r1_ = reading_.referenceAt(timing, mic_, reading_.layout.ref1Start, clear);
+            if (!clear) {
+                gaveUp_ = true; // the analysis after the recording says why
+                return;
+            }
+            shift_ = r1_ - double(reading_.layout.ref1Start);
+        }
+        while (next_ < parts_.size()) {
+            const long from = reading_.partFrom(next_, *shift_);
+            if (long(mic_.size()) < from + long(reading_.segment))
+                break;
+            std::lock_guard lock(mutex_);
+            jobs_.push_back({next_, from, slice(mic_, from, reading_.segment)});
+            ++next_;
+            if (!worker_.joinable())
+                worker_ = std::thread([this] { work(); });
+            wake_.notify_one();
+        }
+    }
+
+    // Stops taking parts; what was read stays. Returns the parts by speaker (done where read).
+    std::vector<PartResult> finish() {
+        stop();
+        return std::move(parts_);
+    }
+
+private:
+    struct Job {
+        std::size_t k;
+        long from;
+        std::vector<float> segment;
     };
+
+    void work() {
+        Deconvolver d(reading_.setup.sweep);
+        d.prepareFor(reading_.segment);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
+                return;
+            Job job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            PartResult p = readPart(reading_, d, job.k, job.segment, job.from, r1_);
+            lock.lock();
+            parts_[job.k] = std::move(p);
+        }
+    }
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (worker_.joinable())
+            worker_.join();
+    }
+
+    PartReading reading_;
+    std::vector<float> mic_;
+    std::optional<double> shift_;
+    double r1_ = 0;
+    bool gaveUp_ = false;
+    std::size_t next_ = 0; // the next part to queue
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Job> jobs_;
+    std::vector<PartResult> parts_;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+
+PositionSweeps analyseParts(const RoomSweepSetup& setup, const RoomSweepLayout& layout,
+                            const std::vector<float>& micIn, std::vector<PartResult> early) {
+    PositionSweeps out;
+    const PartReading reading(setup, layout);
+    const double fs = reading.fs;
+    if (micIn.empty()) {
+        out.error = "nothing was recorded";
+        return out;
+    }
+    // The reference's two arrivals, each from its own stretch of the recording.
+    Deconvolver timingDeconvolver(reading.timing);
     bool clear1 = false, clear2 = false;
-    double r1 = referenceAt(micIn, layout.ref1Start, clear1);
-    const double r2 = referenceAt(micIn, layout.ref2Start, clear2);
+    double r1 = reading.referenceAt(timingDeconvolver, micIn, layout.ref1Start, clear1);
+    const double r2 = reading.referenceAt(timingDeconvolver, micIn, layout.ref2Start, clear2);
     if (!clear1 || !clear2) {
         out.error = referenceMissing;
         return out;
@@ -184,11 +350,15 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLay
     }
     const std::vector<float>* mic = &micIn;
     std::vector<float> corrected;
+    early.resize(setup.speakers.size());
     if (std::abs(out.driftPpm) > kDriftWorthCorrectingPpm) {
         corrected = resample(micIn, ratio);
         mic = &corrected;
-        r1 = referenceAt(corrected, layout.ref1Start, clear1);
+        r1 = reading.referenceAt(timingDeconvolver, corrected, layout.ref1Start, clear1);
+        early.assign(setup.speakers.size(), PartResult{});
     }
+    out.analysedWhileRecording =
+        int(std::count_if(early.begin(), early.end(), [](const PartResult& p) { return p.done; }));
     // Where the playback's frame 0 landed in the recording (with the reference's own path).
     const double shift = r1 - double(layout.ref1Start);
     out.offsetSeconds = shift / fs;
@@ -199,71 +369,68 @@ PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLay
     const double noiseDb =
         noiseTo > noiseFrom + 256 ? rmsDbfs(mic->data() + noiseFrom, noiseTo - noiseFrom) : -300.0;
 
-    const std::size_t sweepLength = exponentialSweep(setup.sweep).size();
-    const std::size_t before = frames(kBeforeSeconds, fs);
-    const std::size_t segment = before + sweepLength + frames(kAfterSeconds, fs);
-    const double maxLeftMs = 0.45 * harmonicLeadSeconds(setup.sweep, 2) * 1000;
-    double offset = setup.sweep.levelDbfs;
-    std::optional<double> at94 = setup.dbfsAt94;
-    if (!at94 && setup.calibration && setup.calibration->dbfsAt94)
-        at94 = setup.calibration->dbfsAt94;
-    if (at94)
-        offset = splOffset(setup.sweep.levelDbfs, *at94);
-
-    // The speakers' parts are analysed on two threads, each with its own deconvolver; they only
-    // read the recording.
     std::vector<SpeakerSweep> results(setup.speakers.size());
-    auto analyseOne = [&](std::size_t k, Deconvolver& main) {
+    for (std::size_t k = 0; k < results.size(); ++k) {
         SpeakerSweep& s = results[k];
         s.speaker = setup.speakers[k];
         const std::size_t start = layout.starts[k];
-        const std::size_t s0 = landed(start), s1 = landed(start + sweepLength);
+        const std::size_t s0 = landed(start), s1 = landed(start + reading.sweepLength);
         s.snrDb = (s1 > s0 ? rmsDbfs(mic->data() + s0, s1 - s0) : -300.0) - noiseDb;
         s.arrived = s.snrDb >= kMinArrivalSnrDb;
         s.clipped = std::any_of(micIn.begin() + std::ptrdiff_t(std::min(s0, micIn.size())),
                                 micIn.begin() + std::ptrdiff_t(std::min(s1, micIn.size())),
                                 [](float v) { return std::abs(v) >= kClipLevel; });
-        if (!s.arrived) {
-            return;
-        }
-        const long from = long(std::llround(double(start) + shift)) - long(before);
-        const ImpulseResponse ir = main(slice(*mic, from, segment));
-        const std::size_t expected = ir.zero + before;
-        const auto peak = peakIndex(ir.samples, expected - frames(kEarliestSeconds, fs),
-                                    expected + frames(kLatestSeconds, fs));
-        if (!peak) {
-            s.arrived = false;
-            return;
-        }
-        const double arrival = double(from) + *peak - double(ir.zero);
-        s.arrivalMs = (arrival - r1 - double(start - layout.ref1Start)) / fs * 1000;
-        s.response = analyse(ir, *peak, setup.analysis, maxLeftMs);
-        for (double& d : s.response.db)
-            d += offset;
-        if (setup.calibration)
-            applyCalibration(s.response, *setup.calibration);
-        if (s.clipped)
-            s.warnings.push_back("the recording clipped: lower the level");
-        if (s.snrDb < kMinSnrDb)
-            s.warnings.push_back("the signal is only " + format("%.1f dB", s.snrDb) +
-                                 " over the noise (40 dB or more is wanted): raise the level");
-    };
+    }
+    // The parts not read yet are read on two threads, each with its own deconvolver; they only
+    // read the recording.
+    std::vector<std::size_t> left;
+    for (std::size_t k = 0; k < results.size(); ++k)
+        if (results[k].arrived && !early[k].done)
+            left.push_back(k);
     auto worker = [&](std::size_t first) {
+        if (first >= left.size())
+            return;
         Deconvolver main(setup.sweep);
-        main.prepareFor(segment);
-        for (std::size_t k = first; k < results.size(); k += 2)
-            analyseOne(k, main);
+        main.prepareFor(reading.segment);
+        for (std::size_t i = first; i < left.size(); i += 2) {
+            const std::size_t k = left[i];
+            const long from = reading.partFrom(k, shift);
+            early[k] = readPart(reading, main, k, slice(*mic, from, reading.segment), from, r1);
+        }
     };
     {
         std::thread other;
-        if (results.size() > 1)
+        if (left.size() > 1)
             other = std::thread(worker, 1);
         worker(0);
         if (other.joinable())
             other.join();
     }
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        SpeakerSweep& s = results[k];
+        if (!s.arrived)
+            continue;
+        if (!early[k].found) {
+            s.arrived = false;
+            continue;
+        }
+        s.arrivalMs = early[k].arrivalMs;
+        s.response = std::move(early[k].response);
+        if (s.clipped)
+            s.warnings.push_back("the recording clipped: lower the level");
+        if (s.snrDb < kMinSnrDb)
+            s.warnings.push_back("the signal is only " + format("%.1f dB", s.snrDb) +
+                                 " over the noise (40 dB or more is wanted): raise the level");
+    }
     out.speakers = std::move(results);
     return out;
+}
+
+} // namespace
+
+PositionSweeps analyseRoomSweeps(const RoomSweepSetup& setup, const RoomSweepLayout& layout,
+                                 const std::vector<float>& mic) {
+    return analyseParts(setup, layout, mic, {});
 }
 
 std::vector<int> speakersHeard(const RoomSweepSetup& setup, const RoomSweepLayout& layout,
@@ -307,6 +474,12 @@ PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const Roo
         cb.cancel = callbacks.cancel;
         bool switched = speakers.solo({setup.referenceSpeaker});
         cb.cue = [&](int id) { switched = speakers.solo({id}) && switched; };
+        EarlyParts early(setup, layout);
+        const int micChannel = devices.micChannel, channels = req.recordChannels;
+        if (micChannel >= 0 && micChannel < channels)
+            cb.recorded = [&](const float* frames, std::size_t n) {
+                early.feed(frames, n, channels, micChannel);
+            };
         PlayRecordResult rec;
         if (switched)
             rec = audio.playAndRecord(req, cb);
@@ -331,7 +504,7 @@ PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const Roo
             return out;
         }
         const std::vector<float> mic = channelOf(rec.recorded, rec.channels, devices.micChannel);
-        out = analyseRoomSweeps(setup, layout, mic);
+        out = analyseParts(setup, layout, mic, early.finish());
         out.referenceSpeaker = setup.referenceSpeaker;
         if (!restored)
             out.error = "the amplifier did not confirm that every mute was put back";

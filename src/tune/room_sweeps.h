@@ -77,8 +77,9 @@ struct PositionSweeps {
     // Where the playback's first frame landed in the recording: the streams' latency, the
     // reference's delay stage and its distance (-1: not known).
     double offsetSeconds = -1;
-    int referenceSpeaker = -1; // the speaker that timed it
-    std::string error;         // set when the position could not be measured
+    int referenceSpeaker = -1;      // the speaker that timed it
+    int analysedWhileRecording = 0; // speakers whose analysis was done before the recording ended
+    std::string error;              // set when the position could not be measured
     bool cancelled = false;
     bool ok() const { return error.empty() && !cancelled; }
     const SpeakerSweep* find(int speaker) const;

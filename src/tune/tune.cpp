@@ -108,6 +108,14 @@ private:
     enum class Pass { First, Final, Again };
     double chooseCrossover(Pass pass); // the predicted dip
     void fitBanks(bool sub);           // the Sub's bank, or the others
+    // How much a speaker's response at a position counts in its bank's fit: the main seat as
+    // much as the other positions together, where it was measured with them.
+    double seatWeight(int speaker, std::size_t position) const {
+        std::size_t measured = 0;
+        for (const auto& r : data_[std::size_t(speaker)].raw)
+            measured += !r.empty();
+        return position == 0 && measured > 1 ? double(measured - 1) : 1.0;
+    }
     void matchLevels();
     void reachable();
     void finish();
@@ -669,9 +677,9 @@ void Tuner::fitBanks(bool sub) {
         job.tb.speakers = speakers;
         job.start = readBank(work_.bandImage, b.bank);
         // The position-averaged response without this bank (in dB: what EQ targets are made
-        // from), each position and speaker alike.
+        // from), the main seat weighing as much as the other positions together.
         std::vector<double> mean(hz_.size(), 0.0);
-        int n = 0;
+        double n = 0;
         double lo = 0, hi = 1e9;
         const std::vector<Complex> bank = bankComplex(job.start, hz_);
         for (int k : speakers) {
@@ -684,9 +692,10 @@ void Tuner::fitBanks(bool sub) {
                 for (std::size_t i = 0; i < h.size(); ++i)
                     h[i] /= bank[i];
                 const std::vector<double> db = sixthOctaveDb(h);
+                const double w = seatWeight(k, p);
                 for (std::size_t i = 0; i < db.size(); ++i)
-                    mean[i] += db[i];
-                ++n;
+                    mean[i] += w * db[i];
+                n += w;
             }
         }
         for (double& v : mean)
@@ -888,7 +897,7 @@ void Tuner::reachable() {
         // Each speaker's deviation at each position without its bank.
         std::vector<std::vector<double>> seat(b.speakers.size());
         std::vector<double> shared(hz_.size(), 0.0);
-        int n = 0;
+        double n = 0;
         for (std::size_t j = 0; j < b.speakers.size(); ++j) {
             const int k = b.speakers[j];
             for (std::size_t p = 0; p < data_[std::size_t(k)].raw.size(); ++p) {
@@ -898,17 +907,18 @@ void Tuner::reachable() {
                 for (std::size_t i = 0; i < h.size(); ++i)
                     h[i] /= eq[i];
                 std::vector<double> db = sixthOctaveDb(h);
+                const double w = seatWeight(k, p);
                 for (std::size_t i = 0; i < db.size(); ++i) {
                     db[i] -= target_[i];
-                    shared[i] += db[i];
+                    shared[i] += w * db[i];
                 }
-                ++n;
+                n += w;
                 if (p == 0)
                     seat[j] = std::move(db);
             }
         }
         for (double& v : shared)
-            v /= std::max(n, 1);
+            v /= n > 0 ? n : 1;
         for (std::size_t j = 0; j < b.speakers.size(); ++j) {
             TuneSpeaker& t = plan_.speakers[std::size_t(b.speakers[j])];
             if (seat[j].empty())

@@ -58,6 +58,11 @@ QString QtPrompter::openFile(QWidget* parent, const QString& filter) {
     return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
 }
 
+QString QtPrompter::chooseFolder(QWidget* parent, const QString& caption, const QString& start) {
+    Open open(*this);
+    return QFileDialog::getExistingDirectory(parent, caption, start);
+}
+
 QString QtPrompter::saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
                              const QString& defaultSuffix) {
     Open open(*this);

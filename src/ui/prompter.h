@@ -34,6 +34,11 @@ public:
     virtual QString openFile(QWidget* parent, const QString& filter) = 0;
     virtual QString saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
                              const QString& defaultSuffix) = 0;
+    // An existing folder; empty when cancelled (and where no folder can be chosen).
+    virtual QString chooseFolder(QWidget* /*parent*/, const QString& /*caption*/,
+                                 const QString& /*start*/) {
+        return {};
+    }
 
     // How many boxes or file dialogs are open now. Each runs an event loop of its own, so the
     // window that asked must not be closed (and deleted) under it until it has returned.
@@ -65,6 +70,7 @@ public:
     QString openFile(QWidget* parent, const QString& filter) override;
     QString saveFile(QWidget* parent, const QString& filter, const QString& defaultName,
                      const QString& defaultSuffix) override;
+    QString chooseFolder(QWidget* parent, const QString& caption, const QString& start) override;
 };
 
 // The box that says a file was not written and why ("disk full", "read-only", ...) in the

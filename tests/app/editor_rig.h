@@ -78,6 +78,12 @@ struct ScriptedPrompter : Prompter {
         openFilters.push_back(filter);
         return openPath;
     }
+    QString folderPath; // what chooseFolder answers
+    std::vector<QString> folderCaptions;
+    QString chooseFolder(QWidget*, const QString& caption, const QString&) override {
+        folderCaptions.push_back(caption);
+        return folderPath;
+    }
     QString saveFile(QWidget*, const QString& filter, const QString& name,
                      const QString& suffix) override {
         saveFilters.push_back(filter);

@@ -4,6 +4,7 @@
 // result shown before anything is sent, Apply as one undo step, the check and the report; and a
 // Cancel or an unplug in the middle of the sweeps leaving every mute as it was.
 #include "app/editor_rig.h"
+#include "app/page_input.h"
 #include "app/tune_room.h"
 #include "params/edit_path.h"
 #include "params/param_names.h"
@@ -12,6 +13,7 @@
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -56,7 +58,120 @@ CTuneDlg* openAssistant(EditorRig& rig) {
     return dlg;
 }
 
+// The simulated amplifier's devices under other names too, as a computer lists a USB interface
+// beside its own; keeps what each run asked for.
+struct NamedDevices : AudioBackend {
+    std::unique_ptr<AudioBackend> inner;
+    std::vector<std::string>* asked;
+    NamedDevices(std::unique_ptr<AudioBackend> a, std::vector<std::string>* log)
+        : inner(std::move(a)), asked(log) {}
+    std::vector<AudioDevice> playbackDevices() override {
+        auto list = inner->playbackDevices();
+        list.push_back({"USB Audio Out", 2, false});
+        return list;
+    }
+    std::vector<AudioDevice> recordingDevices() override {
+        auto list = inner->recordingDevices();
+        list.push_back({"USB Mic", 1, false});
+        return list;
+    }
+    PlayRecordResult playAndRecord(const PlayRecordRequest& r,
+                                   const PlayRecordCallbacks& cb) override {
+        // The worker runs this; the test reads the log once the run has ended.
+        asked->push_back(r.playDevice + " -> " + r.recordDevice + " (" +
+                         std::to_string(r.recordChannels) + ")");
+        PlayRecordRequest same = r;
+        same.playDevice.clear();
+        same.recordDevice.clear();
+        return inner->playAndRecord(same, cb);
+    }
+};
+
+double mainLeftAt1k(const CTuneDlg& dlg) {
+    const SpeakerSweep* s = dlg.measured()->positions.at(0).find(0);
+    const auto& r = s->response;
+    const auto at = std::lower_bound(r.hz.begin(), r.hz.end(), 1000.0) - r.hz.begin();
+    return r.db.at(std::size_t(at));
+}
+
 } // namespace
+
+TEST(TuneRoom, DevicesCalibrationAndReportFolderAreTheUsersChoice) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    std::vector<std::string> asked;
+    TuneServices services = tuneServices(*rig.editor);
+    services.makeAudio = [make = services.makeAudio, &asked]() -> std::unique_ptr<AudioBackend> {
+        return std::make_unique<NamedDevices>(make(), &asked);
+    };
+    CTuneDlg dlg(*rig.editor, services, &rig.frame());
+    dlg.show();
+    for (int k : {2, 3, 4, 5, 6, 7})
+        rig.click(dlg.speakerBox(k));
+    typeInto(dlg.sweepBox(), "1");
+    // The system's default devices are offered first.
+    EXPECT_EQ(dlg.playBox()->currentText(), "Simulated amplifier input");
+    ASSERT_EQ(dlg.recordBox()->count(), 2);
+    EXPECT_EQ(dlg.calibrationLabel()->text(), "(none)");
+
+    auto measure = [&] {
+        rig.click(dlg.startButton());
+        return rig.runUntil([&] { return !dlg.busy() && dlg.step() == CTuneDlg::Results; });
+    };
+    ASSERT_TRUE(measure()) << dlg.statusLabel()->text().toStdString();
+    const double uncalibrated = mainLeftAt1k(dlg);
+    rig.click(dlg.backButton());
+
+    // A file that is no calibration is refused and the choice stays as it was.
+    const QString junk = rig.dir.filePath("notes.txt"), cal = rig.dir.filePath("mic.txt");
+    QFile f(junk);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("shopping list\nmilk\n");
+    f.close();
+    QFile c(cal);
+    ASSERT_TRUE(c.open(QIODevice::WriteOnly));
+    c.write("* reads 6 dB hot\n10 6.0\n1000 6.0\n24000 6.0\n");
+    c.close();
+    rig.prompter.openPath = junk;
+    rig.click(dlg.calibrationButton());
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_TRUE(rig.prompter.told[0].text.contains("not a microphone calibration file"));
+    EXPECT_EQ(dlg.calibrationLabel()->text(), "(none)");
+    rig.prompter.openPath = cal;
+    rig.click(dlg.calibrationButton());
+    EXPECT_EQ(dlg.calibrationLabel()->text(), "mic.txt");
+
+    ASSERT_TRUE(pickFromDropDown(dlg.playBox(), "USB Audio Out"));
+    ASSERT_TRUE(pickFromDropDown(dlg.recordBox(), "USB Mic"));
+    asked.clear();
+    ASSERT_TRUE(measure()) << dlg.statusLabel()->text().toStdString();
+    EXPECT_EQ(asked, (std::vector<std::string>{"USB Audio Out -> USB Mic (1)"}));
+    // The microphone's 6 dB taken out of what it read.
+    EXPECT_NEAR(mainLeftAt1k(dlg) - uncalibrated, -6.0, 0.3);
+
+    // Applied and checked with the same devices.
+    rig.click(dlg.applyButton());
+    ASSERT_TRUE(rig.runUntil([&] { return !dlg.busy() && dlg.step() == CTuneDlg::Check; }))
+        << dlg.statusLabel()->text().toStdString();
+    EXPECT_EQ(asked.back(), "USB Audio Out -> USB Mic (1)");
+
+    // No mode file: the report goes where the user says, into a folder of its own; nothing is
+    // written when the user cancels.
+    rig.prompter.folderPath.clear();
+    rig.click(dlg.saveButton());
+    EXPECT_EQ(rig.prompter.folderCaptions.size(), 1u);
+    EXPECT_TRUE(dlg.reportPath().isEmpty());
+    const QString reports = rig.dir.filePath("reports");
+    ASSERT_TRUE(QDir().mkpath(reports));
+    rig.prompter.folderPath = reports;
+    rig.click(dlg.saveButton());
+    ASSERT_FALSE(dlg.reportPath().isEmpty());
+    const QFileInfo report(dlg.reportPath());
+    EXPECT_TRUE(report.exists());
+    EXPECT_EQ(QFileInfo(report.absolutePath()).absolutePath(),
+              QFileInfo(reports).absoluteFilePath());
+}
 
 TEST(TuneRoom, MeasuresTwoSeatsShowsTheTuningAppliesItAsOneStepAndChecksIt) {
     EditorRig rig;

@@ -166,3 +166,75 @@ TEST(RoomSweeps, ALaterRecordingSwitchesAsSoonAsTheStreamsAllowAndMeasuresTheSam
         EXPECT_EQ(same.marginSeconds, setup.marginSeconds);
     }
 }
+
+namespace {
+
+// The simulated devices, keeping what each run recorded: as it came in and as it was returned.
+struct KeepingAudio : AudioBackend {
+    explicit KeepingAudio(AudioBackend& a) : audio(a) {}
+    AudioBackend& audio;
+    std::vector<float> pieces, whole;
+    int channels = 0, calls = 0;
+    std::vector<AudioDevice> playbackDevices() override { return audio.playbackDevices(); }
+    std::vector<AudioDevice> recordingDevices() override { return audio.recordingDevices(); }
+    PlayRecordResult playAndRecord(const PlayRecordRequest& r,
+                                   const PlayRecordCallbacks& given) override {
+        PlayRecordCallbacks cb = given;
+        pieces.clear();
+        calls = 0;
+        cb.recorded = [&](const float* f, std::size_t n) {
+            ++calls;
+            pieces.insert(pieces.end(), f, f + n * std::size_t(r.recordChannels));
+            if (given.recorded)
+                given.recorded(f, n);
+        };
+        PlayRecordResult out = audio.playAndRecord(r, cb);
+        whole = out.recorded;
+        channels = out.channels;
+        return out;
+    }
+};
+
+void expectSame(const PositionSweeps& a, const PositionSweeps& b) {
+    EXPECT_EQ(a.error, b.error);
+    EXPECT_EQ(a.driftPpm, b.driftPpm);
+    EXPECT_EQ(a.offsetSeconds, b.offsetSeconds);
+    ASSERT_EQ(a.speakers.size(), b.speakers.size());
+    for (std::size_t k = 0; k < a.speakers.size(); ++k) {
+        const SpeakerSweep &x = a.speakers[k], &y = b.speakers[k];
+        SCOPED_TRACE(speakerOutputs()[std::size_t(x.speaker)].id);
+        EXPECT_EQ(x.speaker, y.speaker);
+        EXPECT_EQ(x.arrived, y.arrived);
+        EXPECT_EQ(x.snrDb, y.snrDb);
+        EXPECT_EQ(x.arrivalMs, y.arrivalMs);
+        EXPECT_EQ(x.response.hz, y.response.hz);
+        EXPECT_EQ(x.response.db, y.response.db);
+        EXPECT_EQ(x.response.phaseDeg, y.response.phaseDeg);
+        EXPECT_EQ(x.warnings, y.warnings);
+    }
+}
+
+} // namespace
+
+TEST(RoomSweeps, SpeakersAnalysedWhileTheRestRecordsReadAsAfterTheRecording) {
+    // The recorder on the player's clock: each speaker is analysed as soon as its part is in,
+    // and the last one too, before the reference's closing sweep has been recorded.
+    for (double drift : {0.0, 50.0}) {
+        SCOPED_TRACE(drift);
+        TuneRig rig(testRoom(4), SimOptions{.noiseDb = -80, .driftPpm = drift});
+        KeepingAudio audio(rig.audio);
+        const RoomSweepSetup setup = oneSecondSweeps({0, 1, 3, 5, 6});
+        const PositionSweeps during = sweepRoom(audio, rig.speakers, setup, MeasureDevices{});
+        ASSERT_TRUE(during.ok()) << during.error;
+        // The recording came in pieces, every frame once, as it was returned.
+        EXPECT_GT(audio.calls, 10);
+        EXPECT_EQ(audio.pieces, audio.whole);
+        const PositionSweeps after = analyseRoomSweeps(setup, layoutRoomSweeps(setup),
+                                                       channelOf(audio.whole, audio.channels, 0));
+        expectSame(during, after);
+        // A drifting recorder has its recording resampled before it is read: nothing is read
+        // before the end then.
+        EXPECT_EQ(during.analysedWhileRecording, drift == 0 ? 5 : 0);
+        EXPECT_EQ(after.analysedWhileRecording, 0);
+    }
+}
