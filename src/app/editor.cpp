@@ -5,6 +5,7 @@
 #include "app/device_bridge.h"
 #include "app/eq_screens.h"
 #include "app/main_frame.h"
+#include "app/load_preview.h"
 #include "app/main_view.h"
 #include "app/profile_saver.h"
 #include "app/ribbon.h"
@@ -599,6 +600,23 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
             remote->close();
         } else {
             ++failures;
+        }
+
+        {
+            // A file whose values lie outside their ranges, named with a tab the amplifier
+            // cannot show: what loading it would change, before anything changes.
+            ParameterStore file;
+            file.applyModeImage(store_.modeImage());
+            file.setCellInt(58, 250);
+            file.setCellInt(26, 400);
+            const bool english = lang == kEnglish;
+            CLoadPreviewDlg preview(
+                "party.q7M",
+                loadPreviewLines(checkModeImage(file.modeImage()), "Party\tRoom", "Party Room",
+                                 english),
+                english, frame_);
+            preview.show();
+            save(&preview, "load-preview", suffix);
         }
 
         // Undo, A/B and compare: B differs from A in one band, and the menus name the steps.
