@@ -4,8 +4,8 @@
 #include "cli/command_line.h"
 #include "cli/io.h"
 #include "cli/mode_json.h"
-#include "params/auto_eq.h"
-#include "params/filter_text.h"
+#include "eq/auto_eq.h"
+#include "eq/filter_text.h"
 #include "params/mode_file.h"
 
 #include <charconv>

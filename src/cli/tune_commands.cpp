@@ -6,7 +6,7 @@
 #include "device/connection.h"
 #include "device/hidapi_backend.h"
 #include "measure/speakers.h"
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
 #include "protocol/log.h"
 #include "protocol/trace.h"
 #include "sim/simulated_audio.h"

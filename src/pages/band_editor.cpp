@@ -296,7 +296,9 @@ void BandEditor::updateEditor(int b) {
 }
 
 void BandEditor::finishEdit(int b) {
-    graph_->ComputeBandCurve(b);
+    // A typed frequency is written straight into the band: it goes onto the record's grid
+    // before it is sent or shown.
+    graph_->snapBand(b);
     graph_->update();
     if (send)
         send(b);

@@ -94,9 +94,7 @@ void CDialogEfx::showInfo() {
 }
 
 void CDialogEfx::sendBand(int b) {
-    const EqPanelBand& band = graph_->band(b);
-    editor_.dsp().SendBand(groupOf(bank_), firstRecordOf(bank_) + b, band.type, band.gain,
-                           band.frequency, band.q);
+    sendRecord(editor_.dsp(), groupOf(bank_), firstRecordOf(bank_) + b, recordOf(graph_->band(b)));
 }
 
 std::pair<int, int> CDialogEfx::eqShown() const {

@@ -9,7 +9,7 @@
 #include "measure/level_check.h"
 #include "measure/run.h"
 #include "params/dsp.h"
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
 
 #include <QDialog>
 #include <QPointer>

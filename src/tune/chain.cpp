@@ -4,7 +4,7 @@
 #include "measure/speakers.h"
 #include "params/codec.h"
 #include "params/dsp.h"
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
 
 #include <bit>
 #include <cmath>

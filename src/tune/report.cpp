@@ -2,7 +2,7 @@
 #include "tune/report.h"
 
 #include "params/edit_path.h"
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
 #include "params/mode_file.h"
 #include "protocol/file_writer.h"
 

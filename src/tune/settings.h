@@ -4,7 +4,7 @@
 #pragma once
 
 #include "params/dsp.h"
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
 
 #include <utility>
 #include <vector>

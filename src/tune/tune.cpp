@@ -4,7 +4,7 @@
 #include "params/codec.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
 
 #include <algorithm>
 #include <cmath>

@@ -12,7 +12,7 @@
 #include "params/codec.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
-#include "params/synthetic_response.h"
+#include "eq/synthetic_response.h"
 
 #include <QDoubleSpinBox>
 #include <QFile>

@@ -4,7 +4,7 @@
 #include "json_reader.h"
 #include "measure/output.h"
 #include "measure/speakers.h"
-#include "params/measurement.h"
+#include "eq/measurement.h"
 #include "protocol/clock.h"
 #include "sim/simulated_amplifier.h"
 

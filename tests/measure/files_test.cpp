@@ -3,7 +3,7 @@
 #include "measure/average.h"
 #include "measure/calibration.h"
 #include "measure/output.h"
-#include "params/measurement.h"
+#include "eq/measurement.h"
 
 #include <cmath>
 #include <cstdio>

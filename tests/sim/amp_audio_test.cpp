@@ -3,7 +3,7 @@
 // own prediction of the same settings (independent paths), and its routing and mutes.
 #include "measure/fft.h"
 #include "measure/speakers.h"
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
 #include "sim/amp_audio.h"
 #include "sim_link.h"
 

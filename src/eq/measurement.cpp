@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "params/measurement.h"
+#include "eq/measurement.h"
 
 #include "params/biquad.h"
 #include "params/dsp.h"
-#include "params/eq_curve.h"
+#include "eq/eq_curve.h"
 
 #include <algorithm>
 #include <cctype>

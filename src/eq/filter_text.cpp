@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "params/filter_text.h"
+#include "eq/filter_text.h"
 
 #include <algorithm>
 #include <array>
@@ -480,10 +480,10 @@ void placeBand(EqBankState& s, int k, int type, double gainDb, double hz, double
         notes.push_back({"Q值限制为 " + fmt("%.3f", v), "Q limited to " + fmt("%.3f", v)});
         q = v;
     }
-    s.band(k) = makeRecord(type, gainDb, hz, q);
+    s.band(k) = quantise(type, gainDb, hz, q);
     if (s.bank == kSubEqBank)
         for (int i = 1; i <= 3; ++i)
-            s.records[std::size_t(4 * k + i)] = makeRecord(filter::Peq, 0.0, hz, q);
+            s.records[std::size_t(4 * k + i)] = quantise(filter::Peq, 0.0, hz, q);
 }
 
 void flatten(EqBankState& s, int k) {
@@ -601,7 +601,7 @@ ImportPlan planImport(const EqBankState& current, const FilterText& text) {
                 l.notes.push_back(
                     {"增益限制为 " + fmt("%+.1f dB", g), "gain limited to " + fmt("%+.1f dB", g)});
             }
-            r.gain = makeRecord(r.type, g, r.frequency, 1).gain;
+            r.gain = quantise(r.type, g, r.frequency, 1).gain;
             s.band(at) = r;
             used[std::size_t(at)] = true;
             l.band = at;
