@@ -614,8 +614,8 @@ void CEqPanel::wheelEvent(QWheelEvent* e) {
     }
     EqPanelBand& b = bands_[selected_];
     EqPanelBand moved = b;
-    moved.gain = std::clamp(float(b.gain + (e->angleDelta().y() < 0 ? -0.1 : 0.1)), b.gainMin,
-                            b.gainMax);
+    moved.gain =
+        std::clamp(float(b.gain + (e->angleDelta().y() < 0 ? -0.1 : 0.1)), b.gainMin, b.gainMax);
     snap(moved);
     e->accept();
     if (moved.gain == b.gain)

@@ -181,7 +181,6 @@ private:
     void setHover(int band);
 };
 
-
 // Whether a drag would bring a mode file (opened by the window, not by a graph).
 bool isModeFileName(const QString& path);
 

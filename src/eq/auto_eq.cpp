@@ -430,7 +430,8 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
 
 // Rounds each band to a record and walks the record grid (0.1 dB, 1 Hz, a thousandth of Q and
 // coarser steps) while the error falls, evaluating exactly what the amplifier will play.
-std::vector<BandRecord> quantiseAll(const Fitter& f, const std::vector<Param>& ps, const Bounds& b) {
+std::vector<BandRecord> quantiseAll(const Fitter& f, const std::vector<Param>& ps,
+                                    const Bounds& b) {
     const std::size_t rows = f.points() + f.guards();
     std::vector<BandRecord> recs;
     for (const Param& p : ps)
@@ -710,7 +711,7 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
         r = quantise(filter::Peq, 0.0, hz, r.q >= 100 && r.q <= 30000 ? r.q / 1000.0 : 1.41);
         if (start.bank == kSubEqBank)
             for (int i = 1; i <= 3; ++i)
-                kept.records[std::size_t(4 * k + i)] =
+                kept.records[std::size_t(subStoreRecord(k, i))] =
                     quantise(filter::Peq, 0.0, hz, r.q / 1000.0);
     }
     const std::vector<double> keptDb = bankResponseDb(kept, res.hz);
@@ -751,7 +752,7 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
         res.bank.band(k) = recs[j];
         if (start.bank == kSubEqBank)
             for (int i = 1; i <= 3; ++i)
-                res.bank.records[std::size_t(4 * k + i)] =
+                res.bank.records[std::size_t(subStoreRecord(k, i))] =
                     BandRecord{150, recs[j].frequency, recs[j].q, std::uint8_t(filter::Peq)};
     }
     res.eqAfter = bankResponseDb(res.bank, res.hz);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pages/eq_copy.h"
 
-#include "params/edit_path.h"
 #include "eq/eq_bank.h"
+#include "params/edit_path.h"
 
 #include <algorithm>
 #include <string>

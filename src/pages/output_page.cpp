@@ -66,12 +66,7 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
         if (b == slopeFor_)
             updateSlopeList(b);
     };
-    connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
-    connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
-    connect(graph_, &CEqPanel::contextMenuAt, this, &CPage::showCopyMenu);
-    bands_->list()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(bands_->list(), &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { showCopyMenu(bands_->list()->viewport()->mapToGlobal(p)); });
+    bands_->connectGraph([this](const QPoint& at) { showCopyMenu(at); });
 
     slopeCaption_ = new QLabel(this);
     setControlId(slopeCaption_, 1215);
@@ -145,8 +140,8 @@ void CDialogOutput::refresh() {
     const bool sub = bank_ == kSubEqBank;
     bands_->setNumberColour(QColor(0, 200, 255));
     bands_->load(
-        bank_, o.bands, [&](int i) { return s.band(o.module, sub ? subStoreRecordOfGraph(i) : i); }, 31,
-        sub ? 5 : -1);
+        bank_, o.bands, [&](int i) { return s.band(o.module, sub ? subStoreRecordOfGraph(i) : i); },
+        31, sub ? 5 : -1);
     // Q limits by type as the graph keeps them.
     graph_->setLanguage(editor_.language().index());
     graph_->setBypass(eqBypass());
@@ -218,7 +213,8 @@ int CDialogOutput::matchingSlope(int b) const {
 
 void CDialogOutput::updateSlopeList(int b) {
     const int type = b >= 0 && b <= 4 ? graph_->band(b).type : 0;
-    const bool show = bank_ == kSubEqBank && b >= 0 && b <= 4 && (type == 2 || type == 3 || type > 5);
+    const bool show =
+        bank_ == kSubEqBank && b >= 0 && b <= 4 && (type == 2 || type == 3 || type > 5);
     slopeFor_ = b;
     slopeBand_ = show ? b : -1;
     slopes_->setVisible(show);

@@ -8,9 +8,9 @@
 #include "controls/peak_meter.h"
 #include "controls/small_eq_panel.h"
 #include "controls/speaker_panel.h"
+#include "eq/eq_curve.h"
 #include "page_input.h"
 #include "params/biquad.h"
-#include "eq/eq_curve.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -39,8 +39,7 @@ OnTheAmplifier onTheAmplifier(EditorRig& rig, int group, int record) {
     rig.settle();
     const AmpSettings now = rig.sim.current();
     const int at = bandOffset(group, record);
-    return {BandRecord::fromBytes(&now.memory[std::size_t(at)]),
-            rig.sim.dspValue(group, record)};
+    return {BandRecord::fromBytes(&now.memory[std::size_t(at)]), rig.sim.dspValue(group, record)};
 }
 
 // An EQ page's graph and band editor, and where its bands are kept.
@@ -87,8 +86,8 @@ BandRecord dragAround(EditorRig& rig, const EqUnderTest& eq, int band) {
         rig.run(20);
         expectOneFilter(rig, eq, band, "left drag " + std::to_string(n));
         const QPoint at = handleOf(g, band);
-        drag(g, at, at + QPoint(by.x() / 3 + (by.x() < 0 ? -4 : 4), 4), 2 + n % 3,
-             Qt::RightButton, [&rig] { rig.run(5); });
+        drag(g, at, at + QPoint(by.x() / 3 + (by.x() < 0 ? -4 : 4), 4), 2 + n % 3, Qt::RightButton,
+             [&rig] { rig.run(5); });
         rig.run(20);
         expectOneFilter(rig, eq, band, "right drag " + std::to_string(n));
         ++n;

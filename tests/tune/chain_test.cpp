@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The chain model against the simulated amplifier's own signal chain, which decodes what it
 // received: every output, each delay mode, an all-pass band, levels and EQ.
+#include "eq/eq_bank.h"
 #include "measure/fft.h"
 #include "measure/speakers.h"
-#include "eq/eq_bank.h"
 #include "sim/amp_audio.h"
 #include "tune/chain.h"
 #include "tune_rig.h"
