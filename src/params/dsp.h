@@ -171,8 +171,6 @@ public:
     // Band number within the half; channel-B halves add 15 (mic) or 7 (echo, reverb).
     bool SendBand(EqHalf half, int band, int type, double gainDb, double frequencyHz, double q,
                   double extraGainDb = 0.0);
-    // Writes the EQ reset layout, sent band by band. It differs from the start band image,
-    // which is what an amplifier that was never reset holds, not what a reset writes.
     bool resetGroupEq(EqHalf half);
 
     bool sendSpeakerLevel(int speaker, float db);

@@ -138,8 +138,6 @@ public:
     std::size_t writeBandImage(std::size_t offset, std::span<const std::uint8_t> bytes);
     void clearBandImage();
     void resetBandImage();
-    // The band image a new amplifier holds (998 Hz, the split filters after the EQ bands); not
-    // the layout an EQ reset writes (Dsp::resetGroupEq), as an untouched amplifier reads so.
     static BandImage startBandImage();
 
     // ---- plan block ----

@@ -96,17 +96,25 @@ BandRecord dragAround(EditorRig& rig, const EqUnderTest& eq, int band) {
     return rig.editor->store().band(eq.group, eq.firstRecord + band);
 }
 
+// A connected editor; bands are put into the store as a synchronisation would, then shown.
+class GraphAndRecord : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(rig.connect()); }
+    template <class Page> void storeAndShow(Page* page, int group, int record, BandRecord r) {
+        rig.editor->store().setBand(group, record, r);
+        page->refresh();
+        QApplication::processEvents();
+    }
+    EditorRig rig;
+};
+
 } // namespace
 
-TEST(GraphAndRecord, EveryDragPlaysTheStoredRecord) {
-    EditorRig rig;
-    ASSERT_TRUE(rig.connect());
+TEST_F(GraphAndRecord, EveryDragPlaysTheStoredRecord) {
     CDialogOutput* page = mainOutput(rig);
     ASSERT_NE(page, nullptr);
     const BandRecord start{150, 1000, 5000, 1};
-    rig.editor->store().setBand(kMainGroup, 6, start);
-    page->refresh();
-    QApplication::processEvents();
+    storeAndShow(page, kMainGroup, 6, start);
     const BandRecord end = dragAround(rig, {page->graph(), page->bands(), kMainGroup, 0}, 6);
     EXPECT_NE(end, start) << "the drags changed the band";
 
@@ -120,28 +128,20 @@ TEST(GraphAndRecord, EveryDragPlaysTheStoredRecord) {
         EXPECT_NEAR(sectionMagnitudeDb(pushed, hz), sectionMagnitudeDb(edited, hz), 1e-4) << hz;
 }
 
-TEST(GraphAndRecord, TheMicrophoneEqPlaysTheStoredRecordToo) {
-    EditorRig rig;
-    ASSERT_TRUE(rig.connect());
+TEST_F(GraphAndRecord, TheMicrophoneEqPlaysTheStoredRecordToo) {
     rig.view().showPage(PageKind::Music);
     auto* page = dynamic_cast<CDialogMusic*>(rig.view().currentPage());
     ASSERT_NE(page, nullptr);
     // The page opens on microphone CH A: group 1 from record 0.
     const BandRecord start{150, 180, 2000, 1};
-    rig.editor->store().setBand(1, 3, start);
-    page->refresh();
-    QApplication::processEvents();
+    storeAndShow(page, 1, 3, start);
     EXPECT_NE(dragAround(rig, {page->graph(), page->bands(), 1, 0}, 3), start);
 }
 
-TEST(GraphAndRecord, AnOffGridTypedValueIsStoredAsShown) {
-    EditorRig rig;
-    ASSERT_TRUE(rig.connect());
+TEST_F(GraphAndRecord, AnOffGridTypedValueIsStoredAsShown) {
     CDialogOutput* page = mainOutput(rig);
     ASSERT_NE(page, nullptr);
-    rig.editor->store().setBand(kMainGroup, 4, BandRecord{150, 100, 1410, 1});
-    page->refresh();
-    QApplication::processEvents();
+    storeAndShow(page, kMainGroup, 4, BandRecord{150, 100, 1410, 1});
     pickBand(page->graph(), 4);
     BandEditor* e = page->bands();
     const EqUnderTest eq{page->graph(), e, kMainGroup, 0};
