@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The EQ graph's costs: one band's curve, a full repaint of 24 bands at 1024 x 520, one drag step.
 #include "controls/eq_panel.h"
-#include "params/eq_curve.h"
+#include "eq/eq_curve.h"
 
 #include <QApplication>
 #include <QImage>

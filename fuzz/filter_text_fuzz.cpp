@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary text as a filter list and as a measurement: the readers never misbehave, an import
 // stays within the bank's limits, and a fit on whatever curve comes out stays within them too.
-#include "params/auto_eq.h"
-#include "params/filter_text.h"
+#include "eq/auto_eq.h"
+#include "eq/filter_text.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -18,27 +18,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Lowest first. protocol and ini are the bottom; measure sits beside device; tune sits on both;
-// sim and cli sit on device beside the UI stack (audio, ui, controls, pages, app). controls
-// never reach device; only app includes app.
+// Lowest first. protocol and ini are the bottom; eq sits on the engine; measure sits beside
+// device; tune sits on both; sim and cli sit on device beside the UI stack (audio, ui, controls,
+// pages, app). controls never reach device; only app includes app.
 const std::map<std::string, std::set<std::string>> kAllowed = {
     {"protocol", {}},
     {"ini", {}},
     {"params", {"protocol", "ini"}},
-    {"measure", {"params", "protocol", "ini"}},
-    {"device", {"params", "protocol", "ini"}},
-    {"sim", {"measure", "device", "params", "protocol", "ini"}},
-    {"tune", {"measure", "device", "params", "protocol", "ini"}},
-    {"cli", {"tune", "sim", "measure", "device", "params", "protocol", "ini"}},
-    {"audio", {"measure", "params", "protocol", "ini"}},
-    {"plot", {"tune", "measure", "params", "protocol", "ini"}},
-    {"ui", {"device", "params", "protocol", "ini"}},
-    {"controls", {"ui", "params", "protocol", "ini"}},
+    {"eq", {"params", "protocol", "ini"}},
+    {"measure", {"eq", "params", "protocol", "ini"}},
+    {"device", {"eq", "params", "protocol", "ini"}},
+    {"sim", {"measure", "device", "eq", "params", "protocol", "ini"}},
+    {"tune", {"measure", "device", "eq", "params", "protocol", "ini"}},
+    {"cli", {"tune", "sim", "measure", "device", "eq", "params", "protocol", "ini"}},
+    {"audio", {"measure", "eq", "params", "protocol", "ini"}},
+    {"plot", {"tune", "measure", "eq", "params", "protocol", "ini"}},
+    {"ui", {"device", "eq", "params", "protocol", "ini"}},
+    {"controls", {"ui", "eq", "params", "protocol", "ini"}},
     {"pages",
-     {"controls", "ui", "audio", "tune", "measure", "device", "params", "protocol", "ini"}},
+     {"controls", "ui", "audio", "tune", "measure", "device", "eq", "params", "protocol", "ini"}},
     {"app",
-     {"pages", "controls", "ui", "audio", "plot", "sim", "tune", "measure", "device", "params",
-      "protocol", "ini"}},
+     {"pages", "controls", "ui", "audio", "plot", "sim", "tune", "measure", "device", "eq",
+      "params", "protocol", "ini"}},
 };
 
 // The folders of the Qt UI, and the headers that build reports, which none of them may include.
@@ -207,15 +208,19 @@ TEST(Layering, TheCheckCatchesUpwardAndSidewaysIncludes) {
     write("sim/d.cpp", "#include \"ui/fonts.h\"\n#include \"cli/q7ctl.h\"\n");
     write("app/e.cpp", "#include \"app/x.h\"\n#include \"sim/d.h\"\n#include \"nowhere/y.h\"\n");
     write("extra/f.cpp", "#include \"protocol/report.h\"\n");
+    write("eq/g.cpp", "#include \"params/store.h\"\n#include \"measure/fft.h\"\n");
+    write("params/h.cpp", "#include \"eq/eq_bank.h\"\n");
     const std::vector<std::string> got = violations(root);
     fs::remove_all(root);
     const std::vector<std::string> want = {
         "app/e.cpp:3: include \"nowhere/y.h\": 'nowhere' is not a folder of src/",
         "controls/b.h:3: include \"device/link.h\": 'controls' may not include 'device'",
+        "eq/g.cpp:2: include \"measure/fft.h\": 'eq' may not include 'measure'",
         "extra/f.cpp:1: include \"protocol/report.h\": folder 'extra' has no row in the layering "
         "table",
         "pages/c.cpp:2: include \"app/editor.h\": 'pages' may not include 'app'",
         "params/a.cpp:3: include \"device/link.h\": 'params' may not include 'device'",
+        "params/h.cpp:1: include \"eq/eq_bank.h\": 'params' may not include 'eq'",
         "sim/d.cpp:1: include \"ui/fonts.h\": 'sim' may not include 'ui'",
         "sim/d.cpp:2: include \"cli/q7ctl.h\": 'sim' may not include 'cli'",
     };

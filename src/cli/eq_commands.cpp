@@ -4,9 +4,10 @@
 #include "cli/command_line.h"
 #include "cli/io.h"
 #include "cli/mode_json.h"
-#include "params/auto_eq.h"
-#include "params/filter_text.h"
+#include "eq/auto_eq.h"
+#include "eq/filter_text.h"
 #include "params/mode_file.h"
+#include "params/text.h"
 
 #include <charconv>
 #include <cmath>
@@ -33,14 +34,6 @@ struct EqArgs {
     double maxBoost = 6.0;
 };
 
-std::optional<double> number(const std::string& s) {
-    double v = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
-
 // The option texts as numbers and a bank; false after a usage line.
 bool interpret(EqArgs& a, Invocation& run, int& code) {
     std::string error;
@@ -51,8 +44,10 @@ bool interpret(EqArgs& a, Invocation& run, int& code) {
                 "reverb-b, echo-b, top)";
     if (error.empty() && !a.range.empty()) {
         const auto dash = a.range.find('-', 1);
-        const auto lo = dash == std::string::npos ? std::nullopt : number(a.range.substr(0, dash));
-        const auto hi = dash == std::string::npos ? std::nullopt : number(a.range.substr(dash + 1));
+        const auto lo =
+            dash == std::string::npos ? std::nullopt : parseFinite(a.range.substr(0, dash));
+        const auto hi =
+            dash == std::string::npos ? std::nullopt : parseFinite(a.range.substr(dash + 1));
         if (!lo || !hi || !(*lo > 0) || !(*hi > *lo))
             error = "--range takes LO-HI in Hz, LO below HI (for example 20-500)";
         else {
@@ -66,7 +61,7 @@ bool interpret(EqArgs& a, Invocation& run, int& code) {
         std::size_t from = 0;
         while (error.empty() && from <= a.lockText.size()) {
             const std::size_t comma = std::min(a.lockText.find(',', from), a.lockText.size());
-            const auto n = number(a.lockText.substr(from, comma - from));
+            const auto n = parseFinite(a.lockText.substr(from, comma - from));
             if (!n || *n < 1 || *n > 64 || *n != std::floor(*n))
                 error = "--lock takes band numbers from 1, separated by commas (for example 1,3)";
             else
@@ -75,14 +70,14 @@ bool interpret(EqArgs& a, Invocation& run, int& code) {
         }
     }
     if (error.empty() && !a.bandsText.empty()) {
-        const auto n = number(a.bandsText);
+        const auto n = parseFinite(a.bandsText);
         if (!n || *n < 1 || *n != std::floor(*n) || *n > 64)
             error = "--bands takes a whole number of bands, 1 or more";
         else
             a.bands = int(*n);
     }
     if (error.empty() && !a.maxBoostText.empty()) {
-        const auto n = number(a.maxBoostText);
+        const auto n = parseFinite(a.maxBoostText);
         if (!n || *n < 0 || *n > kBandGainMaxDb)
             error = "--max-boost takes 0 to 15 dB";
         else

@@ -18,16 +18,8 @@
 
 namespace q7 {
 
-float storedQ(int thousandths) {
-    float q = float(thousandths / 1000.0);
-    while (int(double(q) * 1000.0) < thousandths)
-        q = std::nextafter(q, 1e9f);
-    return q;
-}
-
-float sendableQ(float q) {
-    const int single = int(q * 1000.0f);
-    return int(double(q) * 1000.0) < single ? storedQ(single) : q;
+BandRecord recordOf(const EqPanelBand& b) {
+    return quantise(b.type, b.gain, b.frequency, b.q);
 }
 
 namespace {
@@ -35,33 +27,21 @@ namespace {
 constexpr int kPlotLeft = 36, kPlotTop = 18, kPlotRightGap = 6, kPlotBottomGap = 20;
 const double kLogSpan = std::log10(kCurveHighHz / kCurveLowHz);
 
-const char* const kTitles[12][2] = {
-    {"音乐均衡", "Music EQ"},
-    {"话筒通道A均衡", "CH A Mic EQ"},
-    {"超低均衡", "SUB EQ"},
-    {"中置均衡", "Center EQ"},
-    {"后置均衡", "REAR EQ"},
-    {"前置均衡", "MAIN EQ"},
-    {"混响通道A均衡", "CH A Reverb EQ"},
-    {"回声通道A均衡", "CH A Echo EQ"},
-    {"话筒通道B均衡", "CH B Mic EQ"},
-    {"混响通道B均衡", "CH B Reverb EQ"},
-    {"回声通道B均衡", "CH B Echo EQ"},
-    {"顶置均衡", "TOP EQ"},
-};
-
 constexpr QRgb kBandColours[24] = {0xFA64B4, 0xFF50FF, 0x5050FF, 0x50FF64, 0xFFFF64, 0xFF6464,
                                    0xFFB414, 0xFF64B4, 0xB464FF, 0x8CB4FF, 0x14B4FF, 0x50FFFF,
                                    0x28FFA0, 0x145AFA, 0x50FFFF, 0xFFFF14, 0x5064FF, 0x14FF50,
                                    0x50FF28, 0xB4FF14, 0xFF50FF, 0x5078FA, 0xFAFAFA, 0xFA647B};
 
-// Half away from zero to a tenth of a dB.
-float roundTenth(double g) {
-    return float(std::trunc(10.0 * (g > 0 ? g + 0.05 : g - 0.05)) / 10.0);
+float clampQ(int type, double q) {
+    return float(std::clamp(q, 0.1, (type >= 2 && type <= 5) ? 2.0 : 30.0));
 }
 
-float clampQ(int type, double q) {
-    return sendableQ(float(std::clamp(q, 0.1, (type >= 2 && type <= 5) ? 2.0 : 30.0)));
+// A band as its record keeps it: what the graph shows is what is stored and sent.
+void snap(EqPanelBand& b) {
+    const BandValues v = bandValues(recordOf(b));
+    b.gain = v.gainDb;
+    b.frequency = v.frequencyHz;
+    b.q = v.q;
 }
 
 bool gainType(int type) {
@@ -148,16 +128,15 @@ QColor CEqPanel::bandColour(int band) {
 }
 
 QString CEqPanel::title() const {
-    return QString::fromUtf8(
-        kTitles[std::size_t(std::clamp(bank_, 0, 11))][language_ == 1 ? 1 : 0]);
+    return QString::fromUtf8(eqBankTitle(std::clamp(bank_, 0, 11), language_ == 1));
 }
 
 int CEqPanel::candidateCount() const {
-    return bank_ == kSubBank ? std::min(5, count_) : count_;
+    return bank_ == kSubEqBank ? std::min(kSubBands, count_) : count_;
 }
 
 bool CEqPanel::isFixedBand(int b) const {
-    return (bank_ == 0 || bank_ == 1 || bank_ == 8) && (b == 7 || b == 10);
+    return q7::isFixedBand(bank_, b);
 }
 
 void CEqPanel::setSelected(int b) {
@@ -187,50 +166,18 @@ void CEqPanel::SetBank(int bank) {
 
 void CEqPanel::SetBandCount(int count) {
     count_ = std::clamp(count, 0, kMaxEqBands);
-    auto layout = [this](std::initializer_list<int> hz, std::initializer_list<int> types, float q) {
-        int i = 0;
-        auto type = types.begin();
-        for (int f : hz) {
-            EqPanelBand& b = bands_[i++];
-            b.frequency = float(f);
-            b.q = q;
-            b.type = types.size() ? *type++ : 1;
-        }
-    };
-    static constexpr std::initializer_list<int> fifteen = {
-        100, 160, 250, 400, 630, 1000, 1600, 2500, 4000, 6300, 10000, 13000, 15000, 18000, 20000};
-    switch (count_) {
-    case 4:
-        layout({31, 62, 125, 250}, {3, 1, 1, 2}, 0.707f);
-        break;
-    case 7:
-        layout({31, 62, 125, 250, 500, 1000, 2000}, {}, 1.41f);
-        break;
-    case 10:
-        layout({31, 62, 125, 250, 500, 1000, 2000, 4000, 8000, 12000}, {}, 1.41f);
-        break;
-    case 15:
-        layout(fifteen, {}, 1.41f);
-        break;
-    case 20:
-        layout({100,   160,   250,   400,   630,   1000,  1600,  2500,  4000,  6300,
-                10000, 13000, 15000, 18000, 20000, 20000, 20000, 20000, 20000, 20000},
-               {}, 1.41f);
-        break;
-    case 24:
-        layout({100,   160,   250,   400, 630, 1000, 1600, 2500, 4000, 6300, 10000, 13000,
-                15000, 18000, 20000, 100, 160, 250,  400,  630,  1000, 1600, 2500,  4000},
-               {}, 1.41f);
-        break;
-    default:
-        break;
+    int i = 0;
+    for (const LayoutBand& l : graphLayout(count_)) {
+        EqPanelBand& b = bands_[i++];
+        b.frequency = float(l.hz);
+        b.q = storedQ(int(std::lround(l.q * 1000.0)));
+        b.type = l.type;
     }
-    // The music and microphone banks hold bands 7 and 10 at 630 and 2500 Hz.
-    const bool fixed = bank_ == 0 || bank_ == 1 || bank_ == 8;
-    bands_[7].frequencyMin = fixed ? 630.0f : 20.0f;
-    bands_[7].frequencyMax = fixed ? 630.0f : 20000.0f;
-    bands_[10].frequencyMin = fixed ? 2500.0f : 20.0f;
-    bands_[10].frequencyMax = fixed ? 2500.0f : 20000.0f;
+    for (int fixed : {7, 10}) {
+        const int hz = fixedBandHz(bank_, fixed);
+        bands_[fixed].frequencyMin = hz ? float(hz) : 20.0f;
+        bands_[fixed].frequencyMax = hz ? float(hz) : 20000.0f;
+    }
     for (int i = 0; i < count_; ++i) {
         bands_[i].index = i;
         bands_[i].gain = 0.0f;
@@ -260,6 +207,7 @@ void CEqPanel::SetBandGain(int b, float gain) {
     if (r.type == 2 || r.type == 3 || r.type > 5)
         gain = 0.0f;
     r.gain = std::clamp(gain, -15.0f, 15.0f);
+    snap(r);
     ComputeBandCurve(b);
     update();
 }
@@ -268,56 +216,60 @@ void CEqPanel::SetBandQ(int b, float q) {
     if (b < 0 || b >= kMaxEqBands || std::fabs(q) < 1e-7f)
         return;
     EqPanelBand& r = bands_[b];
-    r.q = sendableQ(std::clamp(q, 0.1f, r.type == 1 ? 30.0f : 2.0f));
+    r.q = std::clamp(q, 0.1f, r.type == 1 ? 30.0f : 2.0f);
+    snap(r);
     ComputeBandCurve(b);
     update();
 }
 
+void CEqPanel::setSubTypes(int b, const std::array<int, 4>& types) {
+    for (int part = 0; part < 4; ++part)
+        SetBandGain(subGraphRecord(b, part), 0.0f);
+    for (int part = 0; part < 4; ++part)
+        SetBandType(subGraphRecord(b, part), types[std::size_t(part)]);
+}
+
 void CEqPanel::ApplyMenuType(int b, int menuType) {
-    if (bank_ != kSubBank) {
+    if (bank_ != kSubEqBank) {
         SetBandType(b, menuType);
         return;
     }
-    if (b < 0 || b > 4)
+    if (b < 0 || b >= kSubBands)
         return;
-    static constexpr int table[6][4] = {
-        {1, 1, 1, 1}, {1, 1, 1, 1}, {18, 20, 1, 1}, {19, 21, 1, 1}, {4, 1, 1, 1}, {5, 1, 1, 1},
-    };
-    const int m = std::clamp(menuType, 1, 5);
-    const int records[4] = {b, 5 + 3 * b, 6 + 3 * b, 7 + 3 * b};
-    for (int r : records)
-        SetBandGain(r, 0.0f);
-    for (int k = 0; k < 4; ++k)
-        SetBandType(records[k], table[m][k]);
+    setSubTypes(b, subMenuTypes(std::clamp(menuType, 1, 5)));
 }
 
 void CEqPanel::ApplyCrossoverType(int b, int slope) {
-    if (b == -1 || b > 4 || b < 0)
+    if (b < 0 || b >= kSubBands)
         return;
-    static constexpr int table[12][4] = {
-        {11, 11, 1, 1}, {13, 13, 1, 1}, {15, 11, 15, 11}, {19, 21, 19, 21},
-        {9, 1, 1, 1},   {9, 11, 1, 1},  {9, 9, 1, 1},     {13, 1, 1, 1},
-        {15, 11, 1, 1}, {19, 21, 1, 1}, {7, 1, 1, 1},     {1, 1, 1, 1},
-    };
-    const int s = (slope >= 1 && slope <= 11) ? slope : 0;
-    const bool low = bands_[b].type % 2 == 0;
-    const int records[4] = {b, 5 + 3 * b, 6 + 3 * b, 7 + 3 * b};
-    for (int r : records)
-        SetBandGain(r, 0.0f);
-    for (int k = 0; k < 4; ++k) {
-        const int n = table[s][k];
-        SetBandType(records[k], n == 1 ? 1 : (low ? n - 1 : n));
-    }
+    // Slope 11 (one past the list) makes the band and its sections PEQ; anything else unknown
+    // is the first slope.
+    const int s = (slope >= 1 && slope <= kCrossoverSlopes) ? slope : 0;
+    setSubTypes(b, crossoverTypes(s, bands_[b].type % 2 == 0));
+}
+
+std::array<int, 4> CEqPanel::subTypes(int b) const {
+    std::array<int, 4> types{};
+    for (int part = 0; part < 4; ++part)
+        types[std::size_t(part)] = bands_[subGraphRecord(b, part)].type;
+    return types;
+}
+
+void CEqPanel::snapBand(int b) {
+    if (b < 0 || b >= kMaxEqBands)
+        return;
+    snap(bands_[b]);
+    ComputeBandCurve(b);
 }
 
 void CEqPanel::ComputeBandCurve(int b) {
     if (b < 0 || b >= kMaxEqBands)
         return;
     EqPanelBand& r = bands_[b];
-    if (bank_ == kSubBank && b <= 4) {
+    if (bank_ == kSubEqBank && b < kSubBands) {
         // The three sections follow their band's frequency and Q and stay at 0 dB.
-        for (int s = 5 + 3 * b; s <= 7 + 3 * b; ++s) {
-            EqPanelBand& sec = bands_[s];
+        for (int part = 1; part <= 3; ++part) {
+            EqPanelBand& sec = bands_[subGraphRecord(b, part)];
             sec.frequency = r.frequency;
             sec.q = r.q;
             sec.gain = 0.0f;
@@ -413,13 +365,14 @@ void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
                        : kCurveLowHz * std::pow(10.0, kLogSpan * (px - grabX_) / plotWidth());
         double g = !gainType(b.type)  ? 0.0
                    : py == press_.y() ? double(pressGain_)
-                                      : roundTenth(15.0 - (py - grabY_) / plotHeight() * 30.0);
-        const float gain = float(std::clamp(g, double(b.gainMin), double(b.gainMax)));
-        const float frequency =
-            float(std::clamp(f, double(b.frequencyMin), double(b.frequencyMax)));
-        if (gain != b.gain || frequency != b.frequency) {
-            b.gain = gain;
-            b.frequency = frequency;
+                                      : 15.0 - (py - grabY_) / plotHeight() * 30.0;
+        EqPanelBand moved = b;
+        moved.gain = float(std::clamp(g, double(b.gainMin), double(b.gainMax)));
+        moved.frequency = float(std::clamp(f, double(b.frequencyMin), double(b.frequencyMax)));
+        snap(moved);
+        if (moved.gain != b.gain || moved.frequency != b.frequency) {
+            b.gain = moved.gain;
+            b.frequency = moved.frequency;
             dragChanged_ = true;
             ComputeBandCurve(selected_);
             changed(selected_);
@@ -432,10 +385,12 @@ void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
         if (std::fabs(px - b.x) > 1 && std::fabs(py - b.y) > 1)
             moved_ = true;
         const double divisor = (b.type >= 2 && b.type <= 5) ? 80.0 : 12.0;
-        const float q = clampQ(b.type, b.q + (px - lastX_) / divisor);
+        EqPanelBand moved = b;
+        moved.q = clampQ(b.type, b.q + (px - lastX_) / divisor);
+        snap(moved);
         lastX_ = int(px);
-        if (q != b.q) {
-            b.q = q;
+        if (moved.q != b.q) {
+            b.q = moved.q;
             ComputeBandCurve(selected_);
             changed(selected_);
         }
@@ -623,11 +578,11 @@ void CEqPanel::keyPressEvent(QKeyEvent* e) {
         break;
     case Qt::Key_Up:
         if (gainType(b.type))
-            b.gain = roundTenth(b.gain + 0.1);
+            b.gain += 0.1f;
         break;
     case Qt::Key_Down:
         if (gainType(b.type))
-            b.gain = roundTenth(b.gain - 0.1);
+            b.gain -= 0.1f;
         break;
     case Qt::Key_Plus:
         if (!isFixedBand(selected_))
@@ -643,6 +598,7 @@ void CEqPanel::keyPressEvent(QKeyEvent* e) {
     b.gain = std::clamp(b.gain, b.gainMin, b.gainMax);
     b.q = clampQ(b.type, b.q);
     b.frequency = std::clamp(b.frequency, b.frequencyMin, b.frequencyMax);
+    snap(b);
     // A key that changes nothing (at a limit, or a gain key on a pass filter) sends nothing.
     if (b.gain == before.gain && b.q == before.q && b.frequency == before.frequency)
         return;
@@ -657,12 +613,14 @@ void CEqPanel::wheelEvent(QWheelEvent* e) {
         return;
     }
     EqPanelBand& b = bands_[selected_];
-    const float gain = std::clamp(roundTenth(b.gain + (e->angleDelta().y() < 0 ? -0.1 : 0.1)),
-                                  b.gainMin, b.gainMax);
+    EqPanelBand moved = b;
+    moved.gain =
+        std::clamp(float(b.gain + (e->angleDelta().y() < 0 ? -0.1 : 0.1)), b.gainMin, b.gainMax);
+    snap(moved);
     e->accept();
-    if (gain == b.gain)
+    if (moved.gain == b.gain)
         return;
-    b.gain = gain;
+    b.gain = moved.gain;
     ComputeBandCurve(selected_);
     changed(selected_);
     repaint();
@@ -789,9 +747,9 @@ void CEqPanel::paintInto(QPainter& p) {
     if (selected_ >= 0 && selected_ < count_ && bands_[selected_].type != 0) {
         const EqPanelBand& sb = bands_[selected_];
         BandCurve sum = sb.curve;
-        if (bank_ == kSubBank && selected_ <= 4)
-            for (int s = 5 + 3 * selected_; s <= 7 + 3 * selected_; ++s)
-                if (bands_[s].type != 0)
+        if (bank_ == kSubEqBank && selected_ < kSubBands)
+            for (int part = 1; part <= 3; ++part)
+                if (const int s = subGraphRecord(selected_, part); bands_[s].type != 0)
                     for (int i = 0; i < kCurvePoints; ++i)
                         sum[std::size_t(i)] += bands_[s].curve[std::size_t(i)];
         // Held just outside the plot: a pass filter's skirt runs hundreds of dB down, and the

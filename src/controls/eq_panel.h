@@ -4,8 +4,9 @@
 // the bands, and reports every change to its page (it never touches the store or the device).
 #pragma once
 
-#include "params/eq_curve.h"
-#include "params/measurement.h"
+#include "eq/eq_bank.h"
+#include "eq/eq_curve.h"
+#include "eq/measurement.h"
 
 #include <QPainterPath>
 #include <QPixmap>
@@ -28,7 +29,10 @@ struct EqPanelBand {
 };
 
 inline constexpr int kMaxEqBands = 40;
-inline constexpr int kSubBank = 2;
+
+// The record a graph band stands for. The graph keeps its bands on the record's grid (0.1 dB,
+// whole hertz, thousandths of Q), so this record, stored and sent, is the filter it shows.
+BandRecord recordOf(const EqPanelBand& b);
 
 class CEqPanel : public QWidget {
     Q_OBJECT
@@ -46,6 +50,10 @@ public:
     void ApplyMenuType(int band, int menuType);
     void ApplyCrossoverType(int band, int slope);
     void ComputeBandCurve(int band);
+    // Brings a band whose fields were written directly onto the record's grid.
+    void snapBand(int band);
+    // The types of Sub band k and its three sections.
+    std::array<int, 4> subTypes(int band) const;
 
     // Direct field access.
     EqPanelBand& band(int i) { return bands_[std::size_t(i)]; }
@@ -164,6 +172,7 @@ private:
     void placeHandle(EqPanelBand& b) const;
     int pick(double px, double py, double within, bool anyType) const;
     void changed(int band);
+    void setSubTypes(int band, const std::array<int, 4>& types);
     void paintInto(QPainter& p);
     void paintReadout(QPainter& p, const EqPanelBand& b);
     int showTypeMenu(const QPoint& globalPos);
@@ -171,15 +180,6 @@ private:
     static bool ownKey(const QKeyEvent* e);
     void setHover(int band);
 };
-
-// The graph's single-precision Q for a stored Q in thousandths, chosen so that sending the band
-// again stores the same thousandths (the encoder truncates Q × 1000, and the nearest single of
-// 4.318 is 4.3179998).
-float storedQ(int thousandths);
-// The Q sent for the graph's q: the encoder multiplies in double, where 1.41f × 1000 is
-// 1409.99997, while the single product, which the amplifier's own program takes, is 1410. The
-// graph's q is nudged up by the few ulps that make the two agree.
-float sendableQ(float q);
 
 // Whether a drag would bring a mode file (opened by the window, not by a graph).
 bool isModeFileName(const QString& path);

@@ -296,7 +296,9 @@ void BandEditor::updateEditor(int b) {
 }
 
 void BandEditor::finishEdit(int b) {
-    graph_->ComputeBandCurve(b);
+    // A typed frequency is written straight into the band: it goes onto the record's grid
+    // before it is sent or shown.
+    graph_->snapBand(b);
     graph_->update();
     if (send)
         send(b);
@@ -307,24 +309,33 @@ void BandEditor::finishEdit(int b) {
         edited(b);
 }
 
+void BandEditor::connectGraph(const std::function<void(const QPoint&)>& copyMenu) {
+    connect(graph_, &CEqPanel::bandChanged, this, &BandEditor::onGraphBandChanged);
+    connect(graph_, &CEqPanel::emptyClick, this, &BandEditor::clearSelection);
+    connect(graph_, &CEqPanel::contextMenuAt, this, copyMenu);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this,
+            [this, copyMenu](const QPoint& p) { copyMenu(list_->viewport()->mapToGlobal(p)); });
+}
+
 void BandEditor::onGraphBandSelected(int b) {
-    if (b < 0)
-        return;
-    const bool changedSelection = b != selected_;
-    selected_ = b;
-    showEditor(true);
-    updateEditor(b);
-    if (changedSelection && selectionChanged)
-        selectionChanged(b);
+    takeGraphBand(b, false);
 }
 
 void BandEditor::onGraphBandChanged(int b) {
+    takeGraphBand(b, true);
+}
+
+void BandEditor::takeGraphBand(int b, bool changed) {
     if (b < 0)
         return;
     const bool changedSelection = b != selected_;
     selected_ = b;
     showEditor(true);
-    finishEdit(b);
+    if (changed)
+        finishEdit(b);
+    else
+        updateEditor(b);
     if (changedSelection && selectionChanged)
         selectionChanged(b);
 }

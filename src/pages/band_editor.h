@@ -39,6 +39,10 @@ public:
 
     // Shows count graph records read with record(i); types outside 0..maxType show as 0. The
     // list shows the first listRows of them (all when -1).
+    // Takes the graph's changes and empty clicks; a right click on the graph away from the
+    // bands or on the list opens copyMenu at that screen point.
+    void connectGraph(const std::function<void(const QPoint&)>& copyMenu);
+
     void load(int bank, int count, const std::function<BandRecord(int)>& record, int maxType = 5,
               int listRows = -1);
     void setNumberColour(const QColor& c);
@@ -93,6 +97,8 @@ private:
     bool filling_ = false;
 
     void finishEdit(int band);
+    // A band picked (changed false) or changed on the graph becomes the selected band.
+    void takeGraphBand(int band, bool changed);
     void applyValue(int field, double value);
     void updateEditor(int band);
     void showEditor(bool on);

@@ -21,12 +21,7 @@ CDialogEfx::CDialogEfx(EditorContext& editor, int bank, QWidget* parent)
     setControlId(graph_, 1040);
     bands_ = new BandEditor(this, editor_.language(), graph_);
     bands_->send = [this](int b) { sendBand(b); };
-    connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
-    connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
-    connect(graph_, &CEqPanel::contextMenuAt, this, &CPage::showCopyMenu);
-    bands_->list()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(bands_->list(), &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { showCopyMenu(bands_->list()->viewport()->mapToGlobal(p)); });
+    bands_->connectGraph([this](const QPoint& at) { showCopyMenu(at); });
     return_ = new CGdipButton(1068, this);
     info_ = new QLabel(this);
     info_->setWordWrap(true);
@@ -94,9 +89,7 @@ void CDialogEfx::showInfo() {
 }
 
 void CDialogEfx::sendBand(int b) {
-    const EqPanelBand& band = graph_->band(b);
-    editor_.dsp().SendBand(groupOf(bank_), firstRecordOf(bank_) + b, band.type, band.gain,
-                           band.frequency, band.q);
+    sendRecord(editor_.dsp(), groupOf(bank_), firstRecordOf(bank_) + b, recordOf(graph_->band(b)));
 }
 
 std::pair<int, int> CDialogEfx::eqShown() const {

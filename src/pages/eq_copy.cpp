@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pages/eq_copy.h"
 
+#include "eq/eq_bank.h"
 #include "params/edit_path.h"
-#include "params/eq_bank.h"
 
 #include <algorithm>
 #include <string>
@@ -25,8 +25,9 @@ bool isOutput(const EqCopyBank& b) {
     return b.group >= 5;
 }
 
+// The microphone banks are the only ones here with fixed bands.
 bool fixedBand(const EqCopyBank& b, int band) {
-    return b.group == 1 && (band == 7 || band == 10);
+    return b.group == 1 && isFixedBand(1, band);
 }
 
 } // namespace

@@ -86,14 +86,9 @@ std::optional<ResponseCurve> readCurveOrSay(EditorContext& editor, QWidget* pare
     return std::nullopt;
 }
 
-// The graph record of the Sub's storage record i and back.
+// The store record of graph record i.
 int storageOfGraphRecord(int bank, int i) {
-    if (bank != kSubEqBank)
-        return i;
-    if (i < 5)
-        return 4 * i;
-    const int k = (i - 5) / 3, s = (i - 5) % 3;
-    return 4 * k + 1 + s;
+    return bank == kSubEqBank ? subStoreRecordOfGraph(i) : i;
 }
 
 } // namespace
@@ -134,7 +129,7 @@ void showOverlay(const EqOverlays& overlays, CEqPanel* graph) {
 
 void loadGraph(CEqPanel* graph, const EqBankState& state) {
     graph->SetBank(state.bank);
-    const int count = state.bank == kSubEqBank ? 20 : state.bandCount();
+    const int count = state.bank == kSubEqBank ? kSubGraphRecords : state.bandCount();
     graph->SetBandCount(count);
     for (int i = 0; i < count; ++i) {
         const int at = storageOfGraphRecord(state.bank, i);

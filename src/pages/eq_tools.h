@@ -4,8 +4,8 @@
 // over the graph with a target and the prediction, and the auto-EQ dialog that fits the bank.
 #pragma once
 
-#include "params/auto_eq.h"
-#include "params/filter_text.h"
+#include "eq/auto_eq.h"
+#include "eq/filter_text.h"
 
 #include <QDialog>
 #include <QString>

@@ -5,11 +5,11 @@
 // thread; the window only shows their progress.
 #pragma once
 
+#include "eq/eq_bank.h"
 #include "measure/average.h"
 #include "measure/level_check.h"
 #include "measure/run.h"
 #include "params/dsp.h"
-#include "params/eq_bank.h"
 
 #include <QDialog>
 #include <QPointer>

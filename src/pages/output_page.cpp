@@ -34,16 +34,6 @@ constexpr OutputInfo kOutputs[5] = {
 constexpr std::pair<int, int> kMuteBoxes[5] = {
     {1045, 5}, {1050, 4}, {1047, 3}, {1048, 2}, {1049, 11}};
 
-const char* const kSlopeNames[11] = {
-    "LinkwitzRiely 12dB", "LinkwitzRiely 24dB", "LinkwitzRiely 36dB", "LinkwitzRiely 48dB",
-    "Bessel 12dB",        "Bessel 18dB",        "Bessel 24dB",        "Butterworth 12dB",
-    "Butterworth 18dB",   "Butterworth 24dB",   "Chebyshev 12dB"};
-
-// The crossover compositions, as ApplyCrossoverType writes them.
-constexpr int kSlopes[11][4] = {{11, 11, 1, 1}, {13, 13, 1, 1}, {15, 11, 15, 11}, {19, 21, 19, 21},
-                                {9, 1, 1, 1},   {9, 11, 1, 1},  {9, 9, 1, 1},     {13, 1, 1, 1},
-                                {15, 11, 1, 1}, {19, 21, 1, 1}, {7, 1, 1, 1}};
-
 } // namespace
 
 const OutputInfo& outputInfo(int bank) {
@@ -51,13 +41,6 @@ const OutputInfo& outputInfo(int bank) {
         if (o.bank == bank)
             return o;
     return kOutputs[0];
-}
-
-int CDialogOutput::subStoreRecord(int g) {
-    if (g < 5)
-        return 4 * g;
-    const int j = g - 5;
-    return 4 * (j / 3) + 1 + j % 3;
 }
 
 CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
@@ -83,20 +66,15 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
         if (b == slopeFor_)
             updateSlopeList(b);
     };
-    connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
-    connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
-    connect(graph_, &CEqPanel::contextMenuAt, this, &CPage::showCopyMenu);
-    bands_->list()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(bands_->list(), &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { showCopyMenu(bands_->list()->viewport()->mapToGlobal(p)); });
+    bands_->connectGraph([this](const QPoint& at) { showCopyMenu(at); });
 
     slopeCaption_ = new QLabel(this);
     setControlId(slopeCaption_, 1215);
     slopeCaption_->setFont(songti(12));
     slopes_ = new QComboBox(this);
     setControlId(slopes_, 1134);
-    for (const char* n : kSlopeNames)
-        slopes_->addItem(n);
+    for (int slope = 0; slope < kCrossoverSlopes; ++slope)
+        slopes_->addItem(crossoverName(slope));
     connect(slopes_, &QComboBox::activated, this, [this](int i) { chooseSlope(i); });
 
     for (int i = 0; i < 4; ++i) {
@@ -159,11 +137,11 @@ void CDialogOutput::refresh() {
     editor_.setLastOutput(bank_);
     const OutputInfo& o = info();
     const ParameterStore& s = editor_.store();
-    const bool sub = bank_ == kSubBank;
+    const bool sub = bank_ == kSubEqBank;
     bands_->setNumberColour(QColor(0, 200, 255));
     bands_->load(
-        bank_, o.bands, [&](int i) { return s.band(o.module, sub ? subStoreRecord(i) : i); }, 31,
-        sub ? 5 : -1);
+        bank_, o.bands, [&](int i) { return s.band(o.module, sub ? subStoreRecordOfGraph(i) : i); },
+        31, sub ? 5 : -1);
     // Q limits by type as the graph keeps them.
     graph_->setLanguage(editor_.language().index());
     graph_->setBypass(eqBypass());
@@ -213,44 +191,30 @@ void CDialogOutput::resetEq() {
 }
 
 void CDialogOutput::sendBand(int b) {
-    const OutputInfo& o = info();
-    auto send = [&](int graphRecord, int storeRecord) {
-        const EqPanelBand& band = graph_->band(graphRecord);
-        editor_.dsp().SendBand(o.module, storeRecord, band.type, band.gain, band.frequency, band.q);
-    };
-    if (bank_ != kSubBank) {
-        send(b, b);
+    const int module = info().module;
+    if (bank_ != kSubEqBank) {
+        sendRecord(editor_.dsp(), module, b, recordOf(graph_->band(b)));
         return;
     }
-    if (b > 4)
+    if (b >= kSubBands)
         return;
     // A Sub band goes with its three sections.
-    send(b, 4 * b);
-    for (int k = 1; k <= 3; ++k)
-        send(4 + 3 * b + k, 4 * b + k);
+    for (int part = 0; part < 4; ++part)
+        sendRecord(editor_.dsp(), module, subStoreRecord(b, part),
+                   recordOf(graph_->band(subGraphRecord(b, part))));
 }
 
 int CDialogOutput::matchingSlope(int b) const {
-    if (bank_ != kSubBank || b < 0 || b > 4)
+    if (bank_ != kSubEqBank || b < 0 || b >= kSubBands)
         return -1;
-    const int types[4] = {graph_->band(b).type, graph_->band(5 + 3 * b).type,
-                          graph_->band(6 + 3 * b).type, graph_->band(7 + 3 * b).type};
-    for (int s = 0; s < 11; ++s)
-        for (bool low : {true, false}) {
-            bool same = true;
-            for (int k = 0; k < 4; ++k) {
-                const int n = kSlopes[s][k];
-                same &= types[k] == (n == 1 ? 1 : (low ? n - 1 : n));
-            }
-            if (same)
-                return s;
-        }
-    return -1;
+    const auto slope = crossoverOfTypes(graph_->subTypes(b));
+    return slope ? slope->slope : -1;
 }
 
 void CDialogOutput::updateSlopeList(int b) {
     const int type = b >= 0 && b <= 4 ? graph_->band(b).type : 0;
-    const bool show = bank_ == kSubBank && b >= 0 && b <= 4 && (type == 2 || type == 3 || type > 5);
+    const bool show =
+        bank_ == kSubEqBank && b >= 0 && b <= 4 && (type == 2 || type == 3 || type > 5);
     slopeFor_ = b;
     slopeBand_ = show ? b : -1;
     slopes_->setVisible(show);

@@ -44,9 +44,6 @@ public:
     int bank() const override { return bank_; }
     void setBank(int bank) override;
 
-    // The Sub output stores band k at record 4k and its sections at 4k+1..4k+3; the graph holds
-    // them at k and 5+3k..7+3k.
-    static int subStoreRecord(int graphRecord);
     // The crossover slope a Sub band's four records form, or -1.
     int matchingSlope(int band) const;
     void chooseSlope(int index);

@@ -595,6 +595,8 @@ bool Dsp::SendBand(EqHalf half, int band, int type, double gainDb, double freque
     return SendBand(h.group, h.firstRecord + band, type, gainDb, frequencyHz, q, extraGainDb);
 }
 
+// The layout an EQ reset writes. It differs from the start band image, which is what an
+// amplifier that was never reset holds.
 bool Dsp::resetGroupEq(EqHalf half) {
     struct Band {
         int hz;

@@ -202,6 +202,8 @@ void ParameterStore::resetBandImage() {
     band_ = start;
 }
 
+// What a new amplifier holds (998 Hz, the split filters after the EQ bands), not the layout an EQ
+// reset writes (Dsp::resetGroupEq): an untouched amplifier reads so.
 BandImage ParameterStore::startBandImage() {
     BandImage image{};
     constexpr std::uint16_t q1414 = 1414, q707 = 707;

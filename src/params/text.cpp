@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "params/text.h"
 
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
 namespace q7 {
 
 namespace {
@@ -104,6 +108,30 @@ std::u16string truncateUnits(std::u16string_view s, std::size_t n) {
     if (cut > 0 && s[cut - 1] >= 0xD800 && s[cut - 1] <= 0xDBFF)
         --cut;
     return std::u16string(s.substr(0, cut));
+}
+
+std::vector<std::string> splitWords(std::string_view s) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+            ++i;
+        std::size_t j = i;
+        while (j < s.size() && !std::isspace(static_cast<unsigned char>(s[j])))
+            ++j;
+        if (j > i)
+            out.emplace_back(s.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+std::optional<double> parseFinite(std::string_view s) {
+    double v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
 }
 
 } // namespace q7

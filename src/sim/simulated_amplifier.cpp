@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/simulated_amplifier.h"
 
+#include "eq/eq_bank.h"
 #include "params/dsp.h"
 #include "params/mode_file.h"
 #include "protocol/report_sink.h"
@@ -124,11 +125,11 @@ AmpSettings factorySettings(int flavour) {
         s.setCellFloat(delayChannelInfo(DelayChannel(d)).delayCell, delays[d]);
     // The sub: a 24 dB Linkwitz-Riley low pass at 90 Hz and a 12 dB subsonic high pass at 25 Hz,
     // each band followed by its three sections.
-    const std::pair<std::array<int, 4>, int> crossovers[2] = {{{12, 12, 1, 1}, 90},
-                                                              {{11, 11, 1, 1}, 25}};
+    const std::pair<std::array<int, 4>, int> crossovers[2] = {{crossoverTypes(1, true), 90},
+                                                              {crossoverTypes(0, false), 25}};
     for (int k = 0; k < 2; ++k)
         for (int j = 0; j < 4; ++j)
-            s.setBand(8, 4 * k + j,
+            s.setBand(8, subStoreRecord(k, j),
                       BandRecord::encode(crossovers[k].first[std::size_t(j)], 0.0,
                                          crossovers[k].second, 0.707));
     s.writePlanBlock(0, kFactoryPlan);

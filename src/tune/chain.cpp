@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tune/chain.h"
 
+#include "eq/eq_bank.h"
 #include "measure/speakers.h"
 #include "params/codec.h"
 #include "params/dsp.h"
-#include "params/eq_bank.h"
 
 #include <bit>
 #include <cmath>

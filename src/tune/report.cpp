@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tune/report.h"
 
+#include "eq/eq_bank.h"
 #include "params/edit_path.h"
-#include "params/eq_bank.h"
 #include "params/mode_file.h"
 #include "protocol/file_writer.h"
 

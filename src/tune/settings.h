@@ -3,8 +3,8 @@
 // crossover and all-pass bands), output delays, speaker levels.
 #pragma once
 
+#include "eq/eq_bank.h"
 #include "params/dsp.h"
-#include "params/eq_bank.h"
 
 #include <utility>
 #include <vector>

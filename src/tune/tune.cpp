@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tune/tune.h"
 
+#include "eq/eq_bank.h"
 #include "params/codec.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
-#include "params/eq_bank.h"
 
 #include <algorithm>
 #include <cmath>

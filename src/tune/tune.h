@@ -11,11 +11,11 @@
 // wires does the same exactly.
 #pragma once
 
+#include "eq/auto_eq.h"
+#include "eq/measurement.h"
 #include "measure/calibration.h"
 #include "measure/speakers.h"
 #include "measure/sweep.h"
-#include "params/auto_eq.h"
-#include "params/measurement.h"
 #include "params/param_names.h"
 #include "tune/chain.h"
 #include "tune/room_sweeps.h"

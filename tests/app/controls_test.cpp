@@ -8,9 +8,9 @@
 #include "controls/peak_meter.h"
 #include "controls/small_eq_panel.h"
 #include "controls/speaker_panel.h"
+#include "eq/eq_curve.h"
 #include "page_input.h"
 #include "params/biquad.h"
-#include "params/eq_curve.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -138,7 +138,7 @@ TEST(EqPanel, RightClickMenuAndItsSuppression) {
 }
 
 TEST(EqPanel, SubBankMenuAndCrossoverSlopes) {
-    Graph g(kSubBank, 20);
+    Graph g(kSubEqBank, 20);
     // LP from the menu of band 2 (handles 1 and 2 of the start layout lie apart).
     g.panel.setMenuChooser([](const QPoint&) { return 2026; });
     QTest::mouseClick(&g.panel, Qt::RightButton, {}, g.handle(1));
@@ -475,7 +475,7 @@ TEST(PeakMeter, KeepsFallingAfterASilence) {
 }
 
 TEST(EqPanel, APassBandsRegionStaysUnderItsCurve) {
-    Graph g(kSubBank, 20);
+    Graph g(kSubEqBank, 20);
     for (int b = 1; b < 5; ++b)
         g.panel.band(b).type = 0;
     g.panel.ApplyMenuType(0, 2); // a 24 dB low pass

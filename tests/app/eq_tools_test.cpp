@@ -6,13 +6,13 @@
 #include "app/editor_rig.h"
 #include "app/page_input.h"
 #include "app/real_input.h"
+#include "eq/synthetic_response.h"
 #include "pages/eq_tools.h"
 #include "pages/output_page.h"
 #include "params/biquad.h"
 #include "params/codec.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
-#include "params/synthetic_response.h"
 
 #include <QDoubleSpinBox>
 #include <QFile>

@@ -141,12 +141,12 @@ TEST(OutputPage, MixMuteAndGraphOfEachOutput) {
 }
 
 TEST(OutputPage, SubRecordsTranslateAndSlopesSendAllFour) {
-    EXPECT_EQ(CDialogOutput::subStoreRecord(0), 0);
-    EXPECT_EQ(CDialogOutput::subStoreRecord(4), 16);
-    EXPECT_EQ(CDialogOutput::subStoreRecord(5), 1);
-    EXPECT_EQ(CDialogOutput::subStoreRecord(7), 3);
-    EXPECT_EQ(CDialogOutput::subStoreRecord(8), 5);
-    EXPECT_EQ(CDialogOutput::subStoreRecord(19), 19);
+    EXPECT_EQ(subStoreRecordOfGraph(0), 0);
+    EXPECT_EQ(subStoreRecordOfGraph(4), 16);
+    EXPECT_EQ(subStoreRecordOfGraph(5), 1);
+    EXPECT_EQ(subStoreRecordOfGraph(7), 3);
+    EXPECT_EQ(subStoreRecordOfGraph(8), 5);
+    EXPECT_EQ(subStoreRecordOfGraph(19), 19);
 
     EditorRig rig;
     ASSERT_TRUE(rig.connect());

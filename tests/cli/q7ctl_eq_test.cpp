@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl eq: the command line scripts depend on, run on files written here.
-#include "../params/synthetic_response.h"
+#include "../eq/synthetic_response.h"
 #include "cli/q7ctl.h"
-#include "params/auto_eq.h"
-#include "params/eq_bank.h"
+#include "eq/auto_eq.h"
+#include "eq/eq_bank.h"
 #include "params/mode_file.h"
 
 #include <fstream>

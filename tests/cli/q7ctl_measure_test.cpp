@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl's measurements against the simulated amplifier and its room, on virtual time.
 #include "cli/q7ctl.h"
+#include "eq/measurement.h"
 #include "json_reader.h"
 #include "measure/output.h"
 #include "measure/speakers.h"
-#include "params/measurement.h"
 #include "protocol/clock.h"
 #include "sim/simulated_amplifier.h"
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Calibration files, smoothing and averaging, and what a measurement writes.
+#include "eq/measurement.h"
 #include "measure/average.h"
 #include "measure/calibration.h"
 #include "measure/output.h"
-#include "params/measurement.h"
 
 #include <cmath>
 #include <cstdio>

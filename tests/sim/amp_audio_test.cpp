@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated amplifier's signal chain, decoded from what it received, against the editor's
 // own prediction of the same settings (independent paths), and its routing and mutes.
+#include "eq/eq_bank.h"
 #include "measure/fft.h"
 #include "measure/speakers.h"
-#include "params/eq_bank.h"
 #include "sim/amp_audio.h"
 #include "sim_link.h"
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The chain model against the simulated amplifier's own signal chain, which decodes what it
 // received: every output, each delay mode, an all-pass band, levels and EQ.
+#include "eq/eq_bank.h"
 #include "measure/fft.h"
 #include "measure/speakers.h"
-#include "params/eq_bank.h"
 #include "sim/amp_audio.h"
 #include "tune/chain.h"
 #include "tune_rig.h"
@@ -74,7 +74,7 @@ TEST(TuneChain, PredictsWhatTheAmplifierPlays) {
     EXPECT_FALSE(delaysWholeSignal(settings, 0));
     EXPECT_TRUE(delaysWholeSignal(settings, 1));
     // The all-pass turns the Sub's phase by half a turn at its frequency, its level unchanged.
-    const BandRecord ap = makeRecord(0, 0.0, 80, 0.5);
+    const BandRecord ap = quantise(0, 0.0, 80, 0.5);
     EXPECT_NEAR(std::abs(recordResponse(ap, 80)), 1.0, 1e-6);
     EXPECT_NEAR(std::abs(std::arg(recordResponse(ap, 80))), std::numbers::pi, 1e-3);
 }

@@ -4,7 +4,7 @@
 // command line report.
 #pragma once
 
-#include "params/filter_text.h"
+#include "eq/filter_text.h"
 
 #include <optional>
 #include <string>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
 
+#include "eq/eq_curve.h"
 #include "params/biquad.h"
 #include "params/dsp.h"
-#include "params/eq_curve.h"
 
 #include <algorithm>
 #include <cctype>
@@ -52,8 +52,53 @@ const EqBankInfo* eqBankByName(std::string_view text) {
     return nullptr;
 }
 
+const char* eqBankTitle(int bank, bool english) {
+    const EqBankInfo* info = eqBankInfo(bank);
+    return info ? (english ? info->en : info->zh) : "";
+}
+
+int fixedBandHz(int bank, int band) {
+    if (bank != 0 && bank != 1 && bank != 8)
+        return 0;
+    return band == 7 ? 630 : band == 10 ? 2500 : 0;
+}
+
 bool isFixedBand(int bank, int band) {
-    return (bank == 0 || bank == 1 || bank == 8) && (band == 7 || band == 10);
+    return fixedBandHz(bank, band) != 0;
+}
+
+std::vector<LayoutBand> graphLayout(int count) {
+    auto peq = [](std::initializer_list<int> hz, double q) {
+        std::vector<LayoutBand> out;
+        for (int f : hz)
+            out.push_back({f, filter::Peq, q});
+        return out;
+    };
+    switch (count) {
+    case 4:
+        return {{31, filter::HighPass, 0.707},
+                {62, filter::Peq, 0.707},
+                {125, filter::Peq, 0.707},
+                {250, filter::LowPass, 0.707}};
+    case 7:
+        return peq({31, 62, 125, 250, 500, 1000, 2000}, 1.41);
+    case 10:
+        return peq({31, 62, 125, 250, 500, 1000, 2000, 4000, 8000, 12000}, 1.41);
+    case 15:
+        return peq({100, 160, 250, 400, 630, 1000, 1600, 2500, 4000, 6300, 10000, 13000, 15000,
+                    18000, 20000},
+                   1.41);
+    case 20:
+        return peq({100,   160,   250,   400,   630,   1000,  1600,  2500,  4000,  6300,
+                    10000, 13000, 15000, 18000, 20000, 20000, 20000, 20000, 20000, 20000},
+                   1.41);
+    case 24:
+        return peq({100,   160,   250,   400, 630, 1000, 1600, 2500, 4000, 6300, 10000, 13000,
+                    15000, 18000, 20000, 100, 160, 250,  400,  630,  1000, 1600, 2500,  4000},
+                   1.41);
+    default:
+        return {};
+    }
 }
 
 EqBankState readBank(const ParameterStore& store, int bank) {
@@ -88,7 +133,7 @@ double recordQ(const BandRecord& r) {
     return qArgument(r.q);
 }
 
-BandRecord makeRecord(int type, double gainDb, double frequencyHz, double q) {
+BandRecord quantise(int type, double gainDb, double frequencyHz, double q) {
     BandRecord r;
     const double g = std::clamp(gainDb, kBandGainMinDb, kBandGainMaxDb);
     r.gain = std::uint16_t(std::lround(g * 10.0) + 150);
@@ -96,6 +141,22 @@ BandRecord makeRecord(int type, double gainDb, double frequencyHz, double q) {
     r.q = std::uint16_t(std::clamp<long>(std::lround(q * 1000.0), 0, 65535));
     r.type = std::uint8_t(type);
     return r;
+}
+
+float storedQ(int thousandths) {
+    float q = float(thousandths / 1000.0);
+    while (int(double(q) * 1000.0) < thousandths)
+        q = std::nextafter(q, 1e9f);
+    return q;
+}
+
+BandValues bandValues(const BandRecord& r) {
+    return {r.type, float((int(r.gain) - 150) / 10.0), float(r.frequency), storedQ(r.q)};
+}
+
+bool sendRecord(Dsp& dsp, int group, int record, const BandRecord& r) {
+    const BandValues v = bandValues(r);
+    return dsp.SendBand(group, record, v.type, v.gainDb, v.frequencyHz, v.q);
 }
 
 bool sendBank(Dsp& dsp, const ParameterStore& store, const EqBankState& state) {
@@ -211,27 +272,44 @@ std::array<int, 4> crossoverTypes(int slope, bool lowPass) {
     return t;
 }
 
-std::optional<Crossover> crossoverOf(const EqBankState& s, int band) {
-    if (s.bank != kSubEqBank || band < 0 || band >= 5 || s.records.size() < 20)
-        return std::nullopt;
+std::array<int, 4> subMenuTypes(int menuType) {
+    switch (menuType) {
+    case 2:
+        return {18, 20, 1, 1}; // LP: the low-pass pair of "Butterworth 24dB"
+    case 3:
+        return {19, 21, 1, 1};
+    case 4:
+        return {filter::LowShelf, 1, 1, 1};
+    case 5:
+        return {filter::HighShelf, 1, 1, 1};
+    default:
+        return {1, 1, 1, 1};
+    }
+}
+
+std::optional<Crossover> crossoverOfTypes(const std::array<int, 4>& types) {
     for (int slope = 0; slope < kCrossoverSlopes; ++slope)
-        for (bool low : {true, false}) {
-            const auto t = crossoverTypes(slope, low);
-            bool match = true;
-            for (int i = 0; i < 4; ++i)
-                match &= s.records[std::size_t(4 * band + i)].type == t[std::size_t(i)];
-            if (match)
+        for (bool low : {true, false})
+            if (crossoverTypes(slope, low) == types)
                 return Crossover{slope, low};
-        }
     return std::nullopt;
 }
 
+std::optional<Crossover> crossoverOf(const EqBankState& s, int band) {
+    if (s.bank != kSubEqBank || band < 0 || band >= kSubBands || s.records.size() < 20)
+        return std::nullopt;
+    std::array<int, 4> types{};
+    for (int i = 0; i < 4; ++i)
+        types[std::size_t(i)] = s.records[std::size_t(subStoreRecord(band, i))].type;
+    return crossoverOfTypes(types);
+}
+
 void setCrossover(EqBankState& s, int band, const Crossover& c, int hz, int q) {
-    if (s.bank != kSubEqBank || band < 0 || band >= 5 || s.records.size() < 20)
+    if (s.bank != kSubEqBank || band < 0 || band >= kSubBands || s.records.size() < 20)
         return;
     const auto t = crossoverTypes(c.slope, c.lowPass);
     for (int i = 0; i < 4; ++i)
-        s.records[std::size_t(4 * band + i)] =
+        s.records[std::size_t(subStoreRecord(band, i))] =
             BandRecord{150, std::uint16_t(hz), std::uint16_t(q), std::uint8_t(t[std::size_t(i)])};
 }
 

@@ -2,7 +2,7 @@
 // Measurements as programs export them, and fits on synthetic rooms and smooth curves: within
 // the device's limits and the bank's rules, and with the error the fit reports being the error of
 // the bank as it is stored.
-#include "params/auto_eq.h"
+#include "eq/auto_eq.h"
 #include "synthetic_response.h"
 
 #include <gtest/gtest.h>
@@ -323,8 +323,8 @@ TEST(AutoEq, TheSubFitsWithinItsCrossoverAndAWorseFitIsNotOffered) {
 
 TEST(AutoEq, LockedBandsAndBandsInUseOutsideTheRangeStay) {
     EqBankState start = startBank(5);
-    start.band(0) = makeRecord(filter::Peq, -4.0, 3000, 2.0); // outside 20-500 Hz, in use
-    start.band(1) = makeRecord(filter::Peq, 3.0, 120, 4.0);   // inside, locked
+    start.band(0) = quantise(filter::Peq, -4.0, 3000, 2.0); // outside 20-500 Hz, in use
+    start.band(1) = quantise(filter::Peq, 3.0, 120, 4.0);   // inside, locked
     FitOptions o;
     o.loHz = 20;
     o.hiHz = 500;

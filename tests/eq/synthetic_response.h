@@ -5,7 +5,7 @@
 // headphone-like curves made of broad bumps and a tilt.
 #pragma once
 
-#include "params/measurement.h"
+#include "eq/measurement.h"
 
 #include <cmath>
 #include <complex>

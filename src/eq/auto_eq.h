@@ -4,8 +4,8 @@
 // and judged after rounding to what a band record holds (0.1 dB, whole hertz, Q in thousandths).
 #pragma once
 
-#include "params/eq_bank.h"
-#include "params/measurement.h"
+#include "eq/eq_bank.h"
+#include "eq/measurement.h"
 
 #include <vector>
 

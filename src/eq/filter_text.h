@@ -4,7 +4,8 @@
 // an EQ bank and written from one.
 #pragma once
 
-#include "params/eq_bank.h"
+#include "eq/eq_bank.h"
+#include "eq/note.h"
 
 #include <optional>
 #include <string>
@@ -12,12 +13,6 @@
 #include <vector>
 
 namespace q7 {
-
-// A text in both languages, for previews and reports.
-struct Note {
-    std::string zh, en;
-    const std::string& text(bool english) const { return english ? en : zh; }
-};
 
 enum class TextFilterKind { Peaking, LowShelf, HighShelf, LowPass, HighPass };
 

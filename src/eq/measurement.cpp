@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "params/measurement.h"
+#include "eq/measurement.h"
 
+#include "eq/eq_curve.h"
 #include "params/biquad.h"
 #include "params/dsp.h"
-#include "params/eq_curve.h"
+#include "params/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -44,21 +45,11 @@ std::vector<std::string> fields(std::string_view line) {
     if (line.find('\t') != std::string_view::npos)
         return splitOn(line, '\t');
     std::vector<std::string> out;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i])))
-            ++i;
-        std::size_t j = i;
-        while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j])))
-            ++j;
-        if (j > i) {
-            std::string w(line.substr(i, j - i));
-            while (!w.empty() && w.back() == ',')
-                w.pop_back();
-            if (!w.empty())
-                out.push_back(w);
-        }
-        i = j;
+    for (std::string w : splitWords(line)) {
+        while (!w.empty() && w.back() == ',')
+            w.pop_back();
+        if (!w.empty())
+            out.push_back(w);
     }
     if (out.size() == 1)
         return splitOn(out[0], ',');

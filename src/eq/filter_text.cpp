@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "params/filter_text.h"
+#include "eq/filter_text.h"
+
+#include "params/text.h"
 
 #include <algorithm>
 #include <array>
@@ -28,22 +30,6 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-std::vector<std::string> words(std::string_view s) {
-    std::vector<std::string> out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
-            ++i;
-        std::size_t j = i;
-        while (j < s.size() && !std::isspace(static_cast<unsigned char>(s[j])))
-            ++j;
-        if (j > i)
-            out.emplace_back(s.substr(i, j - i));
-        i = j;
-    }
-    return out;
-}
-
 // "1.000" or "12,500": digits in groups of three after the first.
 bool grouped(std::string_view s, char sep) {
     std::size_t i = 0;
@@ -60,14 +46,6 @@ bool grouped(std::string_view s, char sep) {
         i += 4;
     }
     return true;
-}
-
-std::optional<double> plainNumber(const std::string& s) {
-    double v = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
 }
 
 const char* kindWord(TextFilterKind k) {
@@ -162,7 +140,7 @@ LineResult parseFilterLine(std::string_view text, int line, bool groupedFile) {
     }
     const std::vector<std::string> w = colon == std::string_view::npos
                                            ? std::vector<std::string>{}
-                                           : words(text.substr(colon + 1));
+                                           : splitWords(text.substr(colon + 1));
     if (w.empty()) {
         out.skip = Note{"无法读取", "unreadable"};
         return out;
@@ -275,16 +253,16 @@ std::optional<double> parseFilterNumber(std::string_view in, bool frequency, boo
         const char thousands = dot > comma ? ',' : '.';
         std::erase(s, thousands);
         std::replace(s.begin(), s.end(), ',', '.');
-        return plainNumber(s);
+        return parseFinite(s);
     }
     const char mark = comma != std::string::npos ? ',' : '.';
     std::string decimal = s;
     std::replace(decimal.begin(), decimal.end(), ',', '.');
-    const auto v = plainNumber(decimal);
+    const auto v = parseFinite(decimal);
     if (frequency && v && (groupedFile || *v < kBandFreqMinHz) && grouped(s, mark)) {
         std::string whole = s;
         std::erase(whole, mark);
-        return plainNumber(whole);
+        return parseFinite(whole);
     }
     return v;
 }
@@ -309,7 +287,7 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 // Whether the file writes frequencies in groups of three ("Fc 1.000 Hz" for 1 kHz).
 bool writesGroupedFrequencies(const std::vector<std::string_view>& lines) {
     for (std::string_view l : lines) {
-        const std::vector<std::string> w = words(l);
+        const std::vector<std::string> w = splitWords(l);
         for (std::size_t i = 0; i + 1 < w.size(); ++i)
             if (lower(w[i]) == "fc") {
                 const std::string& t = w[i + 1];
@@ -399,7 +377,7 @@ FilterText parseFilterText(std::string_view text) {
             slope = -1;
             const auto colon = t.find(':');
             const auto w = colon == std::string_view::npos ? std::vector<std::string>{}
-                                                           : words(t.substr(colon + 1));
+                                                           : splitWords(t.substr(colon + 1));
             if (!w.empty())
                 if (const auto v = parseFilterNumber(w[0], false))
                     out.preampDb = *v;
@@ -424,26 +402,9 @@ FilterText parseFilterText(std::string_view text) {
 }
 
 std::string describeRecord(const BandRecord& r) {
-    const char* word = "OFF";
-    switch (r.type) {
-    case filter::Peq:
-        word = "PK";
-        break;
-    case filter::LowShelf:
-        word = "LS";
-        break;
-    case filter::HighShelf:
-        word = "HS";
-        break;
-    case filter::LowPass:
-        word = "LP";
-        break;
-    case filter::HighPass:
-        word = "HP";
-        break;
-    default:
-        break;
-    }
+    // By type code: off, PEQ, LP, HP, LS, HS; a crossover section reads as off.
+    static constexpr const char* kWords[] = {"OFF", "PK", "LP", "HP", "LS", "HS"};
+    const char* word = r.type < std::size(kWords) ? kWords[r.type] : "OFF";
     char buf[96];
     std::snprintf(buf, sizeof buf, "%s %d Hz %+.1f dB Q %.3f", word, int(r.frequency),
                   recordGainDb(r), r.q / 1000.0);
@@ -480,10 +441,10 @@ void placeBand(EqBankState& s, int k, int type, double gainDb, double hz, double
         notes.push_back({"Q值限制为 " + fmt("%.3f", v), "Q limited to " + fmt("%.3f", v)});
         q = v;
     }
-    s.band(k) = makeRecord(type, gainDb, hz, q);
+    s.band(k) = quantise(type, gainDb, hz, q);
     if (s.bank == kSubEqBank)
         for (int i = 1; i <= 3; ++i)
-            s.records[std::size_t(4 * k + i)] = makeRecord(filter::Peq, 0.0, hz, q);
+            s.records[std::size_t(subStoreRecord(k, i))] = quantise(filter::Peq, 0.0, hz, q);
 }
 
 void flatten(EqBankState& s, int k) {
@@ -502,7 +463,7 @@ bool isFlat(const EqBankState& s, int k) {
     if (s.bank != kSubEqBank)
         return true;
     for (int i = 1; i <= 3; ++i) {
-        const BandRecord& x = s.records[std::size_t(4 * k + i)];
+        const BandRecord& x = s.records[std::size_t(subStoreRecord(k, i))];
         if (x.type != filter::Peq || x.gain != 150)
             return false;
     }
@@ -601,7 +562,7 @@ ImportPlan planImport(const EqBankState& current, const FilterText& text) {
                 l.notes.push_back(
                     {"增益限制为 " + fmt("%+.1f dB", g), "gain limited to " + fmt("%+.1f dB", g)});
             }
-            r.gain = makeRecord(r.type, g, r.frequency, 1).gain;
+            r.gain = quantise(r.type, g, r.frequency, 1).gain;
             s.band(at) = r;
             used[std::size_t(at)] = true;
             l.band = at;
@@ -761,7 +722,7 @@ std::string formatFilterText(const EqBankState& s) {
         bool sectionsFlat = true;
         if (sub)
             for (int i = 1; i <= 3; ++i) {
-                const BandRecord& x = s.records[std::size_t(4 * k + i)];
+                const BandRecord& x = s.records[std::size_t(subStoreRecord(k, i))];
                 sectionsFlat &= x.type == filter::Peq && x.gain == 150;
             }
         if (r.type >= filter::Peq && r.type <= filter::HighShelf && sectionsFlat) {
@@ -787,7 +748,7 @@ std::string formatFilterText(const EqBankState& s) {
         }
         // A crossover slope: one line per section that is not flat.
         for (int i = 0; i < 4; ++i) {
-            const BandRecord& x = s.records[std::size_t(4 * k + i)];
+            const BandRecord& x = s.records[std::size_t(subStoreRecord(k, i))];
             if (x.type == filter::Peq && x.gain == 150)
                 continue;
             if (x.type == filter::Peq || x.type == filter::LowShelf ||

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "params/auto_eq.h"
+#include "eq/auto_eq.h"
 
 #include "params/biquad.h"
 #include "params/dsp.h"
@@ -430,11 +430,12 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
 
 // Rounds each band to a record and walks the record grid (0.1 dB, 1 Hz, a thousandth of Q and
 // coarser steps) while the error falls, evaluating exactly what the amplifier will play.
-std::vector<BandRecord> quantise(const Fitter& f, const std::vector<Param>& ps, const Bounds& b) {
+std::vector<BandRecord> quantiseAll(const Fitter& f, const std::vector<Param>& ps,
+                                    const Bounds& b) {
     const std::size_t rows = f.points() + f.guards();
     std::vector<BandRecord> recs;
     for (const Param& p : ps)
-        recs.push_back(makeRecord(p.type, p.g, std::exp(p.lf), std::exp(p.lq)));
+        recs.push_back(q7::quantise(p.type, p.g, std::exp(p.lf), std::exp(p.lq)));
     const int gLo = int(std::ceil(b.gMin * 10 - 1e-9)), gHi = int(std::floor(b.gMax * 10 + 1e-9));
     const int fLo = int(std::ceil(std::exp(b.lfMin) - 1e-9)),
               fHi = int(std::floor(std::exp(b.lfMax) + 1e-9));
@@ -707,11 +708,11 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
         BandRecord& r = kept.band(k);
         const int hz =
             r.frequency >= kBandFreqMinHz && r.frequency <= kBandFreqMaxHz ? r.frequency : 1000;
-        r = makeRecord(filter::Peq, 0.0, hz, r.q >= 100 && r.q <= 30000 ? r.q / 1000.0 : 1.41);
+        r = quantise(filter::Peq, 0.0, hz, r.q >= 100 && r.q <= 30000 ? r.q / 1000.0 : 1.41);
         if (start.bank == kSubEqBank)
             for (int i = 1; i <= 3; ++i)
-                kept.records[std::size_t(4 * k + i)] =
-                    makeRecord(filter::Peq, 0.0, hz, r.q / 1000.0);
+                kept.records[std::size_t(subStoreRecord(k, i))] =
+                    quantise(filter::Peq, 0.0, hz, r.q / 1000.0);
     }
     const std::vector<double> keptDb = bankResponseDb(kept, res.hz);
     std::vector<double> desired(res.hz.size());
@@ -739,7 +740,7 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
     };
     const Fitter fitter(res.hz, desired, b, limits(12, 0.35, 0.1));
     const std::vector<Param> ps = fitContinuous(fitter, int(bands.size()), o.cutOnly);
-    std::vector<BandRecord> recs = quantise(fitter, ps, b);
+    std::vector<BandRecord> recs = quantiseAll(fitter, ps, b);
     enforceLimits(recs, limits(48, kFitOutsideToleranceDb, 0.0));
     // Lowest frequency first, so the list reads in order.
     std::sort(recs.begin(), recs.end(),
@@ -751,7 +752,7 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
         res.bank.band(k) = recs[j];
         if (start.bank == kSubEqBank)
             for (int i = 1; i <= 3; ++i)
-                res.bank.records[std::size_t(4 * k + i)] =
+                res.bank.records[std::size_t(subStoreRecord(k, i))] =
                     BandRecord{150, recs[j].frequency, recs[j].q, std::uint8_t(filter::Peq)};
     }
     res.eqAfter = bankResponseDb(res.bank, res.hz);

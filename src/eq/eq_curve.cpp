@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "params/eq_curve.h"
+#include "eq/eq_curve.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // EQ banks as the graphs show them: which band records a bank owns, which bands are fixed, the
-// bank's limits, and its magnitude response computed with the amplifier's own section designs.
+// bank's limits, the Sub's crossovers, the one rounding rule of a band record, and the bank's
+// magnitude response computed with the amplifier's own section designs.
 //
 // Banks are numbered as the graph numbers them: 0 music, 1 mic CH A, 2 Sub, 3 Center, 4 Rear,
 // 5 Main, 6 CH A reverb, 7 CH A echo, 8 mic CH B, 9 CH B reverb, 10 CH B echo, 11 Top.
@@ -40,11 +41,45 @@ struct EqBankInfo {
 
 // Null outside 0..11.
 const EqBankInfo* eqBankInfo(int bank);
+// "Music EQ", "超低均衡", …; empty outside 0..11.
+const char* eqBankTitle(int bank, bool english);
 // A bank by its number ("5") or its name ("main"); null when neither.
 const EqBankInfo* eqBankByName(std::string_view text);
 
 // The music and microphone EQs hold band 7 at 630 Hz and band 10 at 2500 Hz (bands from 0).
 bool isFixedBand(int bank, int band);
+// The frequency a fixed band stays at; 0 for a free band.
+int fixedBandHz(int bank, int band);
+
+// The Sub shows five bands, each a band record and three crossover sections. The store keeps
+// band k at record 4k and its sections at 4k + 1 .. 4k + 3; the graph keeps band k at k and its
+// sections after the five bands, at 5 + 3k .. 7 + 3k.
+inline constexpr int kSubBands = 5;
+inline constexpr int kSubGraphRecords = 20;
+// Part p (0 the band, 1..3 its sections) of Sub band k, as the graph and as the store number it.
+constexpr int subGraphRecord(int band, int part) {
+    return part == 0 ? band : kSubBands + 3 * band + part - 1;
+}
+constexpr int subStoreRecord(int band, int part) {
+    return 4 * band + part;
+}
+// The store record of graph record g (0..19).
+constexpr int subStoreRecordOfGraph(int g) {
+    return g < kSubBands ? subStoreRecord(g, 0)
+                         : subStoreRecord((g - kSubBands) / 3, 1 + (g - kSubBands) % 3);
+}
+
+// Where a graph places its bands before a bank is loaded into it, by band count (4, 7, 10, 15,
+// 20, 24; empty for another count): 100 Hz up in thirds of an octave for the large banks, octaves
+// from 31 Hz for the small ones. Not the amplifier's reset layout (the senders' own table) nor
+// its factory image: every shown band is overwritten from the store, so this only places bands no
+// record describes.
+struct LayoutBand {
+    int hz;
+    int type;
+    double q;
+};
+std::vector<LayoutBand> graphLayout(int count);
 
 // The records of one bank, in the order the band image keeps them. For the Sub, band k is
 // records[4k] and its sections records[4k + 1 .. 4k + 3].
@@ -54,7 +89,7 @@ struct EqBankState {
 
     const EqBankInfo& info() const { return *eqBankInfo(bank); }
     int bandCount() const { return info().bands; }
-    int recordOfBand(int band) const { return bank == kSubEqBank ? 4 * band : band; }
+    int recordOfBand(int band) const { return bank == kSubEqBank ? subStoreRecord(band, 0) : band; }
     BandRecord& band(int k) { return records[std::size_t(recordOfBand(k))]; }
     const BandRecord& band(int k) const { return records[std::size_t(recordOfBand(k))]; }
     bool operator==(const EqBankState&) const = default;
@@ -74,9 +109,24 @@ double recordGainDb(const BandRecord& r);
 double recordQ(const BandRecord& r);
 double qArgument(int thousandths);
 
-// A record built from user values: gain rounded to 0.1 dB, frequency to whole hertz, Q to
-// thousandths.
-BandRecord makeRecord(int type, double gainDb, double frequencyHz, double q);
+// The one rounding rule from the values a user gives to the record that keeps them: gain to the
+// nearest 0.1 dB within -15..+15, frequency to the nearest hertz, Q to the nearest thousandth
+// (halves away from zero; fields saturate to 0..65535).
+BandRecord quantise(int type, double gainDb, double frequencyHz, double q);
+
+// The single-precision values a record stands for, as the graph holds them and the band senders
+// design from: gain in tenths, whole hertz, and the Q that encodes back to the same thousandths
+// (the nearest single of 4.318 is 4.3179998, which the encoder would truncate to 4317).
+struct BandValues {
+    int type;
+    float gainDb, frequencyHz, q;
+};
+BandValues bandValues(const BandRecord& r);
+float storedQ(int thousandths);
+
+// Sends one record with SendBand, designed from its own values, so the amplifier plays what the
+// store keeps. False when a report failed.
+bool sendRecord(Dsp& dsp, int group, int record, const BandRecord& r);
 
 // Magnitude in dB of the whole bank (a band that is off counts 0).
 std::vector<double> bankResponseDb(const EqBankState& state, const std::vector<double>& hz);
@@ -94,13 +144,18 @@ std::string bankResponseCsv(const EqBankState& state);
 // 10 "Chebyshev 12dB"): the type codes of a band and its three sections.
 inline constexpr int kCrossoverSlopes = 11;
 const char* crossoverName(int slope);
+// Outside 0..10 a band and its sections are all PEQ.
 std::array<int, 4> crossoverTypes(int slope, bool lowPass);
+// The graph's type menu on a Sub band (1 PEQ .. 5 HS): what the band and its sections become.
+std::array<int, 4> subMenuTypes(int menuType);
 struct Crossover {
     int slope;
     bool lowPass;
 };
 // The slope band k of the Sub holds, if its four records make one.
 std::optional<Crossover> crossoverOf(const EqBankState& state, int band);
+// The slope four type codes (a band and its sections) make, if any.
+std::optional<Crossover> crossoverOfTypes(const std::array<int, 4>& types);
 // Sets band k of the Sub to a slope at hz and q (all four records, gain 0).
 void setCrossover(EqBankState& state, int band, const Crossover& c, int hz, int qThousandths);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Filter lists as real programs write them, read into banks within their limits, and written
 // back so that an export imported again gives the same bank.
-#include "params/filter_text.h"
+#include "eq/filter_text.h"
 
 #include <gtest/gtest.h>
 #include <random>
