@@ -22,6 +22,7 @@
 #include "pages/remote_dialogs.h"
 #include "pages/settings_dialog.h"
 #include "params/mode_file.h"
+#include "params/param_names.h"
 #include "protocol/log.h"
 #include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
@@ -603,17 +604,16 @@ int CHX2060v13App::takeScreenshots(const QString& dir) {
         }
 
         {
-            // A file whose values lie outside their ranges, named with a tab the amplifier
-            // cannot show: what loading it would change, before anything changes.
-            ParameterStore file;
-            file.applyModeImage(store_.modeImage());
-            file.setCellInt(58, 250);
-            file.setCellInt(26, 400);
+            // A file saved by an editor that never met an amplifier (zeros below the ranges),
+            // named with a tab the amplifier cannot show: what loading it would change.
+            ModeImage file = store_.modeImage();
+            for (const char* id : {"echo.a.time_ms", "main.comp.ratio", "mic.gate.attack"})
+                if (const ParamInfo* p = findParam(id); p && p->place == ParamPlace::Cell)
+                    file.cells[std::size_t(p->index)] = 0;
             const bool english = lang == kEnglish;
             CLoadPreviewDlg preview(
                 "party.q7M",
-                loadPreviewLines(checkModeImage(file.modeImage()), "Party\tRoom", "Party Room",
-                                 english),
+                loadPreviewLines(checkModeImage(file), "Party\tRoom", "Party Room", english),
                 english, frame_);
             preview.show();
             save(&preview, "load-preview", suffix);
