@@ -1223,7 +1223,7 @@ void CHX2060v13View::askAboutUnsent() {
         e.replaceSettings(mine);
         refreshFromStore();
         if (editor_.linkOpen())
-            StartDownload();
+            StartDownload({}, false); // the synchronisation that asked may still be ending
         return updateUi();
     }
     if (editor_.prompter().ask(this, l.pick("保存?", "Save?"),
@@ -1298,10 +1298,13 @@ void CHX2060v13View::startupConnect() {
 
 void CHX2060v13View::connected(int balloonMs) {
     // The transfer of the link that went away ends first: its reports never reach this one.
-    if (deferred(editor_.language().pick("连接设备", "Connect the device"), [this, balloonMs] {
-            if (editor_.linkOpen())
-                connected(balloonMs);
-        }))
+    if (deferred(
+            editor_.language().pick("连接设备", "Connect the device"),
+            [this, balloonMs] {
+                if (editor_.linkOpen())
+                    connected(balloonMs);
+            },
+            false))
         return;
     // Until it has been read, nothing is known of what this amplifier holds; settings made
     // without it are kept aside so the user can choose between them and the amplifier's.
@@ -1322,8 +1325,9 @@ void CHX2060v13View::OnDeviceArrived(const QString& path) {
         return;
     }
     // The transfer of the link that went away ends before another amplifier is opened.
-    if (deferred(editor_.language().pick("连接设备", "Connect the device"),
-                 [this, path] { OnDeviceArrived(path); }))
+    if (deferred(
+            editor_.language().pick("连接设备", "Connect the device"),
+            [this, path] { OnDeviceArrived(path); }, false))
         return;
     const OpenResult r = editor_.connection().link.OpenLink();
     if (r.opened) {
@@ -1484,17 +1488,19 @@ void CHX2060v13View::stopLingering() {
     lingerTimer_ = 0;
 }
 
-void CHX2060v13View::StartSynchronisation(const QString& text) {
-    if (deferred(editor_.language().pick("同步", "Synchronise"),
-                 [this, text] { StartSynchronisation(text); }))
+void CHX2060v13View::StartSynchronisation(const QString& text, bool told) {
+    if (deferred(
+            editor_.language().pick("同步", "Synchronise"),
+            [this, text] { StartSynchronisation(text); }, told))
         return;
     if (editor_.connection().session.startSynchronisation())
         showSyncDialog(text);
 }
 
-void CHX2060v13View::StartDownload(const QString& text) {
-    if (deferred(editor_.language().pick("发送设置到机器", "Send the settings to the amplifier"),
-                 [this, text] { StartDownload(text); }))
+void CHX2060v13View::StartDownload(const QString& text, bool told) {
+    if (deferred(
+            editor_.language().pick("发送设置到机器", "Send the settings to the amplifier"),
+            [this, text] { StartDownload(text); }, told))
         return;
     if (editor_.connection().session.startDownload())
         showSyncDialog(text);
@@ -1511,14 +1517,15 @@ QStringList CHX2060v13View::waitingWork() const {
     return out;
 }
 
-bool CHX2060v13View::deferred(const QString& what, std::function<void()> run) {
+bool CHX2060v13View::deferred(const QString& what, std::function<void()> run, bool told) {
     if (!transferBusy())
         return false;
     waiting_.push_back({what, std::move(run)});
     const Language& l = editor_.language();
-    editor_.ShowInfo(
-        l.pick("当前传输结束后执行：%1", "Runs when the transfer has finished: %1").arg(what),
-        2500);
+    if (told)
+        editor_.ShowInfo(
+            l.pick("当前传输结束后执行：%1", "Runs when the transfer has finished: %1").arg(what),
+            2500);
     if (!waitTimer_)
         waitTimer_ = editor_.timeline().start(kSyncProgressMs, true, [this] { runWaiting(); });
     return true;

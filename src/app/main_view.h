@@ -78,8 +78,11 @@ public:
     void updateUi();
 
     // ---- connection ----
-    void StartSynchronisation(const QString& text = {});
-    void StartDownload(const QString& text = {});
+    // A transfer asked for while another runs waits for it; `told` says so in a notice (the
+    // editor's own follow-ups, such as the send the user agreed to as a synchronisation ends,
+    // wait without one).
+    void StartSynchronisation(const QString& text = {}, bool told = true);
+    void StartDownload(const QString& text = {}, bool told = true);
     void OnTransferFinished(TransferKind kind);
     void OnDeviceArrived(const QString& path);
     void OnDeviceRemoved(const QString& path);
@@ -212,7 +215,7 @@ private:
     std::deque<Waiting> waiting_;
     int waitTimer_ = 0;
     bool runningWaiting_ = false;
-    bool deferred(const QString& what, std::function<void()> run);
+    bool deferred(const QString& what, std::function<void()> run, bool told = true);
     void runWaiting();
     void transferTimedOut();
     void downloadFailed();

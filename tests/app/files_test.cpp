@@ -4,6 +4,7 @@
 #include "app/presets.h"
 #include "editor_rig.h"
 #include "params/mode_file.h"
+#include "ui/info_popup.h"
 #include "ui/local_path.h"
 
 #include <QDir>
@@ -336,6 +337,11 @@ TEST(ShellOpen, AFileGivenBeforeTheAmplifierConnectsIsSentWhenTheUserSaysSo) {
     ASSERT_FALSE(rig.prompter.asked.empty());
     EXPECT_TRUE(rig.prompter.asked.back().text.contains(QString::fromUtf8("尚未发送")));
     EXPECT_EQ(rig.editor->store().cellInt(65), 12);
+    // The send the user agreed to follows the synchronisation without a notice that it waits.
+    if (CInfoDlg* info = rig.editor->infoPopup()) {
+        EXPECT_FALSE(info->text().contains(QString::fromUtf8("当前传输结束后执行")))
+            << info->text().toStdString();
+    }
 
     // Sent once: the next connection asks nothing and only reads.
     rig.clearTrace();
