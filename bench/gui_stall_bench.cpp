@@ -16,6 +16,7 @@
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/ribbon.h"
+#include "bench_prompter.h"
 #include "pages/measure_dialog.h"
 #include "protocol/trace.h"
 #include "real_input.h"
@@ -42,20 +43,6 @@
 using namespace q7;
 
 namespace {
-
-struct SilentPrompter final : Prompter {
-    Answer ask(QWidget*, const QString&, const QString&, bool) override {
-        return yes ? Answer::Yes : Answer::No;
-    }
-    bool yes = false;
-    void tell(QWidget*, BoxIcon, const QString&, const QString& text) override {
-        std::fprintf(stderr, "box: %s\n", text.toLocal8Bit().constData());
-    }
-    QString openFile(QWidget*, const QString&) override { return {}; }
-    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override {
-        return {};
-    }
-};
 
 void pump(int ms) {
     QElapsedTimer t;
@@ -158,7 +145,7 @@ int main(int argc, char** argv) {
     SimOptions healthy;
     healthy.latencyUs = 1000;
     SimulatedAmplifier sim(clock, healthy);
-    SilentPrompter prompter;
+    BenchPrompter prompter;
     EditorOptions o;
     o.clock = &clock;
     o.backend = &sim;
@@ -278,7 +265,7 @@ int main(int argc, char** argv) {
                     fadeGap);
 
         // Storing a device mode: the amplifier gets half a second before the next report.
-        prompter.yes = true;
+        prompter.answer = Answer::Yes;
         double storeGap = 0;
         {
             GapMeter meter(clock);
@@ -288,7 +275,7 @@ int main(int argc, char** argv) {
             }
             storeGap = meter.longest();
         }
-        prompter.yes = false;
+        prompter.answer = Answer::No;
         std::printf("stored into a device mode 3 times (500 ms before the next report): longest "
                     "event-loop gap %.1f ms (goal: under 20 ms)\n",
                     storeGap);

@@ -3,12 +3,12 @@
 // folders its row names, nothing else. The UI never builds a report: it neither includes the
 // report builders nor calls them, and asks the amplifier's commands or the senders instead.
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -134,10 +134,13 @@ std::vector<std::string> violations(const fs::path& root) {
     return out;
 }
 
+bool startsWord(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+}
+
 // Where a file of the UI includes a report builder's header, calls a builder or names a command
 // code, one "file:line: why" each. Line comments are not read.
 std::vector<std::string> reportBuilding(const fs::path& root) {
-    static const std::regex word("[A-Za-z_][A-Za-z0-9_]*");
     std::vector<std::string> out;
     for (const fs::path& file : filesUnder(root)) {
         const fs::path rel = fs::relative(file, root);
@@ -152,10 +155,16 @@ std::vector<std::string> reportBuilding(const fs::path& root) {
                 continue;
             }
             const std::string code = text.substr(0, text.find("//"));
-            for (auto it = std::sregex_iterator(code.begin(), code.end(), word);
-                 it != std::sregex_iterator(); ++it) {
-                const std::string name = it->str();
-                const std::size_t at = std::size_t(it->position());
+            for (std::size_t at = 0; at < code.size();) {
+                if (!startsWord(code[at])) {
+                    ++at;
+                    continue;
+                }
+                std::size_t end = at + 1;
+                while (end < code.size() && (startsWord(code[end]) ||
+                                             std::isdigit(static_cast<unsigned char>(code[end]))))
+                    ++end;
+                const std::string name = code.substr(at, end - at);
                 const std::size_t before = code.find_last_not_of(" \t", at == 0 ? 0 : at - 1);
                 const bool member = at > 0 && before != std::string::npos &&
                                     (code[before] == '.' || (code[before] == '>' && before > 0 &&
@@ -164,6 +173,7 @@ std::vector<std::string> reportBuilding(const fs::path& root) {
                     out.push_back(where + "names the command code " + name);
                 else if (kReportBuilders.count(name) && !member)
                     out.push_back(where + "builds a report with " + name);
+                at = end;
             }
         }
     }
