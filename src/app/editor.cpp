@@ -4,8 +4,8 @@
 #include "app/about_dialog.h"
 #include "app/device_bridge.h"
 #include "app/eq_screens.h"
-#include "app/main_frame.h"
 #include "app/load_preview.h"
+#include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/profile_saver.h"
 #include "app/ribbon.h"
@@ -127,6 +127,7 @@ CHX2060v13App::CHX2060v13App(EditorOptions options)
         ownedProfile_ = std::make_unique<QSettings>("DSP_2060_V2.5", "DSP-Q7-v1.1");
         profile_ = ownedProfile_.get();
     }
+    recent_ = profile_->value("recentFileList").toStringList().mid(0, 10);
     profileSaver_ = std::make_unique<ProfileSaver>(*profile_);
     bridge_ = std::make_unique<DeviceBridge>(*timeline_);
     connection_->setObserver(bridge_.get());
@@ -270,7 +271,7 @@ void CHX2060v13App::flushSettings() {
 }
 
 QStringList CHX2060v13App::recentFiles() const {
-    return profile_->value("recentFileList").toStringList().mid(0, 10);
+    return recent_;
 }
 
 void CHX2060v13App::addRecentFile(const QString& path) {
@@ -280,6 +281,7 @@ void CHX2060v13App::addRecentFile(const QString& path) {
     list.prepend(absolute);
     while (list.size() > 10)
         list.removeLast();
+    recent_ = list;
     setSetting("recentFileList", list);
     if (frame_)
         frame_->ribbon().setRecentFiles(list);

@@ -152,6 +152,7 @@ private:
     std::unique_ptr<QSettings> ownedProfile_;
     QSettings* profile_;
     std::unique_ptr<ProfileSaver> profileSaver_;
+    QStringList recent_; // the profile's recent files, read once: the window never waits on it
     std::unique_ptr<DeviceBridge> bridge_;
     std::unique_ptr<UdevWatcher> udev_;
     QSocketNotifier* udevNotifier_ = nullptr;

@@ -7,7 +7,8 @@ namespace q7 {
 
 ProfileSaver::ProfileSaver(QSettings& profile)
     : profile_(profile), fileName_(profile.fileName()), format_(profile.format()) {
-    // The profile's own deferred write would run on the event loop: it is taken over here.
+    // What the window's object was given before it was taken over would be written on the
+    // event loop: its deferred write is taken over too.
     profile_.installEventFilter(this);
     thread_ = std::thread(&ProfileSaver::run, this);
 }
@@ -23,7 +24,10 @@ ProfileSaver::~ProfileSaver() {
 }
 
 void ProfileSaver::set(const QString& key, const QVariant& value) {
-    profile_.setValue(key, value);
+    {
+        std::lock_guard lock(mutex_);
+        pending_.insert(key, value);
+    }
     saveSoon();
 }
 
@@ -38,7 +42,7 @@ void ProfileSaver::saveSoon() {
 void ProfileSaver::flush() {
     std::unique_lock lock(mutex_);
     const std::uint64_t wanted = requested_;
-    changed_.wait(lock, [&] { return written_ >= wanted || stop_; });
+    changed_.wait(lock, [&] { return written_ >= wanted; });
 }
 
 bool ProfileSaver::eventFilter(QObject* watched, QEvent* event) {
@@ -51,21 +55,25 @@ bool ProfileSaver::eventFilter(QObject* watched, QEvent* event) {
 
 void ProfileSaver::run() {
     // Objects of one file share its contents within the process, each thread its own object:
-    // this one writes what the editor's object has set.
+    // this one also writes what the window's object was given.
     QSettings writer(fileName_, format_);
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [&] { return stop_ || requested_ > written_; });
-        const std::uint64_t now = requested_;
-        if (now > written_) {
+        if (requested_ > written_) {
+            const std::uint64_t now = requested_;
+            QMap<QString, QVariant> values;
+            values.swap(pending_);
             lock.unlock();
+            for (auto it = values.cbegin(); it != values.cend(); ++it)
+                writer.setValue(it.key(), it.value());
             writer.sync();
             lock.lock();
             written_ = now;
             changed_.notify_all();
+            continue;
         }
-        if (stop_ && requested_ == written_)
-            return;
+        return; // stopping with everything written
     }
 }
 

@@ -309,9 +309,11 @@ TEST(RibbonLanguage, SwitchRelabelsEverythingAndIsRemembered) {
     EXPECT_EQ(rig.status().usbPane()->text(), "USB:Connected");
     EXPECT_EQ(rig.status().bypass()->text(), "Bypass");
     EXPECT_EQ(rig.ribbon().action(cmd::LoadModeFirst + 1)->text(), "M2: Cinema");
+    rig.editor->flushSettings(); // the profile is written off the window's thread
     EXPECT_EQ(rig.profile->value("language").toInt(), 1);
     rig.clickRibbon(cmd::LanguageSwitch);
     EXPECT_EQ(rig.ribbon().button(cmd::SaveFile)->text(), QString::fromUtf8("保存文件"));
+    rig.editor->flushSettings();
     EXPECT_EQ(rig.profile->value("language").toInt(), 0);
 }
 
