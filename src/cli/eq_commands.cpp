@@ -129,22 +129,6 @@ void applyBank(ParameterStore& store, const EqBankState& s) {
         store.setBand(info.group, info.firstRecord + i, s.records[std::size_t(i)]);
 }
 
-std::string bandsJson(const EqBankState& s) {
-    std::string out = "[";
-    const EqBankInfo& info = s.info();
-    for (std::size_t i = 0; i < s.records.size(); ++i) {
-        const BandRecord& r = s.records[i];
-        char buf[160];
-        std::snprintf(buf, sizeof buf,
-                      "%s{\"record\": %d, \"type\": %d, \"gain_db\": %.1f, \"freq_hz\": %d, "
-                      "\"q\": %.3f}",
-                      i ? ", " : "", info.firstRecord + int(i), int(r.type), recordGainDb(r),
-                      int(r.frequency), r.q / 1000.0);
-        out += buf;
-    }
-    return out + "]";
-}
-
 std::string notesJson(const std::vector<std::string>& notes) {
     std::string out = "[";
     for (std::size_t i = 0; i < notes.size(); ++i)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/measure_commands.h"
 
+#include "cli/audio_rig.h"
 #include "cli/command_line.h"
 #include "cli/mode_json.h"
 #include "device/connection.h"
@@ -15,6 +16,7 @@
 #include "protocol/log.h"
 #include "protocol/trace.h"
 #include "sim/simulated_audio.h"
+#include "tune/link_switch.h"
 
 #include <algorithm>
 #include <charconv>
@@ -57,10 +59,6 @@ void printDevices(const char* title, const std::vector<AudioDevice>& list, std::
     for (const AudioDevice& d : list)
         out << "  " << d.name << " (" << d.channels << (d.channels == 1 ? " channel" : " channels")
             << (d.isDefault ? ", default" : "") << ")\n";
-}
-
-bool isSimulatedDevice(const std::optional<std::string>& name) {
-    return name && (*name == kSimPlaybackDevice || *name == kSimRecordingDevice);
 }
 
 std::string fixed(double v, int decimals) {
@@ -312,59 +310,31 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
         return kExitUsage;
     }
     std::optional<SimOptions> simOptions;
-    if (a.simulator) {
-        std::string error;
-        simOptions = SimOptions::parse(*a.simulator, error);
-        if (!simOptions) {
-            err << "q7ctl: " << error << "\n";
-            return 2;
-        }
-    }
+    if (!parseSimulator(a.simulator, simOptions, err))
+        return kExitUsage;
     auto plan = a.command == "measure" ? makePlan(a, err) : std::optional<Plan>(Plan{});
     if (!plan)
         return 2;
     if (a.recording)
         return fromRecording(a, *plan, out, err);
 
-    // The system's devices, when this program has them.
-    std::unique_ptr<AudioBackend> ownedSystem;
-    AudioBackend* system = env.audio;
-    if (!system && env.systemAudio &&
-        !(simOptions && a.command == "measure" && (!a.play || isSimulatedDevice(a.play)) &&
-          (!a.record || isSimulatedDevice(a.record)))) {
-        ownedSystem = env.systemAudio();
-        system = ownedSystem.get();
+    const bool simulatedByDefault =
+        (!a.play || isSimulatedDevice(a.play)) && (!a.record || isSimulatedDevice(a.record));
+    AudioRig rig(env, simOptions,
+                 a.command == "audio devices" || simulatedByDefault || isSimulatedDevice(a.play) ||
+                     isSimulatedDevice(a.record),
+                 !(simOptions && a.command == "measure" && simulatedByDefault));
+    if (!rig.error().empty()) {
+        err << "q7ctl: " << rig.error() << "\n";
+        return 2;
     }
-
-    SystemClock systemClock;
-    Clock& clock = env.clock ? *env.clock : systemClock;
-    Clock::Participant participant(clock);
-    std::unique_ptr<HidBackend> ownedBackend;
-    HidBackend* backend = env.backend;
-    if (!backend) {
-        if (simOptions)
-            ownedBackend = std::make_unique<SimulatedAmplifier>(clock, *simOptions);
-        else
-            ownedBackend = std::make_unique<HidapiBackend>();
-        backend = ownedBackend.get();
-    }
-    auto* simulated = simOptions ? dynamic_cast<SimulatedAmplifier*>(backend) : nullptr;
-    std::unique_ptr<SimulatedAudio> simAudio;
-    const bool wantSimulated =
-        a.command == "audio devices" ||
-        ((!a.play || isSimulatedDevice(a.play)) && (!a.record || isSimulatedDevice(a.record))) ||
-        isSimulatedDevice(a.play) || isSimulatedDevice(a.record);
-    if (simulated && wantSimulated) {
-        simAudio = std::make_unique<SimulatedAudio>(*simulated, *simOptions);
-        if (!simAudio->ok()) {
-            err << "q7ctl: " << simAudio->error() << "\n";
-            return 2;
-        }
-    }
+    SimulatedAudio* simAudio = rig.simulatedAudio();
+    AudioBackend* system = rig.systemAudio();
+    Clock& clock = rig.clock();
 
     if (a.command == "audio devices") {
         std::vector<AudioDevice> play, record;
-        for (AudioBackend* b : {static_cast<AudioBackend*>(simAudio.get()), system}) {
+        for (AudioBackend* b : {static_cast<AudioBackend*>(simAudio), system}) {
             if (!b)
                 continue;
             for (const AudioDevice& d : b->playbackDevices())
@@ -395,7 +365,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
         err << "q7ctl: play and record on the simulated devices together, or on real ones\n";
         return 2;
     }
-    AudioBackend* audio = simulatedDevices ? simAudio.get() : system;
+    AudioBackend* audio = simulatedDevices ? simAudio : system;
     if (!audio) {
         err << "q7ctl: this q7ctl has no audio devices (built without Qt Multimedia)\n";
         return 1;
@@ -407,24 +377,10 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
         plan->setup.reference = TimingReference::Loopback;
         plan->referenceName = "loopback";
     }
-    if (a.verbose)
-        setDebugLogSink([&err](std::string_view text) { err << "debug: " << text; });
-    struct LogReset {
-        ~LogReset() { setDebugLogSink(nullptr); }
-    } logReset;
-    TraceWriter trace;
-    if (a.trace && !trace.open(*a.trace)) {
-        err << "q7ctl: cannot write " << *a.trace << "\n";
-        return 1;
-    }
     ParameterStore store;
-    Connection c(*backend, clock, store);
-    c.link.setTrace(&trace);
-    const OpenResult opened = c.link.OpenLink();
-    if (!opened.opened) {
-        err << "q7ctl: no amplifier found (USB HID 2010:1031)\n";
+    Connection c(rig.backend(), clock, store);
+    if (!rig.open(c, a.verbose, a.trace, err))
         return 1;
-    }
     // Identity, then what the measurement changes and puts back: the group mutes and the
     // music source, as the amplifier holds them now.
     c.commands.askModel();
@@ -462,10 +418,7 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
 
     Dsp dsp(store, c.link, clock);
     // Restore sends the group mutes as the store (synchronised from the amplifier) holds them.
-    DspSpeakerSwitch speakers(dsp, [&c] {
-        c.link.awaitReply();
-        return c.link.isOpen() && !c.link.readThreadEnded();
-    });
+    DspSpeakerSwitch speakers = linkSpeakerSwitch(c.link, dsp);
     const int previousSource = store.cellInt(cell::MusicSource);
     if (a.input) {
         c.commands.switchSource(*sourceCode(*a.input));

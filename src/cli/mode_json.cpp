@@ -164,4 +164,20 @@ std::string jsonString(std::string_view text) {
     return out + "\"";
 }
 
+std::string bandsJson(const EqBankState& s) {
+    std::string out = "[";
+    const EqBankInfo& info = s.info();
+    for (std::size_t i = 0; i < s.records.size(); ++i) {
+        const BandRecord& r = s.records[i];
+        char buf[160];
+        std::snprintf(buf, sizeof buf,
+                      "%s{\"record\": %d, \"type\": %d, \"gain_db\": %.1f, \"freq_hz\": %d, "
+                      "\"q\": %.3f}",
+                      i ? ", " : "", info.firstRecord + int(i), int(r.type), recordGainDb(r),
+                      int(r.frequency), r.q / 1000.0);
+        out += buf;
+    }
+    return out + "]";
+}
+
 } // namespace q7

@@ -2,6 +2,7 @@
 // The JSON view of a mode image printed by `q7ctl mode dump` and `q7ctl pull --json`.
 #pragma once
 
+#include "eq/eq_bank.h"
 #include "params/param_names.h"
 #include "params/store.h"
 
@@ -22,6 +23,8 @@ std::string paramJsonValue(const ParamInfo& p, std::uint32_t raw);
 // the two values in user units as "a" and "b".
 std::string differencesJson(const std::vector<Difference>& differences);
 // Shortest text that reads back to the same single; "null" for NaN and infinities.
+// A bank's band records as a JSON list ({"record", "type", "gain_db", "freq_hz", "q"}).
+std::string bandsJson(const EqBankState& s);
 std::string jsonFloat(float v);
 std::string jsonDouble(double v);
 std::string hexBytes(std::span<const std::uint8_t> bytes);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/tune_commands.h"
 
+#include "cli/audio_rig.h"
 #include "cli/command_line.h"
 #include "cli/mode_json.h"
 #include "device/connection.h"
@@ -25,10 +26,6 @@ namespace q7 {
 
 namespace {
 
-bool isSimulatedDevice(const std::optional<std::string>& name) {
-    return name && (*name == kSimPlaybackDevice || *name == kSimRecordingDevice);
-}
-
 std::string today() {
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
@@ -40,22 +37,6 @@ std::string today() {
 
 std::string rounded(double v, double step) {
     return jsonDouble(std::round(v / step) * step);
-}
-
-std::string bandsJson(const EqBankState& s) {
-    std::string out = "[";
-    const EqBankInfo& info = s.info();
-    for (std::size_t i = 0; i < s.records.size(); ++i) {
-        const BandRecord& r = s.records[i];
-        char buf[160];
-        std::snprintf(buf, sizeof buf,
-                      "%s{\"record\": %d, \"type\": %d, \"gain_db\": %.1f, \"freq_hz\": %d, "
-                      "\"q\": %.3f}",
-                      i ? ", " : "", info.firstRecord + int(i), int(r.type), recordGainDb(r),
-                      int(r.frequency), r.q / 1000.0);
-        out += buf;
-    }
-    return out + "]";
 }
 
 int bankOfSpeaker(int k) {
@@ -223,14 +204,8 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
         return kExitUsage;
     }
     std::optional<SimOptions> simOptions;
-    if (a.simulator) {
-        std::string error;
-        simOptions = SimOptions::parse(*a.simulator, error);
-        if (!simOptions) {
-            err << "q7ctl: " << error << "\n";
-            return 2;
-        }
-    }
+    if (!parseSimulator(a.simulator, simOptions, err))
+        return kExitUsage;
     // The options, checked before anything is opened.
     TuneOptions o;
     if (a.speakers && *a.speakers != "auto") {
@@ -291,62 +266,27 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
         err << "q7ctl: play and record on the simulated devices together, or on real ones\n";
         return 2;
     }
-    std::unique_ptr<AudioBackend> ownedSystem;
-    AudioBackend* system = env.audio;
-    if (!system && env.systemAudio && !simulatedDevices) {
-        ownedSystem = env.systemAudio();
-        system = ownedSystem.get();
+    AudioRig rig(env, simOptions, simulatedDevices, !simulatedDevices);
+    if (!rig.error().empty()) {
+        err << "q7ctl: " << rig.error() << "\n";
+        return 2;
     }
-
-    SystemClock systemClock;
-    Clock& clock = env.clock ? *env.clock : systemClock;
-    Clock::Participant participant(clock);
-    std::unique_ptr<HidBackend> ownedBackend;
-    HidBackend* backend = env.backend;
-    if (!backend) {
-        if (simOptions)
-            ownedBackend = std::make_unique<SimulatedAmplifier>(clock, *simOptions);
-        else
-            ownedBackend = std::make_unique<HidapiBackend>();
-        backend = ownedBackend.get();
+    SimulatedAudio* simAudio = rig.simulatedAudio();
+    if (simAudio && simAudio->positions() < o.positions) {
+        err << "q7ctl: the simulated room has " << simAudio->positions()
+            << (simAudio->positions() == 1 ? " position" : " positions") << "\n";
+        return 2;
     }
-    auto* simulated = simOptions ? dynamic_cast<SimulatedAmplifier*>(backend) : nullptr;
-    std::unique_ptr<SimulatedAudio> simAudio;
-    if (simulated && simulatedDevices) {
-        simAudio = std::make_unique<SimulatedAudio>(*simulated, *simOptions);
-        if (!simAudio->ok()) {
-            err << "q7ctl: " << simAudio->error() << "\n";
-            return 2;
-        }
-        if (simAudio->positions() < o.positions) {
-            err << "q7ctl: the simulated room has " << simAudio->positions()
-                << (simAudio->positions() == 1 ? " position" : " positions") << "\n";
-            return 2;
-        }
-    }
-    AudioBackend* audio = simulatedDevices ? simAudio.get() : system;
+    AudioBackend* audio = simulatedDevices ? simAudio : rig.systemAudio();
     if (!audio) {
         err << "q7ctl: this q7ctl has no audio devices (built without Qt Multimedia)\n";
         return 1;
     }
-    if (a.verbose)
-        setDebugLogSink([&err](std::string_view text) { err << "debug: " << text; });
-    struct LogReset {
-        ~LogReset() { setDebugLogSink(nullptr); }
-    } logReset;
-    TraceWriter trace;
-    if (a.trace && !trace.open(*a.trace)) {
-        err << "q7ctl: cannot write " << *a.trace << "\n";
-        return 1;
-    }
-
+    Clock& clock = rig.clock();
     ParameterStore store;
-    Connection c(*backend, clock, store);
-    c.link.setTrace(&trace);
-    if (!c.link.OpenLink().opened) {
-        err << "q7ctl: no amplifier found (USB HID 2010:1031)\n";
+    Connection c(rig.backend(), clock, store);
+    if (!rig.open(c, a.verbose, a.trace, err))
         return 1;
-    }
     if (const int code = synchronise(c, err); code != kExitOk) {
         c.link.CloseByEditor();
         return code;
