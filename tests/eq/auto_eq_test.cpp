@@ -3,7 +3,7 @@
 // the device's limits and the bank's rules, and with the error the fit reports being the error of
 // the bank as it is stored.
 #include "eq/auto_eq.h"
-#include "synthetic_response.h"
+#include "eq/synthetic_response.h"
 
 #include <gtest/gtest.h>
 #include <random>
