@@ -14,14 +14,11 @@ struct Single {
     CommandCall call;
 };
 
-// 32881, 32882 and 32797, 32798 are older ids of the same commands, still sent by the tooltips'
-// language tables and kept working.
+// By the Input category's id; the Output twins are found with Ribbon::twin().
 const Single kSingles[] = {
     {cmd::LoadFile, {ViewCommand::OpenFile}},
-    {32881, {ViewCommand::OpenFile}},
     {cmd::AppOpen, {ViewCommand::OpenFile}},
     {cmd::SaveFile, {ViewCommand::SaveFileAs}},
-    {32882, {ViewCommand::SaveFileAs}},
     {cmd::AppSave, {ViewCommand::SaveDocument}},
     {cmd::AppSaveAs, {ViewCommand::SaveDocumentAs}},
     {cmd::AppExit, {ViewCommand::Exit}},
@@ -40,7 +37,7 @@ const Single kSingles[] = {
     {cmd::EqBypass, {ViewCommand::EqBypass}},
     {cmd::EqReset, {ViewCommand::EqReset}},
     {cmd::ShowMusic, {ViewCommand::ShowMusic}},
-    {32797, {ViewCommand::ShowMusic}},
+    {32797, {ViewCommand::ShowMusic}}, // two more ids the music page has always answered to
     {32798, {ViewCommand::ShowMusic}},
     {cmd::ShowOutputMain, {ViewCommand::ShowOutput, 5}},
     {cmd::ShowOutputCenter, {ViewCommand::ShowOutput, 3}},
@@ -84,7 +81,7 @@ CommandCall commandFor(int id) {
         if (id >= r.first && id < r.first + r.count)
             return {r.what, id - r.first};
     for (const Single& s : kSingles)
-        if (s.id == id)
+        if (s.id == id || Ribbon::twin(s.id) == id)
             return s.call;
     return {};
 }

@@ -225,6 +225,7 @@ private:
     bool deferred(const QString& what, std::function<void()> run, bool told = true);
     void runWaiting();
     void transferTimedOut();
+    void startTransfer(TransferKind kind, const QString& text, bool told);
     void downloadFailed();
     QString downloadUnfinishedText() const;
 

@@ -23,32 +23,33 @@ void CHX2060v13View::openNoiseGate() {
     noiseGate_->showCentred();
 }
 
+namespace {
+
+// A tool dialog, made on first use and kept: brought up with the current texts (and values).
+template <class Dialog>
+void showTool(QPointer<Dialog>& dialog, Editor& editor, QWidget* parent, bool refresh = true) {
+    if (!dialog)
+        dialog = new Dialog(editor, parent);
+    if (refresh)
+        dialog->refresh();
+    dialog->applyLanguage();
+    dialog->showCentred();
+}
+
+} // namespace
+
 void CHX2060v13View::openMachineSettings() {
-    if (!editor_.linkOpen())
-        return;
-    if (!settings_)
-        settings_ = new CSetDlg(editor_, window());
-    settings_->refresh();
-    settings_->applyLanguage();
-    settings_->showCentred();
+    if (editor_.linkOpen())
+        showTool(settings_, editor_, window());
 }
 
 void CHX2060v13View::openAutoSub() {
-    if (!autoSub_)
-        autoSub_ = new CAutoSubDlg(editor_, window());
-    autoSub_->refresh();
-    autoSub_->applyLanguage();
-    autoSub_->showCentred();
+    showTool(autoSub_, editor_, window());
 }
 
 void CHX2060v13View::openMusicAgc() {
-    if (editor_.connection().state.protocol() <= 8)
-        return;
-    if (!agc_)
-        agc_ = new CAutoMusicVolDlg(editor_, window());
-    agc_->refresh();
-    agc_->applyLanguage();
-    agc_->showCentred();
+    if (editor_.connection().state.protocol() > 8)
+        showTool(agc_, editor_, window());
 }
 
 // From the ribbon: over the output page shown, or the last output's.
@@ -61,12 +62,8 @@ void CHX2060v13View::openMeasureDialog() {
 }
 
 void CHX2060v13View::openRemote() {
-    if (!editor_.linkOpen())
-        return;
-    if (!remote_)
-        remote_ = new CRemoteDlg(editor_, window());
-    remote_->applyLanguage();
-    remote_->showCentred();
+    if (editor_.linkOpen())
+        showTool(remote_, editor_, window(), false);
 }
 
 CDialogNG* CHX2060v13View::noiseGateDialog() const {

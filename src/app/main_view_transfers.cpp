@@ -37,20 +37,23 @@ void CHX2060v13View::stopLingering() {
 }
 
 void CHX2060v13View::StartSynchronisation(const QString& text, bool told) {
-    if (deferred(
-            editor_.language().pick("同步", "Synchronise"),
-            [this, text] { StartSynchronisation(text); }, told))
-        return;
-    if (editor_.connection().session.startSynchronisation())
-        showSyncDialog(text);
+    startTransfer(TransferKind::Synchronisation, text, told);
 }
 
 void CHX2060v13View::StartDownload(const QString& text, bool told) {
+    startTransfer(TransferKind::Download, text, told);
+}
+
+void CHX2060v13View::startTransfer(TransferKind kind, const QString& text, bool told) {
+    const bool download = kind == TransferKind::Download;
+    const QString what =
+        download ? editor_.language().pick("发送设置到机器", "Send the settings to the amplifier")
+                 : editor_.language().pick("同步", "Synchronise");
     if (deferred(
-            editor_.language().pick("发送设置到机器", "Send the settings to the amplifier"),
-            [this, text] { StartDownload(text); }, told))
+            what, [this, kind, text] { startTransfer(kind, text, true); }, told))
         return;
-    if (editor_.connection().session.startDownload())
+    Session& session = editor_.connection().session;
+    if (download ? session.startDownload() : session.startSynchronisation())
         showSyncDialog(text);
 }
 
