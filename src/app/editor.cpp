@@ -1,28 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/editor.h"
 
-#include "app/about_dialog.h"
 #include "app/device_bridge.h"
-#include "app/eq_screens.h"
-#include "app/load_preview.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/profile_saver.h"
 #include "app/ribbon.h"
-#include "app/sync_dialog.h"
-#include "app/tune_room.h"
-#include "controls/eq_panel.h"
 #include "device/hidapi_backend.h"
 #include "device/replay_backend.h"
 #include "device/udev_watcher.h"
-#include "pages/dynamics_dialogs.h"
 #include "pages/eq_tools.h"
-#include "pages/music_page.h"
 #include "pages/page.h"
 #include "pages/remote_dialogs.h"
-#include "pages/settings_dialog.h"
 #include "params/mode_file.h"
-#include "params/param_names.h"
 #include "protocol/log.h"
 #include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
@@ -33,15 +23,8 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QCheckBox>
-#include <QDialog>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLocale>
-#include <QMenu>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QSocketNotifier>
