@@ -10,8 +10,6 @@
 
 namespace q7 {
 
-// ---- closing ----
-
 QString CHX2060v13View::closingQuestion() const {
     const Language& l = editor_.language();
     const Connection& c = editor_.connection();

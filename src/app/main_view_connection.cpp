@@ -12,8 +12,6 @@
 
 namespace q7 {
 
-// ---- connection ----
-
 void CHX2060v13View::startupConnect() {
     const OpenResult r = editor_.connection().link.OpenLink();
     if (r.opened)

@@ -13,8 +13,6 @@
 
 namespace q7 {
 
-// ---- dialogs ----
-
 void CHX2060v13View::openNoiseGate() {
     if (noiseGate_ || !editor_.linkOpen())
         return; // one at a time

@@ -23,8 +23,6 @@
 
 namespace q7 {
 
-// ---- files and presets ----
-
 void CHX2060v13View::loadFile() {
     const QString path = editor_.prompter().openFile(this, modeFilesFilter() + ";;All files (*)");
     if (!path.isEmpty())

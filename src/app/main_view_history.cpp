@@ -19,8 +19,6 @@
 
 namespace q7 {
 
-// ---- undo, A/B and compare ----
-
 void CHX2060v13View::afterEditPathSend(int sent) {
     if (EditPath::Sent(sent) == EditPath::Sent::NeedsFullDownload && editor_.linkOpen() && !sync_)
         StartDownload(); // what the amplifier holds is unknown: it gets everything

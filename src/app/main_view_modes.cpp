@@ -6,8 +6,6 @@
 
 namespace q7 {
 
-// ---- device modes ----
-
 void CHX2060v13View::loadMode(int mode) {
     if (!editor_.linkOpen())
         return;
