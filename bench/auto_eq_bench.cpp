@@ -2,7 +2,7 @@
 // The fit's quality and time on synthetic data: rooms (10 bands, 20-500 Hz) and smooth
 // headphone-like curves (10 bands, 20 Hz-10 kHz), flat target, and 24 bands on the Main EQ.
 #include "eq/auto_eq.h"
-#include "synthetic_response.h"
+#include "eq/synthetic_response.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,28 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/editor.h"
 
-#include "app/about_dialog.h"
 #include "app/device_bridge.h"
-#include "app/eq_screens.h"
-#include "app/load_preview.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/profile_saver.h"
 #include "app/ribbon.h"
-#include "app/sync_dialog.h"
-#include "app/tune_room.h"
-#include "controls/eq_panel.h"
 #include "device/hidapi_backend.h"
 #include "device/replay_backend.h"
 #include "device/udev_watcher.h"
-#include "pages/dynamics_dialogs.h"
 #include "pages/eq_tools.h"
-#include "pages/music_page.h"
 #include "pages/page.h"
 #include "pages/remote_dialogs.h"
-#include "pages/settings_dialog.h"
 #include "params/mode_file.h"
-#include "params/param_names.h"
 #include "protocol/log.h"
 #include "protocol/trace.h"
 #include "sim/simulated_amplifier.h"
@@ -33,15 +23,8 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QCheckBox>
-#include <QDialog>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLocale>
-#include <QMenu>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QSocketNotifier>
@@ -408,253 +391,6 @@ void CHX2060v13App::shutDownLink() {
     bridge_->shutDown();
     connection_->session.cancel();
     connection_->session.joinWorkers();
-}
-
-int CHX2060v13App::takeScreenshots(const QString& dir) {
-    QDir().mkpath(dir);
-    int failures = 0;
-    auto save = [&](QWidget* w, const QString& name, const char* suffix) {
-        QApplication::processEvents();
-        const QString path = QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix));
-        if (!w->grab().save(path))
-            ++failures;
-    };
-    // The editor as it starts, before an amplifier is there.
-    if (!linkOpen()) {
-        for (int lang : {kChinese, kEnglish}) {
-            setLanguageIndex(lang);
-            save(frame_, "main-offline", lang == kEnglish ? "en" : "zh");
-        }
-    }
-    // With a simulated amplifier, let it arrive and synchronise first so the screens show a
-    // connected editor.
-    if (simulator_) {
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 20000 && !(linkOpen() && frame_->view().syncDialog() == nullptr &&
-                                             !connection_->session.workerRunning()))
-            QApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    for (int lang : {kChinese, kEnglish}) {
-        const char* suffix = lang == kEnglish ? "en" : "zh";
-        setLanguageIndex(lang);
-        frame_->view().showPage(PageKind::Music);
-        frame_->ribbon().setActiveCategory(kInputCategory);
-        save(frame_, "main", suffix);
-        if (CPage* music = frame_->view().currentPage())
-            save(music, "music", suffix);
-        // The EQ graph at two sizes and at pixel ratio 2, with a band selected.
-        if (auto* music = dynamic_cast<CDialogMusic*>(frame_->view().currentPage())) {
-            for (auto [name, size, dpr] : {std::tuple{"eq-graph-small", QSize(480, 240), 1.0},
-                                           std::tuple{"eq-graph-large", QSize(1400, 560), 1.0},
-                                           std::tuple{"eq-graph-hidpi", QSize(700, 320), 2.0}}) {
-                CEqPanel graph;
-                graph.resize(size);
-                graph.SetBank(music->graph()->bank());
-                graph.SetBandCount(music->graph()->bandCount());
-                graph.setLanguage(language_.index());
-                for (int i = 0; i < graph.bandCount(); ++i) {
-                    const EqPanelBand& b = music->graph()->band(i);
-                    graph.band(i).type = b.type;
-                    graph.band(i).frequency = b.frequency;
-                    graph.band(i).gain = b.gain;
-                    graph.band(i).q = b.q;
-                    graph.ComputeBandCurve(i);
-                }
-                graph.setSelected(3);
-                QImage image(size * dpr, QImage::Format_ARGB32_Premultiplied);
-                image.setDevicePixelRatio(dpr);
-                graph.renderTo(image);
-                if (!image.save(QDir(dir).filePath(QString("%1.%2.png").arg(name, suffix))))
-                    ++failures;
-            }
-        }
-        frame_->view().showPage(PageKind::Effects, 6);
-        QApplication::processEvents();
-        if (CPage* effects = frame_->view().currentPage())
-            save(effects, "effects", suffix);
-        // The output group: each output, then the compressor, delay and location pages.
-        frame_->ribbon().setActiveCategory(kOutputCategory);
-        for (auto [bank, name] : {std::pair{5, "output-main"}, std::pair{4, "output-rear"},
-                                  std::pair{3, "output-center"}, std::pair{2, "output-sub"},
-                                  std::pair{11, "output-top"}}) {
-            frame_->view().showPage(PageKind::Output, bank);
-            QApplication::processEvents();
-            if (CPage* page = frame_->view().currentPage())
-                save(page, name, suffix);
-        }
-        for (auto [kind, name] :
-             {std::pair{PageKind::Compressor, "compressor"}, std::pair{PageKind::Delay, "delay"},
-              std::pair{PageKind::Location, "location"}}) {
-            frame_->view().showPage(kind);
-            QApplication::processEvents();
-            if (CPage* page = frame_->view().currentPage())
-                save(page, name, suffix);
-        }
-        frame_->view().showPage(PageKind::Output, 5);
-        save(frame_, "main-output", suffix);
-        // The ribbon (the same on both tabs) from the frame's narrowest width to a full HD screen.
-        const QSize frameSize = frame_->size();
-        for (int width : {1024, 1180, 1400, 1920}) {
-            frame_->resize(width, frameSize.height());
-            QApplication::processEvents();
-            save(&frame_->ribbon(), QString("ribbon-%1").arg(width), suffix);
-        }
-        frame_->resize(frameSize);
-        frame_->ribbon().setActiveCategory(kInputCategory);
-        frame_->view().showPage(PageKind::Music);
-
-        CAboutDlg about(*connection_, language_, frame_);
-        about.modelLine()->setText(
-            about.modelLine()->text().isEmpty()
-                ? QString("Module:%1").arg(QString::fromStdString(connection_->state.model()))
-                : about.modelLine()->text());
-        about.modelLine()->show();
-        about.peak()->show();
-        about.adjustSize();
-        about.show();
-        save(&about, "about", suffix);
-        about.hide();
-
-        // A question as the message boxes ask it: Qt's own buttons in the chosen language.
-        QMessageBox question(QMessageBox::Question, language_.pick("信息", "Information"),
-                             language_.pick("确定要保存至机器模式一?", "Save to machine mode 1?"),
-                             QMessageBox::Yes | QMessageBox::No, frame_);
-        question.show();
-        save(&question, "question", suffix);
-        question.hide();
-
-        // Notices that stand together: a reset's restart notice and the removal that follows.
-        ShowInfo(language_.pick("机器正在重启……", "Restarting……"), 20000);
-        ShowInfo(language_.pick("设备已断开!", "Device Disconnected!"), 5000);
-        if (CInfoDlg* info = infoPopup()) {
-            save(info, "notices", suffix);
-            info->close();
-        }
-        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-        // The closing question, as it names the mode that "Yes" stores into.
-        QMessageBox closing(QMessageBox::Question, language_.pick("保存?", "Save?"),
-                            frame_->view().closingQuestion(),
-                            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, frame_);
-        closing.show();
-        save(&closing, "closing-question", suffix);
-        closing.hide();
-
-        // Help: the tour.
-        frame_->view().showHelp();
-        if (QDialog* help = frame_->findChild<QDialog*>("HelpDialog")) {
-            save(help, "help", suffix);
-            help->close();
-        }
-        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-        // The transfer dialog part-way: a synchronisation reading the EQ, a download writing it.
-        const int downloadTotal =
-            fullDownloadReports(store_, connection_->state.currentSettings()[0]);
-        for (auto [name, progress] :
-             {std::pair{"sync",
-                        TransferProgress{TransferKind::Synchronisation, TransferStep::ReadingEq,
-                                         170, kSynchronisationRequests}},
-              std::pair{"download",
-                        TransferProgress{TransferKind::Download, TransferStep::WritingEq,
-                                         downloadTotal / 2, downloadTotal}}}) {
-            CSyncDlg sync(QString(), language_, *timeline_, frame_);
-            sync.setAttribute(Qt::WA_DeleteOnClose, false);
-            sync.showProgress(progress);
-            sync.show();
-            save(&sync, name, suffix);
-            sync.finish();
-        }
-
-        // The dialogs, each as the user opens it.
-        CHX2060v13View& view = frame_->view();
-        auto shot = [&](QWidget* w, const char* name) {
-            if (!w) {
-                ++failures;
-                return;
-            }
-            save(w, name, suffix);
-            w->close();
-        };
-        view.openNoiseGate();
-        shot(view.noiseGateDialog(), "noise-gate");
-        view.openAutoSub();
-        shot(view.autoSubDialog(), "auto-sub");
-        if (connection_->state.protocol() > 8) {
-            view.openMusicAgc();
-            shot(view.musicAgcDialog(), "music-agc");
-        } else {
-            CAutoMusicVolDlg agc(*this, frame_);
-            agc.show();
-            save(&agc, "music-agc", suffix);
-        }
-        view.openMachineSettings();
-        shot(view.settingsDialog(), "settings");
-        view.openRemote();
-        if (CRemoteDlg* remote = view.remoteDialog()) {
-            save(remote, "remote", suffix);
-            CRemoteStudyDlg study(*this, learningPrompt(7, lang == kEnglish), remote);
-            study.show();
-            save(&study, "remote-learning", suffix);
-            study.codeLearned(0x0A);
-            save(&study, "remote-learned", suffix);
-            study.hide();
-            remote->close();
-        } else {
-            ++failures;
-        }
-
-        {
-            // A file saved by an editor that never met an amplifier (zeros below the ranges),
-            // named with a tab the amplifier cannot show: what loading it would change.
-            ModeImage file = store_.modeImage();
-            for (const char* id : {"echo.a.time_ms", "main.comp.ratio", "mic.gate.attack"})
-                if (const ParamInfo* p = findParam(id); p && p->place == ParamPlace::Cell)
-                    file.cells[std::size_t(p->index)] = 0;
-            const bool english = lang == kEnglish;
-            CLoadPreviewDlg preview(
-                "party.q7M",
-                loadPreviewLines(checkModeImage(file), "Party\tRoom", "Party Room", english),
-                english, frame_);
-            preview.show();
-            save(&preview, "load-preview", suffix);
-        }
-
-        // Undo, A/B and compare: B differs from A in one band, and the menus name the steps.
-        if (linkOpen()) {
-            view.showPage(PageKind::Output, 5);
-            edits_->switchTo(1);
-            edits_->edit([](Dsp& d) { return d.SendBand(5, 2, filter::Peq, -4.5, 100, 2.0); });
-            edits_->switchTo(0);
-            edits_->edit([](Dsp& d) { return d.SendBand(5, 7, filter::Peq, 3.0, 200, 1.41); });
-            view.refreshFromStore();
-            view.updateUi();
-            save(frame_, "main-ab", suffix);
-            QMenu* menu = frame_->ribbon().appMenu();
-            menu->adjustSize();
-            save(menu, "app-menu", suffix);
-            if (CPage* page = view.currentPage()) {
-                page->showCopyMenu(page->mapToGlobal(QPoint(40, 40)));
-                if (QMenu* copy = page->copyMenu()) {
-                    save(copy, "eq-copy-menu", suffix);
-                    copy->hide();
-                }
-            }
-            view.compareAB();
-            QApplication::processEvents();
-            shot(frame_->findChild<QDialog*>("CompareDialog"), "compare-ab");
-            edits_->undo(); // the amplifier is left as it was
-            edits_->clearHistory();
-            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            view.showPage(PageKind::Music);
-        }
-        failures += renderEqToolScreens(*this, view, dir, suffix);
-        failures += renderTuneScreens(*this, frame_, dir, suffix);
-        view.showPage(PageKind::Music);
-        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return failures ? 1 : 0;
 }
 
 } // namespace q7

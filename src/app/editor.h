@@ -64,8 +64,6 @@ public:
 
     // Builds and shows the main window; false when the editor cannot start.
     bool InitInstance();
-    // Runs the screenshot mode (--screenshots DIR); returns the exit code.
-    int takeScreenshots(const QString& dir);
 
     ParameterStore& store() override { return store_; }
     Connection& connection() override { return *connection_; }

@@ -6,6 +6,7 @@
 #include "app/main_view.h"
 #include "app/ribbon.h"
 #include "controls/eq_panel.h"
+#include "eq/synthetic_response.h"
 #include "pages/eq_tools.h"
 #include "pages/measure_dialog.h"
 #include "pages/page.h"
@@ -18,9 +19,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
-#include <complex>
-#include <numbers>
 
 namespace q7 {
 
@@ -36,16 +36,11 @@ QByteArray sampleMeasurement() {
     } modes[] = {{42, 6, 8}, {87, 5, 6}, {150, 8, 5}};
     for (double f = 15; f <= 20000; f *= std::exp2(1.0 / 48)) {
         double db = 82.0;
-        for (const Mode& m : modes) {
-            const std::complex<double> s(0, f / m.f);
-            const double k = (std::pow(10.0, m.g / 20) - 1) / m.q;
-            db += 20 * std::log10(std::abs(1.0 + k * s / (s * s + s / m.q + 1.0)));
-        }
+        for (const Mode& m : modes)
+            db += synthetic::modeDb(f, m.f, m.q, m.g);
         // The floor reflection, fading out as the room turns diffuse.
-        const double r = 0.45 / (1 + f / 400);
-        db += 20 * std::log10(std::abs(1.0 + std::polar(r, -2 * std::numbers::pi * f * 4.1e-3)));
-        db +=
-            -10 * std::log10(1 + std::pow(28 / f, 4)) - 1.5 * std::log2(std::max(f, 1000.0) / 1000);
+        db += synthetic::reflectionDb(f, 0.45 / (1 + f / 400), 4.1e-3);
+        db += synthetic::rollOffDb(f, 28) - 1.5 * std::log2(std::max(f, 1000.0) / 1000);
         out += QByteArray::number(f, 'f', 3) + ", " + QByteArray::number(db, 'f', 3) + ", 0.0\n";
     }
     return out;

@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/editor.h"
 #include "app/main_frame.h"
+#include "app/screenshots.h"
 #include "app/single_instance.h"
 #include "measure/audio.h"
 #include "ui/fonts.h"
@@ -62,6 +63,6 @@ int main(int argc, char** argv) {
                              editor.shellOpen(file);
                      });
     if (!options.screenshots.isEmpty())
-        return editor.takeScreenshots(options.screenshots);
+        return takeScreenshots(editor, options.screenshots);
     return app.exec();
 }

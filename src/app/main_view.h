@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // CHX2060v13View: hosts one page at a time, runs the ribbon's commands, keeps the status bar
 // current, and carries the connection flows (start-up connect, arrival and removal, the
-// synchronisation dialog, the connection check, the level poll).
+// synchronisation dialog, the connection check, the level poll). Its parts live in one file per
+// job: main_view.cpp (the page host), main_view_commands.cpp, main_view_connection.cpp,
+// main_view_transfers.cpp, main_view_files.cpp, main_view_history.cpp, main_view_modes.cpp,
+// main_view_dialogs.cpp and main_view_closing.cpp.
 #pragma once
 
+#include "app/commands.h"
 #include "app/editor_fwd.h"
 #include "device/link_observer.h"
 #include "pages/page.h"
@@ -70,7 +74,10 @@ public:
     void setLastOutput(int bank) { lastOutput_ = bank; }
 
     // ---- commands and texts ----
+    // A control's id (ribbon, application menu, status bar) runs its command.
     void OnCommand(int id);
+    // Runs a command; one that changes the settings is one undo step named after it.
+    void run(const CommandCall& call);
     void LoadLanguage();
     void refreshFromStore();
     // The ribbon's master volume sliders and labels from the store.
@@ -218,6 +225,7 @@ private:
     bool deferred(const QString& what, std::function<void()> run, bool told = true);
     void runWaiting();
     void transferTimedOut();
+    void startTransfer(TransferKind kind, const QString& text, bool told);
     void downloadFailed();
     QString downloadUnfinishedText() const;
 
@@ -247,7 +255,10 @@ private:
     void tellNotLoaded(const QString& path, const QString& problem);
     QString askSavePath(const char* defaultName, const char* defaultSuffix);
     bool writeDocument(const QString& path);
-    void addFileCommands();
+    void addShortcutsAndFileCommands();
+    void perform(const CommandCall& call);
+    void labelVolumes();
+    void showMutes();
     void labelFileCommands();
     void afterEditPathSend(int sent);
     void askAboutUnsent();

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/ribbon.h"
 
+#include "app/master_controls.h"
+#include "params/param_names.h"
+#include "params/store.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 
@@ -25,6 +28,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <span>
 
 namespace q7 {
 
@@ -321,31 +325,35 @@ QWidget* Ribbon::wrapPanel(int category, int panelIndex, QWidget* content) {
     return p;
 }
 
-QWidget* Ribbon::volumePanel(int category, int panelIndex, int labelId, int sliderId, int muteId,
-                             int width, int minimum, int maximum, const char* iconName) {
-    auto* content = new QWidget;
-    auto* v = new QVBoxLayout(content);
-    v->setContentsMargins(0, 0, 0, 0);
-    v->setSpacing(3);
-    const int label = inCategory(labelId, category);
-    auto* b = new RibbonLabel(content);
+RibbonLabel* Ribbon::valueLabel(int category, const MasterVolume& volume, QWidget* parent) {
+    const int label = inCategory(volume.label, category);
+    auto* b = new RibbonLabel(parent);
     b->setObjectName("LabelButton");
     setControlId(b, label);
-    b->setIcon(icon(iconName));
+    b->setIcon(icon(volume.icon));
     b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     b->setFont(songti(12));
     b->installEventFilter(this);
     labels_.push_back(b);
     connect(b, &QToolButton::clicked, this, [this, label] { emit command(label); });
     buttons_[label] = b;
-    v->addWidget(b);
-    const int sid = inCategory(sliderId, category);
-    auto* s = new StepSlider(sid, width, minimum, maximum, content);
+    return b;
+}
+
+QWidget* Ribbon::volumePanel(int category, int panelIndex, const MasterVolume& volume, int width) {
+    const ParamInfo& range = masterParam(volume.cell);
+    auto* content = new QWidget;
+    auto* v = new QVBoxLayout(content);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(3);
+    v->addWidget(valueLabel(category, volume, content));
+    const int sid = inCategory(volume.slider, category);
+    auto* s = new StepSlider(sid, width, int(range.min), int(range.max), content);
     connect(s, &StepSlider::fired, this, &Ribbon::emitCommand);
     sliders_[sid] = s;
     v->addWidget(s);
-    if (muteId) {
-        const int mid = inCategory(muteId, category);
+    if (volume.mute) {
+        const int mid = inCategory(volume.mute, category);
         auto* c = new QCheckBox(content);
         setControlId(c, mid);
         c->setFont(songti(12));
@@ -367,22 +375,13 @@ QWidget* Ribbon::pitchPanel(int category) {
     auto* v = new QVBoxLayout(content);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(3);
-    const int label = inCategory(cmd::GateLabel, category);
-    auto* b = new RibbonLabel(content);
-    b->setObjectName("LabelButton");
-    setControlId(b, label);
-    b->setIcon(icon("gate"));
-    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    b->setFont(songti(12));
-    b->installEventFilter(this);
-    labels_.push_back(b);
-    connect(b, &QToolButton::clicked, this, [this, label] { emit command(label); });
-    buttons_[label] = b;
-    v->addWidget(b);
-    for (auto [base, minimum, maximum] :
-         {std::tuple{cmd::GateSlider, 0, 100}, std::tuple{cmd::PitchSlider, -5, 5}}) {
+    const MasterVolume& gate = masterVolumes().back();
+    v->addWidget(valueLabel(category, gate, content));
+    for (auto [base, cell] :
+         {std::pair{gate.slider, gate.cell}, std::pair{cmd::PitchSlider, int(cell::MusicPitch)}}) {
+        const ParamInfo& range = masterParam(cell);
         const int sid = inCategory(base, category);
-        auto* s = new StepSlider(sid, 100, minimum, maximum, content);
+        auto* s = new StepSlider(sid, 100, int(range.min), int(range.max), content);
         if (base == cmd::PitchSlider) {
             s->setTickPosition(QSlider::TicksBelow);
             s->setTickInterval(1);
@@ -454,8 +453,7 @@ QWidget* Ribbon::remotePanel() {
 // Measuring one speaker and tuning the whole room, side by side.
 // At the narrowest they share one button with a menu.
 QWidget* Ribbon::roomPanel() {
-    QWidget* p =
-        bigButtonPanel({{cmd::Measure, "mic"}, {cmd::TuneRoom, "autosub"}}, roomCaption_);
+    QWidget* p = bigButtonPanel({{cmd::Measure, "mic"}, {cmd::TuneRoom, "autosub"}}, roomCaption_);
     roomMenuButton_ = new QToolButton(p);
     roomMenuButton_->setObjectName("BigButton");
     roomMenuButton_->setIcon(icon("mic"));
@@ -569,16 +567,10 @@ QWidget* Ribbon::buildCategory(int category) {
     auto* h = rows_[category] = new QHBoxLayout(w);
     h->setContentsMargins(2, 2, 2, 2);
     h->setSpacing(0);
-    h->addWidget(
-        volumePanel(category, 0, cmd::MicLabel, cmd::MicSlider, cmd::MicMute, 90, 0, 99, "mic"));
-    h->addWidget(
-        volumePanel(category, 1, cmd::EffectLabel, cmd::EffectSlider, 0, 90, 0, 99, "effect"));
-    h->addWidget(volumePanel(category, 2, cmd::ReverbLabel, cmd::ReverbSlider, cmd::ReverbMute, 90,
-                             0, 99, "reverb"));
-    h->addWidget(volumePanel(category, 3, cmd::EchoLabel, cmd::EchoSlider, cmd::EchoMute, 90, 0, 99,
-                             "echo"));
-    h->addWidget(volumePanel(category, 4, cmd::MusicLabel, cmd::MusicSlider, cmd::MusicMute, 90, 0,
-                             99, "music"));
+    // The five volumes, then the music noise gate with the pitch.
+    const std::span<const MasterVolume> volumes = masterVolumes();
+    for (int panel = 0; panel < 5; ++panel)
+        h->addWidget(volumePanel(category, panel, volumes[std::size_t(panel)], 90));
     h->addWidget(pitchPanel(category));
     h->addWidget(filePanel(category, true));
     h->addWidget(filePanel(category, false));
@@ -803,8 +795,8 @@ void Ribbon::relabel() {
     roomCaption_->setText(l.pick("房间", "Room"));
     roomActions_[0]->setText(button(cmd::Measure)->text());
     roomActions_[1]->setText(button(cmd::TuneRoom)->text());
-    roomMenuButton_->setToolTip(l.pick("测量一只音箱，或调校整个房间",
-                                       "Measure one speaker, or tune the whole room"));
+    roomMenuButton_->setToolTip(
+        l.pick("测量一只音箱，或调校整个房间", "Measure one speaker, or tune the whole room"));
     action(cmd::AppOpen)->setText(l.pick("打开(&O)", "Open(&O)"));
     action(cmd::AppSave)->setText(l.pick("保存(&S)", "Save(&S)"));
     action(cmd::AppExit)->setText(l.pick("退出(&X)", "Exit(&X)"));

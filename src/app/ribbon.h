@@ -23,6 +23,7 @@ class QToolButton;
 namespace q7 {
 
 class Language;
+struct MasterVolume;
 
 namespace cmd {
 // Input category ids; the Output twins are found with Ribbon::twin().
@@ -171,8 +172,8 @@ private:
     QStringList recent_;
 
     QWidget* buildCategory(int category);
-    QWidget* volumePanel(int category, int panel, int labelId, int sliderId, int muteId, int width,
-                         int minimum, int maximum, const char* icon);
+    RibbonLabel* valueLabel(int category, const MasterVolume& volume, QWidget* parent);
+    QWidget* volumePanel(int category, int panel, const MasterVolume& volume, int width);
     QWidget* pitchPanel(int category);
     QWidget* filePanel(int category, bool load);
     QWidget* remotePanel();

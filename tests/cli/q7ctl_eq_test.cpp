@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // q7ctl eq: the command line scripts depend on, run on files written here.
-#include "../eq/synthetic_response.h"
+#include "eq/synthetic_response.h"
 #include "cli/q7ctl.h"
 #include "eq/auto_eq.h"
 #include "eq/eq_bank.h"

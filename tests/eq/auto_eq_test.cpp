@@ -3,21 +3,15 @@
 // the device's limits and the bank's rules, and with the error the fit reports being the error of
 // the bank as it is stored.
 #include "eq/auto_eq.h"
-#include "synthetic_response.h"
+#include "eq/synthetic_response.h"
+
+#include "banks.h"
 
 #include <gtest/gtest.h>
 #include <random>
 
 using namespace q7;
-
-namespace {
-
-EqBankState startBank(int bank) {
-    ParameterStore s;
-    return readBank(s, bank);
-}
-
-} // namespace
+using namespace q7::test;
 
 TEST(Measurement, RewTextFrdAndCsvVariants) {
     // REW: '*' comments, three columns, comma and space.
@@ -164,13 +158,9 @@ TEST(AutoEq, CutOnlyMaxBoostAndFixedBands) {
 }
 
 TEST(AutoEq, TheSubKeepsItsCrossoverAndFitsItsOtherBands) {
-    EqBankState s = startBank(2);
     // Band 1 a Butterworth 24 dB low-pass at 90 Hz (codes 18, 20); band 5 keeps the start
     // state's crossover (codes 18, 20 at 100 Hz); bands 2 to 4 are free.
-    s.records[0] = {150, 90, 707, 18};
-    s.records[1] = {150, 90, 707, 20};
-    s.records[2] = {150, 90, 707, 1};
-    s.records[3] = {150, 90, 707, 1};
+    EqBankState s = subWithLowPass24(90);
     FitOptions o;
     o.loHz = 20;
     o.hiHz = 120;

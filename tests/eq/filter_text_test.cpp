@@ -3,17 +3,15 @@
 // back so that an export imported again gives the same bank.
 #include "eq/filter_text.h"
 
+#include "banks.h"
+
 #include <gtest/gtest.h>
 #include <random>
 
 using namespace q7;
+using namespace q7::test;
 
 namespace {
-
-EqBankState startBank(int bank) {
-    ParameterStore s;
-    return readBank(s, bank);
-}
 
 const ImportLine* lineAt(const ImportPlan& p, int line) {
     for (const ImportLine& l : p.lines)
@@ -259,12 +257,8 @@ TEST(FilterText, WhatReadingChangedIsSaid) {
 }
 
 TEST(FilterText, SubCrossoverSlopesExportAsTheirSections) {
-    EqBankState s = startBank(2);
     // Butterworth 24 dB low-pass at 80 Hz: codes 18 and 20, then two flat sections.
-    s.records[0] = {150, 80, 707, 18};
-    s.records[1] = {150, 80, 707, 20};
-    s.records[2] = {150, 80, 707, 1};
-    s.records[3] = {150, 80, 707, 1};
+    EqBankState s = subWithLowPass24(80);
     const std::string text = formatFilterText(s);
     EXPECT_EQ(text.substr(0, text.find("Filter 2")),
               "# Sub band 1 crossover: Butterworth 24dB low-pass (slope 9, Fc 80 Hz, Q 0.707)\n"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Measured-looking responses for the fit's tests and benchmarks, from physical models rather than
-// the amplifier's own sections, so a fit cannot match them exactly: room modes as resonances,
-// boundary reflections as comb dips, a port roll-off, measurement noise; and smooth,
-// headphone-like curves made of broad bumps and a tilt.
+// Measured-looking responses for the fit's tests and benchmarks and the screenshots' sample
+// measurement, from physical models rather than the amplifier's own sections, so a fit cannot
+// match them exactly: room modes as resonances, boundary reflections as comb dips, a port
+// roll-off, measurement noise; and smooth, headphone-like curves made of broad bumps and a tilt.
 #pragma once
 
 #include "eq/measurement.h"
@@ -13,6 +13,24 @@
 #include <random>
 
 namespace q7::synthetic {
+
+// A room mode at f0 with quality q and gainDb at its peak, added to the direct sound, at f:
+// |1 + k s / (s^2 + s / q + 1)|.
+inline double modeDb(double f, double f0, double q, double gainDb) {
+    const std::complex<double> s(0, f / f0);
+    const double k = (std::pow(10.0, gainDb / 20) - 1) / q;
+    return 20 * std::log10(std::abs(1.0 + k * s / (s * s + s / q + 1.0)));
+}
+
+// A reflection of relative level r arriving tau seconds after the direct sound, at f.
+inline double reflectionDb(double f, double r, double tau) {
+    return 20 * std::log10(std::abs(1.0 + std::polar(r, -2 * std::numbers::pi * f * tau)));
+}
+
+// A port's fourth-order roll-off below cornerHz, at f.
+inline double rollOffDb(double f, double cornerHz) {
+    return -10 * std::log10(1 + std::pow(cornerHz / f, 4));
+}
 
 // A room seen from 10 Hz to 1 kHz at 1/96 octave, in dB SPL around 85.
 inline ResponseCurve room(unsigned seed, double noiseDb = 0.5) {
@@ -34,15 +52,10 @@ inline ResponseCurve room(unsigned seed, double noiseDb = 0.5) {
     ResponseCurve c;
     for (double f = 10; f <= 1000; f *= std::exp2(1.0 / 96)) {
         double db = 85.0;
-        for (const Mode& m : modes) {
-            // A resonance added to the direct sound: |1 + k s / (s^2 + s w0/Q + w0^2)|.
-            const std::complex<double> s(0, f / m.f);
-            const double k = (std::pow(10.0, m.gainDb / 20) - 1) / m.q;
-            db += 20 * std::log10(std::abs(1.0 + k * s / (s * s + s / m.q + 1.0)));
-        }
-        const std::complex<double> e = std::polar(refl, -2 * std::numbers::pi * f * tau);
-        db += 20 * std::log10(std::abs(1.0 + e));
-        db += -10 * std::log10(1 + std::pow(rollOff / f, 4));
+        for (const Mode& m : modes)
+            db += modeDb(f, m.f, m.q, m.gainDb);
+        db += reflectionDb(f, refl, tau);
+        db += rollOffDb(f, rollOff);
         db += noise(rng);
         c.hz.push_back(f);
         c.db.push_back(db);
