@@ -254,6 +254,23 @@ void timing() {
                 t1 - t0, t2 - t1, sweeps, t3 - lastSweepEnd, t2 - lastSweepEnd, c2 - lastSweepCpu,
                 t3 - t2, c3 - c2, t4 - t3, plan.changes.size(), t5 - t4, checkSweeps,
                 check.ok() && check.verification.ok() ? ", verified" : ", NOT verified");
+    // The built-in room's figures per output, against the best one correction of its bank
+    // could leave at the main seat (for the pair) and for the speaker alone.
+    if (!check.ok())
+        return;
+    for (int k = 0; k < kSpeakerOutputs; ++k) {
+        const TuneSpeaker& s = plan.speakers[std::size_t(k)];
+        const SpeakerCheck& c = check.verification.speakers[std::size_t(k)];
+        if (!s.connected || !c.measured)
+            continue;
+        std::printf("    %-7s RMS %.2f -> %.2f (predicted %.2f) dB over %.0f-%.0f Hz with %d "
+                    "bands; goal %.2f; one correction for the bank leaves %.2f, for it alone "
+                    "%.2f%s\n",
+                    speakerOutputs()[std::size_t(k)].id, s.rmsBeforeDb, c.rmsAfterDb,
+                    s.rmsPredictedDb, s.loHz, s.hiHz, s.bankBands, std::min(s.rmsBeforeDb / 2, 1.5),
+                    s.rmsReachableDb, s.rmsSeatReachableDb,
+                    c.rmsAfterDb <= s.rmsBeforeDb / 2 ? "  halved" : "");
+    }
 }
 
 } // namespace

@@ -13,6 +13,10 @@ namespace q7 {
 
 namespace {
 
+// A new band is tried at this many places: the first choice alone often leads the fit into a
+// worse end (two bands on one feature, one left on a narrow peak).
+constexpr std::size_t kSeedCandidates = 3;
+
 // Per point and dB squared of band gain.
 constexpr double kGainPenalty = 2e-4;
 
@@ -286,9 +290,10 @@ public:
         return c;
     }
 
-    // A new peaking band where the residual strays furthest from its mean: on the stretch
-    // holding the most squared error, or (`byPeak`) at the highest point.
-    Param seed(const std::vector<Param>& ps, bool cutOnly, bool byPeak = false) const {
+    // New peaking bands where the residual strays furthest from its mean: on the stretches of
+    // one sign holding the most squared error (a broad deviation counts for more than a narrow
+    // peak of the same height), then at the highest points; at most `count`, best first.
+    std::vector<Param> seeds(const std::vector<Param>& ps, bool cutOnly, std::size_t count) const {
         std::vector<double> r = residual(ps);
         r.resize(n_);
         double mean = 0;
@@ -306,44 +311,62 @@ public:
                 sum += r[k];
             s[i] = sum / double(hi - lo + 1);
         }
-        // The stretch of one sign that holds the most squared error: a broad deviation counts
-        // for more than a narrow peak of the same height. The band goes to its peak.
-        std::size_t best = 0;
-        double score = -1;
+        struct Stretch {
+            double energy, top;
+            std::size_t at;
+        };
+        std::vector<Stretch> stretches;
         for (std::size_t a = 0; a < n_;) {
             std::size_t e = a;
-            double energy = 0, top = 0;
-            std::size_t at = a;
+            Stretch st{0, 0, a};
             while (e < n_ && (s[e] >= 0) == (s[a] >= 0)) {
-                energy += s[e] * s[e];
-                if (std::abs(s[e]) > top) {
-                    top = std::abs(s[e]);
-                    at = e;
+                st.energy += s[e] * s[e];
+                if (std::abs(s[e]) > st.top) {
+                    st.top = std::abs(s[e]);
+                    st.at = e;
                 }
                 ++e;
             }
-            const double v = byPeak ? top : energy;
-            if ((!cutOnly || s[a] > 0) && v > score) {
-                score = energy;
-                best = at;
-            }
+            if (!cutOnly || s[a] > 0)
+                stretches.push_back(st);
             a = e;
         }
-        const double peak = s[best];
-        std::size_t l = best, h = best;
-        while (l > 0 && s[l - 1] * peak > 0 && std::abs(s[l - 1]) > std::abs(peak) / 2)
-            --l;
-        while (h + 1 < n_ && s[h + 1] * peak > 0 && std::abs(s[h + 1]) > std::abs(peak) / 2)
-            ++h;
-        const double octaves = std::max(std::log2(hz_[h] / hz_[l]), 1.0 / 24);
-        const double p2 = std::exp2(octaves);
-        Param p;
-        p.type = filter::Peq;
-        p.lf = std::log(hz_[best]);
-        p.g = -peak;
-        p.lq = std::log(std::sqrt(p2) / (p2 - 1.0));
-        clampParam(p, b_);
-        return p;
+        std::vector<std::size_t> at;
+        auto take = [&](auto better) {
+            std::vector<Stretch> sorted = stretches;
+            std::sort(sorted.begin(), sorted.end(), better);
+            for (const Stretch& st : sorted)
+                if (at.size() < count && std::find(at.begin(), at.end(), st.at) == at.end()) {
+                    at.push_back(st.at);
+                    break;
+                }
+            return sorted;
+        };
+        const std::vector<Stretch> byEnergy =
+            take([](const Stretch& x, const Stretch& y) { return x.energy > y.energy; });
+        take([](const Stretch& x, const Stretch& y) { return x.top > y.top; });
+        for (const Stretch& st : byEnergy)
+            if (at.size() < count && std::find(at.begin(), at.end(), st.at) == at.end())
+                at.push_back(st.at);
+        std::vector<Param> out;
+        for (std::size_t best : at) {
+            const double peak = s[best];
+            std::size_t l = best, h = best;
+            while (l > 0 && s[l - 1] * peak > 0 && std::abs(s[l - 1]) > std::abs(peak) / 2)
+                --l;
+            while (h + 1 < n_ && s[h + 1] * peak > 0 && std::abs(s[h + 1]) > std::abs(peak) / 2)
+                ++h;
+            const double octaves = std::max(std::log2(hz_[h] / hz_[l]), 1.0 / 24);
+            const double p2 = std::exp2(octaves);
+            Param p;
+            p.type = filter::Peq;
+            p.lf = std::log(hz_[best]);
+            p.g = -peak;
+            p.lq = std::log(std::sqrt(p2) / (p2 - 1.0));
+            clampParam(p, b_);
+            out.push_back(p);
+        }
+        return out;
     }
 
     const Bounds& bounds() const { return b_; }
@@ -367,10 +390,22 @@ std::vector<int> allOf(std::size_t n) {
 // and weak bands moved to where the residual is largest.
 std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
     std::vector<Param> ps;
+    // Each band where, placed alone, it takes out most of what is left.
     for (int j = 0; j < k; ++j) {
-        Param p = f.seed(ps, cutOnly);
-        ps.push_back(p);
-        f.refine(ps, {j}, 12);
+        std::vector<Param> pick;
+        double least = 1e300;
+        for (const Param& p : f.seeds(ps, cutOnly, kSeedCandidates)) {
+            std::vector<Param> trial = ps;
+            trial.push_back(p);
+            const double c = f.refine(trial, {j}, 12);
+            if (c < least) {
+                least = c;
+                pick = std::move(trial);
+            }
+        }
+        if (pick.empty())
+            break;
+        ps = std::move(pick);
         f.refine(ps, allOf(ps.size()), 6);
     }
     double best = f.refine(ps, allOf(ps.size()), 60);
@@ -409,17 +444,26 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
             }
         }
         bool moved = false;
-        for (bool byPeak : {false, true}) {
-            std::vector<Param> trial = ps;
-            trial.erase(trial.begin() + std::ptrdiff_t(weakest));
-            trial.push_back(f.seed(trial, cutOnly, byPeak));
-            f.refine(trial, {int(trial.size()) - 1}, 12);
-            const double c = f.refine(trial, allOf(trial.size()), 20);
+        std::vector<Param> without = ps;
+        without.erase(without.begin() + std::ptrdiff_t(weakest));
+        // Each place tried with the new band alone; the best of them refined with the rest.
+        std::vector<Param> pick;
+        double least = 1e300;
+        for (const Param& p : f.seeds(without, cutOnly, kSeedCandidates)) {
+            std::vector<Param> trial = without;
+            trial.push_back(p);
+            const double c = f.refine(trial, {int(trial.size()) - 1}, 12);
+            if (c < least) {
+                least = c;
+                pick = std::move(trial);
+            }
+        }
+        if (!pick.empty()) {
+            const double c = f.refine(pick, allOf(pick.size()), 20);
             if (c < best * 0.999) {
                 best = c;
-                ps = std::move(trial);
+                ps = std::move(pick);
                 moved = true;
-                break;
             }
         }
         if (!moved)

@@ -34,6 +34,9 @@ constexpr double kDefaultHighHz = 16000;
 constexpr double kLevelLowHz = 500, kLevelHighHz = 2000;
 constexpr int kSixthOctaveHalf = 4; // points either side on the 1/48-octave grid
 constexpr double kReachableLevelDb = 3.0;
+// What an all-pass in the Sub must win by (in the crossover score, where a dB of dip costs 2):
+// it tells the user the Sub is wired reversed, so a slight gain in the sum does not pay for it.
+constexpr double kAllPassCost = 1.0;
 
 std::string fmt(const char* f, double v) {
     char buf[96];
@@ -108,6 +111,7 @@ private:
     enum class Pass { First, Final, Again };
     double chooseCrossover(Pass pass); // the predicted dip
     void fitBanks(bool sub);           // the Sub's bank, or the others
+    void refitSub(double hiHz); // its EQ again from its bands as they were (0: up to the crossover)
     // How much a speaker's response at a position counts in its bank's fit: the main seat as
     // much as the other positions together, where it was measured with them.
     double seatWeight(int speaker, std::size_t position) const {
@@ -434,6 +438,21 @@ double Tuner::chooseCrossover(Pass pass) {
         if (xBand >= 0) {
             plan_.slopeBefore = crossoverOf(sub, xBand)->slope;
             plan_.crossoverBeforeHz = sub.band(xBand).frequency;
+            // Another low pass on top of it is part of the crossover the tuning chooses: left
+            // in place it would steepen and move every candidate, and hold a band the EQ needs.
+            for (int b = xBand + 1; b < 5; ++b)
+                if (auto c = crossoverOf(sub, b); c && c->lowPass) {
+                    const BandRecord was = sub.band(b);
+                    for (int i = 0; i < 4; ++i)
+                        sub.records[std::size_t(4 * b + i)] =
+                            BandRecord{150, was.frequency, 707, std::uint8_t(filter::Peq)};
+                    plan_.notes.push_back(
+                        {"超低第 " + std::to_string(b + 1) + " 段的低通（" +
+                             fmt("%.0f Hz", was.frequency) + "）并入所选的分频，该段用于均衡",
+                         "the low pass in Sub band " + std::to_string(b + 1) + " (" +
+                             fmt("%.0f Hz", was.frequency) +
+                             ") is folded into the crossover chosen; the band is free for EQ"});
+                }
         } else {
             xBand = allPassBandOf(sub, -1);
             plan_.notes.push_back({"超低没有低通分频：已加上一个",
@@ -470,10 +489,17 @@ double Tuner::chooseCrossover(Pass pass) {
                 if (hz >= mainsCorner && !(slope == xovers[0].slope && hz == xovers[0].hz))
                     xovers.push_back({slope, hz});
     std::vector<Polarity> polarities = {{}};
-    if (apBand >= 0)
+    // The final choice, for one crossover, looks closer: the all-pass's frequency and Q decide
+    // how the phases meet over the whole octave.
+    if (apBand >= 0 && finalPass) {
+        for (double f = 0.5; f <= 2.01; f *= std::exp2(0.25))
+            for (double q : {0.3, 0.4, 0.5, 0.6, 0.71, 0.85, 1.0, 1.2})
+                polarities.push_back({true, f, q});
+    } else if (apBand >= 0) {
         for (double f : {0.7, 1.0, 1.4})
             for (double q : {0.35, 0.5, 0.71, 1.0})
                 polarities.push_back({true, f, q});
+    }
 
     // Where the sums are judged: within an octave either side of any crossover tried, and the
     // few points the 1/6-octave smoothing reaches beyond.
@@ -621,7 +647,7 @@ double Tuner::chooseCrossover(Pass pass) {
                 // A dip beyond what the tuning promises outweighs every preference below.
                 const double over = std::max(dip - (o_.tolerance.dipDb - 0.5), 0.0);
                 const double score = std::max(dip, 0.0) * 2 + 20 * over - 0.5 * sumGain +
-                                     2 * moved + (p.inverted ? 0.25 : 0.0) +
+                                     2 * moved + (p.inverted ? kAllPassCost : 0.0) +
                                      0.02 * std::abs(timings[t].subMs - subBefore) +
                                      0.02 * timings[t].extra;
                 if (score < best.score)
@@ -637,11 +663,12 @@ double Tuner::chooseCrossover(Pass pass) {
         setPolarity(sub, apBand, best.p, best.x.hz);
     plan_.speakers[kTuneSub].inverted = best.p.inverted;
     plan_.allPassHz = best.p.inverted ? std::round(best.p.hz) : 0;
-    if (pass != Pass::First && !best.p.inverted)
-        plan_.allPassBand = -1; // left flat: the Sub plays as wired
+    // Left flat, the band is the EQ's: the Sub plays as wired. A later pass may still take a
+    // band the EQ leaves flat.
+    if (!best.p.inverted)
+        plan_.allPassBand = -1;
     plan_.allPassQ = best.p.inverted ? best.p.q : 0;
-    // The band stays free for the final choice (made once the Sub is equalised) either way.
-    // Write it into the working settings.
+    // Into the working settings.
     for (int r = 0; r < 20; ++r)
         setImageBand(work_, 8, r, sub.records[std::size_t(r)]);
     if (subDelayed_)
@@ -739,6 +766,31 @@ void Tuner::fitBanks(bool sub) {
             }
         plan_.banks.push_back(std::move(tb));
     }
+}
+
+void Tuner::refitSub(double hiHz) {
+    const auto it = std::find_if(plan_.banks.begin(), plan_.banks.end(),
+                                 [](const TuneBank& b) { return b.bank == kSubEqBank; });
+    if (it == plan_.banks.end())
+        return;
+    // The bands the first fit set go flat (a low pass folded into the crossover stays out); the
+    // crossover and all-pass stay.
+    const EqBankState now = readBank(work_.bandImage, kSubEqBank);
+    for (int b : it->fit.bandsUsed)
+        if (b != plan_.crossoverBand && b != plan_.allPassBand)
+            for (int i = 0; i < 4; ++i)
+                setImageBand(
+                    work_, 8, 4 * b + i,
+                    BandRecord{150, now.band(b).frequency, 707, std::uint8_t(filter::Peq)});
+    plan_.banks.erase(it);
+    // Its range as the user set it, else from 20 Hz up to the crossover now chosen.
+    TuneSpeaker& t = plan_.speakers[kTuneSub];
+    t.loHz = o_.lowHz[kTuneSub] > 0 ? o_.lowHz[kTuneSub] : 20;
+    t.hiHz = o_.highHz[kTuneSub] > 0 ? o_.highHz[kTuneSub] : plan_.crossoverHz;
+    if (hiHz > 0)
+        t.hiHz = std::min(t.hiHz, hiHz);
+    t.hiHz = std::max(t.hiHz, t.loHz * std::exp2(1.0 / 3));
+    fitBanks(true);
 }
 
 // ---- levels ----
@@ -953,8 +1005,42 @@ TunePlan Tuner::run() {
     // The Sub's timing and polarity again, with the Sub equalised too; another crossover where
     // that still dips.
     if (plan_.crossoverBand >= 0) {
-        if (chooseCrossover(Pass::Final) > o_.tolerance.dipDb - 0.5)
-            chooseCrossover(Pass::Again);
+        // Each further step is kept only where the sum then dips less.
+        struct Kept {
+            TunePlan plan;
+            ModeImage work;
+            double extra, dip;
+        };
+        double dip = chooseCrossover(Pass::Final);
+        auto keep = [&] { return Kept{plan_, work_, extra_, dip}; };
+        auto keepBetter = [&](const Kept& was) {
+            if (dip < was.dip)
+                return;
+            plan_ = was.plan;
+            work_ = was.work;
+            extra_ = was.extra;
+            dip = was.dip;
+        };
+        if (dip > o_.tolerance.dipDb - 0.5) {
+            const Kept was = keep();
+            const auto crossoverOfFit = std::pair(plan_.slope, plan_.crossoverHz);
+            dip = chooseCrossover(Pass::Again);
+            // Another crossover moves the Sub's pass band: its EQ is fitted again on it, and its
+            // timing and polarity chosen again with that EQ.
+            if (std::pair(plan_.slope, plan_.crossoverHz) != crossoverOfFit) {
+                refitSub(0);
+                dip = chooseCrossover(Pass::Final);
+            }
+            keepBetter(was);
+        }
+        // Where the sum still dips too far, the Sub's EQ kept out of the crossover's octave (it
+        // moves the Sub's phase there).
+        if (dip > o_.tolerance.dipDb - 0.25) {
+            const Kept was = keep();
+            refitSub(plan_.crossoverHz / std::sqrt(2.0));
+            dip = chooseCrossover(Pass::Final);
+            keepBetter(was);
+        }
         // The delays may have moved: where a stage delays only the highs, that moves the level.
         matchLevels();
     }

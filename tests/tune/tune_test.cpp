@@ -6,6 +6,7 @@
 #include "tune/apply.h"
 #include "tune/verify.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -280,4 +281,38 @@ TEST(TuneCompute, WhatAnEqCouldLeaveIsToldPerSpeaker) {
         EXPECT_LE(s.rmsSeatReachableDb, s.rmsReachableDb + 0.05);
         EXPECT_LE(s.rmsReachableDb, s.rmsPredictedDb + 0.05);
     }
+}
+
+TEST(TuneCompute, ASecondLowPassOnTheSubIsFoldedIntoTheCrossover) {
+    // Band 1 of the Sub crosses over at 90 Hz; band 5 keeps its own low pass at 100 Hz.
+    TuneRig rig(testRoom(3));
+    EqBankState sub = readBank(rig.store, kSubEqBank);
+    ASSERT_TRUE(crossoverOf(sub, 4) && crossoverOf(sub, 4)->lowPass);
+    setCrossover(sub, 0, Crossover{1, true}, 90, 707);
+    ASSERT_TRUE(sendBank(rig.dsp, rig.store, sub));
+    rig.c.link.awaitReply();
+    const Tuned t = tune(rig, 1);
+    const TunePlan& p = t.plan;
+    ASSERT_EQ(t.applied, TuneApplied::Sent);
+    EXPECT_TRUE(t.check.ok());
+    EXPECT_LE(t.check.dipAfterDb, 3.0);
+    EXPECT_EQ(p.crossoverBand, 0);
+    // One low pass is left, the crossover chosen; the other band is the EQ's (or the all-pass).
+    const EqBankState after = readBank(rig.store, kSubEqBank);
+    for (int b = 1; b < 5; ++b) {
+        const auto c = crossoverOf(after, b);
+        EXPECT_FALSE(c && c->lowPass) << b;
+    }
+    const auto bank = std::find_if(p.banks.begin(), p.banks.end(),
+                                   [](const TuneBank& b) { return b.bank == kSubEqBank; });
+    ASSERT_NE(bank, p.banks.end());
+    const std::vector<int>& used = bank->fit.bandsUsed;
+    EXPECT_TRUE(std::find(used.begin(), used.end(), 4) != used.end() || p.allPassBand == 4);
+    EXPECT_TRUE(std::any_of(p.notes.begin(), p.notes.end(), [](const Note& n) {
+        return n.en.find("folded into the crossover") != std::string::npos;
+    }));
+    // The Sub's figures and EQ keep to 20 Hz up to the crossover chosen.
+    const TuneSpeaker& s = p.speakers[kTuneSub];
+    EXPECT_LE(s.hiHz, p.crossoverHz * 1.001);
+    EXPECT_LT(s.rmsPredictedDb, s.rmsBeforeDb);
 }
