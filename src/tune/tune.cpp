@@ -16,6 +16,10 @@ namespace q7 {
 
 namespace {
 
+int subGroup() {
+    return eqBankInfo(kSubEqBank)->group;
+}
+
 constexpr double kTwoPi = 2 * std::numbers::pi;
 // The output banks (eq_bank numbering) and the speakers (speakerOutputs() indices) they serve.
 struct BankSpeakers {
@@ -381,7 +385,7 @@ struct Polarity {
 int allPassBandOf(const EqBankState& sub, int crossoverBand) {
     auto flat = [&](int b) {
         for (int i = 0; i < 4; ++i) {
-            const BandRecord& r = sub.records[std::size_t(4 * b + i)];
+            const BandRecord& r = sub.records[std::size_t(subStoreRecord(b, i))];
             const bool allPass = r.type == filter::Off || r.type > 21;
             if (!(allPass || (r.type == filter::Peq && r.gain == 150)))
                 return false;
@@ -405,10 +409,10 @@ void setPolarity(EqBankState& sub, int band, const Polarity& p, int crossoverHz)
         return;
     const int hz = p.inverted ? int(std::lround(p.hz)) : crossoverHz;
     const std::uint16_t q = std::uint16_t(std::lround((p.inverted ? p.q : 0.707) * 1000));
-    sub.records[std::size_t(4 * band)] =
+    sub.band(band) =
         BandRecord{150, std::uint16_t(hz), q, std::uint8_t(p.inverted ? filter::Off : filter::Peq)};
     for (int i = 1; i < 4; ++i)
-        sub.records[std::size_t(4 * band + i)] =
+        sub.records[std::size_t(subStoreRecord(band, i))] =
             BandRecord{150, std::uint16_t(hz), q, std::uint8_t(filter::Peq)};
 }
 
@@ -444,7 +448,7 @@ double Tuner::chooseCrossover(Pass pass) {
                 if (auto c = crossoverOf(sub, b); c && c->lowPass) {
                     const BandRecord was = sub.band(b);
                     for (int i = 0; i < 4; ++i)
-                        sub.records[std::size_t(4 * b + i)] =
+                        sub.records[std::size_t(subStoreRecord(b, i))] =
                             BandRecord{150, was.frequency, 707, std::uint8_t(filter::Peq)};
                     plan_.notes.push_back(
                         {"超低第 " + std::to_string(b + 1) + " 段的低通（" +
@@ -670,7 +674,7 @@ double Tuner::chooseCrossover(Pass pass) {
     plan_.allPassQ = best.p.inverted ? best.p.q : 0;
     // Into the working settings.
     for (int r = 0; r < 20; ++r)
-        setImageBand(work_, 8, r, sub.records[std::size_t(r)]);
+        setImageBand(work_, subGroup(), r, sub.records[std::size_t(r)]);
     if (subDelayed_)
         placeDelays(best.timing.extra, best.timing.subMs);
     writeDelays();
@@ -780,7 +784,7 @@ void Tuner::refitSub(double hiHz) {
         if (b != plan_.crossoverBand && b != plan_.allPassBand)
             for (int i = 0; i < 4; ++i)
                 setImageBand(
-                    work_, 8, 4 * b + i,
+                    work_, subGroup(), subStoreRecord(b, i),
                     BandRecord{150, now.band(b).frequency, 707, std::uint8_t(filter::Peq)});
     plan_.banks.erase(it);
     // Its range as the user set it, else from 20 Hz up to the crossover now chosen.
