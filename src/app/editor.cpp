@@ -21,7 +21,6 @@
 #include "ui/info_popup.h"
 #include "ui/local_path.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFileInfo>
 #include <QLocale>
@@ -117,8 +116,6 @@ CHX2060v13App::CHX2060v13App(EditorOptions options)
 }
 
 CHX2060v13App::~CHX2060v13App() {
-    qApp->removeEventFilter(this);
-    inputScope_.reset();
     shutDownLink();
     delete frame_;
     // Nothing may call back into the windows or the bridge from here on.
@@ -186,10 +183,6 @@ void CHX2060v13App::masterVolumesChanged() {
 
 bool CHX2060v13App::InitInstance() {
     installFontSubstitutions();
-    qApp->installEventFilter(this);
-    // The step of the last input ends when the event loop has nothing more to do for it.
-    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance())
-        connect(d, &QAbstractEventDispatcher::aboutToBlock, this, [this] { inputScope_.reset(); });
     frame_ = new CMainFrame(*this);
     CHX2060v13View* v = &frame_->view();
     bridge_->onTransferFinished = [v](TransferKind k) { v->OnTransferFinished(k); };
@@ -339,49 +332,6 @@ void CHX2060v13App::setDocumentPath(const QString& path) {
     documentPath_ = path;
     if (CHX2060v13View* v = view())
         v->updateUi();
-}
-
-void CHX2060v13App::closeInputStep() {
-    inputScope_.reset();
-}
-
-bool CHX2060v13App::eventFilter(QObject* watched, QEvent* event) {
-    // Every user input opens a step that lasts until the next input (or until the event loop
-    // goes idle): whatever a control changes in the settings, directly or through a timer it
-    // starts, is recorded without each page having to say so. A press, the moves with the
-    // button held and its release are one gesture, so a drag is one step.
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut: {
-        if (!watched->isWidgetType() && !watched->isWindowType())
-            break;
-        inputScope_.reset();
-        // What a synchronisation or download writes into the store is no edit of the user's.
-        if (connection_->session.workerRunning())
-            break;
-        const auto t = event->type();
-        if (t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick) {
-            gesture_ = ++gestures_;
-        } else if (t == QEvent::MouseMove) {
-            if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton)
-                gesture_ = 0;
-        } else if (t != QEvent::MouseButtonRelease && QGuiApplication::mouseButtons() == 0) {
-            gesture_ = 0;
-        }
-        edits_->setGesture(gesture_);
-        inputScope_.emplace(*edits_);
-        break;
-    }
-    default:
-        break;
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 void CHX2060v13App::shutDownLink() {

@@ -120,11 +120,6 @@ public:
     // The mode file the settings came from or were last saved to, if any.
     QString documentPath() const { return documentPath_; }
     void setDocumentPath(const QString& path);
-    // Ends the step of the input being handled (before a menu shows what undo would do).
-    void closeInputStep();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     EditorOptions options_;
@@ -138,10 +133,6 @@ private:
     std::unique_ptr<AudioBackend> simulatedAudio_, systemAudio_;
     bool systemAudioMade_ = false;
     std::unique_ptr<EditPath> edits_;
-    // The input event being handled: what it changes in the settings is one undo step.
-    std::optional<EditPath::Scope> inputScope_;
-    std::uint64_t gestures_ = 0;
-    std::uint64_t gesture_ = 0;
     std::unique_ptr<Timeline> timeline_;
     Language language_;
     std::unique_ptr<Prompter> ownedPrompter_;

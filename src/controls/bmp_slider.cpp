@@ -125,6 +125,10 @@ void CXBmpSlider::mousePressEvent(QMouseEvent* e) {
     if (!isEnabled() || e->button() != Qt::LeftButton)
         return;
     setFocus(Qt::MouseFocusReason);
+    if (!held_) {
+        held_ = true;
+        emit holdStarted();
+    }
     const double t = thumbOffset(position_);
     const QSize ts = thumbSize();
     const QPointF pos = e->position();
@@ -150,10 +154,26 @@ void CXBmpSlider::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void CXBmpSlider::mouseReleaseEvent(QMouseEvent*) {
-    if (!isEnabled())
+    if (!isEnabled()) {
+        endHold();
         return;
+    }
     dragging_ = false;
     emit changeFinished(id_, position_);
+    endHold();
+}
+
+void CXBmpSlider::endHold() {
+    if (!held_)
+        return;
+    held_ = false;
+    emit holdEnded();
+}
+
+void CXBmpSlider::hideEvent(QHideEvent* e) {
+    dragging_ = false;
+    endHold();
+    QWidget::hideEvent(e);
 }
 
 void CXBmpSlider::keyPressEvent(QKeyEvent* e) {
@@ -202,6 +222,8 @@ void CXBmpSlider::focusOutEvent(QFocusEvent*) {
 void CXBmpSlider::changeEvent(QEvent* e) {
     if (e->type() == QEvent::EnabledChange) {
         dragging_ = false;
+        if (!isEnabled())
+            endHold();
         update();
     }
     QWidget::changeEvent(e);

@@ -97,6 +97,10 @@ void CDelayPanel::mousePressEvent(QMouseEvent* e) {
         return;
     dragging_ = true;
     grabbed_ = -1;
+    if (!held_) {
+        held_ = true;
+        emit holdStarted();
+    }
     const QPointF m = e->position();
     for (int i = 0; i < count_; ++i) {
         const Channel& c = channels_[std::size_t(i)];
@@ -127,6 +131,20 @@ void CDelayPanel::mouseReleaseEvent(QMouseEvent* e) {
         return;
     dragging_ = false;
     update();
+    endHold();
+}
+
+void CDelayPanel::endHold() {
+    if (!held_)
+        return;
+    held_ = false;
+    emit holdEnded();
+}
+
+void CDelayPanel::hideEvent(QHideEvent* e) {
+    dragging_ = false;
+    endHold();
+    QWidget::hideEvent(e);
 }
 
 void CDelayPanel::paintEvent(QPaintEvent*) {

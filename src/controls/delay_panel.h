@@ -39,6 +39,10 @@ public:
 
 signals:
     void dragged(int channel, float value); // 4345
+    // A press held on the control, from the press to its release (or until the control hides):
+    // the page makes what changes in between one edit.
+    void holdStarted();
+    void holdEnded();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -46,8 +50,11 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
 
 private:
+    bool held_ = false;
+    void endHold();
     std::array<Channel, kMaxChannels> channels_{};
     int count_ = 8;
     double axisMin_ = 0.0, axisMax_ = 106.0;

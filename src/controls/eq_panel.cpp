@@ -314,6 +314,10 @@ void CEqPanel::changed(int b) {
 void CEqPanel::mousePressEvent(QMouseEvent* e) {
     const double px = e->position().x() - 36, py = e->position().y() - 16;
     setHover(-1);
+    if (!held_ && (e->button() == Qt::LeftButton || e->button() == Qt::RightButton)) {
+        held_ = true;
+        emit holdStarted();
+    }
     if (e->button() == Qt::LeftButton) {
         if (rightButton_)
             return;
@@ -432,6 +436,10 @@ void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
                 }
             }
         }
+    }
+    if (held_ && !leftDrag_ && !rightButton_) {
+        held_ = false;
+        emit holdEnded();
     }
     update();
 }

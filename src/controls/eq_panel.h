@@ -112,6 +112,9 @@ signals:
     void filesDropped(const QStringList& paths);
     // Something dropped that is no local file.
     void dropRefused();
+    // A press held on the graph, from the press to its release: the page makes it one edit.
+    void holdStarted();
+    void holdEnded();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -138,6 +141,7 @@ private:
     bool leftDrag_ = false;
     bool rightButton_ = false;
     bool moved_ = false;
+    bool held_ = false;
     int lastX_ = 0; // the right drag's last pointer x
     // The left press: the pointer's offset from the handle (kept through the drag), where it
     // was and what the band held then. A drag on the press's own row or column keeps that value

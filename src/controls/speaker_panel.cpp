@@ -234,6 +234,10 @@ void CSSVolumePanel::mousePressEvent(QMouseEvent* e) {
         if (pt.type != -1 && std::fabs(pt.px - m.x()) < 16 && std::fabs(pt.py - m.y()) < 16) {
             grabbed_ = i;
             dragging_ = true;
+            if (!held_) {
+                held_ = true;
+                emit holdStarted();
+            }
             emit pressed(pt);
             return;
         }
@@ -256,8 +260,23 @@ void CSSVolumePanel::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void CSSVolumePanel::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton)
+    if (e->button() == Qt::LeftButton) {
         dragging_ = false;
+        endHold();
+    }
+}
+
+void CSSVolumePanel::endHold() {
+    if (!held_)
+        return;
+    held_ = false;
+    emit holdEnded();
+}
+
+void CSSVolumePanel::hideEvent(QHideEvent* e) {
+    dragging_ = false;
+    endHold();
+    QWidget::hideEvent(e);
 }
 
 } // namespace q7

@@ -3,16 +3,40 @@
 
 #include "ui/control_id.h"
 
+#include <QMouseEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 namespace q7 {
 
+// An arrow button that tells its spin when the press starts and after its release has made its
+// last click: Qt's auto-repeat emits pressed and released on every repeat, so those cannot say
+// where a hold ends.
+class UpDown::Arrow : public QToolButton {
+public:
+    explicit Arrow(UpDown* spin) : QToolButton(spin), spin_(spin) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton)
+            spin_->startHold();
+        QToolButton::mousePressEvent(e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        QToolButton::mouseReleaseEvent(e);
+        if (e->button() == Qt::LeftButton)
+            spin_->endHold();
+    }
+
+private:
+    UpDown* spin_;
+};
+
 UpDown::UpDown(int id, QWidget* parent) : QWidget(parent), id_(id) {
     setControlId(this, id);
-    up_ = new QToolButton(this);
-    down_ = new QToolButton(this);
+    up_ = new Arrow(this);
+    down_ = new Arrow(this);
     up_->setArrowType(Qt::UpArrow);
     down_->setArrowType(Qt::DownArrow);
     for (QToolButton* b : {up_, down_}) {
@@ -28,6 +52,31 @@ UpDown::UpDown(int id, QWidget* parent) : QWidget(parent), id_(id) {
     connect(up_, &QToolButton::clicked, this, [this] { click(1); });
     connect(down_, &QToolButton::clicked, this, [this] { click(-1); });
     setFixedWidth(18);
+}
+
+void UpDown::startHold() {
+    if (held_)
+        return;
+    held_ = true;
+    emit holdStarted();
+}
+
+void UpDown::endHold() {
+    if (!held_)
+        return;
+    held_ = false;
+    emit holdEnded();
+}
+
+void UpDown::hideEvent(QHideEvent* e) {
+    endHold();
+    QWidget::hideEvent(e);
+}
+
+void UpDown::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::EnabledChange && !isEnabled())
+        endHold();
+    QWidget::changeEvent(e);
 }
 
 void UpDown::setRange(int minimum, int maximum) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // An up-down control: two arrow buttons and a position within a range. A click reports the
-// direction; the page decides what happens (the position follows, within the range).
+// direction; the page decides what happens (the position follows, within the range). An arrow
+// held down repeats its click; the whole hold is announced, so that it can be one edit.
 #pragma once
 
 #include <QWidget>
@@ -26,8 +27,20 @@ public:
 
 signals:
     void stepping(int id, int delta);
+    // A press held on the control, from the press to its release (or until the control hides):
+    // the page makes what changes in between one edit.
+    void holdStarted();
+    void holdEnded();
+
+protected:
+    void hideEvent(QHideEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
+    class Arrow;
+    bool held_ = false;
+    void startHold();
+    void endHold();
     int id_;
     int minimum_ = 0, maximum_ = 100, position_ = 0;
     QToolButton* up_;

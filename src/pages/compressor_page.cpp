@@ -5,6 +5,7 @@
 #include "controls/compress_panel.h"
 #include "pages/nav_row.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/style.h"
@@ -149,6 +150,7 @@ void CCompDlg::refresh() {
 }
 
 void CCompDlg::onClicked(int g, bool checked) {
+    EditPath::Scope step(editor_.edits());
     const CompressorInfo& c = compressorInfo(kGroupIds[g].group);
     editor_.store().setCellInt(c.offCell, checked ? 0 : 1);
     editor_.dsp().sendSelector(c.offCell);
@@ -158,6 +160,7 @@ void CCompDlg::onClicked(int g, bool checked) {
 }
 
 void CCompDlg::sliderMoved(int g, int k, int p) {
+    EditPath::Scope step(editor_.edits());
     const CompressorInfo& c = compressorInfo(kGroupIds[g].group);
     const ParameterStore& s = editor_.store();
     codec::Compressor v;

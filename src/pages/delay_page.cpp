@@ -6,6 +6,7 @@
 #include "controls/up_down.h"
 #include "pages/nav_row.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
@@ -145,6 +146,7 @@ void CDelayDlg::updateEnables(int c) {
 }
 
 void CDelayDlg::onClicked(int c, bool checked) {
+    EditPath::Scope step(editor_.edits());
     const DelayChannelInfo& info = delayChannelInfo(channelOf(c));
     editor_.store().setCellInt(info.offCell, checked ? 0 : 1);
     editor_.dsp().sendSelector(info.offCell);
@@ -152,11 +154,13 @@ void CDelayDlg::onClicked(int c, bool checked) {
 }
 
 void CDelayDlg::modeClicked(int c, int mode) {
+    EditPath::Scope step(editor_.edits());
     updateEnables(c);
     editor_.dsp().sendDelayMode(channelOf(c), mode);
 }
 
 void CDelayDlg::splitMoved(int c, int index) {
+    EditPath::Scope step(editor_.edits());
     editor_.dsp().sendSplitFilter(channelOf(c), index);
     rows_[std::size_t(c)].hz->setText(QString::asprintf("%dHz", splitLowerHz(index)));
 }
@@ -185,6 +189,7 @@ void CDelayDlg::panelDragged(int c, float value) {
 }
 
 void CDelayDlg::applyDelay(int c, double v) {
+    EditPath::Scope step(editor_.edits());
     panel_->SetValue(c, float(v));
     rows_[std::size_t(c)].edit->setText(QString::asprintf("%.1fms", v));
     const DelayChannelInfo& info = delayChannelInfo(channelOf(c));

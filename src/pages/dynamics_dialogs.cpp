@@ -4,6 +4,7 @@
 #include "controls/bmp_slider.h"
 #include "pages/page.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
@@ -80,6 +81,7 @@ void CDialogNG::refresh() {
 }
 
 void CDialogNG::moved(int i, int p) {
+    EditPath::Scope step(editor_.edits());
     const int n = 101 - p;
     editor_.store().setCellInt(kGateCells[i], n);
     editor_.dsp().sendCell(kGateCells[i]);
@@ -124,6 +126,7 @@ OnOffLevelDialog::OnOffLevelDialog(EditorContext& editor, int templateId, int on
     explanation_->setGeometry(20, 88, 380, 60);
     explanation_->setStyleSheet("color: rgb(70, 90, 110);");
     connect(on_, &QCheckBox::clicked, this, [this](bool checked) {
+        EditPath::Scope step(editor_.edits());
         editor_.store().setCellInt(onCell_, checked ? 1 : 0);
         editor_.dsp().sendCell(onCell_);
         setEnables();
@@ -161,6 +164,7 @@ void CAutoSubDlg::showLevel() {
 }
 
 void CAutoSubDlg::moved(int p) {
+    EditPath::Scope step(editor_.edits());
     editor_.store().setCellInt(kAutoSubLevel, p);
     editor_.dsp().sendCell(kAutoSubLevel);
     value_->setText(QString::asprintf("%d%%", p));
@@ -195,6 +199,7 @@ void CAutoMusicVolDlg::showLevel() {
 }
 
 void CAutoMusicVolDlg::moved(int p) {
+    EditPath::Scope step(editor_.edits());
     editor_.store().setCellFloat(kAgcLevel, float(p / 10.0));
     editor_.dsp().sendCell(kAgcLevel);
     value_->setText(QString::asprintf("%.1fdB", (p + 120) / 10.0));

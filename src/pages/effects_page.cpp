@@ -5,6 +5,7 @@
 #include "controls/image_button.h"
 #include "pages/band_editor.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 
@@ -89,6 +90,7 @@ void CDialogEfx::showInfo() {
 }
 
 void CDialogEfx::sendBand(int b) {
+    EditPath::Scope step(editor_.edits());
     sendRecord(editor_.dsp(), groupOf(bank_), firstRecordOf(bank_) + b, recordOf(graph_->band(b)));
 }
 
@@ -101,12 +103,14 @@ bool CDialogEfx::eqBypass() const {
 }
 
 void CDialogEfx::setEqBypass(bool on) {
+    EditPath::Scope step(editor_.edits());
     editor_.store().setCellInt(bypassCell(), on ? 1 : 0);
     editor_.dsp().sendSelector(bypassCell());
     graph_->setBypass(on);
 }
 
 void CDialogEfx::resetEq() {
+    EditPath::Scope step(editor_.edits());
     const bool b = bank_ == 9 || bank_ == 10;
     const bool reverb = groupOf(bank_) == 3;
     editor_.dsp().resetGroupEq(reverb ? (b ? EqHalf::ReverbB : EqHalf::ReverbA)

@@ -7,6 +7,7 @@
 #include "controls/up_down.h"
 #include "pages/nav_row.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
@@ -181,6 +182,7 @@ void CSSVCDlg::sendAllLevels() {
 }
 
 void CSSVCDlg::applyRoomSize(bool fromButton) {
+    EditPath::Scope step(editor_.edits());
     const int W = std::clamp(int(std::trunc(leadingNumber(widthEdit_->text()))), 1, 10);
     const int L = std::clamp(int(std::trunc(leadingNumber(lengthEdit_->text()))), 1, 10);
     widthEdit_->setText(QString::asprintf("%dm", W));
@@ -209,6 +211,7 @@ void CSSVCDlg::roomSpin(bool length, int delta) {
 }
 
 void CSSVCDlg::applyPointEdits(int point, bool fromEnter) {
+    EditPath::Scope step(editor_.edits());
     if (point < 0 || point > 8)
         return;
     const double halfW = roomWidth() / 2.0, halfL = roomLength() / 2.0;
@@ -238,6 +241,7 @@ void CSSVCDlg::positionSpin(int i, int delta) {
 }
 
 void CSSVCDlg::panelPoint(int type, float x, float y) {
+    EditPath::Scope step(editor_.edits());
     if (type < 0 || type > 8)
         return;
     if (type == 0) {
@@ -256,6 +260,7 @@ void CSSVCDlg::panelPoint(int type, float x, float y) {
 }
 
 void CSSVCDlg::centerListener() {
+    EditPath::Scope step(editor_.edits());
     panel_->SetPoint(0, 0, 0);
     storePoint(0, 0, 0);
     editor_.dsp().sendPlanBlock();
@@ -264,6 +269,7 @@ void CSSVCDlg::centerListener() {
 }
 
 void CSSVCDlg::resetAll() {
+    EditPath::Scope step(editor_.edits());
     editor_.dsp().resetAllSpeakerLevels();
     refresh();
 }

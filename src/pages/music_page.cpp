@@ -9,6 +9,7 @@
 #include "device/connection.h"
 #include "pages/band_editor.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
@@ -225,6 +226,7 @@ bool CDialogMusic::eqBypass() const {
 }
 
 void CDialogMusic::setEqBypass(bool on) {
+    EditPath::Scope step(editor_.edits());
     const int c = bank() == 0 ? 87 : bank() == 8 ? 39 : 31;
     editor_.store().setCellInt(c, on ? 1 : 0);
     editor_.dsp().sendSelector(c);
@@ -232,6 +234,7 @@ void CDialogMusic::setEqBypass(bool on) {
 }
 
 void CDialogMusic::resetEq() {
+    EditPath::Scope step(editor_.edits());
     editor_.dsp().resetGroupEq(bank() == 0   ? EqHalf::Music
                                : bank() == 8 ? EqHalf::MicB
                                              : EqHalf::MicA);
@@ -276,6 +279,7 @@ void CDialogMusic::showBank(int newBank) {
 }
 
 void CDialogMusic::sendBand(int b) {
+    EditPath::Scope step(editor_.edits());
     const EqPanelBand& band = graph_->band(b);
     const EqHalf half = bank() == 0 ? EqHalf::Music : bank() == 8 ? EqHalf::MicB : EqHalf::MicA;
     editor_.dsp().SendBand(half, b, band.type, band.gain, band.frequency, band.q);
@@ -355,6 +359,7 @@ void CDialogMusic::selectParameter(int row) {
 }
 
 void CDialogMusic::setParameterValue(int value) {
+    EditPath::Scope step(editor_.edits());
     if (selectedRow_ < 0 || !micBank())
         return;
     const int row = selectedRow_;
@@ -423,6 +428,7 @@ void CDialogMusic::fillPorts() {
 }
 
 void CDialogMusic::portMoved(int id, int p) {
+    EditPath::Scope step(editor_.edits());
     const int k = (id - 1052) % 4;
     const bool volume = id >= 1056;
     ParameterStore& s = editor_.store();
@@ -437,6 +443,7 @@ void CDialogMusic::portMoved(int id, int p) {
 }
 
 void CDialogMusic::routePort(int k, bool toA) {
+    EditPath::Scope step(editor_.edits());
     ParameterStore& s = editor_.store();
     s.setCellInt(27 + k, toA ? 100 : 0);
     editor_.dsp().sendLevel(27 + k);

@@ -7,6 +7,7 @@
 #include "pages/band_editor.h"
 #include "pages/nav_row.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
@@ -173,12 +174,14 @@ bool CDialogOutput::eqBypass() const {
 }
 
 void CDialogOutput::setEqBypass(bool on) {
+    EditPath::Scope step(editor_.edits());
     editor_.store().setCellInt(info().bypassCell, on ? 1 : 0);
     editor_.dsp().sendSelector(info().bypassCell);
     graph_->setBypass(on);
 }
 
 void CDialogOutput::resetEq() {
+    EditPath::Scope step(editor_.edits());
     static const std::pair<int, EqHalf> halves[5] = {{5, EqHalf::Main},
                                                      {4, EqHalf::Rear},
                                                      {3, EqHalf::Center},
@@ -191,6 +194,7 @@ void CDialogOutput::resetEq() {
 }
 
 void CDialogOutput::sendBand(int b) {
+    EditPath::Scope step(editor_.edits());
     const int module = info().module;
     if (bank_ != kSubEqBank) {
         sendRecord(editor_.dsp(), module, b, recordOf(graph_->band(b)));
@@ -234,6 +238,7 @@ void CDialogOutput::chooseSlope(int index) {
 }
 
 void CDialogOutput::mixMoved(int slot, int p) {
+    EditPath::Scope step(editor_.edits());
     const OutputInfo& o = info();
     editor_.store().setCellInt(o.mixCell + slot, p);
     editor_.dsp().sendLevel(o.mixCell + slot);
@@ -243,6 +248,7 @@ void CDialogOutput::mixMoved(int slot, int p) {
 }
 
 void CDialogOutput::muteClicked(int id, bool checked) {
+    EditPath::Scope step(editor_.edits());
     for (auto [box, bank] : kMuteBoxes)
         if (box == id) {
             const OutputInfo& o = outputInfo(bank);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pages/page.h"
 
+#include "pages/edit_holds.h"
 #include "pages/eq_copy.h"
 #include "pages/eq_tools.h"
 #include "ui/control_id.h"
@@ -61,6 +62,11 @@ CPage::CPage(PageKind kind, EditorContext& editor, QWidget* parent)
     : QWidget(parent), editor_(editor), kind_(kind) {
     setPageBackground(this);
     setMinimumSize(kMinPageWidth, kMinPageHeight);
+}
+
+void CPage::showEvent(QShowEvent* e) {
+    holdEditsWhilePressed(this, editor_.edits());
+    QWidget::showEvent(e);
 }
 
 void CPage::applyLanguage() {

@@ -86,6 +86,8 @@ protected:
     // after the page's controls exist.
     void routeWheel(std::function<bool(int id)> accepts);
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Wires the held presses of the page's controls to edit holds.
+    void showEvent(QShowEvent* e) override;
     // Enter and Escape never close a page.
     void keyPressEvent(QKeyEvent* e) override;
 

@@ -6,6 +6,7 @@
 #include "device/connection.h"
 #include "device/device_state.h"
 #include "params/dsp.h"
+#include "params/edit_path.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
@@ -109,6 +110,7 @@ CSetDlg::CSetDlg(EditorContext& editor, QWidget* parent) : ToolDialog(editor, 33
         box->setFont(songti(12));
         box->setGeometry(470, 144 + 34 * i, 190, 24);
         connect(box, &QCheckBox::clicked, this, [this, i](bool checked) {
+            EditPath::Scope step(editor_.edits());
             editor_.store().setCellInt(kPhaseCells[i], checked ? 0 : 1);
             editor_.dsp().sendSelector(kPhaseCells[i]);
         });
@@ -221,6 +223,7 @@ void CSetDlg::startEnableClicked(int i, bool checked) {
 }
 
 void CSetDlg::startMoved(int i, int p) {
+    EditPath::Scope step(editor_.edits());
     setByte(kMicStart + i, std::uint8_t(p));
     // The start volume is heard while it is set.
     editor_.store().setCellInt(kVolumeCells[i], p);

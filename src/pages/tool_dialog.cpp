@@ -2,6 +2,7 @@
 #include "pages/tool_dialog.h"
 
 #include "controls/bmp_slider.h"
+#include "pages/edit_holds.h"
 #include "pages/page.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
@@ -20,6 +21,11 @@ ToolDialog::ToolDialog(EditorContext& editor, int templateId, QWidget* parent)
     : QDialog(parent), editor_(editor), templateId_(templateId) {
     setPageBackground(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+}
+
+void ToolDialog::showEvent(QShowEvent* e) {
+    holdEditsWhilePressed(this, editor_.edits());
+    QDialog::showEvent(e);
 }
 
 void ToolDialog::applyLanguage() {

@@ -36,6 +36,7 @@ protected:
     // Wheel turns over the dialog go to the focused control when accepts(its id).
     void routeWheel(std::function<bool(int id)> accepts);
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
 
 private:

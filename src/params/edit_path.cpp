@@ -4,6 +4,7 @@
 #include "params/param_names.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace q7 {
@@ -158,11 +159,11 @@ void History::record(Step step) {
     if (step.change.empty())
         return;
     undone_.clear();
-    if (!sealed_ && !done_.empty() && step.gesture != 0 && done_.back().gesture == step.gesture) {
+    if (!sealed_ && !done_.empty() && done_.back().mergesWith(step)) {
         Step& last = done_.back();
         last.change.absorb(step.change);
         if (last.change.empty())
-            done_.pop_back(); // the press ended where it began
+            done_.pop_back(); // the hold ended where it began
         return;
     }
     sealed_ = false;
@@ -319,18 +320,54 @@ bool sendSettingsDifferences(Dsp& dsp, const ModeImage& held, int* sent) {
 
 EditPath::EditPath(ParameterStore& store, ReportSink& amplifier, Clock& clock,
                    std::function<bool()> linkOpen)
-    : namer(nameOfChange), store_(store), router_(amplifier, std::move(linkOpen)),
-      dsp_(store, router_, clock) {}
+    : namer(nameOfChange), store_(store), router_(*this, amplifier, std::move(linkOpen)),
+      dsp_(store, router_, clock), scopeStart_(settingsOf(store)) {}
 
 int EditPath::Router::write(const Report& r) {
+    // A report with no scope open is an edit nobody said: it still becomes a step.
+    const bool unscoped = path_.depth_ == 0 && !path_.quietSends_;
+    if (unscoped) {
+        failed = false;
+        offline = false;
+    }
+    int n = int(kReportSize);
     if (!linked()) {
         offline = true;
-        return int(kReportSize);
+    } else {
+        n = to_.write(r);
+        if (n != int(kReportSize))
+            failed = true;
     }
-    const int n = to_.write(r);
-    if (n != int(kReportSize))
-        failed = true;
+    if (unscoped) {
+        path_.unscopedSent_ = true;
+        path_.recordUnscoped();
+        if (failed)
+            path_.held_.reset();
+    }
     return n;
+}
+
+void EditPath::recordUnscoped() {
+    const ModeImage now = settingsOf(store_);
+    Change change = Change::between(scopeStart_, now);
+    scopeStart_ = now;
+    if (change.empty())
+        return;
+    ++unscoped_;
+#ifndef NDEBUG
+    const StepName n = namer ? namer(change) : StepName{};
+    std::fprintf(stderr, "q7edit: an edit outside any step: %s\n", n.en.c_str());
+#endif
+    commit(std::move(change), {});
+}
+
+EditPath::Hold::Hold(EditPath& path) : path_(path) {
+    if (path_.holdDepth_++ == 0)
+        ++path_.holds_;
+}
+
+EditPath::Hold::~Hold() {
+    --path_.holdDepth_;
 }
 
 void EditPath::notifyState() {
@@ -344,6 +381,10 @@ EditPath::Scope::Scope(EditPath& path, StepName name) : path_(path), outer_(path
             path_.scopeName_ = std::move(name); // a named operation names the input it ran in
         return;
     }
+    if (path_.unscopedSent_) {
+        path_.recordUnscoped(); // a sender that changed the store after its report went out
+        path_.unscopedSent_ = false;
+    }
     path_.scopeStart_ = settingsOf(path_.store_);
     path_.scopeName_ = std::move(name);
     path_.router_.failed = false;
@@ -352,9 +393,11 @@ EditPath::Scope::Scope(EditPath& path, StepName name) : path_(path), outer_(path
 
 EditPath::Scope::~Scope() {
     --path_.depth_;
-    if (outer_)
-        path_.commit(Change::between(path_.scopeStart_, settingsOf(path_.store_)),
-                     path_.scopeName_);
+    if (!outer_)
+        return;
+    const ModeImage now = settingsOf(path_.store_);
+    path_.commit(Change::between(path_.scopeStart_, now), path_.scopeName_);
+    path_.scopeStart_ = now;
 }
 
 void EditPath::commit(Change change, const StepName& name) {
@@ -371,13 +414,17 @@ void EditPath::commit(Change change, const StepName& name) {
     StepName n = name;
     if (n.empty() && namer)
         n = namer(change);
-    activeHistory().record({std::move(n), std::move(change), gesture_});
+    activeHistory().record({std::move(n), std::move(change), holdDepth_ ? holds_ : 0});
     notifyState();
 }
 
 void EditPath::flush() {
-    if (depth_ == 0)
+    if (depth_ == 0) {
+        if (unscopedSent_)
+            recordUnscoped();
+        unscopedSent_ = false;
         return;
+    }
     const ModeImage now = settingsOf(store_);
     commit(Change::between(scopeStart_, now), scopeName_);
     scopeStart_ = now;
@@ -387,10 +434,10 @@ void EditPath::flush() {
 }
 
 void EditPath::rebase() {
-    if (depth_ == 0)
-        return;
+    unscopedSent_ = false;
     scopeStart_ = settingsOf(store_);
-    scopeName_ = {};
+    if (depth_ > 0)
+        scopeName_ = {};
 }
 
 bool EditPath::edit(const std::function<bool(Dsp&)>& f, const StepName& name) {
@@ -482,7 +529,9 @@ EditPath::Sent EditPath::sendDifferences() {
         return Sent::NeedsFullDownload;
     int count = 0;
     router_.failed = false;
+    quietSends_ = true;
     const bool ok = sendSettingsDifferences(dsp_, *held_, &count) && !router_.failed;
+    quietSends_ = false;
     if (ok)
         held_ = settingsOf(store_);
     else

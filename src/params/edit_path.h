@@ -69,11 +69,17 @@ public:
     struct Step {
         StepName name;
         Change change;
-        std::uint64_t gesture = 0; // the held press it was made in, 0 for none
+        std::uint64_t mergeKey = 0; // the hold it was made in (EditPath::Hold), 0 for none
+
+        // The merge rule: a later step made while the same hold is open joins this one, as a
+        // drag's moves are one edit. Nothing else merges.
+        bool mergesWith(const Step& later) const {
+            return mergeKey != 0 && later.mergeKey == mergeKey;
+        }
     };
     static constexpr std::size_t kLimit = 500;
 
-    // Adds a step; one made in the same held gesture as the last joins it.
+    // Adds a step; one that the last step mergesWith joins it (unless sealed since).
     void record(Step step);
     bool canUndo() const { return !done_.empty(); }
     bool canRedo() const { return !undone_.empty(); }
@@ -108,8 +114,10 @@ public:
     Dsp& dsp() { return dsp_; }
 
     // ---- edits ----
-    // While a scope is open, what the store's settings change by is one step; nested scopes
-    // join the outermost. The step is named name (or after what it changed when empty).
+    // Every edit runs in a scope opened where it happens (a control's handler, a command, a
+    // timer's tick): what the store's settings change by while it is open is one step; nested
+    // scopes join the outermost. The step is named name (or after what it changed when empty).
+    // A change made outside any scope is still recorded, as a step of its own, and counted.
     class Scope {
     public:
         explicit Scope(EditPath& path, StepName name = {});
@@ -129,10 +137,24 @@ public:
     // An edit that changes the store only; the caller sends it (a file or preset loaded, which
     // goes out as a full download). The record of the amplifier becomes uncertain.
     void editWithoutSending(const std::function<void(ParameterStore&)>& f, const StepName& name);
-    // The press being held (the mouse button down), 0 when none: steps made during one press
-    // are one step.
-    void setGesture(std::uint64_t gesture) { gesture_ = gesture; }
-    std::uint64_t gesture() const { return gesture_; }
+
+    // A held press, from its start to its end (a slider or panel dragged, a spin arrow held
+    // down while it repeats): the steps made while it is open merge into one. Holds may nest;
+    // the outermost decides. Controls say when a hold starts and ends; the page opens this.
+    class Hold {
+    public:
+        explicit Hold(EditPath& path);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        EditPath& path_;
+    };
+    bool holding() const { return holdDepth_ > 0; }
+    // Changes of the settings that reached the amplifier (or would have) with no scope open;
+    // each became a step of its own. Zero while every edit says where it happens.
+    int unscopedEdits() const { return unscoped_; }
 
     // ---- undo and redo (send the difference at once) ----
     bool canUndo() const { return history().canUndo(); }
@@ -189,14 +211,15 @@ private:
     // Forwards to the amplifier while linked, swallows otherwise, and notes what went wrong.
     class Router final : public ReportSink {
     public:
-        Router(ReportSink& to, std::function<bool()> linked)
-            : to_(to), linked_(std::move(linked)) {}
+        Router(EditPath& path, ReportSink& to, std::function<bool()> linked)
+            : path_(path), to_(to), linked_(std::move(linked)) {}
         int write(const Report& r) override;
         bool linked() const { return linked_ && linked_(); }
         bool failed = false;  // a report was refused
         bool offline = false; // a report went nowhere
 
     private:
+        EditPath& path_;
         ReportSink& to_;
         std::function<bool()> linked_;
     };
@@ -205,6 +228,8 @@ private:
     Router router_;
     Dsp dsp_;
     int depth_ = 0;
+    // The settings as of the last step (or the last change that was no edit); a scope's changes
+    // are measured from here.
     ModeImage scopeStart_;
     StepName scopeName_;
     std::array<History, 2> history_;
@@ -213,12 +238,18 @@ private:
     std::optional<ModeImage> held_; // what the amplifier holds; none when uncertain
     std::optional<ModeImage> saved_;
     bool unsent_ = false;
-    std::uint64_t gesture_ = 0;
+    int holdDepth_ = 0;
+    std::uint64_t holds_ = 0;   // holds opened so far: each one's merge key
+    bool quietSends_ = false;   // sending what undo, a switch or a download changed: no edit
+    bool unscopedSent_ = false; // something went out with no scope open since the last step
+    int unscoped_ = 0;
 
     History& activeHistory() { return history_[std::size_t(active_)]; }
     void commit(Change change, const StepName& name);
-    // What changes from here on in an open scope is a new change (after undo, a switch, a read).
+    // What changes from here on is a new change (after undo, a switch, a read).
     void rebase();
+    // Records what changed since the last step with no scope open, as a step of its own.
+    void recordUnscoped();
     Sent applyAndSend(const Change& change, Change::Side side);
     // The store took settings that are no edit: views refresh, the difference goes out.
     Sent storeReplaced();

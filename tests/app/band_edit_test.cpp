@@ -112,7 +112,6 @@ TEST(BandEdits, APressWithoutMovementChangesAndSendsNothing) {
     ASSERT_NE(page, nullptr);
     storeBand(rig, page, 4, BandRecord{160, 700, 4318, 1});
     rig.editor->edits().markSaved();
-    rig.editor->closeInputStep();
     const std::size_t steps = rig.editor->edits().history().size();
     rig.clearTrace();
 
@@ -137,7 +136,6 @@ TEST(BandEdits, APressWithoutMovementChangesAndSendsNothing) {
     rig.run(20);
     EXPECT_EQ(menus, 1);
 
-    rig.editor->closeInputStep();
     EXPECT_EQ(rig.editor->store().band(kMainGroup, 4), (BandRecord{160, 700, 4318, 1}));
     EXPECT_EQ(bandWrites(rig), 0) << "nothing sent";
     EXPECT_TRUE(rig.sent().empty());

@@ -126,7 +126,6 @@ TEST(EqTools, FiltersImportedThroughThePreviewAreOneStepOnTheAmplifier) {
               std::vector<std::uint32_t>(words.begin(), words.end()));
     // The page shows it; one undo takes all of it back, on the amplifier too.
     EXPECT_FLOAT_EQ(page->graph()->band(0).gain, -6.5f);
-    rig.editor->closeInputStep();
     rig.run(10);
     EXPECT_TRUE(rig.ribbon().action(cmd::Undo)->text().startsWith("Undo Import filters MAIN EQ"))
         << rig.ribbon().action(cmd::Undo)->text().toStdString();
@@ -250,7 +249,6 @@ TEST(EqTools, TheMeasurementFollowsBandDragsAndAutoEqIsWhatTheAmplifierPlays) {
     EXPECT_GT(g->predictedAt(i), was + 1.0f) << "the band lifted the prediction under it";
     QTest::mouseRelease(g, Qt::LeftButton, Qt::NoModifier, to);
     rig.run(20);
-    rig.editor->closeInputStep();
     // The overlay survives a page change.
     rig.view().showPage(PageKind::Delay);
     page = mainOutput(rig);
@@ -303,7 +301,6 @@ TEST(EqTools, TheMeasurementFollowsBandDragsAndAutoEqIsWhatTheAmplifierPlays) {
     for (int k = 0; k < 24; ++k)
         used += amp.band(k).gain != 150;
     EXPECT_LE(used, 8);
-    rig.editor->closeInputStep();
     rig.run(10);
     EXPECT_TRUE(rig.ribbon().action(cmd::Undo)->text().startsWith("Undo Auto EQ MAIN EQ"))
         << rig.ribbon().action(cmd::Undo)->text().toStdString();

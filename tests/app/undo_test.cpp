@@ -54,7 +54,6 @@ TEST(Undo, DragsClicksAndKeysAreUndoneAndRedoneOnTheAmplifierToo) {
     const ModeImage end = settingsOf(rig.editor->store());
     const auto endMemory = bandMemory(rig);
     ASSERT_FALSE(sameSettings(start, end));
-    rig.editor->closeInputStep();
     EXPECT_EQ(rig.editor->edits().history().size(), 3u);
 
     key(rig, Qt::Key_Z, Qt::ControlModifier);
@@ -146,7 +145,6 @@ TEST(Undo, OfflineEditsMarkTheTitleAndTheClosingPromptOffersToSave) {
     CDialogOutput* page = mainOutput(rig);
     ASSERT_NE(page, nullptr);
     dragBmpSlider(page->mixSlider(1), 40);
-    rig.editor->closeInputStep();
     rig.run(20);
     EXPECT_TRUE(rig.frame().windowTitle().endsWith("venue.q7M *"))
         << rig.frame().windowTitle().toStdString();
@@ -195,7 +193,6 @@ TEST(Undo, AnEqCopiedFromTheGraphsMenuIsOneStepAndReachesTheAmplifier) {
         const AmpSettings amp = rig.sim.current();
         EXPECT_EQ(BandRecord::fromBytes(&amp.memory[std::size_t(bandOffset(6, b))]), s.band(5, b));
     }
-    rig.editor->closeInputStep(); // the event loop went idle
     rig.run(10);
     EXPECT_TRUE(rig.ribbon().action(cmd::Undo)->text().startsWith("Undo Copy Main EQ → Rear EQ"))
         << rig.ribbon().action(cmd::Undo)->text().toStdString();

@@ -77,7 +77,6 @@ TEST(GraphKeys, ArrowsEditTheBandAndTabEscapeAndShortcutsGoThrough) {
     EXPECT_EQ(watch.keys, std::vector<int>{Qt::Key_Escape});
 
     // A drag, then Ctrl+Z with the graph still focused: the drag is undone.
-    rig.editor->closeInputStep();
     const BandRecord before = rig.editor->store().band(kMainGroup, 3);
     const QPoint h = handleOf(g, 3);
     drag(g, h, h + QPoint(30, -40), 6);

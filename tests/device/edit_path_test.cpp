@@ -3,12 +3,15 @@
 // steps, the amplifier ends up holding what the store holds.
 #include "params/edit_path.h"
 #include "rig.h"
+#include "sim/amp_compare.h"
 
 #include <gtest/gtest.h>
 #include <random>
 
 using namespace q7;
 using q7::test::Rig;
+using q7::test::sameDsp;
+using q7::test::sameMemory;
 
 namespace {
 
@@ -132,34 +135,6 @@ struct EditRig : Rig {
     EditPath edits{store, c.link, clock, [this] { return c.link.isOpen(); }};
 };
 
-::testing::AssertionResult sameMemory(const AmpSettings& a, const AmpSettings& b) {
-    for (std::size_t i = 0; i < a.memory.size(); ++i)
-        if (a.memory[i] != b.memory[i])
-            return ::testing::AssertionFailure() << "memory byte " << i << " differs";
-    return ::testing::AssertionSuccess();
-}
-
-// Every DSP word the reference holds, except those the amplifier ignores: the shift frequency and
-// delay of a bypassed microphone shift keep whatever was last sent.
-::testing::AssertionResult sameDsp(const AmpSettings& a, const AmpSettings& b) {
-    auto bypassed = [&](int parameter) {
-        auto it = b.dsp.find(std::uint16_t(1 << 8 | parameter));
-        return it != b.dsp.end() && !it->second.empty() && it->second[0] == 1;
-    };
-    for (const auto& [key, words] : b.dsp) {
-        const int module = key >> 8, parameter = key & 0xFF;
-        if (module == 1 && ((parameter == 38 || parameter == 39) && bypassed(40)))
-            continue;
-        if (module == 1 && ((parameter == 51 || parameter == 52) && bypassed(53)))
-            continue;
-        auto it = a.dsp.find(key);
-        if (it == a.dsp.end() || it->second != words)
-            return ::testing::AssertionFailure()
-                   << "DSP (" << module << "," << parameter << ") differs";
-    }
-    return ::testing::AssertionSuccess();
-}
-
 } // namespace
 
 TEST(EditPath, UndoingEverythingReturnsStoreAndAmplifierToTheStartAndRedoToTheEnd) {
@@ -224,10 +199,11 @@ TEST(EditPath, AfterAnyABSwitchTheAmplifierHoldsTheActiveSet) {
 TEST(EditPath, StepsOfOneHeldPressAreOneAndEmptyOnesVanish) {
     EditRig rig;
     const double gain0 = rig.store.band(5, 2).gainDb();
-    rig.edits.setGesture(7);
-    for (int i = 1; i <= 5; ++i)
-        rig.edits.edit([i](Dsp& d) { return d.SendBand(5, 2, filter::Peq, i, 100, 1.41); });
-    rig.edits.setGesture(0);
+    {
+        EditPath::Hold hold(rig.edits);
+        for (int i = 1; i <= 5; ++i)
+            rig.edits.edit([i](Dsp& d) { return d.SendBand(5, 2, filter::Peq, i, 100, 1.41); });
+    }
     rig.edits.edit([](Dsp& d) { return d.sendDelay(DelayChannel::RearL, 17.3); });
     EXPECT_EQ(rig.edits.history().size(), 2u);
     rig.edits.undo();
@@ -237,13 +213,50 @@ TEST(EditPath, StepsOfOneHeldPressAreOneAndEmptyOnesVanish) {
     EXPECT_TRUE(rig.edits.canRedo()) << "an edit that changed nothing keeps redo";
 
     // A press that ends where it began leaves no step; an edit that changes nothing neither.
-    rig.edits.setGesture(8);
-    const BandRecord r = rig.store.band(5, 3);
-    rig.edits.edit([](Dsp& d) { return d.SendBand(5, 3, filter::Peq, 3, 300, 1.41); });
-    rig.edits.edit(
-        [r](Dsp& d) { return d.SendBand(5, 3, r.type, r.gainDb(), r.frequency, r.qValue()); });
-    rig.edits.setGesture(0);
+    {
+        EditPath::Hold hold(rig.edits);
+        const BandRecord r = rig.store.band(5, 3);
+        rig.edits.edit([](Dsp& d) { return d.SendBand(5, 3, filter::Peq, 3, 300, 1.41); });
+        rig.edits.edit(
+            [r](Dsp& d) { return d.SendBand(5, 3, r.type, r.gainDb(), r.frequency, r.qValue()); });
+    }
     EXPECT_FALSE(rig.edits.canUndo());
+}
+
+TEST(EditPath, AnEditOutsideAnyScopeIsStillAStepOfItsOwn) {
+    EditRig rig;
+    const ModeImage start = settingsOf(rig.store);
+    const AmpSettings ampStart = rig.sim.current();
+    // Sent with no scope open: each is recorded, named, and counted as unsaid.
+    rig.store.setCellInt(92, 37);
+    rig.edits.dsp().sendCell(92);
+    rig.edits.dsp().sendDelay(DelayChannel::RearL, 23.4);
+    EXPECT_EQ(rig.edits.unscopedEdits(), 2);
+    EXPECT_EQ(rig.edits.history().size(), 2u);
+    EXPECT_FALSE(rig.edits.undoName().empty());
+    // A hold merges them like scoped ones; a scoped edit is not counted.
+    {
+        EditPath::Hold hold(rig.edits);
+        for (int v : {40, 41, 42}) {
+            rig.store.setCellInt(92, v);
+            rig.edits.dsp().sendCell(92);
+        }
+        rig.edits.edit([](Dsp& d) { return d.sendDelay(DelayChannel::RearL, 30.0); });
+    }
+    EXPECT_EQ(rig.edits.unscopedEdits(), 5);
+    EXPECT_EQ(rig.edits.history().size(), 3u);
+    // A store change after the last report (a sender that tidies afterwards) still lands in a
+    // step before the next one opens.
+    rig.edits.dsp().sendDelay(DelayChannel::RearR, 12.0);
+    rig.store.setCellInt(96, 11);
+    rig.edits.edit([](Dsp& d) { return d.sendDelay(DelayChannel::Center, 5.0); });
+    EXPECT_EQ(rig.edits.unscopedEdits(), 7);
+    EXPECT_EQ(rig.edits.history().size(), 6u);
+    while (rig.edits.canUndo())
+        rig.edits.undo();
+    EXPECT_TRUE(Change::between(start, settingsOf(rig.store)).empty());
+    EXPECT_TRUE(sameMemory(rig.sim.current(), ampStart));
+    EXPECT_TRUE(sameDsp(rig.sim.current(), ampStart));
 }
 
 TEST(EditPath, DifferencesAfterDropsAndReconnectsNeverLeaveTheAmplifierBehind) {
