@@ -14,6 +14,7 @@
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
 #include "pages/dynamics_dialogs.h"
+#include "pages/edit_holds.h"
 #include "pages/effects_page.h"
 #include "pages/location_page.h"
 #include "pages/music_page.h"
@@ -68,6 +69,8 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
         return nullptr;
     };
     connect(&ribbon_, &Ribbon::command, this, &CHX2060v13View::OnCommand);
+    // A volume dragged on the ribbon is one step from press to release, as on the pages.
+    holdEditsWhilePressed(&ribbon_, editor_.edits());
     connect(&ribbon_, &Ribbon::categoryChanged, this, &CHX2060v13View::onCategoryChanged);
     connect(&status_, &MainStatusBar::command, this, &CHX2060v13View::OnCommand);
     connect(this, &CHX2060v13View::noiseGateRequested, this, &CHX2060v13View::openNoiseGate);

@@ -8,6 +8,7 @@
 #include "edit_steps.h"
 #include "editor_rig.h"
 #include "params/mode_file.h"
+#include "real_input.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -73,6 +74,30 @@ TEST(Commands, EachTriggeredCommandIsOneStepThatUndoFullyReverts) {
         EXPECT_EQ(firstDifference(imageBytes(rig), before), -1) << "undo gave back every byte";
         EXPECT_EQ(e.history().size(), steps);
     }
+}
+
+TEST(Commands, AVolumeDraggedOnTheRibbonIsOneStepFromPressToRelease) {
+    EditorRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
+    const EditPath& e = rig.editor->edits();
+    StepSlider* s =
+        rig.ribbon().slider(Ribbon::inCategory(cmd::MicSlider, rig.ribbon().activeCategory()));
+    ASSERT_TRUE(s);
+    const int start = s->value();
+    const auto before = imageBytes(rig);
+    const std::size_t steps = e.history().size();
+    int moves = 0;
+    test::dragSliderTo(s, start > 30 ? start - 25 : start + 25, 8, [&] { ++moves; });
+    ASSERT_TRUE(idle(rig));
+    ASSERT_NE(s->value(), start) << "the drag moved the slider";
+    ASSERT_GT(moves, 2);
+    EXPECT_EQ(e.history().size(), steps + 1) << "every move of one drag joins one step";
+    EXPECT_EQ(e.unscopedEdits(), 0);
+    rig.ribbon().action(cmd::Undo)->trigger();
+    ASSERT_TRUE(idle(rig));
+    EXPECT_EQ(firstDifference(imageBytes(rig), before), -1) << "one undo takes back the drag";
+    EXPECT_EQ(s->value(), start);
 }
 
 TEST(Commands, EveryControlIdNamesOneCommand) {
