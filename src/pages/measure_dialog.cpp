@@ -26,7 +26,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -64,6 +64,9 @@ constexpr Source kSources[] = {
 // How long the worker waits for the window to take a switching request, and for the link to
 // hand the writes to the amplifier.
 constexpr double kSwitchWaitMs = 5000;
+
+// Between the turns in which the window takes a result: a frame, so that each is painted alone.
+constexpr double kTurnMs = 16;
 
 // The timing reference box's data besides the speakers' indices.
 constexpr int kNoReference = -2;
@@ -209,7 +212,8 @@ void CImpulseView::paintEvent(QPaintEvent*) {
 namespace {
 
 // The position spread as a shaded band around the measurement the graph draws, in the graph's
-// own coordinates (the measurement's level as the graph aligned it).
+// own coordinates (the measurement's level as the graph aligned it). The band's outline is made
+// once per result or size, not per paint.
 class SpreadLayer : public QWidget {
 public:
     SpreadLayer(CEqPanel* graph) : QWidget(graph), graph_(graph) {
@@ -221,18 +225,43 @@ public:
     void set(const FrequencyResponse& mean, const std::vector<double>& spread) {
         mean_ = mean;
         spread_ = spread;
+        // One position: no band to draw.
+        wide_ = std::any_of(spread_.begin(), spread_.end(), [](double v) { return v >= 0.05; });
+        band_.clear();
         update();
     }
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override {
-        if (o == graph_ && e->type() == QEvent::Resize)
+        if (o == graph_ && e->type() == QEvent::Resize) {
             setGeometry(graph_->rect());
+            band_.clear();
+        }
         return false;
     }
     void paintEvent(QPaintEvent*) override {
-        if (!graph_->hasOverlay() || spread_.size() != mean_.hz.size() || mean_.hz.size() < 2)
+        if (!wide_ || !graph_->hasOverlay() || spread_.size() != mean_.hz.size() ||
+            mean_.hz.size() < 2)
             return;
+        if (band_.isEmpty())
+            band_ = outline();
+        if (band_.size() < 4)
+            return;
+        QPainter p(this);
+        p.setClipRect(graph_->plotRect());
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(120, 190, 255, 70));
+        p.drawPolygon(band_);
+    }
+
+private:
+    CEqPanel* graph_;
+    FrequencyResponse mean_;
+    std::vector<double> spread_;
+    bool wide_ = false;
+    QPolygonF band_;
+
+    QPolygonF outline() const {
         const QRect plot = graph_->plotRect();
         const double W = plot.width(), H = plot.height();
         auto y = [&](double v) {
@@ -252,27 +281,16 @@ protected:
             upper.emplace_back(x, y(m + half));
             lower.emplace_back(x, y(m - half));
         }
+        QPolygonF band;
         if (upper.size() < 2)
-            return;
-        QPainterPath path;
-        path.moveTo(upper.front());
+            return band;
+        band.reserve(qsizetype(upper.size() * 2));
         for (const QPointF& pt : upper)
-            path.lineTo(pt);
+            band << pt;
         for (auto it = lower.rbegin(); it != lower.rend(); ++it)
-            path.lineTo(*it);
-        path.closeSubpath();
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setClipRect(plot);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(120, 190, 255, 70));
-        p.drawPath(path);
+            band << *it;
+        return band;
     }
-
-private:
-    CEqPanel* graph_;
-    FrequencyResponse mean_;
-    std::vector<double> spread_;
 };
 
 } // namespace
@@ -626,18 +644,21 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
 CMeasureDlg::~CMeasureDlg() {
     editor_.timeline().stop(watchTimer_);
     // Closed before the page's graph took the result: it takes it now.
-    if (pageTimer_) {
-        editor_.timeline().stop(pageTimer_);
+    if (pageTimer_ || turnTimer_) {
+        stopTimer(pageTimer_);
+        stopTimer(turnTimer_);
         showOnPage();
     }
     shared_->owner = nullptr;
     shared_->stopping = true;
     stop_ = true;
     editor_.timeline().clock().notify();
-    if (worker_ && worker_->joinable()) {
+    if (worker_ || ended_) {
         // The worker may be waiting on the clock: this thread does not hold time back meanwhile.
         Clock::Idle idle(editor_.timeline().clock());
-        worker_->join();
+        for (auto* t : {worker_.get(), ended_.get()})
+            if (t && t->joinable())
+                t->join();
     }
     // Closed in the middle of a run: the window puts back what the worker could not, now or
     // when the amplifier is back.
@@ -776,6 +797,12 @@ bool CMeasureDlg::begin(Stage stage, AudioBackend*& backend, MeasureDevices& dev
 
 void CMeasureDlg::runWorker(std::function<void()> work) {
     Clock& clock = editor_.timeline().clock();
+    if (ended_) {
+        // It told its end a run ago: long gone, nothing to wait for.
+        Clock::Idle idle(clock);
+        ended_->join();
+        ended_.reset();
+    }
     clock.reserveParticipant();
     worker_ = std::make_unique<std::thread>([&clock, work = std::move(work)] {
         Clock::Participant participant(clock, Clock::Participant::Reserved{});
@@ -888,10 +915,9 @@ void CMeasureDlg::reject() {
 }
 
 void CMeasureDlg::finishRun() {
-    if (worker_) {
-        worker_->join();
-        worker_.reset();
-    }
+    // The worker's last act was to hand over its result; it is joined later, so that the
+    // window never waits for it to leave on a loaded machine.
+    ended_ = std::move(worker_);
     if (previousSource_ >= 0) {
         if (editor_.linkOpen())
             editor_.connection().commands.switchSource(previousSource_);
@@ -968,8 +994,8 @@ void CMeasureDlg::showProgressForScreenshot(double fraction) {
 }
 
 void CMeasureDlg::endSweep(Sweep sweep) {
-    finishRun();
     if (!sweep.outcome.ok()) {
+        finishRun();
         progress_->setValue(0);
         status_->setText(failureText(sweep.outcome.error));
         emit finished();
@@ -982,6 +1008,7 @@ void CMeasureDlg::endSweep(Sweep sweep) {
     for (const std::string& w : last_.warnings)
         warnings_.push_back(w);
     if (!sweep.result) {
+        finishRun();
         status_->setText(t("位置 %1 完成。把麦克风移到位置 %2，然后按“测量”。",
                            "Position %1 done. Move the microphone to position %2, then press "
                            "Measure.")
@@ -991,12 +1018,21 @@ void CMeasureDlg::endSweep(Sweep sweep) {
         emit finished();
         return;
     }
-    measure_->setText(t("测量", "Measure"));
     result_ = std::move(*sweep.result);
-    showResult();
-    emit finished();
-    if (closeWhenDone_)
-        QDialog::reject();
+    // The window takes the result in three turns, each repainting only its part: the graphs
+    // here, while the controls still show the run; the controls and the figures next; the
+    // page's graph last.
+    showGraphs();
+    turnTimer_ = editor_.timeline().start(kTurnMs, false, [this] {
+        turnTimer_ = 0;
+        finishRun();
+        measure_->setText(t("测量", "Measure"));
+        showSummary();
+        showOnPageLater();
+        emit finished();
+        if (closeWhenDone_)
+            QDialog::reject();
+    });
 }
 
 void CMeasureDlg::showResultForScreenshot(const AveragedResponse& result, const ImpulseResponse& ir,
@@ -1013,10 +1049,17 @@ void CMeasureDlg::showResultForScreenshot(const AveragedResponse& result, const 
     const bool spread =
         std::any_of(result.spreadDb.begin(), result.spreadDb.end(), [](double v) { return v > 0; });
     responses_.assign(spread ? 3 : 1, result.mean);
-    showResult(true);
+    showResult();
 }
 
-void CMeasureDlg::showResult(bool pageNow) {
+void CMeasureDlg::showResult() {
+    showGraphs();
+    showSummary();
+    stopTimer(pageTimer_);
+    showOnPage();
+}
+
+void CMeasureDlg::showGraphs() {
     progress_->setValue(1000);
     ResponseCurve curve{result_.mean.hz, result_.mean.db};
     const QString name =
@@ -1034,19 +1077,13 @@ void CMeasureDlg::showResult(bool pageNow) {
         previewBank_ = std::move(bands);
     }
     showOverlay(editor_.eqOverlays(), preview_);
-    editor_.timeline().stop(pageTimer_);
-    pageTimer_ = 0;
-    if (pageNow)
-        showOnPage();
-    else
-        pageTimer_ = editor_.timeline().start(50, false, [this] {
-            pageTimer_ = 0;
-            showOnPage();
-        });
     static_cast<SpreadLayer*>(spreadLayer_)->set(result_.mean, result_.spreadDb);
     impulse_->setImpulse(last_.ir.samples,
                          std::size_t(std::clamp(last_.peak, 0.0, double(last_.ir.samples.size()))),
                          last_.ir.sampleRate);
+}
+
+void CMeasureDlg::showSummary() {
     double spreadMax = 0;
     for (double s : result_.spreadDb)
         spreadMax = std::max(spreadMax, s);
@@ -1068,6 +1105,20 @@ void CMeasureDlg::showResult(bool pageNow) {
         text += "\n" + t("注意：", "Note: ") + message(w);
     status_->setText(text);
     updateAvailability();
+}
+
+void CMeasureDlg::showOnPageLater() {
+    stopTimer(pageTimer_);
+    pageTimer_ = editor_.timeline().start(50, false, [this] {
+        pageTimer_ = 0;
+        showOnPage();
+    });
+}
+
+void CMeasureDlg::stopTimer(int& id) {
+    if (id)
+        editor_.timeline().stop(id);
+    id = 0;
 }
 
 void CMeasureDlg::showOnPage() {

@@ -151,6 +151,7 @@ private:
     CImpulseView* impulse_;
     int watchTimer_ = 0;
     int pageTimer_ = 0;       // the page's graph takes the result a moment after this one
+    int turnTimer_ = 0;       // the controls and figures take it a turn after the graphs
     EqBankState previewBank_; // the bands the preview graph shows
 
     std::optional<MicCalibration> calibration_;
@@ -162,7 +163,8 @@ private:
     bool lost_ = false;       // the amplifier went away during the run
     int previousSource_ = -1; // the music source to put back, when it was switched
     std::unique_ptr<std::thread> worker_;
-    std::atomic<bool> stop_{false}; // cancel the run
+    std::unique_ptr<std::thread> ended_; // the last run's worker, done but not yet joined
+    std::atomic<bool> stop_{false};      // cancel the run
     std::optional<LevelCheck> level_;
     std::vector<FrequencyResponse> responses_;
     std::vector<std::string> warnings_;
@@ -185,10 +187,15 @@ private:
     void endLevelCheck(LevelCheck level, std::string error);
     void endSweep(Sweep sweep);
     void finishRun();
-    // The result swapped in; the page's graph follows in a later turn of the event loop so
-    // that neither repaint holds the window up with the other.
-    void showResult(bool pageNow = false);
+    // The result swapped in at once (the screenshots): its graphs, its figures, the page's.
+    void showResult();
+    void showGraphs();
+    void showSummary();
     void showOnPage();
+    // The page's graph takes the result in a later turn, so that its repaint is not the
+    // dialog's.
+    void showOnPageLater();
+    void stopTimer(int& id);
     void saveMeasurement();
     void openAutoEq();
     void cancelRun();
