@@ -333,6 +333,33 @@ TEST_F(MeasureDialog, ClosedWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
     EXPECT_TRUE(allPlaying());
 }
 
+TEST_F(MeasureDialog, ClosedInTheMiddleOfASweepWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
+    open(kChinese);
+    typeInto(dlg->secondsBox(), "10");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(sweeping());
+    ASSERT_EQ(muteWords(rig), wordsOf(soloWords({0})));
+    // Unplugged and closed at once, before the run has even noticed.
+    rig.sim.unplug();
+    rig.click(dlg->findChild<QPushButton*>("CloseMeasure"));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(rig.runUntil(
+        [&] {
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !dlg;
+        },
+        30000));
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    EXPECT_TRUE(rig.runUntil(
+        [&] {
+            return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
+        },
+        5000))
+        << "every output plays again";
+    EXPECT_TRUE(allPlaying());
+}
+
 TEST_F(MeasureDialog, ClosedAtOnceAfterAResultThePageStillShowsIt) {
     open(kEnglish);
     typeInto(dlg->secondsBox(), "1");
