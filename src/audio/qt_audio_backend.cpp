@@ -55,7 +55,7 @@ struct Run {
     std::size_t recorded = 0; // frames in `data`
     std::vector<float> data;
     bool done = false;
-    std::string error;
+    MeasureIssue problem;
 };
 
 } // namespace
@@ -107,8 +107,9 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
         const auto in = find(QMediaDevices::audioInputs(), QMediaDevices::defaultAudioInput(),
                              req.recordDevice);
         if (!out || !in) {
-            run->error = !out ? "no playback device \"" + req.playDevice + "\""
-                              : "no recording device \"" + req.recordDevice + "\"";
+            run->problem =
+                !out ? MeasureIssue{MeasureProblem::NoPlaybackDevice, 0, req.playDevice}
+                     : MeasureIssue{MeasureProblem::NoRecordingDevice, 0, req.recordDevice};
             return;
         }
         QAudioFormat playFormat, recordFormat;
@@ -118,9 +119,9 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
         recordFormat = playFormat;
         recordFormat.setChannelCount(req.recordChannels);
         if (!out->isFormatSupported(playFormat) || !in->isFormatSupported(recordFormat)) {
-            run->error = "the devices do not take " + std::to_string(int(req.sampleRate)) +
-                         " Hz with " + std::to_string(req.playChannels) + " and " +
-                         std::to_string(req.recordChannels) + " channels";
+            run->problem = {MeasureProblem::FormatRefused, req.sampleRate};
+            run->problem.channelsOut = req.playChannels;
+            run->problem.channelsIn = req.recordChannels;
             return;
         }
         // Qt's own buffer sizes: smaller ones break up on a loaded machine.
@@ -133,7 +134,7 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
         run->data.reserve(want * std::size_t(recordChannels));
         QIODevice* io = source->start();
         if (!io || source->error() != QAudio::NoError) {
-            run->error = "the recording device could not be opened";
+            run->problem = {MeasureProblem::RecordingNotOpened};
             return;
         }
         auto* raw = run.get();
@@ -150,7 +151,7 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
         // The recorder runs first: the sweep must not start before it listens.
         sink->start(buffer);
         if (sink->error() != QAudio::NoError) {
-            run->error = "the playback device could not be opened";
+            run->problem = {MeasureProblem::PlaybackNotOpened};
             return;
         }
         timer = new QTimer(context_);
@@ -159,9 +160,9 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
             std::lock_guard lock(raw->mutex);
             raw->played = std::size_t(double(sink->processedUSecs()) * rate / 1e6);
             if (source->error() != QAudio::NoError && source->error() != QAudio::UnderrunError)
-                raw->error = "the recording device failed";
+                raw->problem = {MeasureProblem::RecordingFailed};
             if (sink->error() == QAudio::OpenError || sink->error() == QAudio::FatalError)
-                raw->error = "the playback device failed";
+                raw->problem = {MeasureProblem::PlaybackFailed};
             raw->changed.notify_all();
         });
         timer->start(20);
@@ -188,7 +189,7 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
     };
     {
         std::unique_lock lock(run->mutex);
-        while (run->error.empty()) {
+        while (run->problem.empty()) {
             if (cb.cancel && cb.cancel->load()) {
                 result.cancelled = true;
                 break;
@@ -196,7 +197,7 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
             if (run->recorded >= want)
                 break;
             if (std::chrono::steady_clock::now() > deadline) {
-                run->error = "the audio devices stopped delivering";
+                run->problem = {MeasureProblem::DevicesStopped};
                 break;
             }
             deliver(lock, run->recorded);
@@ -227,8 +228,8 @@ PlayRecordResult QtAudioBackend::playAndRecord(const PlayRecordRequest& req,
         delete buffer;
     });
     std::unique_lock lock(run->mutex);
-    if (!run->error.empty() && !result.cancelled) {
-        result.error = run->error;
+    if (!run->problem.empty() && !result.cancelled) {
+        result.fail(run->problem);
         return result;
     }
     if (result.cancelled)

@@ -670,8 +670,12 @@ void CEqPanel::paintInto(QPainter& p) {
 
     // 1-2. Background and grid, cached.
     if (grid_.isNull() || grid_.size() != size() * dpr || gridLanguage_ != language_) {
-        grid_ = QPixmap(size() * dpr);
-        grid_.setDevicePixelRatio(dpr);
+        // Drawn again into the same pixmap when only its content changed: a new one of this
+        // size is fresh memory, which costs more to touch than the drawing.
+        if (grid_.isNull() || grid_.size() != size() * dpr) {
+            grid_ = QPixmap(size() * dpr);
+            grid_.setDevicePixelRatio(dpr);
+        }
         gridLanguage_ = language_;
         QPainter g(&grid_);
         g.fillRect(QRect(QPoint(0, 0), size()), QColor(20, 20, 20));
@@ -898,14 +902,14 @@ void CEqPanel::paintReadout(QPainter& p, const EqPanelBand& b) {
 void CEqPanel::setOverlay(const ResponseCurve& measurement, const Target& target,
                           const QString& name, double alignLoHz, double alignHiHz) {
     overlay_ = Overlay{measurement, target, name, alignLoHz, alignHiHz, 0.0, {}, {}};
-    grid_ = QPixmap();
+    gridLanguage_ = -1; // the grid is drawn again
     layoutOverlay(true);
     update();
 }
 
 void CEqPanel::clearOverlay() {
     overlay_.reset();
-    grid_ = QPixmap();
+    gridLanguage_ = -1;
     update();
 }
 

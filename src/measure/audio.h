@@ -3,6 +3,8 @@
 // audio (Qt Multimedia in the programs) or the simulated amplifier's room.
 #pragma once
 
+#include "measure/problem.h"
+
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -47,7 +49,12 @@ struct PlayRecordResult {
     std::vector<float> recorded; // interleaved, recordChannels per frame
     int channels = 0;
     bool cancelled = false;
-    std::string error;
+    MeasureIssue problem;
+    std::string error; // the problem in the command line's words
+    void fail(MeasureIssue issue) {
+        problem = std::move(issue);
+        error = english(problem);
+    }
     bool ok() const { return error.empty() && !cancelled; }
 };
 

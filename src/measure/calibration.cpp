@@ -138,7 +138,7 @@ MicCalibration parseMicCalibration(std::string_view text) {
     else if (sensFactor)
         cal.dbfsAt94 = kNominalUsbMicDbfsAt94 - *sensFactor;
     if (cal.hz.size() < 2)
-        cal.error = "no calibration points (lines of frequency and dB)";
+        cal.fail({MeasureProblem::CalibrationEmpty});
     return cal;
 }
 
@@ -146,7 +146,7 @@ MicCalibration readMicCalibration(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         MicCalibration cal;
-        cal.error = "cannot open " + path;
+        cal.fail({MeasureProblem::CalibrationUnreadable, 0, path});
         return cal;
     }
     std::string text(kMaxCalibrationBytes + 1, '\0');
@@ -154,7 +154,7 @@ MicCalibration readMicCalibration(const std::string& path) {
     text.resize(std::size_t(in.gcount()));
     if (text.size() > kMaxCalibrationBytes) {
         MicCalibration cal;
-        cal.error = path + " is too large for a calibration file";
+        cal.fail({MeasureProblem::CalibrationTooLarge, 0, path});
         return cal;
     }
     return parseMicCalibration(text);

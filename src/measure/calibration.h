@@ -2,6 +2,7 @@
 // Microphone calibration files and the level calibration that makes a response read in dB SPL.
 #pragma once
 
+#include "measure/problem.h"
 #include "measure/response.h"
 
 #include <optional>
@@ -17,7 +18,12 @@ struct MicCalibration {
     // ("Sens Factor =-0.77dB, SESNS=-17.23": SESNS, or -18 - Sens Factor without it).
     std::optional<double> dbfsAt94;
     int ignoredLines = 0;
-    std::string error; // set when nothing could be read
+    MeasureIssue problem; // set when nothing could be read
+    std::string error;    // the problem in the command line's words
+    void fail(MeasureIssue issue) {
+        problem = std::move(issue);
+        error = english(problem);
+    }
 
     bool ok() const { return hz.size() >= 2 && error.empty(); }
     // The correction at f: interpolated over log frequency, held at the ends.

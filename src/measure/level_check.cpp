@@ -72,7 +72,7 @@ LevelCheck assessLevel(const std::vector<float>& recording, double sampleRate) {
 
 LevelCheck checkLevel(AudioBackend& audio, SpeakerSwitch* speakers, int speaker,
                       const LevelCheckSetup& setup, const MeasureDevices& devices,
-                      const PlayRecordCallbacks& callbacks, std::string& error) {
+                      const PlayRecordCallbacks& callbacks, MeasureIssue& problem) {
     const std::vector<float> burst = levelCheckSignal(setup);
     PlayRecordRequest req;
     req.playDevice = devices.play;
@@ -91,15 +91,15 @@ LevelCheck checkLevel(AudioBackend& audio, SpeakerSwitch* speakers, int speaker,
         rec = audio.playAndRecord(req, callbacks);
     const bool restored = !speakers || speakers->restore();
     if (!switched || !restored) {
-        error = "the amplifier did not take the speaker switching";
+        problem = {MeasureProblem::SwitchRefused};
         return {};
     }
     if (!rec.ok()) {
-        error = rec.cancelled ? "cancelled" : rec.error;
+        problem = rec.cancelled ? MeasureIssue{MeasureProblem::Cancelled} : rec.problem;
         return {};
     }
     if (rec.channels <= devices.micChannel) {
-        error = "the microphone's channel is missing";
+        problem = {MeasureProblem::MicChannelMissing, -1};
         return {};
     }
     return assessLevel(channelOf(rec.recorded, rec.channels, devices.micChannel), setup.sampleRate);

@@ -34,6 +34,6 @@ LevelCheck assessLevel(const std::vector<float>& recording, double sampleRate);
 // Plays the burst through one speaker alone (mutes put back afterwards) and reads it.
 LevelCheck checkLevel(AudioBackend& audio, SpeakerSwitch* speakers, int speaker,
                       const LevelCheckSetup& setup, const MeasureDevices& devices,
-                      const PlayRecordCallbacks& callbacks, std::string& error);
+                      const PlayRecordCallbacks& callbacks, MeasureIssue& problem);
 
 } // namespace q7

@@ -23,12 +23,6 @@ void place(std::vector<float>& signal, std::size_t at, const std::vector<float>&
     std::copy(part.begin(), part.end(), signal.begin() + std::ptrdiff_t(at));
 }
 
-std::string format(const char* f, double v) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
-}
-
 constexpr double kDriftWorthCorrectingPpm = 2;
 
 // The phase of ir at hz, over a Hann window of ±half samples around centre.
@@ -129,7 +123,7 @@ MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout&
     MeasureOutcome out;
     const double fs = setup.sweep.sampleRate;
     if (micIn.empty()) {
-        out.error = "nothing was recorded";
+        out.fail({MeasureProblem::NothingRecorded});
         return out;
     }
     const auto lead = frames(setup.leadSeconds, fs);
@@ -153,14 +147,13 @@ MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout&
         const auto r2 = peakIndex(refIr.samples, b0, b1);
         const double floorPeak = std::abs(refIr.samples[std::size_t(r1.value_or(0))]);
         if (!r1 || !r2 || floorPeak <= 0) {
-            out.error = "the timing reference did not arrive";
+            out.fail({MeasureProblem::ReferenceMissing});
             return out;
         }
         const double ratio = (*r2 - *r1) / double(layout.ref2Start - layout.ref1Start);
         const double ppm = (ratio - 1) * 1e6;
         if (std::abs(ppm) > 1000) {
-            out.error = "the two timing references disagree (" + format("%.0f ppm", ppm) +
-                        "): the reference speaker's sweep was not heard cleanly";
+            out.fail({MeasureProblem::ReferencesDisagree, ppm});
             return out;
         }
         out.driftPpm = ppm;
@@ -180,7 +173,7 @@ MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout&
     const auto [m0, m1] = around(out.ir.zero, layout.mainStart);
     const auto peak = peakIndex(out.ir.samples, m0, m1);
     if (!peak) {
-        out.error = "the recording is too short";
+        out.fail({MeasureProblem::RecordingTooShort});
         return out;
     }
     out.peak = *peak;
@@ -191,14 +184,14 @@ MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout&
         break;
     case TimingReference::Loopback: {
         if (!loopback || loopback->empty()) {
-            out.error = "no loopback channel was recorded";
+            out.fail({MeasureProblem::NoLoopbackChannel});
             return out;
         }
         ImpulseResponse loopIr = deconvolver(*loopback);
         const auto [l0, l1] = around(loopIr.zero, layout.mainStart);
         auto l = peakIndex(loopIr.samples, l0, l1);
         if (!l || loopIr.samples[std::size_t(*l)] == 0.0f) {
-            out.error = "nothing arrived on the loopback channel";
+            out.fail({MeasureProblem::NothingOnLoopback});
             return out;
         }
         // Two devices' clocks: the loopback's own group delay tells the drift (a drifting
@@ -251,16 +244,13 @@ MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout&
     }
     out.quality.clipped = clippedSamples(micIn);
     if (!out.quality.arrived) {
-        out.error = "no signal arrived at the microphone (" +
-                    format("%.1f dB over the noise", out.quality.arrivalDb) + ")";
+        out.fail({MeasureProblem::NoSignal, out.quality.arrivalDb});
         return out;
     }
     if (out.quality.isClipped())
-        out.warnings.push_back("the recording clipped (" + std::to_string(out.quality.clipped) +
-                               " samples at full scale): lower the level");
+        out.note({MeasureProblem::Clipped, double(out.quality.clipped)});
     if (out.quality.lowSnr())
-        out.warnings.push_back("the signal is only " + format("%.1f dB", out.quality.snrDb) +
-                               " over the noise (40 dB or more is wanted): raise the level");
+        out.note({MeasureProblem::LowSnr, out.quality.snrDb});
 
     const double maxLeftMs = 0.45 * harmonicLeadSeconds(setup.sweep, 2) * 1000;
     out.response = analyse(out.ir, out.peak, setup.analysis, maxLeftMs);
@@ -329,24 +319,24 @@ MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const Measu
     // Every mute goes back, whatever happened.
     const bool restored = !speakers || speakers->restore();
     if (!switched) {
-        out.error = "the amplifier did not take the speaker switching";
+        out.fail({MeasureProblem::SwitchRefused});
         return out;
     }
     if (rec.cancelled) {
-        out.error = "cancelled";
+        out.fail({MeasureProblem::Cancelled});
         return out;
     }
     if (!rec.error.empty()) {
-        out.error = rec.error;
+        out.fail(rec.problem);
         return out;
     }
     const int ch = rec.channels;
     if (ch <= devices.micChannel ||
         (setup.reference == TimingReference::Loopback && ch <= devices.loopbackChannel)) {
-        out.error = "the recording device gave " + std::to_string(ch) + " channel(s); " +
-                    (setup.reference == TimingReference::Loopback
-                         ? "a loopback reference needs a second one"
-                         : "the microphone's channel is missing");
+        out.fail({setup.reference == TimingReference::Loopback
+                      ? MeasureProblem::LoopbackChannelMissing
+                      : MeasureProblem::MicChannelMissing,
+                  double(ch)});
         return out;
     }
     const std::vector<float> mic = channelOf(rec.recorded, ch, devices.micChannel);
@@ -357,7 +347,7 @@ MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const Measu
                            setup.reference == TimingReference::Loopback ? &loop : nullptr,
                            &deconvolvers);
     if (!restored)
-        out.warnings.push_back("the amplifier did not confirm that every mute was put back");
+        out.note({MeasureProblem::MutesNotConfirmed});
     return out;
 }
 

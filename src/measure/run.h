@@ -72,8 +72,19 @@ struct MeasureOutcome {
     bool splCalibrated = false;
     CaptureQuality quality;
     double thdPercent1k = -1;
-    std::string error;                 // set when the measurement failed
-    std::vector<std::string> warnings; // quality notes worth showing
+    MeasureIssue problem;            // set when the measurement failed
+    std::vector<MeasureIssue> notes; // quality notes worth showing
+    // The same in the command line's words.
+    std::string error;
+    std::vector<std::string> warnings;
+    void fail(MeasureIssue issue) {
+        problem = std::move(issue);
+        error = english(problem);
+    }
+    void note(MeasureIssue issue) {
+        warnings.push_back(english(issue));
+        notes.push_back(std::move(issue));
+    }
     bool ok() const { return error.empty(); }
 };
 

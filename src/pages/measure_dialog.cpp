@@ -26,10 +26,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -65,51 +64,12 @@ constexpr Source kSources[] = {
 // hand the writes to the amplifier.
 constexpr double kSwitchWaitMs = 5000;
 
+// Between the turns in which the window takes a result: a frame, so that each is painted alone.
+constexpr double kTurnMs = 16;
+
 // The timing reference box's data besides the speakers' indices.
 constexpr int kNoReference = -2;
 constexpr int kLoopbackReference = -1;
-
-// The measurement's own messages (plain English from the audio and analysis code) in Chinese:
-// the pattern, and the text with its captures as %1, %2. Unknown ones are shown as they are.
-struct Message {
-    const char *pattern, *zh;
-};
-constexpr Message kMessages[] = {
-    {"nothing was recorded", "什么也没有录到"},
-    {R"(no calibration points \(lines of frequency and dB\))", "没有校准数据（频率和 dB 的行）"},
-    {"cannot open (.*)", "无法打开 %1"},
-    {"(.*) is too large for a calibration file", "%1 太大，不是校准文件"},
-    {"the timing reference did not arrive", "计时参考的扫频没有到达麦克风"},
-    {R"(the two timing references disagree \((-?\d+) ppm\).*)",
-     "前后两次计时参考不一致（%1 ppm）：没有清楚地听到参考音箱的扫频"},
-    {"the recording is too short", "录音太短"},
-    {"no loopback channel was recorded", "没有录到环回声道"},
-    {"nothing arrived on the loopback channel", "环回声道上没有信号"},
-    {R"(no signal arrived at the microphone \((-?[\d.]+) dB over the noise\))",
-     "麦克风没有收到信号（高于噪声 %1 dB）"},
-    {R"(the recording clipped \((\d+) samples at full scale\): lower the level)",
-     "录音削波（%1 个采样达到满刻度）：请降低电平"},
-    {R"(the signal is only (-?[\d.]+) dB over the noise \(40 dB or more is wanted\): raise the level)",
-     "信号只比噪声高 %1 dB（需要 40 dB 以上）：请提高电平"},
-    {R"(the recording device gave (\d+) channel\(s\); a loopback reference needs a second one)",
-     "录音设备只给出 %1 个声道；环回参考需要第二个声道"},
-    {R"(the recording device gave (\d+) channel\(s\); the microphone's channel is missing)",
-     "录音设备只给出 %1 个声道；没有麦克风的声道"},
-    {"the microphone's channel is missing", "没有麦克风的声道"},
-    {"the amplifier did not confirm that every mute was put back",
-     "功放没有确认各输出的静音都已恢复"},
-    {R"m(no playback device "(.*)")m", "没有播放设备“%1”"},
-    {R"m(no recording device "(.*)")m", "没有录音设备“%1”"},
-    {"the simulated devices take 48 kHz, one or two channels",
-     "模拟设备只接受 48 kHz、一个或两个声道"},
-    {R"(the devices do not take (\d+) Hz with (\d+) and (\d+) channels)",
-     "音频设备不支持 %1 Hz、%2 和 %3 个声道"},
-    {"the recording device could not be opened", "无法打开录音设备"},
-    {"the playback device could not be opened", "无法打开播放设备"},
-    {"the recording device failed", "录音设备出错"},
-    {"the playback device failed", "播放设备出错"},
-    {"the audio devices stopped delivering", "音频设备停止了数据传输"},
-};
 
 QString dbText(double v, int decimals = 1) {
     return QString::number(v, 'f', decimals);
@@ -209,7 +169,8 @@ void CImpulseView::paintEvent(QPaintEvent*) {
 namespace {
 
 // The position spread as a shaded band around the measurement the graph draws, in the graph's
-// own coordinates (the measurement's level as the graph aligned it).
+// own coordinates (the measurement's level as the graph aligned it). The band's outline is made
+// once per result or size, not per paint.
 class SpreadLayer : public QWidget {
 public:
     SpreadLayer(CEqPanel* graph) : QWidget(graph), graph_(graph) {
@@ -221,18 +182,43 @@ public:
     void set(const FrequencyResponse& mean, const std::vector<double>& spread) {
         mean_ = mean;
         spread_ = spread;
+        // One position: no band to draw.
+        wide_ = std::any_of(spread_.begin(), spread_.end(), [](double v) { return v >= 0.05; });
+        band_.clear();
         update();
     }
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override {
-        if (o == graph_ && e->type() == QEvent::Resize)
+        if (o == graph_ && e->type() == QEvent::Resize) {
             setGeometry(graph_->rect());
+            band_.clear();
+        }
         return false;
     }
     void paintEvent(QPaintEvent*) override {
-        if (!graph_->hasOverlay() || spread_.size() != mean_.hz.size() || mean_.hz.size() < 2)
+        if (!wide_ || !graph_->hasOverlay() || spread_.size() != mean_.hz.size() ||
+            mean_.hz.size() < 2)
             return;
+        if (band_.isEmpty())
+            band_ = outline();
+        if (band_.size() < 4)
+            return;
+        QPainter p(this);
+        p.setClipRect(graph_->plotRect());
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(120, 190, 255, 70));
+        p.drawPolygon(band_);
+    }
+
+private:
+    CEqPanel* graph_;
+    FrequencyResponse mean_;
+    std::vector<double> spread_;
+    bool wide_ = false;
+    QPolygonF band_;
+
+    QPolygonF outline() const {
         const QRect plot = graph_->plotRect();
         const double W = plot.width(), H = plot.height();
         auto y = [&](double v) {
@@ -252,27 +238,16 @@ protected:
             upper.emplace_back(x, y(m + half));
             lower.emplace_back(x, y(m - half));
         }
+        QPolygonF band;
         if (upper.size() < 2)
-            return;
-        QPainterPath path;
-        path.moveTo(upper.front());
+            return band;
+        band.reserve(qsizetype(upper.size() * 2));
         for (const QPointF& pt : upper)
-            path.lineTo(pt);
+            band << pt;
         for (auto it = lower.rbegin(); it != lower.rend(); ++it)
-            path.lineTo(*it);
-        path.closeSubpath();
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setClipRect(plot);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(120, 190, 255, 70));
-        p.drawPath(path);
+            band << *it;
+        return band;
     }
-
-private:
-    CEqPanel* graph_;
-    FrequencyResponse mean_;
-    std::vector<double> spread_;
 };
 
 } // namespace
@@ -294,7 +269,7 @@ namespace {
 
 // On the worker: what the window shows of a finished sweep, computed before it gets it.
 void prepareSweep(MeasureOutcome& outcome, std::vector<FrequencyResponse> earlier, int positions,
-                  std::optional<AveragedResponse>& result) {
+                  AverageKind kind, std::optional<AveragedResponse>& result) {
     if (!outcome.ok())
         return;
     std::size_t peak = 0;
@@ -308,7 +283,7 @@ void prepareSweep(MeasureOutcome& outcome, std::vector<FrequencyResponse> earlie
                  ? AveragedResponse{earlier.front(),
                                     std::vector<double>(earlier.front().hz.size(), 0.0),
                                     {}}
-                 : averageResponses(earlier, AverageKind::Power);
+                 : averageResponses(earlier, kind);
 }
 
 } // namespace
@@ -384,21 +359,97 @@ QString CMeasureDlg::t(const char* zh, const char* en) const {
     return QString::fromUtf8(english_ ? en : zh);
 }
 
-QString CMeasureDlg::message(const std::string& text) const {
-    const QString en = QString::fromStdString(text);
-    if (english_)
-        return en;
-    for (const Message& m : kMessages) {
-        const QRegularExpression re(QRegularExpression::anchoredPattern(m.pattern));
-        const QRegularExpressionMatch match = re.match(en);
-        if (!match.hasMatch())
-            continue;
-        QString zh = QString::fromUtf8(m.zh);
-        for (int k = 1; k <= match.lastCapturedIndex(); ++k)
-            zh = zh.arg(match.captured(k));
-        return zh;
+QString measureProblemText(const MeasureIssue& i, bool english) {
+    auto pick = [english](const char* zh, const char* en) {
+        return QString::fromUtf8(english ? en : zh);
+    };
+    const QString name = QString::fromStdString(i.name);
+    const QString count = QString::number(int(i.value));
+    switch (i.code) {
+    case MeasureProblem::None:
+        return {};
+    case MeasureProblem::Cancelled:
+        return pick("已取消", "cancelled");
+    case MeasureProblem::SwitchRefused:
+        return pick("功放没有接受输出切换", "the amplifier did not take the speaker switching");
+    case MeasureProblem::MutesNotConfirmed:
+        return pick("功放没有确认各输出的静音都已恢复",
+                    "the amplifier did not confirm that every mute was put back");
+    case MeasureProblem::NothingRecorded:
+        return pick("什么也没有录到", "nothing was recorded");
+    case MeasureProblem::ReferenceMissing:
+        return pick("计时参考的扫频没有到达麦克风",
+                    "the timing reference's sweep did not reach the microphone");
+    case MeasureProblem::ReferencesDisagree:
+        return pick("前后两次计时参考不一致（%1 ppm）：没有清楚地听到参考音箱的扫频",
+                    "the two timing references disagree (%1 ppm): the reference speaker's "
+                    "sweep was not heard cleanly")
+            .arg(dbText(i.value, 0));
+    case MeasureProblem::RecordingTooShort:
+        return pick("录音太短", "the recording is too short");
+    case MeasureProblem::NoLoopbackChannel:
+        return pick("没有录到环回声道", "no loopback channel was recorded");
+    case MeasureProblem::NothingOnLoopback:
+        return pick("环回声道上没有信号", "nothing arrived on the loopback channel");
+    case MeasureProblem::NoSignal:
+        return pick("麦克风没有收到信号（高于噪声 %1 dB）",
+                    "no signal arrived at the microphone (%1 dB over the noise)")
+            .arg(dbText(i.value));
+    case MeasureProblem::Clipped:
+        return pick("录音削波（%1 个采样达到满刻度）：请降低电平",
+                    "the recording clipped (%1 samples at full scale): lower the level")
+            .arg(count);
+    case MeasureProblem::LowSnr:
+        return pick("信号只比噪声高 %1 dB（需要 40 dB 以上）：请提高电平",
+                    "the signal is only %1 dB over the noise (40 dB or more is wanted): raise "
+                    "the level")
+            .arg(dbText(i.value));
+    case MeasureProblem::LoopbackChannelMissing:
+        return pick("录音设备只给出 %1 个声道；环回参考需要第二个声道",
+                    "the recording device gave %1 channel(s); a loopback reference needs a "
+                    "second one")
+            .arg(count);
+    case MeasureProblem::MicChannelMissing:
+        return i.value < 0 ? pick("没有麦克风的声道", "the microphone's channel is missing")
+                           : pick("录音设备只给出 %1 个声道；没有麦克风的声道",
+                                  "the recording device gave %1 channel(s); the microphone's "
+                                  "channel is missing")
+                                 .arg(count);
+    case MeasureProblem::CalibrationEmpty:
+        return pick("没有校准数据（频率和 dB 的行）",
+                    "no calibration points (lines of frequency and dB)");
+    case MeasureProblem::CalibrationUnreadable:
+        return pick("无法打开 %1", "cannot open %1").arg(name);
+    case MeasureProblem::CalibrationTooLarge:
+        return pick("%1 太大，不是校准文件", "%1 is too large for a calibration file").arg(name);
+    case MeasureProblem::NoPlaybackDevice:
+        return pick("没有播放设备“%1”", "no playback device \"%1\"").arg(name);
+    case MeasureProblem::NoRecordingDevice:
+        return pick("没有录音设备“%1”", "no recording device \"%1\"").arg(name);
+    case MeasureProblem::SimulatedFormat:
+        return pick("模拟设备只接受 48 kHz、一个或两个声道",
+                    "the simulated devices take 48 kHz, one or two channels");
+    case MeasureProblem::FormatRefused:
+        return pick("音频设备不支持 %1 Hz、%2 和 %3 个声道",
+                    "the devices do not take %1 Hz with %2 and %3 channels")
+            .arg(count)
+            .arg(i.channelsOut)
+            .arg(i.channelsIn);
+    case MeasureProblem::RecordingNotOpened:
+        return pick("无法打开录音设备", "the recording device could not be opened");
+    case MeasureProblem::PlaybackNotOpened:
+        return pick("无法打开播放设备", "the playback device could not be opened");
+    case MeasureProblem::RecordingFailed:
+        return pick("录音设备出错", "the recording device failed");
+    case MeasureProblem::PlaybackFailed:
+        return pick("播放设备出错", "the playback device failed");
+    case MeasureProblem::DevicesStopped:
+        return pick("音频设备停止了数据传输", "the audio devices stopped delivering");
+    case MeasureProblem::RoomUnreadable:
+        // The room's reason names its file; the simulator's own words follow.
+        return pick("无法读取模拟房间：%1", "the simulated room cannot be read: %1").arg(name);
     }
-    return en;
+    return pick("未知错误", "an unknown fault");
 }
 
 CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio, int bank,
@@ -489,10 +540,24 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     grid->addWidget(label("麦克风校准：", "Microphone calibration:"), row, 0);
     calLabel_ = new QLabel(t("（无）", "(none)"), this);
     calLabel_->setObjectName("CalibrationFile");
-    grid->addWidget(calLabel_, row, 1, 1, 3);
+    grid->addWidget(calLabel_, row, 1, 1, 2);
     calButton_ = new QPushButton(t("选择…", "Choose…"), this);
     calButton_->setObjectName("ChooseCalibration");
-    grid->addWidget(calButton_, row, 4);
+    grid->addWidget(calButton_, row, 3);
+    // How the positions are made into one response, as the command line's --average.
+    grid->addWidget(label("平均：", "Average:"), row, 4, Qt::AlignRight);
+    average_ = new QComboBox(this);
+    average_->setObjectName("Average");
+    average_->addItem(t("功率（RMS）", "Power (RMS)"), QVariant(int(AverageKind::Power)));
+    average_->addItem(t("分贝", "dB"), QVariant(int(AverageKind::Db)));
+    average_->addItem(t("矢量（对齐后）", "Vector (aligned)"), QVariant(int(AverageKind::Vector)));
+    average_->setToolTip(
+        t("功率：房间的平均声级。分贝：各位置 dB 值的平均。矢量：各位置在峰值对齐后"
+          "按幅度和相位平均，只适合彼此靠近的位置。",
+          "Power: the room's average level. dB: the mean of the positions' dB "
+          "values. Vector: magnitude and phase averaged after aligning each "
+          "position at its peak; for positions close together."));
+    grid->addWidget(average_, row, 5);
     ++row;
     grid->addWidget(label("平滑：", "Smoothing:"), row, 0);
     smoothing_ = new QComboBox(this);
@@ -626,18 +691,21 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
 CMeasureDlg::~CMeasureDlg() {
     editor_.timeline().stop(watchTimer_);
     // Closed before the page's graph took the result: it takes it now.
-    if (pageTimer_) {
-        editor_.timeline().stop(pageTimer_);
+    if (pageTimer_ || turnTimer_) {
+        stopTimer(pageTimer_);
+        stopTimer(turnTimer_);
         showOnPage();
     }
     shared_->owner = nullptr;
     shared_->stopping = true;
     stop_ = true;
     editor_.timeline().clock().notify();
-    if (worker_ && worker_->joinable()) {
+    if (worker_ || ended_) {
         // The worker may be waiting on the clock: this thread does not hold time back meanwhile.
         Clock::Idle idle(editor_.timeline().clock());
-        worker_->join();
+        for (auto* t : {worker_.get(), ended_.get()})
+            if (t && t->joinable())
+                t->join();
     }
     // Closed in the middle of a run: the window puts back what the worker could not, now or
     // when the amplifier is back.
@@ -682,7 +750,7 @@ void CMeasureDlg::showAvailability() {
     cancel_->setEnabled(running);
     for (QWidget* w :
          std::initializer_list<QWidget*>{play_, record_, input_, speaker_, seconds_, levelDb_,
-                                         positions_, reference_, calButton_, smoothing_})
+                                         positions_, reference_, calButton_, smoothing_, average_})
         w->setEnabled(!running);
     save_->setEnabled(!running && !result_.mean.empty());
     autoEq_->setEnabled(!running && !result_.mean.empty());
@@ -739,7 +807,7 @@ void CMeasureDlg::chooseCalibration() {
         editor_.prompter().tell(this, BoxIcon::Error, t("信息", "Information"),
                                 QFileInfo(path).fileName() + ": " +
                                     t("不是麦克风校准文件", "not a microphone calibration file") +
-                                    " (" + message(cal.error) + ")");
+                                    " (" + measureProblemText(cal.problem, english_) + ")");
         return;
     }
     calibration_ = std::move(cal);
@@ -776,6 +844,12 @@ bool CMeasureDlg::begin(Stage stage, AudioBackend*& backend, MeasureDevices& dev
 
 void CMeasureDlg::runWorker(std::function<void()> work) {
     Clock& clock = editor_.timeline().clock();
+    if (ended_) {
+        // It told its end a run ago: long gone, nothing to wait for.
+        Clock::Idle idle(clock);
+        ended_->join();
+        ended_.reset();
+    }
     clock.reserveParticipant();
     worker_ = std::make_unique<std::thread>([&clock, work = std::move(work)] {
         Clock::Participant participant(clock, Clock::Participant::Reserved{});
@@ -819,10 +893,10 @@ void CMeasureDlg::startLevelCheck() {
     });
     runWorker([this, backend, devices, ls, speaker, cb, shared, &timeline] {
         GuiSwitch sw(shared, timeline, editor_.connection().link);
-        std::string error;
+        MeasureIssue error;
         LevelCheck level = checkLevel(*backend, &sw, speaker, ls, devices, cb, error);
         if (stop_)
-            error = "cancelled";
+            error = {MeasureProblem::Cancelled};
         timeline.post([shared, level, error] {
             if (shared->owner)
                 shared->owner->endLevelCheck(level, error);
@@ -856,13 +930,15 @@ void CMeasureDlg::startSweep() {
         if (shared->owner)
             shared->owner->onProgress(f);
     });
-    runWorker([this, backend, devices, s, cb, shared, &timeline, earlier = responses_, n] {
+    const auto kind = AverageKind(average_->currentData().toInt());
+    averaged_ = kind;
+    runWorker([this, backend, devices, s, cb, shared, &timeline, earlier = responses_, n, kind] {
         GuiSwitch sw(shared, timeline, editor_.connection().link);
         auto sweep = std::make_shared<Sweep>();
         sweep->outcome = measure(*backend, &sw, s, devices, cb);
         if (stop_ && sweep->outcome.ok())
-            sweep->outcome.error = "cancelled";
-        prepareSweep(sweep->outcome, earlier, n, sweep->result);
+            sweep->outcome.fail({MeasureProblem::Cancelled});
+        prepareSweep(sweep->outcome, earlier, n, kind, sweep->result);
         timeline.post([shared, sweep] {
             if (shared->owner)
                 shared->owner->endSweep(std::move(*sweep));
@@ -888,10 +964,9 @@ void CMeasureDlg::reject() {
 }
 
 void CMeasureDlg::finishRun() {
-    if (worker_) {
-        worker_->join();
-        worker_.reset();
-    }
+    // The worker's last act was to hand over its result; it is joined later, so that the
+    // window never waits for it to leave on a loaded machine.
+    ended_ = std::move(worker_);
     if (previousSource_ >= 0) {
         if (editor_.linkOpen())
             editor_.connection().commands.switchSource(previousSource_);
@@ -901,19 +976,19 @@ void CMeasureDlg::finishRun() {
     updateAvailability();
 }
 
-QString CMeasureDlg::failureText(const std::string& error) const {
+QString CMeasureDlg::failureText(const MeasureIssue& error) const {
     if (lost_)
         return t("功放已断开，测量停止。重新连接后，编辑器会恢复各输出的静音设置。",
                  "The amplifier went away; the measurement stopped. Once it is back, the "
                  "editor puts every mute back.");
-    if (error == "cancelled")
+    if (error.code == MeasureProblem::Cancelled)
         return t("已取消。各输出的静音已恢复。", "Cancelled. Every mute is back as it was.");
-    if (error.find("did not take") != std::string::npos)
+    if (error.code == MeasureProblem::SwitchRefused)
         return t("功放没有接受输出切换。", "The amplifier did not take the speaker switching.");
-    return t("测量失败：", "The measurement failed: ") + message(error);
+    return t("测量失败：", "The measurement failed: ") + measureProblemText(error, english_);
 }
 
-void CMeasureDlg::endLevelCheck(LevelCheck level, std::string error) {
+void CMeasureDlg::endLevelCheck(LevelCheck level, MeasureIssue error) {
     finishRun();
     progress_->setValue(error.empty() ? 1000 : 0);
     if (!error.empty()) {
@@ -968,10 +1043,10 @@ void CMeasureDlg::showProgressForScreenshot(double fraction) {
 }
 
 void CMeasureDlg::endSweep(Sweep sweep) {
-    finishRun();
     if (!sweep.outcome.ok()) {
+        finishRun();
         progress_->setValue(0);
-        status_->setText(failureText(sweep.outcome.error));
+        status_->setText(failureText(sweep.outcome.problem));
         emit finished();
         if (closeWhenDone_)
             QDialog::reject();
@@ -979,9 +1054,10 @@ void CMeasureDlg::endSweep(Sweep sweep) {
     }
     last_ = std::move(sweep.outcome);
     responses_.push_back(last_.response);
-    for (const std::string& w : last_.warnings)
+    for (const MeasureIssue& w : last_.notes)
         warnings_.push_back(w);
     if (!sweep.result) {
+        finishRun();
         status_->setText(t("位置 %1 完成。把麦克风移到位置 %2，然后按“测量”。",
                            "Position %1 done. Move the microphone to position %2, then press "
                            "Measure.")
@@ -991,12 +1067,21 @@ void CMeasureDlg::endSweep(Sweep sweep) {
         emit finished();
         return;
     }
-    measure_->setText(t("测量", "Measure"));
     result_ = std::move(*sweep.result);
-    showResult();
-    emit finished();
-    if (closeWhenDone_)
-        QDialog::reject();
+    // The window takes the result in three turns, each repainting only its part: the graphs
+    // here, while the controls still show the run; the controls and the figures next; the
+    // page's graph last.
+    showGraphs();
+    turnTimer_ = editor_.timeline().start(kTurnMs, false, [this] {
+        turnTimer_ = 0;
+        finishRun();
+        measure_->setText(t("测量", "Measure"));
+        showSummary();
+        showOnPageLater();
+        emit finished();
+        if (closeWhenDone_)
+            QDialog::reject();
+    });
 }
 
 void CMeasureDlg::showResultForScreenshot(const AveragedResponse& result, const ImpulseResponse& ir,
@@ -1013,10 +1098,17 @@ void CMeasureDlg::showResultForScreenshot(const AveragedResponse& result, const 
     const bool spread =
         std::any_of(result.spreadDb.begin(), result.spreadDb.end(), [](double v) { return v > 0; });
     responses_.assign(spread ? 3 : 1, result.mean);
-    showResult(true);
+    showResult();
 }
 
-void CMeasureDlg::showResult(bool pageNow) {
+void CMeasureDlg::showResult() {
+    showGraphs();
+    showSummary();
+    stopTimer(pageTimer_);
+    showOnPage();
+}
+
+void CMeasureDlg::showGraphs() {
     progress_->setValue(1000);
     ResponseCurve curve{result_.mean.hz, result_.mean.db};
     const QString name =
@@ -1034,19 +1126,13 @@ void CMeasureDlg::showResult(bool pageNow) {
         previewBank_ = std::move(bands);
     }
     showOverlay(editor_.eqOverlays(), preview_);
-    editor_.timeline().stop(pageTimer_);
-    pageTimer_ = 0;
-    if (pageNow)
-        showOnPage();
-    else
-        pageTimer_ = editor_.timeline().start(50, false, [this] {
-            pageTimer_ = 0;
-            showOnPage();
-        });
     static_cast<SpreadLayer*>(spreadLayer_)->set(result_.mean, result_.spreadDb);
     impulse_->setImpulse(last_.ir.samples,
                          std::size_t(std::clamp(last_.peak, 0.0, double(last_.ir.samples.size()))),
                          last_.ir.sampleRate);
+}
+
+void CMeasureDlg::showSummary() {
     double spreadMax = 0;
     for (double s : result_.spreadDb)
         spreadMax = std::max(spreadMax, s);
@@ -1064,10 +1150,24 @@ void CMeasureDlg::showResult(bool pageNow) {
                     : t("；%1 个位置的平均，各位置相同", "; the average of %1 positions, all alike")
                           .arg(responses_.size());
     text += t("。", ".");
-    for (const std::string& w : warnings_)
-        text += "\n" + t("注意：", "Note: ") + message(w);
+    for (const MeasureIssue& w : warnings_)
+        text += "\n" + t("注意：", "Note: ") + measureProblemText(w, english_);
     status_->setText(text);
     updateAvailability();
+}
+
+void CMeasureDlg::showOnPageLater() {
+    stopTimer(pageTimer_);
+    pageTimer_ = editor_.timeline().start(50, false, [this] {
+        pageTimer_ = 0;
+        showOnPage();
+    });
+}
+
+void CMeasureDlg::stopTimer(int& id) {
+    if (id)
+        editor_.timeline().stop(id);
+    id = 0;
 }
 
 void CMeasureDlg::showOnPage() {
@@ -1096,7 +1196,8 @@ void CMeasureDlg::saveMeasurement() {
             (calibrationPath_.isEmpty() ? std::string("none") : calibrationPath_.toStdString()),
     };
     if (responses_.size() > 1)
-        header.push_back("Average: " + std::to_string(responses_.size()) + " positions, power");
+        header.push_back("Average: " + std::to_string(responses_.size()) + " positions, " +
+                         averageKindName(averaged_));
     const std::string text = rewText(result_.mean, header);
     const WriteResult w = editor_.files().write(encodeLocalPath(path), text);
     if (!w) {

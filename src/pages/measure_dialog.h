@@ -96,6 +96,8 @@ public:
     // sweep from a reference speaker (the item's data: -2, -1, or the speaker's index).
     QComboBox* referenceBox() const { return reference_; }
     QComboBox* smoothingBox() const { return smoothing_; }
+    // How positions are averaged (the item's data: an AverageKind).
+    QComboBox* averageBox() const { return average_; }
     QPushButton* calibrationButton() const { return calButton_; }
     QPushButton* checkButton() const { return check_; }
     QPushButton* measureButton() const { return measure_; }
@@ -140,7 +142,7 @@ private:
     Dsp muteDsp_; // the mute words and group mutes; never part of an edit
     std::shared_ptr<Shared> shared_;
 
-    QComboBox *play_, *record_, *input_, *speaker_, *smoothing_, *reference_;
+    QComboBox *play_, *record_, *input_, *speaker_, *smoothing_, *reference_, *average_;
     QDoubleSpinBox *seconds_, *levelDb_;
     QSpinBox* positions_;
     QLabel *calLabel_, *status_, *connection_;
@@ -151,6 +153,7 @@ private:
     CImpulseView* impulse_;
     int watchTimer_ = 0;
     int pageTimer_ = 0;       // the page's graph takes the result a moment after this one
+    int turnTimer_ = 0;       // the controls and figures take it a turn after the graphs
     EqBankState previewBank_; // the bands the preview graph shows
 
     std::optional<MicCalibration> calibration_;
@@ -162,18 +165,18 @@ private:
     bool lost_ = false;       // the amplifier went away during the run
     int previousSource_ = -1; // the music source to put back, when it was switched
     std::unique_ptr<std::thread> worker_;
-    std::atomic<bool> stop_{false}; // cancel the run
+    std::unique_ptr<std::thread> ended_; // the last run's worker, done but not yet joined
+    std::atomic<bool> stop_{false};      // cancel the run
     std::optional<LevelCheck> level_;
     std::vector<FrequencyResponse> responses_;
-    std::vector<std::string> warnings_;
+    std::vector<MeasureIssue> warnings_;
     AveragedResponse result_;
     MeasureOutcome last_; // its impulse response cut to what the impulse view draws
     MeasureSetup lastSetup_;
+    AverageKind averaged_ = AverageKind::Power; // how the result's positions were averaged
 
     QString t(const char* zh, const char* en) const;
     void showAvailability();
-    // A message of the measurement in the window's language.
-    QString message(const std::string& text) const;
     bool pickDevices(AudioBackend*& backend, MeasureDevices& devices, QString& why) const;
     MeasureSetup setup() const;
     void chooseCalibration();
@@ -182,21 +185,29 @@ private:
     bool begin(Stage stage, AudioBackend*& backend, MeasureDevices& devices);
     void runWorker(std::function<void()> work);
     void onProgress(double fraction);
-    void endLevelCheck(LevelCheck level, std::string error);
+    void endLevelCheck(LevelCheck level, MeasureIssue error);
     void endSweep(Sweep sweep);
     void finishRun();
-    // The result swapped in; the page's graph follows in a later turn of the event loop so
-    // that neither repaint holds the window up with the other.
-    void showResult(bool pageNow = false);
+    // The result swapped in at once (the screenshots): its graphs, its figures, the page's.
+    void showResult();
+    void showGraphs();
+    void showSummary();
     void showOnPage();
+    // The page's graph takes the result in a later turn, so that its repaint is not the
+    // dialog's.
+    void showOnPageLater();
+    void stopTimer(int& id);
     void saveMeasurement();
     void openAutoEq();
     void cancelRun();
     // On the GUI thread: the worker's switching requests.
     bool soloNow(const std::vector<int>& speakers);
     bool restoreNow();
-    QString failureText(const std::string& error) const;
+    QString failureText(const MeasureIssue& error) const;
 };
+
+// What went wrong with a measurement, or a note about one, in the user's language.
+QString measureProblemText(const MeasureIssue& issue, bool english);
 
 // Opens the dialog for a bank's graph (or the Main's without one).
 CMeasureDlg* openMeasure(EditorContext& editor, int bank, CPage* page, CEqPanel* graph,

@@ -92,20 +92,20 @@ PlayRecordResult SimulatedAudio::playAndRecord(const PlayRecordRequest& req,
     std::lock_guard lock(mutex_);
     PlayRecordResult out;
     if (!room_.ok()) {
-        out.error = room_.error;
+        out.fail({MeasureProblem::RoomUnreadable, 0, room_.error});
         return out;
     }
     if (!req.playDevice.empty() && req.playDevice != kSimPlaybackDevice) {
-        out.error = "no playback device \"" + req.playDevice + "\"";
+        out.fail({MeasureProblem::NoPlaybackDevice, 0, req.playDevice});
         return out;
     }
     if (!req.recordDevice.empty() && req.recordDevice != kSimRecordingDevice) {
-        out.error = "no recording device \"" + req.recordDevice + "\"";
+        out.fail({MeasureProblem::NoRecordingDevice, 0, req.recordDevice});
         return out;
     }
     if (req.sampleRate != kRate || req.playChannels < 1 || req.playChannels > 2 ||
         req.recordChannels < 1 || req.recordChannels > 2) {
-        out.error = "the simulated devices take 48 kHz, one or two channels";
+        out.fail({MeasureProblem::SimulatedFormat});
         return out;
     }
     const std::size_t playFrames = req.play.size() / std::size_t(req.playChannels);

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <set>
 
 using namespace q7;
 using namespace q7::test;
@@ -124,8 +125,12 @@ TEST_F(MeasureDialog, MeasuresASpeakerOfTheSimulatedRoomAndPutsEveryMuteBack) {
     EXPECT_TRUE(allPlaying()) << "every output plays again";
     EXPECT_FALSE(dlg->outputsSwitched());
 
-    // Two positions: the result is their average with the spread between them.
+    // Two positions averaged in dB: the result is their average with the spread between them.
     typeInto(dlg->positionsBox(), "2");
+    EXPECT_EQ(dlg->averageBox()->currentText(), "Power (RMS)");
+    dlg->averageBox()->setFocus();
+    QTest::keyClick(dlg->averageBox(), Qt::Key_Down);
+    ASSERT_EQ(dlg->averageBox()->currentText(), "dB");
     rig.click(dlg->measureButton());
     ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 100; }, 30000))
         << "the progress bar moves while the sweep plays";
@@ -172,7 +177,7 @@ TEST_F(MeasureDialog, MeasuresASpeakerOfTheSimulatedRoomAndPutsEveryMuteBack) {
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     const QByteArray text = saved.readAll();
     EXPECT_TRUE(text.startsWith("* Measurement data measured by q7edit"));
-    EXPECT_TRUE(text.contains("* Average: 2 positions"));
+    EXPECT_TRUE(text.contains("* Average: 2 positions, db")) << text.toStdString();
     EXPECT_EQ(rig.prompter.saveNames.back(), "main-l.txt");
 
     // Auto EQ takes the measurement at once.
@@ -328,6 +333,33 @@ TEST_F(MeasureDialog, ClosedWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
     EXPECT_TRUE(allPlaying());
 }
 
+TEST_F(MeasureDialog, ClosedInTheMiddleOfASweepWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
+    open(kChinese);
+    typeInto(dlg->secondsBox(), "10");
+    rig.click(dlg->measureButton());
+    ASSERT_TRUE(sweeping());
+    ASSERT_EQ(muteWords(rig), wordsOf(soloWords({0})));
+    // Unplugged and closed at once, before the run has even noticed.
+    rig.sim.unplug();
+    rig.click(dlg->findChild<QPushButton*>("CloseMeasure"));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(rig.runUntil(
+        [&] {
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !dlg;
+        },
+        30000));
+    rig.sim.plug();
+    ASSERT_TRUE(rig.connect());
+    EXPECT_TRUE(rig.runUntil(
+        [&] {
+            return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
+        },
+        5000))
+        << "every output plays again";
+    EXPECT_TRUE(allPlaying());
+}
+
 TEST_F(MeasureDialog, ClosedAtOnceAfterAResultThePageStillShowsIt) {
     open(kEnglish);
     typeInto(dlg->secondsBox(), "1");
@@ -338,4 +370,62 @@ TEST_F(MeasureDialog, ClosedAtOnceAfterAResultThePageStillShowsIt) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
     EXPECT_TRUE(page->graph()->hasOverlay());
+}
+
+// Every fault and note the measurement can report has its own words in both languages, with
+// its figures and names; no English is left inside the Chinese.
+TEST(MeasureDialogTexts, EveryProblemIsSaidInBothLanguages) {
+    const QRegularExpression english("[A-Za-z]{4,}");
+    std::set<QString> said;
+    for (int c = int(MeasureProblem::Cancelled); c <= int(MeasureProblem::RoomUnreadable); ++c) {
+        MeasureIssue issue(MeasureProblem(c), 12.5, "设备 1");
+        issue.channelsOut = 2;
+        issue.channelsIn = 1;
+        const QString en = measureProblemText(issue, true);
+        const QString zh = measureProblemText(issue, false);
+        EXPECT_FALSE(en.isEmpty()) << c;
+        EXPECT_FALSE(zh.isEmpty()) << c;
+        EXPECT_NE(en, zh) << c;
+        EXPECT_FALSE(zh.contains(english)) << c << ": " << zh.toStdString();
+        EXPECT_TRUE(en.contains(english)) << c << ": " << en.toStdString();
+        said.insert(zh);
+    }
+    EXPECT_EQ(said.size(), std::size_t(MeasureProblem::RoomUnreadable)) << "each its own words";
+    // Figures and names go into both.
+    MeasureIssue soft(MeasureProblem::LowSnr, 23.46);
+    EXPECT_TRUE(measureProblemText(soft, false).contains("23.5"));
+    EXPECT_TRUE(measureProblemText(soft, true).contains("23.5"));
+    MeasureIssue device(MeasureProblem::NoRecordingDevice, 0, "USB Mic");
+    EXPECT_EQ(measureProblemText(device, false), "没有录音设备“USB Mic”");
+    EXPECT_EQ(measureProblemText(device, true), "no recording device \"USB Mic\"");
+    MeasureIssue format(MeasureProblem::FormatRefused, 48000);
+    format.channelsOut = 2;
+    format.channelsIn = 1;
+    EXPECT_EQ(measureProblemText(format, false), "音频设备不支持 48000 Hz、2 和 1 个声道");
+}
+
+// A calibration file that holds no points is refused in the window's language.
+TEST_F(MeasureDialog, RefusesAnEmptyCalibrationFileInEitherLanguage) {
+    open(kChinese);
+    const QString path = rig.dir.filePath("0.cal");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("* a header and nothing else\n");
+    f.close();
+    rig.prompter.openPath = path;
+    rig.click(dlg->calibrationButton());
+    ASSERT_EQ(rig.prompter.told.size(), 1u);
+    EXPECT_TRUE(rig.prompter.told.back().text.contains("没有校准数据"))
+        << rig.prompter.told.back().text.toStdString();
+    EXPECT_FALSE(rig.prompter.told.back().text.contains(QRegularExpression("[a-z]{4,}")))
+        << rig.prompter.told.back().text.toStdString();
+    rig.click(dlg->findChild<QPushButton*>("CloseMeasure"));
+
+    rig.editor->setLanguageIndex(kEnglish);
+    dlg = openFromGraph(rig, page);
+    ASSERT_NE(dlg, nullptr);
+    rig.click(dlg->calibrationButton());
+    ASSERT_EQ(rig.prompter.told.size(), 2u);
+    EXPECT_TRUE(rig.prompter.told.back().text.contains("no calibration points"))
+        << rig.prompter.told.back().text.toStdString();
 }

@@ -208,11 +208,11 @@ TEST(SimulatedAudio, OptionsAndRoomFiles) {
 TEST(SimulatedAudio, LevelCheckAdvisesLouderOrSofter) {
     Fixture f;
     SimulatedAudio audio(f.sim.amp, SimOptions{});
-    std::string error;
+    MeasureIssue error;
     LevelCheckSetup setup;
     // The default level in the built-in room: plenty over the noise, room to spare.
     LevelCheck c = checkLevel(audio, &f.speakers, 0, setup, {}, {}, error);
-    ASSERT_TRUE(error.empty()) << error;
+    ASSERT_TRUE(error.empty()) << english(error);
     EXPECT_EQ(c.advice, LevelCheck::Advice::Good);
     EXPECT_GT(c.snrDb, 40);
     EXPECT_GT(c.headroomDb, 6);
