@@ -11,6 +11,7 @@ namespace q7 {
 
 class BandEditor;
 class CEqPanel;
+class EqEditor;
 class CGdipButton;
 
 class CDialogEfx : public CPage {
@@ -28,9 +29,10 @@ public:
     int bank() const override { return bank_; }
     void setBank(int bank) override;
 
-    CEqPanel* graph() const { return graph_; }
-    CEqPanel* eqGraph() const override { return graph_; }
-    BandEditor* bands() const { return bands_; }
+    CEqPanel* graph() const;
+    CEqPanel* eqGraph() const override { return graph(); }
+    BandEditor* bands() const;
+    EqEditor* eq() const { return eq_; }
     CGdipButton* returnButton() const { return return_; }
     // What is being edited and how to get back, under the band list.
     QLabel* infoText() const { return info_; }
@@ -45,15 +47,13 @@ protected:
 
 private:
     int bank_;
-    CEqPanel* graph_;
-    BandEditor* bands_;
+    EqEditor* eq_;
     CGdipButton* return_;
     QLabel* info_;
     QRect infoCard_;
 
     int bypassCell() const;
     void showInfo();
-    void sendBand(int band);
 };
 
 } // namespace q7

@@ -18,6 +18,7 @@ class CGdipButton;
 class CPeakMeterCtrl;
 class CSmallEqPanel;
 class CXBmpSlider;
+class EqEditor;
 
 class CDialogMusic : public CPage {
     Q_OBJECT
@@ -47,9 +48,10 @@ public:
     // Feeds the meters and the status panel from the level report (the page's 300 ms timer).
     void statusTick();
 
-    CEqPanel* graph() const { return graph_; }
-    CEqPanel* eqGraph() const override { return graph_; }
-    BandEditor* bands() const { return bands_; }
+    CEqPanel* graph() const;
+    CEqPanel* eqGraph() const override { return graph(); }
+    BandEditor* bands() const;
+    EqEditor* eq() const { return eq_; }
     QTableWidget* parameters() const { return params_; }
     CXBmpSlider* valueSlider() const { return value_; }
     QLabel* valueText() const { return valueText_; }
@@ -67,8 +69,7 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    CEqPanel* graph_;
-    BandEditor* bands_;
+    EqEditor* eq_;
     QTableWidget* params_;
     QLabel* paramName_;
     CXBmpSlider* value_;
@@ -89,7 +90,6 @@ private:
     int bank() const;
     bool micBank() const { return bank() != 0; }
     int channelCell(int a, int b) const { return bank() == 8 ? b : a; }
-    void sendBand(int band);
     void fillParameters();
     void fillPorts();
     void fillPreviews();

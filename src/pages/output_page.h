@@ -15,6 +15,7 @@ namespace q7 {
 
 class BandEditor;
 class CEqPanel;
+class EqEditor;
 class CPeakMeterCtrl;
 class CXBmpSlider;
 class NavRow;
@@ -48,9 +49,10 @@ public:
     int matchingSlope(int band) const;
     void chooseSlope(int index);
 
-    CEqPanel* graph() const { return graph_; }
-    CEqPanel* eqGraph() const override { return graph_; }
-    BandEditor* bands() const { return bands_; }
+    CEqPanel* graph() const;
+    CEqPanel* eqGraph() const override { return graph(); }
+    BandEditor* bands() const;
+    EqEditor* eq() const { return eq_; }
     CXBmpSlider* mixSlider(int i) const { return mix_[std::size_t(i)]; }
     QLabel* mixText(int i) const { return mixText_[std::size_t(i)]; }
     QCheckBox* muteBox(int id) const;
@@ -64,8 +66,7 @@ protected:
 private:
     int bank_;
     NavRow* nav_;
-    CEqPanel* graph_;
-    BandEditor* bands_;
+    EqEditor* eq_;
     std::array<CXBmpSlider*, 4> mix_{};
     std::array<QLabel*, 4> mixText_{};
     std::array<QLabel*, 4> mixCaption_{};
@@ -79,7 +80,6 @@ private:
     int slopeFor_ = -1;  // the band the list was last decided for, shown or not
 
     const OutputInfo& info() const { return outputInfo(bank_); }
-    void sendBand(int band);
     void mixMoved(int slot, int position);
     void muteClicked(int id, bool checked);
     void updateSlopeList(int band);

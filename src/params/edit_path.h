@@ -108,8 +108,9 @@ public:
     Dsp& dsp() { return dsp_; }
 
     // ---- edits ----
-    // While a scope is open, what the store's settings change by is one step; nested scopes
-    // join the outermost. The step is named name (or after what it changed when empty).
+    // While a scope is open, what the store's settings change by is one step; scopes opened
+    // while another is open join it, and the step ends when the last of them closes. The step is
+    // named name (or after what it changed when empty).
     class Scope {
     public:
         explicit Scope(EditPath& path, StepName name = {});
