@@ -52,6 +52,18 @@ const EqBankInfo* eqBankByName(std::string_view text) {
     return nullptr;
 }
 
+int eqBypassCell(int bank) {
+    static constexpr int cells[kEqBankCount] = {87, 31, 161, 147, 113, 96, 73, 57, 39, 78, 64, 130};
+    return cells[std::size_t(std::clamp(bank, 0, kEqBankCount - 1))];
+}
+
+EqHalf eqHalfOf(int bank) {
+    static constexpr EqHalf halves[kEqBankCount] = {
+        EqHalf::Music,   EqHalf::MicA,  EqHalf::Sub,  EqHalf::Center,  EqHalf::Rear,  EqHalf::Main,
+        EqHalf::ReverbA, EqHalf::EchoA, EqHalf::MicB, EqHalf::ReverbB, EqHalf::EchoB, EqHalf::Top};
+    return halves[std::size_t(std::clamp(bank, 0, kEqBankCount - 1))];
+}
+
 const char* eqBankTitle(int bank, bool english) {
     const EqBankInfo* info = eqBankInfo(bank);
     return info ? (english ? info->en : info->zh) : "";

@@ -18,6 +18,7 @@
 namespace q7 {
 
 class Dsp;
+enum class EqHalf;
 
 inline constexpr int kEqBankCount = 12;
 inline constexpr int kSubEqBank = 2;
@@ -41,6 +42,9 @@ struct EqBankInfo {
 
 // Null outside 0..11.
 const EqBankInfo* eqBankInfo(int bank);
+// The selector cell that bypasses the bank's EQ, and the senders' half that resets it.
+int eqBypassCell(int bank);
+EqHalf eqHalfOf(int bank);
 // "Music EQ", "超低均衡", …; empty outside 0..11.
 const char* eqBankTitle(int bank, bool english);
 // A bank by its number ("5") or its name ("main"); null when neither.

@@ -41,19 +41,6 @@ BandEditor* CDialogEfx::bands() const {
     return eq_->bands();
 }
 
-int CDialogEfx::bypassCell() const {
-    switch (bank_) {
-    case 6:
-        return 73;
-    case 7:
-        return 57;
-    case 9:
-        return 78;
-    default:
-        return 64;
-    }
-}
-
 void CDialogEfx::setBank(int bank) {
     bank_ = bank;
     refresh();
@@ -61,7 +48,6 @@ void CDialogEfx::setBank(int bank) {
 
 void CDialogEfx::refresh() {
     eq_->show(bank_);
-    graph()->setBypass(eqBypass());
     showInfo();
 }
 
@@ -87,28 +73,6 @@ void CDialogEfx::showInfo() {
     info_->setText(
         QString("<p style='font-size:15px'><b>%1</b></p><p>%2</p><p>%3</p><p>%4</p>")
             .arg(title, what.toHtmlEscaped(), how.toHtmlEscaped(), back.toHtmlEscaped()));
-}
-
-std::pair<int, int> CDialogEfx::eqShown() const {
-    return {groupOf(bank_), firstRecordOf(bank_)};
-}
-
-bool CDialogEfx::eqBypass() const {
-    return editor_.store().cellInt(bypassCell()) != 0;
-}
-
-void CDialogEfx::setEqBypass(bool on) {
-    editor_.store().setCellInt(bypassCell(), on ? 1 : 0);
-    editor_.dsp().sendSelector(bypassCell());
-    graph()->setBypass(on);
-}
-
-void CDialogEfx::resetEq() {
-    const bool b = bank_ == 9 || bank_ == 10;
-    const bool reverb = groupOf(bank_) == 3;
-    editor_.dsp().resetGroupEq(reverb ? (b ? EqHalf::ReverbB : EqHalf::ReverbA)
-                                      : (b ? EqHalf::EchoB : EqHalf::EchoA));
-    refresh();
 }
 
 void CDialogEfx::applyLanguage() {

@@ -21,18 +21,11 @@ public:
 
     void refresh() override;
     void applyLanguage() override;
-    bool hasEq() const override { return true; }
-    std::pair<int, int> eqShown() const override;
-    bool eqBypass() const override;
-    void setEqBypass(bool on) override;
-    void resetEq() override;
     int bank() const override { return bank_; }
     void setBank(int bank) override;
 
     CEqPanel* graph() const;
-    CEqPanel* eqGraph() const override { return graph(); }
     BandEditor* bands() const;
-    EqEditor* eq() const { return eq_; }
     CGdipButton* returnButton() const { return return_; }
     // What is being edited and how to get back, under the band list.
     QLabel* infoText() const { return info_; }
@@ -47,12 +40,10 @@ protected:
 
 private:
     int bank_;
-    EqEditor* eq_;
     CGdipButton* return_;
     QLabel* info_;
     QRect infoCard_;
 
-    int bypassCell() const;
     void showInfo();
 };
 

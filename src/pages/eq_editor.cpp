@@ -79,7 +79,25 @@ void EqEditor::show(int bank) {
     graph_->setSelected(-1);
     graph_->showBank(readBank(editor_.store(), bank_), maxType_);
     graph_->setLanguage(editor_.language().index());
+    graph_->setBypass(bypass());
     showOverlay(editor_.eqOverlays(), graph_);
+}
+
+bool EqEditor::bypass() const {
+    return editor_.store().cellInt(eqBypassCell(bank_)) != 0;
+}
+
+void EqEditor::setBypass(bool on) {
+    const int cell = eqBypassCell(bank_);
+    EditPath::Scope step(editor_.edits());
+    editor_.store().setCellInt(cell, on ? 1 : 0);
+    editor_.dsp().sendSelector(cell);
+    graph_->setBypass(on);
+}
+
+void EqEditor::reset() {
+    EditPath::Scope step(editor_.edits());
+    editor_.dsp().resetGroupEq(eqHalfOf(bank_));
 }
 
 void EqEditor::refresh() {

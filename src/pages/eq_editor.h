@@ -43,6 +43,12 @@ public:
     // Sub band k becomes a crossover of the slope (as applySlope takes it).
     void wantSlope(int band, int slope);
 
+    // The bank's bypass (one step), and its reset to the amplifier's layout (one step; the caller
+    // shows the page again).
+    bool bypass() const;
+    void setBypass(bool on);
+    void reset();
+
     // After any edit of band k, whichever control made it.
     std::function<void(int band)> edited;
 

@@ -220,24 +220,6 @@ CGdipButton* CDialogMusic::button(int id) const {
     return nullptr;
 }
 
-bool CDialogMusic::eqBypass() const {
-    return editor_.store().cellInt(bank() == 0 ? 87 : bank() == 8 ? 39 : 31) != 0;
-}
-
-void CDialogMusic::setEqBypass(bool on) {
-    const int c = bank() == 0 ? 87 : bank() == 8 ? 39 : 31;
-    editor_.store().setCellInt(c, on ? 1 : 0);
-    editor_.dsp().sendSelector(c);
-    graph()->setBypass(on);
-}
-
-void CDialogMusic::resetEq() {
-    editor_.dsp().resetGroupEq(bank() == 0   ? EqHalf::Music
-                               : bank() == 8 ? EqHalf::MicB
-                                             : EqHalf::MicA);
-    showBank(bank());
-}
-
 // ---- banks ----
 
 void CDialogMusic::refresh() {
@@ -264,7 +246,6 @@ void CDialogMusic::showBank(int newBank) {
     params_->setPalette(pal);
 
     eq_->show(bank());
-    graph()->setBypass(eqBypass());
     fillParameters();
     fillPorts();
     fillPreviews();

@@ -28,13 +28,6 @@ public:
 
     void refresh() override;
     void applyLanguage() override;
-    bool hasEq() const override { return true; }
-    std::pair<int, int> eqShown() const override {
-        return bank() == 0 ? std::pair{4, 0} : std::pair{1, bank() == 8 ? 15 : 0};
-    }
-    bool eqBypass() const override;
-    void setEqBypass(bool on) override;
-    void resetEq() override;
 
     // Shows a bank (0, 1 or 8) and makes it the current input bank.
     void showBank(int bank);
@@ -49,9 +42,7 @@ public:
     void statusTick();
 
     CEqPanel* graph() const;
-    CEqPanel* eqGraph() const override { return graph(); }
     BandEditor* bands() const;
-    EqEditor* eq() const { return eq_; }
     QTableWidget* parameters() const { return params_; }
     CXBmpSlider* valueSlider() const { return value_; }
     QLabel* valueText() const { return valueText_; }
@@ -69,7 +60,6 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    EqEditor* eq_;
     QTableWidget* params_;
     QLabel* paramName_;
     CXBmpSlider* value_;

@@ -143,7 +143,6 @@ void CDialogOutput::refresh() {
     const OutputInfo& o = info();
     const ParameterStore& s = editor_.store();
     eq_->show(bank_);
-    graph()->setBypass(eqBypass());
     for (int i = 0; i < 4; ++i) {
         const int v = s.cellInt(o.mixCell + i);
         mix_[std::size_t(i)]->SetPos(v);
@@ -161,32 +160,6 @@ void CDialogOutput::refresh() {
         if (b == bank_)
             nav_->setCurrent(id);
     update();
-}
-
-std::pair<int, int> CDialogOutput::eqShown() const {
-    return {info().module, 0};
-}
-
-bool CDialogOutput::eqBypass() const {
-    return editor_.store().cellInt(info().bypassCell) != 0;
-}
-
-void CDialogOutput::setEqBypass(bool on) {
-    editor_.store().setCellInt(info().bypassCell, on ? 1 : 0);
-    editor_.dsp().sendSelector(info().bypassCell);
-    graph()->setBypass(on);
-}
-
-void CDialogOutput::resetEq() {
-    static const std::pair<int, EqHalf> halves[5] = {{5, EqHalf::Main},
-                                                     {4, EqHalf::Rear},
-                                                     {3, EqHalf::Center},
-                                                     {2, EqHalf::Sub},
-                                                     {11, EqHalf::Top}};
-    for (auto [b, h] : halves)
-        if (b == bank_)
-            editor_.dsp().resetGroupEq(h);
-    refresh();
 }
 
 int CDialogOutput::matchingSlope(int b) const {

@@ -37,11 +37,6 @@ public:
 
     void refresh() override;
     void applyLanguage() override;
-    bool hasEq() const override { return true; }
-    std::pair<int, int> eqShown() const override;
-    bool eqBypass() const override;
-    void setEqBypass(bool on) override;
-    void resetEq() override;
     int bank() const override { return bank_; }
     void setBank(int bank) override;
 
@@ -50,9 +45,7 @@ public:
     void chooseSlope(int index);
 
     CEqPanel* graph() const;
-    CEqPanel* eqGraph() const override { return graph(); }
     BandEditor* bands() const;
-    EqEditor* eq() const { return eq_; }
     CXBmpSlider* mixSlider(int i) const { return mix_[std::size_t(i)]; }
     QLabel* mixText(int i) const { return mixText_[std::size_t(i)]; }
     QCheckBox* muteBox(int id) const;
@@ -66,7 +59,6 @@ protected:
 private:
     int bank_;
     NavRow* nav_;
-    EqEditor* eq_;
     std::array<CXBmpSlider*, 4> mix_{};
     std::array<QLabel*, 4> mixText_{};
     std::array<QLabel*, 4> mixCaption_{};
