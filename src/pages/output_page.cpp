@@ -24,11 +24,11 @@ namespace q7 {
 namespace {
 
 constexpr OutputInfo kOutputs[5] = {
-    {5, 5, 24, 92, 28, 108, 41, 2, 96, "前置输出", "MAIN OUTPUT"},
-    {4, 6, 10, 109, 14, 125, 27, 2, 113, "后置输出", "REAR OUTPUT"},
-    {3, 7, 10, 143, 12, 156, 22, 1, 147, "中置输出", "CENTER OUTPUT"},
-    {2, 8, 20, 157, 22, 170, 32, 1, 161, "超低输出", "SUB OUTPUT"},
-    {11, 9, 10, 126, 14, 142, 27, 2, 130, "顶置输出", "TOP OUTPUT"},
+    {5, 92, 28, 108, 41, 2, "前置输出", "MAIN OUTPUT"},
+    {4, 109, 14, 125, 27, 2, "后置输出", "REAR OUTPUT"},
+    {3, 143, 12, 156, 22, 1, "中置输出", "CENTER OUTPUT"},
+    {2, 157, 22, 170, 32, 1, "超低输出", "SUB OUTPUT"},
+    {11, 126, 14, 142, 27, 2, "顶置输出", "TOP OUTPUT"},
 };
 
 // The five mute boxes: id, and the output whose mute they hold.

@@ -21,10 +21,9 @@ class CXBmpSlider;
 class NavRow;
 
 struct OutputInfo {
-    int bank, module, bands;
+    int bank;                  // its EQ's facts are the bank model's
     int mixCell, mixParameter; // the four mix cells and parameters are consecutive
     int muteCell, muteParameter, muteWords;
-    int bypassCell;
     const char *zh, *en;
 };
 const OutputInfo& outputInfo(int bank);
