@@ -222,44 +222,31 @@ void CEqPanel::SetBandQ(int b, float q) {
     update();
 }
 
-void CEqPanel::setSubTypes(int b, const std::array<int, 4>& types) {
-    for (int part = 0; part < 4; ++part)
-        SetBandGain(subGraphRecord(b, part), 0.0f);
-    for (int part = 0; part < 4; ++part)
-        SetBandType(subGraphRecord(b, part), types[std::size_t(part)]);
-}
-
-void CEqPanel::ApplyMenuType(int b, int menuType) {
-    if (bank_ != kSubEqBank) {
-        SetBandType(b, menuType);
+void CEqPanel::showBank(const EqBankState& state, int maxType) {
+    const EqBankInfo* info = eqBankInfo(state.bank);
+    if (!info || state.records.size() < std::size_t(info->records))
         return;
+    const bool sub = state.bank == kSubEqBank;
+    const int count = sub ? kSubGraphRecords : info->bands;
+    if (state.bank != bank_ || count != count_) {
+        SetBank(state.bank);
+        SetBandCount(count);
     }
-    if (b < 0 || b >= kSubBands)
-        return;
-    setSubTypes(b, subMenuTypes(std::clamp(menuType, 1, 5)));
-}
-
-void CEqPanel::ApplyCrossoverType(int b, int slope) {
-    if (b < 0 || b >= kSubBands)
-        return;
-    // Slope 11 (one past the list) makes the band and its sections PEQ; anything else unknown
-    // is the first slope.
-    const int s = (slope >= 1 && slope <= kCrossoverSlopes) ? slope : 0;
-    setSubTypes(b, crossoverTypes(s, bands_[b].type % 2 == 0));
-}
-
-std::array<int, 4> CEqPanel::subTypes(int b) const {
-    std::array<int, 4> types{};
-    for (int part = 0; part < 4; ++part)
-        types[std::size_t(part)] = bands_[subGraphRecord(b, part)].type;
-    return types;
-}
-
-void CEqPanel::snapBand(int b) {
-    if (b < 0 || b >= kMaxEqBands)
-        return;
-    snap(bands_[b]);
-    ComputeBandCurve(b);
+    for (int i = 0; i < count; ++i) {
+        const BandRecord& r = state.records[std::size_t(sub ? subStoreRecordOfGraph(i) : i)];
+        const BandValues b = shownValues(r, maxType);
+        EqPanelBand& shown = bands_[i];
+        if (b.type == shown.type && b.gainDb == shown.gain && b.frequencyHz == shown.frequency &&
+            b.q == shown.q)
+            continue;
+        shown.type = b.type;
+        shown.gain = b.gainDb;
+        shown.frequency = b.frequencyHz;
+        shown.q = b.q;
+        computeBandCurve(shown.type, shown.gain, shown.frequency, shown.q, plotWidth(),
+                         shown.curve);
+    }
+    update();
 }
 
 void CEqPanel::ComputeBandCurve(int b) {
@@ -306,9 +293,22 @@ int CEqPanel::pick(double px, double py, double within, bool anyType) const {
     return -1;
 }
 
-void CEqPanel::changed(int b) {
-    if (b >= 0)
-        emit bandChanged(b);
+void CEqPanel::want(const EqPanelBand& b) {
+    emit bandWanted(b.index, BandWish{b.type, b.gain, b.frequency, b.q});
+}
+
+void CEqPanel::endGesture() {
+    const int band = gesture_;
+    gesture_ = -1;
+    if (band >= 0)
+        emit gestureEnded(band);
+}
+
+void CEqPanel::hideEvent(QHideEvent* e) {
+    // A gesture whose release never comes here (the page went away under the pointer) ends.
+    leftDrag_ = rightButton_ = false;
+    endGesture();
+    QWidget::hideEvent(e);
 }
 
 void CEqPanel::mousePressEvent(QMouseEvent* e) {
@@ -333,6 +333,8 @@ void CEqPanel::mousePressEvent(QMouseEvent* e) {
             press_ = QPointF(px, py);
             pressFrequency_ = b.frequency;
             pressGain_ = b.gain;
+            gesture_ = selected_;
+            emit gestureStarted(selected_);
             emit bandSelected(selected_);
         }
     } else if (e->button() == Qt::RightButton) {
@@ -352,6 +354,8 @@ void CEqPanel::mousePressEvent(QMouseEvent* e) {
         if (selected_ >= 0) {
             lastX_ = int(px);
             rightStartQ_ = bands_[selected_].q;
+            gesture_ = selected_;
+            emit gestureStarted(selected_);
             emit bandSelected(selected_);
         }
     }
@@ -361,7 +365,7 @@ void CEqPanel::mousePressEvent(QMouseEvent* e) {
 void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
     const double px = e->position().x() - 36, py = e->position().y() - 16;
     if (leftDrag_ && selected_ >= 0) {
-        EqPanelBand& b = bands_[selected_];
+        const EqPanelBand& b = bands_[selected_];
         // The point keeps its offset from the pointer; on the press's own column or row the
         // value is the one it had, not one recomputed through pixels.
         double f = px == press_.x()
@@ -375,29 +379,24 @@ void CEqPanel::mouseMoveEvent(QMouseEvent* e) {
         moved.frequency = float(std::clamp(f, double(b.frequencyMin), double(b.frequencyMax)));
         snap(moved);
         if (moved.gain != b.gain || moved.frequency != b.frequency) {
-            b.gain = moved.gain;
-            b.frequency = moved.frequency;
             dragChanged_ = true;
-            ComputeBandCurve(selected_);
-            changed(selected_);
+            want(moved);
         }
     } else if (rightButton_ && selected_ >= 0) {
         if (isFixedBand(selected_))
             return;
-        EqPanelBand& b = bands_[selected_];
-        placeHandle(b);
-        if (std::fabs(px - b.x) > 1 && std::fabs(py - b.y) > 1)
+        const EqPanelBand& b = bands_[selected_];
+        EqPanelBand at = b;
+        placeHandle(at);
+        if (std::fabs(px - at.x) > 1 && std::fabs(py - at.y) > 1)
             moved_ = true;
         const double divisor = (b.type >= 2 && b.type <= 5) ? 80.0 : 12.0;
         EqPanelBand moved = b;
         moved.q = clampQ(b.type, b.q + (px - lastX_) / divisor);
         snap(moved);
         lastX_ = int(px);
-        if (moved.q != b.q) {
-            b.q = moved.q;
-            ComputeBandCurve(selected_);
-            changed(selected_);
-        }
+        if (moved.q != b.q)
+            want(moved);
     } else if (!leftDrag_ && !rightButton_) {
         int hover = -1;
         for (int i = 0; i < candidateCount(); ++i) {
@@ -417,25 +416,36 @@ void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
             if (selected_ < 0)
                 emit emptyClick();
             else if (dragChanged_)
-                changed(selected_);
+                want(bands_[selected_]);
         }
         leftDrag_ = false;
         dragChanged_ = false;
+        if (!rightButton_)
+            endGesture();
     } else if (e->button() == Qt::RightButton && rightButton_) {
         rightButton_ = false;
         if (selected_ < 0 && !moved_)
             emit contextMenuAt(e->globalPosition().toPoint());
         if (selected_ >= 0) {
             if (bands_[selected_].q != rightStartQ_)
-                changed(selected_);
+                want(bands_[selected_]);
             if (!moved_ && !isFixedBand(selected_)) {
                 const int item = showTypeMenu(e->globalPosition().toPoint());
                 if (item >= 2025 && item <= 2029 && selected_ >= 0) {
-                    ApplyMenuType(selected_, item - 2024);
-                    changed(selected_);
+                    const int type = item - 2024;
+                    if (bank_ == kSubEqBank) {
+                        if (selected_ < kSubBands)
+                            emit subTypesWanted(selected_, subMenuTypes(type));
+                    } else {
+                        const EqPanelBand& b = bands_[selected_];
+                        emit bandWanted(selected_,
+                                        withType({b.type, b.gain, b.frequency, b.q}, type));
+                    }
                 }
             }
         }
+        if (!leftDrag_)
+            endGesture();
     }
     if (held_ && !leftDrag_ && !rightButton_) {
         held_ = false;
@@ -575,8 +585,8 @@ void CEqPanel::keyPressEvent(QKeyEvent* e) {
     e->accept();
     if (selected_ < 0)
         return;
-    EqPanelBand& b = bands_[selected_];
-    const EqPanelBand before = b;
+    const EqPanelBand& before = bands_[selected_];
+    EqPanelBand b = before;
     switch (e->key()) {
     case Qt::Key_Left:
         b.frequency -= 1.0f;
@@ -610,8 +620,7 @@ void CEqPanel::keyPressEvent(QKeyEvent* e) {
     // A key that changes nothing (at a limit, or a gain key on a pass filter) sends nothing.
     if (b.gain == before.gain && b.q == before.q && b.frequency == before.frequency)
         return;
-    ComputeBandCurve(selected_);
-    changed(selected_);
+    want(b);
     repaint();
 }
 
@@ -620,7 +629,7 @@ void CEqPanel::wheelEvent(QWheelEvent* e) {
         e->ignore();
         return;
     }
-    EqPanelBand& b = bands_[selected_];
+    const EqPanelBand& b = bands_[selected_];
     EqPanelBand moved = b;
     moved.gain =
         std::clamp(float(b.gain + (e->angleDelta().y() < 0 ? -0.1 : 0.1)), b.gainMin, b.gainMax);
@@ -628,9 +637,7 @@ void CEqPanel::wheelEvent(QWheelEvent* e) {
     e->accept();
     if (moved.gain == b.gain)
         return;
-    b.gain = moved.gain;
-    ComputeBandCurve(selected_);
-    changed(selected_);
+    want(moved);
     repaint();
 }
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// CEqPanel: the drawn equaliser graph. It shows one bank of up to 40 bands with the summed
-// response computed from the amplifier's own section designs, lets the user drag, key and wheel
-// the bands, and reports every change to its page (it never touches the store or the device).
+// CEqPanel: the drawn equaliser graph. It draws one bank of up to 40 bands, as the records its
+// owner shows it hold, with the summed response computed from the amplifier's own section
+// designs. Drags, keys, wheel turns and its type menu change nothing here: they say what the
+// user wants of a band, and the owner stores that and shows the graph the bank again.
 #pragma once
 
 #include "eq/eq_bank.h"
@@ -39,7 +40,11 @@ class CEqPanel : public QWidget {
 public:
     explicit CEqPanel(QWidget* parent = nullptr);
 
-    // ---- operations of the owning page ----
+    // Draws the bank's records (the Sub: its five bands and their sections); a type above
+    // maxType draws as off.
+    void showBank(const EqBankState& state, int maxType = 31);
+
+    // ---- what is drawn, set directly (benches, screenshots) ----
     void SetBank(int bank);
     int bank() const { return bank_; }
     void SetBandCount(int count);
@@ -47,13 +52,7 @@ public:
     void SetBandType(int band, int type);
     void SetBandGain(int band, float gain);
     void SetBandQ(int band, float q);
-    void ApplyMenuType(int band, int menuType);
-    void ApplyCrossoverType(int band, int slope);
     void ComputeBandCurve(int band);
-    // Brings a band whose fields were written directly onto the record's grid.
-    void snapBand(int band);
-    // The types of Sub band k and its three sections.
-    std::array<int, 4> subTypes(int band) const;
 
     // Direct field access.
     EqPanelBand& band(int i) { return bands_[std::size_t(i)]; }
@@ -101,11 +100,21 @@ public:
     // Paints the whole control into an image (benchmarks, screenshots).
     void renderTo(QPaintDevice& device);
 
+    using SubTypes = std::array<int, 4>;
+
 signals:
     // A press picked a band: the page shows it, nothing about it changed.
     void bandSelected(int band);
-    void bandChanged(int band); // WM_EQ_BAND_CHANGED, only when the band's values changed
-    void emptyClick();          // WM_EQ_EMPTY_CLICK
+    // A press on a band starts a gesture, its release ends it: what is wanted in between is one
+    // edit. Keys and wheel turns are edits of their own.
+    void gestureStarted(int band);
+    void gestureEnded(int band);
+    // The user wants band k to hold these values (a drag step, a key, a wheel step, the type menu;
+    // a drag's release asks again for what it left).
+    void bandWanted(int band, const q7::BandWish& wish);
+    // The type menu on a Sub band: the types of the band and its three sections.
+    void subTypesWanted(int band, const q7::CEqPanel::SubTypes& types);
+    void emptyClick(); // WM_EQ_EMPTY_CLICK
     // A right click away from every band: the page may offer what applies to the whole EQ.
     void contextMenuAt(const QPoint& globalPos);
     // Local files dropped on the graph (the page decides what they are).
@@ -125,6 +134,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
     void leaveEvent(QEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
@@ -152,6 +162,7 @@ private:
     float pressFrequency_ = 0, pressGain_ = 0;
     bool dragChanged_ = false;
     float rightStartQ_ = 0;
+    int gesture_ = -1; // the band a held press picked
     bool bypass_ = false;
     int language_ = 0;
     QColor curveColour_{0, 200, 255};
@@ -175,8 +186,8 @@ private:
     double plotHeight() const;
     void placeHandle(EqPanelBand& b) const;
     int pick(double px, double py, double within, bool anyType) const;
-    void changed(int band);
-    void setSubTypes(int band, const std::array<int, 4>& types);
+    void want(const EqPanelBand& b);
+    void endGesture();
     void paintInto(QPainter& p);
     void paintReadout(QPainter& p, const EqPanelBand& b);
     int showTypeMenu(const QPoint& globalPos);

@@ -52,6 +52,18 @@ const EqBankInfo* eqBankByName(std::string_view text) {
     return nullptr;
 }
 
+int eqBypassCell(int bank) {
+    static constexpr int cells[kEqBankCount] = {87, 31, 161, 147, 113, 96, 73, 57, 39, 78, 64, 130};
+    return cells[std::size_t(std::clamp(bank, 0, kEqBankCount - 1))];
+}
+
+EqHalf eqHalfOf(int bank) {
+    static constexpr EqHalf halves[kEqBankCount] = {
+        EqHalf::Music,   EqHalf::MicA,  EqHalf::Sub,  EqHalf::Center,  EqHalf::Rear,  EqHalf::Main,
+        EqHalf::ReverbA, EqHalf::EchoA, EqHalf::MicB, EqHalf::ReverbB, EqHalf::EchoB, EqHalf::Top};
+    return halves[std::size_t(std::clamp(bank, 0, kEqBankCount - 1))];
+}
+
 const char* eqBankTitle(int bank, bool english) {
     const EqBankInfo* info = eqBankInfo(bank);
     return info ? (english ? info->en : info->zh) : "";
@@ -177,6 +189,19 @@ bool sendBank(Dsp& dsp, const ParameterStore& store, const EqBankState& state) {
             ok &= dsp.SendBand(info->group, info->firstRecord + i, r.type, recordGainDb(r),
                                r.frequency, recordQ(r));
         }
+    }
+    return ok;
+}
+
+bool sendBandOf(Dsp& dsp, const EqBankState& state, int band) {
+    const EqBankInfo* info = eqBankInfo(state.bank);
+    if (!info || int(state.records.size()) != info->records || band < 0 || band >= info->bands)
+        return false;
+    const int parts = state.bank == kSubEqBank ? 4 : 1;
+    bool ok = true;
+    for (int part = 0; part < parts; ++part) {
+        const int i = state.recordOfBand(band) + part;
+        ok &= sendRecord(dsp, info->group, info->firstRecord + i, state.records[std::size_t(i)]);
     }
     return ok;
 }
@@ -311,6 +336,72 @@ void setCrossover(EqBankState& s, int band, const Crossover& c, int hz, int q) {
     for (int i = 0; i < 4; ++i)
         s.records[std::size_t(subStoreRecord(band, i))] =
             BandRecord{150, std::uint16_t(hz), std::uint16_t(q), std::uint8_t(t[std::size_t(i)])};
+}
+
+// ---- edits of one band ----
+
+BandWish wishOf(const BandRecord& r) {
+    const BandValues v = bandValues(r);
+    return {v.type, double(v.gainDb), double(v.frequencyHz), double(v.q)};
+}
+
+BandValues shownValues(const BandRecord& r, int maxType) {
+    const int type = r.type > maxType ? 0 : r.type;
+    const bool pass = type == 2 || type == 3 || type > 5;
+    const double gain = pass ? 0.0 : std::clamp(recordGainDb(r), kBandGainMinDb, kBandGainMaxDb);
+    const double hz = std::clamp<int>(r.frequency, kBandFreqMinHz, kBandFreqMaxHz);
+    double q = type >= 2 && type <= 5 ? 0.7 : 1.41;
+    if (r.q != 0)
+        q = std::clamp(double(storedQ(r.q)), kPeqQMin, type == 1 ? kPeqQMax : kPassQMax);
+    return bandValues(quantise(type, gain, hz, q));
+}
+
+BandWish withType(BandWish w, int type) {
+    w.type = type;
+    if (type == filter::Peq) {
+        w.q = 1.41;
+    } else if (type >= 2 && type <= 5) {
+        w.gainDb = 0.0;
+        w.q = 0.7;
+    }
+    return w;
+}
+
+void applyWish(EqBankState& s, int band, const BandWish& w) {
+    if (band < 0 || band >= s.bandCount() || s.records.size() < std::size_t(s.info().records))
+        return;
+    const BandRecord r = quantise(w.type, w.gainDb, w.frequencyHz, w.q);
+    s.band(band) = r;
+    if (s.bank != kSubEqBank)
+        return;
+    const double q = recordQ(r);
+    for (int part = 1; part <= 3; ++part) {
+        BandRecord& sec = s.records[std::size_t(subStoreRecord(band, part))];
+        sec = quantise(sec.type, 0.0, r.frequency, q);
+    }
+}
+
+void applySubTypes(EqBankState& s, int band, const std::array<int, 4>& types) {
+    if (s.bank != kSubEqBank || band < 0 || band >= kSubBands || s.records.size() < 20)
+        return;
+    BandWish w = wishOf(s.band(band));
+    w.gainDb = 0.0;
+    const BandWish first = withType(w, types[0]);
+    s.band(band) = quantise(first.type, first.gainDb, first.frequencyHz, first.q);
+    const BandWish shown = wishOf(s.band(band));
+    for (int part = 1; part <= 3; ++part) {
+        const BandWish sec =
+            withType({0, 0.0, shown.frequencyHz, shown.q}, types[std::size_t(part)]);
+        s.records[std::size_t(subStoreRecord(band, part))] =
+            quantise(sec.type, sec.gainDb, sec.frequencyHz, sec.q);
+    }
+}
+
+void applySlope(EqBankState& s, int band, int slope) {
+    if (s.bank != kSubEqBank || band < 0 || band >= kSubBands || s.records.size() < 20)
+        return;
+    const int known = (slope >= 1 && slope <= kCrossoverSlopes) ? slope : 0;
+    applySubTypes(s, band, crossoverTypes(known, s.band(band).type % 2 == 0));
 }
 
 } // namespace q7

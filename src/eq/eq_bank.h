@@ -18,6 +18,7 @@
 namespace q7 {
 
 class Dsp;
+enum class EqHalf;
 
 inline constexpr int kEqBankCount = 12;
 inline constexpr int kSubEqBank = 2;
@@ -41,6 +42,9 @@ struct EqBankInfo {
 
 // Null outside 0..11.
 const EqBankInfo* eqBankInfo(int bank);
+// The selector cell that bypasses the bank's EQ, and the senders' half that resets it.
+int eqBypassCell(int bank);
+EqHalf eqHalfOf(int bank);
 // "Music EQ", "超低均衡", …; empty outside 0..11.
 const char* eqBankTitle(int bank, bool english);
 // A bank by its number ("5") or its name ("main"); null when neither.
@@ -127,6 +131,9 @@ float storedQ(int thousandths);
 // Sends one record with SendBand, designed from its own values, so the amplifier plays what the
 // store keeps. False when a report failed.
 bool sendRecord(Dsp& dsp, int group, int record, const BandRecord& r);
+// Sends band k of the state with sendRecord (the Sub: with its three sections), whether or not
+// the store holds it already: every edit of a band sends it.
+bool sendBandOf(Dsp& dsp, const EqBankState& state, int band);
 
 // Magnitude in dB of the whole bank (a band that is off counts 0).
 std::vector<double> bankResponseDb(const EqBankState& state, const std::vector<double>& hz);
@@ -158,5 +165,31 @@ std::optional<Crossover> crossoverOf(const EqBankState& state, int band);
 std::optional<Crossover> crossoverOfTypes(const std::array<int, 4>& types);
 // Sets band k of the Sub to a slope at hz and q (all four records, gain 0).
 void setCrossover(EqBankState& state, int band, const Crossover& c, int hz, int qThousandths);
+
+// ---- edits of one band, as the graph, the band list and the boxes ask for them ----
+
+// What a user asks band k to be: the values as they want them, off the record's grid maybe.
+struct BandWish {
+    int type;
+    double gainDb, frequencyHz, q;
+};
+// The values a record stands for, as a wish (what the views show and edits start from).
+BandWish wishOf(const BandRecord& r);
+// What the graph, the list and the boxes show of a record: a type above maxType as off, a
+// missing Q as its type's default (1.41, 0.7 for shelves and pass filters), 0 dB on a pass
+// filter, values inside the graph's limits; on the record's grid.
+BandValues shownValues(const BandRecord& r, int maxType);
+// A new type: a PEQ takes Q 1.41, a shelf or pass filter 0 dB and Q 0.7; other codes keep
+// their values.
+BandWish withType(BandWish w, int type);
+// Band k takes the wish, on the record's grid; a Sub band's sections follow its frequency and Q
+// at 0 dB.
+void applyWish(EqBankState& state, int band, const BandWish& w);
+// Sub band k and its sections take the types (the type menu of the graph or a crossover slope):
+// each at 0 dB, the sections at the band's frequency and Q, then each type's own defaults.
+void applySubTypes(EqBankState& state, int band, const std::array<int, 4>& types);
+// Sub band k becomes a crossover of the slope (0..10), low or high pass as its type is now; 11
+// makes it and its sections PEQ, anything else unknown is the first slope.
+void applySlope(EqBankState& state, int band, int slope);
 
 } // namespace q7

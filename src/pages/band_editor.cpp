@@ -3,7 +3,7 @@
 
 #include "controls/bmp_slider.h"
 #include "controls/number_text.h"
-#include "pages/eq_tools.h"
+#include "eq/eq_bank.h"
 #include "pages/page.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
@@ -59,8 +59,12 @@ constexpr const char* kListStyle =
 
 // The frequencies the list, the edit box and the slider take: the whole range for every band.
 // Only the graph holds the fixed bands of the input banks where they are.
-float clampFrequency(double hz) {
-    return float(std::clamp(hz, 20.0, 20000.0));
+double clampFrequency(double hz) {
+    return std::clamp(hz, double(kBandFreqMinHz), double(kBandFreqMaxHz));
+}
+
+BandWish wishOf(const BandValues& v) {
+    return {v.type, v.gainDb, v.frequencyHz, v.q};
 }
 
 } // namespace
@@ -117,21 +121,13 @@ BandEditor::BandEditor(QWidget* page, Language& language, CEqPanel* graph)
         slider->SetClearColour(QColor(240, 250, 255));
         connect(slider, &CXBmpSlider::positionChanged, this,
                 [this](int id, int pos) { onSliderMoved(id, pos); });
+        slider->installEventFilter(this);
         sliders_[s] = slider;
         auto* edit = new QLineEdit(page);
         setControlId(edit, 1212 + s);
         edit->setFont(uiFont("Arial", 13));
         connect(edit, &QLineEdit::returnPressed, this, [this, s] { applyEdit(s); });
         edits_[s] = edit;
-    }
-    // A press on a band picks it: shown in the editor, nothing sent.
-    connect(graph_, &CEqPanel::bandSelected, this, &BandEditor::onGraphBandSelected);
-    // What is dropped on the graph is the page's to open.
-    if (auto* p = qobject_cast<CPage*>(page)) {
-        CEqPanel* g = graph_;
-        connect(graph_, &CEqPanel::filesDropped, p,
-                [p, g](const QStringList& paths) { p->dropOnGraph(g, paths); });
-        connect(graph_, &CEqPanel::dropRefused, p, [p, g] { p->dropOnGraph(g, {}); });
     }
     showEditor(false);
     applyLanguage();
@@ -170,45 +166,38 @@ void BandEditor::setNumberColour(const QColor& c) {
     list_->setProperty("numberColour", c);
 }
 
-void BandEditor::load(int bank, int count, const std::function<BandRecord(int)>& record,
-                      int maxType, int listRows) {
-    count_ = count;
-    rows_ = listRows < 0 ? count : std::min(listRows, count);
+bool BandEditor::eventFilter(QObject* watched, QEvent* event) {
+    // A slider's thumb held down: its steps are one edit.
+    if (hold &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease))
+        hold(event->type() == QEvent::MouseButtonPress);
+    return QObject::eventFilter(watched, event);
+}
+
+void BandEditor::load(int rows, std::function<BandRecord(int)> record, int maxType) {
+    record_ = std::move(record);
+    maxType_ = maxType;
+    rows_ = rows;
     clearSelection();
-    graph_->SetBank(bank);
-    graph_->setSelected(-1);
-    graph_->SetBandCount(count);
-    for (int i = 0; i < count; ++i) {
-        const BandRecord r = record(i);
-        int type = r.type;
-        if (type < 0 || type > maxType)
-            type = 0;
-        graph_->SetBandType(i, type);
-        graph_->SetBandGain(i, float(r.gainDb()));
-        // A stored 0 (an erased amplifier) shows as the lowest frequency, as the clamp says.
-        graph_->band(i).frequency = clampFrequency(r.frequency);
-        if (r.q != 0)
-            graph_->SetBandQ(i, storedQ(r.q));
-        graph_->ComputeBandCurve(i);
-    }
     filling_ = true;
     list_->setRowCount(rows_);
     filling_ = false;
     for (int i = 0; i < rows_; ++i)
         fillRow(i);
-    if (auto* p = qobject_cast<CPage*>(page_))
-        showOverlay(p->context().eqOverlays(), graph_);
-    graph_->update();
+}
+
+BandValues BandEditor::shown(int band) const {
+    return shownValues(record_ ? record_(band) : BandRecord{}, maxType_);
 }
 
 void BandEditor::fillRow(int b) {
     if (b < 0 || b >= list_->rowCount())
         return;
-    const EqPanelBand& band = graph_->band(b);
+    const BandValues band = shown(b);
     filling_ = true;
     const QString texts[5] = {QString::number(b + 1), typeName(band.type),
-                              signedFixed(band.gain, 1, "dB"),
-                              QString::asprintf("%.0fHz", double(band.frequency)),
+                              signedFixed(band.gainDb, 1, "dB"),
+                              QString::asprintf("%.0fHz", double(band.frequencyHz)),
                               QString::asprintf("%.2f", double(band.q))};
     for (int c = 0; c < 5; ++c) {
         QTableWidgetItem* it = list_->item(b, c);
@@ -276,7 +265,7 @@ void BandEditor::place(const QRect& a) {
 }
 
 void BandEditor::updateEditor(int b) {
-    const EqPanelBand& band = graph_->band(b);
+    const BandValues band = shown(b);
     number_->setText(QString::number(b + 1));
     // A crossover section's code shows as the pass filter of its family, as in the list.
     const int shown = band.type > 5 ? (band.type % 2 == 0 ? 2 : 3) : band.type;
@@ -287,55 +276,26 @@ void BandEditor::updateEditor(int b) {
     sliders_[2]->SetRange(10, peq ? 3000 : 200);
     sliders_[0]->setEnabled(withGain);
     edits_[0]->setEnabled(withGain);
-    sliders_[0]->SetPos(int(std::lround(band.gain * 10)));
-    sliders_[1]->SetPos(int(band.frequency));
+    sliders_[0]->SetPos(int(std::lround(band.gainDb * 10)));
+    sliders_[1]->SetPos(int(band.frequencyHz));
     sliders_[2]->SetPos(int(std::lround(band.q * 100)));
-    edits_[0]->setText(signedFixed(band.gain, 1, "dB"));
-    edits_[1]->setText(QString::asprintf("%.0fHz", double(band.frequency)));
+    edits_[0]->setText(signedFixed(band.gainDb, 1, "dB"));
+    edits_[1]->setText(QString::asprintf("%.0fHz", double(band.frequencyHz)));
     edits_[2]->setText(QString::asprintf("%.2f", double(band.q)));
 }
 
-void BandEditor::finishEdit(int b) {
-    // A typed frequency is written straight into the band: it goes onto the record's grid
-    // before it is sent or shown.
-    graph_->snapBand(b);
-    graph_->update();
-    if (send)
-        send(b);
-    fillRow(b);
-    if (b == selected_)
-        updateEditor(b);
-    if (edited)
-        edited(b);
+void BandEditor::wantBand(int b, const BandWish& w) {
+    if (want)
+        want(b, w);
 }
 
-void BandEditor::connectGraph(const std::function<void(const QPoint&)>& copyMenu) {
-    connect(graph_, &CEqPanel::bandChanged, this, &BandEditor::onGraphBandChanged);
-    connect(graph_, &CEqPanel::emptyClick, this, &BandEditor::clearSelection);
-    connect(graph_, &CEqPanel::contextMenuAt, this, copyMenu);
-    list_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list_, &QWidget::customContextMenuRequested, this,
-            [this, copyMenu](const QPoint& p) { copyMenu(list_->viewport()->mapToGlobal(p)); });
-}
-
-void BandEditor::onGraphBandSelected(int b) {
-    takeGraphBand(b, false);
-}
-
-void BandEditor::onGraphBandChanged(int b) {
-    takeGraphBand(b, true);
-}
-
-void BandEditor::takeGraphBand(int b, bool changed) {
+void BandEditor::select(int b) {
     if (b < 0)
         return;
     const bool changedSelection = b != selected_;
     selected_ = b;
     showEditor(true);
-    if (changed)
-        finishEdit(b);
-    else
-        updateEditor(b);
+    updateEditor(b);
     if (changedSelection && selectionChanged)
         selectionChanged(b);
 }
@@ -343,8 +303,7 @@ void BandEditor::takeGraphBand(int b, bool changed) {
 void BandEditor::onTypeChosen(int type) {
     if (selected_ < 0)
         return;
-    graph_->SetBandType(selected_, type);
-    finishEdit(selected_);
+    wantBand(selected_, withType(wishOf(shown(selected_)), type));
 }
 
 void BandEditor::onSliderMoved(int id, int position) {
@@ -383,43 +342,37 @@ void BandEditor::applyEdit(int field) {
 
 void BandEditor::applyValue(int field, double v) {
     // Only this field changes: the others stay as stored, not as their boxes round them.
+    editValue(selected_, field, v);
+}
+
+void BandEditor::editValue(int b, int field, double v) {
+    BandWish w = wishOf(shown(b));
     if (field == 0) {
-        graph_->SetBandGain(selected_, float(v));
+        const bool pass = w.type == 2 || w.type == 3 || w.type > 5;
+        w.gainDb = pass ? 0.0 : std::clamp(float(v), -15.0f, 15.0f);
     } else if (field == 1) {
         if (v != 0)
-            graph_->band(selected_).frequency = clampFrequency(v);
+            w.frequencyHz = float(clampFrequency(v));
     } else {
-        graph_->SetBandQ(selected_, typedQ(v));
+        const float q = typedQ(v);
+        if (std::fabs(q) >= 1e-7f)
+            w.q = std::clamp(q, 0.1f, w.type == 1 ? 30.0f : 2.0f);
     }
-    finishEdit(selected_);
+    wantBand(b, w);
 }
 
 void BandEditor::onListEdited(int row, int column, const QString& text) {
     if (row < 0 || row >= rows_)
         return;
-    EqPanelBand& band = graph_->band(row);
-    switch (column) {
-    case 1:
+    if (column == 1) {
+        BandWish w = wishOf(shown(row));
         for (int t = 1; t <= 5; ++t)
             if (text == typeName(t))
-                graph_->SetBandType(row, t);
-        break;
-    case 2:
-        graph_->SetBandGain(row, float(parseNumber(text)));
-        break;
-    case 3: {
-        const double f = parseNumber(text);
-        if (f != 0)
-            band.frequency = clampFrequency(f);
-        break;
+                w = withType(w, t);
+        wantBand(row, w);
+    } else if (column >= 2 && column <= 4) {
+        editValue(row, column - 2, parseNumber(text));
     }
-    case 4:
-        graph_->SetBandQ(row, typedQ(parseNumber(text)));
-        break;
-    default:
-        return;
-    }
-    finishEdit(row);
 }
 
 } // namespace q7

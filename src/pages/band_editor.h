@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The band list and the single-band editor that every EQ page shares with its graph: the list
-// (1139) with an in-place type drop-down and numeric cells, and the editor (band number, type
-// radios, gain/frequency/Q sliders and edit boxes). All widgets are direct children of the page
-// so the language table reaches them.
+// The band list and the single-band editor of an EQ page: the list (1139) with an in-place type
+// drop-down and numeric cells, and the editor (band number, type radios, gain/frequency/Q sliders
+// and edit boxes). They show the records they are given to read and say what the user wants of
+// a band; they change nothing themselves. All widgets are direct children of the page so the
+// language table reaches them.
 #pragma once
 
 #include "controls/eq_panel.h"
@@ -27,31 +28,29 @@ class BandEditor : public QObject {
 public:
     BandEditor(QWidget* page, Language& language, CEqPanel* graph);
 
-    // Sends band b of the graph (the page writes the store and the device).
-    std::function<void(int band)> send;
+    // The user wants band k to hold these values (a radio, a slider step, a box, a list cell).
+    std::function<void(int band, const BandWish& wish)> want;
+    // A slider's thumb pressed (true) and released (false): what is wanted in between is one edit.
+    std::function<void(bool held)> hold;
     // After the selection changes (pages show or hide their extra controls).
     std::function<void(int band)> selectionChanged;
-
     // A row of the list was clicked.
     std::function<void(int row)> rowClicked;
-    // After any edit of a band, whichever path it took (graph, radios, sliders, boxes, list).
-    std::function<void(int band)> edited;
 
-    // Shows count graph records read with record(i); types outside 0..maxType show as 0. The
-    // list shows the first listRows of them (all when -1).
-    // Takes the graph's changes and empty clicks; a right click on the graph away from the
-    // bands or on the list opens copyMenu at that screen point.
-    void connectGraph(const std::function<void(const QPoint&)>& copyMenu);
-
-    void load(int bank, int count, const std::function<BandRecord(int)>& record, int maxType = 5,
-              int listRows = -1);
+    // Shows rows bands read with record(band) (the store's); types outside 0..maxType show as 0.
+    void load(int rows, std::function<BandRecord(int)> record, int maxType);
+    // What band k shows.
+    BandValues shown(int band) const;
     void setNumberColour(const QColor& c);
     void place(const QRect& area);
     void applyLanguage();
     void clearSelection();
     int selected() const { return selected_; }
-    // Rewrites a list row and, for the selected band, the editor from the graph.
+    // Rewrites a list row and, for the selected band, the editor from the record.
     void showBand(int band);
+    // Band k becomes the selected band and the editor shows it (a band picked or moved on the
+    // graph).
+    void select(int band);
 
     // The editor's controls (tests drive them).
     QTableWidget* list() const { return list_; }
@@ -65,9 +64,7 @@ public:
     QLabel* numberText() const { return number_; }
     bool editorShown() const;
 
-    // The paths of a band edit, as the pages' controls take them.
-    void onGraphBandSelected(int band);
-    void onGraphBandChanged(int band);
+    // The paths of a band edit, as the controls take them.
     void onTypeChosen(int type);
     void onSliderMoved(int id, int position);
     // Enter in a box: 0 gain, 1 frequency, 2 Q.
@@ -76,7 +73,7 @@ public:
 
     // Reads a number as the edit boxes do: the leading numeric part, or 0.
     static double parseNumber(const QString& text);
-    // The graph's Q for a typed one: the nearest thousandth, kept exactly when sent.
+    // The Q wanted for a typed one: the nearest thousandth, kept exactly when sent.
     static float typedQ(double q);
     QString typeName(int type) const;
 
@@ -92,14 +89,16 @@ private:
     QLineEdit* edits_[3];
     QRect area_;
     int selected_ = -1;
-    int count_ = 0;
     int rows_ = 0;
+    int maxType_ = 5;
+    std::function<BandRecord(int)> record_;
     bool filling_ = false;
 
-    void finishEdit(int band);
-    // A band picked (changed false) or changed on the graph becomes the selected band.
-    void takeGraphBand(int band, bool changed);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void wantBand(int band, const BandWish& wish);
     void applyValue(int field, double value);
+    // Field 0 gain, 1 frequency, 2 Q of band b takes a typed value.
+    void editValue(int band, int field, double value);
     void updateEditor(int band);
     void showEditor(bool on);
     void fillRow(int band);

@@ -11,6 +11,7 @@ namespace q7 {
 
 class BandEditor;
 class CEqPanel;
+class EqEditor;
 class CGdipButton;
 
 class CDialogEfx : public CPage {
@@ -20,17 +21,11 @@ public:
 
     void refresh() override;
     void applyLanguage() override;
-    bool hasEq() const override { return true; }
-    std::pair<int, int> eqShown() const override;
-    bool eqBypass() const override;
-    void setEqBypass(bool on) override;
-    void resetEq() override;
     int bank() const override { return bank_; }
     void setBank(int bank) override;
 
-    CEqPanel* graph() const { return graph_; }
-    CEqPanel* eqGraph() const override { return graph_; }
-    BandEditor* bands() const { return bands_; }
+    CEqPanel* graph() const;
+    BandEditor* bands() const;
     CGdipButton* returnButton() const { return return_; }
     // What is being edited and how to get back, under the band list.
     QLabel* infoText() const { return info_; }
@@ -45,15 +40,11 @@ protected:
 
 private:
     int bank_;
-    CEqPanel* graph_;
-    BandEditor* bands_;
     CGdipButton* return_;
     QLabel* info_;
     QRect infoCard_;
 
-    int bypassCell() const;
     void showInfo();
-    void sendBand(int band);
 };
 
 } // namespace q7

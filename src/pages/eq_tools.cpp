@@ -86,11 +86,6 @@ std::optional<ResponseCurve> readCurveOrSay(EditorContext& editor, QWidget* pare
     return std::nullopt;
 }
 
-// The store record of graph record i.
-int storageOfGraphRecord(int bank, int i) {
-    return bank == kSubEqBank ? subStoreRecordOfGraph(i) : i;
-}
-
 } // namespace
 
 // ---- overlays ----
@@ -125,27 +120,6 @@ void showOverlay(const EqOverlays& overlays, CEqPanel* graph) {
         graph->setOverlay(o->measurement, o->target, o->name, o->alignLoHz, o->alignHiHz);
     else if (graph->hasOverlay())
         graph->clearOverlay();
-}
-
-void loadGraph(CEqPanel* graph, const EqBankState& state) {
-    graph->SetBank(state.bank);
-    const int count = state.bank == kSubEqBank ? kSubGraphRecords : state.bandCount();
-    graph->SetBandCount(count);
-    for (int i = 0; i < count; ++i) {
-        const int at = storageOfGraphRecord(state.bank, i);
-        if (at >= int(state.records.size()))
-            break;
-        const BandRecord& r = state.records[std::size_t(at)];
-        graph->SetBandType(i, r.type > 31 ? 0 : r.type);
-        graph->SetBandGain(i, float(recordGainDb(r)));
-        graph->band(i).frequency = float(std::clamp<int>(r.frequency, 20, 20000));
-        if (r.q != 0)
-            graph->SetBandQ(i, storedQ(r.q));
-    }
-    // Visible bands last: in the Sub they hand their frequency and Q to their sections.
-    for (int i = count - 1; i >= 0; --i)
-        graph->ComputeBandCurve(i);
-    graph->update();
 }
 
 // ---- menu ----
@@ -559,7 +533,7 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     buttons->addWidget(close);
     layout->addLayout(buttons);
 
-    loadGraph(preview_, start);
+    preview_->showBank(start);
     auto showTargetRow = [this] {
         const int k = targetKind_->currentIndex();
         for (QWidget* w : {static_cast<QWidget*>(rise_), static_cast<QWidget*>(corner_),
@@ -708,7 +682,7 @@ void CAutoEqDlg::showResult(std::unique_ptr<FitResult> r) {
         emit finished();
         return;
     }
-    loadGraph(preview_, result_->bank);
+    preview_->showBank(result_->bank);
     updateOverlay();
     QString s =
         english_ ? QString("RMS error %1 dB → %2 dB, largest %3 dB → %4 dB (%5 bands, %6 points)")

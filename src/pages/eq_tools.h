@@ -55,9 +55,6 @@ private:
 // Shows the graph's bank's measurement, or none.
 void showOverlay(const EqOverlays& overlays, CEqPanel* graph);
 
-// The graph's bands from a bank (the Sub's sections to their graph records).
-void loadGraph(CEqPanel* graph, const EqBankState& state);
-
 // Adds the measurement and filter entries for the graph's bank to the page's EQ menu.
 void addEqTools(QMenu* menu, CPage* page, EditorContext& editor, CEqPanel* graph);
 

@@ -609,7 +609,7 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     preview_->setFocusPolicy(Qt::NoFocus);
     preview_->setAttribute(Qt::WA_TransparentForMouseEvents);
     previewBank_ = readBank(editor.store(), bank);
-    loadGraph(preview_, previewBank_);
+    preview_->showBank(previewBank_);
     spreadLayer_ = new SpreadLayer(preview_);
     result->addWidget(preview_, 3);
     impulse_ = new CImpulseView(english_, this);
@@ -1122,7 +1122,7 @@ void CMeasureDlg::showGraphs() {
     // The preview's band curves are made again only when the bands changed since.
     EqBankState bands = readBank(editor_.store(), bank_);
     if (bands != previewBank_) {
-        loadGraph(preview_, bands);
+        preview_->showBank(bands);
         previewBank_ = std::move(bands);
     }
     showOverlay(editor_.eqOverlays(), preview_);
@@ -1222,7 +1222,7 @@ void CMeasureDlg::openAutoEq() {
     // After Apply the bands changed: this graph shows them.
     connect(dlg, &QDialog::accepted, this, [this] {
         previewBank_ = readBank(editor_.store(), bank_);
-        loadGraph(preview_, previewBank_);
+        preview_->showBank(previewBank_);
         showOverlay(editor_.eqOverlays(), preview_);
         if (pageGraph_)
             showOverlay(editor_.eqOverlays(), pageGraph_);

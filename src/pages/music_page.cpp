@@ -8,6 +8,7 @@
 #include "controls/small_eq_panel.h"
 #include "device/connection.h"
 #include "pages/band_editor.h"
+#include "pages/eq_editor.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
 #include "ui/fonts.h"
@@ -41,7 +42,7 @@ const ParameterRow kRows[9] = {
     {"话筒移频", "Shift Frequency", 1, 5},
 };
 
-const QColor kCyan(0, 200, 255), kGreen(0, 220, 0), kGrey(100, 100, 100), kGold(255, 200, 0);
+const QColor kCyan(0, 200, 255), kGreen(0, 220, 0), kGrey(100, 100, 100);
 
 } // namespace
 
@@ -63,16 +64,7 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
         });
     }
 
-    graph_ = new CEqPanel(this);
-    setControlId(graph_, 1040);
-    bands_ = new BandEditor(this, editor_.language(), graph_);
-    bands_->send = [this](int b) { sendBand(b); };
-    connect(graph_, &CEqPanel::bandChanged, this, [this](int b) { bands_->onGraphBandChanged(b); });
-    connect(graph_, &CEqPanel::emptyClick, this, [this] { bands_->clearSelection(); });
-    connect(graph_, &CEqPanel::contextMenuAt, this, &CPage::showCopyMenu);
-    bands_->list()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(bands_->list(), &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { showCopyMenu(bands_->list()->viewport()->mapToGlobal(p)); });
+    eq_ = new EqEditor(this, editor_);
 
     params_ = new QTableWidget(9, 2, this);
     setControlId(params_, 1141);
@@ -196,6 +188,14 @@ CDialogMusic::~CDialogMusic() {
         editor_.timeline().stop(timer_);
 }
 
+CEqPanel* CDialogMusic::graph() const {
+    return eq_->graph();
+}
+
+BandEditor* CDialogMusic::bands() const {
+    return eq_->bands();
+}
+
 QLabel* CDialogMusic::caption(int id) {
     auto* l = new QLabel(this);
     setControlId(l, id);
@@ -219,26 +219,6 @@ CGdipButton* CDialogMusic::button(int id) const {
         if (b && controlId(b) == id)
             return b;
     return nullptr;
-}
-
-bool CDialogMusic::eqBypass() const {
-    return editor_.store().cellInt(bank() == 0 ? 87 : bank() == 8 ? 39 : 31) != 0;
-}
-
-void CDialogMusic::setEqBypass(bool on) {
-    EditPath::Scope step(editor_.edits());
-    const int c = bank() == 0 ? 87 : bank() == 8 ? 39 : 31;
-    editor_.store().setCellInt(c, on ? 1 : 0);
-    editor_.dsp().sendSelector(c);
-    graph_->setBypass(on);
-}
-
-void CDialogMusic::resetEq() {
-    EditPath::Scope step(editor_.edits());
-    editor_.dsp().resetGroupEq(bank() == 0   ? EqHalf::Music
-                               : bank() == 8 ? EqHalf::MicB
-                                             : EqHalf::MicA);
-    showBank(bank());
 }
 
 // ---- banks ----
@@ -266,23 +246,11 @@ void CDialogMusic::showBank(int newBank) {
     pal.setColor(QPalette::Base, QColor(20, 20, 20));
     params_->setPalette(pal);
 
-    const int group = bank() == 0 ? 4 : 1;
-    const int first = bank() == 8 ? 15 : 0;
-    bands_->setNumberColour(bank() == 0 ? kGold : bank() == 8 ? kGreen : kCyan);
-    bands_->load(bank(), 15, [&](int i) { return s.band(group, first + i); });
-    graph_->setLanguage(editor_.language().index());
-    graph_->setBypass(eqBypass());
+    eq_->show(bank());
     fillParameters();
     fillPorts();
     fillPreviews();
     emit eqChanged();
-}
-
-void CDialogMusic::sendBand(int b) {
-    EditPath::Scope step(editor_.edits());
-    const EqPanelBand& band = graph_->band(b);
-    const EqHalf half = bank() == 0 ? EqHalf::Music : bank() == 8 ? EqHalf::MicB : EqHalf::MicA;
-    editor_.dsp().SendBand(half, b, band.type, band.gain, band.frequency, band.q);
 }
 
 // ---- echo and reverb parameters ----
@@ -541,8 +509,7 @@ void CDialogMusic::applyLanguage() {
         buttons_[std::size_t(5 + 2 * k)]->setText(l.pick("通道B", "CH B"));
     }
     CPage::applyLanguage();
-    bands_->applyLanguage();
-    graph_->setLanguage(l.index());
+    eq_->applyLanguage();
     fillParameters();
     layoutControls();
 }
@@ -556,8 +523,7 @@ void CDialogMusic::layoutControls() {
     for (int k = 0; k < 3; ++k)
         buttons_[std::size_t(k)]->setGeometry(12 + k * 100, 8, 94, 28);
     const int top = 44, topH = std::max(250, H - 270);
-    bands_->place(QRect(12, top, 330, topH));
-    graph_->setGeometry(352, top, W - 364, topH);
+    eq_->place(QRect(12, top, 330, topH), QRect(352, top, W - 364, topH));
 
     const int y0 = top + topH + 10, bh = H - y0 - 8;
     params_->setGeometry(12, y0, 254, bh - 30);

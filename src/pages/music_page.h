@@ -18,6 +18,7 @@ class CGdipButton;
 class CPeakMeterCtrl;
 class CSmallEqPanel;
 class CXBmpSlider;
+class EqEditor;
 
 class CDialogMusic : public CPage {
     Q_OBJECT
@@ -27,13 +28,6 @@ public:
 
     void refresh() override;
     void applyLanguage() override;
-    bool hasEq() const override { return true; }
-    std::pair<int, int> eqShown() const override {
-        return bank() == 0 ? std::pair{4, 0} : std::pair{1, bank() == 8 ? 15 : 0};
-    }
-    bool eqBypass() const override;
-    void setEqBypass(bool on) override;
-    void resetEq() override;
 
     // Shows a bank (0, 1 or 8) and makes it the current input bank.
     void showBank(int bank);
@@ -47,9 +41,8 @@ public:
     // Feeds the meters and the status panel from the level report (the page's 300 ms timer).
     void statusTick();
 
-    CEqPanel* graph() const { return graph_; }
-    CEqPanel* eqGraph() const override { return graph_; }
-    BandEditor* bands() const { return bands_; }
+    CEqPanel* graph() const;
+    BandEditor* bands() const;
     QTableWidget* parameters() const { return params_; }
     CXBmpSlider* valueSlider() const { return value_; }
     QLabel* valueText() const { return valueText_; }
@@ -67,8 +60,6 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    CEqPanel* graph_;
-    BandEditor* bands_;
     QTableWidget* params_;
     QLabel* paramName_;
     CXBmpSlider* value_;
@@ -89,7 +80,6 @@ private:
     int bank() const;
     bool micBank() const { return bank() != 0; }
     int channelCell(int a, int b) const { return bank() == 8 ? b : a; }
-    void sendBand(int band);
     void fillParameters();
     void fillPorts();
     void fillPreviews();

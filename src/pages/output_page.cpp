@@ -5,6 +5,7 @@
 #include "controls/eq_panel.h"
 #include "controls/peak_meter.h"
 #include "pages/band_editor.h"
+#include "pages/eq_editor.h"
 #include "pages/nav_row.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
@@ -24,11 +25,11 @@ namespace q7 {
 namespace {
 
 constexpr OutputInfo kOutputs[5] = {
-    {5, 5, 24, 92, 28, 108, 41, 2, 96, "前置输出", "MAIN OUTPUT"},
-    {4, 6, 10, 109, 14, 125, 27, 2, 113, "后置输出", "REAR OUTPUT"},
-    {3, 7, 10, 143, 12, 156, 22, 1, 147, "中置输出", "CENTER OUTPUT"},
-    {2, 8, 20, 157, 22, 170, 32, 1, 161, "超低输出", "SUB OUTPUT"},
-    {11, 9, 10, 126, 14, 142, 27, 2, 130, "顶置输出", "TOP OUTPUT"},
+    {5, 92, 28, 108, 41, 2, "前置输出", "MAIN OUTPUT"},
+    {4, 109, 14, 125, 27, 2, "后置输出", "REAR OUTPUT"},
+    {3, 143, 12, 156, 22, 1, "中置输出", "CENTER OUTPUT"},
+    {2, 157, 22, 170, 32, 1, "超低输出", "SUB OUTPUT"},
+    {11, 126, 14, 142, 27, 2, "顶置输出", "TOP OUTPUT"},
 };
 
 // The five mute boxes: id, and the output whose mute they hold.
@@ -56,18 +57,14 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
         connect(box, &QCheckBox::clicked, this, [this, id](bool on) { muteClicked(id, on); });
         mutes_[i] = box;
     }
-    graph_ = new CEqPanel(this);
-    setControlId(graph_, 1040);
-    bands_ = new BandEditor(this, editor_.language(), graph_);
-    bands_->send = [this](int b) { sendBand(b); };
-    bands_->rowClicked = [this](int row) { updateSlopeList(row); };
-    bands_->selectionChanged = [this](int b) { updateSlopeList(b); };
+    eq_ = new EqEditor(this, editor_);
+    bands()->rowClicked = [this](int row) { updateSlopeList(row); };
+    bands()->selectionChanged = [this](int b) { updateSlopeList(b); };
     // A new type (radio or the list's drop-down) may show or hide the slope list.
-    bands_->edited = [this](int b) {
+    eq_->edited = [this](int b) {
         if (b == slopeFor_)
             updateSlopeList(b);
     };
-    bands_->connectGraph([this](const QPoint& at) { showCopyMenu(at); });
 
     slopeCaption_ = new QLabel(this);
     setControlId(slopeCaption_, 1215);
@@ -122,6 +119,14 @@ CDialogOutput::~CDialogOutput() {
         editor_.timeline().stop(timer_);
 }
 
+CEqPanel* CDialogOutput::graph() const {
+    return eq_->graph();
+}
+
+BandEditor* CDialogOutput::bands() const {
+    return eq_->bands();
+}
+
 QCheckBox* CDialogOutput::muteBox(int id) const {
     for (QCheckBox* b : mutes_)
         if (controlId(b) == id)
@@ -138,14 +143,7 @@ void CDialogOutput::refresh() {
     editor_.setLastOutput(bank_);
     const OutputInfo& o = info();
     const ParameterStore& s = editor_.store();
-    const bool sub = bank_ == kSubEqBank;
-    bands_->setNumberColour(QColor(0, 200, 255));
-    bands_->load(
-        bank_, o.bands, [&](int i) { return s.band(o.module, sub ? subStoreRecordOfGraph(i) : i); },
-        31, sub ? 5 : -1);
-    // Q limits by type as the graph keeps them.
-    graph_->setLanguage(editor_.language().index());
-    graph_->setBypass(eqBypass());
+    eq_->show(bank_);
     for (int i = 0; i < 4; ++i) {
         const int v = s.cellInt(o.mixCell + i);
         mix_[std::size_t(i)]->SetPos(v);
@@ -165,58 +163,15 @@ void CDialogOutput::refresh() {
     update();
 }
 
-std::pair<int, int> CDialogOutput::eqShown() const {
-    return {info().module, 0};
-}
-
-bool CDialogOutput::eqBypass() const {
-    return editor_.store().cellInt(info().bypassCell) != 0;
-}
-
-void CDialogOutput::setEqBypass(bool on) {
-    EditPath::Scope step(editor_.edits());
-    editor_.store().setCellInt(info().bypassCell, on ? 1 : 0);
-    editor_.dsp().sendSelector(info().bypassCell);
-    graph_->setBypass(on);
-}
-
-void CDialogOutput::resetEq() {
-    EditPath::Scope step(editor_.edits());
-    static const std::pair<int, EqHalf> halves[5] = {{5, EqHalf::Main},
-                                                     {4, EqHalf::Rear},
-                                                     {3, EqHalf::Center},
-                                                     {2, EqHalf::Sub},
-                                                     {11, EqHalf::Top}};
-    for (auto [b, h] : halves)
-        if (b == bank_)
-            editor_.dsp().resetGroupEq(h);
-    refresh();
-}
-
-void CDialogOutput::sendBand(int b) {
-    EditPath::Scope step(editor_.edits());
-    const int module = info().module;
-    if (bank_ != kSubEqBank) {
-        sendRecord(editor_.dsp(), module, b, recordOf(graph_->band(b)));
-        return;
-    }
-    if (b >= kSubBands)
-        return;
-    // A Sub band goes with its three sections.
-    for (int part = 0; part < 4; ++part)
-        sendRecord(editor_.dsp(), module, subStoreRecord(b, part),
-                   recordOf(graph_->band(subGraphRecord(b, part))));
-}
-
 int CDialogOutput::matchingSlope(int b) const {
     if (bank_ != kSubEqBank || b < 0 || b >= kSubBands)
         return -1;
-    const auto slope = crossoverOfTypes(graph_->subTypes(b));
+    const auto slope = crossoverOf(readBank(editor_.store(), bank_), b);
     return slope ? slope->slope : -1;
 }
 
 void CDialogOutput::updateSlopeList(int b) {
-    const int type = b >= 0 && b <= 4 ? graph_->band(b).type : 0;
+    const int type = b >= 0 && b <= 4 ? bands()->shown(b).type : 0;
     const bool show =
         bank_ == kSubEqBank && b >= 0 && b <= 4 && (type == 2 || type == 3 || type > 5);
     slopeFor_ = b;
@@ -230,11 +185,7 @@ void CDialogOutput::updateSlopeList(int b) {
 void CDialogOutput::chooseSlope(int index) {
     if (slopeBand_ < 0)
         return;
-    graph_->ApplyCrossoverType(slopeBand_, index);
-    graph_->ComputeBandCurve(slopeBand_);
-    bands_->showBand(slopeBand_);
-    sendBand(slopeBand_);
-    graph_->update();
+    eq_->wantSlope(slopeBand_, index);
 }
 
 void CDialogOutput::mixMoved(int slot, int p) {
@@ -275,8 +226,7 @@ void CDialogOutput::applyLanguage() {
     slopeCaption_->setText(l.pick("类型", "Type"));
     nav_->applyLanguage();
     CPage::applyLanguage();
-    bands_->applyLanguage();
-    graph_->setLanguage(l.index());
+    eq_->applyLanguage();
     layoutControls();
     update();
 }
@@ -291,7 +241,7 @@ void CDialogOutput::layoutControls() {
     banner_ = QRect(W - 250, 6, 238, 32);
     for (std::size_t i = 0; i < 5; ++i)
         mutes_[i]->setGeometry(352 + int(i) * 118, 44, 112, 22);
-    bands_->place(QRect(12, 44, 330, H - 44 - 168));
+    eq_->place(QRect(12, 44, 330, H - 44 - 168), QRect(352, 72, W - 364, H - 72 - 36));
     slopeCaption_->setGeometry(12, H - 160, 44, 24);
     slopes_->setGeometry(58, H - 160, 284, 24);
     for (int i = 0; i < 4; ++i) {
@@ -300,7 +250,6 @@ void CDialogOutput::layoutControls() {
         mix_[std::size_t(i)]->setGeometry(100, y, 176, 24);
         mixText_[std::size_t(i)]->setGeometry(282, y, 60, 24);
     }
-    graph_->setGeometry(352, 72, W - 364, H - 72 - 36);
     meters_[0]->setGeometry(352, H - 30, W - 364, 9);
     meters_[1]->setGeometry(352, H - 18, W - 364, 9);
 }

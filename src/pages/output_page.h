@@ -15,15 +15,15 @@ namespace q7 {
 
 class BandEditor;
 class CEqPanel;
+class EqEditor;
 class CPeakMeterCtrl;
 class CXBmpSlider;
 class NavRow;
 
 struct OutputInfo {
-    int bank, module, bands;
+    int bank;                  // its EQ's facts are the bank model's
     int mixCell, mixParameter; // the four mix cells and parameters are consecutive
     int muteCell, muteParameter, muteWords;
-    int bypassCell;
     const char *zh, *en;
 };
 const OutputInfo& outputInfo(int bank);
@@ -36,11 +36,6 @@ public:
 
     void refresh() override;
     void applyLanguage() override;
-    bool hasEq() const override { return true; }
-    std::pair<int, int> eqShown() const override;
-    bool eqBypass() const override;
-    void setEqBypass(bool on) override;
-    void resetEq() override;
     int bank() const override { return bank_; }
     void setBank(int bank) override;
 
@@ -48,9 +43,8 @@ public:
     int matchingSlope(int band) const;
     void chooseSlope(int index);
 
-    CEqPanel* graph() const { return graph_; }
-    CEqPanel* eqGraph() const override { return graph_; }
-    BandEditor* bands() const { return bands_; }
+    CEqPanel* graph() const;
+    BandEditor* bands() const;
     CXBmpSlider* mixSlider(int i) const { return mix_[std::size_t(i)]; }
     QLabel* mixText(int i) const { return mixText_[std::size_t(i)]; }
     QCheckBox* muteBox(int id) const;
@@ -64,8 +58,6 @@ protected:
 private:
     int bank_;
     NavRow* nav_;
-    CEqPanel* graph_;
-    BandEditor* bands_;
     std::array<CXBmpSlider*, 4> mix_{};
     std::array<QLabel*, 4> mixText_{};
     std::array<QLabel*, 4> mixCaption_{};
@@ -79,7 +71,6 @@ private:
     int slopeFor_ = -1;  // the band the list was last decided for, shown or not
 
     const OutputInfo& info() const { return outputInfo(bank_); }
-    void sendBand(int band);
     void mixMoved(int slot, int position);
     void muteClicked(int id, bool checked);
     void updateSlopeList(int band);

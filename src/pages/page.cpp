@@ -3,6 +3,7 @@
 
 #include "pages/edit_holds.h"
 #include "pages/eq_copy.h"
+#include "pages/eq_editor.h"
 #include "pages/eq_tools.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
@@ -132,6 +133,31 @@ void CPage::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QWidget::keyPressEvent(e);
+}
+
+bool CPage::eqBypass() const {
+    return eq_ && eq_->bypass();
+}
+
+void CPage::setEqBypass(bool on) {
+    if (eq_)
+        eq_->setBypass(on);
+}
+
+void CPage::resetEq() {
+    if (!eq_)
+        return;
+    eq_->reset();
+    refresh();
+}
+
+std::pair<int, int> CPage::eqShown() const {
+    const EqBankInfo* info = eq_ ? eqBankInfo(eq_->bank()) : nullptr;
+    return info ? std::pair{info->group, info->firstRecord} : std::pair{-1, -1};
+}
+
+CEqPanel* CPage::eqGraph() const {
+    return eq_ ? eq_->graph() : nullptr;
 }
 
 void CPage::dropOnGraph(CEqPanel* graph, const QStringList& paths) {

@@ -15,6 +15,7 @@ class QWheelEvent;
 namespace q7 {
 
 class CEqPanel;
+class EqEditor;
 
 // Dialog template numbers (also the language table's key prefixes).
 int dialogIdOf(PageKind kind);
@@ -52,18 +53,19 @@ public:
     // Re-applies the current language.
     virtual void applyLanguage();
     // The music, output and effects pages have an EQ the status bar can bypass or reset.
-    virtual bool hasEq() const { return false; }
-    virtual bool eqBypass() const { return false; }
-    virtual void setEqBypass(bool on) { (void)on; }
-    virtual void resetEq() {}
+    bool hasEq() const { return eq_ != nullptr; }
+    bool eqBypass() const;
+    void setEqBypass(bool on);
+    void resetEq();
+    EqEditor* eq() const { return eq_; }
     // Output pages: the bank shown (5 main, 4 rear, 3 center, 2 sub, 11 top).
     virtual int bank() const { return 0; }
     virtual void setBank(int bank) { (void)bank; }
     // The EQ on screen as (group, first record), or (-1, -1): what the copy menu copies from.
-    virtual std::pair<int, int> eqShown() const { return {-1, -1}; }
+    std::pair<int, int> eqShown() const;
 
     // The EQ graph on screen, or null.
-    virtual CEqPanel* eqGraph() const { return nullptr; }
+    CEqPanel* eqGraph() const;
 
     // The copy menu of the EQ on screen (after a right click on the graph or the band list);
     // null until it was first shown.
@@ -81,6 +83,7 @@ signals:
 
 protected:
     EditorContext& editor_;
+    EqEditor* eq_ = nullptr; // the page's EQ, if it has one
 
     // Wheel turns anywhere over the page go to the focused control when accepts(its id); call
     // after the page's controls exist.

@@ -392,8 +392,9 @@ EditPath::Scope::Scope(EditPath& path, StepName name) : path_(path), outer_(path
 }
 
 EditPath::Scope::~Scope() {
-    --path_.depth_;
-    if (!outer_)
+    // The step ends when the last open scope closes, whichever was opened first: a gesture's
+    // scope may outlive the scope of the command that opened it.
+    if (--path_.depth_ != 0)
         return;
     const ModeImage now = settingsOf(path_.store_);
     path_.commit(Change::between(path_.scopeStart_, now), path_.scopeName_);

@@ -115,9 +115,10 @@ public:
 
     // ---- edits ----
     // Every edit runs in a scope opened where it happens (a control's handler, a command, a
-    // timer's tick): what the store's settings change by while it is open is one step; nested
-    // scopes join the outermost. The step is named name (or after what it changed when empty).
-    // A change made outside any scope is still recorded, as a step of its own, and counted.
+    // timer's tick): what the store's settings change by while it is open is one step; scopes
+    // opened while another is open join it, and the step ends when the last of them closes. The
+    // step is named name (or after what it changed when empty). A change made outside any scope
+    // is still recorded, as a step of its own, and counted.
     class Scope {
     public:
         explicit Scope(EditPath& path, StepName name = {});

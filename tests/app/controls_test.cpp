@@ -22,13 +22,42 @@ using namespace q7::test;
 
 namespace {
 
-// A graph of a known size with its handles where the pointer can reach them.
+// A graph of a known size with its handles where the pointer can reach them, and an owner that
+// keeps its records and does what the graph asks, as a page's EQ editor does with the store.
 struct Graph {
     CEqPanel panel;
+    EqBankState state;
     Graph(int bank, int count) {
         panel.resize(700, 320);
         panel.SetBank(bank);
         panel.SetBandCount(count);
+        state.bank = bank;
+        state.records.resize(std::size_t(eqBankInfo(bank)->records));
+        QObject::connect(&panel, &CEqPanel::bandWanted, [this](int b, const BandWish& w) {
+            take();
+            applyWish(state, b, w);
+            panel.showBank(state);
+        });
+        QObject::connect(&panel, &CEqPanel::subTypesWanted,
+                         [this](int b, const CEqPanel::SubTypes& t) {
+                             take();
+                             applySubTypes(state, b, t);
+                             panel.showBank(state);
+                         });
+    }
+    // The records take what the tests drew directly.
+    void take() {
+        const bool sub = state.bank == kSubEqBank;
+        for (int i = 0; i < panel.bandCount(); ++i) {
+            const EqPanelBand& b = panel.band(i);
+            state.records[std::size_t(sub ? subStoreRecordOfGraph(i) : i)] =
+                quantise(b.type, b.gain, b.frequency, b.q);
+        }
+    }
+    void slope(int band, int s) {
+        take();
+        applySlope(state, band, s);
+        panel.showBank(state);
     }
     QPoint handle(int band) { return handleOf(&panel, band); }
 };
@@ -55,7 +84,7 @@ TEST(EqCurve, ClosedFormMatchesTheTransferFunctionAndOwnPointIsExact) {
 
 TEST(EqPanel, DragClampsGainAndPassFiltersStayAtZero) {
     Graph g(5, 10);
-    QSignalSpy changed(&g.panel, &CEqPanel::bandChanged);
+    QSignalSpy changed(&g.panel, &CEqPanel::bandWanted);
     const QPoint h = g.handle(3);
     QTest::mousePress(&g.panel, Qt::LeftButton, {}, h);
     EXPECT_EQ(g.panel.selected(), 3);
@@ -150,16 +179,16 @@ TEST(EqPanel, SubBankMenuAndCrossoverSlopes) {
         EXPECT_EQ(g.panel.band(r).gain, 0.0f);
 
     g.panel.SetBandType(0, 3);
-    g.panel.ApplyCrossoverType(0, 2);
+    g.slope(0, 2);
     EXPECT_EQ((std::array<int, 4>{g.panel.band(0).type, g.panel.band(5).type, g.panel.band(6).type,
                                   g.panel.band(7).type}),
               (std::array<int, 4>{15, 11, 15, 11}));
     g.panel.SetBandType(2, 2);
-    g.panel.ApplyCrossoverType(2, 2);
+    g.slope(2, 2);
     EXPECT_EQ((std::array<int, 4>{g.panel.band(2).type, g.panel.band(11).type,
                                   g.panel.band(12).type, g.panel.band(13).type}),
               (std::array<int, 4>{14, 10, 14, 10}));
-    g.panel.ApplyCrossoverType(5, 2); // not a visible band: nothing
+    g.slope(5, 2); // not a visible band: nothing
     EXPECT_EQ(g.panel.band(5).type, 11);
     // The sections follow their band's frequency.
     g.panel.band(2).frequency = 90;
@@ -478,7 +507,9 @@ TEST(EqPanel, APassBandsRegionStaysUnderItsCurve) {
     Graph g(kSubEqBank, 20);
     for (int b = 1; b < 5; ++b)
         g.panel.band(b).type = 0;
-    g.panel.ApplyMenuType(0, 2); // a 24 dB low pass
+    g.take();
+    applySubTypes(g.state, 0, subMenuTypes(2)); // a 24 dB low pass
+    g.panel.showBank(g.state);
     g.panel.band(0).frequency = 90;
     g.panel.ComputeBandCurve(0);
     QImage plain(g.panel.size(), QImage::Format_ARGB32_Premultiplied);

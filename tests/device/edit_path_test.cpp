@@ -6,6 +6,7 @@
 #include "sim/amp_compare.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <random>
 
 using namespace q7;
@@ -309,4 +310,32 @@ TEST(EditPath, ABSwitchSendsOnlyTheDifferingBank) {
     rig.edits.switchTo(0);
     EXPECT_LE(rig.sent().size(), 60u);
     EXPECT_GE(rig.sent().size(), 48u) << "each band: its record and its coefficients";
+}
+
+TEST(EditPath, AHeldScopeOutlivingTheInputsOwnScopesIsOneStep) {
+    EditRig rig;
+    const ModeImage start = settingsOf(rig.store);
+    // A press opens the input's scope, then the gesture's; each later input closes the last
+    // input scope and opens another while the gesture's stays open until the release.
+    auto input = std::make_optional<EditPath::Scope>(rig.edits);
+    auto held = std::make_optional<EditPath::Scope>(rig.edits);
+    for (int i = 1; i <= 4; ++i) {
+        input.reset();
+        input.emplace(rig.edits);
+        rig.edits.dsp().SendBand(5, 2, filter::Peq, i, 100 + i, 1.41);
+    }
+    held.reset();
+    EXPECT_EQ(rig.edits.history().size(), 0u) << "the input's scope is still open";
+    input.reset();
+    ASSERT_EQ(rig.edits.history().size(), 1u) << "the moves are one step, none lost";
+    rig.edits.undo();
+    EXPECT_TRUE(Change::between(start, settingsOf(rig.store)).empty());
+
+    // Alone, the gesture's scope is the step.
+    {
+        EditPath::Scope gesture(rig.edits);
+        for (int i = 1; i <= 3; ++i)
+            rig.edits.dsp().SendBand(5, 2, filter::Peq, -i, 200, 1.41);
+    }
+    EXPECT_EQ(rig.edits.history().size(), 1u);
 }
