@@ -46,19 +46,17 @@ protected:
         eq = eqOf(page);
         ASSERT_NE(eq, nullptr);
         ASSERT_EQ(eq->bank(), GetParam().bank);
-        rig.editor->closeInputStep();
     }
 
     std::size_t steps() { return rig.editor->edits().history().size(); }
 
-    // Ends the input's own step (as the next input or an idle loop does), then checks that the
-    // gesture made exactly one step and that undo gives back the settings and the amplifier's
-    // bands byte for byte.
+    // Checks that the gesture made exactly one step, nothing outside a step, and that undo gives
+    // back the settings and the amplifier's bands byte for byte.
     void expectOneUndoableStep(const ModeImage& before, std::size_t stepsBefore,
                                const std::string& what) {
         SCOPED_TRACE(what);
         rig.run(20);
-        rig.editor->closeInputStep();
+        EXPECT_EQ(rig.editor->edits().unscopedEdits(), 0);
         const ModeImage after = settingsOf(rig.editor->store());
         ASSERT_NE(after.bandImage, before.bandImage) << "the gesture changed a band";
         EXPECT_EQ(steps(), stepsBefore + 1) << "one gesture, one step";
