@@ -7,6 +7,7 @@
 #include "pages/nav_row.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
+#include "params/param_names.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
@@ -38,9 +39,14 @@ constexpr RowIds kRows[CDelayDlg::kChannels] = {
     {1300, 1204, 1205, 1023, 1021, 1045, 1249, 1136, "顶置右", "Top R"},
 };
 
-constexpr double kMinDelayMs = 1.5, kMaxDelayMs = 100.0;
+// The delay's span in milliseconds, as the names table (and q7ctl) gives it.
+const ParamInfo& delayParam() {
+    return *cellParam(delayChannelInfo(DelayChannel(0)).delayCell);
+}
+const double kMinDelayMs = delayParam().min, kMaxDelayMs = delayParam().max;
 // The delay spin counts tenths of a millisecond over the same span.
-constexpr int kMinSpin = 15, kMaxSpin = 1000;
+const int kMinSpin = int(std::lround(kMinDelayMs * 10)),
+          kMaxSpin = int(std::lround(kMaxDelayMs * 10));
 
 DelayChannel channelOf(int c) {
     return DelayChannel(c);
