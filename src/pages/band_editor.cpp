@@ -113,7 +113,11 @@ BandEditor::BandEditor(QWidget* page, Language& language, CEqPanel* graph)
         connect(r, &QRadioButton::clicked, this, [this, t] { onTypeChosen(t); });
         radios_[t - 1] = r;
     }
-    const int ranges[3][2] = {{-150, 150}, {20, 20000}, {10, 3000}};
+    // Gain in tenths of a dB, whole hertz, Q in hundredths: the bank model's limits.
+    const int ranges[3][2] = {
+        {int(std::lround(kBandGainMinDb * 10)), int(std::lround(kBandGainMaxDb * 10))},
+        {kBandFreqMinHz, kBandFreqMaxHz},
+        {int(std::lround(kPeqQMin * 100)), int(std::lround(kPeqQMax * 100))}};
     for (int s = 0; s < 3; ++s) {
         auto* slider = new CXBmpSlider(1209 + s, page);
         slider->SetRange(ranges[s][0], ranges[s][1]);
@@ -273,7 +277,8 @@ void BandEditor::updateEditor(int b) {
         radios_[t - 1]->setChecked(shown == t);
     const bool peq = band.type == 1;
     const bool withGain = band.type == 1 || band.type == 4 || band.type == 5;
-    sliders_[2]->SetRange(10, peq ? 3000 : 200);
+    sliders_[2]->SetRange(int(std::lround((peq ? kPeqQMin : kPassQMin) * 100)),
+                          int(std::lround((peq ? kPeqQMax : kPassQMax) * 100)));
     sliders_[0]->setEnabled(withGain);
     edits_[0]->setEnabled(withGain);
     sliders_[0]->SetPos(int(std::lround(band.gainDb * 10)));
@@ -349,14 +354,15 @@ void BandEditor::editValue(int b, int field, double v) {
     BandWish w = wishOf(shown(b));
     if (field == 0) {
         const bool pass = w.type == 2 || w.type == 3 || w.type > 5;
-        w.gainDb = pass ? 0.0 : std::clamp(float(v), -15.0f, 15.0f);
+        w.gainDb = pass ? 0.0 : float(std::clamp(v, kBandGainMinDb, kBandGainMaxDb));
     } else if (field == 1) {
         if (v != 0)
             w.frequencyHz = float(clampFrequency(v));
     } else {
         const float q = typedQ(v);
         if (std::fabs(q) >= 1e-7f)
-            w.q = std::clamp(q, 0.1f, w.type == 1 ? 30.0f : 2.0f);
+            w.q = w.type == 1 ? std::clamp(q, float(kPeqQMin), float(kPeqQMax))
+                              : std::clamp(q, float(kPassQMin), float(kPassQMax));
     }
     wantBand(b, w);
 }

@@ -6,6 +6,7 @@
 #include "pages/nav_row.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
+#include "params/param_names.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/style.h"
@@ -63,7 +64,16 @@ constexpr Group kGroupIds[CCompDlg::kGroups] = {
 struct Range {
     int minimum, maximum, initial;
 };
-constexpr Range kRanges[4] = {{-60, 0, 0}, {10, 300, 10}, {1, 100, 1}, {1, 1000, 100}};
+// Threshold, ratio, attack and release as the sliders count them (the ratio in tenths), over the
+// names table's ranges; the initial positions are the sliders' own before a store is shown.
+Range sliderRange(int k) {
+    static constexpr int initial[4] = {0, 10, 1, 100};
+    const ParamInfo& p = *cellParam(compressorInfo(OutputGroup::Main).firstCell + k);
+    const double scale = k == 1 ? 10.0 : 1.0;
+    return {int(std::lround(p.min * scale)), int(std::lround(p.max * scale)),
+            initial[std::size_t(k)]};
+}
+const Range kRanges[4] = {sliderRange(0), sliderRange(1), sliderRange(2), sliderRange(3)};
 
 QString label(int k, double v) {
     switch (k) {

@@ -5,6 +5,7 @@
 #include "pages/page.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
+#include "params/param_names.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
@@ -153,7 +154,8 @@ void OnOffLevelDialog::setEnables() {
 CAutoSubDlg::CAutoSubDlg(EditorContext& editor, QWidget* parent)
     : OnOffLevelDialog(editor, 410, kAutoSubOn, parent) {
     setObjectName("CAutoSubDlg");
-    slider_->SetRange(0, 100);
+    const ParamInfo& level = *cellParam(kAutoSubLevel);
+    slider_->SetRange(int(level.min), int(level.max));
     refresh();
     applyLanguage();
 }
@@ -186,14 +188,17 @@ void CAutoSubDlg::applyLanguage() {
 CAutoMusicVolDlg::CAutoMusicVolDlg(EditorContext& editor, QWidget* parent)
     : OnOffLevelDialog(editor, 424, kAgcOn, parent) {
     setObjectName("CAutoMusicVolDlg");
-    slider_->SetRange(-180, -60);
+    // The slider counts tenths of the level kept; the names table gives it as shown.
+    const ParamInfo& level = *cellParam(kAgcLevel);
+    slider_->SetRange(int(std::lround((level.min - level.add) * 10)),
+                      int(std::lround((level.max - level.add) * 10)));
     refresh();
     applyLanguage();
 }
 
 void CAutoMusicVolDlg::showLevel() {
     const float level = editor_.store().cellFloat(kAgcLevel);
-    slider_->SetPos(std::isfinite(level) ? truncatedTenths(level) : -180);
+    slider_->SetPos(std::isfinite(level) ? truncatedTenths(level) : slider_->minimum());
     // Shown 12 dB above the level kept and sent.
     value_->setText(QString::asprintf("%.1fdB", double(level) + 12.0));
 }

@@ -8,6 +8,7 @@
 #include "pages/nav_row.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
+#include "params/param_names.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
@@ -39,6 +40,14 @@ constexpr Name kNames[8] = {{1011, "前置左", "Main.L"}, {1012, "中置", "Cen
                             {1013, "前置右", "Main.R"}, {1022, "后置左", "Rear.L"},
                             {1023, "超低", "Sub"},      {1017, "后置右", "Rear.R"},
                             {1018, "顶置左", "Top.L"},  {1019, "顶置右", "Top.R"}};
+
+// The room's sides in whole metres, as the names table (and q7ctl) limits them.
+int roomMin() {
+    return int(planParam(0)->min);
+}
+int roomMax() {
+    return int(planParam(0)->max);
+}
 
 QString metres(double v) {
     return signedFixed(v, 1, "m");
@@ -90,7 +99,7 @@ CSSVCDlg::CSSVCDlg(EditorContext& editor, QWidget* parent)
     widthSpin_ = new UpDown(1242, this);
     lengthSpin_ = new UpDown(1243, this);
     for (UpDown* s : {widthSpin_, lengthSpin_})
-        s->setRange(1, 10);
+        s->setRange(roomMin(), roomMax());
     connect(widthSpin_, &UpDown::stepping, this, [this](int, int d) { roomSpin(false, d); });
     connect(lengthSpin_, &UpDown::stepping, this, [this](int, int d) { roomSpin(true, d); });
     connect(widthEdit_, &QLineEdit::returnPressed, this, [this] { applyRoomSize(true); });
@@ -127,8 +136,8 @@ int CSSVCDlg::roomLength() const {
     return lengthSpin_->position();
 }
 
-void CSSVCDlg::setPositionRanges() {
-    const int x = roomWidth() * 10 / 2, y = roomLength() * 10 / 2;
+void CSSVCDlg::setPositionRanges(int width, int length) {
+    const int x = width * 10 / 2, y = length * 10 / 2;
     for (int i = 0; i < 18; ++i) {
         const int r = i % 2 ? y : x;
         spins_[std::size_t(i)]->setRange(-r, r);
@@ -141,10 +150,11 @@ void CSSVCDlg::refresh() {
     widthSpin_->setPosition(W);
     lengthSpin_->setPosition(L);
     // The panel gets a drawable room even from a store that holds none yet.
-    panel_->SetRoomSize(float(std::clamp(W, 1, 10)), float(std::clamp(L, 1, 10)));
+    panel_->SetRoomSize(float(std::clamp(W, roomMin(), roomMax())),
+                        float(std::clamp(L, roomMin(), roomMax())));
     widthEdit_->setText(QString::asprintf("%dm", W));
     lengthEdit_->setText(QString::asprintf("%dm", L));
-    setPositionRanges();
+    setPositionRanges(roomWidth(), roomLength());
     showPoint(0, finiteOr0(s.cellFloat(kListenerXCell)), finiteOr0(s.cellFloat(kListenerYCell)),
               true);
     for (int sp = 1; sp <= 8; ++sp)
@@ -183,8 +193,10 @@ void CSSVCDlg::sendAllLevels() {
 
 void CSSVCDlg::applyRoomSize(bool fromButton) {
     EditPath::Scope step(editor_.edits());
-    const int W = std::clamp(int(std::trunc(leadingNumber(widthEdit_->text()))), 1, 10);
-    const int L = std::clamp(int(std::trunc(leadingNumber(lengthEdit_->text()))), 1, 10);
+    const int W =
+        std::clamp(int(std::trunc(leadingNumber(widthEdit_->text()))), roomMin(), roomMax());
+    const int L =
+        std::clamp(int(std::trunc(leadingNumber(lengthEdit_->text()))), roomMin(), roomMax());
     widthEdit_->setText(QString::asprintf("%dm", W));
     lengthEdit_->setText(QString::asprintf("%dm", L));
     if (fromButton) {
@@ -196,16 +208,15 @@ void CSSVCDlg::applyRoomSize(bool fromButton) {
     editor_.store().setCellInt(kLengthCell, L);
     editor_.dsp().sendPlanBlock();
     // The spin ranges follow the edits: a room spin has not taken its new position yet.
-    const int x = W * 10 / 2, y = L * 10 / 2;
-    for (int i = 0; i < 18; ++i) {
-        const int r = i % 2 ? y : x;
-        spins_[std::size_t(i)]->setRange(-r, r);
-    }
+    setPositionRanges(W, L);
 }
 
 void CSSVCDlg::roomSpin(bool length, int delta) {
     UpDown* spin = length ? lengthSpin_ : widthSpin_;
-    const int v = std::clamp(spin->position() + (delta > 0 ? 1 : delta < 0 ? -1 : 0), 1, 10);
+    const int v = std::clamp(spin->position() + (delta > 0   ? 1
+                                                 : delta < 0 ? -1
+                                                             : 0),
+                             roomMin(), roomMax());
     (length ? lengthEdit_ : widthEdit_)->setText(QString::number(v));
     applyRoomSize(false);
 }

@@ -76,7 +76,7 @@ private:
 
     int roomWidth() const;
     int roomLength() const;
-    void setPositionRanges();
+    void setPositionRanges(int width, int length);
     void showPoint(int point, float x, float y, bool setSpins);
     void storePoint(int point, float x, float y);
     void sendLevel(int speaker, float listenerX, float listenerY);

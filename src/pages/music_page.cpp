@@ -11,6 +11,7 @@
 #include "pages/eq_editor.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
+#include "params/param_names.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
@@ -43,6 +44,12 @@ const ParameterRow kRows[9] = {
 };
 
 const QColor kCyan(0, 200, 255), kGreen(0, 220, 0), kGrey(100, 100, 100);
+
+// The cell a mic port slider holds: 1052.. the ports' noise gates, 1056.. their volumes.
+int portCell(int id) {
+    const int k = (id - 1052) % 4;
+    return id >= 1056 ? 45 + k : 49 + k;
+}
 
 } // namespace
 
@@ -125,7 +132,8 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
         caption(1185 + k)->setAlignment(Qt::AlignCenter);
         for (int s : {0, 4}) {
             auto* slider = new CXBmpSlider(1052 + k + s, this, true);
-            slider->SetRange(0, 100);
+            const ParamInfo& cell = *cellParam(portCell(1052 + k + s));
+            slider->SetRange(int(cell.min), int(cell.max));
             slider->SetMargin(3, 2, 7, 7);
             slider->SetClearColour(kPageBackground);
             connect(slider, &CXBmpSlider::positionChanged, this,
@@ -399,14 +407,8 @@ void CDialogMusic::portMoved(int id, int p) {
     EditPath::Scope step(editor_.edits());
     const int k = (id - 1052) % 4;
     const bool volume = id >= 1056;
-    ParameterStore& s = editor_.store();
-    if (volume) {
-        s.setCellInt(45 + k, p);
-        editor_.dsp().sendLevel(45 + k);
-    } else {
-        s.setCellInt(49 + k, p);
-        editor_.dsp().sendLevel(49 + k);
-    }
+    editor_.store().setCellInt(portCell(id), p);
+    editor_.dsp().sendLevel(portCell(id));
     portValues_[std::size_t(k + (volume ? 4 : 0))]->setText(QString::number(p));
 }
 

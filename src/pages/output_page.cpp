@@ -9,6 +9,7 @@
 #include "pages/nav_row.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
+#include "params/param_names.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
 #include "ui/style.h"
@@ -25,12 +26,15 @@ namespace q7 {
 namespace {
 
 constexpr OutputInfo kOutputs[5] = {
-    {5, 92, 28, 108, 41, 2, "前置输出", "MAIN OUTPUT"},
-    {4, 109, 14, 125, 27, 2, "后置输出", "REAR OUTPUT"},
-    {3, 143, 12, 156, 22, 1, "中置输出", "CENTER OUTPUT"},
-    {2, 157, 22, 170, 32, 1, "超低输出", "SUB OUTPUT"},
-    {11, 126, 14, 142, 27, 2, "顶置输出", "TOP OUTPUT"},
+    {5, "前置输出", "MAIN OUTPUT"},   {4, "后置输出", "REAR OUTPUT"},
+    {3, "中置输出", "CENTER OUTPUT"}, {2, "超低输出", "SUB OUTPUT"},
+    {11, "顶置输出", "TOP OUTPUT"},
 };
+
+// The names table knows an output's cells by the bank's name: "main.mix.direct", "main.mute".
+const ParamInfo& outputParam(int bank, const char* field) {
+    return *findParam(std::string(eqBankInfo(outputInfo(bank).bank)->id) + field);
+}
 
 // The five mute boxes: id, and the output whose mute they hold.
 constexpr std::pair<int, int> kMuteBoxes[5] = {
@@ -43,6 +47,14 @@ const OutputInfo& outputInfo(int bank) {
         if (o.bank == bank)
             return o;
     return kOutputs[0];
+}
+
+int outputMixCell(int bank) {
+    return outputParam(bank, ".mix.direct").index;
+}
+
+int outputMuteCell(int bank) {
+    return outputParam(bank, ".mute").index;
 }
 
 CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
@@ -80,7 +92,8 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
         setControlId(mixCaption_[std::size_t(i)], 1123 + i);
         mixCaption_[std::size_t(i)]->setFont(songti(12));
         auto* s = new CXBmpSlider(1041 + i, this);
-        s->SetRange(0, 100);
+        const ParamInfo& mix = *cellParam(outputMixCell(bank_) + i);
+        s->SetRange(int(mix.min), int(mix.max));
         s->SetMargin(7, 7, 3, 2);
         s->SetClearColour(kPageBackground);
         connect(s, &CXBmpSlider::positionChanged, this, [this, i](int, int p) { mixMoved(i, p); });
@@ -141,17 +154,16 @@ void CDialogOutput::setBank(int bank) {
 
 void CDialogOutput::refresh() {
     editor_.setLastOutput(bank_);
-    const OutputInfo& o = info();
     const ParameterStore& s = editor_.store();
     eq_->show(bank_);
     for (int i = 0; i < 4; ++i) {
-        const int v = s.cellInt(o.mixCell + i);
+        const int v = s.cellInt(outputMixCell(bank_) + i);
         mix_[std::size_t(i)]->SetPos(v);
         mixText_[std::size_t(i)]->setText(
             QString::asprintf("%d%%", mix_[std::size_t(i)]->GetPos()));
     }
     for (std::size_t i = 0; i < 5; ++i)
-        mutes_[i]->setChecked(s.cellInt(outputInfo(kMuteBoxes[i].second).muteCell) != 0);
+        mutes_[i]->setChecked(s.cellInt(outputMuteCell(kMuteBoxes[i].second)) != 0);
     slopes_->hide();
     slopeCaption_->hide();
     slopeFor_ = slopeBand_ = -1;
@@ -190,9 +202,9 @@ void CDialogOutput::chooseSlope(int index) {
 
 void CDialogOutput::mixMoved(int slot, int p) {
     EditPath::Scope step(editor_.edits());
-    const OutputInfo& o = info();
-    editor_.store().setCellInt(o.mixCell + slot, p);
-    editor_.dsp().sendLevel(o.mixCell + slot);
+    const int cell = outputMixCell(bank_) + slot;
+    editor_.store().setCellInt(cell, p);
+    editor_.dsp().sendLevel(cell);
     mixText_[std::size_t(slot)]->setText(QString::asprintf("%d%%", p));
     if (mutes_[0]->isChecked())
         editor_.ShowInfo(editor_.language().pick("当前是静音状态", "vol is mute"), 1100);
@@ -202,9 +214,9 @@ void CDialogOutput::muteClicked(int id, bool checked) {
     EditPath::Scope step(editor_.edits());
     for (auto [box, bank] : kMuteBoxes)
         if (box == id) {
-            const OutputInfo& o = outputInfo(bank);
-            editor_.store().setCellInt(o.muteCell, checked ? 1 : 0);
-            editor_.dsp().sendMute(o.muteCell);
+            const int cell = outputMuteCell(bank);
+            editor_.store().setCellInt(cell, checked ? 1 : 0);
+            editor_.dsp().sendMute(cell);
         }
 }
 
@@ -216,13 +228,11 @@ void CDialogOutput::applyLanguage() {
                                   {"音乐音量", "Music"}};
     for (int i = 0; i < 4; ++i)
         mixCaption_[std::size_t(i)]->setText(l.pick(captions[i][0], captions[i][1]));
-    const char* mutes[5][2] = {{"前置静音", "Main Mute"},
-                               {"后置静音", "Rear Mute"},
-                               {"中置静音", "Center Mute"},
-                               {"超低静音", "Sub Mute"},
-                               {"顶置静音", "Top Mute"}};
-    for (std::size_t i = 0; i < 5; ++i)
-        mutes_[i]->setText(l.pick(mutes[i][0], mutes[i][1]));
+    // The mute boxes read as the names table names their cells: "Main Mute", "前置静音".
+    for (std::size_t i = 0; i < 5; ++i) {
+        const ParamInfo& mute = *cellParam(outputMuteCell(kMuteBoxes[i].second));
+        mutes_[i]->setText(l.pick(mute.nameZh.c_str(), mute.nameEn.c_str()));
+    }
     slopeCaption_->setText(l.pick("类型", "Type"));
     nav_->applyLanguage();
     CPage::applyLanguage();

@@ -20,13 +20,16 @@ class CPeakMeterCtrl;
 class CXBmpSlider;
 class NavRow;
 
+// The page's own facts about an output: its EQ's are the bank model's, its cells the names
+// table's.
 struct OutputInfo {
-    int bank;                  // its EQ's facts are the bank model's
-    int mixCell, mixParameter; // the four mix cells and parameters are consecutive
-    int muteCell, muteParameter, muteWords;
-    const char *zh, *en;
+    int bank;
+    const char *zh, *en; // the banner
 };
 const OutputInfo& outputInfo(int bank);
+// The first of the output's four consecutive mix cells, and its mute cell.
+int outputMixCell(int bank);
+int outputMuteCell(int bank);
 
 class CDialogOutput : public CPage {
     Q_OBJECT
