@@ -297,17 +297,17 @@ void CEqPanel::want(const EqPanelBand& b) {
     emit bandWanted(b.index, BandWish{b.type, b.gain, b.frequency, b.q});
 }
 
-void CEqPanel::endGesture() {
-    const int band = gesture_;
-    gesture_ = -1;
-    if (band >= 0)
-        emit gestureEnded(band);
+void CEqPanel::endHold() {
+    if (held_) {
+        held_ = false;
+        emit holdEnded();
+    }
 }
 
 void CEqPanel::hideEvent(QHideEvent* e) {
-    // A gesture whose release never comes here (the page went away under the pointer) ends.
+    // A hold whose release never comes here (the page went away under the pointer) ends.
     leftDrag_ = rightButton_ = false;
-    endGesture();
+    endHold();
     QWidget::hideEvent(e);
 }
 
@@ -333,8 +333,6 @@ void CEqPanel::mousePressEvent(QMouseEvent* e) {
             press_ = QPointF(px, py);
             pressFrequency_ = b.frequency;
             pressGain_ = b.gain;
-            gesture_ = selected_;
-            emit gestureStarted(selected_);
             emit bandSelected(selected_);
         }
     } else if (e->button() == Qt::RightButton) {
@@ -354,8 +352,6 @@ void CEqPanel::mousePressEvent(QMouseEvent* e) {
         if (selected_ >= 0) {
             lastX_ = int(px);
             rightStartQ_ = bands_[selected_].q;
-            gesture_ = selected_;
-            emit gestureStarted(selected_);
             emit bandSelected(selected_);
         }
     }
@@ -420,8 +416,6 @@ void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
         }
         leftDrag_ = false;
         dragChanged_ = false;
-        if (!rightButton_)
-            endGesture();
     } else if (e->button() == Qt::RightButton && rightButton_) {
         rightButton_ = false;
         if (selected_ < 0 && !moved_)
@@ -444,13 +438,9 @@ void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
                 }
             }
         }
-        if (!leftDrag_)
-            endGesture();
     }
-    if (held_ && !leftDrag_ && !rightButton_) {
-        held_ = false;
-        emit holdEnded();
-    }
+    if (!leftDrag_ && !rightButton_)
+        endHold();
     update();
 }
 

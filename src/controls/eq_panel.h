@@ -105,10 +105,6 @@ public:
 signals:
     // A press picked a band: the page shows it, nothing about it changed.
     void bandSelected(int band);
-    // A press on a band starts a gesture, its release ends it: what is wanted in between is one
-    // edit. Keys and wheel turns are edits of their own.
-    void gestureStarted(int band);
-    void gestureEnded(int band);
     // The user wants band k to hold these values (a drag step, a key, a wheel step, the type menu;
     // a drag's release asks again for what it left).
     void bandWanted(int band, const q7::BandWish& wish);
@@ -121,7 +117,8 @@ signals:
     void filesDropped(const QStringList& paths);
     // Something dropped that is no local file.
     void dropRefused();
-    // A press held on the graph, from the press to its release: the page makes it one edit.
+    // A press held on the graph, from the press to its release (or until the graph is hidden):
+    // what is wanted in between is one edit. Keys and wheel turns are edits of their own.
     void holdStarted();
     void holdEnded();
 
@@ -162,7 +159,6 @@ private:
     float pressFrequency_ = 0, pressGain_ = 0;
     bool dragChanged_ = false;
     float rightStartQ_ = 0;
-    int gesture_ = -1; // the band a held press picked
     bool bypass_ = false;
     int language_ = 0;
     QColor curveColour_{0, 200, 255};
@@ -187,7 +183,7 @@ private:
     void placeHandle(EqPanelBand& b) const;
     int pick(double px, double py, double within, bool anyType) const;
     void want(const EqPanelBand& b);
-    void endGesture();
+    void endHold();
     void paintInto(QPainter& p);
     void paintReadout(QPainter& p, const EqPanelBand& b);
     int showTypeMenu(const QPoint& globalPos);

@@ -125,7 +125,6 @@ BandEditor::BandEditor(QWidget* page, Language& language, CEqPanel* graph)
         slider->SetClearColour(QColor(240, 250, 255));
         connect(slider, &CXBmpSlider::positionChanged, this,
                 [this](int id, int pos) { onSliderMoved(id, pos); });
-        slider->installEventFilter(this);
         sliders_[s] = slider;
         auto* edit = new QLineEdit(page);
         setControlId(edit, 1212 + s);
@@ -168,14 +167,6 @@ void BandEditor::setNumberColour(const QColor& c) {
         if (QTableWidgetItem* it = list_->item(r, 0))
             it->setForeground(c);
     list_->setProperty("numberColour", c);
-}
-
-bool BandEditor::eventFilter(QObject* watched, QEvent* event) {
-    // A slider's thumb held down: its steps are one edit.
-    if (hold &&
-        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease))
-        hold(event->type() == QEvent::MouseButtonPress);
-    return QObject::eventFilter(watched, event);
 }
 
 void BandEditor::load(int rows, std::function<BandRecord(int)> record, int maxType) {

@@ -30,8 +30,6 @@ public:
 
     // The user wants band k to hold these values (a radio, a slider step, a box, a list cell).
     std::function<void(int band, const BandWish& wish)> want;
-    // A slider's thumb pressed (true) and released (false): what is wanted in between is one edit.
-    std::function<void(bool held)> hold;
     // After the selection changes (pages show or hide their extra controls).
     std::function<void(int band)> selectionChanged;
     // A row of the list was clicked.
@@ -94,7 +92,6 @@ private:
     std::function<BandRecord(int)> record_;
     bool filling_ = false;
 
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void wantBand(int band, const BandWish& wish);
     void applyValue(int field, double value);
     // Field 0 gain, 1 frequency, 2 Q of band b takes a typed value.

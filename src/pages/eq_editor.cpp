@@ -37,10 +37,8 @@ EqEditor::EqEditor(CPage* page, EditorContext& editor)
     setControlId(graph_, 1040);
     bands_ = new BandEditor(page, editor.language(), graph_);
     bands_->want = [this](int b, const BandWish& w) { want(b, w); };
-    bands_->hold = [this](bool on) { hold(on); };
-
-    connect(graph_, &CEqPanel::gestureStarted, this, [this](int) { hold(true); });
-    connect(graph_, &CEqPanel::gestureEnded, this, [this](int) { hold(false); });
+    // A press held on the graph or a band slider is an EditPath::Hold the page opens for every
+    // control (edit_holds): the edits below stay steps of their own, merged by the hold.
     connect(graph_, &CEqPanel::bandSelected, bands_, &BandEditor::select);
     connect(graph_, &CEqPanel::bandWanted, this, [this](int b, const BandWish& w) {
         bands_->select(b);
@@ -68,7 +66,6 @@ EqEditor::EqEditor(CPage* page, EditorContext& editor)
 EqEditor::~EqEditor() = default;
 
 void EqEditor::show(int bank) {
-    held_.reset();
     bank_ = bank;
     maxType_ = outputBank(bank) ? 31 : 5;
     const EqBankInfo* info = eqBankInfo(bank);
@@ -110,18 +107,8 @@ void EqEditor::showStored() {
         bands_->showBand(b);
 }
 
-void EqEditor::hold(bool on) {
-    if (on && !held_)
-        held_.emplace(editor_.edits());
-    else if (!on)
-        held_.reset();
-}
-
 void EqEditor::edit(int band, const std::function<void(EqBankState&)>& change) {
-    // Outside a held press every edit is its own step.
-    std::optional<EditPath::Scope> step;
-    if (!held_)
-        step.emplace(editor_.edits());
+    EditPath::Scope step(editor_.edits());
     EqBankState state = readBank(editor_.store(), bank_);
     change(state);
     sendBandOf(editor_.dsp(), state, band);

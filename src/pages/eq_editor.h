@@ -62,9 +62,6 @@ private:
     BandEditor* bands_;
     int bank_ = 0;
     int maxType_ = 5;
-    std::optional<EditPath::Scope> held_; // the step a held press makes
-
-    void hold(bool on);
     void edit(int band, const std::function<void(EqBankState&)>& change);
     void showStored();
 };
