@@ -9,6 +9,7 @@
 #include "device/hidapi_backend.h"
 #include "device/replay_backend.h"
 #include "device/udev_watcher.h"
+#include "eq/eq_bank.h"
 #include "pages/eq_tools.h"
 #include "pages/page.h"
 #include "pages/remote_dialogs.h"
@@ -281,13 +282,6 @@ const char* const kGeometryKey = "window/geometry";
 const char* const kPageKey = "window/page";
 const char* const kBankKey = "window/bank";
 const char* const kOutputKey = "window/output";
-
-bool isOutputBank(int bank) {
-    return bank == 2 || bank == 3 || bank == 4 || bank == 5 || bank == 11;
-}
-bool isEffectsBank(int bank) {
-    return bank == 6 || bank == 7 || bank == 9 || bank == 10;
-}
 
 } // namespace
 

@@ -11,6 +11,7 @@
 #include "app/ribbon.h"
 #include "app/status_bar.h"
 #include "app/tooltips.h"
+#include "eq/eq_bank.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
 #include "pages/dynamics_dialogs.h"
@@ -138,7 +139,7 @@ void CHX2060v13View::showHelp() {
 
 void CHX2060v13View::showPage(PageKind kind, int bank) {
     if (kind == PageKind::Output) {
-        if (bank < 2 || bank > 11)
+        if (!isOutputBank(bank))
             bank = lastOutput_;
         lastOutput_ = bank;
     }

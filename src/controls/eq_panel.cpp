@@ -149,6 +149,18 @@ void CEqPanel::setBypass(bool on) {
     update();
 }
 
+QColor eqColour(EqColour c) {
+    switch (c) {
+    case EqColour::Green:
+        return QColor(0, 220, 0);
+    case EqColour::Gold:
+        return QColor(255, 200, 0);
+    case EqColour::Cyan:
+        break;
+    }
+    return QColor(0, 200, 255);
+}
+
 void CEqPanel::setLanguage(int index) {
     language_ = index;
     update();
@@ -160,7 +172,7 @@ void CEqPanel::SetBank(int bank) {
     // Another bank's band would be read out under this one's number.
     hover_ = -1;
     bank_ = std::clamp(bank, 0, 11);
-    curveColour_ = bank_ == 7 ? QColor(0, 220, 0) : QColor(0, 200, 255);
+    curveColour_ = eqColour(eqBankInfo(bank_)->curve);
     update();
 }
 

@@ -35,6 +35,9 @@ inline constexpr int kMaxEqBands = 40;
 // whole hertz, thousandths of Q), so this record, stored and sent, is the filter it shows.
 BandRecord recordOf(const EqPanelBand& b);
 
+// The UI's shade of a bank colour family.
+QColor eqColour(EqColour c);
+
 class CEqPanel : public QWidget {
     Q_OBJECT
 public:

@@ -15,19 +15,23 @@ namespace q7 {
 
 namespace {
 
+using enum EqBankRole;
+using enum EqColour;
+// Colours: the music bank numbers its bands gold; the channel A echo draws its curve and numbers
+// green, the channel B mic its numbers; every other bank is cyan.
 constexpr EqBankInfo kBanks[kEqBankCount] = {
-    {0, "music", 4, 0, 15, 15, "音乐均衡", "Music EQ"},
-    {1, "mic-a", 1, 0, 15, 15, "话筒通道A均衡", "CH A Mic EQ"},
-    {2, "sub", 8, 0, 5, 20, "超低均衡", "SUB EQ"},
-    {3, "center", 7, 0, 10, 10, "中置均衡", "Center EQ"},
-    {4, "rear", 6, 0, 10, 10, "后置均衡", "REAR EQ"},
-    {5, "main", 5, 0, 24, 24, "前置均衡", "MAIN EQ"},
-    {6, "reverb-a", 3, 0, 7, 7, "混响通道A均衡", "CH A Reverb EQ"},
-    {7, "echo-a", 2, 0, 7, 7, "回声通道A均衡", "CH A Echo EQ"},
-    {8, "mic-b", 1, 15, 15, 15, "话筒通道B均衡", "CH B Mic EQ"},
-    {9, "reverb-b", 3, 7, 7, 7, "混响通道B均衡", "CH B Reverb EQ"},
-    {10, "echo-b", 2, 7, 7, 7, "回声通道B均衡", "CH B Echo EQ"},
-    {11, "top", 9, 0, 10, 10, "顶置均衡", "TOP EQ"},
+    {0, "music", 4, 0, 15, 15, "音乐均衡", "Music EQ", Music, Gold, Cyan},
+    {1, "mic-a", 1, 0, 15, 15, "话筒通道A均衡", "CH A Mic EQ", Mic, Cyan, Cyan},
+    {2, "sub", 8, 0, 5, 20, "超低均衡", "SUB EQ", Output, Cyan, Cyan},
+    {3, "center", 7, 0, 10, 10, "中置均衡", "Center EQ", Output, Cyan, Cyan},
+    {4, "rear", 6, 0, 10, 10, "后置均衡", "REAR EQ", Output, Cyan, Cyan},
+    {5, "main", 5, 0, 24, 24, "前置均衡", "MAIN EQ", Output, Cyan, Cyan},
+    {6, "reverb-a", 3, 0, 7, 7, "混响通道A均衡", "CH A Reverb EQ", Effect, Cyan, Cyan},
+    {7, "echo-a", 2, 0, 7, 7, "回声通道A均衡", "CH A Echo EQ", Effect, Green, Green},
+    {8, "mic-b", 1, 15, 15, 15, "话筒通道B均衡", "CH B Mic EQ", Mic, Green, Cyan},
+    {9, "reverb-b", 3, 7, 7, 7, "混响通道B均衡", "CH B Reverb EQ", Effect, Cyan, Cyan},
+    {10, "echo-b", 2, 7, 7, 7, "回声通道B均衡", "CH B Echo EQ", Effect, Cyan, Cyan},
+    {11, "top", 9, 0, 10, 10, "顶置均衡", "TOP EQ", Output, Cyan, Cyan},
 };
 
 } // namespace
@@ -36,6 +40,16 @@ const EqBankInfo* eqBankInfo(int bank) {
     if (bank < 0 || bank >= kEqBankCount)
         return nullptr;
     return &kBanks[bank];
+}
+
+bool isOutputBank(int bank) {
+    const EqBankInfo* b = eqBankInfo(bank);
+    return b && b->role == EqBankRole::Output;
+}
+
+bool isEffectsBank(int bank) {
+    const EqBankInfo* b = eqBankInfo(bank);
+    return b && b->role == EqBankRole::Effect;
 }
 
 const EqBankInfo* eqBankByName(std::string_view text) {

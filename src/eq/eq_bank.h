@@ -30,6 +30,12 @@ inline constexpr int kBandFreqMaxHz = 20000;
 inline constexpr double kPeqQMin = 0.1, kPeqQMax = 30.0;  // peaking bands
 inline constexpr double kPassQMin = 0.1, kPassQMax = 2.0; // shelves and pass filters
 
+// What a bank's EQ shapes: the music, a microphone channel, a channel's echo or reverb, or a
+// speaker output (the outputs' speakers can be measured and their bands take every filter type).
+enum class EqBankRole : std::uint8_t { Music, Mic, Effect, Output };
+// The colours a bank is drawn in, as families the UI maps to its own shades.
+enum class EqColour : std::uint8_t { Cyan, Green, Gold };
+
 struct EqBankInfo {
     int bank;
     const char* id; // the command line's name: "music", "mic-a", "sub", …
@@ -38,10 +44,17 @@ struct EqBankInfo {
     int bands;   // visible bands
     int records; // records the bank owns (the Sub: each band and its three sections)
     const char *zh, *en;
+    EqBankRole role;
+    EqColour numbers; // the band numbers in the list
+    EqColour curve;   // the response on the graph
 };
 
 // Null outside 0..11.
 const EqBankInfo* eqBankInfo(int bank);
+// Whether the bank is a speaker output's EQ (Sub, Center, Rear, Main, Top) / a channel's echo or
+// reverb EQ; false outside 0..11.
+bool isOutputBank(int bank);
+bool isEffectsBank(int bank);
 // The selector cell that bypasses the bank's EQ, and the senders' half that resets it.
 int eqBypassCell(int bank);
 EqHalf eqHalfOf(int bank);

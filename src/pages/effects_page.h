@@ -3,6 +3,7 @@
 // page's previews; its return button goes back to the music page.
 #pragma once
 
+#include "eq/eq_bank.h"
 #include "pages/page.h"
 
 class QLabel;
@@ -30,9 +31,11 @@ public:
     // What is being edited and how to get back, under the band list.
     QLabel* infoText() const { return info_; }
 
-    // The store group (3 reverb, 2 echo) and first record of a bank.
-    static int groupOf(int bank) { return bank == 6 || bank == 9 ? 3 : 2; }
-    static int firstRecordOf(int bank) { return bank == 9 || bank == 10 ? 7 : 0; }
+    // The store group (3 reverb, 2 echo) and first record of a bank, as the bank model has them.
+    static int groupOf(int bank) { return eqBankInfo(bank) ? eqBankInfo(bank)->group : 2; }
+    static int firstRecordOf(int bank) {
+        return eqBankInfo(bank) ? eqBankInfo(bank)->firstRecord : 0;
+    }
 
 protected:
     void resizeEvent(QResizeEvent* e) override;

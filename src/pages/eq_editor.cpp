@@ -13,24 +13,6 @@
 
 namespace q7 {
 
-namespace {
-
-bool outputBank(int bank) {
-    return bank == 2 || bank == 3 || bank == 4 || bank == 5 || bank == 11;
-}
-
-// The band numbers' colour in the list: the music bank's gold, green for the banks whose graph
-// is green, cyan for the rest.
-QColor numberColour(int bank) {
-    if (bank == 0)
-        return QColor(255, 200, 0);
-    if (bank == 7 || bank == 8)
-        return QColor(0, 220, 0);
-    return QColor(0, 200, 255);
-}
-
-} // namespace
-
 EqEditor::EqEditor(CPage* page, EditorContext& editor)
     : QObject(page), page_(page), editor_(editor) {
     graph_ = new CEqPanel(page);
@@ -67,9 +49,10 @@ EqEditor::~EqEditor() = default;
 
 void EqEditor::show(int bank) {
     bank_ = bank;
-    maxType_ = outputBank(bank) ? 31 : 5;
+    maxType_ = isOutputBank(bank) ? 31 : 5;
     const EqBankInfo* info = eqBankInfo(bank);
-    bands_->setNumberColour(numberColour(bank));
+    if (info)
+        bands_->setNumberColour(eqColour(info->numbers));
     bands_->load(
         info ? info->bands : 0, [this](int b) { return readBank(editor_.store(), bank_).band(b); },
         maxType_);

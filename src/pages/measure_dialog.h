@@ -58,10 +58,6 @@ private:
     bool english_ = false;
 };
 
-// The output banks, whose speakers can be measured: Sub, Center, Rear, Main, Top.
-inline bool isOutputBank(int bank) {
-    return bank == 2 || bank == 3 || bank == 4 || bank == 5 || bank == 11;
-}
 // The speaker a bank's output feeds first (main: main-l), as an index into speakerOutputs().
 int defaultSpeakerOfBank(int bank);
 

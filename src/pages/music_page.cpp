@@ -121,11 +121,11 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
     setControlId(echo_, 1143);
     connect(reverb_, &CSmallEqPanel::clicked, this, [this] {
         if (micBank())
-            editor_.showPage(PageKind::Effects, bank() == 8 ? 9 : 6);
+            editor_.showPage(PageKind::Effects, reverbBank());
     });
     connect(echo_, &CSmallEqPanel::clicked, this, [this] {
         if (micBank())
-            editor_.showPage(PageKind::Effects, bank() == 8 ? 10 : 7);
+            editor_.showPage(PageKind::Effects, echoBank());
     });
 
     for (int k = 0; k < 4; ++k) {
@@ -427,18 +427,19 @@ void CDialogMusic::routePort(int k, bool toA) {
 
 void CDialogMusic::fillPreviews() {
     const ParameterStore& s = editor_.store();
-    const int first = bank() == 8 ? 7 : 0;
     const QColor colour = bank() == 0 ? kGrey : bank() == 8 ? kGreen : kCyan;
-    for (auto [panel, group, bypassA, bypassB] :
-         {std::tuple{echo_, 2, 57, 64}, std::tuple{reverb_, 3, 73, 78}}) {
-        for (int i = 0; i < CSmallEqPanel::kBands; ++i) {
-            const BandRecord r = s.band(group, first + i);
+    for (auto [panel, effect] : {std::pair{echo_, echoBank()}, std::pair{reverb_, reverbBank()}}) {
+        const EqBankState state = readBank(s, effect);
+        for (int i = 0; i < std::min(CSmallEqPanel::kBands, state.bandCount()); ++i) {
+            const BandRecord& r = state.band(i);
             panel->band(i).type = r.type <= 5 ? r.type : 0;
             panel->band(i).q = r.q ? float(r.qValue()) : 1.414f;
-            panel->band(i).gain = std::clamp(float(r.gainDb()), -15.0f, 15.0f);
-            panel->band(i).frequency = std::clamp(float(r.frequency), 20.0f, 20000.0f);
+            panel->band(i).gain =
+                std::clamp(float(r.gainDb()), float(kBandGainMinDb), float(kBandGainMaxDb));
+            panel->band(i).frequency =
+                float(std::clamp(int(r.frequency), kBandFreqMinHz, kBandFreqMaxHz));
         }
-        panel->setBypass(s.cellInt(bank() == 8 ? bypassB : bypassA) != 0);
+        panel->setBypass(s.cellInt(eqBypassCell(effect)) != 0);
         panel->setCurveColour(colour);
         panel->recompute();
     }

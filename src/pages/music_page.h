@@ -80,6 +80,9 @@ private:
     int bank() const;
     bool micBank() const { return bank() != 0; }
     int channelCell(int a, int b) const { return bank() == 8 ? b : a; }
+    // The reverb and echo banks of the mic channel shown (channel A's beside the music bank).
+    int reverbBank() const { return bank() == 8 ? 9 : 6; }
+    int echoBank() const { return bank() == 8 ? 10 : 7; }
     void fillParameters();
     void fillPorts();
     void fillPreviews();

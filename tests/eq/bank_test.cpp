@@ -2,9 +2,11 @@
 // The bank model: one rounding rule from user values to a record, the values a record stands
 // for, the Sub's two numberings and its crossover slopes.
 #include "eq/eq_bank.h"
+#include "params/param_names.h"
 
 #include <gtest/gtest.h>
 #include <set>
+#include <string>
 
 using namespace q7;
 
@@ -78,4 +80,18 @@ TEST(BankModel, TitlesFixedBandsAndLayouts) {
     for (int count : {4, 7, 10, 15, 20, 24})
         EXPECT_EQ(int(graphLayout(count).size()), count);
     EXPECT_TRUE(graphLayout(5).empty());
+}
+
+TEST(BankModel, RolesAgreeWithTheNamesTable) {
+    // The output banks are the ones with a speaker output's cells (its mix); the effects banks
+    // are a channel's echo and reverb.
+    for (int bank = 0; bank < kEqBankCount; ++bank) {
+        const std::string id = eqBankInfo(bank)->id;
+        EXPECT_EQ(isOutputBank(bank), findParam(id + ".mix.direct") != nullptr) << id;
+        EXPECT_EQ(isEffectsBank(bank), id.starts_with("echo-") || id.starts_with("reverb-")) << id;
+    }
+    for (int bank : {-1, kEqBankCount}) {
+        EXPECT_FALSE(isOutputBank(bank));
+        EXPECT_FALSE(isEffectsBank(bank));
+    }
 }
