@@ -207,7 +207,7 @@ void CCompDlg::applyLanguage() {
     update();
 }
 
-void CCompDlg::resizeEvent(QResizeEvent*) {
+void CCompDlg::layoutControls() {
     const int W = std::max(width(), kMinPageWidth), H = std::max(height(), kMinPageHeight);
     nav_->place(12, 8, W - 24);
     const int top = 46, gap = 10;

@@ -38,7 +38,7 @@ public:
     NavRow* nav() const { return nav_; }
 
 protected:
-    void resizeEvent(QResizeEvent* e) override;
+    void layoutControls() override;
 
 private:
     struct Row {

@@ -228,7 +228,7 @@ void CDelayDlg::applyLanguage() {
     update();
 }
 
-void CDelayDlg::resizeEvent(QResizeEvent*) {
+void CDelayDlg::layoutControls() {
     const int W = std::max(width(), kMinPageWidth), H = std::max(height(), kMinPageHeight);
     nav_->place(12, 8, W - 24);
     const int top = 46;

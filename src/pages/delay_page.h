@@ -46,7 +46,7 @@ public:
     void panelDragged(int channel, float value);
 
 protected:
-    void resizeEvent(QResizeEvent* e) override;
+    void layoutControls() override;
     void paintEvent(QPaintEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

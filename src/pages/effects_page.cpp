@@ -34,14 +34,6 @@ CDialogEfx::CDialogEfx(EditorContext& editor, int bank, QWidget* parent)
     refresh();
 }
 
-CEqPanel* CDialogEfx::graph() const {
-    return eq_->graph();
-}
-
-BandEditor* CDialogEfx::bands() const {
-    return eq_->bands();
-}
-
 void CDialogEfx::setBank(int bank) {
     bank_ = bank;
     refresh();
@@ -83,7 +75,7 @@ void CDialogEfx::applyLanguage() {
     showInfo();
 }
 
-void CDialogEfx::resizeEvent(QResizeEvent*) {
+void CDialogEfx::layoutControls() {
     const int W = std::max(width(), kMinPageWidth), H = std::max(height(), kMinPageHeight);
     return_->setGeometry(12, 8, 94, 28);
     const int listH = std::min(H - 56, 300);

@@ -25,8 +25,6 @@ public:
     int bank() const override { return bank_; }
     void setBank(int bank) override;
 
-    CEqPanel* graph() const;
-    BandEditor* bands() const;
     CGdipButton* returnButton() const { return return_; }
     // What is being edited and how to get back, under the band list.
     QLabel* infoText() const { return info_; }
@@ -38,7 +36,7 @@ public:
     }
 
 protected:
-    void resizeEvent(QResizeEvent* e) override;
+    void layoutControls() override;
     void paintEvent(QPaintEvent* e) override;
 
 private:

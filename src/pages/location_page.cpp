@@ -325,7 +325,7 @@ void CSSVCDlg::applyLanguage() {
     update();
 }
 
-void CSSVCDlg::resizeEvent(QResizeEvent*) {
+void CSSVCDlg::layoutControls() {
     const int W = std::max(width(), kMinPageWidth), H = std::max(height(), kMinPageHeight);
     nav_->place(12, 8, W - 24);
     const int left = 12, top = 46, formW = 330;

@@ -49,7 +49,7 @@ public:
     void applyRoomSize(bool fromButton);
 
 protected:
-    void resizeEvent(QResizeEvent* e) override;
+    void layoutControls() override;
     void paintEvent(QPaintEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

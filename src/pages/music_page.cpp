@@ -156,16 +156,8 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
             [this] { editor_.connection().commands.pairMics(); });
 
     caption(1142);
-    for (int m = 0; m < 6; ++m) {
-        auto* meter = new CPeakMeterCtrl(this);
-        setControlId(meter, 1168 + m);
-        meter->SetMeterBands(1, 15);
-        meter->SetHorizontal(true);
-        meter->SetBackgroundColour(kPageBackground);
-        meter->SetPeakLine(false);
-        meter->Start(35);
-        meters_[std::size_t(m)] = meter;
-    }
+    for (int m = 0; m < 6; ++m)
+        meters_[std::size_t(m)] = addLevelMeter(1168 + m);
     auto* status = new QGroupBox(this);
     setControlId(status, 1147);
     status->setFont(songti(12));
@@ -194,14 +186,6 @@ CDialogMusic::CDialogMusic(EditorContext& editor, QWidget* parent)
 CDialogMusic::~CDialogMusic() {
     if (timer_)
         editor_.timeline().stop(timer_);
-}
-
-CEqPanel* CDialogMusic::graph() const {
-    return eq_->graph();
-}
-
-BandEditor* CDialogMusic::bands() const {
-    return eq_->bands();
 }
 
 QLabel* CDialogMusic::caption(int id) {
@@ -514,10 +498,6 @@ void CDialogMusic::applyLanguage() {
     CPage::applyLanguage();
     eq_->applyLanguage();
     fillParameters();
-    layoutControls();
-}
-
-void CDialogMusic::resizeEvent(QResizeEvent*) {
     layoutControls();
 }
 

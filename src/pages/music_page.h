@@ -41,8 +41,6 @@ public:
     // Feeds the meters and the status panel from the level report (the page's 300 ms timer).
     void statusTick();
 
-    CEqPanel* graph() const;
-    BandEditor* bands() const;
     QTableWidget* parameters() const { return params_; }
     CXBmpSlider* valueSlider() const { return value_; }
     QLabel* valueText() const { return valueText_; }
@@ -54,7 +52,6 @@ public:
     QLabel* formatText() const { return format_; }
 
 protected:
-    void resizeEvent(QResizeEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* e) override;
@@ -88,7 +85,7 @@ private:
     void fillPreviews();
     void routePort(int port, bool toA);
     void portMoved(int id, int position);
-    void layoutControls();
+    void layoutControls() override;
     QLabel* caption(int id);
 };
 

@@ -102,16 +102,8 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
         setControlId(mixText_[std::size_t(i)], 1127 + i);
         mixText_[std::size_t(i)]->setFont(uiFont("Arial", 12, true));
     }
-    for (int m = 0; m < 2; ++m) {
-        auto* meter = new CPeakMeterCtrl(this);
-        setControlId(meter, 1168 + m);
-        meter->SetMeterBands(1, 15);
-        meter->SetHorizontal(true);
-        meter->SetBackgroundColour(kPageBackground);
-        meter->SetPeakLine(false);
-        meter->Start(35);
-        meters_[std::size_t(m)] = meter;
-    }
+    for (int m = 0; m < 2; ++m)
+        meters_[std::size_t(m)] = addLevelMeter(1168 + m);
     timer_ = editor_.timeline().start(300, true, [this] {
         const auto level = editor_.store().levelReport();
         for (int m = 0; m < 2; ++m) {
@@ -130,14 +122,6 @@ CDialogOutput::CDialogOutput(EditorContext& editor, int bank, QWidget* parent)
 CDialogOutput::~CDialogOutput() {
     if (timer_)
         editor_.timeline().stop(timer_);
-}
-
-CEqPanel* CDialogOutput::graph() const {
-    return eq_->graph();
-}
-
-BandEditor* CDialogOutput::bands() const {
-    return eq_->bands();
 }
 
 QCheckBox* CDialogOutput::muteBox(int id) const {
@@ -239,10 +223,6 @@ void CDialogOutput::applyLanguage() {
     eq_->applyLanguage();
     layoutControls();
     update();
-}
-
-void CDialogOutput::resizeEvent(QResizeEvent*) {
-    layoutControls();
 }
 
 void CDialogOutput::layoutControls() {

@@ -46,8 +46,6 @@ public:
     int matchingSlope(int band) const;
     void chooseSlope(int index);
 
-    CEqPanel* graph() const;
-    BandEditor* bands() const;
     CXBmpSlider* mixSlider(int i) const { return mix_[std::size_t(i)]; }
     QLabel* mixText(int i) const { return mixText_[std::size_t(i)]; }
     QCheckBox* muteBox(int id) const;
@@ -55,7 +53,6 @@ public:
     NavRow* nav() const { return nav_; }
 
 protected:
-    void resizeEvent(QResizeEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
 private:
@@ -77,7 +74,7 @@ private:
     void mixMoved(int slot, int position);
     void muteClicked(int id, bool checked);
     void updateSlopeList(int band);
-    void layoutControls();
+    void layoutControls() override;
 };
 
 } // namespace q7

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pages/page.h"
 
+#include "controls/peak_meter.h"
 #include "pages/edit_holds.h"
 #include "pages/eq_copy.h"
 #include "pages/eq_editor.h"
@@ -70,6 +71,22 @@ void CPage::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
 }
 
+CPeakMeterCtrl* CPage::addLevelMeter(int id) {
+    auto* meter = new CPeakMeterCtrl(this);
+    setControlId(meter, id);
+    meter->SetMeterBands(1, 15);
+    meter->SetHorizontal(true);
+    meter->SetBackgroundColour(kPageBackground);
+    meter->SetPeakLine(false);
+    meter->Start(35);
+    return meter;
+}
+
+void CPage::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    layoutControls();
+}
+
 void CPage::applyLanguage() {
     editor_.language().ApplyLanguage(this, dialogId());
 }
@@ -109,22 +126,31 @@ void forwardWheel(const QWheelEvent* wheel, QWidget* to) {
     QCoreApplication::sendEvent(to, &copy);
 }
 
+void watchWheels(QWidget* root) {
+    root->installEventFilter(root);
+    for (QWidget* w : root->findChildren<QWidget*>())
+        w->installEventFilter(root);
+}
+
+bool wheelToFocus(QWidget* root, QObject* watched, QEvent* event,
+                  const std::function<bool(int)>& accepts) {
+    if (event->type() != QEvent::Wheel || !accepts)
+        return false;
+    QWidget* focus = root->focusWidget();
+    if (!focus || focus == watched || !root->isAncestorOf(focus) || !accepts(controlId(focus)))
+        return false;
+    forwardWheel(static_cast<QWheelEvent*>(event), focus);
+    return true;
+}
+
 void CPage::routeWheel(std::function<bool(int)> accepts) {
     wheelAccepts_ = std::move(accepts);
-    installEventFilter(this);
-    for (QWidget* w : findChildren<QWidget*>())
-        w->installEventFilter(this);
+    watchWheels(this);
 }
 
 bool CPage::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Wheel && wheelAccepts_) {
-        QWidget* focus = focusWidget();
-        if (focus && focus != watched && isAncestorOf(focus) && wheelAccepts_(controlId(focus))) {
-            forwardWheel(static_cast<QWheelEvent*>(event), focus);
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
+    return wheelToFocus(this, watched, event, wheelAccepts_) ||
+           QWidget::eventFilter(watched, event);
 }
 
 void CPage::keyPressEvent(QKeyEvent* e) {
@@ -158,6 +184,10 @@ std::pair<int, int> CPage::eqShown() const {
 
 CEqPanel* CPage::eqGraph() const {
     return eq_ ? eq_->graph() : nullptr;
+}
+
+BandEditor* CPage::bands() const {
+    return eq_ ? eq_->bands() : nullptr;
 }
 
 void CPage::dropOnGraph(CEqPanel* graph, const QStringList& paths) {

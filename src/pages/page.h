@@ -14,7 +14,9 @@ class QWheelEvent;
 
 namespace q7 {
 
+class BandEditor;
 class CEqPanel;
+class CPeakMeterCtrl;
 class EqEditor;
 
 // Dialog template numbers (also the language table's key prefixes).
@@ -26,6 +28,11 @@ double leadingNumber(const QString& text);
 
 // Hands a wheel turn to another control (the focused one) as if it had happened over it.
 void forwardWheel(const QWheelEvent* wheel, QWidget* to);
+// Wheel turns over root or any of its children pass root's event filter, which hands them with
+// wheelToFocus to root's focused control when accepts(its id) (true: the turn was taken).
+void watchWheels(QWidget* root);
+bool wheelToFocus(QWidget* root, QObject* watched, QEvent* event,
+                  const std::function<bool(int id)>& accepts);
 
 // A stored single in tenths, truncated toward zero; NaN and huge values stay inside an int.
 // The product is taken in single precision, where every tenth the store can hold comes back
@@ -64,8 +71,10 @@ public:
     // The EQ on screen as (group, first record), or (-1, -1): what the copy menu copies from.
     std::pair<int, int> eqShown() const;
 
-    // The EQ graph on screen, or null.
+    // The EQ graph on screen and its band controls, or null.
     CEqPanel* eqGraph() const;
+    CEqPanel* graph() const { return eqGraph(); }
+    BandEditor* bands() const;
 
     // The copy menu of the EQ on screen (after a right click on the graph or the band list);
     // null until it was first shown.
@@ -88,9 +97,14 @@ protected:
     // Wheel turns anywhere over the page go to the focused control when accepts(its id); call
     // after the page's controls exist.
     void routeWheel(std::function<bool(int id)> accepts);
+    // A level meter of the page (control id): one horizontal row of 15 segments, running.
+    CPeakMeterCtrl* addLevelMeter(int id);
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Wires the held presses of the page's controls to edit holds.
     void showEvent(QShowEvent* e) override;
+    // Places the page's controls for its size; every resize calls it.
+    virtual void layoutControls() {}
+    void resizeEvent(QResizeEvent* e) override;
     // Enter and Escape never close a page.
     void keyPressEvent(QKeyEvent* e) override;
 

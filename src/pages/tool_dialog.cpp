@@ -64,20 +64,12 @@ QLabel* ToolDialog::label(int id, bool bold) {
 
 void ToolDialog::routeWheel(std::function<bool(int)> accepts) {
     wheelAccepts_ = std::move(accepts);
-    installEventFilter(this);
-    for (QWidget* w : findChildren<QWidget*>())
-        w->installEventFilter(this);
+    watchWheels(this);
 }
 
 bool ToolDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Wheel && wheelAccepts_) {
-        QWidget* focus = focusWidget();
-        if (focus && focus != watched && isAncestorOf(focus) && wheelAccepts_(controlId(focus))) {
-            forwardWheel(static_cast<QWheelEvent*>(event), focus);
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
+    return wheelToFocus(this, watched, event, wheelAccepts_) ||
+           QDialog::eventFilter(watched, event);
 }
 
 void ToolDialog::keyPressEvent(QKeyEvent* e) {
