@@ -92,6 +92,18 @@ protected:
         rig.settle();
         return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
     }
+    // The amplifier plugged in again: the mutes the closed dialog kept aside go back.
+    void plugBackAndExpectEveryOutputPlaying() {
+        rig.sim.plug();
+        ASSERT_TRUE(rig.connect());
+        EXPECT_TRUE(rig.runUntil(
+            [&] {
+                return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
+            },
+            5000))
+            << "every output plays again";
+        EXPECT_TRUE(allPlaying());
+    }
     bool sweeping() {
         return rig.runUntil([this] { return dlg->progressBar()->value() > 50; }, 30000);
     }
@@ -322,15 +334,7 @@ TEST_F(MeasureDialog, ClosedWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(rig.runUntil([&] { return !dlg; }, 10000));
 
-    rig.sim.plug();
-    ASSERT_TRUE(rig.connect());
-    EXPECT_TRUE(rig.runUntil(
-        [&] {
-            return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
-        },
-        5000))
-        << "every output plays again";
-    EXPECT_TRUE(allPlaying());
+    plugBackAndExpectEveryOutputPlaying();
 }
 
 TEST_F(MeasureDialog, ClosedInTheMiddleOfASweepWhileTheAmplifierIsAwayItsMutesGoBackOnItsReturn) {
@@ -349,15 +353,7 @@ TEST_F(MeasureDialog, ClosedInTheMiddleOfASweepWhileTheAmplifierIsAwayItsMutesGo
             return !dlg;
         },
         30000));
-    rig.sim.plug();
-    ASSERT_TRUE(rig.connect());
-    EXPECT_TRUE(rig.runUntil(
-        [&] {
-            return muteWords(rig) == wordsOf(soloWords({0, 1, 2, 3, 4, 5, 6, 7}));
-        },
-        5000))
-        << "every output plays again";
-    EXPECT_TRUE(allPlaying());
+    plugBackAndExpectEveryOutputPlaying();
 }
 
 TEST_F(MeasureDialog, ClosedAtOnceAfterAResultThePageStillShowsIt) {
