@@ -19,8 +19,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // Lowest first. protocol and ini are the bottom; eq sits on the engine; measure sits beside
-// device; tune sits on both; sim and cli sit on device beside the UI stack (audio, ui, controls,
-// pages, app). controls never reach device; only app includes app.
+// device; tune sits on both; the remote server sits on device; sim and cli sit on device beside
+// the UI stack (audio, ui, controls, pages, app). controls never reach device; only app includes
+// app.
 const std::map<std::string, std::set<std::string>> kAllowed = {
     {"protocol", {}},
     {"ini", {}},
@@ -30,7 +31,8 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
     {"device", {"eq", "params", "protocol", "ini"}},
     {"sim", {"measure", "device", "eq", "params", "protocol", "ini"}},
     {"tune", {"measure", "device", "eq", "params", "protocol", "ini"}},
-    {"cli", {"tune", "sim", "measure", "device", "eq", "params", "protocol", "ini"}},
+    {"remote", {"device", "eq", "params", "protocol", "ini"}},
+    {"cli", {"remote", "tune", "sim", "measure", "device", "eq", "params", "protocol", "ini"}},
     {"audio", {"measure", "eq", "params", "protocol", "ini"}},
     {"plot", {"tune", "measure", "eq", "params", "protocol", "ini"}},
     {"ui", {"device", "eq", "params", "protocol", "ini"}},
@@ -38,8 +40,8 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
     {"pages",
      {"controls", "ui", "audio", "tune", "measure", "device", "eq", "params", "protocol", "ini"}},
     {"app",
-     {"pages", "controls", "ui", "audio", "plot", "sim", "tune", "measure", "device", "eq",
-      "params", "protocol", "ini"}},
+     {"remote", "pages", "controls", "ui", "audio", "plot", "sim", "tune", "measure", "device",
+      "eq", "params", "protocol", "ini"}},
 };
 
 // The folders of the Qt UI, and the headers that build reports, which none of them may include.
