@@ -2,6 +2,7 @@
 #include "controls/bmp_slider.h"
 
 #include "controls/focus_frame.h"
+#include "controls/press_hold.h"
 #include "ui/control_id.h"
 #include "ui/skin.h"
 
@@ -15,10 +16,12 @@
 namespace q7 {
 
 CXBmpSlider::CXBmpSlider(int id, QWidget* parent, bool vertical)
-    : QWidget(parent), id_(id), vertical_(vertical) {
+    : QWidget(parent), id_(id), vertical_(vertical), hold_(new PressHold(this)) {
     setControlId(this, id);
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(vertical ? QSize(20, 40) : QSize(40, 20));
+    // A hold cut short (hidden, disabled) leaves no drag behind.
+    connect(hold_, &PressHold::ended, this, [this] { dragging_ = false; });
 }
 
 void CXBmpSlider::SetRange(int minimum, int maximum) {
@@ -125,10 +128,7 @@ void CXBmpSlider::mousePressEvent(QMouseEvent* e) {
     if (!isEnabled() || e->button() != Qt::LeftButton)
         return;
     setFocus(Qt::MouseFocusReason);
-    if (!held_) {
-        held_ = true;
-        emit holdStarted();
-    }
+    hold_->start();
     const double t = thumbOffset(position_);
     const QSize ts = thumbSize();
     const QPointF pos = e->position();
@@ -154,26 +154,11 @@ void CXBmpSlider::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void CXBmpSlider::mouseReleaseEvent(QMouseEvent*) {
-    if (!isEnabled()) {
-        endHold();
-        return;
+    if (isEnabled()) {
+        dragging_ = false;
+        emit changeFinished(id_, position_);
     }
-    dragging_ = false;
-    emit changeFinished(id_, position_);
-    endHold();
-}
-
-void CXBmpSlider::endHold() {
-    if (!held_)
-        return;
-    held_ = false;
-    emit holdEnded();
-}
-
-void CXBmpSlider::hideEvent(QHideEvent* e) {
-    dragging_ = false;
-    endHold();
-    QWidget::hideEvent(e);
+    hold_->end();
 }
 
 void CXBmpSlider::keyPressEvent(QKeyEvent* e) {
@@ -222,8 +207,6 @@ void CXBmpSlider::focusOutEvent(QFocusEvent*) {
 void CXBmpSlider::changeEvent(QEvent* e) {
     if (e->type() == QEvent::EnabledChange) {
         dragging_ = false;
-        if (!isEnabled())
-            endHold();
         update();
     }
     QWidget::changeEvent(e);

@@ -9,6 +9,8 @@
 
 namespace q7 {
 
+class PressHold;
+
 class CXBmpSlider : public QWidget {
     Q_OBJECT
 public:
@@ -36,10 +38,6 @@ signals:
     void positionChanged(int id, int position); // 3025
     void gotFocus(int id);                      // 3026
     void changeFinished(int id, int position);  // 3027
-    // A press held on the control, from the press to its release (or until the control hides):
-    // the page makes what changes in between one edit.
-    void holdStarted();
-    void holdEnded();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -51,7 +49,6 @@ protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void changeEvent(QEvent* e) override;
-    void hideEvent(QHideEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
 private:
@@ -68,8 +65,7 @@ private:
 
     void step(int delta);
     void ensureImages();
-    bool held_ = false;
-    void endHold();
+    PressHold* hold_;
 };
 
 } // namespace q7

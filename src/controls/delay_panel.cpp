@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/delay_panel.h"
 
+#include "controls/press_hold.h"
 #include "ui/fonts.h"
 
 #include <QMouseEvent>
@@ -27,7 +28,9 @@ QFont panelFont() {
 
 } // namespace
 
-CDelayPanel::CDelayPanel(QWidget* parent) : QWidget(parent) {
+CDelayPanel::CDelayPanel(QWidget* parent) : QWidget(parent), hold_(new PressHold(this)) {
+    // A hold cut short (hidden, disabled) leaves no drag behind.
+    connect(hold_, &PressHold::ended, this, [this] { dragging_ = false; });
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(300, 200);
     SetUp(8);
@@ -97,10 +100,7 @@ void CDelayPanel::mousePressEvent(QMouseEvent* e) {
         return;
     dragging_ = true;
     grabbed_ = -1;
-    if (!held_) {
-        held_ = true;
-        emit holdStarted();
-    }
+    hold_->start();
     const QPointF m = e->position();
     for (int i = 0; i < count_; ++i) {
         const Channel& c = channels_[std::size_t(i)];
@@ -131,20 +131,7 @@ void CDelayPanel::mouseReleaseEvent(QMouseEvent* e) {
         return;
     dragging_ = false;
     update();
-    endHold();
-}
-
-void CDelayPanel::endHold() {
-    if (!held_)
-        return;
-    held_ = false;
-    emit holdEnded();
-}
-
-void CDelayPanel::hideEvent(QHideEvent* e) {
-    dragging_ = false;
-    endHold();
-    QWidget::hideEvent(e);
+    hold_->end();
 }
 
 void CDelayPanel::paintEvent(QPaintEvent*) {

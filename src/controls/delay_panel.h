@@ -9,6 +9,8 @@
 
 namespace q7 {
 
+class PressHold;
+
 class CDelayPanel : public QWidget {
     Q_OBJECT
 public:
@@ -39,10 +41,6 @@ public:
 
 signals:
     void dragged(int channel, float value); // 4345
-    // A press held on the control, from the press to its release (or until the control hides):
-    // the page makes what changes in between one edit.
-    void holdStarted();
-    void holdEnded();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -50,11 +48,9 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
-    void hideEvent(QHideEvent* e) override;
 
 private:
-    bool held_ = false;
-    void endHold();
+    PressHold* hold_;
     std::array<Channel, kMaxChannels> channels_{};
     int count_ = 8;
     double axisMin_ = 0.0, axisMax_ = 106.0;

@@ -3,6 +3,7 @@
 
 #include "controls/focus_frame.h"
 #include "controls/number_text.h"
+#include "controls/press_hold.h"
 #include "ui/fonts.h"
 
 #include <QApplication>
@@ -77,7 +78,9 @@ QPainterPath cardinalSpline(const QPointF* pts, int n, double tension, bool clos
     return path;
 }
 
-CEqPanel::CEqPanel(QWidget* parent) : QWidget(parent) {
+CEqPanel::CEqPanel(QWidget* parent) : QWidget(parent), hold_(new PressHold(this)) {
+    // A hold whose release never comes here (the page went away under the pointer) ends.
+    connect(hold_, &PressHold::ended, this, [this] { leftDrag_ = rightButton_ = false; });
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setMinimumSize(200, 120);
@@ -309,27 +312,11 @@ void CEqPanel::want(const EqPanelBand& b) {
     emit bandWanted(b.index, BandWish{b.type, b.gain, b.frequency, b.q});
 }
 
-void CEqPanel::endHold() {
-    if (held_) {
-        held_ = false;
-        emit holdEnded();
-    }
-}
-
-void CEqPanel::hideEvent(QHideEvent* e) {
-    // A hold whose release never comes here (the page went away under the pointer) ends.
-    leftDrag_ = rightButton_ = false;
-    endHold();
-    QWidget::hideEvent(e);
-}
-
 void CEqPanel::mousePressEvent(QMouseEvent* e) {
     const double px = e->position().x() - 36, py = e->position().y() - 16;
     setHover(-1);
-    if (!held_ && (e->button() == Qt::LeftButton || e->button() == Qt::RightButton)) {
-        held_ = true;
-        emit holdStarted();
-    }
+    if (e->button() == Qt::LeftButton || e->button() == Qt::RightButton)
+        hold_->start();
     if (e->button() == Qt::LeftButton) {
         if (rightButton_)
             return;
@@ -452,7 +439,7 @@ void CEqPanel::mouseReleaseEvent(QMouseEvent* e) {
         }
     }
     if (!leftDrag_ && !rightButton_)
-        endHold();
+        hold_->end();
     update();
 }
 

@@ -17,6 +17,8 @@
 
 namespace q7 {
 
+class PressHold;
+
 struct EqPanelBand {
     float x = 0, y = 0; // handle centre, relative to the plot's top-left corner
     int index = 0;
@@ -120,10 +122,6 @@ signals:
     void filesDropped(const QStringList& paths);
     // Something dropped that is no local file.
     void dropRefused();
-    // A press held on the graph, from the press to its release (or until the graph is hidden):
-    // what is wanted in between is one edit. Keys and wheel turns are edits of their own.
-    void holdStarted();
-    void holdEnded();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -134,7 +132,6 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
     void leaveEvent(QEvent* e) override;
-    void hideEvent(QHideEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
@@ -151,7 +148,9 @@ private:
     bool leftDrag_ = false;
     bool rightButton_ = false;
     bool moved_ = false;
-    bool held_ = false;
+    // A press held on the graph: what is wanted in between is one edit. Keys and wheel turns are
+    // edits of their own.
+    PressHold* hold_;
     int lastX_ = 0; // the right drag's last pointer x
     // The left press: the pointer's offset from the handle (kept through the drag), where it
     // was and what the band held then. A drag on the press's own row or column keeps that value
@@ -186,7 +185,6 @@ private:
     void placeHandle(EqPanelBand& b) const;
     int pick(double px, double py, double within, bool anyType) const;
     void want(const EqPanelBand& b);
-    void endHold();
     void paintInto(QPainter& p);
     void paintReadout(QPainter& p, const EqPanelBand& b);
     int showTypeMenu(const QPoint& globalPos);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/speaker_panel.h"
 
+#include "controls/press_hold.h"
 #include "ui/fonts.h"
 
 #include <QMouseEvent>
@@ -27,7 +28,9 @@ const QColor kColours[9] = {{255, 255, 255}, {227, 207, 87}, {176, 224, 230},
 
 } // namespace
 
-CSSVolumePanel::CSSVolumePanel(QWidget* parent) : QWidget(parent) {
+CSSVolumePanel::CSSVolumePanel(QWidget* parent) : QWidget(parent), hold_(new PressHold(this)) {
+    // A hold cut short (hidden, disabled) leaves no drag behind.
+    connect(hold_, &PressHold::ended, this, [this] { dragging_ = false; });
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 200);
     const float start[9][2] = {{0, 0},  {-1, 1}, {0, 1},        {1, 1},   {-1, -1},
@@ -234,10 +237,7 @@ void CSSVolumePanel::mousePressEvent(QMouseEvent* e) {
         if (pt.type != -1 && std::fabs(pt.px - m.x()) < 16 && std::fabs(pt.py - m.y()) < 16) {
             grabbed_ = i;
             dragging_ = true;
-            if (!held_) {
-                held_ = true;
-                emit holdStarted();
-            }
+            hold_->start();
             emit pressed(pt);
             return;
         }
@@ -262,21 +262,8 @@ void CSSVolumePanel::mouseMoveEvent(QMouseEvent* e) {
 void CSSVolumePanel::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton) {
         dragging_ = false;
-        endHold();
+        hold_->end();
     }
-}
-
-void CSSVolumePanel::endHold() {
-    if (!held_)
-        return;
-    held_ = false;
-    emit holdEnded();
-}
-
-void CSSVolumePanel::hideEvent(QHideEvent* e) {
-    dragging_ = false;
-    endHold();
-    QWidget::hideEvent(e);
 }
 
 } // namespace q7

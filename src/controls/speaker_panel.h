@@ -9,6 +9,8 @@
 
 namespace q7 {
 
+class PressHold;
+
 class CSSVolumePanel : public QWidget {
     Q_OBJECT
 public:
@@ -35,10 +37,6 @@ public:
 signals:
     void pressed(const CSSVolumePanel::Point& p); // 2258
     void dragged(const CSSVolumePanel::Point& p); // 2259
-    // A press held on the control, from the press to its release (or until the control hides):
-    // the page makes what changes in between one edit.
-    void holdStarted();
-    void holdEnded();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -46,11 +44,9 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
-    void hideEvent(QHideEvent* e) override;
 
 private:
-    bool held_ = false;
-    void endHold();
+    PressHold* hold_;
     std::array<Point, 9> points_{};
     float W_ = 4.0f, L_ = 4.0f;
     bool dragging_ = false;

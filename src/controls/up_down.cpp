@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/up_down.h"
 
+#include "controls/press_hold.h"
 #include "ui/control_id.h"
 
 #include <QMouseEvent>
@@ -20,20 +21,20 @@ public:
 protected:
     void mousePressEvent(QMouseEvent* e) override {
         if (e->button() == Qt::LeftButton)
-            spin_->startHold();
+            spin_->hold_->start();
         QToolButton::mousePressEvent(e);
     }
     void mouseReleaseEvent(QMouseEvent* e) override {
         QToolButton::mouseReleaseEvent(e);
         if (e->button() == Qt::LeftButton)
-            spin_->endHold();
+            spin_->hold_->end();
     }
 
 private:
     UpDown* spin_;
 };
 
-UpDown::UpDown(int id, QWidget* parent) : QWidget(parent), id_(id) {
+UpDown::UpDown(int id, QWidget* parent) : QWidget(parent), hold_(new PressHold(this)), id_(id) {
     setControlId(this, id);
     up_ = new Arrow(this);
     down_ = new Arrow(this);
@@ -52,31 +53,6 @@ UpDown::UpDown(int id, QWidget* parent) : QWidget(parent), id_(id) {
     connect(up_, &QToolButton::clicked, this, [this] { click(1); });
     connect(down_, &QToolButton::clicked, this, [this] { click(-1); });
     setFixedWidth(18);
-}
-
-void UpDown::startHold() {
-    if (held_)
-        return;
-    held_ = true;
-    emit holdStarted();
-}
-
-void UpDown::endHold() {
-    if (!held_)
-        return;
-    held_ = false;
-    emit holdEnded();
-}
-
-void UpDown::hideEvent(QHideEvent* e) {
-    endHold();
-    QWidget::hideEvent(e);
-}
-
-void UpDown::changeEvent(QEvent* e) {
-    if (e->type() == QEvent::EnabledChange && !isEnabled())
-        endHold();
-    QWidget::changeEvent(e);
 }
 
 void UpDown::setRange(int minimum, int maximum) {

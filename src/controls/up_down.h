@@ -10,6 +10,8 @@ class QToolButton;
 
 namespace q7 {
 
+class PressHold;
+
 class UpDown : public QWidget {
     Q_OBJECT
 public:
@@ -27,20 +29,10 @@ public:
 
 signals:
     void stepping(int id, int delta);
-    // A press held on the control, from the press to its release (or until the control hides):
-    // the page makes what changes in between one edit.
-    void holdStarted();
-    void holdEnded();
-
-protected:
-    void hideEvent(QHideEvent* e) override;
-    void changeEvent(QEvent* e) override;
 
 private:
     class Arrow;
-    bool held_ = false;
-    void startHold();
-    void endHold();
+    PressHold* hold_;
     int id_;
     int minimum_ = 0, maximum_ = 100, position_ = 0;
     QToolButton* up_;

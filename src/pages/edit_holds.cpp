@@ -1,11 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pages/edit_holds.h"
 
-#include "controls/bmp_slider.h"
-#include "controls/delay_panel.h"
-#include "controls/eq_panel.h"
-#include "controls/speaker_panel.h"
-#include "controls/up_down.h"
+#include "controls/press_hold.h"
 #include "params/edit_path.h"
 
 #include <QAbstractSlider>
@@ -35,11 +31,7 @@ void wire(QWidget* root, EditPath& edits, Start start, End end) {
 } // namespace
 
 void holdEditsWhilePressed(QWidget* root, EditPath& edits) {
-    wire<CXBmpSlider>(root, edits, &CXBmpSlider::holdStarted, &CXBmpSlider::holdEnded);
-    wire<UpDown>(root, edits, &UpDown::holdStarted, &UpDown::holdEnded);
-    wire<CDelayPanel>(root, edits, &CDelayPanel::holdStarted, &CDelayPanel::holdEnded);
-    wire<CSSVolumePanel>(root, edits, &CSSVolumePanel::holdStarted, &CSSVolumePanel::holdEnded);
-    wire<CEqPanel>(root, edits, &CEqPanel::holdStarted, &CEqPanel::holdEnded);
+    wire<PressHold>(root, edits, &PressHold::started, &PressHold::ended);
     wire<QAbstractSlider>(root, edits, &QAbstractSlider::sliderPressed,
                           &QAbstractSlider::sliderReleased);
 }
