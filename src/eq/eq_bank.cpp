@@ -20,18 +20,18 @@ using enum EqColour;
 // Colours: the music bank numbers its bands gold; the channel A echo draws its curve and numbers
 // green, the channel B mic its numbers; every other bank is cyan.
 constexpr EqBankInfo kBanks[kEqBankCount] = {
-    {0, "music", 4, 0, 15, 15, "音乐均衡", "Music EQ", Music, Gold, Cyan},
-    {1, "mic-a", 1, 0, 15, 15, "话筒通道A均衡", "CH A Mic EQ", Mic, Cyan, Cyan},
-    {2, "sub", 8, 0, 5, 20, "超低均衡", "SUB EQ", Output, Cyan, Cyan},
-    {3, "center", 7, 0, 10, 10, "中置均衡", "Center EQ", Output, Cyan, Cyan},
-    {4, "rear", 6, 0, 10, 10, "后置均衡", "REAR EQ", Output, Cyan, Cyan},
-    {5, "main", 5, 0, 24, 24, "前置均衡", "MAIN EQ", Output, Cyan, Cyan},
-    {6, "reverb-a", 3, 0, 7, 7, "混响通道A均衡", "CH A Reverb EQ", Effect, Cyan, Cyan},
-    {7, "echo-a", 2, 0, 7, 7, "回声通道A均衡", "CH A Echo EQ", Effect, Green, Green},
-    {8, "mic-b", 1, 15, 15, 15, "话筒通道B均衡", "CH B Mic EQ", Mic, Green, Cyan},
-    {9, "reverb-b", 3, 7, 7, 7, "混响通道B均衡", "CH B Reverb EQ", Effect, Cyan, Cyan},
-    {10, "echo-b", 2, 7, 7, 7, "回声通道B均衡", "CH B Echo EQ", Effect, Cyan, Cyan},
-    {11, "top", 9, 0, 10, 10, "顶置均衡", "TOP EQ", Output, Cyan, Cyan},
+    {0, "music", 4, 0, 15, 15, "音乐均衡", "Music EQ", Music, -1, Gold, Cyan},
+    {1, "mic-a", 1, 0, 15, 15, "话筒通道A均衡", "CH A Mic EQ", Mic, 0, Cyan, Cyan},
+    {2, "sub", 8, 0, 5, 20, "超低均衡", "SUB EQ", Output, -1, Cyan, Cyan},
+    {3, "center", 7, 0, 10, 10, "中置均衡", "Center EQ", Output, -1, Cyan, Cyan},
+    {4, "rear", 6, 0, 10, 10, "后置均衡", "REAR EQ", Output, -1, Cyan, Cyan},
+    {5, "main", 5, 0, 24, 24, "前置均衡", "MAIN EQ", Output, -1, Cyan, Cyan},
+    {6, "reverb-a", 3, 0, 7, 7, "混响通道A均衡", "CH A Reverb EQ", Reverb, 0, Cyan, Cyan},
+    {7, "echo-a", 2, 0, 7, 7, "回声通道A均衡", "CH A Echo EQ", Echo, 0, Green, Green},
+    {8, "mic-b", 1, 15, 15, 15, "话筒通道B均衡", "CH B Mic EQ", Mic, 1, Green, Cyan},
+    {9, "reverb-b", 3, 7, 7, 7, "混响通道B均衡", "CH B Reverb EQ", Reverb, 1, Cyan, Cyan},
+    {10, "echo-b", 2, 7, 7, 7, "回声通道B均衡", "CH B Echo EQ", Echo, 1, Cyan, Cyan},
+    {11, "top", 9, 0, 10, 10, "顶置均衡", "TOP EQ", Output, -1, Cyan, Cyan},
 };
 
 } // namespace
@@ -48,8 +48,30 @@ bool isOutputBank(int bank) {
 }
 
 bool isEffectsBank(int bank) {
+    return effectOf(bank).has_value();
+}
+
+std::optional<MicChannel> micChannelOf(int bank) {
     const EqBankInfo* b = eqBankInfo(bank);
-    return b && b->role == EqBankRole::Effect;
+    if (!b || b->channel < 0)
+        return std::nullopt;
+    return b->channel == 0 ? MicChannel::A : MicChannel::B;
+}
+
+std::optional<Effect> effectOf(int bank) {
+    const EqBankInfo* b = eqBankInfo(bank);
+    if (b && b->role == EqBankRole::Echo)
+        return Effect::Echo;
+    if (b && b->role == EqBankRole::Reverb)
+        return Effect::Reverb;
+    return std::nullopt;
+}
+
+int effectBank(Effect effect, MicChannel channel) {
+    for (const EqBankInfo& b : kBanks)
+        if (effectOf(b.bank) == effect && micChannelOf(b.bank) == channel)
+            return b.bank;
+    return -1; // every channel has both effects
 }
 
 const EqBankInfo* eqBankByName(std::string_view text) {

@@ -19,6 +19,8 @@ namespace q7 {
 
 class Dsp;
 enum class EqHalf;
+enum class Effect;
+enum class MicChannel;
 
 inline constexpr int kEqBankCount = 12;
 inline constexpr int kSubEqBank = 2;
@@ -32,7 +34,7 @@ inline constexpr double kPassQMin = 0.1, kPassQMax = 2.0; // shelves and pass fi
 
 // What a bank's EQ shapes: the music, a microphone channel, a channel's echo or reverb, or a
 // speaker output (the outputs' speakers can be measured and their bands take every filter type).
-enum class EqBankRole : std::uint8_t { Music, Mic, Effect, Output };
+enum class EqBankRole : std::uint8_t { Music, Mic, Echo, Reverb, Output };
 // The colours a bank is drawn in, as families the UI maps to its own shades.
 enum class EqColour : std::uint8_t { Cyan, Green, Gold };
 
@@ -45,6 +47,7 @@ struct EqBankInfo {
     int records; // records the bank owns (the Sub: each band and its three sections)
     const char *zh, *en;
     EqBankRole role;
+    int channel;      // the microphone channel of a mic, echo or reverb bank: 0 A, 1 B; else -1
     EqColour numbers; // the band numbers in the list
     EqColour curve;   // the response on the graph
 };
@@ -55,6 +58,13 @@ const EqBankInfo* eqBankInfo(int bank);
 // reverb EQ; false outside 0..11.
 bool isOutputBank(int bank);
 bool isEffectsBank(int bank);
+// The microphone channel whose mic, echo or reverb EQ the bank is; none for the music, the outputs
+// and outside 0..11.
+std::optional<MicChannel> micChannelOf(int bank);
+// The effect whose EQ an effects bank is; none for the other banks.
+std::optional<Effect> effectOf(int bank);
+// The bank of a microphone channel's echo or reverb EQ.
+int effectBank(Effect effect, MicChannel channel);
 // The selector cell that bypasses the bank's EQ, and the senders' half that resets it.
 int eqBypassCell(int bank);
 EqHalf eqHalfOf(int bank);

@@ -46,8 +46,8 @@ void CDialogEfx::refresh() {
 
 void CDialogEfx::showInfo() {
     const Language& l = editor_.language();
-    const bool b = bank_ == 9 || bank_ == 10;
-    const bool reverb = groupOf(bank_) == 3;
+    const bool b = micChannelOf(bank_) == MicChannel::B;
+    const bool reverb = effectOf(bank_) == Effect::Reverb;
     const QString channel = b ? l.pick("话筒通道B", "Mic CH B") : l.pick("话筒通道A", "Mic CH A");
     const QString effect = reverb ? l.pick("混响", "reverb") : l.pick("回声", "echo");
     const QString title = graph()->title().toHtmlEscaped();

@@ -29,12 +29,6 @@ public:
     // What is being edited and how to get back, under the band list.
     QLabel* infoText() const { return info_; }
 
-    // The store group (3 reverb, 2 echo) and first record of a bank, as the bank model has them.
-    static int groupOf(int bank) { return eqBankInfo(bank) ? eqBankInfo(bank)->group : 2; }
-    static int firstRecordOf(int bank) {
-        return eqBankInfo(bank) ? eqBankInfo(bank)->firstRecord : 0;
-    }
-
 protected:
     void layoutControls() override;
     void paintEvent(QPaintEvent* e) override;

@@ -7,6 +7,7 @@
 #include "controls/peak_meter.h"
 #include "controls/small_eq_panel.h"
 #include "device/connection.h"
+#include "eq/eq_bank.h"
 #include "pages/band_editor.h"
 #include "pages/eq_editor.h"
 #include "params/dsp.h"
@@ -34,12 +35,21 @@ namespace {
 struct ParameterRow {
     const char *zh, *en;
     int minimum, maximum;
+    // A level row's cell for channel A and B (0 for the other rows), and the effect's mute cell
+    // with what a level set on a muted effect warns (0 for none).
+    int levelA = 0, levelB = 0;
+    int muteCell = 0;
+    const char *mutedZh = nullptr, *mutedEn = nullptr;
 };
 const ParameterRow kRows[9] = {
-    {"混响电平", "Reverb Level", 0, 100},        {"混响预延时", "Reverb Predelay", 3, 200},
-    {"混响时长", "Reverb Time", 0, 100},         {"回声电平", "Echo Level", 0, 100},
-    {"回声预延时", "Echo Predelay", 3, 200},     {"回声间隔", "Echo Time", 180, 260},
-    {"回声起始音量", "Echo Start Vol", 40, 100}, {"回声衰减比例", "Echo Vol Decay", 20, 90},
+    {"混响电平", "Reverb Level", 0, 100, 74, 79, 84, "混响已静音", "Reverb vol is mute"},
+    {"混响预延时", "Reverb Predelay", 3, 200},
+    {"混响时长", "Reverb Time", 0, 100},
+    {"回声电平", "Echo Level", 0, 100, 58, 65, 72, "回声已静音", "Echo vol is mute"},
+    {"回声预延时", "Echo Predelay", 3, 200},
+    {"回声间隔", "Echo Time", 180, 260},
+    {"回声起始音量", "Echo Start Vol", 40, 100, 62, 69},
+    {"回声衰减比例", "Echo Vol Decay", 20, 90, 63, 70},
     {"话筒移频", "Shift Frequency", 1, 5},
 };
 
@@ -199,6 +209,22 @@ int CDialogMusic::bank() const {
     return editor_.inputBank();
 }
 
+bool CDialogMusic::micBank() const {
+    return micChannelOf(bank()).has_value();
+}
+
+bool CDialogMusic::channelB() const {
+    return micChannelOf(bank()) == MicChannel::B;
+}
+
+int CDialogMusic::reverbBank() const {
+    return effectBank(Effect::Reverb, channelB() ? MicChannel::B : MicChannel::A);
+}
+
+int CDialogMusic::echoBank() const {
+    return effectBank(Effect::Echo, channelB() ? MicChannel::B : MicChannel::A);
+}
+
 CXBmpSlider* CDialogMusic::portSlider(int id) const {
     for (CXBmpSlider* s : ports_)
         if (s->id() == id)
@@ -251,23 +277,17 @@ int CDialogMusic::parameterValue(int row) const {
     if (!micBank())
         return 0;
     const ParameterStore& s = editor_.store();
+    if (row >= 0 && row < 9 && kRows[row].levelA)
+        return s.cellInt(channelCell(kRows[row].levelA, kRows[row].levelB));
     switch (row) {
-    case 0:
-        return s.cellInt(channelCell(74, 79));
     case 1:
         return int(s.cellFloat(channelCell(75, 80)) + s.cellFloat(channelCell(76, 81)));
     case 2:
         return int(s.cellFloat(channelCell(77, 82)));
-    case 3:
-        return s.cellInt(channelCell(58, 65));
     case 4:
         return int(s.cellFloat(channelCell(59, 66)) + s.cellFloat(channelCell(60, 67)));
     case 5:
         return int(s.cellFloat(channelCell(61, 68)));
-    case 6:
-        return s.cellInt(channelCell(62, 69));
-    case 7:
-        return s.cellInt(channelCell(63, 70));
     case 8:
         return s.cellInt(channelCell(33, 41));
     default:
@@ -326,41 +346,29 @@ void CDialogMusic::setParameterValue(int value) {
     const int v = std::clamp(value, kRows[row].minimum, kRows[row].maximum);
     ParameterStore& s = editor_.store();
     Dsp& dsp = editor_.dsp();
-    const bool b = bank() == 8;
+    const bool b = channelB();
     const MicChannel ch = b ? MicChannel::B : MicChannel::A;
     const Language& l = editor_.language();
+    const ParameterRow& p = kRows[row];
+    if (p.levelA) {
+        const int cell = channelCell(p.levelA, p.levelB);
+        s.setCellInt(cell, v);
+        dsp.sendLevel(cell);
+        if (p.muteCell && v != 0 && s.cellInt(p.muteCell) != 0)
+            editor_.ShowInfo(l.pick(p.mutedZh, p.mutedEn), 1100);
+    }
     switch (row) {
-    case 0:
-        s.setCellInt(b ? 79 : 74, v);
-        dsp.sendLevel(b ? 79 : 74);
-        if (v != 0 && s.cellInt(84) != 0)
-            editor_.ShowInfo(l.pick("混响已静音", "Reverb vol is mute"), 1100);
-        break;
     case 1:
         dsp.sendPredelay(Effect::Reverb, ch, v);
         break;
     case 2:
         dsp.sendReverbTime(ch, v);
         break;
-    case 3:
-        s.setCellInt(b ? 65 : 58, v);
-        dsp.sendLevel(b ? 65 : 58);
-        if (v != 0 && s.cellInt(72) != 0)
-            editor_.ShowInfo(l.pick("回声已静音", "Echo vol is mute"), 1100);
-        break;
     case 4:
         dsp.sendPredelay(Effect::Echo, ch, v);
         break;
     case 5:
         dsp.sendEchoTime(ch, v);
-        break;
-    case 6:
-        s.setCellInt(b ? 69 : 62, v);
-        dsp.sendLevel(b ? 69 : 62);
-        break;
-    case 7:
-        s.setCellInt(b ? 70 : 63, v);
-        dsp.sendLevel(b ? 70 : 63);
         break;
     case 8:
         dsp.sendMicShift(ch, v);
@@ -411,7 +419,7 @@ void CDialogMusic::routePort(int k, bool toA) {
 
 void CDialogMusic::fillPreviews() {
     const ParameterStore& s = editor_.store();
-    const QColor colour = bank() == 0 ? kGrey : bank() == 8 ? kGreen : kCyan;
+    const QColor colour = !micBank() ? kGrey : channelB() ? kGreen : kCyan;
     for (auto [panel, effect] : {std::pair{echo_, echoBank()}, std::pair{reverb_, reverbBank()}}) {
         const EqBankState state = readBank(s, effect);
         for (int i = 0; i < std::min(CSmallEqPanel::kBands, state.bandCount()); ++i) {

@@ -75,11 +75,12 @@ private:
     bool lastBluetooth_ = false, lastPairing_ = false;
 
     int bank() const;
-    bool micBank() const { return bank() != 0; }
-    int channelCell(int a, int b) const { return bank() == 8 ? b : a; }
-    // The reverb and echo banks of the mic channel shown (channel A's beside the music bank).
-    int reverbBank() const { return bank() == 8 ? 9 : 6; }
-    int echoBank() const { return bank() == 8 ? 10 : 7; }
+    bool micBank() const;
+    // The mic channel shown: channel A's effects stand beside the music bank.
+    bool channelB() const;
+    int channelCell(int a, int b) const { return channelB() ? b : a; }
+    int reverbBank() const;
+    int echoBank() const;
     void fillParameters();
     void fillPorts();
     void fillPreviews();

@@ -2,6 +2,7 @@
 // The bank model: one rounding rule from user values to a record, the values a record stands
 // for, the Sub's two numberings and its crossover slopes.
 #include "eq/eq_bank.h"
+#include "params/dsp.h"
 #include "params/param_names.h"
 
 #include <gtest/gtest.h>
@@ -89,9 +90,21 @@ TEST(BankModel, RolesAgreeWithTheNamesTable) {
         const std::string id = eqBankInfo(bank)->id;
         EXPECT_EQ(isOutputBank(bank), findParam(id + ".mix.direct") != nullptr) << id;
         EXPECT_EQ(isEffectsBank(bank), id.starts_with("echo-") || id.starts_with("reverb-")) << id;
+        const bool micOrEffect = id.starts_with("mic-") || isEffectsBank(bank);
+        EXPECT_EQ(micChannelOf(bank), !micOrEffect         ? std::nullopt
+                                      : id.ends_with("-a") ? std::optional(MicChannel::A)
+                                                           : std::optional(MicChannel::B))
+            << id;
+        if (isEffectsBank(bank)) {
+            EXPECT_EQ(effectOf(bank), id.starts_with("echo-") ? Effect::Echo : Effect::Reverb);
+            EXPECT_EQ(effectBank(*effectOf(bank), *micChannelOf(bank)), bank) << id;
+        } else {
+            EXPECT_FALSE(effectOf(bank)) << id;
+        }
     }
     for (int bank : {-1, kEqBankCount}) {
         EXPECT_FALSE(isOutputBank(bank));
         EXPECT_FALSE(isEffectsBank(bank));
+        EXPECT_FALSE(micChannelOf(bank));
     }
 }
