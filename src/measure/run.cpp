@@ -279,21 +279,28 @@ MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout&
     return out;
 }
 
+PlayRecordRequest playRecordRequest(const MeasureDevices& devices, double sampleRate,
+                                    const std::vector<float>& signal, std::size_t recordFrames) {
+    PlayRecordRequest req;
+    req.playDevice = devices.play;
+    req.recordDevice = devices.record;
+    req.sampleRate = sampleRate;
+    req.playChannels = std::max(devices.playChannels, 1);
+    req.recordChannels = std::max(devices.recordChannels, 1);
+    req.recordFrames = recordFrames;
+    req.play.resize(signal.size() * std::size_t(req.playChannels));
+    for (std::size_t i = 0; i < signal.size(); ++i)
+        for (int c = 0; c < req.playChannels; ++c)
+            req.play[i * std::size_t(req.playChannels) + std::size_t(c)] = signal[i];
+    return req;
+}
+
 MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const MeasureSetup& setup,
                        const MeasureDevices& devices, const PlayRecordCallbacks& callbacks) {
     MeasureOutcome out;
     const PlaybackLayout layout = layoutPlayback(setup);
-    PlayRecordRequest req;
-    req.playDevice = devices.play;
-    req.recordDevice = devices.record;
-    req.sampleRate = setup.sweep.sampleRate;
-    req.playChannels = std::max(devices.playChannels, 1);
-    req.recordChannels = std::max(devices.recordChannels, 1);
-    req.recordFrames = layout.recordFrames;
-    req.play.resize(layout.signal.size() * std::size_t(req.playChannels));
-    for (std::size_t i = 0; i < layout.signal.size(); ++i)
-        for (int c = 0; c < req.playChannels; ++c)
-            req.play[i * std::size_t(req.playChannels) + std::size_t(c)] = layout.signal[i];
+    PlayRecordRequest req =
+        playRecordRequest(devices, setup.sweep.sampleRate, layout.signal, layout.recordFrames);
     const bool acoustic = setup.reference == TimingReference::Acoustic;
     if (acoustic)
         req.cues = layout.cues;

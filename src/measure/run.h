@@ -120,6 +120,11 @@ struct MeasureDevices {
     int loopbackChannel = 1;
 };
 
+// A run on the chosen devices that plays the mono signal on every playback channel (at least one
+// channel each way) and records the given frames.
+PlayRecordRequest playRecordRequest(const MeasureDevices& devices, double sampleRate,
+                                    const std::vector<float>& signal, std::size_t recordFrames);
+
 // Solo, play and record, restore (also on failure or cancel), analyse.
 MeasureOutcome measure(AudioBackend& audio, SpeakerSwitch* speakers, const MeasureSetup& setup,
                        const MeasureDevices& devices, const PlayRecordCallbacks& callbacks = {});

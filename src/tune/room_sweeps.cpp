@@ -456,17 +456,8 @@ PositionSweeps sweepRoom(AudioBackend& audio, SpeakerSwitch& speakers, const Roo
     for (int attempt = 0;; ++attempt) {
         PositionSweeps out;
         const RoomSweepLayout layout = layoutRoomSweeps(setup);
-        PlayRecordRequest req;
-        req.playDevice = devices.play;
-        req.recordDevice = devices.record;
-        req.sampleRate = setup.sweep.sampleRate;
-        req.playChannels = std::max(devices.playChannels, 1);
-        req.recordChannels = std::max(devices.recordChannels, 1);
-        req.recordFrames = layout.recordFrames;
-        req.play.resize(layout.signal.size() * std::size_t(req.playChannels));
-        for (std::size_t i = 0; i < layout.signal.size(); ++i)
-            for (int c = 0; c < req.playChannels; ++c)
-                req.play[i * std::size_t(req.playChannels) + std::size_t(c)] = layout.signal[i];
+        PlayRecordRequest req =
+            playRecordRequest(devices, setup.sweep.sampleRate, layout.signal, layout.recordFrames);
         req.cues = layout.cues;
 
         PlayRecordCallbacks cb;
