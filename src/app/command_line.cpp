@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/command_line.h"
 
+#include "params/text.h"
+
 #include <QCommandLineParser>
 #include <QtGlobal>
 #include <algorithm>
@@ -77,38 +79,12 @@ struct Parser {
     }
 };
 
-std::size_t editDistance(const QString& a, const QString& b) {
-    std::vector<std::size_t> row(std::size_t(b.size()) + 1);
-    for (std::size_t j = 0; j < row.size(); ++j)
-        row[j] = j;
-    for (qsizetype i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = std::size_t(i);
-        for (qsizetype j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[std::size_t(j)];
-            row[std::size_t(j)] = std::min({row[std::size_t(j)] + 1, row[std::size_t(j - 1)] + 1,
-                                            diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row.back();
-}
-
 QString nearestOption(const QString& name) {
-    QString best;
-    std::size_t bestDistance = std::max<std::size_t>(2, std::size_t(name.size()) / 3) + 1;
-    for (const char* known :
-         {"simulator", "replay", "trace", "verbose", "screenshots", "version", "help"}) {
-        const QString k = known;
-        if (name.size() >= 2 && k.startsWith(name))
-            return k;
-        const std::size_t d = editDistance(name, k);
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = k;
-        }
-    }
-    return best;
+    std::vector<std::u16string> known;
+    for (const char* k :
+         {"simulator", "replay", "trace", "verbose", "screenshots", "version", "help"})
+        known.push_back(QString(k).toStdU16String());
+    return QString::fromStdU16String(nearestWord(name.toStdU16String(), known));
 }
 
 EditorCommandLine error(const QString& message) {

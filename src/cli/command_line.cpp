@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/command_line.h"
 
+#include "params/text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -143,22 +145,6 @@ std::string wrap(const std::vector<std::string>& words, std::size_t indent) {
     return out + line + "\n";
 }
 
-std::size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
 bool isNumber(const std::string& s) {
     double v = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -202,20 +188,7 @@ int Invocation::usage(const std::string& message) const {
 }
 
 std::string nearest(const std::string& word, const std::vector<std::string>& candidates) {
-    std::string best;
-    std::size_t bestDistance = std::max<std::size_t>(2, word.size() / 3) + 1;
-    for (const std::string& c : candidates) {
-        if (c == word)
-            continue;
-        if (word.size() >= 2 && c.starts_with(word))
-            return c;
-        const std::size_t d = editDistance(word, c);
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = c;
-        }
-    }
-    return best;
+    return nearestWord(word, candidates);
 }
 
 std::string q7ctlVersionText() {
