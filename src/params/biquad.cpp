@@ -151,4 +151,14 @@ double biquadMagnitudeDb(const Biquad& b, double frequencyHz, double sampleRate)
     return 10.0 * std::log10(num / den);
 }
 
+void filterInPlace(std::vector<double>& samples, const Biquad& b) {
+    double z1 = 0, z2 = 0;
+    for (double& v : samples) {
+        const double y = b.b0 * v + z1;
+        z1 = b.b1 * v - b.a1 * y + z2;
+        z2 = b.b2 * v - b.a2 * y;
+        v = y;
+    }
+}
+
 } // namespace q7

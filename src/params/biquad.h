@@ -3,6 +3,8 @@
 // the EQ graph so that the drawn response is the one the amplifier produces.
 #pragma once
 
+#include <vector>
+
 namespace q7 {
 
 // Normalised so that a0 = 1.
@@ -18,5 +20,8 @@ Biquad DesignBiquad(int type, double gainDb, double frequencyHz, double q, doubl
 
 // Magnitude response in dB of one section at frequency f.
 double biquadMagnitudeDb(const Biquad& b, double frequencyHz, double sampleRate);
+
+// Runs the samples through the section in place, starting from rest.
+void filterInPlace(std::vector<double>& samples, const Biquad& b);
 
 } // namespace q7

@@ -161,15 +161,8 @@ std::vector<float> speakerInRoom(int k, const Point& listener) {
     } else {
         speaker = {DesignBiquad(3, 0, 55, 0.8, 0, kFs), DesignBiquad(5, -1.5, 12000, 0.7, 0, kFs)};
     }
-    for (const Biquad& b : speaker) {
-        double z1 = 0, z2 = 0;
-        for (double& v : ir) {
-            const double y = b.b0 * v + z1;
-            z1 = b.b1 * v - b.a1 * y + z2;
-            z2 = b.b2 * v - b.a2 * y;
-            v = y;
-        }
-    }
+    for (const Biquad& b : speaker)
+        filterInPlace(ir, b);
     // A fade over the last tenth, so the response has no cut edge.
     const std::size_t fade = n / 10;
     for (std::size_t i = 0; i < fade; ++i)

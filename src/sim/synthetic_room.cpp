@@ -34,16 +34,6 @@ void tap(std::vector<double>& ir, double at, double gain) {
     }
 }
 
-void filter(std::vector<double>& x, const Biquad& b) {
-    double z1 = 0, z2 = 0;
-    for (double& v : x) {
-        const double y = b.b0 * v + z1;
-        z1 = b.b1 * v - b.a1 * y + z2;
-        z2 = b.b2 * v - b.a2 * y;
-        v = y;
-    }
-}
-
 Biquad design(int type, double gainDb, double hz, double q) {
     return DesignBiquad(type, gainDb, hz, q, 0.0, kFs);
 }
@@ -166,23 +156,23 @@ Room syntheticRoom(const SyntheticRoomSetup& setup, SyntheticRoomTruth* truth) {
                 const double t = (double(i) - t0) / kFs;
                 room[i] += level * 0.0004 * noise(tail) * std::exp(-t / tau);
             }
-            filter(room, design(2, 0, 2000, 0.707));
+            filterInPlace(room, design(2, 0, 2000, 0.707));
             for (std::size_t i = 0; i < kLength; ++i)
                 ir[i] += room[i];
             if (s.wallM > 0) {
                 // The wall's reflection, in phase, only where the speaker radiates backwards.
                 std::vector<double> wall(kLength, 0.0);
                 tap(wall, t0 + 2 * s.wallM / kSoundSpeed * kFs, 0.8 * g);
-                filter(wall, wallFilter());
-                filter(wall, wallFilter());
+                filterInPlace(wall, wallFilter());
+                filterInPlace(wall, wallFilter());
                 for (std::size_t i = 0; i < kLength; ++i)
                     ir[i] += wall[i];
             }
             if (k == kSub) {
                 // A strong mode, and the Sub's own band.
-                filter(ir, design(1, 8 * modeScale, s.modeHz, 7));
-                filter(ir, design(3, 0, 25, 0.707));
-                filter(ir, design(2, 0, s.bassHz, 0.707));
+                filterInPlace(ir, design(1, 8 * modeScale, s.modeHz, 7));
+                filterInPlace(ir, design(3, 0, 25, 0.707));
+                filterInPlace(ir, design(2, 0, s.bassHz, 0.707));
                 if (setup.subInverted)
                     for (double& v : ir)
                         v = -v;
@@ -193,9 +183,9 @@ Room syntheticRoom(const SyntheticRoomSetup& setup, SyntheticRoomTruth* truth) {
                     ir[i] += g * 0.0006 * modeScale * std::sin(2 * std::numbers::pi * f * t) *
                              std::exp(-t / 0.12);
                 }
-                filter(ir, design(3, 0, s.bassHz, s.bassQ));
-                filter(ir, design(1, s.presenceDb, s.presenceHz, 1.2));
-                filter(ir, design(5, s.trebleDb, 8000, 0.707));
+                filterInPlace(ir, design(3, 0, s.bassHz, s.bassQ));
+                filterInPlace(ir, design(1, s.presenceDb, s.presenceHz, 1.2));
+                filterInPlace(ir, design(5, s.trebleDb, 8000, 0.707));
             }
             const std::size_t fade = kLength / 10;
             for (std::size_t i = 0; i < fade; ++i)
