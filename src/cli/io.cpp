@@ -5,6 +5,7 @@
 #include "params/mode_file.h"
 #include "protocol/file_writer.h"
 
+#include <ctime>
 #include <fstream>
 
 namespace q7 {
@@ -107,6 +108,15 @@ bool writeOutput(const std::string& path, std::ostream& out, std::span<const std
         return false;
     }
     return true;
+}
+
+std::string localTimeText(const char* format) {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, format, &tm);
+    return buf;
 }
 
 } // namespace q7

@@ -37,4 +37,7 @@ bool readCheckedModeInput(const std::string& path, std::istream& in, ModeImage& 
 bool writeOutput(const std::string& path, std::ostream& out, std::span<const std::uint8_t> bytes,
                  std::string& error);
 
+// The local time now, as strftime writes it in format (the dates reports carry).
+std::string localTimeText(const char* format);
+
 } // namespace q7

@@ -3,6 +3,7 @@
 
 #include "cli/audio_rig.h"
 #include "cli/command_line.h"
+#include "cli/io.h"
 #include "cli/mode_json.h"
 #include "device/connection.h"
 #include "device/hidapi_backend.h"
@@ -22,7 +23,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <unistd.h>
@@ -90,15 +90,6 @@ std::string resultJson(const Result& r) {
     for (std::size_t i = 0; i < r.warnings.size(); ++i)
         s += (i ? ", " : "") + jsonString(r.warnings[i]);
     return s + "]}";
-}
-
-std::string today() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%b %d, %Y %H:%M:%S", &tm);
-    return buf;
 }
 
 // What the measurement's options say, once checked.
@@ -172,7 +163,7 @@ std::vector<std::string> header(const MeasureArgs& a, const Plan& p, const std::
         "Measurement data measured by q7ctl",
         "Source: " + source,
         "Format: " + s.analysis.smoothing.name() + ", frequency step 1/48 octave",
-        "Dated: " + today(),
+        "Dated: " + localTimeText("%b %d, %Y %H:%M:%S"),
         "Sweep: " + fixed(s.sweep.seconds, 1) + " s, " + fixed(s.sweep.startHz, 0) + " Hz to " +
             fixed(sweepEndHz(s.sweep), 0) + " Hz at " + fixed(s.sweep.levelDbfs, 1) + " dBFS",
         "Timing reference: " + p.referenceName,
@@ -471,11 +462,15 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
 namespace {
 
 // The amplifier options given before or after the command.
-void takeGlobal(MeasureArgs& a, const Invocation& run) {
-    a.simulator = run.global.simulator;
-    a.trace = run.global.trace;
-    a.replay = run.global.replay;
-    a.verbose = run.global.verbose;
+// The command's run: the global options, then the measurement command.
+CommandRun runner(MeasureArgs& a) {
+    return [&a](Invocation& run) {
+        a.simulator = run.global.simulator;
+        a.trace = run.global.trace;
+        a.replay = run.global.replay;
+        a.verbose = run.global.verbose;
+        return runMeasureCommand(a, run.out, run.err, run.env);
+    };
 }
 
 } // namespace
@@ -490,11 +485,7 @@ void addMeasureCommands(CommandLine& cli) {
         "computer's (Qt Multimedia: PulseAudio, or PipeWire through its Pulse layer) and, with "
         "--simulator, the simulated amplifier's \"Simulated amplifier input\" and \"Simulated "
         "measurement microphone\".\n",
-        [&devices](Invocation& run) {
-            takeGlobal(devices, run);
-            return runMeasureCommand(devices, run.out, run.err, run.env);
-        },
-        audio);
+        runner(devices), audio);
     addJsonFlag(c, devices.json, "print {\"playback\": [...], \"recording\": [...]}");
     cli.usesAmplifier(c);
 
@@ -511,10 +502,7 @@ void addMeasureCommands(CommandLine& cli) {
         "deconvolves a recording of this sweep made elsewhere (timing: none, or loopback from "
         "its second channel). Exit 0, 1 a failed measurement (no signal, clipped, a device "
         "gone), 2 bad usage.\n",
-        [&m](Invocation& run) {
-            takeGlobal(m, run);
-            return runMeasureCommand(m, run.out, run.err, run.env);
-        });
+        runner(m));
     c->add_option("--speaker", m.speaker, "the speaker to measure")->type_name("SPK");
     c->add_option("--play", m.play, "the playback device (q7ctl audio devices lists them)")
         ->type_name("DEV");

@@ -3,6 +3,7 @@
 
 #include "cli/audio_rig.h"
 #include "cli/command_line.h"
+#include "cli/io.h"
 #include "cli/mode_json.h"
 #include "device/connection.h"
 #include "device/hidapi_backend.h"
@@ -18,22 +19,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 #include <unistd.h>
 
 namespace q7 {
 
 namespace {
-
-std::string today() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
-    return buf;
-}
 
 std::string rounded(double v, double step) {
     return jsonDouble(std::round(v / step) * step);
@@ -387,7 +378,7 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
     }
     if (a.report) {
         TuneReportInfo info;
-        info.dated = today();
+        info.dated = localTimeText("%Y-%m-%d %H:%M");
         info.devices = (devices.play.empty() ? std::string("default playback") : devices.play) +
                        " → " +
                        (devices.record.empty() ? std::string("default recording") : devices.record);
