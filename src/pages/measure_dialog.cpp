@@ -631,22 +631,20 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     layout->addWidget(status_);
 
     auto* buttons = new QHBoxLayout;
-    check_ = new QPushButton(t("电平检查", "Check level"), this);
-    check_->setObjectName("CheckLevel");
-    measure_ = new QPushButton(t("测量", "Measure"), this);
-    measure_->setObjectName("StartMeasure");
+    auto button = [this](const char* zh, const char* en, const char* name, bool enabled) {
+        auto* b = new QPushButton(t(zh, en), this);
+        b->setObjectName(name);
+        b->setEnabled(enabled);
+        return b;
+    };
+    check_ = button("电平检查", "Check level", "CheckLevel", true);
+    measure_ = button("测量", "Measure", "StartMeasure", true);
     measure_->setDefault(true);
-    cancel_ = new QPushButton(t("取消", "Cancel"), this);
-    cancel_->setObjectName("CancelMeasure");
-    cancel_->setEnabled(false);
-    save_ = new QPushButton(t("保存测量…", "Save measurement…"), this);
-    save_->setObjectName("SaveMeasurement");
-    save_->setEnabled(false);
-    autoEq_ = new QPushButton(t("自动均衡…", "Auto EQ…"), this);
-    autoEq_->setObjectName("MeasureAutoEq");
-    autoEq_->setEnabled(false);
-    close_ = new QPushButton(t("关闭", "Close"), this);
-    close_->setObjectName("CloseMeasure");
+    // Cancelling, saving and fitting wait for a run.
+    cancel_ = button("取消", "Cancel", "CancelMeasure", false);
+    save_ = button("保存测量…", "Save measurement…", "SaveMeasurement", false);
+    autoEq_ = button("自动均衡…", "Auto EQ…", "MeasureAutoEq", false);
+    close_ = button("关闭", "Close", "CloseMeasure", true);
     for (QPushButton* b : {check_, measure_, cancel_})
         buttons->addWidget(b);
     buttons->addStretch();

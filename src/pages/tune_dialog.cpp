@@ -33,6 +33,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cmath>
+#include <tuple>
 
 namespace q7 {
 
@@ -45,6 +46,52 @@ const char* const kSpeakerZh[kSpeakerOutputs] = {"前置左", "前置右", "中�
                                                  "后置左", "后置右", "顶置左", "顶置右"};
 const char* const kSpeakerEn[kSpeakerOutputs] = {"Main L", "Main R", "Center", "Sub",
                                                  "Rear L", "Rear R", "Top L",  "Top R"};
+
+// The results and the check tabs: a summary, a table, and the chart chosen beside the tab's
+// button. The widgets are named prefix + "Summary", "ChartChoice" and "Chart"; they are made in
+// the order the Tab key visits them.
+struct ResultTab {
+    QLabel* summary;
+    QTableWidget* table;
+    QComboBox* choice;
+    QLabel* chart;
+    QPushButton* button;
+    auto widgets() const { return std::tuple(summary, table, choice, chart, button); }
+};
+
+ResultTab buildResultTab(QWidget* page, const QString& prefix, const QString& tableName,
+                         const QStringList& columns, const QString& buttonText,
+                         const QString& buttonName) {
+    ResultTab tab;
+    auto* v = new QVBoxLayout(page);
+    tab.summary = new QLabel(page);
+    tab.summary->setObjectName(prefix + "Summary");
+    tab.summary->setWordWrap(true);
+    v->addWidget(tab.summary);
+    tab.table = new QTableWidget(page);
+    tab.table->setObjectName(tableName);
+    tab.table->setColumnCount(int(columns.size()));
+    tab.table->setHorizontalHeaderLabels(columns);
+    tab.table->verticalHeader()->setVisible(false);
+    tab.table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tab.table->horizontalHeader()->setStretchLastSection(true);
+    tab.table->setMinimumHeight(136);
+    v->addWidget(tab.table);
+    tab.choice = new QComboBox(page);
+    tab.choice->setObjectName(prefix + "ChartChoice");
+    tab.chart = new QLabel(page);
+    tab.chart->setObjectName(prefix + "Chart");
+    tab.chart->setFixedSize(kChartW, kChartH);
+    tab.button = new QPushButton(buttonText, page);
+    tab.button->setObjectName(buttonName);
+    auto* h = new QHBoxLayout;
+    h->addWidget(tab.choice, 1);
+    h->addSpacing(24);
+    h->addWidget(tab.button);
+    v->addLayout(h);
+    v->addWidget(tab.chart);
+    return tab;
+}
 
 QTableWidgetItem* tableItem(const QString& text) {
     auto* item = new QTableWidgetItem(text);
@@ -277,72 +324,28 @@ void CTuneDlg::buildMeasure(QWidget* page) {
 }
 
 void CTuneDlg::buildResults(QWidget* page) {
-    auto* v = new QVBoxLayout(page);
-    summary_ = new QLabel(page);
-    summary_->setObjectName("TuneSummary");
-    summary_->setWordWrap(true);
-    v->addWidget(summary_);
-    results_ = new QTableWidget(page);
-    results_->setObjectName("TuneResults");
-    results_->setColumnCount(6);
-    results_->setHorizontalHeaderLabels({tr2("音箱", "Speaker"), tr2("电平", "Level"),
-                                         tr2("延时", "Delay"), tr2("极性", "Polarity"),
-                                         tr2("偏差（前 → 预测）", "Deviation (before → predicted)"),
-                                         tr2("均衡", "EQ")});
-    results_->verticalHeader()->setVisible(false);
-    results_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    results_->horizontalHeader()->setStretchLastSection(true);
-    results_->setMinimumHeight(136);
-    v->addWidget(results_);
-    chartChoice_ = new QComboBox(page);
-    chartChoice_->setObjectName("TuneChartChoice");
-    chart_ = new QLabel(page);
-    chart_->setObjectName("TuneChart");
-    chart_->setFixedSize(kChartW, kChartH);
-    apply_ = new QPushButton(tr2("应用（一步，可撤销）", "Apply (one step, undoable)"), page);
-    apply_->setObjectName("TuneApply");
-    auto* h = new QHBoxLayout;
-    h->addWidget(chartChoice_, 1);
-    h->addSpacing(24);
-    h->addWidget(apply_);
-    v->addLayout(h);
-    v->addWidget(chart_);
+    std::tie(summary_, results_, chartChoice_, chart_, apply_) =
+        buildResultTab(page, "Tune", "TuneResults",
+                       {tr2("音箱", "Speaker"), tr2("电平", "Level"), tr2("延时", "Delay"),
+                        tr2("极性", "Polarity"),
+                        tr2("偏差（前 → 预测）", "Deviation (before → predicted)"),
+                        tr2("均衡", "EQ")},
+                       tr2("应用（一步，可撤销）", "Apply (one step, undoable)"), "TuneApply")
+            .widgets();
     connect(chartChoice_, &QComboBox::currentIndexChanged, this,
             [this] { showChart(chartChoice_, chart_, nullptr); });
     connect(apply_, &QPushButton::clicked, this, &CTuneDlg::applyPlan);
 }
 
 void CTuneDlg::buildCheck(QWidget* page) {
-    auto* v = new QVBoxLayout(page);
-    checkSummary_ = new QLabel(page);
-    checkSummary_->setObjectName("TuneCheckSummary");
-    checkSummary_->setWordWrap(true);
-    v->addWidget(checkSummary_);
-    checks_ = new QTableWidget(page);
-    checks_->setObjectName("TuneChecks");
-    checks_->setColumnCount(5);
-    checks_->setHorizontalHeaderLabels(
-        {tr2("音箱", "Speaker"), tr2("电平误差", "Level error"), tr2("到达误差", "Arrival error"),
-         tr2("偏差（预测 / 实测）", "Deviation (predicted / measured)"),
-         tr2("实测与预测之差", "Measured against predicted")});
-    checks_->verticalHeader()->setVisible(false);
-    checks_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    checks_->horizontalHeader()->setStretchLastSection(true);
-    checks_->setMinimumHeight(136);
-    v->addWidget(checks_);
-    checkChartChoice_ = new QComboBox(page);
-    checkChartChoice_->setObjectName("TuneCheckChartChoice");
-    checkChart_ = new QLabel(page);
-    checkChart_->setObjectName("TuneCheckChart");
-    checkChart_->setFixedSize(kChartW, kChartH);
-    save_ = new QPushButton(tr2("保存报告", "Save report"), page);
-    save_->setObjectName("TuneSaveReport");
-    auto* h = new QHBoxLayout;
-    h->addWidget(checkChartChoice_, 1);
-    h->addSpacing(24);
-    h->addWidget(save_);
-    v->addLayout(h);
-    v->addWidget(checkChart_);
+    std::tie(checkSummary_, checks_, checkChartChoice_, checkChart_, save_) =
+        buildResultTab(page, "TuneCheck", "TuneChecks",
+                       {tr2("音箱", "Speaker"), tr2("电平误差", "Level error"),
+                        tr2("到达误差", "Arrival error"),
+                        tr2("偏差（预测 / 实测）", "Deviation (predicted / measured)"),
+                        tr2("实测与预测之差", "Measured against predicted")},
+                       tr2("保存报告", "Save report"), "TuneSaveReport")
+            .widgets();
     connect(checkChartChoice_, &QComboBox::currentIndexChanged, this,
             [this] { showChart(checkChartChoice_, checkChart_, verification()); });
     connect(save_, &QPushButton::clicked, this, &CTuneDlg::saveReport);
