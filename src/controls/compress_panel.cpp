@@ -2,6 +2,7 @@
 #include "controls/compress_panel.h"
 
 #include "ui/fonts.h"
+#include "ui/skin.h"
 
 #include <QPainter>
 #include <cmath>
@@ -94,9 +95,7 @@ void CCompressPanelPlus::paintEvent(QPaintEvent*) {
     const int w = width(), h = height();
     const double H = h - 45;
     if (background_.isNull()) {
-        background_ = QPixmap(size() * dpr);
-        background_.setDevicePixelRatio(dpr);
-        background_.fill(Qt::black);
+        background_ = skin::canvas(size(), dpr, Qt::black);
         QPainter g(&background_);
         const QFont f = uiFont("宋体", 12);
         g.setFont(f);

@@ -3,6 +3,7 @@
 
 #include "controls/press_hold.h"
 #include "ui/fonts.h"
+#include "ui/skin.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -139,9 +140,7 @@ void CDelayPanel::paintEvent(QPaintEvent*) {
     const int w = width(), h = height();
     const int B = h - 20;
     if (background_.isNull()) {
-        background_ = QPixmap(size() * dpr);
-        background_.setDevicePixelRatio(dpr);
-        background_.fill(Qt::black);
+        background_ = skin::canvas(size(), dpr, Qt::black);
         QPainter g(&background_);
         g.setFont(panelFont());
         const QFontMetrics fm(panelFont());

@@ -3,6 +3,7 @@
 
 #include "controls/press_hold.h"
 #include "ui/fonts.h"
+#include "ui/skin.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -117,9 +118,7 @@ void CSSVolumePanel::paintEvent(QPaintEvent*) {
     const qreal dpr = devicePixelRatioF();
     const int w = width(), h = height();
     if (background_.isNull()) {
-        background_ = QPixmap(size() * dpr);
-        background_.setDevicePixelRatio(dpr);
-        background_.fill(Qt::black);
+        background_ = skin::canvas(size(), dpr, Qt::black);
         QPainter g(&background_);
         QFont f = uiFont("Tahoma", 13);
         // The length labels live in the 25-pixel margin; a wide family or "+2.5m" gets a smaller

@@ -13,16 +13,6 @@ namespace q7 {
 
 namespace {
 
-std::size_t frames(double seconds, double fs) {
-    return std::size_t(std::llround(std::max(seconds, 0.0) * fs));
-}
-
-void place(std::vector<float>& signal, std::size_t at, const std::vector<float>& part) {
-    if (signal.size() < at + part.size())
-        signal.resize(at + part.size(), 0.0f);
-    std::copy(part.begin(), part.end(), signal.begin() + std::ptrdiff_t(at));
-}
-
 constexpr double kDriftWorthCorrectingPpm = 2;
 
 // The phase of ir at hz, over a Hann window of ±half samples around centre.
@@ -73,37 +63,37 @@ PlaybackLayout layoutPlayback(const MeasureSetup& setup) {
     const double fs = setup.sweep.sampleRate;
     PlaybackLayout l;
     const std::vector<float> sweep = exponentialSweep(setup.sweep);
-    std::size_t at = frames(setup.leadSeconds, fs);
+    std::size_t at = framesOf(setup.leadSeconds, fs);
     if (setup.reference == TimingReference::Acoustic) {
         const std::vector<float> ref = exponentialSweep(timingSweep(setup.sweep));
-        const std::size_t switchAfter = frames(setup.switchAfterSeconds, fs);
-        const std::size_t settle = frames(setup.settleSeconds, fs);
+        const std::size_t switchAfter = framesOf(setup.switchAfterSeconds, fs);
+        const std::size_t settle = framesOf(setup.settleSeconds, fs);
         l.ref1Start = at;
-        place(l.signal, at, ref);
+        placeInto(l.signal, at, ref);
         at += ref.size() + switchAfter;
         l.cues.push_back({at, kCueMeasured});
         at += settle;
         l.mainStart = at;
-        place(l.signal, at, sweep);
+        placeInto(l.signal, at, sweep);
         at += sweep.size();
-        l.noiseFrom = at + frames(setup.decaySeconds, fs);
-        at += std::max(switchAfter, frames(setup.decaySeconds + setup.noiseSeconds, fs));
+        l.noiseFrom = at + framesOf(setup.decaySeconds, fs);
+        at += std::max(switchAfter, framesOf(setup.decaySeconds + setup.noiseSeconds, fs));
         l.noiseTo = at;
         l.cues.push_back({at, kCueReference});
         at += settle;
         l.ref2Start = at;
-        place(l.signal, at, ref);
-        at += ref.size() + frames(setup.decaySeconds, fs);
+        placeInto(l.signal, at, ref);
+        at += ref.size() + framesOf(setup.decaySeconds, fs);
     } else {
         l.mainStart = at;
-        place(l.signal, at, sweep);
+        placeInto(l.signal, at, sweep);
         at += sweep.size();
-        l.noiseFrom = at + frames(setup.decaySeconds, fs);
-        at += frames(setup.decaySeconds + setup.noiseSeconds, fs);
+        l.noiseFrom = at + framesOf(setup.decaySeconds, fs);
+        at += framesOf(setup.decaySeconds + setup.noiseSeconds, fs);
         l.noiseTo = at;
     }
     l.signal.resize(at, 0.0f);
-    l.recordFrames = at + frames(setup.marginSeconds, fs);
+    l.recordFrames = at + framesOf(setup.marginSeconds, fs);
     return l;
 }
 
@@ -126,8 +116,8 @@ MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout&
         out.fail({MeasureProblem::NothingRecorded});
         return out;
     }
-    const auto lead = frames(setup.leadSeconds, fs);
-    const auto margin = frames(setup.marginSeconds, fs);
+    const auto lead = framesOf(setup.leadSeconds, fs);
+    const auto margin = framesOf(setup.marginSeconds, fs);
     // Where an arrival may lie, as a window of lags around the part's place in the playback.
     auto around = [&](std::size_t zero, std::size_t start) {
         const std::size_t from = zero + start - std::min(start, lead);
@@ -277,6 +267,16 @@ MeasureOutcome analyseRecording(const MeasureSetup& setup, const PlaybackLayout&
     if (setup.calibration)
         applyCalibration(out.response, *setup.calibration);
     return out;
+}
+
+std::size_t framesOf(double seconds, double fs) {
+    return std::size_t(std::llround(std::max(seconds, 0.0) * fs));
+}
+
+void placeInto(std::vector<float>& signal, std::size_t at, const std::vector<float>& part) {
+    if (signal.size() < at + part.size())
+        signal.resize(at + part.size(), 0.0f);
+    std::copy(part.begin(), part.end(), signal.begin() + std::ptrdiff_t(at));
 }
 
 PlayRecordRequest playRecordRequest(const MeasureDevices& devices, double sampleRate,

@@ -120,6 +120,11 @@ struct MeasureDevices {
     int loopbackChannel = 1;
 };
 
+// The whole frames in seconds (none for a negative time) at sample rate fs.
+std::size_t framesOf(double seconds, double fs);
+// Copies part into signal from frame at on, lengthening signal (with silence) to hold it.
+void placeInto(std::vector<float>& signal, std::size_t at, const std::vector<float>& part);
+
 // A run on the chosen devices that plays the mono signal on every playback channel (at least one
 // channel each way) and records the given frames.
 PlayRecordRequest playRecordRequest(const MeasureDevices& devices, double sampleRate,

@@ -29,16 +29,6 @@ constexpr double kEarliestSeconds = 0.15;
 constexpr double kLatestSeconds = 0.25;
 constexpr double kDriftWorthCorrectingPpm = 0.5;
 
-std::size_t frames(double seconds, double fs) {
-    return std::size_t(std::llround(std::max(seconds, 0.0) * fs));
-}
-
-void place(std::vector<float>& signal, std::size_t at, const std::vector<float>& part) {
-    if (signal.size() < at + part.size())
-        signal.resize(at + part.size(), 0.0f);
-    std::copy(part.begin(), part.end(), signal.begin() + std::ptrdiff_t(at));
-}
-
 // x[from, from + n), zero beyond its ends.
 std::vector<float> slice(const std::vector<float>& x, long from, std::size_t n) {
     std::vector<float> out(n, 0.0f);
@@ -105,30 +95,30 @@ RoomSweepLayout layoutRoomSweeps(const RoomSweepSetup& setup) {
     RoomSweepLayout l;
     const std::vector<float> sweep = exponentialSweep(setup.sweep);
     const std::vector<float> ref = exponentialSweep(timingSweep(setup.sweep));
-    const std::size_t switchAfter = frames(setup.switchAfterSeconds, fs);
-    const std::size_t settle = frames(setup.settleSeconds, fs);
-    std::size_t at = frames(setup.leadSeconds, fs);
+    const std::size_t switchAfter = framesOf(setup.switchAfterSeconds, fs);
+    const std::size_t settle = framesOf(setup.settleSeconds, fs);
+    std::size_t at = framesOf(setup.leadSeconds, fs);
     l.ref1Start = at;
-    place(l.signal, at, ref);
+    placeInto(l.signal, at, ref);
     at += ref.size();
     for (int speaker : setup.speakers) {
         at += switchAfter;
         l.cues.push_back({at, speaker});
         at += settle;
         l.starts.push_back(at);
-        place(l.signal, at, sweep);
+        placeInto(l.signal, at, sweep);
         at += sweep.size();
     }
-    l.noiseFrom = at + frames(setup.decaySeconds, fs);
-    at += std::max(switchAfter, frames(setup.decaySeconds + setup.noiseSeconds, fs));
+    l.noiseFrom = at + framesOf(setup.decaySeconds, fs);
+    at += std::max(switchAfter, framesOf(setup.decaySeconds + setup.noiseSeconds, fs));
     l.noiseTo = at;
     l.cues.push_back({at, setup.referenceSpeaker});
     at += settle;
     l.ref2Start = at;
-    place(l.signal, at, ref);
-    at += ref.size() + frames(0.1, fs);
+    placeInto(l.signal, at, ref);
+    at += ref.size() + framesOf(0.1, fs);
     l.signal.resize(at, 0.0f);
-    l.recordFrames = at + frames(setup.marginSeconds, fs);
+    l.recordFrames = at + framesOf(setup.marginSeconds, fs);
     return l;
 }
 
@@ -159,10 +149,10 @@ struct PartReading {
     SweepSetup timing;
 
     PartReading(const RoomSweepSetup& s, const RoomSweepLayout& l)
-        : setup(s), layout(l), fs(s.sweep.sampleRate), lead(frames(s.leadSeconds, fs)),
-          margin(frames(s.marginSeconds, fs)), sweepLength(exponentialSweep(s.sweep).size()),
-          before(frames(kBeforeSeconds, fs)),
-          segment(before + sweepLength + frames(kAfterSeconds, fs)),
+        : setup(s), layout(l), fs(s.sweep.sampleRate), lead(framesOf(s.leadSeconds, fs)),
+          margin(framesOf(s.marginSeconds, fs)), sweepLength(exponentialSweep(s.sweep).size()),
+          before(framesOf(kBeforeSeconds, fs)),
+          segment(before + sweepLength + framesOf(kAfterSeconds, fs)),
           maxLeftMs(0.45 * harmonicLeadSeconds(s.sweep, 2) * 1000), offset(s.sweep.levelDbfs),
           timing(timingSweep(s.sweep)) {
         refLength = exponentialSweep(timing).size();
@@ -212,8 +202,8 @@ PartResult readPart(const PartReading& r, Deconvolver& d, std::size_t k,
     const std::size_t start = r.layout.starts[k];
     const ImpulseResponse ir = d(seg);
     const std::size_t expected = ir.zero + r.before;
-    const auto peak = peakIndex(ir.samples, expected - frames(kEarliestSeconds, r.fs),
-                                expected + frames(kLatestSeconds, r.fs));
+    const auto peak = peakIndex(ir.samples, expected - framesOf(kEarliestSeconds, r.fs),
+                                expected + framesOf(kLatestSeconds, r.fs));
     if (!peak)
         return p;
     p.found = true;
@@ -438,9 +428,9 @@ std::vector<int> speakersHeard(const RoomSweepSetup& setup, const RoomSweepLayou
     std::vector<int> heard;
     const double fs = setup.sweep.sampleRate;
     Deconvolver main(setup.sweep);
-    const std::size_t lead = frames(setup.leadSeconds, fs);
-    const std::size_t reach = lead + frames(setup.marginSeconds, fs);
-    const std::size_t n = reach + main.sweepLength() + frames(kAfterSeconds, fs);
+    const std::size_t lead = framesOf(setup.leadSeconds, fs);
+    const std::size_t reach = lead + framesOf(setup.marginSeconds, fs);
+    const std::size_t n = reach + main.sweepLength() + framesOf(kAfterSeconds, fs);
     for (std::size_t k = 0; k < setup.speakers.size(); ++k) {
         const long from = long(layout.starts[k]) - long(lead);
         const ImpulseResponse ir = main(slice(mic, from, n));

@@ -25,19 +25,27 @@ void installFontSubstitutions() {
     }
 }
 
-QFont uiFont(const char* family, int pixelSize, bool bold) {
+namespace {
+
+// The family (with its stand-ins) and weight; the size is the caller's.
+QFont familyFont(const char* family, bool bold) {
     QFont f;
     f.setFamilies(familiesFor(family));
-    f.setPixelSize(pixelSize);
     f.setBold(bold);
     return f;
 }
 
+} // namespace
+
+QFont uiFont(const char* family, int pixelSize, bool bold) {
+    QFont f = familyFont(family, bold);
+    f.setPixelSize(pixelSize);
+    return f;
+}
+
 QFont uiFontPoints(const char* family, double pointSize, bool bold) {
-    QFont f;
-    f.setFamilies(familiesFor(family));
+    QFont f = familyFont(family, bold);
     f.setPointSizeF(pointSize);
-    f.setBold(bold);
     return f;
 }
 

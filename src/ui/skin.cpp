@@ -9,14 +9,25 @@ namespace q7::skin {
 
 namespace {
 
-QPixmap canvas(QSize size, qreal dpr) {
-    QPixmap p(size * dpr);
-    p.setDevicePixelRatio(dpr);
-    p.fill(Qt::transparent);
-    return p;
+// The image, as 32-bit ARGB, with every pixel mapped.
+template <class Map> QImage mapped(const QImage& image, Map map) {
+    QImage out = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            line[x] = map(line[x]);
+    }
+    return out;
 }
 
 } // namespace
+
+QPixmap canvas(QSize size, qreal dpr, const QColor& fill) {
+    QPixmap p(size * dpr);
+    p.setDevicePixelRatio(dpr);
+    p.fill(fill);
+    return p;
+}
 
 QPixmap sliderChannel(QSize size, qreal dpr, bool vertical, bool filled, bool disabled) {
     QPixmap pm = canvas(size, dpr);
@@ -112,30 +123,17 @@ QPixmap buttonFace(QSize size, qreal dpr, bool alternate) {
 }
 
 QImage brightened(const QImage& image) {
-    QImage out = image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < out.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < out.width(); ++x) {
-            const QRgb c = line[x];
-            auto f = [](int v) { return std::min(255, int(v * 1.05 + 0.05 * 255 + 0.5)); };
-            line[x] = qRgba(f(qRed(c)), f(qGreen(c)), f(qBlue(c)), qAlpha(c));
-        }
-    }
-    return out;
+    return mapped(image, [](QRgb c) {
+        auto f = [](int v) { return std::min(255, int(v * 1.05 + 0.05 * 255 + 0.5)); };
+        return qRgba(f(qRed(c)), f(qGreen(c)), f(qBlue(c)), qAlpha(c));
+    });
 }
 
 QImage greyed(const QImage& image) {
-    QImage out = image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < out.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < out.width(); ++x) {
-            const QRgb c = line[x];
-            const int g =
-                std::min(255, int(0.3 * qRed(c) + 0.59 * qGreen(c) + 0.11 * qBlue(c) + 0.5));
-            line[x] = qRgba(g, g, g, qAlpha(c));
-        }
-    }
-    return out;
+    return mapped(image, [](QRgb c) {
+        const int g = std::min(255, int(0.3 * qRed(c) + 0.59 * qGreen(c) + 0.11 * qBlue(c) + 0.5));
+        return qRgba(g, g, g, qAlpha(c));
+    });
 }
 
 } // namespace q7::skin

@@ -10,6 +10,10 @@ namespace q7::skin {
 
 enum class Thumb { Normal, Focused, Disabled };
 
+// A pixmap of size device-independent pixels at the pixel ratio, filled with one colour: what a
+// control paints its cached background on.
+QPixmap canvas(QSize size, qreal dpr, const QColor& fill = Qt::transparent);
+
 // The channel, or its filled part; greyed when the slider is disabled.
 QPixmap sliderChannel(QSize size, qreal dpr, bool vertical, bool filled, bool disabled = false);
 QPixmap sliderThumb(QSize size, qreal dpr, Thumb state, bool vertical);
