@@ -11,6 +11,18 @@ bool isSimulatedDevice(const std::optional<std::string>& name) {
     return name && (*name == kSimPlaybackDevice || *name == kSimRecordingDevice);
 }
 
+std::optional<bool> useSimulatedDevices(bool simulator, const std::optional<std::string>& play,
+                                        const std::optional<std::string>& record,
+                                        std::ostream& err) {
+    const bool simulated =
+        simulator && (!play || isSimulatedDevice(play)) && (!record || isSimulatedDevice(record));
+    if (simulator && !simulated && (isSimulatedDevice(play) || isSimulatedDevice(record))) {
+        err << "q7ctl: play and record on the simulated devices together, or on real ones\n";
+        return std::nullopt;
+    }
+    return simulated;
+}
+
 bool parseSimulator(const std::optional<std::string>& option, std::optional<SimOptions>& out,
                     std::ostream& err) {
     out.reset();

@@ -19,6 +19,13 @@ class Connection;
 // Whether a device name is one of the simulator's.
 bool isSimulatedDevice(const std::optional<std::string>& name);
 
+// Whether a run plays and records on the simulator's devices: with the simulator, unless --play
+// or --record names another device. Nothing, said on err, when one of the two names a simulated
+// device and the other a real one.
+std::optional<bool> useSimulatedDevices(bool simulator, const std::optional<std::string>& play,
+                                        const std::optional<std::string>& record,
+                                        std::ostream& err);
+
 // The --simulator option's settings, none without it; false, said on err, when they do not
 // parse.
 bool parseSimulator(const std::optional<std::string>& option, std::optional<SimOptions>& out,

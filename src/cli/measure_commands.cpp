@@ -349,13 +349,11 @@ int runMeasureCommand(const MeasureArgs& a, std::ostream& out, std::ostream& err
     }
 
     // The devices: the simulated ones by default with the simulator, else the system's.
-    const bool simulatedDevices = simAudio && (!a.play || isSimulatedDevice(a.play)) &&
-                                  (!a.record || isSimulatedDevice(a.record));
-    if (simAudio && !simulatedDevices &&
-        (isSimulatedDevice(a.play) || isSimulatedDevice(a.record))) {
-        err << "q7ctl: play and record on the simulated devices together, or on real ones\n";
+    const std::optional<bool> simulated =
+        useSimulatedDevices(simAudio != nullptr, a.play, a.record, err);
+    if (!simulated)
         return 2;
-    }
+    const bool simulatedDevices = *simulated;
     AudioBackend* audio = simulatedDevices ? simAudio : system;
     if (!audio) {
         err << "q7ctl: this q7ctl has no audio devices (built without Qt Multimedia)\n";

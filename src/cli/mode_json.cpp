@@ -9,7 +9,11 @@
 
 namespace q7 {
 
-std::string jsonFloat(float v) {
+namespace {
+
+// The shortest text that reads back as the same value of its own type; null for what JSON
+// cannot hold.
+template <class Number> std::string shortestJson(Number v) {
     if (!std::isfinite(v))
         return "null";
     char buf[32];
@@ -17,12 +21,14 @@ std::string jsonFloat(float v) {
     return std::string(buf, r.ptr);
 }
 
+} // namespace
+
+std::string jsonFloat(float v) {
+    return shortestJson(v);
+}
+
 std::string jsonDouble(double v) {
-    if (!std::isfinite(v))
-        return "null";
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
+    return shortestJson(v);
 }
 
 std::string hexBytes(std::span<const std::uint8_t> bytes) {

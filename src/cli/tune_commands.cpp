@@ -250,13 +250,11 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
         painter = env.chartPainter();
 
     // Devices as measure takes them: the simulated ones by default with the simulator.
-    const bool simulatedDevices = simOptions && (!a.play || isSimulatedDevice(a.play)) &&
-                                  (!a.record || isSimulatedDevice(a.record));
-    if (simOptions && !simulatedDevices &&
-        (isSimulatedDevice(a.play) || isSimulatedDevice(a.record))) {
-        err << "q7ctl: play and record on the simulated devices together, or on real ones\n";
+    const std::optional<bool> simulated =
+        useSimulatedDevices(simOptions.has_value(), a.play, a.record, err);
+    if (!simulated)
         return 2;
-    }
+    const bool simulatedDevices = *simulated;
     AudioRig rig(env, simOptions, simulatedDevices, !simulatedDevices);
     if (!rig.error().empty()) {
         err << "q7ctl: " << rig.error() << "\n";

@@ -46,7 +46,8 @@ RealFft::~RealFft() {
     fftw_free(spectrum_);
 }
 
-void RealFft::forward(const float* in, std::size_t count, std::complex<double>* out) {
+template <class Sample>
+void RealFft::transform(const Sample* in, std::size_t count, std::complex<double>* out) {
     count = std::min(count, n_);
     std::copy_n(in, count, real_);
     std::fill(real_ + count, real_ + n_, 0.0);
@@ -54,12 +55,12 @@ void RealFft::forward(const float* in, std::size_t count, std::complex<double>* 
     std::copy_n(spectrum_, bins(), out);
 }
 
+void RealFft::forward(const float* in, std::size_t count, std::complex<double>* out) {
+    transform(in, count, out);
+}
+
 void RealFft::forward(const double* in, std::size_t count, std::complex<double>* out) {
-    count = std::min(count, n_);
-    std::copy_n(in, count, real_);
-    std::fill(real_ + count, real_ + n_, 0.0);
-    fftw_execute(static_cast<fftw_plan>(forwardPlan_));
-    std::copy_n(spectrum_, bins(), out);
+    transform(in, count, out);
 }
 
 void RealFft::inverse(const std::complex<double>* in, double* out) {

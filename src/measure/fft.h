@@ -34,6 +34,9 @@ private:
     std::complex<double>* spectrum_;
     void* forwardPlan_;
     void* inversePlan_;
+
+    template <class Sample>
+    void transform(const Sample* in, std::size_t count, std::complex<double>* out);
 };
 
 // Full linear convolution (a.size() + b.size() - 1 samples).
