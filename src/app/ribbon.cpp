@@ -409,31 +409,14 @@ QWidget* Ribbon::filePanel(int category, bool load) {
             addAction(modes, (load ? cmd::LoadModeFirst : cmd::SaveModeFirst) + k, true);
     }
     const int modeId = inCategory(load ? cmd::LoadMode : cmd::SaveMode, category);
-    auto* mode = new QToolButton(content);
-    mode->setObjectName("BigButton");
-    setControlId(mode, modeId);
-    mode->setIcon(icon(load ? "load_mode" : "save_mode"));
-    mode->setIconSize(QSize(32, 32));
-    mode->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    QToolButton* mode = bigButton(content, modeId, load ? "load_mode" : "save_mode");
     mode->setMenu(modes);
     mode->setPopupMode(QToolButton::InstantPopup);
-    mode->setFont(songti(12));
-    mode->setMinimumWidth(76);
-    mode->installEventFilter(this);
     fileButtons_.push_back(mode);
-    buttons_[modeId] = mode;
     h->addWidget(mode, 0, 0);
 
     const int fileId = inCategory(load ? cmd::LoadFile : cmd::SaveFile, category);
-    auto* file = new QToolButton(content);
-    file->setObjectName("BigButton");
-    setControlId(file, fileId);
-    file->setIcon(icon(load ? "load_file" : "save_file"));
-    file->setIconSize(QSize(32, 32));
-    file->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    file->setFont(songti(12));
-    file->setMinimumWidth(76);
-    file->installEventFilter(this);
+    QToolButton* file = bigButton(content, fileId, load ? "load_file" : "save_file");
     fileButtons_.push_back(file);
     if (load) {
         // The factory presets hang off the load-file button.
@@ -441,7 +424,6 @@ QWidget* Ribbon::filePanel(int category, bool load) {
         file->setPopupMode(QToolButton::MenuButtonPopup);
     }
     connect(file, &QToolButton::clicked, this, [this, fileId] { emit command(fileId); });
-    buttons_[fileId] = file;
     h->addWidget(file, 0, 1);
     return wrapPanel(category, load ? 6 : 7, content);
 }
@@ -473,6 +455,20 @@ QWidget* Ribbon::roomPanel() {
     return p;
 }
 
+QToolButton* Ribbon::bigButton(QWidget* parent, int id, const char* iconName) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName("BigButton");
+    setControlId(b, id);
+    b->setIcon(icon(iconName));
+    b->setIconSize(QSize(32, 32));
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setFont(songti(12));
+    b->setMinimumWidth(76);
+    b->installEventFilter(this);
+    buttons_[id] = b;
+    return b;
+}
+
 QWidget* Ribbon::bigButtonPanel(std::initializer_list<std::pair<int, const char*>> buttons,
                                 QLabel*& caption) {
     auto* p = new QWidget;
@@ -485,18 +481,9 @@ QWidget* Ribbon::bigButtonPanel(std::initializer_list<std::pair<int, const char*
     grid->setVerticalSpacing(2);
     int column = 0;
     for (auto [id, iconName] : buttons) {
-        auto* b = new QToolButton(p);
-        b->setObjectName("BigButton");
-        setControlId(b, id);
-        b->setIcon(icon(iconName));
-        b->setIconSize(QSize(32, 32));
-        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        b->setFont(songti(12));
-        b->setMinimumWidth(76);
-        b->installEventFilter(this);
+        QToolButton* b = bigButton(p, id, iconName);
         bigButtons_.push_back(b);
         connect(b, &QToolButton::clicked, this, [this, id = id] { emit command(id); });
-        buttons_[id] = b;
         grid->addWidget(b, 0, column++, Qt::AlignHCenter);
     }
     caption = new QLabel(p);

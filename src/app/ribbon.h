@@ -205,6 +205,8 @@ protected:
 
 private:
     QToolButton* tabElement(int id, const char* icon, QMenu* menu = nullptr);
+    // A large button with its icon over its text, found again by its command id.
+    QToolButton* bigButton(QWidget* parent, int id, const char* icon);
     QAction* addAction(QMenu* menu, int id, bool checkable);
     void emitCommand(int id) { emit command(id); }
 };

@@ -794,23 +794,34 @@ MeasureSetup CMeasureDlg::setup() const {
     return s;
 }
 
-void CMeasureDlg::chooseCalibration() {
-    const QString path = editor_.prompter().openFile(
-        this, t("校准文件 (*.txt *.cal *.frd);;所有文件 (*)",
-                "Calibration files (*.txt *.cal *.frd);;All files (*)"));
+std::optional<ChosenCalibration> askMicCalibration(QWidget* parent, Prompter& prompter,
+                                                   bool english) {
+    auto t = [english](const char* zh, const char* en) {
+        return QString::fromUtf8(english ? en : zh);
+    };
+    const QString path =
+        prompter.openFile(parent, t("校准文件 (*.txt *.cal *.frd);;所有文件 (*)",
+                                    "Calibration files (*.txt *.cal *.frd);;All files (*)"));
     if (path.isEmpty())
-        return;
+        return std::nullopt;
     MicCalibration cal = readMicCalibration(path.toStdString());
     if (!cal.ok()) {
-        editor_.prompter().tell(this, BoxIcon::Error, t("信息", "Information"),
-                                QFileInfo(path).fileName() + ": " +
-                                    t("不是麦克风校准文件", "not a microphone calibration file") +
-                                    " (" + measureProblemText(cal.problem, english_) + ")");
-        return;
+        prompter.tell(parent, BoxIcon::Error, t("信息", "Information"),
+                      QFileInfo(path).fileName() + ": " +
+                          t("不是麦克风校准文件", "not a microphone calibration file") + " (" +
+                          measureProblemText(cal.problem, english) + ")");
+        return std::nullopt;
     }
-    calibration_ = std::move(cal);
-    calibrationPath_ = path;
-    QString text = QFileInfo(path).fileName();
+    return ChosenCalibration{path, std::move(cal)};
+}
+
+void CMeasureDlg::chooseCalibration() {
+    std::optional<ChosenCalibration> chosen = askMicCalibration(this, editor_.prompter(), english_);
+    if (!chosen)
+        return;
+    calibration_ = std::move(chosen->calibration);
+    calibrationPath_ = chosen->path;
+    QString text = QFileInfo(chosen->path).fileName();
     if (calibration_->dbfsAt94)
         text += t("（含灵敏度：读数为 dB SPL）", " (with its sensitivity: readings in dB SPL)");
     calLabel_->setText(text);

@@ -29,6 +29,7 @@ class QSpinBox;
 namespace q7 {
 
 class AudioBackend;
+class Prompter;
 class CEqPanel;
 class CPage;
 class EditorContext;
@@ -204,6 +205,15 @@ private:
 
 // What went wrong with a measurement, or a note about one, in the user's language.
 QString measureProblemText(const MeasureIssue& issue, bool english);
+
+// Asks for a microphone calibration file and reads it. A file that is none is refused with a box
+// that says why; nothing comes back then or when the user cancels, so the previous choice stays.
+struct ChosenCalibration {
+    QString path;
+    MicCalibration calibration;
+};
+std::optional<ChosenCalibration> askMicCalibration(QWidget* parent, Prompter& prompter,
+                                                   bool english);
 
 // Opens the dialog for a bank's graph (or the Main's without one).
 CMeasureDlg* openMeasure(EditorContext& editor, int bank, CPage* page, CEqPanel* graph,

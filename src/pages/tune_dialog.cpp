@@ -5,6 +5,7 @@
 #include "measure/audio.h"
 #include "measure/calibration.h"
 #include "measure/speakers.h"
+#include "pages/measure_dialog.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
 #include "params/store.h"
@@ -409,22 +410,11 @@ MeasureDevices CTuneDlg::chosenDevices() const {
 }
 
 void CTuneDlg::chooseCalibration() {
-    const QString path = editor_.prompter().openFile(
-        this, tr2("校准文件 (*.txt *.cal *.frd);;所有文件 (*)",
-                  "Calibration files (*.txt *.cal *.frd);;All files (*)"));
-    if (path.isEmpty())
+    std::optional<ChosenCalibration> chosen = askMicCalibration(this, editor_.prompter(), english_);
+    if (!chosen)
         return;
-    MicCalibration cal = readMicCalibration(path.toStdString());
-    if (!cal.ok()) {
-        // The previous choice stays.
-        editor_.prompter().tell(this, BoxIcon::Error, tr2("信息", "Information"),
-                                QFileInfo(path).fileName() + ": " +
-                                    tr2("不是麦克风校准文件", "not a microphone calibration file") +
-                                    " (" + QString::fromStdString(cal.error) + ")");
-        return;
-    }
-    calibration_ = std::move(cal);
-    QString text = QFileInfo(path).fileName();
+    calibration_ = std::move(chosen->calibration);
+    QString text = QFileInfo(chosen->path).fileName();
     if (calibration_->dbfsAt94)
         text += tr2("（含灵敏度）", " (with its sensitivity)");
     calLabel_->setText(text);
