@@ -202,7 +202,6 @@ void CCompDlg::sliderMoved(int g, int k, int p) {
 }
 
 void CCompDlg::applyLanguage() {
-    nav_->applyLanguage();
     CPage::applyLanguage();
     update();
 }

@@ -14,7 +14,6 @@ namespace q7 {
 
 class CCompressPanelPlus;
 class CXBmpSlider;
-class NavRow;
 
 class CCompDlg : public CPage {
     Q_OBJECT
@@ -35,7 +34,6 @@ public:
         return rows_[std::size_t(group)].values[std::size_t(k)];
     }
     CCompressPanelPlus* curve(int group) const { return rows_[std::size_t(group)].curve; }
-    NavRow* nav() const { return nav_; }
 
 protected:
     void layoutControls() override;
@@ -50,7 +48,6 @@ private:
         QRect frame;
     };
     std::array<Row, kGroups> rows_{};
-    NavRow* nav_;
 
     void onClicked(int group, bool checked);
     void sliderMoved(int group, int k, int position);

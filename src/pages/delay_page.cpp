@@ -223,7 +223,6 @@ void CDelayDlg::applyLanguage() {
     for (int i = 0; i < 4; ++i)
         headers_[std::size_t(i)]->setText(l.pick(heads[i][0], heads[i][1]));
     panel_->setLanguage(l.index());
-    nav_->applyLanguage();
     CPage::applyLanguage();
     update();
 }

@@ -17,7 +17,6 @@ namespace q7 {
 
 class CDelayPanel;
 class CXBmpSlider;
-class NavRow;
 class UpDown;
 
 class CDelayDlg : public CPage {
@@ -38,7 +37,6 @@ public:
     QLineEdit* delayEdit(int c) const { return rows_[std::size_t(c)].edit; }
     UpDown* delaySpin(int c) const { return rows_[std::size_t(c)].spin; }
     CDelayPanel* panel() const { return panel_; }
-    NavRow* nav() const { return nav_; }
 
     // Enter in a delay edit: its leading number, clamped to 1.5 .. 100 ms.
     void applyTyped(int channel);
@@ -64,7 +62,6 @@ private:
     };
     std::array<Row, kChannels> rows_{};
     CDelayPanel* panel_;
-    NavRow* nav_;
     QRect table_;
     std::array<QLabel*, 4> headers_{};
 

@@ -320,7 +320,6 @@ void CSSVCDlg::applyLanguage() {
     for (int s = 0; s < 8; ++s)
         names_[std::size_t(s)]->setText(l.pick(kNames[s].zh, kNames[s].en));
     panel_->setLanguage(l.index());
-    nav_->applyLanguage();
     CPage::applyLanguage();
     update();
 }

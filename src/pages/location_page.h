@@ -14,7 +14,6 @@ namespace q7 {
 
 class CGdipButton;
 class CSSVolumePanel;
-class NavRow;
 class UpDown;
 
 class CSSVCDlg : public CPage {
@@ -41,7 +40,6 @@ public:
     CGdipButton* centerButton() const { return center_; }
     CGdipButton* resetButton() const { return reset_; }
     CSSVolumePanel* panel() const { return panel_; }
-    NavRow* nav() const { return nav_; }
 
     // Enter in a position edit.
     void applyPointEdits(int point, bool fromEnter);
@@ -55,7 +53,6 @@ protected:
 
 private:
     CSSVolumePanel* panel_;
-    NavRow* nav_;
     QLineEdit* widthEdit_;
     QLineEdit* lengthEdit_;
     UpDown* widthSpin_;

@@ -218,7 +218,6 @@ void CDialogOutput::applyLanguage() {
         mutes_[i]->setText(l.pick(mute.nameZh.c_str(), mute.nameEn.c_str()));
     }
     slopeCaption_->setText(l.pick("类型", "Type"));
-    nav_->applyLanguage();
     CPage::applyLanguage();
     eq_->applyLanguage();
     layoutControls();

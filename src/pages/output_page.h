@@ -18,7 +18,6 @@ class CEqPanel;
 class EqEditor;
 class CPeakMeterCtrl;
 class CXBmpSlider;
-class NavRow;
 
 // The page's own facts about an output: its EQ's are the bank model's, its cells the names
 // table's.
@@ -50,14 +49,12 @@ public:
     QLabel* mixText(int i) const { return mixText_[std::size_t(i)]; }
     QCheckBox* muteBox(int id) const;
     QComboBox* slopeList() const { return slopes_; }
-    NavRow* nav() const { return nav_; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
     int bank_;
-    NavRow* nav_;
     std::array<CXBmpSlider*, 4> mix_{};
     std::array<QLabel*, 4> mixText_{};
     std::array<QLabel*, 4> mixCaption_{};

@@ -6,6 +6,7 @@
 #include "pages/eq_copy.h"
 #include "pages/eq_editor.h"
 #include "pages/eq_tools.h"
+#include "pages/nav_row.h"
 #include "ui/control_id.h"
 #include "ui/fonts.h"
 #include "ui/language.h"
@@ -88,6 +89,8 @@ void CPage::resizeEvent(QResizeEvent* e) {
 }
 
 void CPage::applyLanguage() {
+    if (nav_)
+        nav_->applyLanguage();
     editor_.language().ApplyLanguage(this, dialogId());
 }
 

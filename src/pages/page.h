@@ -18,6 +18,7 @@ class BandEditor;
 class CEqPanel;
 class CPeakMeterCtrl;
 class EqEditor;
+class NavRow;
 
 // Dialog template numbers (also the language table's key prefixes).
 int dialogIdOf(PageKind kind);
@@ -65,6 +66,8 @@ public:
     void setEqBypass(bool on);
     void resetEq();
     EqEditor* eq() const { return eq_; }
+    // The output pages' navigation row, on the pages that show one.
+    NavRow* nav() const { return nav_; }
     // Output pages: the bank shown (5 main, 4 rear, 3 center, 2 sub, 11 top).
     virtual int bank() const { return 0; }
     virtual void setBank(int bank) { (void)bank; }
@@ -93,6 +96,7 @@ signals:
 protected:
     EditorContext& editor_;
     EqEditor* eq_ = nullptr; // the page's EQ, if it has one
+    NavRow* nav_ = nullptr;  // made by the pages that show it; its language follows the page's
 
     // Wheel turns anywhere over the page go to the focused control when accepts(its id); call
     // after the page's controls exist.
