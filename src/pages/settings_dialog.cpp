@@ -51,36 +51,36 @@ CSetDlg::CSetDlg(EditorContext& editor, QWidget* parent) : ToolDialog(editor, 33
     constexpr int startCaptions[2] = {1005, 1002}, startLabels[2] = {1145, 1146};
     constexpr int maxCaptions[2] = {1006, 1131}, maxLabels[2] = {1147, 1150},
                   maxSliders[2] = {1016, 1019};
+    // A caption, a slider and its value on the right, at height y.
+    auto sliderRow = [this](int y, int captionId, int sliderId, int minimum, int maximum,
+                            int valueId, QLabel*& caption, CXBmpSlider*& s, QLabel*& value) {
+        caption = label(captionId);
+        caption->setGeometry(24, y, 104, 24);
+        s = slider(sliderId, minimum, maximum);
+        s->setFocusedThumb(false); // this dialog keeps the normal thumb
+        s->setGeometry(128, y, 190, 24);
+        value = label(valueId, true);
+        value->setGeometry(322, y, 50, 24);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    };
     for (int i = 0; i < 2; ++i) {
+        const std::size_t k = std::size_t(i);
         const int y = 36 + 34 * i;
-        startCaption_[std::size_t(i)] = label(startCaptions[i]);
-        startCaption_[std::size_t(i)]->setGeometry(24, y, 104, 24);
-        start_[std::size_t(i)] = slider(1014 + i, 0, 99);
-        start_[std::size_t(i)]->setFocusedThumb(false); // this dialog keeps the normal thumb
-        start_[std::size_t(i)]->setGeometry(128, y, 190, 24);
-        connect(start_[std::size_t(i)], &CXBmpSlider::positionChanged, this,
+        sliderRow(y, startCaptions[i], 1014 + i, 0, 99, startLabels[i], startCaption_[k], start_[k],
+                  startValue_[k]);
+        connect(start_[k], &CXBmpSlider::positionChanged, this,
                 [this, i](int, int p) { startMoved(i, p); });
-        startValue_[std::size_t(i)] = label(startLabels[i], true);
-        startValue_[std::size_t(i)]->setGeometry(322, y, 50, 24);
-        startValue_[std::size_t(i)]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        startOn_[std::size_t(i)] = new QCheckBox(this);
-        setControlId(startOn_[std::size_t(i)], 1039 + i);
-        startOn_[std::size_t(i)]->setFont(songti(12));
-        startOn_[std::size_t(i)]->setGeometry(378, y, 62, 24);
-        connect(startOn_[std::size_t(i)], &QCheckBox::clicked, this,
+        startOn_[k] = new QCheckBox(this);
+        setControlId(startOn_[k], 1039 + i);
+        startOn_[k]->setFont(songti(12));
+        startOn_[k]->setGeometry(378, y, 62, 24);
+        connect(startOn_[k], &QCheckBox::clicked, this,
                 [this, i](bool on) { startEnableClicked(i, on); });
 
-        const int my = 144 + 34 * i;
-        maxCaption_[std::size_t(i)] = label(maxCaptions[i]);
-        maxCaption_[std::size_t(i)]->setGeometry(24, my, 104, 24);
-        max_[std::size_t(i)] = slider(maxSliders[i], 1, 99);
-        max_[std::size_t(i)]->setFocusedThumb(false);
-        max_[std::size_t(i)]->setGeometry(128, my, 190, 24);
-        connect(max_[std::size_t(i)], &CXBmpSlider::positionChanged, this,
+        sliderRow(144 + 34 * i, maxCaptions[i], maxSliders[i], 1, 99, maxLabels[i], maxCaption_[k],
+                  max_[k], maxValue_[k]);
+        connect(max_[k], &CXBmpSlider::positionChanged, this,
                 [this, i](int, int p) { maxMoved(i, p); });
-        maxValue_[std::size_t(i)] = label(maxLabels[i], true);
-        maxValue_[std::size_t(i)]->setGeometry(322, my, 50, 24);
-        maxValue_[std::size_t(i)]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
     for (int i = 0; i < 2; ++i) {
         auto* r = new QRadioButton(this);
@@ -166,7 +166,7 @@ QString CSetDlg::invalidText() const {
 void CSetDlg::showStart(int i, int byte) {
     CXBmpSlider* s = start_[std::size_t(i)];
     const bool on = byte != kNoStartVolume;
-    startOn_[std::size_t(i)]->setChecked(on);
+    startOn_[k]->setChecked(on);
     if (on) {
         s->SetPos(byte);
         startValue_[std::size_t(i)]->setText(QString::number(s->GetPos()));
@@ -310,7 +310,7 @@ void CSetDlg::applyLanguage() {
     cancel_->setText(l.pick("取消", "Cancel"));
     ToolDialog::applyLanguage();
     for (int i = 0; i < 2; ++i)
-        if (!startOn_[std::size_t(i)]->isChecked())
+        if (!startOn_[k]->isChecked())
             startValue_[std::size_t(i)]->setText(invalidText());
 }
 
