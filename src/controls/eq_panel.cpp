@@ -164,6 +164,11 @@ QColor eqColour(EqColour c) {
     return QColor(0, 200, 255);
 }
 
+void CEqPanel::setPreviewOnly() {
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
 void CEqPanel::setLanguage(int index) {
     language_ = index;
     update();

@@ -69,6 +69,8 @@ public:
     void setBypass(bool on);
     int language() const { return language_; }
     void setLanguage(int index);
+    // Only shows (a dialog's preview): takes neither the focus nor the pointer.
+    void setPreviewOnly();
 
     QRect plotRect() const;
     // The gain axis labels from the bottom line up ("-0dB" on the zero line, whose value is a

@@ -511,8 +511,7 @@ CAutoEqDlg::CAutoEqDlg(CPage* page, EditorContext& editor, int bank, QWidget* pa
     preview_->setObjectName("AutoEqPreview");
     preview_->setLanguage(en ? 1 : 0);
     preview_->setMinimumSize(720, 300);
-    preview_->setFocusPolicy(Qt::NoFocus);
-    preview_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    preview_->setPreviewOnly();
     layout->addWidget(preview_, 1);
     summary_ = new QLabel(tr("选择测量文件后按“拟合”。", "Choose a measurement, then Fit."), this);
     summary_->setObjectName("AutoEqSummary");

@@ -606,8 +606,7 @@ CMeasureDlg::CMeasureDlg(EditorContext& editor, std::vector<AudioBackend*> audio
     preview_->setObjectName("MeasurePreview");
     preview_->setLanguage(english_ ? 1 : 0);
     preview_->setMinimumSize(620, 280);
-    preview_->setFocusPolicy(Qt::NoFocus);
-    preview_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    preview_->setPreviewOnly();
     previewBank_ = readBank(editor.store(), bank);
     preview_->showBank(previewBank_);
     spreadLayer_ = new SpreadLayer(preview_);

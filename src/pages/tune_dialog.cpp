@@ -100,6 +100,24 @@ QTableWidgetItem* tableItem(const QString& text) {
     return item;
 }
 
+// A row at the end of a results table, named for its speaker; its number.
+int addSpeakerRow(QTableWidget* table, const QString& speaker) {
+    const int row = table->rowCount();
+    table->insertRow(row);
+    table->setItem(row, 0, tableItem(speaker));
+    return row;
+}
+
+// The charts a choice box offers, by title, each with its file; quietly, so that the chart shown
+// is drawn once, after.
+void listCharts(QComboBox* choice, const std::vector<Chart>& charts) {
+    choice->blockSignals(true);
+    choice->clear();
+    for (const Chart& c : charts)
+        choice->addItem(QString::fromStdString(c.title), QString::fromStdString(c.file));
+    choice->blockSignals(false);
+}
+
 QString number(double v, int decimals, const char* unit) {
     // No "-0.00": what rounds to zero reads as zero.
     const double step = std::pow(10.0, -decimals);
@@ -680,9 +698,7 @@ void CTuneDlg::fillResults() {
         const TuneSpeaker& t = p.speakers[std::size_t(k)];
         if (!t.asked)
             continue;
-        const int row = results_->rowCount();
-        results_->insertRow(row);
-        results_->setItem(row, 0, tableItem(speakerName(k)));
+        const int row = addSpeakerRow(results_, speakerName(k));
         if (!t.connected) {
             results_->setItem(row, 1, tableItem(tr2("未连接", "not connected")));
             continue;
@@ -708,11 +724,7 @@ void CTuneDlg::fillResults() {
                          : tr2("不变", "unchanged");
         results_->setItem(row, 5, tableItem(eq));
     }
-    chartChoice_->blockSignals(true);
-    chartChoice_->clear();
-    for (const Chart& c : tuneCharts(p, nullptr, english_))
-        chartChoice_->addItem(QString::fromStdString(c.title), QString::fromStdString(c.file));
-    chartChoice_->blockSignals(false);
+    listCharts(chartChoice_, tuneCharts(p, nullptr, english_));
     showChart(chartChoice_, chart_, nullptr);
     apply_->setEnabled(!p.changes.empty());
 }
@@ -828,9 +840,7 @@ void CTuneDlg::fillChecks() {
         if (!c.measured)
             continue;
         const TuneSpeaker& t = plan_->speakers[std::size_t(k)];
-        const int row = checks_->rowCount();
-        checks_->insertRow(row);
-        checks_->setItem(row, 0, tableItem(speakerName(k)));
+        const int row = addSpeakerRow(checks_, speakerName(k));
         checks_->setItem(row, 1, tableItem(number(c.levelErrorDb, 2, " dB")));
         checks_->setItem(
             row, 2, tableItem(k == kTuneSub ? QString("-") : number(c.arrivalErrorMs, 3, " ms")));
@@ -838,11 +848,7 @@ void CTuneDlg::fillChecks() {
             row, 3, tableItem(number(t.rmsPredictedDb, 2, " / ") + number(c.rmsAfterDb, 2, " dB")));
         checks_->setItem(row, 4, tableItem(number(c.predictionErrorDb, 2, " dB")));
     }
-    checkChartChoice_->blockSignals(true);
-    checkChartChoice_->clear();
-    for (const Chart& c : tuneCharts(*plan_, &v, english_))
-        checkChartChoice_->addItem(QString::fromStdString(c.title), QString::fromStdString(c.file));
-    checkChartChoice_->blockSignals(false);
+    listCharts(checkChartChoice_, tuneCharts(*plan_, &v, english_));
     showChart(checkChartChoice_, checkChart_, &v);
 }
 
