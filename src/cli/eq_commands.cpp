@@ -297,6 +297,12 @@ CLI::Option* addBank(CLI::App* c, EqArgs& a) {
         ->required();
 }
 
+// The mode file a bank is read from, and the bank.
+void addBankOfModeFile(CLI::App* c, EqArgs& a) {
+    c->add_option("IN.q7M", a.input, "the mode file; - reads standard input")->required();
+    addBank(c, a);
+}
+
 } // namespace
 
 void addEqCommands(CommandLine& cli) {
@@ -328,8 +334,7 @@ void addEqCommands(CommandLine& cli) {
                     "same bank.\n") +
             kBanks,
         [&ex](Invocation& run) { return exportText(ex, false, run); }, eq);
-    c->add_option("IN.q7M", ex.input, "the mode file; - reads standard input")->required();
-    addBank(c, ex);
+    addBankOfModeFile(c, ex);
     addJsonFlag(c, ex.json, "print {\"bank\", \"bands\": [{record, type, gain_db, freq_hz, q}]}");
 
     auto& re = cli.keep<EqArgs>();
@@ -339,8 +344,7 @@ void addEqCommands(CommandLine& cli) {
                     "freq_hz,total_db,band1_db,..., 1/48\noctave from 20 Hz to 20 kHz.\n") +
             kBanks,
         [&re](Invocation& run) { return exportText(re, true, run); }, eq);
-    c->add_option("IN.q7M", re.input, "the mode file; - reads standard input")->required();
-    addBank(c, re);
+    addBankOfModeFile(c, re);
     addJsonFlag(c, re.json,
                 "print {\"bank\", \"freq_hz\": [...], \"total_db\": [...], "
                 "\"bands_db\": [[...], ...]}");

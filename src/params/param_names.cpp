@@ -152,19 +152,26 @@ void addCells(std::array<ParamInfo, kSavedCells>& cells) {
         number(shift, "Hz", 1, 5).kind = ValueKind::Shift;
         onOff(base + 3, "mic." + x + ".shift.bypass", mic + " 移频旁路", micEn + " shift bypass");
 
-        // Echo and reverb of the channel, as the music page's parameter list names them.
+        // Echo and reverb of the channel, as the music page's parameter list names them. Both
+        // start with the EQ bypass, the level and the predelay in two halves (the page shows
+        // their sum, 3..200 ms).
+        auto effect = [&](int first, const std::string& id, const std::string& zh,
+                          const std::string& en) {
+            onOff(first, id + "." + x + ".eq.bypass", zh + "通道" + X + "均衡 旁路",
+                  "CH " + X + " " + en + " EQ bypass");
+            number(cell(first + 1, id + "." + x + ".level", mic + " " + zh + "电平",
+                        micEn + " " + en + " Level"),
+                   "%", 0, 100);
+            for (int half = 0; half < 2; ++half)
+                number(
+                    cell(first + 2 + half,
+                         id + "." + x + ".predelay." + (half ? "second_ms" : "first_ms"),
+                         mic + " " + zh + (half ? "预延时(后半)" : "预延时(前半)"),
+                         micEn + " " + en + " Predelay (" + (half ? "second" : "first") + " half)"),
+                    "ms", 1.5, 100, 1);
+        };
         const int echo = ch ? 64 : 57, reverb = ch ? 78 : 73;
-        onOff(echo, "echo." + x + ".eq.bypass", "回声通道" + X + "均衡 旁路",
-              "CH " + X + " Echo EQ bypass");
-        number(cell(echo + 1, "echo." + x + ".level", mic + " 回声电平", micEn + " Echo Level"),
-               "%", 0, 100);
-        // The page shows the sum of the two halves, 3..200 ms.
-        number(cell(echo + 2, "echo." + x + ".predelay.first_ms", mic + " 回声预延时(前半)",
-                    micEn + " Echo Predelay (first half)"),
-               "ms", 1.5, 100, 1);
-        number(cell(echo + 3, "echo." + x + ".predelay.second_ms", mic + " 回声预延时(后半)",
-                    micEn + " Echo Predelay (second half)"),
-               "ms", 1.5, 100, 1);
+        effect(echo, "echo", "回声", "Echo");
         number(cell(echo + 4, "echo." + x + ".time_ms", mic + " 回声间隔", micEn + " Echo Time"),
                "ms", 180, 260);
         number(cell(echo + 5, "echo." + x + ".start_volume", mic + " 回声起始音量",
@@ -174,17 +181,7 @@ void addCells(std::array<ParamInfo, kSavedCells>& cells) {
                     micEn + " Echo Vol Decay"),
                "%", 20, 90);
 
-        onOff(reverb, "reverb." + x + ".eq.bypass", "混响通道" + X + "均衡 旁路",
-              "CH " + X + " Reverb EQ bypass");
-        number(
-            cell(reverb + 1, "reverb." + x + ".level", mic + " 混响电平", micEn + " Reverb Level"),
-            "%", 0, 100);
-        number(cell(reverb + 2, "reverb." + x + ".predelay.first_ms", mic + " 混响预延时(前半)",
-                    micEn + " Reverb Predelay (first half)"),
-               "ms", 1.5, 100, 1);
-        number(cell(reverb + 3, "reverb." + x + ".predelay.second_ms", mic + " 混响预延时(后半)",
-                    micEn + " Reverb Predelay (second half)"),
-               "ms", 1.5, 100, 1);
+        effect(reverb, "reverb", "混响", "Reverb");
         // Held as the slider's 0..100; the page shows it as 40 ms + 49.6 ms a step.
         ParamInfo& time =
             cell(reverb + 4, "reverb." + x + ".time_ms", mic + " 混响时长", micEn + " Reverb Time");
