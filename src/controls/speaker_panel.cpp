@@ -132,57 +132,46 @@ void CSSVolumePanel::paintEvent(QPaintEvent*) {
             g.setPen(outer ? QColor(128, 128, 128) : QColor(64, 64, 64));
             g.drawLine(x1, y1, x2, y2);
         };
-        // Length axis (horizontal lines).
-        {
-            const int n = int(std::ceil(L_ / 2));
-            const int step = int((h - 60) / L_);
-            const int centre = (30 + (h - 30)) / 2;
-            const QStringList labels = axisLabels(L_, true);
-            auto label = [&](int y, const QString& t) {
+        // The grid of one axis from its centre out, and its labels: the length axis's lines run
+        // across with their labels in the left margin, the width axis's run down, labelled below.
+        auto axis = [&](bool length) {
+            const float size = length ? L_ : W_;
+            const int extent = length ? h : w;
+            const int n = int(std::ceil(size / 2));
+            const int step = int((extent - 60) / size);
+            const int centre = (30 + (extent - 30)) / 2;
+            const QStringList labels = axisLabels(size, length);
+            auto gridLine = [&](bool outer, int at) {
+                if (length)
+                    line(outer, 30, at, w - 30, at);
+                else
+                    line(outer, at, 30, at, h - 30);
+            };
+            auto label = [&](int at, const QString& t) {
                 g.setPen(QColor(73, 90, 151));
-                g.drawText(QRect(-10, y - fm.height() / 2, 35, fm.height()),
-                           Qt::AlignRight | Qt::AlignVCenter, t);
+                if (length)
+                    g.drawText(QRect(-10, at - fm.height() / 2, 35, fm.height()),
+                               Qt::AlignRight | Qt::AlignVCenter, t);
+                else
+                    g.drawText(QRect(at - 30, h - 27, 60, fm.height()), Qt::AlignHCenter, t);
             };
             for (int v = 0; v < n; ++v) {
-                line(false, 30, centre - v * step, w - 30, centre - v * step);
+                gridLine(false, centre - v * step);
                 if (v) {
-                    line(false, 30, centre + v * step, w - 30, centre + v * step);
+                    gridLine(false, centre + v * step);
                     label(centre - v * step, labels[n - v]);
                     label(centre + v * step, labels[n + v]);
                 } else {
                     label(centre, "0");
                 }
             }
-            line(true, 30, 30, w - 30, 30);
-            line(true, 30, h - 30, w - 30, h - 30);
+            gridLine(true, 30);
+            gridLine(true, extent - 30);
             label(30, labels.first());
-            label(h - 30, labels.last());
-        }
-        // Width axis (vertical lines).
-        {
-            const int n = int(std::ceil(W_ / 2));
-            const int step = int((w - 60) / W_);
-            const int centre = (30 + (w - 30)) / 2;
-            const QStringList labels = axisLabels(W_, false);
-            auto label = [&](int x, const QString& t) {
-                g.setPen(QColor(73, 90, 151));
-                g.drawText(QRect(x - 30, h - 27, 60, fm.height()), Qt::AlignHCenter, t);
-            };
-            for (int v = 0; v < n; ++v) {
-                line(false, centre - v * step, 30, centre - v * step, h - 30);
-                if (v) {
-                    line(false, centre + v * step, 30, centre + v * step, h - 30);
-                    label(centre - v * step, labels[n - v]);
-                    label(centre + v * step, labels[n + v]);
-                } else {
-                    label(centre, "0");
-                }
-            }
-            line(true, 30, 30, 30, h - 30);
-            line(true, w - 30, 30, w - 30, h - 30);
-            label(30, labels.first());
-            label(w - 30, labels.last());
-        }
+            label(extent - 30, labels.last());
+        };
+        axis(true);
+        axis(false);
     }
     QPixmap frame = background_;
     {
