@@ -91,10 +91,10 @@ TEST(BankModel, RolesAgreeWithTheNamesTable) {
         EXPECT_EQ(isOutputBank(bank), findParam(id + ".mix.direct") != nullptr) << id;
         EXPECT_EQ(isEffectsBank(bank), id.starts_with("echo-") || id.starts_with("reverb-")) << id;
         const bool micOrEffect = id.starts_with("mic-") || isEffectsBank(bank);
-        EXPECT_EQ(micChannelOf(bank), !micOrEffect         ? std::nullopt
-                                      : id.ends_with("-a") ? std::optional(MicChannel::A)
-                                                           : std::optional(MicChannel::B))
-            << id;
+        std::optional<MicChannel> channel;
+        if (micOrEffect)
+            channel = id.ends_with("-a") ? MicChannel::A : MicChannel::B;
+        EXPECT_EQ(micChannelOf(bank), channel) << id;
         if (isEffectsBank(bank)) {
             EXPECT_EQ(effectOf(bank), id.starts_with("echo-") ? Effect::Echo : Effect::Reverb);
             EXPECT_EQ(effectBank(*effectOf(bank), *micChannelOf(bank)), bank) << id;
