@@ -6,6 +6,7 @@
 #include "controls/eq_panel.h"
 #include "controls/image_button.h"
 #include "controls/peak_meter.h"
+#include "controls/press_hold.h"
 #include "controls/small_eq_panel.h"
 #include "controls/speaker_panel.h"
 #include "eq/eq_curve.h"
@@ -403,6 +404,47 @@ TEST(DelayPanel, MarkersClampAndTheUpperRowWinsAPress) {
     drag(&p, QPoint(500, 190), QPoint(300, 190));
     EXPECT_EQ(p.grabbed(), -1);
     EXPECT_EQ(dragged.size(), 4);
+}
+
+// A press held on a control is announced once, from the press to its release; a control hidden
+// or disabled under the pointer never sees the release, so that ends the hold, and a later move
+// drags nothing.
+TEST(PressHold, EndsOnceAtTheReleaseOrWhenTheControlGoesAway) {
+    CDelayPanel p;
+    p.resize(596, 200);
+    p.show();
+    p.SetValue(0, 10.0f);
+    auto* hold = p.findChild<PressHold*>();
+    ASSERT_NE(hold, nullptr);
+    QSignalSpy started(hold, &PressHold::started), ended(hold, &PressHold::ended);
+    QSignalSpy dragged(&p, &CDelayPanel::dragged);
+    const QPoint marker(p.channel(0).markerX + p.markerSize().width() / 2, 27);
+
+    QTest::mousePress(&p, Qt::LeftButton, {}, marker);
+    QTest::mouseMove(&p, marker + QPoint(20, 0));
+    QTest::mouseRelease(&p, Qt::LeftButton, {}, marker + QPoint(20, 0));
+    EXPECT_EQ(started.count(), 1);
+    EXPECT_EQ(ended.count(), 1);
+
+    for (bool hide : {true, false}) {
+        QTest::mousePress(&p, Qt::LeftButton, {}, marker);
+        EXPECT_TRUE(hold->held());
+        if (hide)
+            p.hide();
+        else
+            p.setEnabled(false);
+        EXPECT_FALSE(hold->held()) << (hide ? "hidden" : "disabled");
+        const int ends = ended.count();
+        p.show();
+        p.setEnabled(true);
+        const qsizetype moves = dragged.count();
+        QTest::mouseMove(&p, marker + QPoint(60, 0));
+        EXPECT_EQ(dragged.count(), moves) << "no drag outlives its hold";
+        QTest::mouseRelease(&p, Qt::LeftButton, {}, marker + QPoint(60, 0));
+        EXPECT_EQ(ended.count(), ends) << "a hold ends once";
+    }
+    EXPECT_EQ(started.count(), 3);
+    EXPECT_EQ(ended.count(), 3);
 }
 
 TEST(SpeakerPanel, AxisLabelsDragClampAndPressOrder) {
