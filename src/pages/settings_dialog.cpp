@@ -166,7 +166,7 @@ QString CSetDlg::invalidText() const {
 void CSetDlg::showStart(int i, int byte) {
     CXBmpSlider* s = start_[std::size_t(i)];
     const bool on = byte != kNoStartVolume;
-    startOn_[k]->setChecked(on);
+    startOn_[std::size_t(i)]->setChecked(on);
     if (on) {
         s->SetPos(byte);
         startValue_[std::size_t(i)]->setText(QString::number(s->GetPos()));
@@ -310,7 +310,7 @@ void CSetDlg::applyLanguage() {
     cancel_->setText(l.pick("取消", "Cancel"));
     ToolDialog::applyLanguage();
     for (int i = 0; i < 2; ++i)
-        if (!startOn_[k]->isChecked())
+        if (!startOn_[std::size_t(i)]->isChecked())
             startValue_[std::size_t(i)]->setText(invalidText());
 }
 
