@@ -15,6 +15,7 @@
 #include <QTcpSocket>
 #include <QUrlQuery>
 #include <QWebSocket>
+#include <algorithm>
 #include <vector>
 
 namespace q7 {
@@ -393,6 +394,11 @@ bool RemoteServer::isListening() const {
 
 quint16 RemoteServer::port() const {
     return isListening() ? d_->listener->serverPort() : 0;
+}
+
+int RemoteServer::clientCount() const {
+    return int(std::count_if(d_->clients.begin(), d_->clients.end(),
+                             [](const auto& c) { return !c->gone; }));
 }
 
 QString RemoteServer::pageAddress() const {

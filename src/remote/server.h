@@ -25,6 +25,8 @@ public:
     void close();
     bool isListening() const;
     quint16 port() const;
+    // WebSocket clients connected now (phones with the page open, scripts).
+    int clientCount() const;
     // "http://ADDR:PORT/" a phone opens: a LAN address when listening on all addresses.
     QString pageAddress() const;
 

@@ -250,3 +250,31 @@ TEST(RemoteSocket, TenThousandRandomMessagesNeverCrashOrLetABadValueIn) {
     EXPECT_TRUE(rig.edits.amplifierKnown());
     EXPECT_EQ(rig.edits.unscopedEdits(), 0);
 }
+
+TEST(RemoteSocket, AClientThatStopsReadingIsLetGoAndHoldsNoOneUp) {
+    RemoteRig rig;
+    const QString guest = rig.login("1357");
+    auto good = rig.socket(guest);
+    Inbox inbox(*good);
+    ASSERT_TRUE(opened(*good));
+    // A client that completes the handshake and then never reads.
+    QTcpSocket stuck;
+    stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    stuck.setReadBufferSize(4096);
+    stuck.connectToHost("127.0.0.1", rig.server.port());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stuck.state() == QAbstractSocket::ConnectedState; }));
+    stuck.write(
+        "GET /api/v1/ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+        "Authorization: Bearer " +
+        guest.toUtf8() + "\r\n\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.server.clientCount() == 2; }));
+    // Large level messages, many of them: far more than the kernel's buffers hold.
+    rig.host.levels.assign(8000, -12.25);
+    for (int i = 0; i < 300 && rig.server.clientCount() == 2; ++i) {
+        rig.server.levelsChanged();
+        ASSERT_TRUE(inbox.waitFor("levels")) << "the reading client keeps up, at " << i;
+    }
+    EXPECT_EQ(rig.server.clientCount(), 1) << "the stuck client was let go";
+    EXPECT_EQ(good->state(), QAbstractSocket::ConnectedState);
+}
