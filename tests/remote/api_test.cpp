@@ -405,3 +405,24 @@ TEST(RemoteApi, HugeSlowAndVanishingRequestsNeitherHurtNorBlock) {
             << i;
     EXPECT_EQ(rig.value("mic.volume") == 7, false) << "the patch named an unknown parameter";
 }
+
+TEST(RemoteApi, ListeningAddressesAndThePagesAddress) {
+    RemoteRig rig;
+    EXPECT_EQ(rig.server.pageAddress(), rig.base + "/");
+    QString error;
+    RemoteServer second(rig.host, rig.amp.clock);
+    EXPECT_FALSE(second.listen("127.0.0.1:" + QString::number(rig.server.port()), &error));
+    EXPECT_TRUE(error.contains(QString::number(rig.server.port()))) << error.toStdString();
+    EXPECT_FALSE(second.isListening());
+    for (const char* bad : {"localhost:80", "127.0.0.1", "1.2.3.4:99999", "::1:80", ""}) {
+        EXPECT_FALSE(second.listen(bad, &error)) << bad;
+        EXPECT_TRUE(error.contains("ADDR:PORT")) << bad;
+    }
+    ASSERT_TRUE(second.listen("[::1]:0", &error)) << error.toStdString();
+    EXPECT_EQ(second.pageAddress(), "http://[::1]:" + QString::number(second.port()) + "/");
+    second.close();
+    EXPECT_FALSE(second.isListening());
+    EXPECT_EQ(second.port(), 0);
+    EXPECT_EQ(rig.get("/api/v1/status", rig.login("2468")).status, 200)
+        << "the first one serves on";
+}

@@ -25,6 +25,18 @@ bool refused(QWebSocket& ws) {
     return QTest::qWaitFor([&] { return ws.state() == QAbstractSocket::UnconnectedState; }, 20000);
 }
 
+// A WebSocket opened by hand, for clients Qt's own class would not imitate.
+bool handshake(QTcpSocket& raw, quint16 port, const QString& token) {
+    raw.connectToHost("127.0.0.1", port);
+    if (!QTest::qWaitFor([&] { return raw.state() == QAbstractSocket::ConnectedState; }))
+        return false;
+    raw.write("GET /api/v1/ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+              "Authorization: Bearer " +
+              token.toUtf8() + "\r\n\r\n");
+    return true;
+}
+
 QString text(const QJsonObject& o) {
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
@@ -135,12 +147,7 @@ TEST(RemoteSocket, EveryChangeFromAnySourceReachesEveryClient) {
 
     // A client that vanishes mid-message, and one that sends a binary frame, harm no one.
     QTcpSocket raw;
-    raw.connectToHost("127.0.0.1", rig.server.port());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return raw.state() == QAbstractSocket::ConnectedState; }));
-    raw.write("GET /api/v1/ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-              "Authorization: Bearer " +
-              guest.toUtf8() + "\r\n\r\n");
+    ASSERT_TRUE(handshake(raw, rig.server.port(), guest));
     QByteArray handshake;
     ASSERT_TRUE(QTest::qWaitFor([&] {
         handshake += raw.readAll();
@@ -261,13 +268,7 @@ TEST(RemoteSocket, AClientThatStopsReadingIsLetGoAndHoldsNoOneUp) {
     QTcpSocket stuck;
     stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     stuck.setReadBufferSize(4096);
-    stuck.connectToHost("127.0.0.1", rig.server.port());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stuck.state() == QAbstractSocket::ConnectedState; }));
-    stuck.write(
-        "GET /api/v1/ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-        "Authorization: Bearer " +
-        guest.toUtf8() + "\r\n\r\n");
+    ASSERT_TRUE(handshake(stuck, rig.server.port(), guest));
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.server.clientCount() == 2; }));
     // Large level messages, many of them: far more than the kernel's buffers hold.
     rig.host.levels.assign(8000, -12.25);
