@@ -219,8 +219,17 @@ struct RemoteServer::Impl {
     void drop(Client& c, QWebSocketProtocol::CloseCode code, const QString& why) {
         if (c.gone)
             return;
-        c.gone = true;
         c.socket->close(code, why);
+        forget(c);
+    }
+
+    // The client is no longer served; its entry goes at the next sweep. Its socket's signals
+    // are cut first, so nothing reaches an entry that is gone.
+    void forget(Client& c) {
+        if (c.gone)
+            return;
+        c.gone = true;
+        QObject::disconnect(c.socket, nullptr, &self, nullptr);
         c.socket->deleteLater();
         queueSweep();
     }
@@ -243,10 +252,9 @@ struct RemoteServer::Impl {
         if (c.gone)
             return;
         if (c.socket->bytesToWrite() + message.size() > kMaxQueuedBytes) {
-            c.gone = true;
+            QObject::disconnect(c.socket, nullptr, &self, nullptr);
             c.socket->abort();
-            c.socket->deleteLater();
-            queueSweep();
+            forget(c);
             return;
         }
         c.socket->sendTextMessage(QString::fromUtf8(message));
@@ -307,13 +315,7 @@ struct RemoteServer::Impl {
                         *c,
                         R"({"type":"error","status":400,"error":"messages are JSON text","param":null})");
                 });
-            QObject::connect(ws, &QWebSocket::disconnected, &self, [this, c] {
-                if (!c->gone) {
-                    c->gone = true;
-                    c->socket->deleteLater();
-                    queueSweep();
-                }
-            });
+            QObject::connect(ws, &QWebSocket::disconnected, &self, [this, c] { forget(*c); });
             const QJsonObject all = api.readable(role, host.settings());
             send(*c, QJsonDocument(QJsonObject{{"type", "changed"}, {"params", all}})
                          .toJson(QJsonDocument::Compact));
@@ -380,9 +382,9 @@ bool RemoteServer::listen(const QString& addressAndPort, QString* error) {
 void RemoteServer::close() {
     for (auto& c : d_->clients)
         if (!c->gone) {
-            c->gone = true;
+            QObject::disconnect(c->socket, nullptr, this, nullptr);
             c->socket->abort();
-            c->socket->deleteLater();
+            d_->forget(*c);
         }
     d_->clients.clear();
     d_->front.reset();
