@@ -22,9 +22,11 @@
 #include <QTimer>
 #include <QWebSocket>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -41,17 +43,26 @@ constexpr int kClients = 50;
 constexpr int kRatePerSecond = 30;
 constexpr const char* kPin = "314159";
 
+// This thread's own CPU time: what other programs on a loaded machine do not inflate.
+double cpuMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
 double nowMs() {
     return std::chrono::duration<double, std::milli>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-long residentKb() {
+// Resident memory in kB: all of it (VmRSS), or only the process's own (RssAnon: the heap and
+// stacks, without the pages of shared libraries that other Qt programs share).
+long residentKb(const char* field = "VmRSS:") {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(std::strlen(field)));
     return 0;
 }
 
@@ -84,11 +95,14 @@ int runClients(int port, int changes, FILE* results) {
 
     std::vector<std::unique_ptr<QWebSocket>> sockets;
     std::vector<int> next(kClients, 0); // the next change each client expects
+    bool moving = false;
     int connected = 0, finished = 0;
     for (int i = 0; i < kClients; ++i) {
         auto ws = std::make_unique<QWebSocket>();
         QObject::connect(ws.get(), &QWebSocket::connected, [&] { ++connected; });
         QObject::connect(ws.get(), &QWebSocket::textMessageReceived, [&, i](const QString& text) {
+            if (!moving)
+                return; // the first push of every parameter, on connecting
             const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
             if (o["type"] != "changed" || !o["params"].toObject().contains("mic.volume"))
                 return;
@@ -117,15 +131,15 @@ int runClients(int port, int changes, FILE* results) {
     wait.exec();
     ready.stop();
     if (connected != kClients) {
-        std::fprintf(stderr, "remote_bench: %d of %d clients connected (%s)\n", connected,
-                     kClients, qPrintable(sockets[0]->errorString()));
+        std::fprintf(stderr, "remote_bench: %d of %d clients connected (%s)\n", connected, kClients,
+                     qPrintable(sockets[0]->errorString()));
         std::fprintf(results, "done\n");
         return 1;
     }
     // Let the first full push of every parameter go by before moving the slider.
     QTimer::singleShot(500, &wait, &QEventLoop::quit);
     wait.exec();
-    std::fill(next.begin(), next.end(), 0);
+    moving = true;
 
     int change = 0;
     QTimer slider;
@@ -163,8 +177,12 @@ public:
     ModeImage settings() const override { return host_.settings(); }
     bool apply(const std::vector<RemoteValue>& values, const RemoteOrigin& who,
                std::string& error) override {
-        applied.push_back(nowMs());
-        return host_.apply(values, who, error);
+        const double t = nowMs(), cpu = cpuMs();
+        applied.push_back(t);
+        const bool ok = host_.apply(values, who, error);
+        longestApply = std::max(longestApply, nowMs() - t);
+        longestApplyCpu = std::max(longestApplyCpu, cpuMs() - cpu);
+        return ok;
     }
     RemoteStatus status() const override { return host_.status(); }
     bool recallMode(int mode, const RemoteOrigin& who, std::string& error) override {
@@ -176,6 +194,7 @@ public:
         return host_.putModeFile(bytes, who, error);
     }
     std::vector<double> applied;
+    double longestApply = 0, longestApplyCpu = 0;
 
 private:
     DaemonHost& host_;
@@ -249,37 +268,51 @@ int main(int argc, char** argv) {
 
     DaemonHost daemon(c);
     TimedHost host(daemon);
-    const long before = residentKb();
+    const long before = residentKb(), beforeAnon = residentKb("RssAnon:");
     RemoteServer server(host, clock);
     RemoteConfig config;
     config.ownerPin = kPin;
     server.setConfig(config);
-    daemon.changed = [&] { QTimer::singleShot(0, &server, [&] { server.settingsChanged(); }); };
+    double longestChangePush = 0;
+    daemon.changed = [&] {
+        QTimer::singleShot(0, &server, [&] {
+            const double t = nowMs();
+            server.settingsChanged();
+            longestChangePush = std::max(longestChangePush, nowMs() - t);
+        });
+    };
     QString error;
     if (!server.listen("127.0.0.1:0", &error)) {
         std::fprintf(stderr, "remote_bench: %s\n", qPrintable(error));
         return 1;
     }
-    const long listening = residentKb();
+    const long listening = residentKb(), listeningAnon = residentKb("RssAnon:");
     const int port = server.port();
     if (::write(portPipe[1], &port, sizeof port) != sizeof port)
         return 1;
 
     // As the daemon runs: the level poll and its pushes every 300 ms.
     QTimer levels;
+    double longestPush = 0;
     QObject::connect(&levels, &QTimer::timeout, [&] {
+        const double t = nowMs();
         daemon.pollLevels();
         server.levelsChanged();
         server.settingsChanged();
+        longestPush = std::max(longestPush, nowMs() - t);
     });
     levels.start(300);
     // The event loop's longest stall: the gap between ticks of a 1 ms timer, less the 1 ms.
-    double lastTick = nowMs(), stall = 0;
+    // Kept apart: while the 50 clients connect (each takes every parameter at once), and while
+    // the slider moves.
+    double lastTick = nowMs(), connectStall = 0, stall = 0;
+    std::atomic<bool> moving{false};
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const double t = nowMs();
-        stall = std::max(stall, t - lastTick - 1.0);
+        double& worst = moving ? stall : connectStall;
+        worst = std::max(worst, t - lastTick - 1.0);
         lastTick = t;
     });
     // The clients' results come on the pipe; the run ends when they say done.
@@ -300,6 +333,7 @@ int main(int argc, char** argv) {
             double t = 0;
             if (std::sscanf(line, "sent %d %lf", &k, &t) == 2 && k >= 0 && k < changes) {
                 sent[std::size_t(k)] = t;
+                moving = true;
             } else if (std::sscanf(line, "seen %d %d %lf", &client, &k, &t) == 3 && client >= 0 &&
                        client < kClients && k >= 0 && k < changes) {
                 ++seenCount[std::size_t(client)];
@@ -308,12 +342,18 @@ int main(int argc, char** argv) {
                 break;
             }
         }
-        QMetaObject::invokeMethod(&loop, [&] { done = true; loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                done = true;
+                loop.quit();
+            },
+            Qt::QueuedConnection);
     });
     ticker.start(1);
     loop.exec();
     reader.join();
-    const long after = residentKb();
+    const long after = residentKb(), afterAnon = residentKb("RssAnon:");
     int status = 0;
     ::waitpid(child, &status, 0);
     server.close();
@@ -338,8 +378,8 @@ int main(int argc, char** argv) {
     std::printf("remote_bench: %d WebSocket clients, %d mic volume changes at %d a second, "
                 "simulator at 1 ms a report\n",
                 kClients, changes, kRatePerSecond);
-    std::printf("  clients that saw every change: %d of %d (fewest seen: %d)\n", complete,
-                kClients, *std::min_element(seenCount.begin(), seenCount.end()));
+    std::printf("  clients that saw every change: %d of %d (fewest seen: %d)\n", complete, kClients,
+                *std::min_element(seenCount.begin(), seenCount.end()));
     std::printf("  edits that reached the host: %zu; reports on the wire for them: %zu\n",
                 host.applied.size(), editToWire.size());
     std::printf("  phone edit -> report on the wire: median %.2f ms, p99 %.2f ms, max %.2f ms\n",
@@ -347,10 +387,19 @@ int main(int argc, char** argv) {
                 percentile(editToWire, 1.0));
     std::printf("  phone edit -> change seen by a client: median %.2f ms, p99 %.2f ms\n",
                 percentile(editToClients, 0.5), percentile(editToClients, 0.99));
-    std::printf("  longest stall of the server's event loop: %.2f ms\n", stall);
+    std::printf("  longest stall of the server's event loop: %.2f ms while the slider moved, "
+                "%.2f ms while the clients connected\n",
+                stall, connectStall);
+    std::printf("  an edit's own CPU time on the loop: at most %.2f ms\n", host.longestApplyCpu);
+    std::printf("  longest on the loop: an edit applied %.2f ms, a change pushed %.2f ms, a level "
+                "tick %.2f ms\n",
+                host.longestApply, longestChangePush, longestPush);
     std::printf("  resident memory: %.1f MB before the server, +%.2f MB listening, +%.2f MB "
                 "after the run (peak +%.2f MB)\n",
                 double(before) / 1024, double(listening - before) / 1024,
                 double(after - before) / 1024, double(peak - before) / 1024);
+    std::printf("  of it the process's own (heap, stacks): +%.2f MB listening, +%.2f MB after "
+                "the run\n",
+                double(listeningAnon - beforeAnon) / 1024, double(afterAnon - beforeAnon) / 1024);
     return complete == kClients ? 0 : 1;
 }

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 namespace q7 {
@@ -81,6 +82,9 @@ std::string guestsText(const RemoteConfig& c) {
 DaemonHost::DaemonHost(Connection& connection)
     : c_(connection), edits_(c_.store, c_.link, c_.clock, [this] { return connected(); }) {
     edits_.amplifierHoldsStore();
+    // The event loop hands its reports to the link's writer and goes on: waiting there for the
+    // amplifier's replies would hold every client up behind each edit.
+    c_.link.setNonWaitingThread(std::this_thread::get_id());
 }
 
 bool DaemonHost::connected() const {

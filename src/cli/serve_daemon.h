@@ -20,6 +20,7 @@ struct ServeOptions;
 // rather than lost in the middle of it.
 class DaemonHost final : public RemoteHost {
 public:
+    // Made on the thread of the event loop that calls it.
     explicit DaemonHost(Connection& connection);
 
     ModeImage settings() const override;
