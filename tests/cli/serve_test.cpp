@@ -140,6 +140,47 @@ TEST(Q7ctlServeProcess, ServesTheSimulatorAndStopsOnSigterm) {
     EXPECT_TRUE(serve.err().contains("stopping"));
 }
 
+TEST(Q7ctlServeProcess, ARecalledModeIsReadBackAndTheModeFileRoundTrips) {
+    Serve serve({"--simulator", "serve", "--listen", "127.0.0.1:0", "--owner-pin", "161803"});
+    const QString base = serve.address();
+    ASSERT_FALSE(base.isEmpty()) << serve.err().toStdString();
+    const QString token = login(base, "161803");
+    ASSERT_FALSE(token.isEmpty());
+    auto micVolume = [&] {
+        return ask("GET", base + "api/v1/params/mic.volume", {}, token).body["value"].toDouble();
+    };
+    ASSERT_EQ(ask("PUT", base + "api/v1/params/mic.volume", R"({"value": 31})", token).status, 200);
+
+    // The file as it is now; then mode 2 replaces the settings, read back from the amplifier.
+    QNetworkAccessManager net;
+    QNetworkRequest get{QUrl(base + "api/v1/modefile")};
+    get.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    QNetworkReply* file = net.get(get);
+    ASSERT_TRUE(waitFor([file] { return file->isFinished(); }));
+    const QByteArray saved = file->readAll();
+    ASSERT_EQ(saved.size(), 1791);
+    EXPECT_EQ(ask("POST", base + "api/v1/modes/2/recall", {}, token).status, 200);
+    ASSERT_TRUE(waitFor([&] { return micVolume() != 31; })) << "the recalled mode was not read";
+    EXPECT_EQ(ask("GET", base + "api/v1/status", {}, token).body["mode"].toInt(), 2);
+
+    // Writes wait for nothing once the read is done, and the saved file puts 31 back.
+    QNetworkRequest put{QUrl(base + "api/v1/modefile")};
+    put.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    put.setHeader(QNetworkRequest::ContentTypeHeader, "application/octet-stream");
+    Answer a;
+    ASSERT_TRUE(waitFor([&] {
+        QNetworkReply* r = net.put(put, saved);
+        waitFor([r] { return r->isFinished(); });
+        a.status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        r->deleteLater();
+        return a.status != 409; // 409 only while the mode is still being read
+    }));
+    EXPECT_EQ(a.status, 200);
+    EXPECT_EQ(micVolume(), 31);
+    serve.signal(SIGTERM);
+    EXPECT_EQ(serve.finished(), 0) << serve.err().toStdString();
+}
+
 TEST(Q7ctlServeProcess, SigintStopsItAndOptionsOverrideTheConfigFile) {
     QTemporaryDir dir;
     const QString config = dir.filePath("serve.json");
