@@ -690,8 +690,7 @@
       m.bar.setAttribute('aria-label', label);
       const ok = Number.isFinite(db);
       const frac = ok ? Math.min(1, Math.max(0, (db - METER_FLOOR_DB) / -METER_FLOOR_DB)) : 0;
-      m.fill.style.transform = 'scaleX(' + frac + ')';
-      m.fill.classList.toggle('hot', ok && db > -6);
+      m.fill.style.transform = 'scaleX(' + (1 - frac) + ')';
       m.val.textContent = ok && db > METER_FLOOR_DB ? db.toFixed(0) + ' dB' : '–∞';
       if (ok) m.bar.setAttribute('aria-valuenow', String(Math.round(db)));
     });
