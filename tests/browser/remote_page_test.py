@@ -6,7 +6,8 @@ second phone shows it; what guests may not touch is neither offered nor accepted
 
     remote_page_test.py --q7ctl build/default/src/cli/q7ctl
 
-Exits 77 (skipped) only when Chromium or its driver is not installed."""
+Exits 77 (skipped) only when Chromium or its driver is not installed, and then not when
+Q7_REQUIRE_BROWSER is set (.ci/run sets it)."""
 
 import argparse
 import os
@@ -97,6 +98,10 @@ def main():
     args = ap.parse_args()
 
     if not rig.find_chromium() or not rig.find_chromedriver():
+        if os.environ.get("Q7_REQUIRE_BROWSER"):
+            print("FAILED: chromium and chromium-driver are required here (Q7_REQUIRE_BROWSER is set); "
+                  "tools/bootstrap.sh installs them")
+            return 1
         print("SKIPPED: the browser test needs chromium and chromium-driver "
               "(tools/bootstrap.sh installs them)")
         return rig.SKIP
