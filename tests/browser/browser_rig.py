@@ -208,7 +208,18 @@ def expected_writes(q7ctl, name, value):
                 return [l.split(" ", 2)[2] for l in f.read().splitlines()
                         if l.count(" ") >= 2 and l.split(" ")[1] == ">"]
         base = writes(["get", name], os.path.join(d, "get.txt"))
-        setting = writes(["set", name, str(value)], os.path.join(d, "set.txt"))
+        setting = writes(["set", "%s=%s" % (name, value)], os.path.join(d, "set.txt"))
         extra = [w for w in setting if w not in base]
         assert extra, "q7ctl set %s %s wrote nothing new" % (name, value)
         return extra
+
+
+def amplifier_got(writes, expected):
+    """Every expected report is among writes, and it is the last report written to the same place
+    (its first six bytes): no older value of the drag arrived after the final one."""
+    for report in expected:
+        place = report[:17]
+        last = [w for w in writes if w.startswith(place)]
+        if not last or last[-1] != report:
+            return False
+    return True
