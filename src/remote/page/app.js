@@ -542,8 +542,9 @@
     const all = [...state.params.values()];
     const many = all.length > MAIN_LIMIT;
     // With the whole set (the owner) the first view keeps to the room's own controls.
-    const main = many ? all.filter((p) => p.name.split('.').length === 2) : all;
-    const rest = many ? all.filter((p) => p.name.split('.').length !== 2) : [];
+    const inMain = (p) => /^[a-z_]+\.(volume|mute|level|on)$/.test(p.name);
+    const main = many ? all.filter(inMain) : all;
+    const rest = many ? all.filter((p) => !inMain(p)) : [];
 
     let nSliders = 0, nMutes = 0;
     for (const p of main) {
