@@ -95,6 +95,7 @@ class Server:
         self.trace = os.path.join(self.workdir, "trace.txt")
         self.log = open(os.path.join(self.workdir, "serve.log"), "w+")
         self.owner_pin = owner_pin
+        self.q7ctl = q7ctl
         args_tail = ["--owner-pin", owner_pin]
         if guest_open:
             args_tail.append("--guest-open")
@@ -106,17 +107,29 @@ class Server:
                 json.dump(config, f)
             os.chmod(path, 0o600)
             args_tail += ["--config", path]
+        self.args_tail = args_tail
         # A port another program takes between our probe and the bind is retried.
         for _ in range(5):
             self.port = free_port()
-            self.proc = subprocess.Popen(
-                [q7ctl, "--simulator", "--trace", self.trace, "serve", "--listen",
-                 "127.0.0.1:%d" % self.port] + args_tail,
-                stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-            if self._wait_ready():
+            if self._start():
                 return
-            self.stop()
         raise AssertionError("q7ctl serve did not start:\n" + self.output())
+
+    def _start(self):
+        self.proc = subprocess.Popen(
+            [self.q7ctl, "--simulator", "--trace", self.trace, "serve", "--listen",
+             "127.0.0.1:%d" % self.port] + self.args_tail,
+            stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        if self._wait_ready():
+            return True
+        self.stop()
+        return False
+
+    def restart(self):
+        """The host goes away and comes back on the same port, its sessions gone."""
+        self.stop()
+        if not self._start():
+            raise AssertionError("q7ctl serve did not come back:\n" + self.output())
 
     def _wait_ready(self):
         deadline = time.monotonic() + 30

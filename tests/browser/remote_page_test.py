@@ -196,6 +196,18 @@ def main():
         rig.wait_for("the owner's report on the trace",
                      lambda: rig.amplifier_got(server.trace_writes()[writes_before:], expected))
         assert b.slider(labels[locked]["label_zh"]) is None, "the guest's phone offers the owner's control"
+
+        log("the host restarts: the guest's phone comes back by itself and follows again")
+        server.restart()
+        rig.wait_for("the phone to see the host gone",
+                     lambda: "up" not in b.d.find_element(b.By.ID, "status-dot").get_attribute("class"))
+        b.wait_connected()
+        owner = server.login("2468")
+        _, now = server.request("GET", "params/mic.volume", token=owner)
+        other = 10 if _value(now) != 10 else 20
+        code, body = server.request("PUT", "params/mic.volume", {"value": other}, token=owner)
+        assert code == 200, (code, body)
+        rig.wait_for("the value on the phone after the restart", lambda: b.value_of(mic_zh) == other)
         log("passed")
         return 0
     except Exception:

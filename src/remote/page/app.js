@@ -113,6 +113,7 @@
     reconnectTimer: null,
     statusTimer: null,
     entered: false,
+    openGuest: false,    // logged in as a guest without a PIN
     meterEls: [],
   };
 
@@ -823,14 +824,26 @@
     setTimeout(() => $('pin').focus(), 0);
   }
 
-  function sessionEnded() {
+  async function sessionEnded() {
     if (!state.entered) return;
+    const openGuest = state.openGuest;
     leave();
+    // Open guest access needs no PIN: a restarted host ends the session, the phone simply
+    // comes back.
+    if (openGuest) {
+      const r = await api('POST', 'login', { pin: '' });
+      const w = r.ok ? await api('GET', 'whoami') : null;
+      if (w && w.ok && w.data) {
+        state.openGuest = true;
+        return enter(w.data);
+      }
+    }
     showLogin(t('err_session'));
   }
 
   function leave() {
     state.entered = false;
+    state.openGuest = false;
     state.role = null;
     clearTimeout(state.reconnectTimer);
     clearInterval(state.statusTimer);
@@ -878,6 +891,7 @@
     if (r.ok) {
       $('pin').value = '';
       const w = await api('GET', 'whoami');
+      state.openGuest = asGuest;
       if (w.ok && w.data) return enter(w.data);
       return showLogin(errorText(w.status, w.data));
     }
