@@ -163,6 +163,12 @@ def main():
         log("the second phone shows it")
         rig.wait_for("the value on the second phone", lambda: b.value_of(mic_zh) == moved)
 
+        log("the second phone switches to English and keeps the value")
+        b.visible("#lang")[0].click()
+        rig.wait_for("the English name on the second phone", lambda: b.value_of(mic_en) == moved)
+        b.visible("#lang")[0].click()
+        rig.wait_for("the Chinese name again", lambda: b.slider(mic_zh))
+
         log("a guest is offered no control for %s and the API refuses it" % locked)
         assert a.slider(locked_en) is None
         assert not a.visible("[data-param='%s']" % locked)
