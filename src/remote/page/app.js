@@ -37,6 +37,7 @@
       nothing: 'There is nothing here for you to change.',
       err_pin: 'Wrong PIN.',
       err_pin_empty: 'Enter your PIN.',
+      err_closed: 'Remote access is closed: the owner has set no PIN.',
       err_guest_pin: 'Guest access needs a PIN. Ask the owner for it.',
       err_rate: 'Too many attempts. Try again in {s} s.',
       err_rate_later: 'Too many attempts. Try again later.',
@@ -79,6 +80,7 @@
       nothing: '没有可供您调整的项目。',
       err_pin: 'PIN 码错误。',
       err_pin_empty: '请输入 PIN 码。',
+      err_closed: '远程访问未开放：管理员尚未设置 PIN 码。',
       err_guest_pin: '访客访问需要 PIN 码，请向管理员索取。',
       err_rate: '尝试次数过多，请 {s} 秒后再试。',
       err_rate_later: '尝试次数过多，请稍后再试。',
@@ -95,6 +97,7 @@
   const SEND_INTERVAL_MS = 60;  // at most ~16 sets a second while a finger moves
   const SETTLE_MS = 1500;       // how long a released slider ignores older echoes of its own moves
   const STATUS_POLL_MS = 4000;
+  const POLL_MS = 2000;         // values fetched this often while the socket is down
   const MAIN_LIMIT = 40;        // above this many parameters the rest go into searchable groups
 
   const $ = (id) => document.getElementById(id);
@@ -112,6 +115,7 @@
     retries: 0,
     reconnectTimer: null,
     statusTimer: null,
+    pollTimer: null,
     entered: false,
     openGuest: false,    // logged in as a guest without a PIN
     meterEls: [],
@@ -233,9 +237,14 @@
     return k === '' && Number(p.min) === 0 && Number(p.max) === 1 && /\.(mute|bypass|on)$/.test(p.name);
   }
 
+  // The words a switch or a choice takes, as the server names them.
+  function wordsOf(p) {
+    return Array.isArray(p.values) ? p.values : Array.isArray(p.choices) ? p.choices : null;
+  }
+
   function isNumber(p) {
-    return !isSwitch(p) && Number.isFinite(Number(p.min)) && Number.isFinite(Number(p.max)) &&
-           Number(p.max) > Number(p.min) && !Array.isArray(p.choices);
+    return !isSwitch(p) && p.min !== null && p.max !== null && Number.isFinite(Number(p.min)) &&
+           Number.isFinite(Number(p.max)) && Number(p.max) > Number(p.min) && !wordsOf(p);
   }
 
   function isOn(v) {
@@ -481,6 +490,8 @@
   function makeSwitch(p) {
     const name = p.name;
     const label = labelOf(p);
+    const words = wordsOf(p);
+    const on = (v) => (words && words.length === 2 && typeof v === 'string' ? v === words[1] : isOn(v));
     const b = el('button', 'toggle', { type: 'button', role: 'switch', 'aria-label': label, 'data-param': name });
     const lab = el('span', 'toggle-label');
     lab.textContent = label;
@@ -489,12 +500,13 @@
     if (/\.mute$/.test(name)) b.classList.add('mute');
     const c = { p, row: b, dragging: false };
     c.render = function () {
-      const on = isOn(state.values[name]);
-      b.setAttribute('aria-checked', on ? 'true' : 'false');
-      st.textContent = on ? t('on') : t('off');
+      const checked = on(state.values[name]);
+      b.setAttribute('aria-checked', checked ? 'true' : 'false');
+      st.textContent = checked ? t('on') : t('off');
     };
     b.addEventListener('click', () => {
-      const v = switchValue(!isOn(state.values[name]), state.values[name]);
+      const next = !on(state.values[name]);
+      const v = words && words.length === 2 ? words[next ? 1 : 0] : switchValue(next, state.values[name]);
       state.values[name] = v;
       c.render();
       sendValue(name, v);
@@ -509,7 +521,7 @@
     const lab = el('span', 'slider-label');
     lab.textContent = labelOf(p);
     const sel = el('select', 'choice', { 'aria-label': labelOf(p), 'data-param': name });
-    for (const ch of p.choices || []) {
+    for (const ch of wordsOf(p) || []) {
       const o = el('option');
       o.value = String(ch);
       o.textContent = String(ch);
@@ -529,7 +541,7 @@
   function makeControl(p) {
     if (isSwitch(p)) return makeSwitch(p);
     if (isNumber(p)) return makeSlider(p);
-    if (Array.isArray(p.choices) && p.choices.length) return makeChoice(p);
+    if (wordsOf(p) && wordsOf(p).length) return makeChoice(p);
     return null;
   }
 
@@ -685,7 +697,8 @@
     }
     list.forEach((item, i) => {
       const m = state.meterEls[i];
-      const db = typeof item === 'number' ? item : Number(item && (item.db ?? item.value));
+      const raw = item && typeof item === 'object' ? (item.db ?? item.value) : item;
+      const db = typeof raw === 'number' ? raw : NaN; // null: silence below the meter's floor
       let label = t('meter_n', { n: i + 1 });
       if (item && typeof item === 'object') label = String((state.lang === 'zh' ? item.label_zh : item.label_en) || item.name || label);
       m.name.textContent = label;
@@ -770,6 +783,8 @@
     state.ws = ws;
     ws.onopen = () => {
       state.wsOpen = true;
+      clearInterval(state.pollTimer);
+      state.pollTimer = null;
       state.retries = 0;
       banner('');
       renderStatus();
@@ -799,6 +814,11 @@
       if (!state.entered) return;
       state.retries++;
       renderStatus();
+      // Without the socket (a proxy that drops upgrades, a host restarting) the values are
+      // still fetched now and then, so the page never shows stale numbers for long.
+      if (!state.pollTimer) {
+        state.pollTimer = setInterval(() => { if (!document.hidden && !state.wsOpen) refreshAll(); }, POLL_MS);
+      }
       // A refused upgrade may mean the session ended: ask before trying again.
       api('GET', 'whoami').then((r) => {
         if (!state.entered) return;
@@ -847,6 +867,8 @@
     state.role = null;
     clearTimeout(state.reconnectTimer);
     clearInterval(state.statusTimer);
+    clearInterval(state.pollTimer);
+    state.pollTimer = null;
     if (state.ws) {
       const ws = state.ws;
       state.ws = null;
@@ -899,7 +921,9 @@
     if (r.status === 429) {
       const s = Number(r.retryAfter || (r.data && (r.data.retry_after || r.data.retryAfter)));
       msg = s > 0 ? t('err_rate', { s: Math.ceil(s) }) : t('err_rate_later');
-    } else if (r.status === 401 || r.status === 403 || r.status === 400) {
+    } else if (r.status === 403) {
+      msg = t('err_closed');
+    } else if (r.status === 401 || r.status === 400) {
       msg = asGuest ? t('err_guest_pin') : t('err_pin');
     } else if (r.status === 0) {
       msg = t('err_offline');
