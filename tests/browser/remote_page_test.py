@@ -11,6 +11,7 @@ Q7_REQUIRE_BROWSER is set (.ci/run sets it)."""
 
 import argparse
 import os
+import re
 import sys
 import traceback
 
@@ -215,6 +216,23 @@ def main():
         code, body = server.request("PUT", "params/mic.volume", {"value": other}, token=owner)
         assert code == 200, (code, body)
         rig.wait_for("the value on the phone after the restart", lambda: b.value_of(mic_zh) == other)
+
+        log("the owner's phone asks for the PIN again after the restart")
+        a.wait_login()
+        rig.wait_for("the session-ended message", lambda: a.visible("#login-error")
+                     and a.visible("#login-error")[0].text.startswith("Your session has ended"))
+
+        log("wrong PINs again and again: the page says how long to wait")
+
+        def refused_for_now():
+            text = a.visible("#login-error")[0].text if a.visible("#login-error") else ""
+            if re.fullmatch(r"Too many attempts\. Try again in \d+ s\.", text):
+                return text
+            a.type_pin("0000")  # each try waits for the page's answer before the next
+            rig.wait_for("an answer", lambda: a.visible("#login-error")
+                         and not a.d.find_element(a.By.ID, "login-button").get_attribute("disabled"))
+            return None
+        rig.wait_for("the rate-limit message", refused_for_now, timeout=60)
         log("passed")
         return 0
     except Exception:
