@@ -198,8 +198,10 @@ def main():
         fraction = 0.75 if (old - lo) / (hi - lo) < 0.5 else 0.2
         writes_before = len(server.trace_writes())
         a.drag(owner_slider, fraction)
-        value = rig.wait_for("the owner's slider to move",
-                             lambda: a.value_of(locked_en) != old and a.value_of(locked_en))
+        want = lo + fraction * (hi - lo)
+        value = rig.wait_for("the owner's slider to move", lambda: abs(a.value_of(locked_en) - want)
+                             <= (hi - lo) / 25 and a.value_of(locked_en))
+        assert value != old
         rig.wait_for("the server's value", lambda: _value(
             server.request("GET", "params/" + locked, token=owner)[1]) == value)
         expected = rig.expected_writes(args.q7ctl, locked, _fmt(value))
