@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
@@ -38,8 +39,7 @@ public:
         ModeImage image = settingsOf(amp_.store);
         for (const RemoteValue& v : values)
             setParamValue(image, *v.param, v.raw);
-        applySettings(amp_.store, image);
-        edits_.sendDifferences();
+        replace(image);
         ++applied;
         return true;
     }
@@ -75,8 +75,7 @@ public:
             return false;
         }
         EditPath::Scope step(edits_, {"远程模式文件", "Remote mode file"});
-        applySettings(amp_.store, image);
-        edits_.sendDifferences();
+        replace(image);
         return true;
     }
 
@@ -87,6 +86,13 @@ public:
 private:
     Rig& amp_;
     EditPath& edits_;
+
+    // Within the open step: the store takes the image and what differs goes out.
+    void replace(const ModeImage& image) {
+        const ModeImage before = settingsOf(amp_.store);
+        applySettings(amp_.store, image);
+        sendSettingsDifferences(edits_.dsp(), before);
+    }
 };
 
 struct Reply {
@@ -109,8 +115,14 @@ inline RemoteConfig testConfig() {
     return c;
 }
 
+// Each request says who it is itself: no cookie is kept between them.
+struct NoCookies : QNetworkCookieJar {
+    bool setCookiesFromUrl(const QList<QNetworkCookie>&, const QUrl&) override { return false; }
+};
+
 struct RemoteRig {
     explicit RemoteRig(RemoteConfig config = testConfig()) {
+        net.setCookieJar(new NoCookies);
         EXPECT_TRUE(amp.c.link.OpenLink().opened);
         edits.amplifierHoldsStore();
         server.setConfig(config);

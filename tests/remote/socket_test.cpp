@@ -12,7 +12,12 @@ using namespace q7::test;
 namespace {
 
 bool opened(QWebSocket& ws) {
-    return QTest::qWaitFor([&] { return ws.state() == QAbstractSocket::ConnectedState; }, 20000);
+    const bool ok =
+        QTest::qWaitFor([&] { return ws.state() == QAbstractSocket::ConnectedState; }, 20000);
+    if (!ok)
+        ADD_FAILURE() << "closed: " << ws.closeReason().toStdString() << " "
+                      << ws.errorString().toStdString();
+    return ok;
 }
 
 // Whether the server closes the socket (or never lets it open).
@@ -40,8 +45,8 @@ TEST(RemoteSocket, OnlyTheLoggedInFromThePagesOriginMayConnect) {
     EXPECT_TRUE(refused(*foreign)) << "the cookie from another site's page";
 
     auto page = rig.socket({}, {{"Cookie", cookie}, {"Origin", origin}});
-    ASSERT_TRUE(opened(*page));
     Inbox inbox(*page);
+    ASSERT_TRUE(opened(*page));
     auto script = rig.socket(guest);
     ASSERT_TRUE(opened(*script));
     // The first message is what the role may read, whole.
@@ -69,8 +74,8 @@ TEST(RemoteSocket, EveryChangeFromAnySourceReachesEveryClient) {
     std::vector<std::unique_ptr<Inbox>> inboxes;
     for (int i = 0; i < 5; ++i) {
         sockets.push_back(rig.socket(i == 4 ? owner : guest));
-        ASSERT_TRUE(opened(*sockets.back()));
         inboxes.push_back(std::make_unique<Inbox>(*sockets.back()));
+        ASSERT_TRUE(opened(*sockets.back()));
         ASSERT_TRUE(inboxes.back()->waitFor("changed"));
     }
     auto everyone = [&](const char* name, const QJsonValue& value, int count = 5) {
@@ -155,8 +160,8 @@ TEST(RemoteSocket, TenThousandRandomMessagesNeverCrashOrLetABadValueIn) {
     RemoteRig rig;
     const QString guest = rig.login("1357");
     auto ws = rig.socket(guest);
-    ASSERT_TRUE(opened(*ws));
     Inbox inbox(*ws);
+    ASSERT_TRUE(opened(*ws));
     ASSERT_TRUE(inbox.waitFor("changed"));
 
     std::mt19937 rng(2026);
