@@ -16,8 +16,8 @@ namespace {
 
 // Every set of commands, in the order `q7ctl help` lists them. A new set adds its function here.
 constexpr void (*kCommandSets[])(CommandLine&) = {
-    addDeviceCommands, addParamCommands,   addModeFileCommands,
-    addEqCommands,     addMeasureCommands, addTuneCommands,    addServeCommands,
+    addDeviceCommands,  addParamCommands, addModeFileCommands, addEqCommands,
+    addMeasureCommands, addTuneCommands,  addServeCommands,
 };
 
 } // namespace

@@ -64,14 +64,14 @@ void addServeCommands(CommandLine& cli) {
             "stderr with the role and the address, never a PIN or token. Only in builds with "
             "Qt.\n",
         [&o](Invocation& run) { return serve(o, run); });
-    c->add_option("--listen", o.listen, "the address and port, default " +
-                                            std::string(kDefaultListen) + "; port 0 takes any")
+    c->add_option("--listen", o.listen,
+                  "the address and port, default " + std::string(kDefaultListen) +
+                      "; port 0 takes any")
         ->type_name("ADDR:PORT");
     c->add_option("--owner-pin", o.ownerPin, "the owner's PIN")->type_name("PIN");
     CLI::Option* guestPin =
         c->add_option("--guest-pin", o.guestPin, "the guests' PIN")->type_name("PIN");
-    CLI::Option* guestOpen =
-        c->add_flag("--guest-open", o.guestOpen, "guests need no PIN");
+    CLI::Option* guestOpen = c->add_flag("--guest-open", o.guestOpen, "guests need no PIN");
     guestPin->excludes(guestOpen);
     c->add_option("--config", o.config, "the settings file (JSON, readable by its owner only)")
         ->type_name("FILE");

@@ -22,9 +22,9 @@ namespace q7 {
 
 namespace {
 
-constexpr int kLevelPollMs = 300;   // the editor's meters' rate
-constexpr int kReconnectMs = 2000;  // a lost amplifier is looked for again this often
-constexpr int kReadCheckMs = 20;    // how soon the end of a read is noticed
+constexpr int kLevelPollMs = 300;       // the editor's meters' rate
+constexpr int kReconnectMs = 2000;      // a lost amplifier is looked for again this often
+constexpr int kReadCheckMs = 20;        // how soon the end of a read is noticed
 constexpr double kRecallSettleMs = 400; // level replies still in flight end before the read
 
 // A meter's 0..255 as dB below full scale, floored where the meter shows nothing.
@@ -45,7 +45,7 @@ public:
     StopSignals() {
         if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
-        struct sigaction sa{};
+        struct sigaction sa {};
         sa.sa_handler = onStopSignal;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
@@ -66,7 +66,8 @@ public:
 
 private:
     bool installed_ = false;
-    struct sigaction oldTerm_{}, oldInt_{};
+    struct sigaction oldTerm_ {
+    }, oldInt_{};
 };
 
 std::string guestsText(const RemoteConfig& c) {
@@ -176,7 +177,8 @@ bool DaemonHost::putModeFile(const std::string& bytes, const RemoteOrigin& who,
         return false;
     ModeImage image = settingsOf(c_.store);
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const ModeFileResult r = parseModeFile(std::span<const std::uint8_t>(data, bytes.size()), image);
+    const ModeFileResult r =
+        parseModeFile(std::span<const std::uint8_t>(data, bytes.size()), image);
     if (!r) {
         error = describe(r, "the mode file");
         return false;
@@ -261,12 +263,13 @@ int runServeDaemon(const ServeOptions& o, Invocation& run) {
     });
     QString error;
     if (!server.listen(QString::fromStdString(config.listen), &error))
-        return a.finish(a.fail("cannot listen on " + config.listen + ": " + error.toStdString(),
-                               kExitFailure));
+        return a.finish(
+            a.fail("cannot listen on " + config.listen + ": " + error.toStdString(), kExitFailure));
     a.out() << "serving " << server.pageAddress().toStdString() << "\n";
     a.out().flush();
-    err << "q7ctl: " << (config.ownerPin.empty() ? "no owner login" : "the owner logs in with the PIN")
-        << "; " << guestsText(config) << "; SIGTERM or SIGINT stops\n";
+    err << "q7ctl: "
+        << (config.ownerPin.empty() ? "no owner login" : "the owner logs in with the PIN") << "; "
+        << guestsText(config) << "; SIGTERM or SIGINT stops\n";
     err.flush();
 
     QEventLoop loop;

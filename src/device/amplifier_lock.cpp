@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kFileName = "q7edit-amplifier.lock";
 
 bool isDirectory(const char* path) {
-    struct stat st{};
+    struct stat st {};
     return path && *path && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -74,7 +74,7 @@ AmplifierLock::Result AmplifierLock::acquire(const std::string& holder, const st
             error_ = p + ": " + std::strerror(errno);
             continue;
         }
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             error_ = p + ": not a plain file";
             ::close(fd);
@@ -95,8 +95,7 @@ AmplifierLock::Result AmplifierLock::acquire(const std::string& holder, const st
             continue;
         }
         if (writable) {
-            const std::string line =
-                holder + " (process " + std::to_string(::getpid()) + ")\n";
+            const std::string line = holder + " (process " + std::to_string(::getpid()) + ")\n";
             // The line only helps the one refused: the lock holds whether it is written or not.
             if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, line.data(), line.size(), 0) < 0) {
             }

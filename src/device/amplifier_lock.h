@@ -13,9 +13,10 @@ namespace q7 {
 class AmplifierLock {
 public:
     enum class Result {
-        Taken,     // this program holds the amplifier now
+        Taken, // this program holds the amplifier now
         HeldByOther,
-        Unavailable, // no lock file could be opened anywhere: going on unlocked is the caller's call
+        Unavailable, // no lock file could be opened anywhere: going on unlocked is the caller's
+                     // call
     };
 
     AmplifierLock() = default;
