@@ -834,6 +834,7 @@
 
   function showLogin(message) {
     state.entered = false;
+    document.body.classList.remove('in-app');
     $('app').hidden = true;
     $('logout').hidden = true;
     $('login').hidden = false;
@@ -887,6 +888,7 @@
     }
     state.entered = true;
     state.retries = 0;
+    document.body.classList.add('in-app');
     $('login').hidden = true;
     $('app').hidden = false;
     $('logout').hidden = false;
