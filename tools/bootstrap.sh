@@ -13,6 +13,10 @@ packages=(
   fonts-wqy-microhei fonts-liberation2 qt6-translations-l10n
   dpkg-dev desktop-file-utils appstream shared-mime-info libxml2-utils groff-base
   libcli11-dev jq
+  # The remote server and the editor's QR code for its address.
+  qt6-httpserver-dev qt6-websockets-dev libqrencode-dev
+  # The phone page's test in a real browser (headless Chromium driven through its WebDriver).
+  chromium chromium-driver python3-selenium
   # The package stage: dpkg-shlibdeps (through CPack) needs file; the package is checked by lintian.
   file lintian
 )
