@@ -8,6 +8,7 @@
 #include "app/main_frame.h"
 #include "app/main_view_texts.h"
 #include "app/presets.h"
+#include "app/remote_access.h"
 #include "app/ribbon.h"
 #include "app/status_bar.h"
 #include "app/tooltips.h"
@@ -97,6 +98,7 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
             [this] {
                 uiPending_ = false;
                 updateUi();
+                emit settingsMayHaveChanged();
             },
             Qt::QueuedConnection);
     };
@@ -118,6 +120,7 @@ void CHX2060v13View::OnInitialUpdate() {
     editor_.language().setIndex(editor_.startLanguage());
     showPage(PageKind::Music);
     LoadLanguage();
+    RemoteAccessService::of(editor_).restore();
     startupTimer_ = editor_.timeline().start(kStartupConnectMs, false, [this] {
         startupTimer_ = 0;
         startupConnect();

@@ -168,6 +168,10 @@ signals:
     // machine settings dialogs open from anywhere.
     void noiseGateRequested();
     void machineSettingsRequested();
+    // Once per turn of the event loop after the settings may have changed, from any source;
+    // and at each level poll. The remote server follows them.
+    void settingsMayHaveChanged();
+    void levelsPolled();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

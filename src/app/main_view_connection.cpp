@@ -183,8 +183,10 @@ void CHX2060v13View::OnDspError(const QString& text) {
 void CHX2060v13View::startLevelPoll() {
     if (pollTimer_)
         return;
-    pollTimer_ = editor_.timeline().start(kLevelPollMs, true,
-                                          [this] { editor_.connection().session.pollLevels(); });
+    pollTimer_ = editor_.timeline().start(kLevelPollMs, true, [this] {
+        editor_.connection().session.pollLevels();
+        emit levelsPolled();
+    });
 }
 
 void CHX2060v13View::stopLevelPoll() {

@@ -447,7 +447,8 @@ QWidget* Ribbon::filePanel(int category, bool load) {
 }
 
 QWidget* Ribbon::remotePanel() {
-    return bigButtonPanel({{cmd::IrLearning, "remote"}}, remoteCaption_);
+    return bigButtonPanel({{cmd::IrLearning, "remote"}, {cmd::RemoteAccess, "phone"}},
+                          remoteCaption_);
 }
 
 // Measuring one speaker and tuning the whole room, side by side.
@@ -789,7 +790,8 @@ void Ribbon::relabel() {
         button(inCategory(cmd::SaveFile, c))->setText(l.pick("保存文件", "SaveFile"));
     }
     button(cmd::IrLearning)->setText(l.pick("遥控学习", "Remote"));
-    remoteCaption_->setText(l.pick("红外遥控", "IR remote"));
+    button(cmd::RemoteAccess)->setText(l.pick("远程访问…", "Remote access…"));
+    remoteCaption_->setText(l.pick("遥控", "Remote control"));
     button(cmd::TuneRoom)->setText(l.pick("房间调校…", "Tune room…"));
     button(cmd::Measure)->setText(l.pick("测量…", "Measure…"));
     roomCaption_->setText(l.pick("房间", "Room"));
