@@ -11,6 +11,7 @@
 #include "ui/style.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -309,6 +310,12 @@ RemoteAccessDialog::RemoteAccessDialog(Editor& editor, QWidget* parent)
     guestPinOn_ = static_cast<QRadioButton*>(named(new QRadioButton(this), "guestPinOn"));
     guestPin_ = static_cast<QLineEdit*>(named(new QLineEdit(this), "guestPin"));
     guestOpen_ = static_cast<QRadioButton*>(named(new QRadioButton(this), "guestOpen"));
+    // Two choices, each its own pair (radio buttons of one parent would otherwise be one).
+    for (auto [a, b] : {std::pair{loopback_, lan_}, std::pair{guestPinOn_, guestOpen_}}) {
+        auto* group = new QButtonGroup(this);
+        group->addButton(a);
+        group->addButton(b);
+    }
     // PINs are digits a phone's keypad types.
     auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]{0,12}"), this);
     for (QLineEdit* e : {ownerPin_, guestPin_}) {
@@ -403,7 +410,9 @@ RemoteAccessDialog::RemoteAccessDialog(Editor& editor, QWidget* parent)
     connect(&service_, &RemoteAccessService::logged, log_, &QPlainTextEdit::appendPlainText);
     connect(&editor_.language(), &Language::changed, this, &RemoteAccessDialog::applyLanguage);
     applyLanguage();
-    resize(900, 600);
+    guests_->setMinimumHeight(guests_->horizontalHeader()->sizeHint().height() +
+                              guests_->rowCount() * guests_->rowHeight(0) + 4);
+    resize(920, sizeHint().height());
 }
 
 void RemoteAccessDialog::fillAddresses(const QString& chosen) {
@@ -453,6 +462,16 @@ void RemoteAccessDialog::fill(const RemoteConfig& c) {
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(entry != c.guest.end() ? Qt::Checked : Qt::Unchecked);
         guests_->setItem(r, AllowedColumn, item);
+        if (isSwitch(*p) || !p->hasRange) {
+            // A switch is on or off: no limits to set.
+            for (int column : {MinColumn, MaxColumn}) {
+                auto* none = new QTableWidgetItem(QString::fromUtf8("—"));
+                none->setFlags(Qt::ItemIsEnabled);
+                none->setTextAlignment(Qt::AlignCenter);
+                guests_->setItem(r, column, none);
+            }
+            continue;
+        }
         for (int column : {MinColumn, MaxColumn}) {
             auto* spin = new QDoubleSpinBox(guests_);
             spin->setObjectName(column == MinColumn ? "min" : "max");
@@ -464,9 +483,6 @@ void RemoteAccessDialog::fill(const RemoteConfig& c) {
                 if (limit)
                     spin->setValue(*limit);
             }
-            // A switch is on or off: no limits to set.
-            spin->setEnabled(!isSwitch(*p) && p->hasRange);
-            spin->setVisible(!isSwitch(*p) && p->hasRange);
             connect(spin, &QDoubleSpinBox::valueChanged, this, &RemoteAccessDialog::formChanged);
             guests_->setCellWidget(r, column, spin);
         }
@@ -495,7 +511,7 @@ RemoteConfig RemoteAccessDialog::formConfig(QString* problem) const {
         RemoteGuestParam g{id, std::nullopt, std::nullopt};
         auto* lo = qobject_cast<QDoubleSpinBox*>(guests_->cellWidget(r, MinColumn));
         auto* hi = qobject_cast<QDoubleSpinBox*>(guests_->cellWidget(r, MaxColumn));
-        if (p && lo && hi && lo->isEnabled()) {
+        if (p && lo && hi) {
             // A limit at the parameter's own end is no limit.
             if (lo->value() > p->min)
                 g.min = lo->value();
@@ -642,10 +658,9 @@ int renderRemoteAccessScreens(Editor& editor, QWidget* parent, const QString& di
         service.setConfig(c, &error);
         service.start(&error);
     }
-    const bool english = editor.language().english();
-    service.note(english ? "guest 127.0.0.1: Mic Vol 40 → 55" : "访客 127.0.0.1：话筒音量 40 → 55");
-    service.note(english ? "owner 127.0.0.1: Music Vol 30 → 45"
-                         : "管理员 127.0.0.1：音乐音量 30 → 45");
+    // As the server writes them.
+    service.note("guest 127.0.0.1: mic.volume 40 → 55");
+    service.note("owner 127.0.0.1: music.volume 30 → 45");
     RemoteAccessDialog on(editor, parent);
     on.show();
     save(&on, "remote-access-on");
