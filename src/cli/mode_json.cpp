@@ -9,22 +9,6 @@
 
 namespace q7 {
 
-std::string jsonFloat(float v) {
-    if (!std::isfinite(v))
-        return "null";
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
-std::string jsonDouble(double v) {
-    if (!std::isfinite(v))
-        return "null";
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
 std::string hexBytes(std::span<const std::uint8_t> bytes) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string s;
@@ -86,21 +70,6 @@ std::string differencesJson(const std::vector<Difference>& differences) {
         j += ", \"a\": " + jsonUserValue(d.a) + ", \"b\": " + jsonUserValue(d.b) + "}";
     }
     return j + "]}";
-}
-
-std::string paramJsonValue(const ParamInfo& p, std::uint32_t raw) {
-    const double v = userValue(p, raw);
-    if (p.storage != ParamStorage::Float32)
-        return jsonDouble(v);
-    if (p.mul == 1.0 && p.add == 0.0 && p.div == 1.0)
-        return jsonFloat(float(v));
-    // Worked out from a single (the reverb time from its slider position): seven digits, as
-    // a single holds no more.
-    if (!std::isfinite(v))
-        return "null";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.7g", v);
-    return buf;
 }
 
 std::string modeImageJson(const ModeImage& image, int version) {

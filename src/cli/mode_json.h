@@ -4,6 +4,7 @@
 
 #include "eq/eq_bank.h"
 #include "params/param_names.h"
+#include "params/param_values.h"
 #include "params/store.h"
 
 #include <string>
@@ -15,18 +16,12 @@ namespace q7 {
 // `q7ctl mode dump` and `pull`: {"version": 2, "params": {"mic.volume": 60, …}}, every value
 // the image holds under its id as `params` lists it, in the units get prints.
 std::string modeImageJson(const ModeImage& image, int version);
-// One value as get --json and the dump carry it: a number in user units; a single's shortest
-// text where the single is the value; null for NaN.
-std::string paramJsonValue(const ParamInfo& p, std::uint32_t raw);
 // `q7ctl mode diff --json`: {"equal": bool, "differences": [...]}, each difference with its
 // kind, where it lies (cell; group, record and field; or index), its machine id as "name" and
 // the two values in user units as "a" and "b".
 std::string differencesJson(const std::vector<Difference>& differences);
-// Shortest text that reads back to the same single; "null" for NaN and infinities.
 // A bank's band records as a JSON list ({"record", "type", "gain_db", "freq_hz", "q"}).
 std::string bandsJson(const EqBankState& s);
-std::string jsonFloat(float v);
-std::string jsonDouble(double v);
 std::string hexBytes(std::span<const std::uint8_t> bytes);
 // A JSON string of any text: quotes, backslashes and control bytes escaped, bytes that are not
 // UTF-8 as U+FFFD (text read from files may hold anything).

@@ -5,6 +5,7 @@
 
 #include "cli/command_line.h"
 #include "params/param_names.h"
+#include "params/param_values.h"
 #include "params/store.h"
 
 #include <cstdint>
@@ -22,13 +23,6 @@ struct ParamAssignment {
     std::string value;     // as typed
 };
 
-// An id of the table; on failure error names it, with the ids it may have meant.
-const ParamInfo* lookUpParam(std::string_view name, std::string& error);
-// The stored bits of a value typed in the user's terms: a number (with or without the unit),
-// or one of the words the table prints (on/off, PEQ, High Freq …). Values outside the page's
-// range, or the field's, are refused with error naming the range.
-std::optional<std::uint32_t> parseParamValue(const ParamInfo& p, std::string_view text,
-                                             std::string& error);
 // "NAME=VALUE".
 std::optional<ParamAssignment> parseAssignment(std::string_view text, std::string& error);
 
@@ -36,8 +30,6 @@ std::optional<ParamAssignment> parseAssignment(std::string_view text, std::strin
 // cells 4..23 it is made from, which holds the same position).
 void applyAssignment(ModeImage& image, const ParamAssignment& a);
 
-// The value as get prints it: exact numbers with the unit, words for switches and types.
-std::string paramValueText(const ParamInfo& p, std::uint32_t raw);
 // get's output: a line "NAME VALUE" each, or a JSON array.
 std::string paramValues(const std::vector<const ParamInfo*>& params, const ModeImage& image,
                         bool json);
@@ -60,10 +52,6 @@ std::vector<std::string> adjustedValueNotes(const std::vector<ParamAssignment>& 
 // set --json: {"set": [{"name", "typed", "value", "text"}, ...], "notes": [...]}.
 std::string setResultJson(const std::vector<ParamAssignment>& assignments, const ModeImage& result,
                           const std::vector<std::string>& notes);
-
-// The ids a name stands for: itself, or every id below it when it is a prefix at a dot
-// ("main.eq.3" is the band's four fields); empty after setting error.
-std::vector<const ParamInfo*> paramsMatching(std::string_view name, std::string& error);
 
 // A moved listener or speaker takes the speaker levels the location page gives for the new
 // distances, unless a level was named. before: the image the move started from.

@@ -99,6 +99,10 @@ private:
     std::map<std::string, std::size_t> guestIndex_;
 };
 
+// "ADDR:PORT" (an IPv6 address in brackets): false with error when it is not one.
+bool splitListen(const std::string& listen, std::string& address, std::uint16_t& port,
+                 std::string& error);
+
 // A token's digest for keeping and comparing; tokens themselves are never stored or logged.
 std::string tokenDigest(const std::string& token);
 // Compares in time that does not depend on where the strings differ.

@@ -1,29 +1,403 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/server.h"
 
+#include "remote/api.h"
+
+#include <QAbstractHttpServer>
+#include <QDateTime>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <vector>
+
 namespace q7 {
 
-struct RemoteServer::Impl {};
+namespace {
 
-RemoteServer::RemoteServer(RemoteHost&, Clock&, QObject* parent) : QObject(parent) {}
-RemoteServer::~RemoteServer() = default;
-void RemoteServer::setConfig(const RemoteConfig&) {}
-bool RemoteServer::listen(const QString&, QString* error) {
-    if (error)
-        *error = "not yet";
-    return false;
+constexpr qint64 kMaxHeaderBytes = 16 * 1024;
+constexpr std::size_t kMaxSockets = 256;
+
+QString plainAddress(const QHostAddress& a) {
+    bool mapped = false;
+    const quint32 v4 = a.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4).toString() : a.toString();
 }
-void RemoteServer::close() {}
+
+QByteArray methodName(QHttpServerRequest::Method m) {
+    switch (m) {
+    case QHttpServerRequest::Method::Get:
+        return "GET";
+    case QHttpServerRequest::Method::Put:
+        return "PUT";
+    case QHttpServerRequest::Method::Delete:
+        return "DELETE";
+    case QHttpServerRequest::Method::Post:
+        return "POST";
+    case QHttpServerRequest::Method::Head:
+        return "HEAD";
+    case QHttpServerRequest::Method::Options:
+        return "OPTIONS";
+    case QHttpServerRequest::Method::Patch:
+        return "PATCH";
+    default:
+        break;
+    }
+    return "OTHER";
+}
+
+QByteArray reasonPhrase(int status) {
+    switch (status) {
+    case 413:
+        return "Payload Too Large";
+    case 503:
+        return "Service Unavailable";
+    }
+    return "Error";
+}
+
+// Qt's HTTP server of 6.4 keeps a whole request in memory before handing it over. Sockets
+// come through this listener, which counts what a request has sent and answers 413 (and
+// hangs up) once it is more than a request may be, before it is buffered.
+class GuardedListener : public QTcpServer {
+public:
+    explicit GuardedListener(QObject* parent) : QTcpServer(parent) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        if (++open_ > kMaxSockets) { // more than a room of phones: someone is flooding
+            refuse(socket, 503, "too many connections");
+            return;
+        }
+        connect(socket, &QObject::destroyed, this, [this] { --open_; });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // Connected before the HTTP server's own handler, so it runs first.
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { guard(socket); });
+        addPendingConnection(socket);
+    }
+
+private:
+    std::size_t open_ = 0;
+    std::map<QTcpSocket*, qint64> seen_;
+
+    void guard(QTcpSocket* socket) {
+        qint64& seen = seen_[socket];
+        if (!socket->isTransactionStarted()) { // a new request begins
+            seen = 0;
+            const QByteArray head = socket->peek(kMaxHeaderBytes).toLower();
+            const qsizetype at = head.indexOf("\r\ncontent-length:");
+            if (at >= 0) {
+                const qsizetype end = head.indexOf("\r\n", at + 2);
+                const QByteArray n = head.mid(at + 17, end < 0 ? -1 : end - at - 17).trimmed();
+                bool ok = false;
+                const qlonglong length = n.toLongLong(&ok);
+                if (!ok || length > RemoteServer::kMaxBodyBytes)
+                    return refuse(socket, 413, "the body is too large");
+            }
+        }
+        seen += socket->bytesAvailable();
+        if (seen > RemoteServer::kMaxBodyBytes + kMaxHeaderBytes)
+            refuse(socket, 413, "the request is too large");
+    }
+
+    void refuse(QTcpSocket* socket, int status, const char* error) {
+        seen_.erase(socket);
+        disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+        const QByteArray body =
+            QJsonDocument(QJsonObject{{"error", error}, {"param", QJsonValue()}})
+                .toJson(QJsonDocument::Compact);
+        socket->write("HTTP/1.1 " + QByteArray::number(status) + " " + reasonPhrase(status) +
+                      "\r\nContent-Type: application/json\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+        connect(socket, &QObject::destroyed, this, [this, socket] { seen_.erase(socket); });
+    }
+};
+
+class HttpFront : public QAbstractHttpServer {
+public:
+    std::function<ApiResponse(const ApiRequest&)> onRequest;
+
+protected:
+    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        ApiRequest r;
+        r.method = methodName(request.method());
+        r.path = request.url().path();
+        r.query = request.url().query(QUrl::FullyEncoded);
+        r.headers = request.headers();
+        r.body = request.body();
+        r.address = plainAddress(request.remoteAddress());
+        respond(request, socket, onRequest(r));
+        return true;
+    }
+    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        respond(request, socket, jsonError(404, "no such address"));
+    }
+
+private:
+    static void respond(const QHttpServerRequest& request, QTcpSocket* socket,
+                        const ApiResponse& a) {
+        QHttpServerResponder out = makeResponder(request, socket);
+        out.writeStatusLine(QHttpServerResponder::StatusCode(a.status));
+        out.writeHeader("Content-Type", a.contentType);
+        out.writeHeader("Content-Length", QByteArray::number(a.body.size()));
+        out.writeHeader("X-Content-Type-Options", "nosniff");
+        out.writeHeader("X-Frame-Options", "DENY");
+        out.writeHeader("Referrer-Policy", "no-referrer");
+        for (const auto& [k, v] : a.headers)
+            out.writeHeader(k, v);
+        out.writeBody(a.body);
+    }
+};
+
+} // namespace
+
+struct RemoteServer::Impl {
+    RemoteServer& self;
+    RemoteHost& host;
+    Clock& clock;
+    RemoteAccess access;
+    RemoteApi api;
+    std::unique_ptr<HttpFront> front;
+    QPointer<GuardedListener> listener;
+    QHostAddress address;
+
+    struct Client {
+        QWebSocket* socket;
+        std::string token;
+        RemoteRole role;
+        QString address;
+        bool gone = false;
+    };
+    std::vector<std::unique_ptr<Client>> clients;
+    bool sweepQueued = false;
+    ModeImage pushed;
+
+    Impl(RemoteServer& s, RemoteHost& h, Clock& c)
+        : self(s), host(h), clock(c), access(c), api(h, access) {
+        api.onAudit = [this](RemoteRole role, const QString& addr, const std::string& what) {
+            emit self.audited(QDateTime::currentDateTimeUtc().toString(Qt::ISODate) + " " +
+                              roleName(role) + " " + addr + ": " + QString::fromStdString(what));
+        };
+        api.onChanged = [this] { self.settingsChanged(); };
+        api.onLogout = [this](const std::string& token) {
+            for (auto& c : clients)
+                if (c->token == token)
+                    drop(*c, QWebSocketProtocol::CloseCodeNormal, "logged out");
+        };
+        pushed = host.settings();
+    }
+
+    void drop(Client& c, QWebSocketProtocol::CloseCode code, const QString& why) {
+        if (c.gone)
+            return;
+        c.gone = true;
+        c.socket->close(code, why);
+        c.socket->deleteLater();
+        queueSweep();
+    }
+
+    void queueSweep() {
+        if (sweepQueued)
+            return;
+        sweepQueued = true;
+        QMetaObject::invokeMethod(
+            &self,
+            [this] {
+                sweepQueued = false;
+                std::erase_if(clients, [](const auto& c) { return c->gone; });
+            },
+            Qt::QueuedConnection);
+    }
+
+    // A client that does not read what it is sent is let go, not buffered for without end.
+    void send(Client& c, const QByteArray& message) {
+        if (c.gone)
+            return;
+        if (c.socket->bytesToWrite() + message.size() > kMaxQueuedBytes) {
+            c.gone = true;
+            c.socket->abort();
+            c.socket->deleteLater();
+            queueSweep();
+            return;
+        }
+        c.socket->sendTextMessage(QString::fromUtf8(message));
+    }
+
+    void acceptSockets() {
+        while (front && front->hasPendingWebSocketConnections()) {
+            QWebSocket* ws = front->nextPendingWebSocketConnection().release();
+            ws->setParent(&self);
+            ApiRequest r;
+            const QNetworkRequest req = ws->request();
+            for (const QByteArray& name : req.rawHeaderList())
+                r.headers.append({name, req.rawHeader(name)});
+            std::string token = api.tokenOf(r);
+            const QUrlQuery query(req.url());
+            if (token.empty() && query.hasQueryItem("token"))
+                token = query.queryItemValue("token").toStdString();
+            const RemoteRole role = access.roleOf(token);
+            const QString why = req.url().path() != "/api/v1/ws" ? "no such address"
+                                : role == RemoteRole::None       ? "log in first"
+                                : clients.size() >= kMaxSockets  ? "too many clients"
+                                                                 : QString();
+            if (!why.isEmpty()) {
+                ws->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
+                ws->deleteLater();
+                continue;
+            }
+            ws->setMaxAllowedIncomingMessageSize(quint64(kMaxMessageBytes));
+            ws->setMaxAllowedIncomingFrameSize(quint64(kMaxMessageBytes));
+            auto client =
+                std::make_unique<Client>(Client{ws, token, role, plainAddress(ws->peerAddress())});
+            Client* c = client.get();
+            clients.push_back(std::move(client));
+            QObject::connect(ws, &QWebSocket::textMessageReceived, &self,
+                             [this, c](const QString& text) { message(*c, text.toUtf8()); });
+            QObject::connect(
+                ws, &QWebSocket::binaryMessageReceived, &self, [this, c](const QByteArray&) {
+                    send(
+                        *c,
+                        R"({"type":"error","status":400,"error":"messages are JSON text","param":null})");
+                });
+            QObject::connect(ws, &QWebSocket::disconnected, &self, [this, c] {
+                if (!c->gone) {
+                    c->gone = true;
+                    c->socket->deleteLater();
+                    queueSweep();
+                }
+            });
+            const QJsonObject all = api.readable(role, host.settings());
+            send(*c, QJsonDocument(QJsonObject{{"type", "changed"}, {"params", all}})
+                         .toJson(QJsonDocument::Compact));
+        }
+    }
+
+    void message(Client& c, const QByteArray& text) {
+        if (c.gone)
+            return;
+        bool ended = false;
+        const QByteArray reply = api.socketMessage(c.token, c.address, text, ended);
+        if (!reply.isEmpty())
+            send(c, reply);
+        if (ended)
+            drop(c, QWebSocketProtocol::CloseCodePolicyViolated, "log in again");
+    }
+};
+
+RemoteServer::RemoteServer(RemoteHost& host, Clock& clock, QObject* parent)
+    : QObject(parent), d_(std::make_unique<Impl>(*this, host, clock)) {}
+
+RemoteServer::~RemoteServer() {
+    close();
+}
+
+void RemoteServer::setConfig(const RemoteConfig& config) {
+    const RemoteConfig old = d_->access.config();
+    d_->access.setConfig(config);
+    // New PINs end every session, the sockets' too; a narrower whitelist applies at once.
+    if (old.ownerPin != config.ownerPin || old.guestPin != config.guestPin ||
+        old.guestOpen != config.guestOpen)
+        for (auto& c : d_->clients)
+            d_->drop(*c, QWebSocketProtocol::CloseCodePolicyViolated, "log in again");
+}
+
+bool RemoteServer::listen(const QString& addressAndPort, QString* error) {
+    close();
+    std::string host, e;
+    std::uint16_t port = 0;
+    if (!splitListen(addressAndPort.toStdString(), host, port, e)) {
+        if (error)
+            *error = QString::fromStdString(e);
+        return false;
+    }
+    d_->address = QHostAddress(QString::fromStdString(host));
+    d_->front = std::make_unique<HttpFront>();
+    d_->front->onRequest = [this](const ApiRequest& r) { return d_->api.handle(r); };
+    auto* listener = new GuardedListener(d_->front.get());
+    if (!listener->listen(d_->address, port)) {
+        if (error)
+            *error = addressAndPort + ": " + listener->errorString();
+        d_->front.reset();
+        return false;
+    }
+    d_->listener = listener;
+    d_->front->bind(listener);
+    connect(d_->front.get(), &QAbstractHttpServer::newWebSocketConnection, this,
+            [this] { d_->acceptSockets(); });
+    d_->pushed = d_->host.settings();
+    return true;
+}
+
+void RemoteServer::close() {
+    for (auto& c : d_->clients)
+        if (!c->gone) {
+            c->gone = true;
+            c->socket->abort();
+            c->socket->deleteLater();
+        }
+    d_->clients.clear();
+    d_->front.reset();
+}
+
 bool RemoteServer::isListening() const {
-    return false;
+    return d_->listener && d_->listener->isListening();
 }
+
 quint16 RemoteServer::port() const {
-    return 0;
+    return isListening() ? d_->listener->serverPort() : 0;
 }
+
 QString RemoteServer::pageAddress() const {
-    return {};
+    if (!isListening())
+        return {};
+    QHostAddress a = d_->address;
+    if (a == QHostAddress::AnyIPv4 || a == QHostAddress::AnyIPv6 || a == QHostAddress::Any) {
+        a = QHostAddress::LocalHost;
+        for (const QHostAddress& candidate : QNetworkInterface::allAddresses())
+            if (candidate.protocol() == QAbstractSocket::IPv4Protocol && !candidate.isLoopback() &&
+                !candidate.isLinkLocal()) {
+                a = candidate;
+                break;
+            }
+    }
+    const QString host =
+        a.protocol() == QAbstractSocket::IPv6Protocol ? "[" + a.toString() + "]" : a.toString();
+    return "http://" + host + ":" + QString::number(port()) + "/";
 }
-void RemoteServer::settingsChanged() {}
-void RemoteServer::levelsChanged() {}
+
+void RemoteServer::settingsChanged() {
+    const ModeImage now = d_->host.settings();
+    for (auto& c : d_->clients) {
+        if (c->gone)
+            continue;
+        const QJsonObject params = d_->api.changed(c->role, d_->pushed, now);
+        if (!params.isEmpty())
+            d_->send(*c, QJsonDocument(QJsonObject{{"type", "changed"}, {"params", params}})
+                             .toJson(QJsonDocument::Compact));
+    }
+    d_->pushed = now;
+}
+
+void RemoteServer::levelsChanged() {
+    if (d_->clients.empty())
+        return;
+    QJsonObject s = d_->api.status();
+    const QByteArray message =
+        QJsonDocument(QJsonObject{{"type", "levels"}, {"levels", s["levels"]}})
+            .toJson(QJsonDocument::Compact);
+    for (auto& c : d_->clients)
+        d_->send(*c, message);
+}
 
 } // namespace q7
