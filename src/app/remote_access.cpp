@@ -123,7 +123,7 @@ QString RemoteAccessService::configPath() const {
 
 bool RemoteAccessService::setConfig(const RemoteConfig& config, QString* error) {
     const Language& l = editor_.language();
-    const std::string problem; // TEMP-h26a config.problem()
+    const std::string problem = config.problem();
     if (!problem.empty()) {
         if (error)
             *error = QString::fromStdString(problem);

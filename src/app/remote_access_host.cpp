@@ -7,7 +7,6 @@
 #include "params/edit_path.h"
 #include "params/mode_check.h"
 #include "params/mode_file.h"
-#include "protocol/report.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,12 +19,53 @@ StepName remoteStepPrefix(const RemoteOrigin& who) {
             std::string("Remote (") + (owner ? "owner " : "guest ") + who.address + ")"};
 }
 
+namespace {
+void storeValue(ParameterStore& s, const ParamInfo& p, std::uint32_t raw);
+} // namespace
+
 double meterDb(int reading) {
     constexpr double kFloorDb = -60.0;
     if (reading <= 0)
         return kFloorDb;
     return std::max(kFloorDb, 20.0 * std::log10(std::min(reading, 255) / 255.0));
 }
+
+namespace {
+
+// The stored bits of one value into a store, through its own setters (a plan byte also sets
+// the cell of cells 4..23 it is decoded into).
+void storeValue(ParameterStore& s, const ParamInfo& p, std::uint32_t raw) {
+    switch (p.place) {
+    case ParamPlace::Cell:
+        s.setCellBits(p.index, raw);
+        return;
+    case ParamPlace::Band: {
+        BandRecord r = s.band(p.group, p.record);
+        const auto field = std::uint16_t(std::min<std::uint32_t>(raw, 0xFFFF));
+        if (p.field == BandField::Type)
+            r.type = std::uint8_t(raw);
+        else
+            (p.field == BandField::GainDb ? r.gain : p.field == BandField::FreqHz ? r.frequency
+                                                                                 : r.q) = field;
+        s.setBand(p.group, p.record, r);
+        return;
+    }
+    case ParamPlace::Plan: {
+        const std::uint8_t byte = std::uint8_t(raw);
+        s.writePlanBlock(std::size_t(p.index), std::span(&byte, 1));
+        s.decodePlanBlock();
+        return;
+    }
+    case ParamPlace::SpeakerLevel:
+        s.setSpeakerLevelSlot(p.index, bitsFloat(raw));
+        return;
+    case ParamPlace::Extra:
+        s.setExtraByte(std::size_t(p.index), std::uint8_t(raw));
+        return;
+    }
+}
+
+} // namespace
 
 ModeImage EditorRemoteHost::settings() const {
     return settingsOf(editor_.store());
@@ -59,10 +99,15 @@ bool EditorRemoteHost::apply(const std::vector<RemoteValue>& values, const Remot
         return false;
     EditPath& edits = editor_.edits();
     const ModeImage before = settingsOf(edits.store());
-    ModeImage after = before;
-    for (const RemoteValue& v : values)
-        if (v.param)
-            after.cells[std::size_t(v.param->index)] = v.raw; // TEMP-h26a
+    ModeImage after;
+    {
+        ParameterStore scratch;
+        applySettings(scratch, before);
+        for (const RemoteValue& v : values)
+            if (v.param)
+                storeValue(scratch, *v.param, v.raw);
+        after = settingsOf(scratch);
+    }
     const Change change = Change::between(before, after);
     if (change.empty())
         return true;
@@ -90,13 +135,20 @@ RemoteStatus EditorRemoteHost::status() const {
     if (s.connected && c.state.modelReceived())
         s.model = c.state.model();
     s.mode = std::clamp(editor_.store().cellInt(cell::CurrentMode), 0, 3) + 1;
-    const auto bytes = editor_.store().levelReport();
-    LevelReport l;
-    std::copy(bytes.begin(), bytes.end(), l.bytes.begin());
-    if (s.connected)
-        s.inputFormat = audioFormatName(l.format());
-    for (std::uint8_t m : l.meters())
-        s.levelsDb.push_back(meterDb(s.connected ? m : 0));
+    if (!s.connected)
+        return s;
+    // The level reply as the music page reads it: the music pair, then mics 1 to 4; the
+    // input's format in its last byte's low bits.
+    const auto level = editor_.store().levelReport();
+    for (int i : {4, 5, 0, 1, 2, 3})
+        s.levelsDb.push_back(meterDb(level[std::size_t(i)]));
+    static const char* const kFormats[] = {"Dolby", "DTS", "LPCM"};
+    s.inputFormat = "Stereo";
+    for (int bit = 0; bit < 3; ++bit)
+        if (level[7] & (1 << bit)) {
+            s.inputFormat = kFormats[bit];
+            break;
+        }
     return s;
 }
 
