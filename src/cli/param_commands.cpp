@@ -19,22 +19,6 @@ namespace q7 {
 
 namespace {
 
-// The cell of cells 4..23 a plan byte is made from.
-int planCell(int byte) {
-    switch (byte) {
-    case 0:
-        return cell::RoomWidth;
-    case 1:
-        return cell::RoomLength;
-    case 2:
-        return cell::ListenerX;
-    case 3:
-        return cell::ListenerY;
-    }
-    const int speaker = (byte - 4) / 2;
-    return byte % 2 == 0 ? cell::SpeakerX + speaker : cell::SpeakerY + speaker;
-}
-
 ModeImage startImage() {
     return ParameterStore().modeImage();
 }
@@ -57,60 +41,7 @@ std::optional<ParamAssignment> parseAssignment(std::string_view text, std::strin
 }
 
 void applyAssignment(ModeImage& m, const ParamAssignment& a) {
-    const ParamInfo& p = *a.param;
-    // A value the field already holds keeps its bits (0 m is stored as 0x00 or 0x80, a shift
-    // that is off as 0 or 1): setting it changes nothing.
-    const std::uint32_t held = rawValue(p, m);
-    if (held != a.raw && paramValueText(p, held) == paramValueText(p, a.raw))
-        return;
-    switch (p.place) {
-    case ParamPlace::Cell:
-        if (p.index >= 0 && p.index < kCellCount)
-            m.cells[std::size_t(p.index)] = a.raw;
-        return;
-    case ParamPlace::Band: {
-        const int offset = bandOffset(p.group, p.record);
-        if (offset < 0)
-            return;
-        BandRecord r = BandRecord::fromBytes(&m.bandImage[std::size_t(offset)]);
-        switch (p.field) {
-        case BandField::Type:
-            r.type = std::uint8_t(a.raw);
-            break;
-        case BandField::GainDb:
-            r.gain = std::uint16_t(a.raw);
-            break;
-        case BandField::FreqHz:
-            r.frequency = std::uint16_t(a.raw);
-            break;
-        case BandField::Q:
-            r.q = std::uint16_t(a.raw);
-            break;
-        }
-        r.toBytes(&m.bandImage[std::size_t(offset)]);
-        return;
-    }
-    case ParamPlace::Plan: {
-        if (p.index < 0 || p.index >= int(kPlanSize))
-            return;
-        const std::uint8_t byte = std::uint8_t(a.raw);
-        m.plan[std::size_t(p.index)] = byte;
-        const int c = planCell(p.index);
-        if (p.index < 2)
-            m.cells[std::size_t(c)] = byte;
-        else // what the plan encoder makes 0x80 from, as a typed 0 is
-            m.cells[std::size_t(c)] = floatBits((byte & 0x7F) ? codec::tenthsValue(byte) : 0.0f);
-        return;
-    }
-    case ParamPlace::SpeakerLevel:
-        if (p.index >= 0 && p.index < kSpeakerCount)
-            writeBe32(&m.speakerLevels[std::size_t(4 * p.index)], a.raw);
-        return;
-    case ParamPlace::Extra:
-        if (p.index >= 0 && p.index < int(kExtraSize))
-            m.extra[std::size_t(p.index)] = std::uint8_t(a.raw);
-        return;
-    }
+    setParamValue(m, *a.param, a.raw);
 }
 
 std::string paramValues(const std::vector<const ParamInfo*>& params, const ModeImage& image,

@@ -66,6 +66,22 @@ std::uint32_t storageLimit(const ParamInfo& p) {
     return 0xFF; // plan and extra bytes
 }
 
+// The cell of cells 4..23 a plan byte is made from.
+int planCell(int byte) {
+    switch (byte) {
+    case 0:
+        return cell::RoomWidth;
+    case 1:
+        return cell::RoomLength;
+    case 2:
+        return cell::ListenerX;
+    case 3:
+        return cell::ListenerY;
+    }
+    const int speaker = (byte - 4) / 2;
+    return byte % 2 == 0 ? cell::SpeakerX + speaker : cell::SpeakerY + speaker;
+}
+
 } // namespace
 
 std::vector<std::uint32_t> paramChoices(const ParamInfo& p) {
@@ -332,6 +348,62 @@ std::vector<const ParamInfo*> paramsMatching(std::string_view name, std::string&
     if (out.empty())
         lookUpParam(name, error);
     return out;
+}
+
+void setParamValue(ModeImage& m, const ParamInfo& p, std::uint32_t raw) {
+    // A value the field already holds keeps its bits (0 m is stored as 0x00 or 0x80, a shift
+    // that is off as 0 or 1): setting it changes nothing.
+    const std::uint32_t held = rawValue(p, m);
+    if (held != raw && paramValueText(p, held) == paramValueText(p, raw))
+        return;
+    switch (p.place) {
+    case ParamPlace::Cell:
+        if (p.index >= 0 && p.index < kCellCount)
+            m.cells[std::size_t(p.index)] = raw;
+        return;
+    case ParamPlace::Band: {
+        const int offset = bandOffset(p.group, p.record);
+        if (offset < 0)
+            return;
+        BandRecord r = BandRecord::fromBytes(&m.bandImage[std::size_t(offset)]);
+        switch (p.field) {
+        case BandField::Type:
+            r.type = std::uint8_t(raw);
+            break;
+        case BandField::GainDb:
+            r.gain = std::uint16_t(raw);
+            break;
+        case BandField::FreqHz:
+            r.frequency = std::uint16_t(raw);
+            break;
+        case BandField::Q:
+            r.q = std::uint16_t(raw);
+            break;
+        }
+        r.toBytes(&m.bandImage[std::size_t(offset)]);
+        return;
+    }
+    case ParamPlace::Plan: {
+        if (p.index < 0 || p.index >= int(kPlanSize))
+            return;
+        const std::uint8_t byte = std::uint8_t(raw);
+        m.plan[std::size_t(p.index)] = byte;
+        const int c = planCell(p.index);
+        if (p.index < 2)
+            m.cells[std::size_t(c)] = byte;
+        else // what the plan encoder makes 0x80 from, as a typed 0 is
+            m.cells[std::size_t(c)] = floatBits((byte & 0x7F) ? codec::tenthsValue(byte) : 0.0f);
+        return;
+    }
+    case ParamPlace::SpeakerLevel:
+        if (p.index >= 0 && p.index < kSpeakerCount)
+            writeBe32(&m.speakerLevels[std::size_t(4 * p.index)], raw);
+        return;
+    case ParamPlace::Extra:
+        if (p.index >= 0 && p.index < int(kExtraSize))
+            m.extra[std::size_t(p.index)] = std::uint8_t(raw);
+        return;
+    }
 }
 
 std::string jsonFloat(float v) {

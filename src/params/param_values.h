@@ -26,6 +26,11 @@ std::string paramValueText(const ParamInfo& p, std::uint32_t raw);
 // text where the single is the value; null for NaN.
 std::string paramJsonValue(const ParamInfo& p, std::uint32_t raw);
 
+// Writes the stored bits into the image: the named value alone (a plan byte also sets the cell
+// of cells 4..23 it is made from, which holds the same position). A value the field already
+// holds keeps its bits.
+void setParamValue(ModeImage& image, const ParamInfo& p, std::uint32_t raw);
+
 // The raw values a word-valued parameter takes, in the order of their user values; empty for
 // numbers.
 std::vector<std::uint32_t> paramChoices(const ParamInfo& p);

@@ -331,12 +331,14 @@ RemoteAccess::LoginResult RemoteAccess::login(const std::string& pin, const std:
     else if (guest || (config_.guestOpen && pin.empty()))
         r.role = RemoteRole::Guest;
     if (r.role == RemoteRole::None) {
+        if (now - a.lastWrongMs > kForgetMs)
+            a.strikes = 0;
         a.wrongAt.push_back(now);
-        if (int(a.wrongAt.size()) >= kFreeAttempts) {
-            // Then each further wrong PIN doubles the wait, up to about a quarter of an hour.
-            const double delay = 1000.0 * double(1 << std::min(a.strikes, 10));
+        a.lastWrongMs = now;
+        // Five a minute; then a minute's wait, and each wrong PIN after it doubles the wait.
+        if (int(a.wrongAt.size()) >= kFreeAttempts || a.strikes > 0) {
+            a.blockedUntilMs = now + kWindowMs * double(1 << std::min(a.strikes, 6));
             ++a.strikes;
-            a.blockedUntilMs = std::max(a.wrongAt.front() + kWindowMs, now + delay);
         }
         r.result = Login::WrongPin;
     } else {
@@ -352,7 +354,7 @@ RemoteAccess::LoginResult RemoteAccess::login(const std::string& pin, const std:
     }
     if (attempts_.size() > kMaxTracked)
         std::erase_if(attempts_, [now](const auto& e) {
-            return e.second.wrongAt.empty() && e.second.blockedUntilMs < now - kForgetMs;
+            return e.second.wrongAt.empty() && e.second.lastWrongMs < now - kForgetMs;
         });
     return r;
 }

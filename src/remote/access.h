@@ -91,6 +91,7 @@ private:
         std::vector<double> wrongAt; // within the last window
         int strikes = 0;             // logins refused for too many tries, for the growing delay
         double blockedUntilMs = 0;
+        double lastWrongMs = 0;
     };
     Clock& clock_;
     RemoteConfig config_;

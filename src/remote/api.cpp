@@ -232,7 +232,7 @@ ApiResponse RemoteApi::login(const ApiRequest& r) {
     ApiResponse a =
         json(200, {{"token", QString::fromStdString(res.token)}, {"role", roleName(res.role)}});
     a.headers.emplace_back("Set-Cookie", "q7session=" + QByteArray::fromStdString(res.token) +
-                                        "; HttpOnly; SameSite=Strict; Path=/");
+                                             "; HttpOnly; SameSite=Strict; Path=/");
     a.headers.emplace_back("Cache-Control", "no-store");
     return a;
 }
@@ -248,7 +248,8 @@ ApiResponse RemoteApi::logout(const ApiRequest& r) {
             onLogout(token);
     }
     ApiResponse a = json(200, {{"role", "none"}});
-    a.headers.emplace_back("Set-Cookie", "q7session=; HttpOnly; SameSite=Strict; Path=/; Max-Age=0");
+    a.headers.emplace_back("Set-Cookie",
+                           "q7session=; HttpOnly; SameSite=Strict; Path=/; Max-Age=0");
     return a;
 }
 

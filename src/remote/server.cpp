@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUrlQuery>
 #include <QWebSocket>
 #include <vector>
 
@@ -130,6 +131,25 @@ public:
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        const ApiRequest r = apiRequest(request);
+        // Qt 6.4 asks here before it completes an upgrade: true lets it go ahead unanswered,
+        // false refuses it through missingHandler.
+        if (isUpgrade(request))
+            return onUpgrade(r).status == 0;
+        respond(request, socket, onRequest(r));
+        return true;
+    }
+    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        respond(request, socket,
+                isUpgrade(request) ? onUpgrade(apiRequest(request))
+                                   : jsonError(404, "no such address"));
+    }
+
+public:
+    std::function<ApiResponse(const ApiRequest&)> onUpgrade; // status 0: let it through
+
+private:
+    static ApiRequest apiRequest(const QHttpServerRequest& request) {
         ApiRequest r;
         r.method = methodName(request.method());
         r.path = request.url().path();
@@ -137,14 +157,11 @@ protected:
         r.headers = request.headers();
         r.body = request.body();
         r.address = plainAddress(request.remoteAddress());
-        respond(request, socket, onRequest(r));
-        return true;
+        return r;
     }
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        respond(request, socket, jsonError(404, "no such address"));
+    static bool isUpgrade(const QHttpServerRequest& request) {
+        return request.value("upgrade").toLower() == "websocket";
     }
-
-private:
     static void respond(const QHttpServerRequest& request, QTcpSocket* socket,
                         const ApiResponse& a) {
         QHttpServerResponder out = makeResponder(request, socket);
@@ -234,25 +251,44 @@ struct RemoteServer::Impl {
         c.socket->sendTextMessage(QString::fromUtf8(message));
     }
 
+    // Whether a WebSocket may open: on its own address, with a session, while there is room.
+    ApiResponse upgrade(const ApiRequest& r) {
+        if (r.path != "/api/v1/ws")
+            return jsonError(404, "no such address");
+        if (access.roleOf(socketToken(r)) == RemoteRole::None)
+            return jsonError(401, "log in first, from the page or with a token");
+        if (clients.size() >= kMaxSockets)
+            return jsonError(503, "too many clients");
+        ApiResponse ok;
+        ok.status = 0;
+        return ok;
+    }
+
+    std::string socketToken(const ApiRequest& r) {
+        std::string token = api.tokenOf(r);
+        const QUrlQuery query(r.query);
+        if (token.empty() && query.hasQueryItem("token"))
+            token = query.queryItemValue("token").toStdString();
+        return token;
+    }
+
     void acceptSockets() {
         while (front && front->hasPendingWebSocketConnections()) {
             QWebSocket* ws = front->nextPendingWebSocketConnection().release();
             ws->setParent(&self);
+            // Checked before the upgrade; again here, from what the socket was opened with.
             ApiRequest r;
             const QNetworkRequest req = ws->request();
             for (const QByteArray& name : req.rawHeaderList())
                 r.headers.append({name, req.rawHeader(name)});
-            std::string token = api.tokenOf(r);
-            const QUrlQuery query(req.url());
-            if (token.empty() && query.hasQueryItem("token"))
-                token = query.queryItemValue("token").toStdString();
+            r.path = req.url().path();
+            r.query = req.url().query(QUrl::FullyEncoded);
+            const std::string token = socketToken(r);
             const RemoteRole role = access.roleOf(token);
-            const QString why = req.url().path() != "/api/v1/ws" ? "no such address"
-                                : role == RemoteRole::None       ? "log in first"
-                                : clients.size() >= kMaxSockets  ? "too many clients"
-                                                                 : QString();
-            if (!why.isEmpty()) {
-                ws->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
+            const ApiResponse allowed = upgrade(r);
+            if (allowed.status != 0 || role == RemoteRole::None) {
+                ws->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                          QJsonDocument::fromJson(allowed.body)["error"].toString());
                 ws->deleteLater();
                 continue;
             }
@@ -324,6 +360,7 @@ bool RemoteServer::listen(const QString& addressAndPort, QString* error) {
     d_->address = QHostAddress(QString::fromStdString(host));
     d_->front = std::make_unique<HttpFront>();
     d_->front->onRequest = [this](const ApiRequest& r) { return d_->api.handle(r); };
+    d_->front->onUpgrade = [this](const ApiRequest& r) { return d_->upgrade(r); };
     auto* listener = new GuardedListener(d_->front.get());
     if (!listener->listen(d_->address, port)) {
         if (error)
