@@ -263,16 +263,21 @@ TEST(RemoteAccess, EditsInTheEditorReachAWebSocketClient) {
     r.setRawHeader("Authorization", "Bearer " + rig.token.toUtf8());
     ws.open(r);
     ASSERT_TRUE(QTest::qWaitFor([&] { return ws.state() == QAbstractSocket::ConnectedState; },
-                                kNetworkGuardMs));
+                                kNetworkGuardMs))
+        << ws.closeReason().toStdString() << " " << ws.errorString().toStdString();
     auto changed = [&](const char* id) -> QJsonValue {
         for (const QString& m : got) {
             const QJsonObject o = QJsonDocument::fromJson(m.toUtf8()).object();
             if (o.value("type") == "changed" && o.value("params").toObject().contains(id))
                 return o.value("params").toObject().value(id);
         }
-        return {};
+        return QJsonValue(QJsonValue::Undefined);
     };
 
+    // The first message is everything the role may read.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !changed("music.mute").isUndefined(); },
+                                kNetworkGuardMs));
+    got.clear();
     // The music mute clicked on the ribbon, then undone: both reach the phone.
     QCheckBox* mute = rig.ribbon().check(cmd::MusicMute);
     ASSERT_NE(mute, nullptr);
@@ -308,21 +313,23 @@ TEST(RemoteAccess, TheHostRefusesWhatWouldLoseTheEditorsWork) {
     const RemoteOrigin guest{"guest", "192.168.1.20"};
     // An edit made at the PC and not stored in a mode: a phone's mode recall would lose it.
     rig.click(rig.ribbon().check(cmd::MusicMute));
+    ASSERT_TRUE(rig.runUntil([&] { return rig.editor->store().parametersChanged(); }));
     std::string error;
     EXPECT_FALSE(host.recallMode(2, guest, error));
     EXPECT_FALSE(error.empty());
     // A mode file put in place is one step, named after the remote.
     ModeImage image = rig.editor->store().modeImage();
-    const ParamInfo* mic = findParam("mic.volume");
-    image.cells[std::size_t(mic->index)] = 12;
+    const ParamInfo* gate = findParam("music.gate");
+    image.cells[std::size_t(gate->index)] = 12;
     const auto bytes = modeFileBytes(image);
     const std::size_t steps = rig.editor->edits().history().size();
     ASSERT_TRUE(host.putModeFile(std::string(bytes.begin(), bytes.end()), guest, error)) << error;
     EXPECT_EQ(rig.editor->edits().history().size(), steps + 1);
     EXPECT_EQ(rig.editor->edits().undoName().en, "Remote (guest 192.168.1.20): Load mode file");
+    EXPECT_EQ(rig.cellValue("music.gate"), 12);
     EXPECT_FALSE(host.putModeFile("not a mode file", guest, error));
     EXPECT_TRUE(rig.connect());
-    EXPECT_EQ(rig.cellValue("mic.volume"), 12);
+    EXPECT_EQ(rig.cellValue("music.gate"), 12);
 }
 
 } // namespace
