@@ -195,7 +195,7 @@ void RemoteAccessService::restore() {
 void RemoteAccessService::note(const QString& line) {
     const QString stamped = line.startsWith(QChar('2')) && line.contains(' ')
                                 ? line // the server's lines carry their time
-                                : QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss ") +
+                                : QDateTime::currentDateTimeUtc().toString(Qt::ISODate) + " " +
                                       line;
     log_.push_back(stamped);
     while (log_.size() > kRemoteLogLines)
@@ -328,6 +328,9 @@ RemoteAccessDialog::RemoteAccessDialog(Editor& editor, QWidget* parent)
     guests_ = static_cast<QTableWidget*>(named(new QTableWidget(this), "guests"));
     guests_->setColumnCount(3);
     guests_->verticalHeader()->hide();
+    // Every row as tall as a spin box, switches' rows too.
+    guests_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    guests_->verticalHeader()->setDefaultSectionSize(QDoubleSpinBox().sizeHint().height());
     guests_->setSelectionMode(QAbstractItemView::NoSelection);
     guests_->horizontalHeader()->setSectionResizeMode(AllowedColumn, QHeaderView::Stretch);
     guestModes_ = static_cast<QCheckBox*>(named(new QCheckBox(this), "guestModes"));
@@ -411,7 +414,9 @@ RemoteAccessDialog::RemoteAccessDialog(Editor& editor, QWidget* parent)
     connect(&editor_.language(), &Language::changed, this, &RemoteAccessDialog::applyLanguage);
     applyLanguage();
     guests_->setMinimumHeight(guests_->horizontalHeader()->sizeHint().height() +
-                              guests_->rowCount() * guests_->rowHeight(0) + 4);
+                              guests_->rowCount() *
+                                  guests_->verticalHeader()->defaultSectionSize() +
+                              2 * guests_->frameWidth());
     resize(920, sizeHint().height());
 }
 
@@ -487,7 +492,6 @@ void RemoteAccessDialog::fill(const RemoteConfig& c) {
             guests_->setCellWidget(r, column, spin);
         }
     }
-    guests_->resizeRowsToContents();
     problem_.clear();
 }
 
@@ -642,6 +646,7 @@ int renderRemoteAccessScreens(Editor& editor, QWidget* parent, const QString& di
     };
     RemoteAccessService& service = RemoteAccessService::of(editor);
     const RemoteConfig kept = service.config();
+    service.clearLog(); // the same screens in either language, whatever ran before
     RemoteAccessDialog dialog(editor, parent);
     dialog.show();
     save(&dialog, "remote-access");
@@ -659,6 +664,7 @@ int renderRemoteAccessScreens(Editor& editor, QWidget* parent, const QString& di
         service.start(&error);
     }
     // As the server writes them.
+    service.note("guest 127.0.0.1: logged in");
     service.note("guest 127.0.0.1: mic.volume 40 → 55");
     service.note("owner 127.0.0.1: music.volume 30 → 45");
     RemoteAccessDialog on(editor, parent);

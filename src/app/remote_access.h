@@ -56,6 +56,7 @@ public:
     void restore();
     // A line in the log, stamped with the time unless it carries one.
     void note(const QString& line);
+    void clearLog() { log_.clear(); }
 
 signals:
     void logged(const QString& line);
