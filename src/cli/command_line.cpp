@@ -307,8 +307,16 @@ std::string CommandLine::usageLine(const CLI::App* command) const {
         words.push_back("COMMAND ...");
     for (const CLI::Option* o : ownOptions(command, true))
         words.push_back(positionalUsage(o));
-    for (const CLI::Option* o : ownOptions(command, false))
-        words.push_back(o->get_required() ? optionUsage(o) : "[" + optionUsage(o) + "]");
+    // Options that exclude each other share one pair of brackets: [--guest-pin PIN | --guest-open].
+    const CLI::Option* last = nullptr;
+    for (const CLI::Option* o : ownOptions(command, false)) {
+        if (last && !o->get_required() && o->get_excludes().count(const_cast<CLI::Option*>(last))) {
+            words.back().insert(words.back().size() - 1, " | " + optionUsage(o));
+        } else {
+            words.push_back(o->get_required() ? optionUsage(o) : "[" + optionUsage(o) + "]");
+        }
+        last = o;
+    }
     return wrap(words, 8);
 }
 

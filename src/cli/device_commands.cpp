@@ -3,6 +3,7 @@
 
 #include "cli/io.h"
 #include "cli/mode_json.h"
+#include "device/amplifier_lock.h"
 #include "device/hidapi_backend.h"
 #include "device/replay_backend.h"
 #include "params/device_modes.h"
@@ -111,6 +112,7 @@ AmplifierSession::AmplifierSession(Invocation& run) : run_(run) {
 AmplifierSession::~AmplifierSession() {
     connection_.reset();
     ownedBackend_.reset();
+    lock_.reset();
     participant_.reset();
     if (logging_)
         setDebugLogSink(nullptr);
@@ -156,6 +158,7 @@ HidBackend* AmplifierSession::backend() {
         ownedBackend_ = std::move(r);
     } else {
         ownedBackend_ = std::make_unique<HidapiBackend>();
+        onUsb_ = true;
     }
     if (!backend_)
         backend_ = ownedBackend_.get();
@@ -165,6 +168,17 @@ HidBackend* AmplifierSession::backend() {
 bool AmplifierSession::open() {
     if (!backend())
         return false;
+    if (onUsb_) {
+        // The amplifier on USB: one program at a time (the editor, q7ctl serve, a command).
+        lock_ = std::make_unique<AmplifierLock>();
+        if (lock_->acquire("q7ctl " + run_.command) == AmplifierLock::Result::HeldByOther) {
+            const std::string other =
+                lock_->other().empty() ? std::string("another program") : lock_->other();
+            lock_.reset();
+            fail("the amplifier is in use by " + other + "; close it first", kExitFailure);
+            return false;
+        }
+    }
     trace_ = std::make_unique<TraceWriter>();
     const bool traceOut = run_.global.trace && isStdio(*run_.global.trace);
     // A trace on standard output is written by the command's own thread (out()), between its

@@ -13,6 +13,7 @@
 
 namespace q7 {
 
+class AmplifierLock;
 class ReplayBackend;
 class TraceWriter;
 class LinkObserver;
@@ -67,6 +68,8 @@ private:
     std::unique_ptr<LinkObserver> observer_;
     ParameterStore store_;
     std::unique_ptr<Connection> connection_;
+    bool onUsb_ = false;
+    std::unique_ptr<AmplifierLock> lock_; // held while the amplifier on USB is open
     bool logging_ = false;
 };
 

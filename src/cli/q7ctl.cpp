@@ -7,6 +7,7 @@
 #include "cli/measure_commands.h"
 #include "cli/mode_commands.h"
 #include "cli/param_commands.h"
+#include "cli/serve_command.h"
 #include "cli/tune_commands.h"
 
 namespace q7 {
@@ -15,8 +16,8 @@ namespace {
 
 // Every set of commands, in the order `q7ctl help` lists them. A new set adds its function here.
 constexpr void (*kCommandSets[])(CommandLine&) = {
-    addDeviceCommands, addParamCommands,   addModeFileCommands,
-    addEqCommands,     addMeasureCommands, addTuneCommands,
+    addDeviceCommands,  addParamCommands, addModeFileCommands, addEqCommands,
+    addMeasureCommands, addTuneCommands,  addServeCommands,
 };
 
 } // namespace

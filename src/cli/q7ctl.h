@@ -14,6 +14,8 @@ class AudioBackend;
 class ChartPainter;
 class Clock;
 class HidBackend;
+struct Invocation;
+struct ServeOptions;
 
 // Exit codes, the same for every command.
 inline constexpr int kExitOk = 0;
@@ -33,6 +35,8 @@ struct Q7ctlEnvironment {
     std::unique_ptr<AudioBackend> (*systemAudio)() = nullptr;
     // Draws a tuning report's charts to PNG (null, or none made: the charts are SVG).
     std::unique_ptr<ChartPainter> (*chartPainter)() = nullptr;
+    // Runs q7ctl serve until it is stopped (null: this build has no server).
+    int (*serve)(const ServeOptions& options, Invocation& run) = nullptr;
 };
 
 // args excludes the program name. Returns one of the exit codes above.
