@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "app/editor_fwd.h"
+#include "device/link.h"
 #include "device/link_observer.h"
 #include "pages/page.h"
 #include "params/mode_file.h"
@@ -18,6 +19,7 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -27,6 +29,8 @@ class QScrollArea;
 class QSystemTrayIcon;
 
 namespace q7 {
+
+class AmplifierLock;
 
 class CAutoMusicVolDlg;
 class CAutoSubDlg;
@@ -233,6 +237,10 @@ private:
     void downloadFailed();
     QString downloadUnfinishedText() const;
 
+    // Opens the amplifier, unless another program holds it (then says so, once).
+    OpenResult openLink();
+    std::unique_ptr<AmplifierLock> lock_;
+    bool lockTold_ = false;
     void startupConnect();
     void linkBroken();
     void tryReconnect();

@@ -153,7 +153,8 @@ bool RemoteAccessService::start(QString* error) {
     QString why;
     if (!server_->listen(QString::fromStdString(config_.listen), &why)) {
         if (error)
-            *error = editor_.language().pick("无法在 %1 上监听：", "Cannot listen on %1: ")
+            *error = editor_.language()
+                         .pick("无法在 %1 上监听：", "Cannot listen on %1: ")
                          .arg(QString::fromStdString(config_.listen)) +
                      why;
         emit runningChanged(false);
@@ -193,10 +194,10 @@ void RemoteAccessService::restore() {
 }
 
 void RemoteAccessService::note(const QString& line) {
-    const QString stamped = line.startsWith(QChar('2')) && line.contains(' ')
-                                ? line // the server's lines carry their time
-                                : QDateTime::currentDateTimeUtc().toString(Qt::ISODate) + " " +
-                                      line;
+    const QString stamped =
+        line.startsWith(QChar('2')) && line.contains(' ')
+            ? line // the server's lines carry their time
+            : QDateTime::currentDateTimeUtc().toString(Qt::ISODate) + " " + line;
     log_.push_back(stamped);
     while (log_.size() > kRemoteLogLines)
         log_.pop_front();
@@ -240,7 +241,8 @@ enum GuestColumn { AllowedColumn, MinColumn, MaxColumn };
 bool sameConfig(const RemoteConfig& a, const RemoteConfig& b) {
     // The whitelist's order means nothing.
     auto sorted = [](std::vector<RemoteGuestParam> g) {
-        std::sort(g.begin(), g.end(), [](const auto& x, const auto& y) { return x.param < y.param; });
+        std::sort(g.begin(), g.end(),
+                  [](const auto& x, const auto& y) { return x.param < y.param; });
         return g;
     };
     auto same = [](const RemoteGuestParam& x, const RemoteGuestParam& y) {
@@ -498,7 +500,8 @@ void RemoteAccessDialog::fill(const RemoteConfig& c) {
 RemoteConfig RemoteAccessDialog::formConfig(QString* problem) const {
     const Language& l = editor_.language();
     RemoteConfig c = service_.config();
-    const QString address = loopback_->isChecked() ? "127.0.0.1" : address_->currentData().toString();
+    const QString address =
+        loopback_->isChecked() ? "127.0.0.1" : address_->currentData().toString();
     c.listen = QString("%1:%2").arg(address).arg(port_->value()).toStdString();
     c.ownerPin = ownerPin_->text().toStdString();
     c.guestOpen = guestOpen_->isChecked();
@@ -590,9 +593,10 @@ void RemoteAccessDialog::showState() {
     page_->setText(running ? address : l.pick("（未开启）", "(off)"));
     if (running) {
         const QImage code = qrCodeImage(address, 4);
-        qr_->setPixmap(code.isNull() ? QPixmap()
-                                     : QPixmap::fromImage(code.scaled(
-                                           qr_->size(), Qt::KeepAspectRatio, Qt::FastTransformation)));
+        qr_->setPixmap(code.isNull()
+                           ? QPixmap()
+                           : QPixmap::fromImage(code.scaled(qr_->size(), Qt::KeepAspectRatio,
+                                                            Qt::FastTransformation)));
     } else {
         qr_->setPixmap(QPixmap());
         qr_->setText(l.pick("开启后在此显示二维码", "The QR code shows here when on"));
@@ -617,8 +621,8 @@ void RemoteAccessDialog::applyLanguage() {
     portLabel_->setText(l.pick("端口", "Port"));
     whoCaption_->setText(l.pick("登录", "Logging in"));
     ownerLabel_->setText(l.pick("管理员 PIN", "Owner PIN"));
-    ownerHint_->setText(
-        l.pick("可调所有参数；留空则不能以管理员登录", "Changes everything; empty: no owner login"));
+    ownerHint_->setText(l.pick("可调所有参数；留空则不能以管理员登录",
+                               "Changes everything; empty: no owner login"));
     guestPinOn_->setText(l.pick("访客 PIN", "Guest PIN"));
     guestOpen_->setText(l.pick("访客无需 PIN（开放访问）", "Guests need no PIN (open access)"));
     guestsCaption_->setText(l.pick("访客可调的参数和范围", "What guests may change, and how far"));

@@ -45,8 +45,9 @@ void storeValue(ParameterStore& s, const ParamInfo& p, std::uint32_t raw) {
         if (p.field == BandField::Type)
             r.type = std::uint8_t(raw);
         else
-            (p.field == BandField::GainDb ? r.gain : p.field == BandField::FreqHz ? r.frequency
-                                                                                 : r.q) = field;
+            (p.field == BandField::GainDb   ? r.gain
+             : p.field == BandField::FreqHz ? r.frequency
+                                            : r.q) = field;
         s.setBand(p.group, p.record, r);
         return;
     }
@@ -199,8 +200,8 @@ bool EditorRemoteHost::putModeFile(const std::string& bytes, const RemoteOrigin&
     StepName name = remoteStepPrefix(who);
     name.zh += "：载入模式文件";
     name.en += ": Load mode file";
-    editor_.edits().editWithoutSending(
-        [&](ParameterStore& s) { s.applyModeImage(check.image); }, name);
+    editor_.edits().editWithoutSending([&](ParameterStore& s) { s.applyModeImage(check.image); },
+                                       name);
     editor_.setDocumentPath({});
     if (editor_.linkOpen())
         editor_.view()->StartDownload();

@@ -67,7 +67,8 @@ struct RemoteRig : EditorRig {
         QStyleOptionViewItem option;
         option.initFrom(table->viewport());
         option.rect = table->visualItemRect(found[0]);
-        option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+        option.features =
+            QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
         const QRect box = table->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator,
                                                          &option, table->viewport());
         QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
@@ -223,8 +224,7 @@ TEST(RemoteAccess, APhoneEditIsOneUndoStepNamedAfterItAndShownAtOnce) {
     const std::size_t steps = rig.editor->edits().history().size();
     rig.clearTrace();
 
-    std::unique_ptr<QNetworkReply> r(
-        rig.send("PUT", "/api/v1/params/mic.volume", {{"value", 55}}));
+    std::unique_ptr<QNetworkReply> r(rig.send("PUT", "/api/v1/params/mic.volume", {{"value", 55}}));
     ASSERT_EQ(rig.status(r.get()), 200) << r->readAll().toStdString();
     EXPECT_EQ(rig.cellValue("mic.volume"), 55);
     EXPECT_EQ(rig.ribbon().slider(cmd::MicSlider)->value(), 55); // shown at once
@@ -275,21 +275,21 @@ TEST(RemoteAccess, EditsInTheEditorReachAWebSocketClient) {
     };
 
     // The first message is everything the role may read.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !changed("music.mute").isUndefined(); },
-                                kNetworkGuardMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !changed("music.mute").isUndefined(); }, kNetworkGuardMs));
     got.clear();
     // The music mute clicked on the ribbon, then undone: both reach the phone.
     QCheckBox* mute = rig.ribbon().check(cmd::MusicMute);
     ASSERT_NE(mute, nullptr);
     const bool wasMuted = mute->isChecked();
     rig.click(mute);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !changed("music.mute").isUndefined(); },
-                                kNetworkGuardMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !changed("music.mute").isUndefined(); }, kNetworkGuardMs));
     EXPECT_EQ(changed("music.mute").toString(), wasMuted ? "off" : "on");
     got.clear();
     rig.undoKey();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !changed("music.mute").isUndefined(); },
-                                kNetworkGuardMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !changed("music.mute").isUndefined(); }, kNetworkGuardMs));
     EXPECT_EQ(changed("music.mute").toString(), wasMuted ? "on" : "off");
 
     // Levels follow the poll.
