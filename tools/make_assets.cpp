@@ -297,6 +297,26 @@ void remote(QPainter& p) {
         p.drawArc(QRectF(tip.x() - r, tip.y() - r, 2 * r, 2 * r), 5 * 16, 80 * 16);
 }
 
+// A phone with the network's waves (remote access from a phone or a script).
+void phone(QPainter& p) {
+    p.setPen(pen(kInk, 3));
+    p.setBrush(QColor(60, 70, 85));
+    p.drawRoundedRect(QRectF(10, 14, 26, 44), 5, 5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(200, 225, 250));
+    p.drawRect(QRectF(14, 20, 18, 28));
+    p.setBrush(kAccent);
+    p.drawRoundedRect(QRectF(17, 36, 12, 8), 2, 2);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(23, 53), 2, 2);
+    // Waves from the top right corner.
+    const QPointF tip(40, 12);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(pen(kWarm, 4));
+    for (double r : {8.0, 16.0})
+        p.drawArc(QRectF(tip.x() - r, tip.y() - r, 2 * r, 2 * r), -80 * 16, 80 * 16);
+}
+
 void appIcon(QPainter& p) {
     QLinearGradient g(0, 0, 0, 64);
     g.setColorAt(0, QColor(52, 120, 200));
@@ -747,6 +767,7 @@ int main(int argc, char** argv) {
         {"language", language},
         {"about", about},
         {"remote", remote},
+        {"phone", phone},
         {"app", appIcon},
     };
     for (const auto& [name, draw] : icons)

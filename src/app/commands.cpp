@@ -49,6 +49,7 @@ const Single kSingles[] = {
     {cmd::AutoSub, {ViewCommand::AutoSub}},
     {cmd::MusicAgc, {ViewCommand::MusicAgc}},
     {cmd::IrLearning, {ViewCommand::Remote}},
+    {cmd::RemoteAccess, {ViewCommand::RemoteAccess}},
     {cmd::TuneRoom, {ViewCommand::TuneRoom}},
     {cmd::Measure, {ViewCommand::Measure}},
 };

@@ -51,6 +51,7 @@ enum class ViewCommand : std::uint8_t {
     AutoSub,
     MusicAgc,
     Remote,
+    RemoteAccess,
     TuneRoom,
     Measure,
     Help,

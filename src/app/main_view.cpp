@@ -8,9 +8,11 @@
 #include "app/main_frame.h"
 #include "app/main_view_texts.h"
 #include "app/presets.h"
+#include "app/remote_access.h"
 #include "app/ribbon.h"
 #include "app/status_bar.h"
 #include "app/tooltips.h"
+#include "device/amplifier_lock.h"
 #include "eq/eq_bank.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"
@@ -97,6 +99,7 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
             [this] {
                 uiPending_ = false;
                 updateUi();
+                emit settingsMayHaveChanged();
             },
             Qt::QueuedConnection);
     };
@@ -118,6 +121,7 @@ void CHX2060v13View::OnInitialUpdate() {
     editor_.language().setIndex(editor_.startLanguage());
     showPage(PageKind::Music);
     LoadLanguage();
+    RemoteAccessService::of(editor_).restore();
     startupTimer_ = editor_.timeline().start(kStartupConnectMs, false, [this] {
         startupTimer_ = 0;
         startupConnect();

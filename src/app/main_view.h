@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "app/editor_fwd.h"
+#include "device/link.h"
 #include "device/link_observer.h"
 #include "pages/page.h"
 #include "params/mode_file.h"
@@ -18,6 +19,7 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -27,6 +29,8 @@ class QScrollArea;
 class QSystemTrayIcon;
 
 namespace q7 {
+
+class AmplifierLock;
 
 class CAutoMusicVolDlg;
 class CAutoSubDlg;
@@ -168,6 +172,10 @@ signals:
     // machine settings dialogs open from anywhere.
     void noiseGateRequested();
     void machineSettingsRequested();
+    // Once per turn of the event loop after the settings may have changed, from any source;
+    // and at each level poll. The remote server follows them.
+    void settingsMayHaveChanged();
+    void levelsPolled();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -229,6 +237,10 @@ private:
     void downloadFailed();
     QString downloadUnfinishedText() const;
 
+    // Opens the amplifier, unless another program holds it (then says so, once).
+    OpenResult openLink();
+    std::unique_ptr<AmplifierLock> lock_;
+    bool lockTold_ = false;
     void startupConnect();
     void linkBroken();
     void tryReconnect();

@@ -7,6 +7,7 @@
 #include "app/main_frame.h"
 #include "app/main_view.h"
 #include "app/master_controls.h"
+#include "app/remote_access.h"
 #include "app/ribbon.h"
 #include "app/sync_dialog.h"
 #include "app/tune_room.h"
@@ -220,6 +221,9 @@ void CHX2060v13View::perform(const CommandCall& call) {
         return openMusicAgc();
     case ViewCommand::Remote:
         return openRemote();
+    case ViewCommand::RemoteAccess:
+        openRemoteAccess(editor_, window());
+        return;
     case ViewCommand::TuneRoom:
         openTuneRoom(editor_, window());
         return;

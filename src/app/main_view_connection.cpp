@@ -4,6 +4,7 @@
 #include "app/editor.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
+#include "device/amplifier_lock.h"
 #include "params/edit_path.h"
 #include "protocol/log.h"
 
@@ -12,8 +13,29 @@
 
 namespace q7 {
 
+OpenResult CHX2060v13View::openLink() {
+    const EditorOptions& o = editor_.options();
+    if (!o.simulator && !o.replay && !o.backend) {
+        // The amplifier on USB: one program at a time (the editor, q7ctl serve, a command).
+        if (!lock_)
+            lock_ = std::make_unique<AmplifierLock>();
+        if (lock_->acquire("q7edit") == AmplifierLock::Result::HeldByOther) {
+            if (!lockTold_) {
+                lockTold_ = true;
+                const Language& l = editor_.language();
+                editor_.prompter().tell(
+                    this, BoxIcon::Warning, l.pick("错误", "Error"),
+                    QString::fromStdString(amplifierInUseMessage(lock_->other(), l.english())));
+            }
+            return {};
+        }
+        lockTold_ = false;
+    }
+    return editor_.connection().link.OpenLink();
+}
+
 void CHX2060v13View::startupConnect() {
-    const OpenResult r = editor_.connection().link.OpenLink();
+    const OpenResult r = openLink();
     if (r.opened)
         return connected(5000);
     if (r.permissionDenied && !permissionTold_) {
@@ -61,7 +83,7 @@ void CHX2060v13View::OnDeviceArrived(const QString& path) {
             editor_.language().pick("连接设备", "Connect the device"),
             [this, path] { OnDeviceArrived(path); }, false))
         return;
-    const OpenResult r = editor_.connection().link.OpenLink();
+    const OpenResult r = openLink();
     if (r.opened) {
         trouble_ = LinkTrouble::None;
         // Modeless dialogs of the previous amplifier would show stale values.
@@ -72,7 +94,7 @@ void CHX2060v13View::OnDeviceArrived(const QString& path) {
     } else if (r.permissionDenied) {
         // udev grants access a moment after the node appears: look again once.
         editor_.timeline().start(1000, false, [this] {
-            if (!editor_.linkOpen() && editor_.connection().link.OpenLink().opened)
+            if (!editor_.linkOpen() && openLink().opened)
                 connected(4000);
         });
     }
@@ -149,7 +171,7 @@ void CHX2060v13View::tryReconnect() {
     if (editor_.connection().session.workerRunning())
         return; // the transfer of the broken link ends first; tried again on the next tick
     ++reconnectTries_;
-    if (editor_.connection().link.OpenLink().opened) {
+    if (openLink().opened) {
         stop();
         trouble_ = LinkTrouble::None;
         return connected(4000);
@@ -183,8 +205,10 @@ void CHX2060v13View::OnDspError(const QString& text) {
 void CHX2060v13View::startLevelPoll() {
     if (pollTimer_)
         return;
-    pollTimer_ = editor_.timeline().start(kLevelPollMs, true,
-                                          [this] { editor_.connection().session.pollLevels(); });
+    pollTimer_ = editor_.timeline().start(kLevelPollMs, true, [this] {
+        editor_.connection().session.pollLevels();
+        emit levelsPolled();
+    });
 }
 
 void CHX2060v13View::stopLevelPoll() {

@@ -435,7 +435,9 @@ QWidget* Ribbon::remotePanel() {
 // Measuring one speaker and tuning the whole room, side by side.
 // At the narrowest they share one button with a menu.
 QWidget* Ribbon::roomPanel() {
-    QWidget* p = bigButtonPanel({{cmd::Measure, "mic"}, {cmd::TuneRoom, "autosub"}}, roomCaption_);
+    QWidget* p = bigButtonPanel(
+        {{cmd::Measure, "mic"}, {cmd::TuneRoom, "autosub"}, {cmd::RemoteAccess, "phone"}},
+        roomCaption_);
     roomMenuButton_ = new QToolButton(p);
     roomMenuButton_->setObjectName("BigButton");
     roomMenuButton_->setIcon(icon("mic"));
@@ -443,7 +445,8 @@ QWidget* Ribbon::roomPanel() {
     roomMenuButton_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     roomMenuButton_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(roomMenuButton_);
-    for (int id : {cmd::Measure, cmd::TuneRoom}) {
+    // At the narrowest, remote access waits in this menu too.
+    for (int id : {cmd::Measure, cmd::TuneRoom, cmd::RemoteAccess}) {
         QAction* a = menu->addAction(QString());
         connect(a, &QAction::triggered, this, [this, id] { emit command(id); });
         roomActions_.push_back(a);
@@ -668,6 +671,7 @@ void Ribbon::setFold(int fold) {
     if (roomMenuButton_) {
         button(cmd::Measure)->setHidden(roomMenu);
         button(cmd::TuneRoom)->setHidden(roomMenu);
+        button(cmd::RemoteAccess)->setHidden(roomMenu);
         roomMenuButton_->setHidden(!roomMenu);
     }
     for (RibbonLabel* l : labels_)
@@ -776,12 +780,14 @@ void Ribbon::relabel() {
         button(inCategory(cmd::SaveFile, c))->setText(l.pick("保存文件", "SaveFile"));
     }
     button(cmd::IrLearning)->setText(l.pick("遥控学习", "Remote"));
+    button(cmd::RemoteAccess)->setText(l.pick("远程访问…", "Remote access…"));
     remoteCaption_->setText(l.pick("红外遥控", "IR remote"));
     button(cmd::TuneRoom)->setText(l.pick("房间调校…", "Tune room…"));
     button(cmd::Measure)->setText(l.pick("测量…", "Measure…"));
     roomCaption_->setText(l.pick("房间", "Room"));
     roomActions_[0]->setText(button(cmd::Measure)->text());
     roomActions_[1]->setText(button(cmd::TuneRoom)->text());
+    roomActions_[2]->setText(button(cmd::RemoteAccess)->text());
     roomMenuButton_->setToolTip(
         l.pick("测量一只音箱，或调校整个房间", "Measure one speaker, or tune the whole room"));
     action(cmd::AppOpen)->setText(l.pick("打开(&O)", "Open(&O)"));

@@ -47,7 +47,7 @@ inline constexpr int ShowMusic = 32796, ShowOutputMain = 32799, ShowOutputCenter
 inline constexpr int RecentFirst = 57616; // the recent-file entries
 inline constexpr int Undo = 33101, Redo = 33102, CompareFile = 33103, CompareAB = 33104;
 inline constexpr int SlotA = 33105, SlotB = 33106, CopyAB = 33107, CopyBA = 33108;
-inline constexpr int TuneRoom = 33109, Measure = 33110;
+inline constexpr int TuneRoom = 33109, Measure = 33110, RemoteAccess = 33111;
 } // namespace cmd
 
 inline constexpr int kInputCategory = 0;

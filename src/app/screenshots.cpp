@@ -7,6 +7,7 @@
 #include "app/load_preview.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
+#include "app/remote_access.h"
 #include "app/ribbon.h"
 #include "app/sync_dialog.h"
 #include "app/tune_room.h"
@@ -276,6 +277,7 @@ int takeScreenshots(CHX2060v13App& app, const QString& dir) {
         }
         failures += renderEqToolScreens(app, view, dir, suffix);
         failures += renderTuneScreens(app, frame, dir, suffix);
+        failures += renderRemoteAccessScreens(app, frame, dir, suffix);
         view.showPage(PageKind::Music);
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

@@ -90,6 +90,9 @@ void addMainWindow(Table& t) {
     add(t, w, cmd::CopyAB, {"把设置 A 复制到 B", "Copy settings A over B"});
     add(t, w, cmd::CopyBA, {"把设置 B 复制到 A", "Copy settings B over A"});
     add(t, w, cmd::IrLearning, {"红外遥控器按键学习", "Teach the amplifier an IR remote's keys"});
+    add(t, w, cmd::RemoteAccess,
+        {"让手机或脚本通过网络调节参数（默认关闭）",
+         "Let phones or scripts change settings over the network (off by default)"});
     add(t, w, cmd::TuneRoom,
         {"测量每个音箱并调校电平、延时、超低分频与均衡",
          "Measure every speaker and tune levels, delays, the Sub's crossover and EQ"});
