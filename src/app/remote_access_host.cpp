@@ -4,9 +4,11 @@
 #include "app/editor.h"
 #include "app/main_frame.h"
 #include "app/main_view.h"
+#include "device/live_levels.h"
 #include "params/edit_path.h"
 #include "params/mode_check.h"
 #include "params/mode_file.h"
+#include "params/param_values.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,55 +20,6 @@ StepName remoteStepPrefix(const RemoteOrigin& who) {
     return {std::string("遥控（") + (owner ? "管理员 " : "访客 ") + who.address + "）",
             std::string("Remote (") + (owner ? "owner " : "guest ") + who.address + ")"};
 }
-
-namespace {
-void storeValue(ParameterStore& s, const ParamInfo& p, std::uint32_t raw);
-} // namespace
-
-double meterDb(int reading) {
-    constexpr double kFloorDb = -60.0;
-    if (reading <= 0)
-        return kFloorDb;
-    return std::max(kFloorDb, 20.0 * std::log10(std::min(reading, 255) / 255.0));
-}
-
-namespace {
-
-// The stored bits of one value into a store, through its own setters (a plan byte also sets
-// the cell of cells 4..23 it is decoded into).
-void storeValue(ParameterStore& s, const ParamInfo& p, std::uint32_t raw) {
-    switch (p.place) {
-    case ParamPlace::Cell:
-        s.setCellBits(p.index, raw);
-        return;
-    case ParamPlace::Band: {
-        BandRecord r = s.band(p.group, p.record);
-        const auto field = std::uint16_t(std::min<std::uint32_t>(raw, 0xFFFF));
-        if (p.field == BandField::Type)
-            r.type = std::uint8_t(raw);
-        else
-            (p.field == BandField::GainDb   ? r.gain
-             : p.field == BandField::FreqHz ? r.frequency
-                                            : r.q) = field;
-        s.setBand(p.group, p.record, r);
-        return;
-    }
-    case ParamPlace::Plan: {
-        const std::uint8_t byte = std::uint8_t(raw);
-        s.writePlanBlock(std::size_t(p.index), std::span(&byte, 1));
-        s.decodePlanBlock();
-        return;
-    }
-    case ParamPlace::SpeakerLevel:
-        s.setSpeakerLevelSlot(p.index, bitsFloat(raw));
-        return;
-    case ParamPlace::Extra:
-        s.setExtraByte(std::size_t(p.index), std::uint8_t(raw));
-        return;
-    }
-}
-
-} // namespace
 
 ModeImage EditorRemoteHost::settings() const {
     return settingsOf(editor_.store());
@@ -100,15 +53,10 @@ bool EditorRemoteHost::apply(const std::vector<RemoteValue>& values, const Remot
         return false;
     EditPath& edits = editor_.edits();
     const ModeImage before = settingsOf(edits.store());
-    ModeImage after;
-    {
-        ParameterStore scratch;
-        applySettings(scratch, before);
-        for (const RemoteValue& v : values)
-            if (v.param)
-                storeValue(scratch, *v.param, v.raw);
-        after = settingsOf(scratch);
-    }
+    ModeImage after = before;
+    for (const RemoteValue& v : values)
+        if (v.param)
+            setParamValue(after, *v.param, v.raw);
     const Change change = Change::between(before, after);
     if (change.empty())
         return true;
@@ -138,18 +86,9 @@ RemoteStatus EditorRemoteHost::status() const {
     s.mode = std::clamp(editor_.store().cellInt(cell::CurrentMode), 0, 3) + 1;
     if (!s.connected)
         return s;
-    // The level reply as the music page reads it: the music pair, then mics 1 to 4; the
-    // input's format in its last byte's low bits.
-    const auto level = editor_.store().levelReport();
-    for (int i : {4, 5, 0, 1, 2, 3})
-        s.levelsDb.push_back(meterDb(level[std::size_t(i)]));
-    static const char* const kFormats[] = {"Dolby", "DTS", "LPCM"};
-    s.inputFormat = "Stereo";
-    for (int bit = 0; bit < 3; ++bit)
-        if (level[7] & (1 << bit)) {
-            s.inputFormat = kFormats[bit];
-            break;
-        }
+    LiveLevels levels = liveLevels(editor_.store());
+    s.levelsDb = std::move(levels.db);
+    s.inputFormat = std::move(levels.inputFormat);
     return s;
 }
 

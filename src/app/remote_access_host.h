@@ -12,8 +12,6 @@ namespace q7 {
 
 // "遥控（访客 192.168.1.20）" / "Remote (guest 192.168.1.20)": the start of a remote step's name.
 StepName remoteStepPrefix(const RemoteOrigin& who);
-// The meters' 0..255 readings in dB (-60 for silence), as the phone's meters show them.
-double meterDb(int reading);
 
 class EditorRemoteHost final : public RemoteHost {
 public:

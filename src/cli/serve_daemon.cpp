@@ -3,6 +3,7 @@
 
 #include "cli/param_commands.h"
 #include "cli/serve_command.h"
+#include "device/live_levels.h"
 #include "params/mode_check.h"
 #include "params/mode_file.h"
 #include "protocol/report.h"
@@ -27,11 +28,6 @@ constexpr int kLevelPollMs = 300;       // the editor's meters' rate
 constexpr int kReconnectMs = 2000;      // a lost amplifier is looked for again this often
 constexpr int kReadCheckMs = 20;        // how soon the end of a read is noticed
 constexpr double kRecallSettleMs = 400; // level replies still in flight end before the read
-
-// A meter's 0..255 as dB below full scale, floored where the meter shows nothing.
-double meterDb(int v) {
-    return v <= 0 ? -60.0 : std::round(200.0 * std::log10(v / 255.0)) / 10.0;
-}
 
 // SIGTERM and SIGINT reach the event loop through a pipe: a handler may only write.
 int gSignalPipe[2] = {-1, -1};
@@ -143,12 +139,9 @@ RemoteStatus DaemonHost::status() const {
         return s;
     s.model = c_.state.model();
     s.mode = mode_;
-    const auto bytes = c_.store.levelReport();
-    LevelReport l;
-    std::copy(bytes.begin(), bytes.end(), l.bytes.begin());
-    s.inputFormat = audioFormatName(l.format());
-    for (const std::uint8_t m : l.meters())
-        s.levelsDb.push_back(meterDb(m));
+    LiveLevels levels = liveLevels(c_.store);
+    s.levelsDb = std::move(levels.db);
+    s.inputFormat = std::move(levels.inputFormat);
     return s;
 }
 

@@ -16,6 +16,7 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace q7 {
@@ -24,6 +25,11 @@ namespace {
 
 constexpr qint64 kMaxHeaderBytes = 16 * 1024;
 constexpr std::size_t kMaxSockets = 256;
+
+bool sameSettings(const ModeImage& a, const ModeImage& b) {
+    return a.cells == b.cells && a.bandImage == b.bandImage && a.extra == b.extra &&
+           a.speakerLevels == b.speakerLevels && a.plan == b.plan;
+}
 
 QString plainAddress(const QHostAddress& a) {
     bool mapped = false;
@@ -200,6 +206,18 @@ struct RemoteServer::Impl {
     std::vector<std::unique_ptr<Client>> clients;
     bool sweepQueued = false;
     ModeImage pushed;
+    // What each role is sent on connecting, made once per settings pushed: fifty phones joining
+    // at once must not each walk the whole table on the holder's thread.
+    std::map<RemoteRole, QByteArray> welcome;
+
+    QByteArray welcomeFor(RemoteRole role) {
+        QByteArray& m = welcome[role];
+        if (m.isEmpty())
+            m = QJsonDocument(
+                    QJsonObject{{"type", "changed"}, {"params", api.readable(role, pushed)}})
+                    .toJson(QJsonDocument::Compact);
+        return m;
+    }
 
     Impl(RemoteServer& s, RemoteHost& h, Clock& c)
         : self(s), host(h), clock(c), access(c), api(h, access) {
@@ -301,6 +319,10 @@ struct RemoteServer::Impl {
                 ws->deleteLater();
                 continue;
             }
+            // Whatever changed since the last push reaches the others first; the newcomer then
+            // starts from the pushed settings.
+            if (!sameSettings(host.settings(), pushed))
+                self.settingsChanged();
             ws->setMaxAllowedIncomingMessageSize(quint64(kMaxMessageBytes));
             ws->setMaxAllowedIncomingFrameSize(quint64(kMaxMessageBytes));
             auto client =
@@ -316,9 +338,7 @@ struct RemoteServer::Impl {
                         R"({"type":"error","status":400,"error":"messages are JSON text","param":null})");
                 });
             QObject::connect(ws, &QWebSocket::disconnected, &self, [this, c] { forget(*c); });
-            const QJsonObject all = api.readable(role, host.settings());
-            send(*c, QJsonDocument(QJsonObject{{"type", "changed"}, {"params", all}})
-                         .toJson(QJsonDocument::Compact));
+            send(*c, welcomeFor(role));
         }
     }
 
@@ -344,6 +364,7 @@ RemoteServer::~RemoteServer() {
 void RemoteServer::setConfig(const RemoteConfig& config) {
     const RemoteConfig old = d_->access.config();
     d_->access.setConfig(config);
+    d_->welcome.clear(); // the guests' whitelist may differ
     // New PINs end every session, the sockets' too; a narrower whitelist applies at once.
     if (old.ownerPin != config.ownerPin || old.guestPin != config.guestPin ||
         old.guestOpen != config.guestOpen)
@@ -376,6 +397,7 @@ bool RemoteServer::listen(const QString& addressAndPort, QString* error) {
     connect(d_->front.get(), &QAbstractHttpServer::newWebSocketConnection, this,
             [this] { d_->acceptSockets(); });
     d_->pushed = d_->host.settings();
+    d_->welcome.clear();
     return true;
 }
 
@@ -423,15 +445,25 @@ QString RemoteServer::pageAddress() const {
 
 void RemoteServer::settingsChanged() {
     const ModeImage now = d_->host.settings();
+    if (sameSettings(now, d_->pushed))
+        return;
+    // One message per role, whatever the number of clients.
+    std::map<RemoteRole, QByteArray> messages;
     for (auto& c : d_->clients) {
         if (c->gone)
             continue;
-        const QJsonObject params = d_->api.changed(c->role, d_->pushed, now);
-        if (!params.isEmpty())
-            d_->send(*c, QJsonDocument(QJsonObject{{"type", "changed"}, {"params", params}})
-                             .toJson(QJsonDocument::Compact));
+        auto [it, fresh] = messages.try_emplace(c->role);
+        if (fresh) {
+            const QJsonObject params = d_->api.changed(c->role, d_->pushed, now);
+            if (!params.isEmpty())
+                it->second = QJsonDocument(QJsonObject{{"type", "changed"}, {"params", params}})
+                                 .toJson(QJsonDocument::Compact);
+        }
+        if (!it->second.isEmpty())
+            d_->send(*c, it->second);
     }
     d_->pushed = now;
+    d_->welcome.clear();
 }
 
 void RemoteServer::levelsChanged() {

@@ -19,6 +19,9 @@
       mutes: 'Mute',
       volumes: 'Volume',
       meters: 'Levels',
+      // The six meters in the order the level report gives them: music left and right, then
+      // the four microphone ports.
+      meter_names: ['Music L', 'Music R', 'Mic 1', 'Mic 2', 'Mic 3', 'Mic 4'],
       meter_n: 'Input {n}',
       all_params: 'All parameters',
       filter: 'Search parameters',
@@ -62,6 +65,7 @@
       mutes: '静音',
       volumes: '音量',
       meters: '电平',
+      meter_names: ['音乐 左', '音乐 右', '话筒口1', '话筒口2', '话筒口3', '话筒口4'],
       meter_n: '输入 {n}',
       all_params: '全部参数',
       filter: '搜索参数',
@@ -671,10 +675,7 @@
   const METER_FLOOR_DB = -60;
 
   function levelList(msg) {
-    for (const k of ['levels', 'levels_db', 'levelsDb', 'db', 'meters']) {
-      if (Array.isArray(msg[k])) return msg[k];
-    }
-    return null;
+    return Array.isArray(msg.levels) ? msg.levels : null;
   }
 
   function renderLevels(list) {
@@ -697,10 +698,9 @@
     }
     list.forEach((item, i) => {
       const m = state.meterEls[i];
-      const raw = item && typeof item === 'object' ? (item.db ?? item.value) : item;
-      const db = typeof raw === 'number' ? raw : NaN; // null: silence below the meter's floor
-      let label = t('meter_n', { n: i + 1 });
-      if (item && typeof item === 'object') label = String((state.lang === 'zh' ? item.label_zh : item.label_en) || item.name || label);
+      const db = typeof item === 'number' ? item : NaN; // null: silence below the meter's floor
+      const names = (TEXTS[state.lang] || TEXTS.en).meter_names;
+      const label = list.length === names.length ? names[i] : t('meter_n', { n: i + 1 });
       m.name.textContent = label;
       m.bar.setAttribute('aria-label', label);
       const ok = Number.isFinite(db);
