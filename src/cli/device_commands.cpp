@@ -209,6 +209,14 @@ bool AmplifierSession::open() {
     return false;
 }
 
+std::optional<int> AmplifierSession::openAndSynchronise() {
+    if (!open())
+        return code();
+    if (!synchronise())
+        return finish(code());
+    return std::nullopt;
+}
+
 bool AmplifierSession::synchronise() {
     Connection& c = *connection_;
     c.session.SynchronizeData();
@@ -386,10 +394,8 @@ int pull(const PullOptions& o, Invocation& run) {
     if (isStdio(o.output) && o.json)
         return run.usage("-o - and --json would both write standard output");
     AmplifierSession a(run);
-    if (!a.open())
-        return a.code();
-    if (!a.synchronise())
-        return a.finish(a.code());
+    if (const auto failed = a.openAndSynchronise())
+        return *failed;
     int code = kExitOk;
     if (!o.output.empty()) {
         std::string error;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 
@@ -36,6 +37,9 @@ public:
     bool open();
     // Reads every setting and checks the amplifier.
     bool synchronise();
+    // open() then synchronise(): nothing when the amplifier is ready, else the exit code the
+    // command returns.
+    std::optional<int> openAndSynchronise();
     // The identity check before acting on an amplifier that was not synchronised; with names,
     // the four mode names too.
     bool handshake(bool names = false);

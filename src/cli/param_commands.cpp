@@ -305,10 +305,8 @@ int get(const GetOptions& o, Invocation& run) {
         return kExitOk;
     }
     AmplifierSession a(run);
-    if (!a.open())
-        return a.code();
-    if (!a.synchronise())
-        return a.finish(a.code());
+    if (const auto failed = a.openAndSynchronise())
+        return *failed;
     a.out() << paramValues(*wanted, settingsOf(a.store()), o.json);
     return a.finish(kExitOk);
 }
@@ -341,10 +339,8 @@ void reportSet(const SetOptions& o, const std::vector<ParamAssignment>& assignme
 int setOnAmplifier(const SetOptions& o, const std::vector<ParamAssignment>& assignments,
                    Invocation& run) {
     AmplifierSession a(run);
-    if (!a.open())
-        return a.code();
-    if (!a.synchronise())
-        return a.finish(a.code());
+    if (const auto failed = a.openAndSynchronise())
+        return *failed;
     Connection& c = a.connection();
     EditPath edits(c.store, c.link, c.clock, [&c] { return c.link.isOpen(); });
     edits.amplifierHoldsStore();

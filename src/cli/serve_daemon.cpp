@@ -245,10 +245,8 @@ int runServeDaemon(const ServeOptions& o, Invocation& run) {
         app = std::make_unique<QCoreApplication>(argc, argv);
 
     AmplifierSession a(run);
-    if (!a.open())
-        return a.code();
-    if (!a.synchronise())
-        return a.finish(a.code());
+    if (const auto failed = a.openAndSynchronise())
+        return *failed;
     Connection& c = a.connection();
     DaemonHost host(c);
     RemoteServer server(host, a.clock());
