@@ -5,6 +5,8 @@
 #include "params/param_values.h"
 
 #include <QFile>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -124,6 +126,17 @@ QByteArray ApiRequest::header(const QByteArray& name) const {
     return {};
 }
 
+bool RemoteApi::hostAllowed(const QByteArray& host) {
+    const QString h = QString::fromLatin1(host).trimmed().toLower();
+    if (h.isEmpty() || h.startsWith('[')) // none, or an IPv6 address
+        return true;
+    const QString name = h.section(':', 0, 0);
+    if (!QHostAddress(name).isNull() || name == "localhost")
+        return true;
+    const QString own = QHostInfo::localHostName().toLower();
+    return !own.isEmpty() && (name == own || name == own + ".local");
+}
+
 RemoteApi::RemoteApi(RemoteHost& host, RemoteAccess& access) : host_(host), access_(access) {}
 
 std::string RemoteApi::tokenOf(const ApiRequest& r) const {
@@ -150,6 +163,9 @@ std::string RemoteApi::tokenOf(const ApiRequest& r) const {
 ApiResponse RemoteApi::handle(const ApiRequest& r) {
     const QString& path = r.path;
     const QByteArray& m = r.method;
+    if (!hostAllowed(r.header("Host")))
+        return jsonError(403, "this server answers to its addresses only, not to the name " +
+                                  r.header("Host").left(80).toStdString());
     if (!path.startsWith(kApi))
         return m == "GET" ? page(r) : methodNotAllowed("GET");
     const QString rest = path.mid(kApi.size());

@@ -45,6 +45,12 @@ public:
     // when the request comes from the page's own origin (or names none).
     std::string tokenOf(const ApiRequest& request) const;
 
+    // Whether the Host a request names is one of ours: an address, "localhost" or this
+    // computer's own name. A web page whose name its owner points at this computer (DNS
+    // rebinding) names its own and is refused, so it cannot drive the amplifier through a
+    // visitor's browser; a request naming none (a script speaking HTTP/1.0) passes.
+    static bool hostAllowed(const QByteArray& host);
+
     // A WebSocket text message from a client with a token; the reply to send back, empty when
     // none is due. ended: the session is over, the server closes the socket.
     QByteArray socketMessage(const std::string& token, const QString& address,

@@ -282,6 +282,8 @@ struct RemoteServer::Impl {
     ApiResponse upgrade(const ApiRequest& r) {
         if (r.path != "/api/v1/ws")
             return jsonError(404, "no such address");
+        if (!RemoteApi::hostAllowed(r.header("Host")))
+            return jsonError(403, "this server answers to its addresses only");
         if (access.roleOf(socketToken(r)) == RemoteRole::None)
             return jsonError(401, "log in first, from the page or with a token");
         if (clients.size() >= kMaxSockets)

@@ -3,6 +3,7 @@
 // the whitelist and its limits, the wrong-PIN limit, expiry, and bad requests.
 #include "remote_rig.h"
 
+#include <QHostInfo>
 #include <QTcpSocket>
 
 using namespace q7;
@@ -346,19 +347,62 @@ TEST(RemoteApi, TheCookieCountsOnlyFromThePagesOwnOrigin) {
     EXPECT_EQ(patch("null"), 401);
 }
 
+// A site whose name its owner points at this computer (DNS rebinding) is its own origin, so the
+// origin rule alone would let its page in where guests need no PIN: the name it uses is refused.
+TEST(RemoteApi, AnswersOnlyToItsAddressesAndThisComputersName) {
+    RemoteRig rig;
+    RemoteConfig open;
+    open.guestOpen = true;
+    rig.server.setConfig(open);
+    const quint16 port = rig.server.port();
+    const QByteArray login = R"({"pin": ""})";
+    auto post = [&](const QByteArray& host) {
+        return rawExchange(
+            port, "POST /api/v1/login HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host +
+                      "\r\nContent-Type: application/json\r\nContent-Length: " +
+                      QByteArray::number(login.size()) + "\r\nConnection: close\r\n\r\n" + login);
+    };
+    const QByteArray p = ":" + QByteArray::number(port);
+    EXPECT_TRUE(post("evil.example" + p).startsWith("HTTP/1.1 403"));
+    EXPECT_FALSE(post("evil.example" + p).contains("token"));
+    EXPECT_TRUE(post("127.0.0.1" + p).startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(post("localhost" + p).startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(post("[::1]" + p).startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(post("192.168.1.20" + p).startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(post(QHostInfo::localHostName().toUtf8() + p).startsWith("HTTP/1.1 200"));
+
+    // The WebSocket is refused under a foreign name too, even with a good token.
+    const QString token = rig.login("");
+    QTcpSocket raw;
+    raw.connectToHost("127.0.0.1", port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return raw.state() == QAbstractSocket::ConnectedState; }));
+    raw.write("GET /api/v1/ws HTTP/1.1\r\nHost: evil.example" + p +
+              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+              "Authorization: Bearer " +
+              token.toUtf8() + "\r\n\r\n");
+    QByteArray got;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        got += raw.readAll();
+        return got.contains("\r\n\r\n") || raw.state() == QAbstractSocket::UnconnectedState;
+    }));
+    EXPECT_FALSE(got.startsWith("HTTP/1.1 101")) << got.toStdString();
+}
+
 TEST(RemoteApi, HugeSlowAndVanishingRequestsNeitherHurtNorBlock) {
     RemoteRig rig;
     const QString owner = rig.login("2468");
     const quint16 port = rig.server.port();
     // A body announced too large is refused before it is sent.
-    QByteArray head = "PUT /api/v1/modefile HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " +
+    QByteArray head = "PUT /api/v1/modefile HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
                       owner.toUtf8() + "\r\nContent-Length: 100000000\r\n\r\n";
     EXPECT_TRUE(rawExchange(port, head).startsWith("HTTP/1.1 413")) << "announced";
     // One sent without a length (chunked, endless) is cut off once it passes the limit.
     QTcpSocket s;
     s.connectToHost("127.0.0.1", port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.state() == QAbstractSocket::ConnectedState; }));
-    s.write("PATCH /api/v1/params HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n");
+    s.write(
+        "PATCH /api/v1/params HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n");
     const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, ' ') + "\r\n";
     QByteArray answer;
     int chunks = 0;
@@ -383,12 +427,12 @@ TEST(RemoteApi, HugeSlowAndVanishingRequestsNeitherHurtNorBlock) {
     QTcpSocket gone;
     gone.connectToHost("127.0.0.1", port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return gone.state() == QAbstractSocket::ConnectedState; }));
-    gone.write("PATCH /api/v1/params HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " +
+    gone.write("PATCH /api/v1/params HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
                owner.toUtf8() + "\r\nContent-Length: 40\r\n\r\n{\"mic.vol");
     (void)QTest::qWaitFor([&] { return gone.bytesToWrite() == 0; });
     gone.abort(); // vanished mid-message
     EXPECT_EQ(rig.get("/api/v1/status", owner).status, 200);
-    slow.write("st: x\r\nAuthorization: Bearer " + owner.toUtf8() + "\r\n\r\n");
+    slow.write("st: 127.0.0.1\r\nAuthorization: Bearer " + owner.toUtf8() + "\r\n\r\n");
     QByteArray got;
     EXPECT_TRUE(QTest::qWaitFor([&] {
         got += slow.readAll();

@@ -30,7 +30,8 @@ bool handshake(QTcpSocket& raw, quint16 port, const QString& token) {
     raw.connectToHost("127.0.0.1", port);
     if (!QTest::qWaitFor([&] { return raw.state() == QAbstractSocket::ConnectedState; }))
         return false;
-    raw.write("GET /api/v1/ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    raw.write("GET /api/v1/ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: "
+              "Upgrade\r\n"
               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
               "Authorization: Bearer " +
               token.toUtf8() + "\r\n\r\n");
