@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/editor_fwd.h"
+#include "device/amplifier_lock.h"
 #include "device/connection.h"
 #include "params/dsp.h"
 #include "params/edit_path.h"
@@ -50,6 +51,9 @@ struct EditorOptions {
     Clock* clock = nullptr;
     bool virtualTime = false;
     HidBackend* backend = nullptr;
+    // Set, the amplifier lock is taken in this file, and by the injected backend's opens too,
+    // as by the USB amplifier's.
+    std::string lockFile;
     Prompter* prompter = nullptr;
     QSettings* profile = nullptr;
     // The computer's audio devices for measuring (the program sets it; tests leave it out).
@@ -86,6 +90,8 @@ public:
     SimulatedAmplifier* simulator() const { return simulator_; }
     const EditorOptions& options() const { return options_; }
     bool linkOpen() const override { return connection_->link.isOpen(); }
+    // Held while the USB amplifier's link is open or its close is still sending.
+    AmplifierLock& amplifierLock() { return amplifierLock_; }
     std::vector<AudioBackend*> audioBackends() override;
 
     // The transient information popup.
@@ -129,6 +135,7 @@ private:
     SimulatedAmplifier* simulator_ = nullptr;
     std::unique_ptr<TraceWriter> trace_;
     ParameterStore store_;
+    AmplifierLock amplifierLock_; // outlives the connection: its close may still be sending
     std::unique_ptr<Connection> connection_;
     std::unique_ptr<AudioBackend> simulatedAudio_, systemAudio_;
     bool systemAudioMade_ = false;

@@ -12,7 +12,6 @@
 #include "app/ribbon.h"
 #include "app/status_bar.h"
 #include "app/tooltips.h"
-#include "device/amplifier_lock.h"
 #include "eq/eq_bank.h"
 #include "pages/compressor_page.h"
 #include "pages/delay_page.h"

@@ -30,8 +30,6 @@ class QSystemTrayIcon;
 
 namespace q7 {
 
-class AmplifierLock;
-
 class CAutoMusicVolDlg;
 class CAutoSubDlg;
 class CDialogNG;
@@ -237,9 +235,11 @@ private:
     void downloadFailed();
     QString downloadUnfinishedText() const;
 
-    // Opens the amplifier, unless another program holds it (then says so, once).
+    // Opens the amplifier, unless another program holds it (then says so, once). The USB
+    // amplifier's lock is taken only for the open and kept only while the link has its handle.
     OpenResult openLink();
-    std::unique_ptr<AmplifierLock> lock_;
+    bool lockedOpens() const;
+    void releaseLockWhenClosed();
     bool lockTold_ = false;
     void startupConnect();
     void linkBroken();

@@ -13,25 +13,41 @@
 
 namespace q7 {
 
-OpenResult CHX2060v13View::openLink() {
+// The USB amplifier is shared with q7ctl serve and q7ctl's commands; the simulator and a replay
+// are the editor's own.
+bool CHX2060v13View::lockedOpens() const {
     const EditorOptions& o = editor_.options();
-    if (!o.simulator && !o.replay && !o.backend) {
-        // The amplifier on USB: one program at a time (the editor, q7ctl serve, a command).
-        if (!lock_)
-            lock_ = std::make_unique<AmplifierLock>();
-        if (lock_->acquire("q7edit") == AmplifierLock::Result::HeldByOther) {
+    return !o.simulator && !o.replay && (!o.backend || !o.lockFile.empty());
+}
+
+OpenResult CHX2060v13View::openLink() {
+    if (lockedOpens()) {
+        AmplifierLock& lock = editor_.amplifierLock();
+        // Without waiting: the window never blocks on another program.
+        if (lock.acquire("q7edit", editor_.options().lockFile) ==
+            AmplifierLock::Result::HeldByOther) {
             if (!lockTold_) {
                 lockTold_ = true;
                 const Language& l = editor_.language();
                 editor_.prompter().tell(
                     this, BoxIcon::Warning, l.pick("错误", "Error"),
-                    QString::fromStdString(amplifierInUseMessage(lock_->other(), l.english())));
+                    QString::fromStdString(amplifierInUseMessage(lock.other(), l.english())));
             }
             return {};
         }
         lockTold_ = false;
     }
-    return editor_.connection().link.OpenLink();
+    const OpenResult r = editor_.connection().link.OpenLink();
+    // No amplifier, or it would not open: the others may have it meanwhile.
+    releaseLockWhenClosed();
+    return r;
+}
+
+void CHX2060v13View::releaseLockWhenClosed() {
+    const Link& link = editor_.connection().link;
+    // An editor's close keeps it until its last reports are out and the handle is closed.
+    if (!link.isOpen() && !link.closing())
+        editor_.amplifierLock().release();
 }
 
 void CHX2060v13View::startupConnect() {
@@ -118,6 +134,7 @@ void CHX2060v13View::OnDeviceRemoved(const QString& path) {
         return;
     if (!link.CloseByRemoval())
         return;
+    releaseLockWhenClosed();
     stopLevelPoll();
     balloon(editor_.language().pick("设备已断开!", "Device Disconnected!"), 5000, true);
     updateUi();
@@ -128,6 +145,7 @@ void CHX2060v13View::OnLinkState(LinkState state) {
         return linkBroken();
     if (state == LinkState::Closed) {
         stopLevelPoll();
+        releaseLockWhenClosed();
         Link& link = editor_.connection().link;
         if (arrivalPending_ && !link.closing()) {
             // An amplifier arrived while our close was still sending: connect it now.
@@ -147,7 +165,8 @@ void CHX2060v13View::linkBroken() {
     reconnectPath_ = QString::fromStdString(link.devicePath());
     editor_.edits().forgetAmplifier();
     stopLevelPoll();
-    link.CloseByRemoval(); // every write is refused now; no CMD_CLOSE can go out
+    link.CloseByRemoval();   // every write is refused now; no CMD_CLOSE can go out
+    releaseLockWhenClosed(); // until the next attempt: another program may use it meanwhile
     trouble_ = LinkTrouble::Reconnecting;
     balloon(editor_.language().pick("与设备通信出错，正在重新连接……",
                                     "Communication with the device failed: reconnecting……"),

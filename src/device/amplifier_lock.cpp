@@ -8,7 +8,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace q7 {
 
@@ -55,12 +54,15 @@ std::string AmplifierLock::defaultPath() {
 }
 
 AmplifierLock::Result AmplifierLock::acquire(const std::string& holder, const std::string& path) {
+    return acquire(holder, path.empty() ? candidates() : std::vector<std::string>{path});
+}
+
+AmplifierLock::Result AmplifierLock::acquire(const std::string& holder,
+                                             const std::vector<std::string>& paths) {
     if (fd_ >= 0)
         return Result::Taken;
     other_.clear();
     error_.clear();
-    const std::vector<std::string> paths =
-        path.empty() ? candidates() : std::vector<std::string>{path};
     for (const std::string& p : paths) {
         bool writable = true;
         int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);

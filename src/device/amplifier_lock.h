@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace q7 {
 
@@ -30,8 +31,10 @@ public:
 
     // Takes the lock without waiting. holder names this program in the file ("q7edit",
     // "q7ctl serve"), so that the one refused can say who has it. Taking it again while held
-    // is Taken.
-    Result acquire(const std::string& holder, const std::string& path = defaultPath());
+    // is Taken. An empty path tries the places defaultPath() names, in its order.
+    Result acquire(const std::string& holder, const std::string& path = {});
+    // The first of paths that can be opened decides: taken there, or held by another there.
+    Result acquire(const std::string& holder, const std::vector<std::string>& paths);
     void release();
     bool held() const { return fd_ >= 0; }
 

@@ -89,6 +89,32 @@ TEST(AmplifierLock, AFileThatCannotBeMadeIsUnavailableNotHeld) {
     ::unlink(link.c_str());
 }
 
+// The places are tried in turn: one that cannot hold a lock file is passed over, the first
+// that can decides, even when another program holds it there.
+TEST(AmplifierLock, ThePlacesAreTriedInTurn) {
+    const std::string missing = lockPath("turn-no-dir") + "/x.lock";
+    const std::string dir = lockPath("turn-dir");
+    const std::string first = lockPath("turn-first"), later = lockPath("turn-later");
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    AmplifierLock serve, editor;
+    ASSERT_EQ(serve.acquire("q7ctl serve", std::vector<std::string>{missing, dir, first}),
+              AmplifierLock::Result::Taken);
+    EXPECT_EQ(editor.acquire("q7edit", std::vector<std::string>{dir, first, later}),
+              AmplifierLock::Result::HeldByOther);
+    EXPECT_EQ(editor.other(), "q7ctl serve (process " + std::to_string(::getpid()) + ")");
+    EXPECT_NE(::access(later.c_str(), F_OK), 0) << "not a second lock beside the first";
+    serve.release();
+    EXPECT_EQ(editor.acquire("q7edit", std::vector<std::string>{dir, first, later}),
+              AmplifierLock::Result::Taken);
+    editor.release();
+
+    EXPECT_EQ(editor.acquire("q7edit", std::vector<std::string>{missing, dir}),
+              AmplifierLock::Result::Unavailable);
+    EXPECT_NE(editor.error().find(dir), std::string::npos) << editor.error();
+    ::rmdir(dir.c_str());
+    ::unlink(first.c_str());
+}
+
 TEST(AmplifierLock, AReadOnlyLockFileStillLocks) {
     // Another user's file in the shared directory: it cannot be written, but it locks.
     const std::string path = lockPath("readonly");
