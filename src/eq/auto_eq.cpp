@@ -141,6 +141,7 @@ constexpr double kStrictLimitWeight = 100.0;
 // Random moves of one band tried from the best set found (fixed seed: the same input gives the
 // same fit); a few bands' problem is small and takes more.
 constexpr int kHops = 30, kHopsFew = 60;
+constexpr int kPolishBandsMax = 12;
 
 class Fitter {
 public:
@@ -590,7 +591,9 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
         if (!moved)
             break;
     }
-    polish(f, ps, best, cutOnly);
+    // Many bands already follow closely, and each refinement of them all costs much more.
+    if (k <= kPolishBandsMax)
+        polish(f, ps, best, cutOnly);
     return ps;
 }
 
