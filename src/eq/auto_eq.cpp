@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <random>
 
 namespace q7 {
 
@@ -38,32 +39,57 @@ void clampParam(Param& p, const Bounds& b) {
     p.lq = std::clamp(p.lq, b.lqMin(p.type), b.lqMax(p.type));
 }
 
+// |H|^2 of a section as numerator / denominator polynomials in p = sin^2(pi f / fs).
+struct Poly {
+    double nb, n1, n2, da, d1, d2;
+    explicit Poly(const Biquad& b)
+        : nb((b.b0 + b.b1 + b.b2) * (b.b0 + b.b1 + b.b2)),
+          n1(4.0 * (4.0 * b.b0 * b.b2 + b.b0 * b.b1 + b.b1 * b.b2)), n2(16.0 * b.b0 * b.b2),
+          da((1.0 + b.a1 + b.a2) * (1.0 + b.a1 + b.a2)),
+          d1(4.0 * (4.0 * b.a2 + b.a1 + b.a1 * b.a2)), d2(16.0 * b.a2) {}
+    double num(double p) const { return nb - n1 * p + n2 * p * p; }
+    double den(double p) const { return da - d1 * p + d2 * p * p; }
+};
+
+constexpr double kDbPerNeper = 10.0 / std::numbers::ln10;
+
 // The closed form of the graph on precomputed sin^2(pi f / fs).
 void sectionDb(const Biquad& b, const std::vector<double>& phi, double* out) {
-    const double nb = (b.b0 + b.b1 + b.b2) * (b.b0 + b.b1 + b.b2);
-    const double n1 = 4.0 * (4.0 * b.b0 * b.b2 + b.b0 * b.b1 + b.b1 * b.b2);
-    const double n2 = 16.0 * b.b0 * b.b2;
-    const double da = (1.0 + b.a1 + b.a2) * (1.0 + b.a1 + b.a2);
-    const double d1 = 4.0 * (4.0 * b.a2 + b.a1 + b.a1 * b.a2);
-    const double d2 = 16.0 * b.a2;
+    const Poly q(b);
     for (std::size_t i = 0; i < phi.size(); ++i) {
         const double p = phi[i];
-        const double n = nb - n1 * p + n2 * p * p;
-        const double d = da - d1 * p + d2 * p * p;
-        const double v = 10.0 * std::log10(n / d);
+        const double v = kDbPerNeper * std::log(q.num(p) / q.den(p));
         out[i] = std::isfinite(v) ? v : -120.0;
     }
 }
 
+Biquad paramBiquad(const Param& p) {
+    return DesignBiquad(p.type, p.g, std::exp(p.lf), std::exp(p.lq), 0.0, kEqSampleRate);
+}
+
 void paramDb(const Param& p, const std::vector<double>& phi, double* out) {
-    const Biquad b = DesignBiquad(p.type, p.g, std::exp(p.lf), std::exp(p.lq), 0.0, kEqSampleRate);
-    sectionDb(b, phi, out);
+    sectionDb(paramBiquad(p), phi, out);
 }
 
 void recordDb(const BandRecord& r, const std::vector<double>& phi, double* out) {
     const Biquad b =
         DesignBiquad(r.type, recordGainDb(r), r.frequency, recordQ(r), 0.0, kEqSampleRate);
     sectionDb(b, phi, out);
+}
+
+// Four running sums, so that the products pipeline.
+double dot(const double* x, const double* y, std::size_t n) {
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += x[i] * y[i];
+        s1 += x[i + 1] * y[i + 1];
+        s2 += x[i + 2] * y[i + 2];
+        s3 += x[i + 3] * y[i + 3];
+    }
+    for (; i < n; ++i)
+        s0 += x[i] * y[i];
+    return (s0 + s1) + (s2 + s3);
 }
 
 // Solves A x = y for a symmetric positive definite A (n x n, row-major) by Cholesky; false when
@@ -106,8 +132,16 @@ struct Limits {
     std::vector<double> hz, lower, upper;
 };
 
-// A violated limit costs this much per dB, squared: far above what the fit gains by it.
-constexpr double kLimitWeight = 10.0;
+// A violated limit costs this much per dB, squared: far above what the fit gains by it. The
+// search runs on the first (it may lean on a limit a little to find its way), the set found is
+// then refined on the second.
+constexpr double kLimitWeight = 30.0;
+constexpr double kStrictLimitWeight = 100.0;
+
+// Random moves of one band tried from the best set found (fixed seed: the same input gives the
+// same fit); a few bands' problem is small and takes more.
+constexpr int kHops = 30, kHopsFew = 60;
+constexpr int kPolishBandsMax = 12;
 
 class Fitter {
 public:
@@ -146,7 +180,7 @@ public:
         for (std::size_t i = 0; i < n_; ++i)
             r[i] = s[i] - d_[i];
         for (std::size_t c = 0; c < nc_; ++c)
-            r[n_ + c] = kLimitWeight * excess(s[n_ + c], c);
+            r[n_ + c] = w_ * excess(s[n_ + c], c);
         return r;
     }
     std::vector<double> residual(const std::vector<Param>& ps) const { return residualOf(sum(ps)); }
@@ -196,30 +230,51 @@ public:
         double c = costOfResidual(r) + penalty(ps);
         if (m == 0)
             return c;
+        // The held bands' sum, so that a trial evaluates only the bands that move.
+        std::vector<double> held(rows, 0.0), one(rows);
+        for (std::size_t j = 0; j < ps.size(); ++j)
+            if (std::find(active.begin(), active.end(), int(j)) == active.end()) {
+                paramDb(ps[j], phi_, one.data());
+                for (std::size_t i = 0; i < rows; ++i)
+                    held[i] += one[i];
+            }
         double lambda = 1e-2;
         std::vector<double> jac(std::size_t(m) * rows), base(rows), moved(rows);
         for (int it = 0; it < iterations; ++it) {
             // Forward differences; fit columns centred (the level does not count), guard rows
             // only where a limit is crossed.
+            // The difference of the logs taken to first order: the polynomials' change over
+            // their values, which needs no logarithm per point.
             for (int a = 0; a < int(active.size()); ++a) {
                 const Param& p = ps[std::size_t(active[std::size_t(a)])];
-                paramDb(p, phi_, base.data());
+                const Poly at(paramBiquad(p));
+                for (std::size_t i = 0; i < rows; ++i) {
+                    base[i] = 1.0 / at.num(phi_[i]);
+                    moved[i] = 1.0 / at.den(phi_[i]);
+                }
                 for (int k = 0; k < 3; ++k) {
                     Param q = p;
-                    const double h = 1e-5;
+                    const double h = 1e-6;
                     (k == 0 ? q.lf : k == 1 ? q.g : q.lq) += h;
-                    paramDb(q, phi_, moved.data());
+                    const Poly to(paramBiquad(q));
+                    const double dnb = to.nb - at.nb, dn1 = to.n1 - at.n1, dn2 = to.n2 - at.n2;
+                    const double dda = to.da - at.da, dd1 = to.d1 - at.d1, dd2 = to.d2 - at.d2;
                     double* col = jac.data() + std::size_t(a * 3 + k) * rows;
-                    double mean = 0;
-                    for (std::size_t i = 0; i < n_; ++i) {
-                        col[i] = (moved[i] - base[i]) / h;
-                        mean += col[i];
+                    for (std::size_t i = 0; i < rows; ++i) {
+                        const double x = phi_[i];
+                        const double dn = dnb - dn1 * x + dn2 * x * x;
+                        const double dd = dda - dd1 * x + dd2 * x * x;
+                        const double v = kDbPerNeper * (dn * base[i] - dd * moved[i]) / h;
+                        col[i] = std::isfinite(v) ? v : 0.0;
                     }
+                    double mean = 0;
+                    for (std::size_t i = 0; i < n_; ++i)
+                        mean += col[i];
                     mean /= double(n_);
                     for (std::size_t i = 0; i < n_; ++i)
                         col[i] -= mean;
                     for (std::size_t i = n_; i < rows; ++i)
-                        col[i] = r[i] != 0.0 ? kLimitWeight * (moved[i] - base[i]) / h : 0.0;
+                        col[i] = r[i] != 0.0 ? w_ * col[i] : 0.0;
                 }
             }
             double rm = 0;
@@ -228,20 +283,25 @@ public:
             rm /= double(n_);
             std::vector<double> jtj(static_cast<std::size_t>(m * m)),
                 jtr(static_cast<std::size_t>(m));
+            // Guard rows count only where a limit is crossed (elsewhere their columns are 0).
+            std::vector<std::size_t> crossed;
+            for (std::size_t i = n_; i < rows; ++i)
+                if (r[i] != 0.0)
+                    crossed.push_back(i);
             for (int u = 0; u < m; ++u) {
                 const double* cu = jac.data() + std::size_t(u) * rows;
                 double sr = 0;
                 for (std::size_t i = 0; i < n_; ++i)
                     sr += cu[i] * (r[i] - rm);
-                for (std::size_t i = n_; i < rows; ++i)
+                for (std::size_t i : crossed)
                     sr += cu[i] * r[i];
                 if (u % 3 == 1)
                     sr += lambda_ * ps[std::size_t(active[std::size_t(u / 3)])].g;
                 jtr[std::size_t(u)] = sr;
                 for (int v = 0; v <= u; ++v) {
                     const double* cv = jac.data() + std::size_t(v) * rows;
-                    double t = 0;
-                    for (std::size_t i = 0; i < rows; ++i)
+                    double t = dot(cu, cv, n_);
+                    for (std::size_t i : crossed)
                         t += cu[i] * cv[i];
                     jtj[std::size_t(u * m + v)] = jtj[std::size_t(v * m + u)] = t;
                 }
@@ -269,7 +329,13 @@ public:
                     p.lq += std::clamp(step[std::size_t(3 * k + 2)], -1.0, 1.0);
                     clampParam(p, b_);
                 }
-                std::vector<double> tr = residual(trial);
+                std::vector<double> ts = held;
+                for (int a : active) {
+                    paramDb(trial[std::size_t(a)], phi_, one.data());
+                    for (std::size_t i = 0; i < rows; ++i)
+                        ts[i] += one[i];
+                }
+                std::vector<double> tr = residualOf(ts);
                 const double tc = costOfResidual(tr) + penalty(trial);
                 if (tc < c) {
                     const bool tiny = c - tc < 1e-9 * c + 1e-12;
@@ -377,6 +443,15 @@ private:
     Limits lim_;
     std::size_t n_, nc_;
     double lambda_;
+    double w_ = kLimitWeight;
+
+public:
+    // The same problem with the limits weighing w per dB.
+    Fitter withLimitWeight(double w) const {
+        Fitter f = *this;
+        f.w_ = w;
+        return f;
+    }
 };
 
 std::vector<int> allOf(std::size_t n) {
@@ -384,6 +459,53 @@ std::vector<int> allOf(std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         v[i] = int(i);
     return v;
+}
+
+// Greedy placement settles in the first good basin it finds. Each band in turn taken out and put
+// back where the residual then strays most, the whole set refined; then random moves of one band
+// from the best set found, each refined, kept when they lower the cost.
+void polish(const Fitter& f, std::vector<Param>& ps, double& best, bool cutOnly) {
+    if (ps.size() > 1) {
+        for (std::size_t i = 0; i < ps.size(); ++i) {
+            std::vector<Param> without = ps;
+            without.erase(without.begin() + std::ptrdiff_t(i));
+            std::vector<Param> pick;
+            double least = 1e300;
+            for (const Param& p : f.seeds(without, cutOnly, kSeedCandidates)) {
+                std::vector<Param> trial = without;
+                trial.push_back(p);
+                const double c = f.refine(trial, {int(trial.size()) - 1}, 12);
+                if (c < least) {
+                    least = c;
+                    pick = std::move(trial);
+                }
+            }
+            if (pick.empty())
+                continue;
+            const double c = f.refine(pick, allOf(pick.size()), 20);
+            if (c < best * (1 - 1e-4)) {
+                best = c;
+                ps = std::move(pick);
+            }
+        }
+    }
+    std::mt19937 rng(12345);
+    auto uni = [&] { return double(rng() >> 5) / double(1u << 27); };
+    const int hops = ps.size() <= 3 ? kHopsFew : kHops;
+    for (int h = 0; h < hops && !ps.empty(); ++h) {
+        std::vector<Param> trial = ps;
+        const std::size_t a = rng() % trial.size();
+        Param& p = trial[a];
+        p.lf += (uni() - 0.5) * 1.4;
+        p.lq += (uni() - 0.5) * 2.0;
+        p.g *= 0.5 + uni();
+        clampParam(p, f.bounds());
+        const double c = f.refine(trial, allOf(trial.size()), 20);
+        if (c < best * (1 - 1e-4)) {
+            best = c;
+            ps = std::move(trial);
+        }
+    }
 }
 
 // The continuous fit of k bands: greedy placement, joint refinement, shelves at the ends tried,
@@ -469,6 +591,9 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
         if (!moved)
             break;
     }
+    // Many bands already follow closely, and each refinement of them all costs much more.
+    if (k <= kPolishBandsMax)
+        polish(f, ps, best, cutOnly);
     return ps;
 }
 
@@ -617,6 +742,102 @@ void enforceLimits(std::vector<BandRecord>& recs, const Limits& hard) {
         for (std::size_t i = 0; i < n; ++i)
             sum[i] += c[i] - curves[pick][i];
         curves[pick] = std::move(c);
+    }
+}
+
+// After the limits are enforced, a walk over the records that keeps them: each step is taken
+// only when it lowers the error and crosses no limit further than the set already does.
+// Enforcing takes gain off one band at a time and often more than needed; the others can make
+// up for much of it.
+void polishRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
+                   const std::vector<double>& desired, const Limits& hard, double lambda,
+                   const Bounds& b) {
+    const std::size_t n = hz.size(), rows = n + hard.hz.size();
+    std::vector<double> phi(rows);
+    for (std::size_t i = 0; i < rows; ++i) {
+        const double f = i < n ? hz[i] : hard.hz[i - n];
+        const double s = std::sin(std::numbers::pi * f / kEqSampleRate);
+        phi[i] = s * s;
+    }
+    std::vector<std::vector<double>> curves(recs.size(), std::vector<double>(rows));
+    std::vector<double> sum(rows, 0.0);
+    for (std::size_t j = 0; j < recs.size(); ++j) {
+        recordDb(recs[j], phi, curves[j].data());
+        for (std::size_t i = 0; i < rows; ++i)
+            sum[i] += curves[j][i];
+    }
+    auto excessOf = [&](const std::vector<double>& s) {
+        double worst = 0;
+        for (std::size_t c = 0; c < hard.hz.size(); ++c) {
+            const double v = s[n + c];
+            worst = std::max({worst, v - hard.upper[c], hard.lower[c] - v});
+        }
+        return worst;
+    };
+    auto errorOf = [&](const std::vector<double>& s) {
+        double mean = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            mean += s[i] - desired[i];
+        mean /= double(n);
+        double c = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double e = s[i] - desired[i] - mean;
+            c += e * e;
+        }
+        return c;
+    };
+    auto gain2 = [](const BandRecord& r) { return recordGainDb(r) * recordGainDb(r); };
+    double gains = 0;
+    for (const BandRecord& r : recs)
+        gains += gain2(r);
+    double cost = errorOf(sum) + lambda * gains;
+    double excess = std::max(excessOf(sum), 0.0);
+    const int gLo = int(std::ceil(b.gMin * 10 - 1e-9)), gHi = int(std::floor(b.gMax * 10 + 1e-9));
+    const int fLo = int(std::ceil(std::exp(b.lfMin) - 1e-9)),
+              fHi = int(std::floor(std::exp(b.lfMax) + 1e-9));
+    std::vector<double> trial(rows), moved(rows);
+    for (int pass = 0; pass < 40; ++pass) {
+        bool changed = false;
+        for (std::size_t j = 0; j < recs.size(); ++j) {
+            const BandRecord at = recs[j];
+            const int g = int(at.gain) - 150, f = at.frequency, q = at.q;
+            const int fs = std::max(1, f / 100), qs = std::max(1, q / 50);
+            const int qLo = at.type == filter::Peq ? 200 : 400,
+                      qHi = at.type == filter::Peq ? 16000 : 2000;
+            const int steps[][3] = {
+                {1, 0, 0},      {-1, 0, 0},      {5, 0, 0},      {-5, 0, 0},
+                {0, 1, 0},      {0, -1, 0},      {0, fs, 0},     {0, -fs, 0},
+                {0, 0, 1},      {0, 0, -1},      {0, 0, qs},     {0, 0, -qs},
+                {0, 5 * fs, 0}, {0, -5 * fs, 0}, {0, 0, 5 * qs}, {0, 0, -5 * qs}};
+            for (const auto& st : steps) {
+                const int ng = std::clamp(g + st[0], gLo, gHi),
+                          nf = std::clamp(f + st[1], fLo, fHi),
+                          nq = std::clamp(q + st[2], qLo, qHi);
+                const BandRecord s{std::uint16_t(ng + 150), std::uint16_t(nf), std::uint16_t(nq),
+                                   at.type};
+                if (s == recs[j])
+                    continue;
+                recordDb(s, phi, trial.data());
+                for (std::size_t i = 0; i < rows; ++i)
+                    moved[i] = sum[i] - curves[j][i] + trial[i];
+                const double ng2 = gains - gain2(recs[j]) + gain2(s);
+                const double c = errorOf(moved) + lambda * ng2;
+                if (c >= cost - 1e-12)
+                    continue;
+                const double e = excessOf(moved);
+                if (e > excess + 1e-9)
+                    continue;
+                excess = std::max(e, 0.0);
+                sum = moved;
+                curves[j] = trial;
+                recs[j] = s;
+                gains = ng2;
+                cost = c;
+                changed = true;
+            }
+        }
+        if (!changed)
+            break;
     }
 }
 
@@ -783,9 +1004,15 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
         return l;
     };
     const Fitter fitter(res.hz, desired, b, limits(12, 0.35, 0.1));
-    const std::vector<Param> ps = fitContinuous(fitter, int(bands.size()), o.cutOnly);
+    std::vector<Param> ps = fitContinuous(fitter, int(bands.size()), o.cutOnly);
+    // Held firmly to the limits before rounding, so that enforcing them later takes little.
+    fitter.withLimitWeight(kStrictLimitWeight).refine(ps, allOf(ps.size()), 30);
     std::vector<BandRecord> recs = quantiseAll(fitter, ps, b);
-    enforceLimits(recs, limits(48, kFitOutsideToleranceDb, 0.0));
+    const Limits hard = limits(48, kFitOutsideToleranceDb, 0.0);
+    enforceLimits(recs, hard);
+    // Checked between the points enforcing looked at too, a little inside the limits.
+    polishRecords(recs, res.hz, desired, limits(96, kFitOutsideToleranceDb - 0.02, 0.02),
+                  fitter.gainPenalty(), b);
     // Lowest frequency first, so the list reads in order.
     std::sort(recs.begin(), recs.end(),
               [](const BandRecord& x, const BandRecord& y) { return x.frequency < y.frequency; });
