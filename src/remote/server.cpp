@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrlQuery>
 #include <QWebSocket>
 #include <algorithm>
@@ -69,12 +70,59 @@ QByteArray reasonPhrase(int status) {
     return "Error";
 }
 
-// Qt's HTTP server of 6.4 keeps a whole request in memory before handing it over. Sockets
-// come through this listener, which counts what a request has sent and answers 413 (and
-// hangs up) once it is more than a request may be, before it is buffered.
+bool hasToken(const QByteArray& list, const char* token) {
+    for (const QByteArray& t : list.split(','))
+        if (t.trimmed().compare(token, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+// Qt closes the socket itself on a handshake it cannot complete, while a second look at the
+// same socket is still queued; such requests are answered as HTTP instead.
+bool wellFormedUpgrade(const ApiRequest& r) {
+    return r.method == "GET" && !r.header("Host").isEmpty() &&
+           !r.header("Sec-WebSocket-Key").isEmpty() &&
+           hasToken(r.header("Sec-WebSocket-Version"), "13") &&
+           hasToken(r.header("Connection"), "upgrade");
+}
+
+// Qt's HTTP server of 6.4 keeps a whole request in memory before handing it over, and never lets
+// a connection go of its own accord. Sockets come through this listener, which counts what a
+// request has sent and answers 413 (and hangs up) once it is more than a request may be, before
+// it is buffered; and which closes a connection that is slow to send its request or idle
+// between requests, so that silent sockets cannot take every place and keep the phones out.
 class GuardedListener : public QTcpServer {
 public:
-    explicit GuardedListener(QObject* parent) : QTcpServer(parent) {}
+    GuardedListener(Clock& clock, QObject* parent) : QTcpServer(parent), clock_(clock) {
+        connect(&sweep_, &QTimer::timeout, this, &GuardedListener::closeStale);
+        sweep_.start(kSweepMs);
+    }
+
+    // Qt has answered the request on socket; an upgraded one belongs to its WebSocket, which
+    // keeps its own liveness.
+    void answered(QTcpSocket* socket, bool upgraded) {
+        if (Conn* c = find(socket)) {
+            c->phase = upgraded ? Phase::Upgraded : Phase::Idle;
+            c->deadline = clock_.nowMs() + RemoteServer::kIdleTimeoutMs;
+        }
+    }
+
+    void closeStale() {
+        const double now = clock_.nowMs();
+        std::erase_if(conns_, [](const Conn& c) { return !c.socket; });
+        for (Conn& c : conns_) {
+            if (c.phase == Phase::Upgraded || now < c.deadline ||
+                c.socket->state() == QAbstractSocket::UnconnectedState)
+                continue;
+            // Closing leaves the device open: a readyRead Qt has queued finds it readable still.
+            if (c.socket->state() == QAbstractSocket::ClosingState) {
+                c.socket->abort(); // a whole period without taking what it was sent
+            } else {
+                c.deadline = now + RemoteServer::kRequestTimeoutMs;
+                c.socket->disconnectFromHost();
+            }
+        }
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override {
@@ -83,25 +131,60 @@ protected:
             delete socket;
             return;
         }
-        if (++open_ > kMaxSockets) { // more than a room of phones: someone is flooding
-            refuse(socket, 503, "too many connections");
-            return;
-        }
-        connect(socket, &QObject::destroyed, this, [this] { --open_; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // Counted by what is open, not by signals: Qt cuts every connection of an upgraded
+        // socket, its destroyed() too.
+        if (openCount() >= kMaxSockets)
+            closeStale();
+        const bool full = openCount() >= kMaxSockets;
+        conns_.push_back(
+            {socket, Phase::Request, clock_.nowMs() + RemoteServer::kRequestTimeoutMs});
+        if (full) // more than a room of phones: someone is flooding
+            return refuse(socket, 503, "too many connections");
         // Connected before the HTTP server's own handler, so it runs first.
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { guard(socket); });
         addPendingConnection(socket);
     }
 
 private:
-    std::size_t open_ = 0;
-    std::map<QTcpSocket*, qint64> seen_;
+    static constexpr int kSweepMs = 1000;
+    enum class Phase { Request, Idle, Upgraded };
+    struct Conn {
+        QPointer<QTcpSocket> socket;
+        Phase phase;
+        // A request must be whole by then; an idle connection is closed then.
+        double deadline;
+        qint64 seen = 0;
+    };
+    Clock& clock_;
+    QTimer sweep_;
+    std::vector<Conn> conns_;
+
+    Conn* find(QTcpSocket* socket) {
+        for (Conn& c : conns_)
+            if (c.socket == socket)
+                return &c;
+        return nullptr;
+    }
+
+    std::size_t openCount() {
+        std::erase_if(conns_, [](const Conn& c) { return !c.socket; });
+        return std::size_t(std::count_if(conns_.begin(), conns_.end(), [](const Conn& c) {
+            return c.socket->state() != QAbstractSocket::UnconnectedState;
+        }));
+    }
 
     void guard(QTcpSocket* socket) {
-        qint64& seen = seen_[socket];
+        Conn* c = find(socket);
+        if (!c || !socket->isOpen())
+            return;
         if (!socket->isTransactionStarted()) { // a new request begins
-            seen = 0;
+            c->seen = 0;
+            // Its time runs from its first byte; a new connection's from connecting.
+            if (c->phase == Phase::Idle) {
+                c->phase = Phase::Request;
+                c->deadline = clock_.nowMs() + RemoteServer::kRequestTimeoutMs;
+            }
             const QByteArray head = socket->peek(kMaxHeaderBytes).toLower();
             const qsizetype at = head.indexOf("\r\ncontent-length:");
             if (at >= 0) {
@@ -113,13 +196,12 @@ private:
                     return refuse(socket, 413, "the body is too large");
             }
         }
-        seen += socket->bytesAvailable();
-        if (seen > RemoteServer::kMaxBodyBytes + kMaxHeaderBytes)
+        c->seen += socket->bytesAvailable();
+        if (c->seen > RemoteServer::kMaxBodyBytes + kMaxHeaderBytes)
             refuse(socket, 413, "the request is too large");
     }
 
     void refuse(QTcpSocket* socket, int status, const char* error) {
-        seen_.erase(socket);
         disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
         const QByteArray body =
             QJsonDocument(QJsonObject{{"error", error}, {"param", QJsonValue()}})
@@ -128,7 +210,6 @@ private:
                       "\r\nContent-Type: application/json\r\nContent-Length: " +
                       QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         socket->disconnectFromHost();
-        connect(socket, &QObject::destroyed, this, [this, socket] { seen_.erase(socket); });
     }
 };
 
@@ -141,19 +222,29 @@ protected:
         const ApiRequest r = apiRequest(request);
         // Qt 6.4 asks here before it completes an upgrade: true lets it go ahead unanswered,
         // false refuses it through missingHandler.
-        if (isUpgrade(request))
-            return onUpgrade(r).status == 0;
+        if (isUpgrade(request)) {
+            const bool upgrading = onUpgrade(r).status == 0;
+            if (upgrading)
+                listener->answered(socket, true);
+            return upgrading;
+        }
         respond(request, socket, onRequest(r));
+        listener->answered(socket, false);
+        // Qt 6.4 keeps the connection open whatever the client asked for.
+        if (hasToken(r.header("Connection"), "close"))
+            socket->disconnectFromHost();
         return true;
     }
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
         respond(request, socket,
                 isUpgrade(request) ? onUpgrade(apiRequest(request))
                                    : jsonError(404, "no such address"));
+        listener->answered(socket, false);
     }
 
 public:
     std::function<ApiResponse(const ApiRequest&)> onUpgrade; // status 0: let it through
+    GuardedListener* listener = nullptr;
 
 private:
     static ApiRequest apiRequest(const QHttpServerRequest& request) {
@@ -315,10 +406,18 @@ struct RemoteServer::Impl {
             const std::string token = socketToken(r);
             const RemoteRole role = access.roleOf(token);
             const ApiResponse allowed = upgrade(r);
-            if (allowed.status != 0 || role == RemoteRole::None) {
-                ws->close(QWebSocketProtocol::CloseCodePolicyViolated,
-                          QJsonDocument::fromJson(allowed.body)["error"].toString());
-                ws->deleteLater();
+            // Closed on the next turn: Qt still has a look at the socket queued, which would
+            // find it closed now. One whose client has already gone is let go the same way.
+            if (allowed.status != 0 || role == RemoteRole::None ||
+                ws->state() != QAbstractSocket::ConnectedState) {
+                const QString why = QJsonDocument::fromJson(allowed.body)["error"].toString();
+                QMetaObject::invokeMethod(
+                    ws,
+                    [ws, why] {
+                        ws->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
+                        ws->deleteLater();
+                    },
+                    Qt::QueuedConnection);
                 continue;
             }
             // Whatever changed since the last push reaches the others first; the newcomer then
@@ -386,8 +485,12 @@ bool RemoteServer::listen(const QString& addressAndPort, QString* error) {
     d_->address = QHostAddress(QString::fromStdString(host));
     d_->front = std::make_unique<HttpFront>();
     d_->front->onRequest = [this](const ApiRequest& r) { return d_->api.handle(r); };
-    d_->front->onUpgrade = [this](const ApiRequest& r) { return d_->upgrade(r); };
-    auto* listener = new GuardedListener(d_->front.get());
+    d_->front->onUpgrade = [this](const ApiRequest& r) {
+        return wellFormedUpgrade(r) ? d_->upgrade(r)
+                                    : jsonError(400, "not a WebSocket handshake this server takes");
+    };
+    auto* listener = new GuardedListener(d_->clock, d_->front.get());
+    d_->front->listener = listener;
     if (!listener->listen(d_->address, port)) {
         if (error)
             *error = addressAndPort + ": " + listener->errorString();
@@ -412,6 +515,11 @@ void RemoteServer::close() {
         }
     d_->clients.clear();
     d_->front.reset();
+}
+
+void RemoteServer::closeStale() {
+    if (d_->listener)
+        d_->listener->closeStale();
 }
 
 bool RemoteServer::isListening() const {

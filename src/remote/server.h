@@ -40,6 +40,14 @@ public:
     static constexpr qint64 kMaxBodyBytes = 256 * 1024;    // a mode file is far smaller
     static constexpr qint64 kMaxMessageBytes = 64 * 1024;  // one WebSocket message
     static constexpr qint64 kMaxQueuedBytes = 1024 * 1024; // unsent to one slow client
+    // An HTTP request must be whole this long after its first byte (a new connection's first
+    // after connecting): a trickle cannot hold a place. WebSockets keep their own liveness.
+    static constexpr double kRequestTimeoutMs = 10'000;
+    static constexpr double kIdleTimeoutMs = 60'000; // between requests on one connection
+
+    // Closes the HTTP connections past their time; a timer does this every second, tests call
+    // it after moving the clock.
+    void closeStale();
 
 signals:
     // "time role address: what changed" for the editor's and the daemon's log.

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Screenshots of the phone page at phone (360 px) and tablet (820 px) widths in both languages.
+"""Screenshots of the phone page at phone (360 and 412 px) and tablet (820 px) widths in both
+languages.
 
     screenshots.py OUTDIR --q7ctl build/default/src/cli/q7ctl   (starts q7ctl --simulator serve)
     screenshots.py OUTDIR --url http://127.0.0.1:8470/          (a server already running)
@@ -15,7 +16,7 @@ import browser_rig as rig  # noqa: E402
 
 from selenium.webdriver.common.by import By  # noqa: E402
 
-SIZES = {"phone": (360, 780), "tablet": (820, 1180)}
+SIZES = {"phone": (360, 780), "phone412": (412, 915), "tablet": (820, 1180)}
 LANGS = {"en": "en-US", "zh": "zh-CN"}
 
 
