@@ -84,6 +84,11 @@ TEST(TuneCompute, TheSubsReversedWiresAreAnsweredWithAnAllPass) {
         EXPECT_EQ(p.speakers[kTuneSub].inverted, reversed);
         EXPECT_LE(t.check.dipAfterDb, 3.0);
         const EqBankState sub = readBank(rig.store, kSubEqBank);
+        // Crossover, subsonic filter and all-pass leave the Sub's EQ two bands at least, which
+        // still take out at least half of its deviation and leave no more than 1.5 dB.
+        const TuneSpeaker& s = p.speakers[kTuneSub];
+        EXPECT_GE(s.bankBands, reversed ? 2 : 3);
+        EXPECT_LE(t.check.speakers[kTuneSub].rmsAfterDb, std::min(s.rmsBeforeDb / 2, 1.5));
         if (!reversed) {
             EXPECT_EQ(p.allPassBand, -1);
             for (int b = 0; b < 5; ++b)
