@@ -132,8 +132,10 @@ private:
     std::array<double, kSpeakerOutputs> relative_{};
     double baseMin_ = 0;      // the least base the delay stages allow
     double extra_ = 0;        // added to it where the Sub must play earlier than it can
+    double later_ = 0;        // added to the base: where it combs the split stages less
     bool subDelayed_ = false; // the Sub's delay is the tune's to choose
     void placeDelays(double extra, std::optional<double> subMs);
+    void chooseLater();
     void writeDelays();
 };
 
@@ -329,6 +331,7 @@ void Tuner::placeDelays(double extra, std::optional<double> subMs) {
             return true;
         };
         baseMin_ = feasible(-least) ? -least : codec::kMinOutputDelayMs - least;
+        baseMin_ += later_;
     }
     extra_ = extra;
     for (int k = 0; k < kSpeakerOutputs; ++k) {
@@ -340,6 +343,63 @@ void Tuner::placeDelays(double extra, std::optional<double> subMs) {
         d = std::min(d, kDelayMaxMs);
         t.delayMs = std::round(d * 48) / 48;
     }
+}
+
+void Tuner::chooseLater() {
+    // A stage in "High Freq" mode delays only what lies above its split: the speaker's highs and
+    // lows meet out of time there and comb its response. A short delay makes a broad notch no EQ
+    // band fills; a longer one a finer comb that averages out within a sixth of an octave. All
+    // the delays start later together (the arrivals stay aligned) where that pays for the
+    // latency it adds.
+    constexpr double kMaxLaterMs = 10.0, kCostPerMs = 0.05;
+    std::vector<int> split, placed;
+    for (int k = 0; k < kSpeakerOutputs; ++k)
+        if (k != kTuneSub && data_[std::size_t(k)].connected) {
+            placed.push_back(k);
+            if (!plan_.speakers[std::size_t(k)].delayWhole)
+                split.push_back(k);
+        }
+    later_ = 0;
+    if (split.empty())
+        return;
+    const ModeImage was = work_;
+    // Each delay as placed, base + relative: later only where none is cut to the stage's range
+    // that was not already.
+    std::array<bool, kSpeakerOutputs> cut{};
+    auto placedAsAsked = [&](bool first) {
+        placeDelays(0, std::nullopt);
+        for (int k : placed) {
+            const double want = baseMin_ + relative_[std::size_t(k)];
+            const bool off = std::abs(plan_.speakers[std::size_t(k)].delayMs - want) > 0.6 / 48;
+            if (first)
+                cut[std::size_t(k)] = off;
+            else if (off && !cut[std::size_t(k)])
+                return false;
+        }
+        return true;
+    };
+    double best = 1e9, bestLater = 0;
+    for (double later = 0; later <= kMaxLaterMs + 1e-9; later += 1.0 / 48) {
+        later_ = later;
+        if (!placedAsAsked(later == 0))
+            continue;
+        double cost = kCostPerMs * later;
+        writeDelays();
+        for (int k : split) {
+            const TuneSpeaker& t = plan_.speakers[std::size_t(k)];
+            const std::vector<Complex> h =
+                outputChain(work_, k, hz_, ChainParts{.eq = false, .delay = true, .level = false});
+            cost += rmsDeviationDb(hz_, sixthOctaveDb(h), std::vector<double>(hz_.size(), 0.0),
+                                   t.loHz, t.hiHz) /
+                    double(split.size());
+        }
+        if (cost < best) {
+            best = cost;
+            bestLater = later;
+        }
+    }
+    work_ = was;
+    later_ = bestLater;
 }
 
 void Tuner::alignDelays() {
@@ -361,6 +421,7 @@ void Tuner::alignDelays() {
              "the Sub's delay is in \"High Freq\" mode, which delays only what lies above its "
              "split: the Sub could not be timed (choose \"Channel\" on the delay page, then tune "
              "again)"});
+    chooseLater();
     placeDelays(0, std::nullopt);
     writeDelays();
     for (int k = 0; k < kSpeakerOutputs; ++k) {
