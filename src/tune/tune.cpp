@@ -422,6 +422,16 @@ void Tuner::alignDelays() {
              "split: the Sub could not be timed (choose \"Channel\" on the delay page, then tune "
              "again)"});
     chooseLater();
+    // Latency matters to a singer: say what was added and why.
+    if (later_ > 0)
+        plan_.notes.push_back(
+            {"所有输出一起多延时 " + fmt("%.1f ms", later_) +
+                 "：“高频延时”方式只延时分频点以上的声音，延时稍长时分频点处只留下细密的梳状起伏，"
+                 "而不是均衡补不回来的宽凹陷（延时页改为“通道延时”则不需要）",
+             "every output starts " + fmt("%.1f ms", later_) +
+                 " later together: \"High Freq\" delays only what lies above the split, and a "
+                 "slightly longer delay leaves a fine comb there instead of a broad notch no EQ "
+                 "can fill (\"Channel\" on the delay page needs none of it)"});
     placeDelays(0, std::nullopt);
     writeDelays();
     for (int k = 0; k < kSpeakerOutputs; ++k) {
