@@ -88,6 +88,9 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
         if (editor_.frame())
             emit editor_.frame()->refreshModelessDialogs();
     };
+    // A step made anywhere (a room tuning, a dialog, a phone) shows on the page at once; not in
+    // the middle of a drag, whose own control shows what it sets.
+    e.stepped = [this] { pageStale_ = true; };
     // Menus and title follow the history, once per turn of the event loop however many steps.
     e.stateChanged = [this] {
         if (uiPending_)
@@ -97,6 +100,10 @@ CHX2060v13View::CHX2060v13View(Editor& editor, Ribbon& ribbon, MainStatusBar& st
             this,
             [this] {
                 uiPending_ = false;
+                if (pageStale_ && page_ && !editor_.edits().holding()) {
+                    pageStale_ = false;
+                    page_->refresh();
+                }
                 updateUi();
                 emit settingsMayHaveChanged();
             },
@@ -108,6 +115,7 @@ CHX2060v13View::~CHX2060v13View() {
     qApp->removeEventFilter(this);
     editor_.edits().changed = nullptr;
     editor_.edits().stateChanged = nullptr;
+    editor_.edits().stepped = nullptr;
     Timeline& t = editor_.timeline();
     for (int id : {startupTimer_, pollTimer_, trayTimer_, lingerTimer_, storedTimer_, waitTimer_})
         if (id)

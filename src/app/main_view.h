@@ -205,6 +205,7 @@ private:
     int reconnectTries_ = 0;
     bool arrivalPending_ = false;
     bool uiPending_ = false;
+    bool pageStale_ = false; // a step was recorded since the page last read the store
     // The editor's settings that were not sent when an amplifier connected: kept until the user
     // has chosen between them and the amplifier's.
     std::optional<ModeImage> unsent_;

@@ -173,8 +173,10 @@ void CDelayDlg::splitMoved(int c, int index) {
 
 void CDelayDlg::spinStepping(int c, int delta) {
     const int step = delta > 0 ? 1 : delta < 0 ? -1 : 0;
-    const int position =
-        std::clamp(rows_[std::size_t(c)].spin->position() + step, kMinSpin, kMaxSpin);
+    // From the stored delay: a step made elsewhere may have changed it since the spin was set.
+    const float stored = editor_.store().cellFloat(delayChannelInfo(channelOf(c)).delayCell);
+    const int position = std::clamp(truncatedTenths(stored) + step, kMinSpin, kMaxSpin);
+    rows_[std::size_t(c)].spin->setPosition(truncatedTenths(stored)); // it adds the step itself
     applyDelay(c, position / 10.0);
 }
 

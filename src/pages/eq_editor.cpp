@@ -48,16 +48,22 @@ EqEditor::EqEditor(CPage* page, EditorContext& editor)
 EqEditor::~EqEditor() = default;
 
 void EqEditor::show(int bank) {
-    bank_ = bank;
-    maxType_ = isOutputBank(bank) ? 31 : 5;
-    const EqBankInfo* info = eqBankInfo(bank);
-    if (info)
-        bands_->setNumberColour(eqColour(info->numbers));
-    bands_->load(
-        info ? info->bands : 0, [this](int b) { return readBank(editor_.store(), bank_).band(b); },
-        maxType_);
-    graph_->setSelected(-1);
-    graph_->showBank(readBank(editor_.store(), bank_), maxType_);
+    if (shown_ && bank == bank_) {
+        // The same bank again (a step made elsewhere): new values, the band picked stays.
+        showStored();
+    } else {
+        shown_ = true;
+        bank_ = bank;
+        maxType_ = isOutputBank(bank) ? 31 : 5;
+        const EqBankInfo* info = eqBankInfo(bank);
+        if (info)
+            bands_->setNumberColour(eqColour(info->numbers));
+        bands_->load(
+            info ? info->bands : 0,
+            [this](int b) { return readBank(editor_.store(), bank_).band(b); }, maxType_);
+        graph_->setSelected(-1);
+        graph_->showBank(readBank(editor_.store(), bank_), maxType_);
+    }
     graph_->setLanguage(editor_.language().index());
     graph_->setBypass(bypass());
     showOverlay(editor_.eqOverlays(), graph_);

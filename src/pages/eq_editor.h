@@ -61,6 +61,7 @@ private:
     CEqPanel* graph_;
     BandEditor* bands_;
     int bank_ = 0;
+    bool shown_ = false; // a bank was loaded into the list
     int maxType_ = 5;
     void edit(int band, const std::function<void(EqBankState&)>& change);
     void showStored();

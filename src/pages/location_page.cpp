@@ -212,6 +212,7 @@ void CSSVCDlg::applyRoomSize(bool fromButton) {
 }
 
 void CSSVCDlg::roomSpin(bool length, int delta) {
+    refresh(); // steps from the store: one made elsewhere may have changed it since
     UpDown* spin = length ? lengthSpin_ : widthSpin_;
     const int v = std::clamp(spin->position() + (delta > 0   ? 1
                                                  : delta < 0 ? -1
@@ -240,6 +241,7 @@ void CSSVCDlg::applyPointEdits(int point, bool fromEnter) {
 }
 
 void CSSVCDlg::positionSpin(int i, int delta) {
+    refresh(); // steps from the store: the other coordinate and the listener go out as well
     UpDown* spin = spins_[std::size_t(i)];
     const int v = std::clamp(spin->position() + (delta > 0   ? 1
                                                  : delta < 0 ? -1

@@ -132,7 +132,10 @@ QCheckBox* CDialogOutput::muteBox(int id) const {
 }
 
 void CDialogOutput::setBank(int bank) {
-    bank_ = outputInfo(bank).bank;
+    const int b = outputInfo(bank).bank;
+    if (b != bank_)
+        slopeFor_ = slopeBand_ = -1;
+    bank_ = b;
     refresh();
 }
 
@@ -148,9 +151,8 @@ void CDialogOutput::refresh() {
     }
     for (std::size_t i = 0; i < 5; ++i)
         mutes_[i]->setChecked(s.cellInt(outputMuteCell(kMuteBoxes[i].second)) != 0);
-    slopes_->hide();
-    slopeCaption_->hide();
-    slopeFor_ = slopeBand_ = -1;
+    // The slope list of the band picked stays, with the band's slope as stored now.
+    updateSlopeList(slopeFor_);
     static const std::pair<int, int> buttons[5] = {
         {5, 1069}, {4, 1072}, {3, 1070}, {2, 1071}, {11, 1076}};
     for (auto [b, id] : buttons)

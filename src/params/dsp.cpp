@@ -872,6 +872,13 @@ bool Dsp::fullDownload(int bymode, const std::function<void(DownloadPart)>& step
     begin(DownloadPart::Speakers);
     ok &= sendPlanBlock();
     ok &= sendSpeakerLevelBlock();
+    // The block is only memory: the DSP plays each speaker's level from its own record, so
+    // without these the old levels go on playing.
+    for (int speaker = 1; speaker <= kSpeakerCount; ++speaker) {
+        const SpeakerInfo& info = speakerInfo(speaker);
+        ok &= writeWords(info.module, info.parameter,
+                         codec::speakerLevelRecord(store_.speakerLevelSlot(info.slot)));
+    }
     begin(DownloadPart::Filters);
     ok &= pushEq();
     if (bymode == 1) {

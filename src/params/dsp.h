@@ -190,8 +190,8 @@ public:
     // Coefficients of the pushed records of groups 1..9 from the band image.
     bool pushEq();
     bool volumeRamp();
-    // PushAll, band image, plan and level blocks, EQ push, volume ramp, closing reads. step, when
-    // given, hears each part as it begins (progress display).
+    // PushAll, band image, plan and level blocks, each speaker's level record (1..8), EQ push,
+    // volume ramp, closing reads. step, when given, hears each part as it begins (progress).
     enum class DownloadPart { Settings, BandImage, Speakers, Filters, Volume, Confirm };
     bool fullDownload(int bymode, const std::function<void(DownloadPart)>& step = {});
 

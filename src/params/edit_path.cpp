@@ -416,6 +416,8 @@ void EditPath::commit(Change change, const StepName& name) {
     if (n.empty() && namer)
         n = namer(change);
     activeHistory().record({std::move(n), std::move(change), holdDepth_ ? holds_ : 0});
+    if (stepped)
+        stepped();
     notifyState();
 }
 
@@ -456,9 +458,12 @@ void EditPath::editWithoutSending(const std::function<void(ParameterStore&)>& f,
     held_.reset();
     unsent_ = true;
     activeHistory().seal();
-    if (!change.empty())
+    const bool recorded = !change.empty();
+    if (recorded)
         activeHistory().record({name, std::move(change), 0});
     activeHistory().seal();
+    if (recorded && stepped)
+        stepped();
     notifyState();
 }
 

@@ -204,6 +204,9 @@ public:
     std::function<void()> changed;
     // Called whenever the history or the record changes (menus, title, ribbon state).
     std::function<void()> stateChanged;
+    // Called after a step was recorded, wherever it was made (a page, a dialog, a room tuning, a
+    // remote phone): views that show the store must look at it again.
+    std::function<void()> stepped;
 
     // Names a step after what it changed; set by the layer that knows the parameters' names.
     std::function<StepName(const Change&)> namer;

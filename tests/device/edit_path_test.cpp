@@ -339,3 +339,26 @@ TEST(EditPath, AHeldScopeOutlivingTheInputsOwnScopesIsOneStep) {
     }
     EXPECT_EQ(rig.edits.history().size(), 1u);
 }
+
+// Views hear of every step, wherever it was made (a tuning's several values are one), and of
+// nothing that changed nothing; undo and redo go through changed instead.
+TEST(EditPath, EveryRecordedStepTellsTheViewsOnce) {
+    EditRig rig;
+    int stepped = 0, changed = 0;
+    rig.edits.stepped = [&] { ++stepped; };
+    rig.edits.changed = [&] { ++changed; };
+    rig.edits.edit([](Dsp& d) {
+        return d.sendDelay(DelayChannel::MainL, 1.7) && d.sendDelay(DelayChannel::RearL, 3.2) &&
+               d.sendDelay(DelayChannel::Center, 4.6);
+    });
+    EXPECT_EQ(stepped, 1);
+    rig.edits.edit([](Dsp&) { return true; });
+    EXPECT_EQ(stepped, 1) << "nothing changed";
+    rig.edits.editWithoutSending([](ParameterStore& s) { s.setCellInt(92, 12); },
+                                 StepName{"打开", "Open"});
+    EXPECT_EQ(stepped, 2);
+    rig.edits.undo();
+    rig.edits.redo();
+    EXPECT_EQ(stepped, 2);
+    EXPECT_EQ(changed, 2);
+}

@@ -161,6 +161,11 @@ TEST(FullDownload, OrderAndCountByMode) {
     e.mem(1120, 21);
     e.mem(1141, 20);
     e.mem(1161, 32);
+    // Each speaker's level record, speakers 1..8: main L, center, main R, rear L, sub, rear R,
+    // top L, top R.
+    for (auto [m, p] :
+         {std::pair{5, 42}, {7, 23}, {5, 43}, {6, 28}, {8, 33}, {6, 29}, {9, 28}, {9, 29}})
+        e.d(m, p, 6);
     const int pushed[] = {30, 14, 14, 15, 10, 10, 10, 20, 10};
     for (int g = 1; g <= 9; ++g)
         e.dr(g, 0, pushed[g - 1] - 1, 5);
@@ -208,8 +213,10 @@ TEST(FullDownload, ByPowerLeavesVolumesAlone) {
         EXPECT_FALSE(volume) << describe(r);
     }
     // PushAll without the three silencing writes, an unmuted fade or a shift bypass (168), the
-    // memory windows (23), the EQ push (133) and the closing reads (3).
-    EXPECT_EQ(sink.size(), 168u + 23u + 133u + 3u);
+    // memory windows (23), the speaker level records (8), the EQ push (133) and the closing
+    // reads (3).
+    EXPECT_EQ(sink.size(), 168u + 23u + 8u + 133u + 3u);
+    EXPECT_EQ(fullDownloadReports(store, 0), int(sink.size()));
     EXPECT_FALSE(store.parametersChanged());
     EXPECT_DOUBLE_EQ(clock.nowMs(), 50.0) << "a muted music channel does not fade";
 }
@@ -399,6 +406,17 @@ TEST(FullDownload, RoundTripsThroughTheAmplifierOnRandomStores) {
         EXPECT_EQ(back.bandImage(), source.bandImage());
         EXPECT_EQ(back.planBlock(), source.planBlock());
         EXPECT_EQ(back.speakerLevelBlock(), source.speakerLevelBlock());
+        // The DSP plays the levels the block holds: each speaker's record carries its gain.
+        const std::pair<int, int> levelAt[8] = {{5, 42}, {5, 43}, {6, 28}, {6, 29},
+                                                {7, 23}, {8, 33}, {9, 28}, {9, 29}};
+        for (int slot = 0; slot < 8; ++slot) {
+            const auto it = amp.dsp.find(levelAt[slot]);
+            ASSERT_NE(it, amp.dsp.end()) << "slot " << slot;
+            ASSERT_EQ(it->second.size(), 6u);
+            const float gain = float(std::pow(10.0, double(source.speakerLevelSlot(slot)) / 20.0));
+            EXPECT_EQ(it->second[1], f2w(gain)) << "slot " << slot;
+            EXPECT_EQ(it->second[5], f2w(gain)) << "slot " << slot;
+        }
         if (HasFailure())
             break;
     }

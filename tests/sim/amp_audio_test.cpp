@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace q7;
@@ -91,6 +92,46 @@ TEST(AmplifierAudio, ChainAgreesWithTheEditorsPrediction) {
                 << speakerOutputs()[std::size_t(c.speaker)].id << " at " << hz[i] << " Hz";
         }
     }
+}
+
+// A file loaded after a tuning: its levels must replace the ones the DSP plays, not only the
+// stored block (the check after the next tuning measured each speaker off by the old level).
+TEST(AmplifierAudio, FullDownloadReplacesThePlayedSpeakerLevels) {
+    SimWithLink sim;
+    ParameterStore tuned;
+    tune(tuned);
+    Dsp before(tuned, sim.sink, sim.clock);
+    ASSERT_TRUE(before.fullDownload(0));
+    for (int speaker = 1; speaker <= kSpeakerCount; ++speaker)
+        ASSERT_TRUE(before.sendSpeakerLevel(speaker, -1.5f * float(speaker)));
+
+    ParameterStore file;
+    tune(file);
+    const float levels[kSpeakerCount] = {0.0f, 0.0f, 2.0f, 0.0f, -4.5f, 0.0f, 0.0f, 1.0f};
+    for (int slot = 0; slot < kSpeakerCount; ++slot)
+        file.setSpeakerLevelSlot(slot, levels[slot]);
+    Dsp dsp(file, sim.sink, sim.clock);
+    ASSERT_TRUE(dsp.fullDownload(0));
+
+    for (int k = 0; k < kSpeakerOutputs; ++k) {
+        const SpeakerOutput& out = speakerOutputs()[std::size_t(k)];
+        const SpeakerInfo& info = speakerInfo(out.speaker);
+        const std::vector<std::uint32_t> words = sim.amp.dspValue(info.module, info.parameter);
+        ASSERT_EQ(words.size(), 6u) << out.id;
+        float played;
+        std::memcpy(&played, &words[5], 4);
+        EXPECT_NEAR(20 * std::log10(double(played)), levels[info.slot], 1e-4) << out.id;
+    }
+    // And heard: every speaker plays as on an amplifier that only ever received the file.
+    SimWithLink fresh;
+    Dsp only(file, fresh.sink, fresh.clock);
+    ASSERT_TRUE(only.fullDownload(0));
+    AmplifierAudio after, clean;
+    after.configure(sim.amp.current());
+    clean.configure(fresh.amp.current());
+    for (int k = 0; k < kSpeakerOutputs; ++k)
+        EXPECT_EQ(after.impulseResponse(k, 4096), clean.impulseResponse(k, 4096))
+            << speakerOutputs()[std::size_t(k)].id;
 }
 
 TEST(AmplifierAudio, RoutingDelayAndMutesFollowTheWordsReceived) {
