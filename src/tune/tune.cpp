@@ -894,6 +894,11 @@ void Tuner::matchLevels() {
                  std::string(speakerOutputs()[std::size_t(k)].id) +
                      " cannot be matched within the speaker level's range"});
         want = std::clamp(want, kSpeakerLevelMinDb, kSpeakerLevelMaxDb);
+        // To a hundredth of a dB: a speaker already matched keeps its level exactly, and is not
+        // listed as changed for a rounding error.
+        want = std::round(want * 100) / 100;
+        if (std::abs(want - now) < 0.005)
+            want = now;
         t.levelDb = float(want);
         // Into the working settings as the sender stores it.
         const std::size_t at = std::size_t(speakerInfo(number).slot) * 4;

@@ -188,8 +188,8 @@ TEST(Q7ctlPush, DryRunWritesTheFullDownloadAsATrace) {
         lines.push_back(*t);
     }
     // 3 silencing writes + 168 more in the push (music muted, shifts on), 23 memory windows,
-    // 133 coefficient writes, 3 volume writes, 3 closing reads.
-    ASSERT_EQ(lines.size(), 3u + 168u + 23u + 133u + 3u + 3u);
+    // 8 speaker level records, 133 coefficient writes, 3 volume writes, 3 closing reads.
+    ASSERT_EQ(lines.size(), 3u + 168u + 23u + 8u + 133u + 3u + 3u);
     EXPECT_EQ(lines.front().direction, Direction::ToAmplifier);
     EXPECT_EQ(lines.front().report[3], 1);
     EXPECT_EQ(lines.front().report[4], 30);
