@@ -471,7 +471,9 @@ void addTuneCommands(CommandLine& cli) {
         "2/ ... of DIR. --json prints {\"speakers\": {\"main-l\": {\"connected\", "
         "\"level_db\", \"delay_ms\", \"polarity\": \"normal|inverted\", \"bands\", "
         "\"rms_before_db\", \"rms_predicted_db\", \"rms_after_db\", ...}, ...}, "
-        "\"crossover_hz\", \"changed\": [\"main.delay_ms\", ...], ...}. Exit 0 applied and "
+        "\"crossover_hz\", \"changed\": [\"main.delay_ms\", ...], \"verified\", \"shortfalls\", "
+        "\"not_checked\": [what the check could not tell, and why], ...}, and on a failure "
+        "{\"error\": \"...\", \"positions\": [{\"heard\": [...]}, ...]}. Exit 0 applied and "
         "verified within the limits (or, with --dry-run, computed), 1 the check falls short "
         "(what was sent stays) or a measurement failed, 2 bad usage, 3 the amplifier is "
         "silent.\n",
