@@ -13,10 +13,12 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 
 namespace q7 {
@@ -73,6 +75,11 @@ CTuneDlg* openTuneRoom(CHX2060v13App& app, QWidget* parent) {
     auto* dlg = new CTuneDlg(app, tuneServices(app), parent);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
     dlg->setModal(true);
+    // Its own size, within the screen (less the window's frame).
+    QSize size = dlg->sizeHint();
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(16, 40));
+    dlg->resize(size);
     dlg->show();
     return dlg;
 }

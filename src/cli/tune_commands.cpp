@@ -20,14 +20,29 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 #include <unistd.h>
 
 namespace q7 {
 
 namespace {
 
+// A figure to the step it is worth (0.01 dB, 0.0001 ms, 0.1 Hz), as few digits as that takes,
+// never "-0".
 std::string rounded(double v, double step) {
-    return jsonDouble(std::round(v / step) * step);
+    if (!std::isfinite(v))
+        return "null";
+    const int decimals = std::clamp(int(std::lround(-std::log10(step))), 0, 9);
+    const double r = std::round(v / step) * step;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, r == 0 ? 0.0 : r);
+    std::string s = buf;
+    if (s.find('.') != std::string::npos) {
+        s.erase(s.find_last_not_of('0') + 1);
+        if (s.back() == '.')
+            s.pop_back();
+    }
+    return s == "-0" ? "0" : s;
 }
 
 int bankOfSpeaker(int k) {
@@ -35,8 +50,12 @@ int bankOfSpeaker(int k) {
     return banks[k];
 }
 
-std::string tuneJson(const TunePlan& plan, const TuneVerification* check, bool applied) {
-    std::string s = "{\"speakers\": {";
+std::string tuneJson(const TunePlan& plan, const TuneVerification* check, bool applied,
+                     const std::string& error) {
+    std::string s = "{";
+    if (!error.empty())
+        s += "\"error\": " + jsonString(error) + ", ";
+    s += "\"speakers\": {";
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         const TuneSpeaker& t = plan.speakers[std::size_t(k)];
         s += (k ? ", " : "") + jsonString(speakerOutputs()[std::size_t(k)].id) + ": {";
@@ -100,9 +119,33 @@ std::string tuneJson(const TunePlan& plan, const TuneVerification* check, bool a
     if (check)
         for (std::size_t i = 0; i < check->shortfalls.size(); ++i)
             s += (i ? ", " : "") + jsonString(check->shortfalls[i].en);
+    s += "], \"not_checked\": [";
+    if (check)
+        for (std::size_t i = 0; i < check->notChecked.size(); ++i)
+            s += (i ? ", " : "") + jsonString(check->notChecked[i].en);
     s += "], \"notes\": [";
     for (std::size_t i = 0; i < plan.notes.size(); ++i)
-        s += (i ? ", " : "") + jsonString(plan.notes[i].en);
+        s += (i ? ", " : "") + jsonString(tidyText(plan.notes[i].en));
+    return s + "]}";
+}
+
+// What --json prints when the tuning stops short of a result: the reason, and each position's
+// speakers heard so far.
+std::string failureJson(const std::string& error, const RoomRun* run) {
+    std::string s = "{\"error\": " + jsonString(error) +
+                    ", \"applied\": false, \"verified\": false, \"positions\": [";
+    if (run)
+        for (std::size_t p = 0; p < run->measured.positions.size(); ++p) {
+            s += std::string(p ? ", " : "") + "{\"heard\": [";
+            bool first = true;
+            for (const SpeakerSweep& w : run->measured.positions[p].speakers)
+                if (w.arrived) {
+                    s += (first ? "" : ", ") +
+                         jsonString(speakerOutputs()[std::size_t(w.speaker)].id);
+                    first = false;
+                }
+            s += "]}";
+        }
     return s + "]}";
 }
 
@@ -190,13 +233,34 @@ std::string tuneUsageError(const TuneArgs& a) {
 
 int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
                    const Q7ctlEnvironment& env) {
-    if (const std::string e = tuneUsageError(a); !e.empty()) {
-        err << "q7ctl: tune: " << e << "\n";
-        return kExitUsage;
-    }
+    // Every failure on stderr, and with --json as an object on stdout that scripts can read.
+    const RoomRun* measuredSoFar = nullptr;
+    auto fail = [&](int code, const std::string& why) {
+        err << "q7ctl: " << why << "\n";
+        if (a.json)
+            out << failureJson(why, measuredSoFar) << "\n";
+        return code;
+    };
+    // The same where the reason is already on stderr.
+    auto failed = [&](int code, const std::string& why) {
+        if (a.json)
+            out << failureJson(why, measuredSoFar) << "\n";
+        return code;
+    };
+    if (const std::string e = tuneUsageError(a); !e.empty())
+        return fail(kExitUsage, "tune: " + e);
     std::optional<SimOptions> simOptions;
-    if (!parseSimulator(a.simulator, simOptions, err))
-        return kExitUsage;
+    {
+        std::ostringstream why;
+        if (!parseSimulator(a.simulator, simOptions, why)) {
+            std::string text = why.str();
+            while (!text.empty() && text.back() == '\n')
+                text.pop_back();
+            if (text.rfind("q7ctl: ", 0) == 0)
+                text.erase(0, 7);
+            return fail(kExitUsage, text);
+        }
+    }
     // The options, checked before anything is opened.
     TuneOptions o;
     if (a.speakers && *a.speakers != "auto") {
@@ -220,19 +284,15 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
         o.target.kind = Target::Kind::House;
     } else if (a.target && *a.target != "flat") {
         const MeasurementRead t = readMeasurementFile(*a.target);
-        if (!t.ok()) {
-            err << "q7ctl: " << *a.target << ": " << t.error.en << "\n";
-            return 1;
-        }
+        if (!t.ok())
+            return fail(1, *a.target + ": " + t.error.en);
         o.target.kind = Target::Kind::Curve;
         o.target.curve = t.curve;
     }
     if (a.cal) {
         MicCalibration cal = readMicCalibration(*a.cal);
-        if (!cal.ok()) {
-            err << "q7ctl: " << *a.cal << ": " << cal.error << "\n";
-            return 1;
-        }
+        if (!cal.ok())
+            return fail(1, *a.cal + ": " + cal.error);
         o.calibration = std::move(cal);
     }
     // The timing reference: main L, or the first full-range speaker asked for.
@@ -253,32 +313,26 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
     const std::optional<bool> simulated =
         useSimulatedDevices(simOptions.has_value(), a.play, a.record, err);
     if (!simulated)
-        return 2;
+        return failed(kExitUsage, "the playback or recording device is not usable");
     const bool simulatedDevices = *simulated;
     AudioRig rig(env, simOptions, simulatedDevices, !simulatedDevices);
-    if (!rig.error().empty()) {
-        err << "q7ctl: " << rig.error() << "\n";
-        return 2;
-    }
+    if (!rig.error().empty())
+        return fail(kExitUsage, rig.error());
     SimulatedAudio* simAudio = rig.simulatedAudio();
-    if (simAudio && simAudio->positions() < o.positions) {
-        err << "q7ctl: the simulated room has " << simAudio->positions()
-            << (simAudio->positions() == 1 ? " position" : " positions") << "\n";
-        return 2;
-    }
+    if (simAudio && simAudio->positions() < o.positions)
+        return fail(kExitUsage, "the simulated room has " + std::to_string(simAudio->positions()) +
+                                    (simAudio->positions() == 1 ? " position" : " positions"));
     AudioBackend* audio = simulatedDevices ? simAudio : rig.systemAudio();
-    if (!audio) {
-        err << "q7ctl: this q7ctl has no audio devices (built without Qt Multimedia)\n";
-        return 1;
-    }
+    if (!audio)
+        return fail(1, "this q7ctl has no audio devices (built without Qt Multimedia)");
     Clock& clock = rig.clock();
     ParameterStore store;
     Connection c(rig.backend(), clock, store);
     if (!rig.open(c, a.verbose, a.trace, err))
-        return 1;
+        return failed(1, "the amplifier could not be opened");
     if (const int code = synchronise(c, err); code != kExitOk) {
         c.link.CloseByEditor();
-        return code;
+        return failed(code, "the amplifier could not be read");
     }
     MeasureDevices devices;
     devices.play = a.play.value_or("");
@@ -313,19 +367,20 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
 
     // Measure, compute.
     const RoomRun run = measureRoom(*audio, speakers, o, devices, settingsOf(store), cb);
+    measuredSoFar = &run;
     if (!run.ok()) {
-        if (linkLost(c))
+        const bool lost = linkLost(c);
+        if (lost)
             putMutesBack(c, dsp, clock, err);
-        else
-            err << "q7ctl: " << (run.cancelled ? std::string("cancelled") : run.error) << "\n";
         c.link.CloseByEditor();
-        return 1;
+        if (lost)
+            return failed(1, "the amplifier was lost in the middle of a sweep");
+        return fail(1, run.cancelled ? std::string("cancelled") : run.error);
     }
     const TunePlan plan = computeTune(run.measured, o);
     if (!plan.ok) {
-        err << "q7ctl: " << plan.error.en << "\n";
         c.link.CloseByEditor();
-        return 1;
+        return fail(1, plan.error.en);
     }
     for (const PositionSweeps& p : run.measured.positions)
         for (const SpeakerSweep& s : p.speakers)
@@ -337,21 +392,24 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
     bool applied = false;
     std::optional<TuneCheckRun> check;
     int code = 0;
+    std::string failure; // why the run ends short of a verified tuning (for --json)
     if (!a.dryRun) {
         const TuneApplied r = applyTune(edits, plan);
         c.link.awaitReply();
         applied = r == TuneApplied::Sent;
         if (r != TuneApplied::Sent && r != TuneApplied::Nothing) {
-            err << "q7ctl: the amplifier did not take every report; what it holds is uncertain\n";
+            failure = "the amplifier did not take every report; what it holds is uncertain";
+            err << "q7ctl: " << failure << "\n";
             code = 1;
         } else {
             check = checkTune(*audio, speakers, o, plan, devices, cb);
             if (!check->ok()) {
                 if (linkLost(c))
                     putMutesBack(c, dsp, clock, err);
-                err << "q7ctl: the check failed: "
-                    << (check->cancelled ? std::string("cancelled") : check->error)
-                    << " (the settings sent stay)\n";
+                failure = "the check failed: " +
+                          (check->cancelled ? std::string("cancelled") : check->error) +
+                          " (the settings sent stay)";
+                err << "q7ctl: " << failure << "\n";
                 code = 1;
             } else if (!check->verification.ok()) {
                 code = 1;
@@ -361,19 +419,6 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
     c.link.CloseByEditor();
     const TuneVerification* verification = check && check->ok() ? &check->verification : nullptr;
 
-    if (a.json) {
-        out << tuneJson(plan, verification, applied) << "\n";
-    } else {
-        for (const std::string& line : tuneSummary(plan, verification, true))
-            out << line << "\n";
-        if (a.dryRun)
-            out << "dry run: nothing was sent (" << plan.changes.size()
-                << " settings would change)\n";
-        else if (applied)
-            out << "applied as one step: " << plan.changes.size() << " settings changed\n";
-        if (verification && !verification->ok())
-            out << "the check falls short: what was sent stays\n";
-    }
     if (a.report) {
         TuneReportInfo info;
         info.dated = localTimeText("%Y-%m-%d %H:%M");
@@ -387,8 +432,23 @@ int runTuneCommand(const TuneArgs& a, std::ostream& out, std::ostream& err,
         std::string error;
         if (!writeTuneReport(*a.report, plan, verification, info, painter.get(), error)) {
             err << "q7ctl: " << error << "\n";
+            if (failure.empty())
+                failure = error;
             code = 1;
         }
+    }
+    if (a.json) {
+        out << tuneJson(plan, verification, applied, failure) << "\n";
+    } else {
+        for (const std::string& line : tuneSummary(plan, verification, true))
+            out << line << "\n";
+        if (a.dryRun)
+            out << "dry run: nothing was sent (" << plan.changes.size()
+                << " settings would change)\n";
+        else if (applied)
+            out << "applied as one step: " << plan.changes.size() << " settings changed\n";
+        if (verification && !verification->ok())
+            out << "the check falls short: what was sent stays\n";
     }
     return code;
 }
@@ -411,7 +471,9 @@ void addTuneCommands(CommandLine& cli) {
         "2/ ... of DIR. --json prints {\"speakers\": {\"main-l\": {\"connected\", "
         "\"level_db\", \"delay_ms\", \"polarity\": \"normal|inverted\", \"bands\", "
         "\"rms_before_db\", \"rms_predicted_db\", \"rms_after_db\", ...}, ...}, "
-        "\"crossover_hz\", \"changed\": [\"main.delay_ms\", ...], ...}. Exit 0 applied and "
+        "\"crossover_hz\", \"changed\": [\"main.delay_ms\", ...], \"verified\", \"shortfalls\", "
+        "\"not_checked\": [what the check could not tell, and why], ...}, and on a failure "
+        "{\"error\": \"...\", \"positions\": [{\"heard\": [...]}, ...]}. Exit 0 applied and "
         "verified within the limits (or, with --dry-run, computed), 1 the check falls short "
         "(what was sent stays) or a measurement failed, 2 bad usage, 3 the amplifier is "
         "silent.\n",

@@ -29,6 +29,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableWidget>
@@ -40,7 +42,8 @@ namespace q7 {
 
 namespace {
 
-constexpr int kChartW = 700, kChartH = 220;
+// The chart's least size; it grows with the window.
+constexpr int kChartW = 600, kChartH = 220;
 
 // As the delay page names them.
 const char* const kSpeakerZh[kSpeakerOutputs] = {"前置左", "前置右", "中置",   "超低",
@@ -53,11 +56,12 @@ const char* const kSpeakerEn[kSpeakerOutputs] = {"Main L", "Main R", "Center", "
 // the order the Tab key visits them.
 struct ResultTab {
     QLabel* summary;
+    QLabel* notes;
     QTableWidget* table;
     QComboBox* choice;
     QLabel* chart;
     QPushButton* button;
-    auto widgets() const { return std::tuple(summary, table, choice, chart, button); }
+    auto widgets() const { return std::tuple(summary, notes, table, choice, chart, button); }
 };
 
 ResultTab buildResultTab(QWidget* page, const QString& prefix, const QString& tableName,
@@ -76,13 +80,38 @@ ResultTab buildResultTab(QWidget* page, const QString& prefix, const QString& ta
     tab.table->verticalHeader()->setVisible(false);
     tab.table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tab.table->horizontalHeader()->setStretchLastSection(true);
-    tab.table->setMinimumHeight(136);
-    v->addWidget(tab.table);
+    tab.table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Every speaker's row without scrolling.
+    tab.table->setMinimumHeight(tab.table->horizontalHeader()->sizeHint().height() +
+                                kSpeakerOutputs *
+                                    tab.table->verticalHeader()->defaultSectionSize() +
+                                2 * tab.table->frameWidth() + 2);
+    tab.table->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    tab.table->setMaximumHeight(tab.table->minimumHeight());
+    // The notes beside the table, a bulleted list that scrolls when long.
+    tab.notes = new QLabel(page);
+    tab.notes->setObjectName(prefix + "Notes");
+    tab.notes->setWordWrap(true);
+    tab.notes->setTextFormat(Qt::RichText);
+    tab.notes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* scroll = new QScrollArea(page);
+    scroll->setObjectName(prefix + "NotesArea");
+    scroll->setWidget(tab.notes);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setMaximumHeight(tab.table->minimumHeight());
+    auto* row = new QHBoxLayout;
+    row->addWidget(tab.table, 3);
+    row->addWidget(scroll, 2);
+    v->addLayout(row);
     tab.choice = new QComboBox(page);
     tab.choice->setObjectName(prefix + "ChartChoice");
     tab.chart = new QLabel(page);
     tab.chart->setObjectName(prefix + "Chart");
-    tab.chart->setFixedSize(kChartW, kChartH);
+    // Grows with the window; drawn again at its size.
+    tab.chart->setMinimumSize(kChartW, kChartH);
+    tab.chart->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    tab.chart->setAlignment(Qt::AlignCenter);
     tab.button = new QPushButton(buttonText, page);
     tab.button->setObjectName(buttonName);
     auto* h = new QHBoxLayout;
@@ -90,7 +119,7 @@ ResultTab buildResultTab(QWidget* page, const QString& prefix, const QString& ta
     h->addSpacing(24);
     h->addWidget(tab.button);
     v->addLayout(h);
-    v->addWidget(tab.chart);
+    v->addWidget(tab.chart, 1);
     return tab;
 }
 
@@ -117,6 +146,33 @@ void listCharts(QComboBox* choice, const std::vector<Chart>& charts) {
         choice->addItem(QString::fromStdString(c.title), QString::fromStdString(c.file));
     choice->blockSignals(false);
 }
+
+// Notes as a bulleted list, each a sentence.
+QString noteList(const std::vector<Note>& notes, bool english) {
+    if (notes.empty())
+        return {};
+    QString html = "<ul style=\"margin-left:0px;-qt-list-indent:1\">";
+    for (const Note& n : notes)
+        html += "<li>" + QString::fromStdString(noteSentence(n, english)).toHtmlEscaped() + "</li>";
+    return html + "</ul>";
+}
+
+// The speaker switch the sweeps use, telling who plays as each speaker's sweep begins.
+class ReportingSwitch final : public SpeakerSwitch {
+public:
+    ReportingSwitch(SpeakerSwitch& inner, std::function<void(int)> playing)
+        : inner_(inner), playing_(std::move(playing)) {}
+    bool solo(const std::vector<int>& speakers) override {
+        if (speakers.size() == 1)
+            playing_(speakers.front());
+        return inner_.solo(speakers);
+    }
+    bool restore() override { return inner_.restore(); }
+
+private:
+    SpeakerSwitch& inner_;
+    std::function<void(int)> playing_;
+};
 
 QString number(double v, int decimals, const char* unit) {
     // No "-0.00": what rounds to zero reads as zero.
@@ -199,8 +255,8 @@ void CTuneDlg::buildSetup(QWidget* page) {
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(tr2("音箱", "Speaker"), page), 0, 0);
-    grid->addWidget(new QLabel(tr2("下限（0 自动）", "From (0 auto)"), page), 0, 1);
-    grid->addWidget(new QLabel(tr2("上限（0 自动）", "To (0 auto)"), page), 0, 2);
+    grid->addWidget(new QLabel(tr2("最低频率", "Lowest frequency"), page), 0, 1);
+    grid->addWidget(new QLabel(tr2("最高频率", "Highest frequency"), page), 0, 2);
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         auto* box = new QCheckBox(speakerName(k), page);
         box->setObjectName(QString("TuneSpeaker_%1").arg(speakerOutputs()[std::size_t(k)].id));
@@ -332,6 +388,7 @@ void CTuneDlg::buildMeasure(QWidget* page) {
     connect(continue_, &QPushButton::clicked, this, [this] {
         continue_->setVisible(false);
         prompt_->clear();
+        status_->setText(tr2("正在开始扫频……", "Starting the sweeps…"));
         answerPlacement(1);
     });
     connect(cancel_, &QPushButton::clicked, this, [this] {
@@ -343,7 +400,7 @@ void CTuneDlg::buildMeasure(QWidget* page) {
 }
 
 void CTuneDlg::buildResults(QWidget* page) {
-    std::tie(summary_, results_, chartChoice_, chart_, apply_) =
+    std::tie(summary_, notes_, results_, chartChoice_, chart_, apply_) =
         buildResultTab(page, "Tune", "TuneResults",
                        {tr2("音箱", "Speaker"), tr2("电平", "Level"), tr2("延时", "Delay"),
                         tr2("极性", "Polarity"),
@@ -357,7 +414,7 @@ void CTuneDlg::buildResults(QWidget* page) {
 }
 
 void CTuneDlg::buildCheck(QWidget* page) {
-    std::tie(checkSummary_, checks_, checkChartChoice_, checkChart_, save_) =
+    std::tie(checkSummary_, checkNotes_, checks_, checkChartChoice_, checkChart_, save_) =
         buildResultTab(page, "TuneCheck", "TuneChecks",
                        {tr2("音箱", "Speaker"), tr2("电平误差", "Level error"),
                         tr2("到达误差", "Arrival error"),
@@ -468,6 +525,14 @@ TuneCallbacks CTuneDlg::callbacks() {
 }
 
 void CTuneDlg::askPlacement(int position, int positions, bool returning) {
+    position_ = returning ? 0 : position;
+    playing_ = -1;
+    status_->setText(
+        returning ? tr2("等待麦克风回到主座位。", "Waiting for the microphone at the main seat.")
+        : english_ ? QString("Waiting for the microphone at position %1 of %2.")
+                         .arg(position + 1)
+                         .arg(positions)
+                   : QString("等待麦克风就位：位置 %1 / %2。").arg(position + 1).arg(positions));
     if (returning)
         prompt_->setText(
             tr2("请把麦克风放回主座位。", "Put the microphone back at the main seat."));
@@ -492,13 +557,42 @@ void CTuneDlg::answerPlacement(int answer) {
     placed_.notify_all();
 }
 
-void CTuneDlg::onProgress(const QString& stage, double fraction) {
-    QString s = stage;
-    if (!english_) {
-        s.replace("position", "位置").replace(" of ", " / ").replace("check", "检查");
+void CTuneDlg::onProgress(const QString&, double fraction) {
+    // The whole run: each position a share, this one's part of it.
+    const int shares = checking_ ? 1 : std::max(ran_.positions, 1);
+    const double overall =
+        (std::min(position_, shares - 1) + std::clamp(fraction, 0.0, 1.0)) / double(shares);
+    progress_->setValue(std::max(progress_->value(), int(std::lround(overall * 1000))));
+}
+
+void CTuneDlg::onPlaying(int speaker) {
+    playing_ = speaker;
+    const auto at = std::find(order_.begin(), order_.end(), speaker);
+    if (at == order_.end())
+        return;
+    const int n = int(at - order_.begin()) + 1, of = int(order_.size());
+    const int positions = checking_ ? 1 : std::max(ran_.positions, 1);
+    QString s;
+    if (english_) {
+        s = QString(checking_    ? "Checking %1 (%2 of %3)"
+                    : detecting_ ? "Detecting %1 (%2 of %3)"
+                                 : "Measuring %1 (%2 of %3)")
+                .arg(speakerName(speaker))
+                .arg(n)
+                .arg(of);
+        if (positions > 1)
+            s += QString(", position %1 of %2").arg(position_ + 1).arg(positions);
+    } else {
+        s = QString(checking_    ? "正在检查%1（第 %2 个，共 %3 个）"
+                    : detecting_ ? "正在检测%1（第 %2 个，共 %3 个）"
+                                 : "正在测量%1（第 %2 个，共 %3 个）")
+                .arg(speakerName(speaker))
+                .arg(n)
+                .arg(of);
+        if (positions > 1)
+            s += QString("，位置 %1 / %2").arg(position_ + 1).arg(positions);
     }
-    status_->setText((english_ ? "Measuring: " : QString::fromUtf8("测量中：")) + s);
-    progress_->setValue(int(std::lround(std::clamp(fraction, 0.0, 1.0) * 1000)));
+    status_->setText(s);
 }
 
 void CTuneDlg::startWork(bool detect) {
@@ -542,12 +636,20 @@ void CTuneDlg::startWork(bool detect) {
     continue_->setVisible(false);
     prompt_->clear();
     progress_->setValue(0);
+    checking_ = false;
+    position_ = 0;
+    playing_ = -1;
+    order_ = o.speakers;
+    if (order_.empty())
+        for (int k = 0; k < kSpeakerOutputs; ++k)
+            order_.push_back(k);
     status_->setText(detect ? tr2("检测中……", "Detecting…") : tr2("准备中……", "Preparing…"));
     const ModeImage settings = settingsOf(editor_.store());
     ranDevices_ = chosenDevices();
     runWorker([this, o, settings, detect, devices = ranDevices_](const TuneCallbacks& cb) {
         Dsp dsp(editor_.store(), editor_.connection().link, editor_.connection().clock);
-        DspSpeakerSwitch speakers = linkSpeakerSwitch(editor_.connection().link, dsp);
+        DspSpeakerSwitch link = linkSpeakerSwitch(editor_.connection().link, dsp);
+        ReportingSwitch speakers(link, playingReporter());
         auto run =
             std::make_shared<RoomRun>(measureRoom(*audio_, speakers, o, devices, settings, cb));
         // The computation takes a second or two: here, not on the window's thread.
@@ -558,6 +660,13 @@ void CTuneDlg::startWork(bool detect) {
             this, [this, run, plan, detect] { detect ? onDetected(run) : onMeasured(run, plan); },
             Qt::QueuedConnection);
     });
+}
+
+std::function<void(int)> CTuneDlg::playingReporter() {
+    return [this](int speaker) {
+        QMetaObject::invokeMethod(
+            this, [this, speaker] { onPlaying(speaker); }, Qt::QueuedConnection);
+    };
 }
 
 void CTuneDlg::runWorker(std::function<void(const TuneCallbacks&)> work) {
@@ -668,6 +777,7 @@ void CTuneDlg::fillResults() {
     const TunePlan& p = *plan_;
     if (!p.ok) {
         summary_->setText(QString::fromStdString(p.error.text(english_)));
+        notes_->clear();
         apply_->setEnabled(false);
         results_->setRowCount(0);
         return;
@@ -689,9 +799,8 @@ void CTuneDlg::fillResults() {
     s += english_
              ? QString(" %1 settings change; nothing is sent before Apply.").arg(p.changes.size())
              : QString(" 将更改 %1 项设置；按“应用”前不发送任何内容。").arg(p.changes.size());
-    for (const Note& n : p.notes)
-        s += "\n" + QString::fromStdString(n.text(english_));
     summary_->setText(s);
+    notes_->setText(noteList(p.notes, english_));
 
     results_->setRowCount(0);
     for (int k = 0; k < kSpeakerOutputs; ++k) {
@@ -708,9 +817,8 @@ void CTuneDlg::fillResults() {
         results_->setItem(
             row, 2, tableItem(number(t.delayBeforeMs, 2, " → ") + number(t.delayMs, 2, " ms")));
         results_->setItem(row, 3,
-                          tableItem(k != kTuneSub ? QString("-")
-                                    : t.inverted  ? tr2("反相（全通）", "inverted (all-pass)")
-                                                  : tr2("正常", "normal")));
+                          tableItem(t.inverted ? tr2("反相（全通）", "inverted (all-pass)")
+                                               : tr2("正常", "normal")));
         results_->setItem(
             row, 4,
             tableItem(number(t.rmsBeforeDb, 2, " → ") + number(t.rmsPredictedDb, 2, " dB")));
@@ -737,7 +845,8 @@ void CTuneDlg::showChart(QComboBox* choice, QLabel* into, const TuneVerification
     const std::string file = choice->currentData().toString().toStdString();
     for (const Chart& c : tuneCharts(*plan_, check, english_))
         if (c.file == file) {
-            into->setPixmap(QPixmap::fromImage(services_.drawChart(c, kChartW, kChartH)));
+            into->setPixmap(QPixmap::fromImage(services_.drawChart(
+                c, std::max(into->width(), kChartW), std::max(into->height(), kChartH))));
             return;
         }
 }
@@ -785,12 +894,20 @@ void CTuneDlg::applyPlan() {
     close_->setEnabled(false);
     cancel_->setEnabled(true);
     progress_->setValue(0);
+    checking_ = true;
+    position_ = 0;
+    playing_ = -1;
+    order_.clear();
+    for (int k = 0; k < kSpeakerOutputs; ++k)
+        if (plan_->speakers[std::size_t(k)].connected)
+            order_.push_back(k);
     status_->setText(tr2("检查中……", "Checking…"));
     const TunePlan plan = *plan_;
     const TuneOptions o = ran_;
     runWorker([this, plan, o, devices = ranDevices_](const TuneCallbacks& cb) {
         Dsp dsp(editor_.store(), editor_.connection().link, editor_.connection().clock);
-        DspSpeakerSwitch speakers = linkSpeakerSwitch(editor_.connection().link, dsp);
+        DspSpeakerSwitch link = linkSpeakerSwitch(editor_.connection().link, dsp);
+        ReportingSwitch speakers(link, playingReporter());
         auto run =
             std::make_shared<TuneCheckRun>(checkTune(*audio_, speakers, o, plan, devices, cb));
         QMetaObject::invokeMethod(
@@ -818,12 +935,14 @@ void CTuneDlg::fillChecks() {
     if (!plan_ || !verification_)
         return;
     const TuneVerification& v = *verification_;
-    QString s = v.ok()
+    QString s = !v.ok() ? tr2("检查未达标（已发送的设置保留），见右。",
+                              "The check falls short (what was sent stays): see the "
+                              "notes.")
+                : v.notChecked.empty()
                     ? tr2("检查通过：调校在限度之内。", "Checked: the tuning is within its limits.")
-                    : tr2("检查未达标（已发送的设置保留）：",
-                          "The check falls short (what was sent stays):");
-    for (const Note& n : v.shortfalls)
-        s += "\n" + QString::fromStdString(n.text(english_));
+                    : tr2("检查通过：检查的各项都在限度之内；未检查的见右。",
+                          "Checked: every figure checked is within its limit; "
+                          "what could not be checked is in the notes.");
     s += english_
              ? QString("\nLevels within ±%1 dB, arrivals within ±%2 ms, Sub + mains dip %3 dB.")
                    .arg(v.levelSpreadDb, 0, 'f', 2)
@@ -834,6 +953,10 @@ void CTuneDlg::fillChecks() {
                    .arg(v.arrivalSpreadMs, 0, 'f', 3)
                    .arg(v.dipAfterDb, 0, 'f', 1);
     checkSummary_->setText(s);
+    std::vector<Note> notes = v.shortfalls;
+    for (const Note& n : v.notChecked)
+        notes.push_back({std::string("未检查：") + n.zh, "Not checked: " + n.en});
+    checkNotes_->setText(noteList(notes, english_));
     checks_->setRowCount(0);
     for (int k = 0; k < kSpeakerOutputs; ++k) {
         const SpeakerCheck& c = v.speakers[std::size_t(k)];
@@ -891,11 +1014,31 @@ void CTuneDlg::saveReport() {
 void CTuneDlg::reject() {
     // A run in progress stops first; every mute goes back before the window closes.
     if (worker_) {
-        cancelled_ = true;
-        answerPlacement(-1);
+        // Esc or the window's close button while measuring: exactly what Cancel does.
+        if (cancel_->isEnabled())
+            cancel_->click();
         return;
     }
     QDialog::reject();
+}
+
+QSize CTuneDlg::sizeHint() const {
+    // Every speaker's row and the whole chart, on a 1280 x 720 screen.
+    return QSize(1180, 660).expandedTo(minimumSizeHint());
+}
+
+void CTuneDlg::resizeEvent(QResizeEvent* e) {
+    QDialog::resizeEvent(e);
+    // The charts follow the window once its layout has settled.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (step() == Results)
+                showChart(chartChoice_, chart_, nullptr);
+            else if (step() == Check)
+                showChart(checkChartChoice_, checkChart_, verification());
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace q7

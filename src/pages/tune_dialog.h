@@ -95,6 +95,10 @@ public:
     QLabel* chartLabel() const { return chart_; }
 
     const std::optional<RoomMeasurement>& measured() const { return measured_; }
+    QLabel* notesLabel() const { return notes_; }
+    QLabel* checkNotesLabel() const { return checkNotes_; }
+    // Every speaker's row and the whole chart show at this size.
+    QSize sizeHint() const override;
 
 signals:
     // A stage of the work ended (the tests wait for it).
@@ -102,6 +106,7 @@ signals:
 
 protected:
     void reject() override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     EditorContext& editor_;
@@ -122,6 +127,7 @@ private:
     QPushButton *detect_, *start_, *continue_, *cancel_, *apply_, *save_, *back_, *close_;
     QProgressBar* progress_;
     QLabel *status_, *prompt_, *summary_, *checkSummary_, *chart_, *checkChart_;
+    QLabel *notes_, *checkNotes_;
     QTableWidget *results_, *checks_;
     QComboBox *chartChoice_, *checkChartChoice_;
 
@@ -133,6 +139,10 @@ private:
     std::condition_variable placed_;
     int placeAnswer_ = 0; // 0 waiting, 1 go on, -1 cancel
     bool detecting_ = false;
+    // Where the run is: for the status line and the progress over every position.
+    bool checking_ = false;
+    int position_ = 0, playing_ = -1;
+    std::vector<int> order_; // the speakers the run plays, in order
     // The group mutes as they were, put back if the amplifier goes away mid-sweep.
     std::vector<int> muteCells_, mutesBefore_;
     bool mutesOwed_ = false;
@@ -164,6 +174,8 @@ private:
     void askPlacement(int position, int positions, bool returning);
     void answerPlacement(int answer);
     void onProgress(const QString& stage, double fraction);
+    void onPlaying(int speaker);
+    std::function<void(int)> playingReporter();
     void onMeasured(std::shared_ptr<RoomRun> run, std::shared_ptr<TunePlan> plan);
     void onDetected(std::shared_ptr<RoomRun> run);
     void onChecked(std::shared_ptr<TuneCheckRun> run);

@@ -7,8 +7,10 @@
 #include "protocol/file_writer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -36,6 +38,9 @@ std::string speakerName(int k, bool english) {
 std::string fmt(const char* f, double v) {
     char buf[128];
     std::snprintf(buf, sizeof buf, f, v);
+    // What rounds to zero prints as zero ("+0.00", never "-0.00").
+    if (std::strtod(buf, nullptr) == 0)
+        std::snprintf(buf, sizeof buf, f, 0.0);
     return buf;
 }
 
@@ -98,6 +103,38 @@ constexpr std::uint32_t kBefore = 0xa0a6ae, kPredicted = 0x1f5fd0, kAfter = 0xd9
                         kTarget = 0x2e8540;
 
 } // namespace
+
+std::string tidyText(std::string s) {
+    auto digit = [&](std::size_t i) { return i < s.size() && s[i] >= '0' && s[i] <= '9'; };
+    // Signed figures ("+0.50 → -0.25 dB") keep a sign on zero: "+0.00".
+    bool signedFigures = false;
+    for (std::size_t i = 0; i + 1 < s.size(); ++i)
+        signedFigures = signedFigures || (s[i] == '+' && digit(i + 1));
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '-' || !digit(i + 1) || (i > 0 && digit(i - 1)))
+            continue;
+        std::size_t end = i + 1;
+        bool zero = true;
+        while (digit(end) || (end < s.size() && s[end] == '.' && digit(end + 1))) {
+            zero = zero && (s[end] == '0' || s[end] == '.');
+            ++end;
+        }
+        if (!zero)
+            continue;
+        if (signedFigures)
+            s[i] = '+';
+        else
+            s.erase(i, 1);
+    }
+    return s;
+}
+
+std::string noteSentence(const Note& note, bool english) {
+    std::string s = tidyText(note.text(english));
+    if (english && !s.empty() && s[0] >= 'a' && s[0] <= 'z')
+        s[0] = char(s[0] - 'a' + 'A');
+    return s;
+}
 
 // ---- layout ----
 
@@ -280,6 +317,15 @@ std::string chartSvg(const Chart& chart, int width, int height) {
 
 // ---- summary ----
 
+std::string checkVerdict(const TuneVerification& check, bool english) {
+    if (!check.ok())
+        return pick(english, "：未达标", ": short of the limits");
+    if (check.notChecked.empty())
+        return pick(english, "：全部在限度之内", ": every figure within its limit");
+    return pick(english, "：检查的各项都在限度之内（部分未检查，见下）",
+                ": every figure checked is within its limit (some could not be checked, below)");
+}
+
 std::vector<std::string> tuneSummary(const TunePlan& plan, const TuneVerification* check,
                                      bool english) {
     std::vector<std::string> lines;
@@ -341,18 +387,18 @@ std::vector<std::string> tuneSummary(const TunePlan& plan, const TuneVerificatio
         lines.push_back(line);
     }
     for (const Note& n : plan.notes)
-        lines.push_back(n.text(english));
+        lines.push_back(tidyText(n.text(english)));
     if (check && check->measured) {
         lines.push_back(std::string(pick(english, "检查（主座位）：电平相差 ±",
                                          "check at the main seat: levels within ±")) +
                         fmt("%.2f dB", check->levelSpreadDb) +
                         pick(english, "，到达时间相差 ±", ", arrivals within ±") +
-                        fmt("%.3f ms", check->arrivalSpreadMs) +
-                        (check->ok()
-                             ? pick(english, "：全部在限度之内", ": every figure within its limit")
-                             : pick(english, "：未达标", ": short of the limits")));
+                        fmt("%.3f ms", check->arrivalSpreadMs) + checkVerdict(*check, english));
         for (const Note& n : check->shortfalls)
             lines.push_back("  " + n.text(english));
+        for (const Note& n : check->notChecked)
+            lines.push_back(std::string(pick(english, "  未检查：", "  not checked: ")) +
+                            n.text(english));
     }
     return lines;
 }
@@ -385,12 +431,20 @@ std::string tuneReportHtml(const TunePlan& plan, const TuneVerification* check,
                                         "The settings were applied as one step (it can be undone).")
                                  : pick(en, "设置尚未应用。", "The settings were not applied.")) +
         "</p>\n";
-    if (check && check->measured)
+    if (check && check->measured) {
+        std::string verdict =
+            checkVerdict(*check, en).substr(std::string(pick(en, "：", ": ")).size());
+        if (en)
+            verdict[0] = char(std::toupper(static_cast<unsigned char>(verdict[0])));
         h += std::string("<p class=\"") + (check->ok() ? "ok" : "short") + "\">" +
-             (check->ok()
-                  ? pick(en, "检查：全部在限度之内。", "Check: every figure within its limit.")
-                  : pick(en, "检查：未达标。", "Check: short of the limits.")) +
-             "</p>\n";
+             pick(en, "检查：", "Check: ") + escape(verdict) + pick(en, "。", ".") + "</p>\n";
+        if (!check->notChecked.empty()) {
+            h += std::string("<p>") + pick(en, "未检查：", "Not checked:") + "</p>\n<ul>\n";
+            for (const Note& n : check->notChecked)
+                h += "<li>" + escape(noteSentence(n, en)) + "</li>\n";
+            h += "</ul>\n";
+        }
+    }
     h += std::string("<table>\n<tr><th>") + pick(en, "音箱", "Speaker") + "</th><th>" +
          pick(en, "电平 (dB)", "Level (dB)") + "</th><th>" + pick(en, "延时 (ms)", "Delay (ms)") +
          "</th><th>" + pick(en, "极性", "Polarity") + "</th><th>" +
@@ -434,7 +488,7 @@ std::string tuneReportHtml(const TunePlan& plan, const TuneVerification* check,
                                : chartSvg(charts[i]);
     h += std::string("<h2>") + pick(en, "更改的设置", "Settings changed") + "</h2>\n<ul>\n";
     for (const Difference& d : plan.changes)
-        h += "<li>" + escape(describe(d, en)) + "</li>\n";
+        h += "<li>" + escape(tidyText(describe(d, en))) + "</li>\n";
     if (plan.changes.empty())
         h += std::string("<li>") + pick(en, "无", "none") + "</li>\n";
     h += "</ul>\n</body>\n</html>\n";

@@ -78,9 +78,19 @@ struct TuneReportInfo {
 std::string tuneReportHtml(const TunePlan& plan, const TuneVerification* check,
                            const TuneReportInfo& info, const std::vector<std::string>& images);
 
+// The check's verdict as the summary puts it after a colon (": every figure within its limit"),
+// saying so when some figure could not be checked.
+std::string checkVerdict(const TuneVerification& check, bool english);
+
 // The lines a summary prints: one per speaker, the crossover, notes, the check.
 std::vector<std::string> tuneSummary(const TunePlan& plan, const TuneVerification* check,
                                      bool english);
+
+// A figure's text as it should read: "-0.00" (something that rounds to zero) becomes "0.00",
+// "+0.00" where the sign was asked for.
+std::string tidyText(std::string text);
+// A note shown on its own: tidied, and in English starting with a capital.
+std::string noteSentence(const Note& note, bool english);
 
 // Writes DIR/index.html, a chart per speaker (PNG with a painter, else SVG), before.q7M and
 // tuned.q7M (the settings before and as the tuning leaves them). False with the reason in error.

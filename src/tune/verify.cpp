@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace q7 {
 
@@ -11,6 +12,8 @@ namespace {
 std::string fmt(const char* f, double v) {
     char buf[96];
     std::snprintf(buf, sizeof buf, f, v);
+    if (std::strtod(buf, nullptr) == 0)
+        std::snprintf(buf, sizeof buf, f, 0.0);
     return buf;
 }
 
@@ -95,6 +98,16 @@ TuneVerification verifyTune(const TunePlan& plan, const PositionSweeps& after,
         v.sumAfterDb = sixthOctaveDb(sum);
         v.dipOk = v.dipAfterDb <= tol.dipDb;
     }
+    // What the figures above leave out.
+    const TuneSpeaker& subPlan = plan.speakers[kTuneSub];
+    if (v.speakers[kTuneSub].measured && !subPlan.delayWhole)
+        v.notChecked.push_back({"超低的到达时间：其延时为“高频延时”方式，调校无法对时",
+                                "the Sub's arrival: its delay is in \"High Freq\" mode, so the "
+                                "tuning could not time it"});
+    if (v.speakers[kTuneSub].measured && v.sumAfterDb.empty())
+        v.notChecked.push_back({"超低与主音箱的叠加：没有测得主音箱或分频点",
+                                "the Sub + mains dip: no main speaker "
+                                "or crossover to check it against"});
     v.levelsOk = v.levelSpreadDb <= tol.levelDb;
     v.arrivalsOk = v.arrivalSpreadMs <= tol.arrivalMs;
     v.predictionOk = predictionWorst <= tol.predictionDb;

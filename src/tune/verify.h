@@ -26,6 +26,7 @@ struct TuneVerification {
     std::vector<double> sumAfterDb;
     bool levelsOk = false, arrivalsOk = false, dipOk = false, predictionOk = false;
     std::vector<Note> shortfalls; // one line for each limit missed
+    std::vector<Note> notChecked; // each figure the check could not tell, and why
     bool ok() const { return measured && levelsOk && arrivalsOk && dipOk && predictionOk; }
 };
 

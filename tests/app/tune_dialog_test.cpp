@@ -10,11 +10,13 @@
 #include "params/param_names.h"
 #include "sim/room.h"
 #include "sim/synthetic_room.h"
+#include "ui/info_popup.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -191,17 +193,36 @@ TEST(TuneRoom, MeasuresTwoSeatsShowsTheTuningAppliesItAsOneStepAndChecksIt) {
 
     rig.click(dlg->startButton());
     EXPECT_EQ(dlg->step(), CTuneDlg::Measure);
-    // The microphone at the main seat, then at the second seat: the user says when.
+    // The microphone at the main seat, then at the second seat: the user says when. The status
+    // line says who plays where, one line replacing the last; the bar runs over both seats.
+    QStringList statuses;
+    auto watch = [&](const std::function<bool()>& until) {
+        return rig.runUntil([&] {
+            const QString now = dlg->statusLabel()->text();
+            if (statuses.isEmpty() || statuses.back() != now)
+                statuses << now;
+            return until();
+        });
+    };
     for (int position = 0; position < 2; ++position) {
-        ASSERT_TRUE(rig.runUntil([&] { return dlg->continueButton()->isVisible(); }))
+        ASSERT_TRUE(watch([&] { return dlg->continueButton()->isVisible(); }))
             << "position " << position + 1;
         EXPECT_TRUE(dlg->findChild<QLabel*>("TunePrompt")
                         ->text()
                         .contains(QString("position %1 of 2").arg(position + 1)));
+        EXPECT_EQ(dlg->statusLabel()->text(),
+                  QString("Waiting for the microphone at position %1 of 2.").arg(position + 1));
+        if (position == 1) {
+            EXPECT_NEAR(dlg->progressBar()->value(), 500, 20) << "one seat of two measured";
+            EXPECT_TRUE(statuses.contains("Measuring Sub (3 of 3), position 1 of 2"))
+                << statuses.join(" | ").toStdString();
+        }
         rig.click(dlg->continueButton());
     }
-    ASSERT_TRUE(rig.runUntil([&] { return dlg->step() == CTuneDlg::Results; }))
+    ASSERT_TRUE(watch([&] { return dlg->step() == CTuneDlg::Results; }))
         << dlg->statusLabel()->text().toStdString();
+    EXPECT_TRUE(statuses.contains("Measuring Main L (1 of 3), position 2 of 2"))
+        << statuses.join(" | ").toStdString();
     // Shown, not sent: the settings and the amplifier as they were, every mute back.
     ASSERT_NE(dlg->plan(), nullptr);
     ASSERT_TRUE(dlg->plan()->ok);
@@ -210,7 +231,28 @@ TEST(TuneRoom, MeasuresTwoSeatsShowsTheTuningAppliesItAsOneStepAndChecksIt) {
     rig.settle();
     EXPECT_EQ(rig.sim.current(), amplifierBefore);
     EXPECT_TRUE(dlg->resultsTable()->item(2, 0)->text() == "Sub");
+    EXPECT_EQ(dlg->resultsTable()->item(0, 3)->text(), "normal") << "as the report says it";
     EXPECT_FALSE(dlg->chartLabel()->pixmap().isNull()) << "a chart of the first speaker";
+    // The notes: a bulleted list of sentences.
+    const QString notes = dlg->notesLabel()->text();
+    EXPECT_TRUE(notes.contains("<li>")) << notes.toStdString();
+    for (const QString& item : notes.split("<li>").mid(1))
+        EXPECT_TRUE(item.at(0).isUpper()) << item.toStdString();
+    // At its own size the page shows every speaker's row and the whole chart, on a 1280 x 720
+    // screen; a larger window draws a larger chart.
+    const QSize size = dlg->sizeHint();
+    EXPECT_LE(size.width(), 1280);
+    EXPECT_LE(size.height(), 680);
+    dlg->resize(size);
+    rig.settle();
+    QTableWidget* table = dlg->resultsTable();
+    EXPECT_GE(table->viewport()->height(), 8 * table->verticalHeader()->defaultSectionSize());
+    const QRect chart(dlg->chartLabel()->mapTo(dlg, QPoint(0, 0)), dlg->chartLabel()->size());
+    EXPECT_TRUE(dlg->rect().contains(chart));
+    EXPECT_LE(dlg->chartLabel()->pixmap().width(), chart.width());
+    const int drawn = dlg->chartLabel()->pixmap().width();
+    dlg->resize(size + QSize(200, 100));
+    ASSERT_TRUE(rig.runUntil([&] { return dlg->chartLabel()->pixmap().width() > drawn; }));
     // Every speaker's chart and the Sub with the mains are offered.
     EXPECT_EQ(dlg->chartBox()->count(), 4);
 
@@ -225,6 +267,12 @@ TEST(TuneRoom, MeasuresTwoSeatsShowsTheTuningAppliesItAsOneStepAndChecksIt) {
     EXPECT_TRUE(dlg->verification()->levelsOk);
     EXPECT_TRUE(dlg->verification()->arrivalsOk);
     EXPECT_EQ(dlg->checkTable()->rowCount(), 3);
+    // The built-in room's Sub delays only above its split: what was not checked is said so.
+    EXPECT_TRUE(
+        dlg->findChild<QLabel*>("TuneCheckSummary")->text().contains("every figure checked"));
+    EXPECT_TRUE(dlg->checkNotesLabel()->text().contains("Not checked: the Sub&#39;s arrival") ||
+                dlg->checkNotesLabel()->text().contains("Not checked: the Sub's arrival"))
+        << dlg->checkNotesLabel()->text().toStdString();
     const ModeImage tuned = settingsOf(rig.editor->store());
     EXPECT_TRUE(changed(tuned, dlg->plan()->after).empty());
 
@@ -257,6 +305,7 @@ TEST(TuneRoom, MeasuresTwoSeatsShowsTheTuningAppliesItAsOneStepAndChecksIt) {
 TEST(TuneRoom, CancelInTheMiddleLeavesEveryMuteAndSettingAsBefore) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
+    rig.editor->setLanguageIndex(kEnglish);
     CTuneDlg* dlg = openAssistant(rig);
     ASSERT_NE(dlg, nullptr);
     const auto mutesBefore = mutes(rig.sim);
@@ -268,14 +317,20 @@ TEST(TuneRoom, CancelInTheMiddleLeavesEveryMuteAndSettingAsBefore) {
     ASSERT_TRUE(rig.runUntil([&] { return !dlg->busy(); }));
     EXPECT_EQ(dlg->step(), CTuneDlg::Setup);
     EXPECT_EQ(dlg->plan(), nullptr);
+    EXPECT_EQ(rig.editor->infoPopup()->text(), "Cancelled: every mute is as it was.");
     rig.settle();
     EXPECT_EQ(mutes(rig.sim), mutesBefore);
     EXPECT_TRUE(changed(settingsOf(rig.editor->store()), before).empty());
-    // Closing the window while it measures stops the run as well.
+    // Esc while it measures is Cancel: the window stays, back at the set-up, and says so.
+    rig.click(rig.editor->infoPopup()->findChild<QPushButton*>());
     rig.click(dlg->startButton());
     ASSERT_TRUE(rig.runUntil([&] { return dlg->progressBar()->value() > 0; }));
     QTest::keyClick(dlg, Qt::Key_Escape);
+    EXPECT_EQ(dlg->statusLabel()->text(), "Cancelling…");
     ASSERT_TRUE(rig.runUntil([&] { return !dlg->busy(); }));
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(dlg->step(), CTuneDlg::Setup);
+    EXPECT_EQ(rig.editor->infoPopup()->text(), "Cancelled: every mute is as it was.");
     rig.settle();
     EXPECT_EQ(mutes(rig.sim), mutesBefore);
 }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -80,6 +81,13 @@ TEST(Q7ctlTune, TunesTheBuiltInRoomAndChecksIt) {
     EXPECT_TRUE(j["applied"].boolean);
     EXPECT_TRUE(j["verified"].boolean);
     ASSERT_FALSE(j["changed"].array.empty());
+    // The built-in room's Sub delays only above its split: verified, but its arrival is named
+    // as not checked rather than passed over.
+    ASSERT_EQ(j["not_checked"].array.size(), 1u) << r.out;
+    EXPECT_NE(j["not_checked"].array[0].string.find("Sub's arrival"), std::string::npos);
+    // Figures to the step they are worth: no binary fractions' tails, no negative zero.
+    EXPECT_FALSE(std::regex_search(r.out, std::regex(R"([0-9]\.[0-9]*(0000|9999)[0-9])"))) << r.out;
+    EXPECT_FALSE(std::regex_search(r.out, std::regex(R"(-0(\.0*)?[^.0-9])"))) << r.out;
     // The amplifier now holds the tuning; every mute is as it was.
     EXPECT_NE(b.sim.current(), before);
     EXPECT_EQ(mutes(b.sim), mutesBefore);
@@ -93,12 +101,32 @@ TEST(Q7ctlTune, TunesTheBuiltInRoomAndChecksIt) {
     const std::string page((std::istreambuf_iterator<char>(html)), {});
     EXPECT_NE(page.find("Room tuning report"), std::string::npos);
     EXPECT_NE(page.find("Settings changed"), std::string::npos);
+    EXPECT_NE(page.find("Not checked"), std::string::npos);
+    EXPECT_EQ(page.find("every figure within its limit"), std::string::npos);
+    std::smatch negativeZero;
+    EXPECT_FALSE(std::regex_search(page, negativeZero, std::regex(R"(-0\.0*[^.0-9])")))
+        << negativeZero.str() << negativeZero.suffix().str().substr(0, 80);
     EXPECT_NE(page.find("src=\"sub-mains.svg\""), std::string::npos);
     for (const char* f : {"main-l.svg", "sub.svg", "sub-mains.svg", "before.q7M", "tuned.q7M"})
         EXPECT_TRUE(std::filesystem::exists(dir + "/" + f)) << f;
     ParameterStore tuned;
     EXPECT_TRUE(readModeFile(dir + "/tuned.q7M", tuned));
     std::filesystem::remove_all(dir);
+}
+
+TEST(Q7ctlTune, AFailureStillAnswersInJson) {
+    // The sweeps drown in the room's noise: exit 1, and an object saying why on stdout.
+    Bench b(SimOptions{.noiseDb = -20});
+    const Result r = b.run({"--simulator=noise_db=-20", "tune", "--sweep-seconds", "1", "--json"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    const Json j = parsed(r.out);
+    EXPECT_EQ(j["error"].type, Json::Type::String) << r.out;
+    EXPECT_FALSE(j["error"].string.empty());
+    EXPECT_FALSE(j["verified"].boolean);
+    // Bad usage keeps its exit code and answers alike.
+    const Result bad = b.run({"--simulator", "tune", "--positions", "10", "--json"});
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_NE(parsed(bad.out)["error"].string.find("--positions"), std::string::npos) << bad.out;
 }
 
 TEST(Q7ctlTune, ADryRunSendsNothing) {
@@ -112,6 +140,7 @@ TEST(Q7ctlTune, ADryRunSendsNothing) {
     EXPECT_NE(r.out.find("main-l: level"), std::string::npos);
     EXPECT_EQ(r.out.find("center:"), std::string::npos);
     EXPECT_EQ(r.out.find("check at the main seat"), std::string::npos);
+    EXPECT_FALSE(std::regex_search(r.out, std::regex(R"(-0\.0*[^.0-9])"))) << r.out;
 }
 
 TEST(Q7ctlTune, PositionsComeFromTheRoomsFolders) {
