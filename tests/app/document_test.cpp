@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
+#include <QTest>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QWindow>
@@ -116,6 +117,14 @@ TEST(Closing, ACancelledOrFailedSaveWhileConnectedKeepsTheWindowOpen) {
     rig.frame().close();
     EXPECT_FALSE(rig.frame().isVisible());
     EXPECT_EQ(QFile(rig.prompter.savePath).size(), 1791);
+    // The close goes out on the writer thread after every report queued before it.
+    const auto closed = [&rig] {
+        for (const Report& r : rig.sent())
+            if (r[1] == CMD_CLOSE)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(closed, 10000)) << "the link was closed";
     bool stored = false;
     for (const Report& r : rig.sent())
         stored |= r == shortCommand(CMD_MODE_STORE, 0);
