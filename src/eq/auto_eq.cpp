@@ -461,25 +461,36 @@ std::vector<int> allOf(std::size_t n) {
     return v;
 }
 
+std::vector<Param> withoutBand(const std::vector<Param>& ps, std::size_t i) {
+    std::vector<Param> out = ps;
+    out.erase(out.begin() + std::ptrdiff_t(i));
+    return out;
+}
+
+// The set with one band more, put at whichever of the seeds' places, refined alone, takes out
+// most of what is left; empty when there is no place to try.
+std::vector<Param> placeBand(const Fitter& f, const std::vector<Param>& ps, bool cutOnly) {
+    std::vector<Param> pick;
+    double least = 1e300;
+    for (const Param& p : f.seeds(ps, cutOnly, kSeedCandidates)) {
+        std::vector<Param> trial = ps;
+        trial.push_back(p);
+        const double c = f.refine(trial, {int(trial.size()) - 1}, 12);
+        if (c < least) {
+            least = c;
+            pick = std::move(trial);
+        }
+    }
+    return pick;
+}
+
 // Greedy placement settles in the first good basin it finds. Each band in turn taken out and put
 // back where the residual then strays most, the whole set refined; then random moves of one band
 // from the best set found, each refined, kept when they lower the cost.
 void polish(const Fitter& f, std::vector<Param>& ps, double& best, bool cutOnly) {
     if (ps.size() > 1) {
         for (std::size_t i = 0; i < ps.size(); ++i) {
-            std::vector<Param> without = ps;
-            without.erase(without.begin() + std::ptrdiff_t(i));
-            std::vector<Param> pick;
-            double least = 1e300;
-            for (const Param& p : f.seeds(without, cutOnly, kSeedCandidates)) {
-                std::vector<Param> trial = without;
-                trial.push_back(p);
-                const double c = f.refine(trial, {int(trial.size()) - 1}, 12);
-                if (c < least) {
-                    least = c;
-                    pick = std::move(trial);
-                }
-            }
+            std::vector<Param> pick = placeBand(f, withoutBand(ps, i), cutOnly);
             if (pick.empty())
                 continue;
             const double c = f.refine(pick, allOf(pick.size()), 20);
@@ -514,17 +525,7 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
     std::vector<Param> ps;
     // Each band where, placed alone, it takes out most of what is left.
     for (int j = 0; j < k; ++j) {
-        std::vector<Param> pick;
-        double least = 1e300;
-        for (const Param& p : f.seeds(ps, cutOnly, kSeedCandidates)) {
-            std::vector<Param> trial = ps;
-            trial.push_back(p);
-            const double c = f.refine(trial, {j}, 12);
-            if (c < least) {
-                least = c;
-                pick = std::move(trial);
-            }
-        }
+        std::vector<Param> pick = placeBand(f, ps, cutOnly);
         if (pick.empty())
             break;
         ps = std::move(pick);
@@ -557,29 +558,15 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
         for (std::size_t i = 0; i < ps.size(); ++i) {
             if (ps[i].type != filter::Peq)
                 continue;
-            std::vector<Param> without = ps;
-            without.erase(without.begin() + std::ptrdiff_t(i));
-            const double loss = f.cost(without) - best;
+            const double loss = f.cost(withoutBand(ps, i)) - best;
             if (loss < leastLoss) {
                 leastLoss = loss;
                 weakest = i;
             }
         }
         bool moved = false;
-        std::vector<Param> without = ps;
-        without.erase(without.begin() + std::ptrdiff_t(weakest));
         // Each place tried with the new band alone; the best of them refined with the rest.
-        std::vector<Param> pick;
-        double least = 1e300;
-        for (const Param& p : f.seeds(without, cutOnly, kSeedCandidates)) {
-            std::vector<Param> trial = without;
-            trial.push_back(p);
-            const double c = f.refine(trial, {int(trial.size()) - 1}, 12);
-            if (c < least) {
-                least = c;
-                pick = std::move(trial);
-            }
-        }
+        std::vector<Param> pick = placeBand(f, withoutBand(ps, weakest), cutOnly);
         if (!pick.empty()) {
             const double c = f.refine(pick, allOf(pick.size()), 20);
             if (c < best * 0.999) {

@@ -39,11 +39,6 @@ int bandWrites(EditorRig& rig) {
     return n;
 }
 
-template <class Page> Page* show(EditorRig& rig, PageKind kind) {
-    rig.view().showPage(kind);
-    return dynamic_cast<Page*>(rig.view().currentPage());
-}
-
 } // namespace
 
 TEST(BandEdits, EnterInOneBoxChangesThatValueOnly) {
@@ -170,7 +165,7 @@ TEST(BandEdits, AVerticalDragKeepsTheFrequencyWhereItWasGrabbed) {
 TEST(BandEdits, OnlyTheLeftButtonMovesDelayMarkersAndSpeakers) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    auto* delay = show<CDelayDlg>(rig, PageKind::Delay);
+    auto* delay = rig.showPage<CDelayDlg>(PageKind::Delay);
     ASSERT_NE(delay, nullptr);
     CDelayPanel* panel = delay->panel();
     const CDelayPanel::Channel& c = panel->channel(2);
@@ -187,7 +182,7 @@ TEST(BandEdits, OnlyTheLeftButtonMovesDelayMarkersAndSpeakers) {
     rig.run(10);
     EXPECT_GT(rig.editor->store().cellFloat(153), before + 10) << "the left button drags";
 
-    auto* location = show<CSSVCDlg>(rig, PageKind::Location);
+    auto* location = rig.showPage<CSSVCDlg>(PageKind::Location);
     ASSERT_NE(location, nullptr);
     CSSVolumePanel* plan = location->panel();
     const QPoint listener(plan->point(0).px, plan->point(0).py);

@@ -163,6 +163,11 @@ struct EditorRig {
 
     CMainFrame& frame() { return *editor->frame(); }
     CHX2060v13View& view() { return frame().view(); }
+    // Shows a page as the navigation does and hands it over as its own type.
+    template <class Page> Page* showPage(PageKind kind, int bank = 0) {
+        view().showPage(kind, bank);
+        return dynamic_cast<Page*>(view().currentPage());
+    }
     Ribbon& ribbon() { return frame().ribbon(); }
     MainStatusBar& status() { return frame().statusBarPanes(); }
 

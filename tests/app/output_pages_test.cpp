@@ -36,11 +36,6 @@ using namespace q7::test;
 
 namespace {
 
-template <class Page> Page* show(EditorRig& rig, PageKind kind, int bank = 0) {
-    rig.view().showPage(kind, bank);
-    return dynamic_cast<Page*>(rig.view().currentPage());
-}
-
 std::vector<std::uint32_t> floats(std::initializer_list<float> values) {
     std::vector<std::uint32_t> out;
     for (float v : values)
@@ -79,7 +74,7 @@ TEST(OutputPage, MixMuteAndGraphOfEachOutput) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     rig.editor->setLanguageIndex(kEnglish);
-    auto* page = show<CDialogOutput>(rig, PageKind::Output, 5);
+    auto* page = rig.showPage<CDialogOutput>(PageKind::Output, 5);
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->graph()->bandCount(), 24);
     EXPECT_EQ(page->bands()->list()->rowCount(), 24);
@@ -158,7 +153,7 @@ TEST(OutputPage, SubRecordsTranslateAndSlopesSendAllFour) {
         s.setBand(8, r, BandRecord::encode(1, 0.0, 80, 0.7));
     s.setBand(8, 8, BandRecord::encode(1, 2.0, 60, 2.0));
     s.setBand(8, 2, BandRecord::encode(12, 0.0, 90, 0.7));
-    auto* page = show<CDialogOutput>(rig, PageKind::Output, 2);
+    auto* page = rig.showPage<CDialogOutput>(PageKind::Output, 2);
     EXPECT_EQ(page->graph()->bandCount(), 20);
     EXPECT_EQ(page->bands()->list()->rowCount(), 5);
     EXPECT_EQ(page->graph()->band(6).type, 12) << "store record 2 is graph record 6";
@@ -200,7 +195,7 @@ TEST(CompressorPage, SlidersTruncateLabelsRoundAndSendsCarryTheRecord) {
     s.setCellFloat(100, 10.7f);
     s.setCellFloat(101, 1000.0f);
     s.setCellInt(97, 0);
-    auto* page = show<CCompDlg>(rig, PageKind::Compressor);
+    auto* page = rig.showPage<CCompDlg>(PageKind::Compressor);
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->slider(0, 0)->GetPos(), -12);
     EXPECT_EQ(page->valueLabel(0, 0)->text(), "-13dB");
@@ -258,7 +253,7 @@ TEST(CompressorPage, SlidersTruncateLabelsRoundAndSendsCarryTheRecord) {
 
 TEST(CompressorPage, WithoutAnAmplifierTheStoreStillChanges) {
     EditorRig rig(SimOptions{.startUnplugged = true});
-    auto* page = show<CCompDlg>(rig, PageKind::Compressor);
+    auto* page = rig.showPage<CCompDlg>(PageKind::Compressor);
     rig.clearTrace();
     const int t = dragBmpSlider(page->slider(4, 0), -30);
     rig.run(10);
@@ -274,7 +269,7 @@ TEST(CompressorPage, WithoutAnAmplifierTheStoreStillChanges) {
 TEST(DelayPage, TypedSpunAndDraggedDelays) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    auto* page = show<CDelayDlg>(rig, PageKind::Delay);
+    auto* page = rig.showPage<CDelayDlg>(PageKind::Delay);
     ASSERT_NE(page, nullptr);
     ParameterStore& s = rig.editor->store();
     auto samples = [&] { return rig.sim.dspValue(5, 35); };
@@ -344,7 +339,7 @@ TEST(DelayPage, ModesSplitFiltersAndEnableStates) {
     s.setCellInt(106, 0);
     s.setCellInt(104, 0);
     rig.clearTrace();
-    auto* page = show<CDelayDlg>(rig, PageKind::Delay);
+    auto* page = rig.showPage<CDelayDlg>(PageKind::Delay);
     rig.run(10);
     EXPECT_EQ(page->splitSlider(0)->GetPos(), 0);
     EXPECT_EQ(page->splitLabel(0)->text(), "500Hz");
@@ -394,7 +389,7 @@ TEST(LocationPage, EditsClampStoreAndSendPlanAndLevels) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     ParameterStore& s = rig.editor->store();
-    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    auto* page = rig.showPage<CSSVCDlg>(PageKind::Location);
     ASSERT_NE(page, nullptr);
     click(page->resetButton(), page->resetButton()->rect().center());
     rig.run(10);
@@ -454,7 +449,7 @@ TEST(LocationPage, EditsClampStoreAndSendPlanAndLevels) {
 TEST(LocationPage, ResetAllSendsFlatLevelsAndTheFactoryPlan) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    auto* page = rig.showPage<CSSVCDlg>(PageKind::Location);
     retype(page->pointEdit(5, true), "-1.7");
     rig.run(10);
     rig.clearTrace();
@@ -484,7 +479,7 @@ TEST(LocationPage, ShrinkingTheRoomKeepsPositionsUntilEdited) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     ParameterStore& s = rig.editor->store();
-    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    auto* page = rig.showPage<CSSVCDlg>(PageKind::Location);
     retype(page->roomEdit(false), "12", false); // clamps to 10
     click(page->modifyButton(), page->modifyButton()->rect().center());
     EXPECT_EQ(page->roomEdit(false)->text(), "10m");
@@ -516,7 +511,7 @@ TEST(LocationPage, DraggingASpeakerStoresItAndItsLevel) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     ParameterStore& s = rig.editor->store();
-    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    auto* page = rig.showPage<CSSVCDlg>(PageKind::Location);
     click(page->resetButton(), page->resetButton()->rect().center());
     CSSVolumePanel* panel = page->panel();
     const QPoint at(panel->point(3).px, panel->point(3).py); // Main R at (1, 1)
@@ -558,7 +553,7 @@ TEST(Tenths, EveryStoredTenthComesBackWhole) {
 TEST(DelayPage, TheSpinStepsByOneTenthFromATypedDelay) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    auto* page = show<CDelayDlg>(rig, PageKind::Delay);
+    auto* page = rig.showPage<CDelayDlg>(PageKind::Delay);
     retype(page->delayEdit(0), "4.1");
     EXPECT_EQ(page->delaySpin(0)->position(), 41);
     rig.run(10);
@@ -587,7 +582,7 @@ TEST(LocationPage, ThePositionSpinStepsByOneTenthFromATypedPosition) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     ParameterStore& s = rig.editor->store();
-    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    auto* page = rig.showPage<CSSVCDlg>(PageKind::Location);
     click(page->resetButton(), page->resetButton()->rect().center());
     retype(page->pointEdit(2, true), "+0.7");
     EXPECT_EQ(page->pointSpin(2, true)->position(), 7);
@@ -616,7 +611,7 @@ TEST(LocationPage, ThePositionSpinStepsByOneTenthFromATypedPosition) {
 TEST(NavRow, TheShownPagesOwnButtonKeepsWhatIsBeingTyped) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    auto* delay = show<CDelayDlg>(rig, PageKind::Delay);
+    auto* delay = rig.showPage<CDelayDlg>(PageKind::Delay);
     retype(delay->delayEdit(1), "33.3", false);
     rig.clearTrace();
     click(delay->nav()->button(1074));
@@ -663,7 +658,7 @@ TEST(OutputPage, TheSubSlopeListFollowsTheBandsType) {
         for (int r = 1; r <= 3; ++r)
             s.setBand(8, 4 * k + r, BandRecord::encode(1, 0.0, hz[k], 0.7));
     }
-    auto* page = show<CDialogOutput>(rig, PageKind::Output, 2);
+    auto* page = rig.showPage<CDialogOutput>(PageKind::Output, 2);
     ASSERT_EQ(page->bank(), 2);
     BandEditor* e = page->bands();
 
@@ -695,7 +690,7 @@ TEST(Pages, TheWheelOverTheBareBackgroundTurnsTheFocusedControl) {
     ASSERT_TRUE(rig.connect());
     ParameterStore& s = rig.editor->store();
 
-    auto* comp = show<CCompDlg>(rig, PageKind::Compressor);
+    auto* comp = rig.showPage<CCompDlg>(PageKind::Compressor);
     CXBmpSlider* threshold = comp->slider(3, 0);
     click(threshold, bmpSliderPointFor(threshold, threshold->GetPos()));
     const int t = threshold->GetPos();
@@ -752,7 +747,7 @@ TEST(Pages, TheWheelOverTheBareBackgroundTurnsTheFocusedControl) {
 
 TEST(DelayAndLocationPages, ThePanelsNameTheChannelsInTheLanguageShown) {
     EditorRig rig(SimOptions{.startUnplugged = true});
-    auto* delay = show<CDelayDlg>(rig, PageKind::Delay);
+    auto* delay = rig.showPage<CDelayDlg>(PageKind::Delay);
     EXPECT_EQ(delay->panel()->channelName(0), QString::fromUtf8("前置左(ML)"));
     const QImage zh = delay->panel()->grab().toImage();
     rig.editor->setLanguageIndex(kEnglish);

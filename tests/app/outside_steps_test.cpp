@@ -26,11 +26,6 @@ using namespace q7::test;
 
 namespace {
 
-template <class Page> Page* show(EditorRig& rig, PageKind kind, int bank = 0) {
-    rig.view().showPage(kind, bank);
-    return dynamic_cast<Page*>(rig.view().currentPage());
-}
-
 // One step of several values from outside the page, as a room tuning's Apply makes it.
 void outsideStep(EditorRig& rig, const std::function<void(Dsp&)>& f) {
     rig.editor->edits().edit(
@@ -58,7 +53,7 @@ std::uint32_t samplesOf(EditorRig& rig, DelayChannel c) {
 TEST(OutsideSteps, TheDelayPageShowsThemAndItsSpinsStepFromThem) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
-    auto* page = show<CDelayDlg>(rig, PageKind::Delay);
+    auto* page = rig.showPage<CDelayDlg>(PageKind::Delay);
     ASSERT_NE(page, nullptr);
     constexpr int kRearL = int(DelayChannel::RearL), kCenter = int(DelayChannel::Center);
     outsideStep(rig, [](Dsp& d) {
@@ -115,7 +110,7 @@ TEST(OutsideSteps, TheLocationPageShowsThemAndItsSpinsStepFromThem) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     ParameterStore& s = rig.editor->store();
-    auto* page = show<CSSVCDlg>(rig, PageKind::Location);
+    auto* page = rig.showPage<CSSVCDlg>(PageKind::Location);
     ASSERT_NE(page, nullptr);
     retype(page->roomEdit(false), "10", false);
     retype(page->roomEdit(true), "10", false);
@@ -157,7 +152,7 @@ TEST(OutsideSteps, TheOutputAndCompressorPagesShowThemKeepingTheBandPicked) {
     EditorRig rig;
     ASSERT_TRUE(rig.connect());
     ParameterStore& s = rig.editor->store();
-    auto* page = show<CDialogOutput>(rig, PageKind::Output, 5);
+    auto* page = rig.showPage<CDialogOutput>(PageKind::Output, 5);
     ASSERT_NE(page, nullptr);
     const int bank = page->bank();
     BandEditor* bands = page->bands();
@@ -177,7 +172,7 @@ TEST(OutsideSteps, TheOutputAndCompressorPagesShowThemKeepingTheBandPicked) {
     rig.run(10);
     EXPECT_NEAR(bands->shown(3).gainDb, before.gainDb(), 0.05);
 
-    auto* comp = show<CCompDlg>(rig, PageKind::Compressor);
+    auto* comp = rig.showPage<CCompDlg>(PageKind::Compressor);
     ASSERT_NE(comp, nullptr);
     const CompressorInfo& c = compressorInfo(OutputGroup::Main);
     outsideStep(rig, [&](Dsp& d) {
