@@ -510,10 +510,15 @@ TuneCallbacks CTuneDlg::callbacks() {
                 askPlacement(position, positions, returning);
             },
             Qt::QueuedConnection);
-        // Waiting for the user, not for time.
-        Clock::Idle idle(editor_.connection().clock);
+        // Waiting for the user, not for time; on the clock, so that time stands still from the
+        // moment the answer is given until this thread runs again.
+        editor_.connection().clock.waitUntil(
+            [this](double) {
+                std::lock_guard lock(placeMutex_);
+                return placeAnswer_ != 0 || cancelled_;
+            },
+            kForever);
         std::unique_lock lock(placeMutex_);
-        placed_.wait(lock, [this] { return placeAnswer_ != 0 || cancelled_; });
         const bool go = placeAnswer_ > 0 && !cancelled_;
         placeAnswer_ = 0;
         lock.unlock();
@@ -554,7 +559,7 @@ void CTuneDlg::answerPlacement(int answer) {
         std::lock_guard lock(placeMutex_);
         placeAnswer_ = answer;
     }
-    placed_.notify_all();
+    editor_.connection().clock.notify();
 }
 
 void CTuneDlg::onProgress(const QString&, double fraction) {

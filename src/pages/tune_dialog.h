@@ -13,7 +13,6 @@
 #include <QImage>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -136,7 +135,6 @@ private:
     std::unique_ptr<AudioBackend> audio_;
     std::atomic<bool> cancelled_{false};
     std::mutex placeMutex_;
-    std::condition_variable placed_;
     int placeAnswer_ = 0; // 0 waiting, 1 go on, -1 cancel
     bool detecting_ = false;
     // Where the run is: for the status line and the progress over every position.
