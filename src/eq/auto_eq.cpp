@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <numbers>
 #include <random>
 
@@ -142,6 +143,8 @@ constexpr double kStrictLimitWeight = 100.0;
 // same fit); a few bands' problem is small and takes more.
 constexpr int kHops = 30, kHopsFew = 60;
 constexpr int kPolishBandsMax = 12;
+// A few bands' problem is searched well by the random moves alone.
+constexpr int kPruneFromBands = 4;
 
 class Fitter {
 public:
@@ -519,6 +522,33 @@ void polish(const Fitter& f, std::vector<Param>& ps, double& best, bool cutOnly)
     }
 }
 
+// k + a third more bands placed greedily, then the one whose loss costs least taken out, the rest
+// refined, until k are left.
+std::vector<Param> pruned(const Fitter& f, int k, bool cutOnly) {
+    std::vector<Param> ps;
+    const int over = k + std::max(2, k / 3);
+    for (int j = 0; j < over; ++j) {
+        std::vector<Param> pick = placeBand(f, ps, cutOnly);
+        if (pick.empty())
+            break;
+        ps = std::move(pick);
+        f.refine(ps, allOf(ps.size()), 6);
+    }
+    f.refine(ps, allOf(ps.size()), 30);
+    while (int(ps.size()) > k) {
+        std::size_t weakest = 0;
+        double least = 1e300;
+        for (std::size_t i = 0; i < ps.size(); ++i)
+            if (const double c = f.cost(withoutBand(ps, i)); c < least) {
+                least = c;
+                weakest = i;
+            }
+        ps = withoutBand(ps, weakest);
+        f.refine(ps, allOf(ps.size()), 10);
+    }
+    return ps;
+}
+
 // The continuous fit of k bands: greedy placement, joint refinement, shelves at the ends tried,
 // and weak bands moved to where the residual is largest.
 std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
@@ -579,8 +609,21 @@ std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
             break;
     }
     // Many bands already follow closely, and each refinement of them all costs much more.
-    if (k <= kPolishBandsMax)
-        polish(f, ps, best, cutOnly);
+    if (k > kPolishBandsMax)
+        return ps;
+    polish(f, ps, best, cutOnly);
+    // Greedy placement commits to the largest errors first. A second start places more bands than
+    // there are and takes out the one missed least until k are left: where features overlap it
+    // ends in another basin, often a better one. Both are polished; the better is kept.
+    if (k >= kPruneFromBands) {
+        std::vector<Param> qs = pruned(f, k, cutOnly);
+        double other = f.refine(qs, allOf(qs.size()), 60);
+        polish(f, qs, other, cutOnly);
+        if (other < best) {
+            best = other;
+            ps = std::move(qs);
+        }
+    }
     return ps;
 }
 
@@ -735,10 +778,13 @@ void enforceLimits(std::vector<BandRecord>& recs, const Limits& hard) {
 // After the limits are enforced, a walk over the records that keeps them: each step is taken
 // only when it lowers the error and crosses no limit further than the set already does.
 // Enforcing takes gain off one band at a time and often more than needed; the others can make
-// up for much of it.
-void polishRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
-                   const std::vector<double>& desired, const Limits& hard, double lambda,
-                   const Bounds& b) {
+// up for much of it. `error` sees the bands' summed dB, its first hz.size() values on hz.
+struct Walked {
+    double cost, excess; // the error with the cost of gain; how far the worst limit is crossed
+};
+Walked walkRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
+                   const std::function<double(const std::vector<double>&)>& error,
+                   const Limits& hard, double lambda, const Bounds& b, int passes) {
     const std::size_t n = hz.size(), rows = n + hard.hz.size();
     std::vector<double> phi(rows);
     for (std::size_t i = 0; i < rows; ++i) {
@@ -761,18 +807,7 @@ void polishRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
         }
         return worst;
     };
-    auto errorOf = [&](const std::vector<double>& s) {
-        double mean = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            mean += s[i] - desired[i];
-        mean /= double(n);
-        double c = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double e = s[i] - desired[i] - mean;
-            c += e * e;
-        }
-        return c;
-    };
+    auto errorOf = error;
     auto gain2 = [](const BandRecord& r) { return recordGainDb(r) * recordGainDb(r); };
     double gains = 0;
     for (const BandRecord& r : recs)
@@ -783,7 +818,7 @@ void polishRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
     const int fLo = int(std::ceil(std::exp(b.lfMin) - 1e-9)),
               fHi = int(std::floor(std::exp(b.lfMax) + 1e-9));
     std::vector<double> trial(rows), moved(rows);
-    for (int pass = 0; pass < 40; ++pass) {
+    for (int pass = 0; pass < passes; ++pass) {
         bool changed = false;
         for (std::size_t j = 0; j < recs.size(); ++j) {
             const BandRecord at = recs[j];
@@ -826,6 +861,50 @@ void polishRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
         if (!changed)
             break;
     }
+    return {cost, excess};
+}
+
+Bounds fitBounds(double lo, double hi, const FitOptions& o) {
+    Bounds b;
+    b.lfMin = std::log(lo);
+    b.lfMax = std::log(hi);
+    b.gMin = kBandGainMinDb;
+    b.gMax = o.cutOnly ? 0.0 : std::clamp(o.maxBoostDb, 0.0, kBandGainMaxDb);
+    return b;
+}
+
+// The limits hold for the fitted bands together: the boost limit everywhere, and next to nothing
+// outside the range. The fit aims a little inside them, rounding is then checked against the
+// limits themselves on a finer grid.
+Limits fitLimits(double lo, double hi, double gMax, int perOctave, double outsideDb,
+                 double boostMarginDb) {
+    Limits l;
+    l.hz = octaveGrid(kBandFreqMinHz, kBandFreqMaxHz, perOctave);
+    const double boost = std::max(0.0, gMax - boostMarginDb);
+    for (double f : l.hz) {
+        const bool outside = f < lo * 0.999 || f > hi * 1.001;
+        l.lower.push_back(outside ? -outsideDb : -1e9);
+        l.upper.push_back(outside ? std::min(outsideDb, boost) : boost);
+    }
+    return l;
+}
+
+// The records into the fitted bands of res.bank (a Sub band's sections follow it, flat), lowest
+// frequency first so the list reads in order; the figures after from them.
+void placeRecords(FitResult& res, const std::vector<int>& bands, std::vector<BandRecord> recs) {
+    std::sort(recs.begin(), recs.end(),
+              [](const BandRecord& x, const BandRecord& y) { return x.frequency < y.frequency; });
+    for (std::size_t j = 0; j < bands.size() && j < recs.size(); ++j) {
+        const int k = bands[j];
+        res.bank.band(k) = recs[j];
+        if (res.bank.bank == kSubEqBank)
+            for (int i = 1; i <= 3; ++i)
+                res.bank.records[std::size_t(subStoreRecord(k, i))] =
+                    BandRecord{150, recs[j].frequency, recs[j].q, std::uint8_t(filter::Peq)};
+    }
+    res.eqAfter = bankResponseDb(res.bank, res.hz);
+    res.after = errorStats(res.measurement, res.eqAfter, res.target);
+    res.better = res.after.rmsDb < res.before.rmsDb - 1e-9;
 }
 
 std::string fmtHz(double v) {
@@ -925,6 +1004,8 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
                          covered};
         return res;
     }
+    res.loHz = lo;
+    res.hiHz = hi;
     res.hz = octaveGrid(lo, hi);
     res.measurement = sampleCurve(measurement, res.hz);
     res.target = targetOn(target, res.hz);
@@ -971,57 +1052,82 @@ FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, co
     for (std::size_t i = 0; i < desired.size(); ++i)
         desired[i] = res.target[i] - res.measurement[i] - keptDb[i];
 
-    Bounds b;
-    b.lfMin = std::log(lo);
-    b.lfMax = std::log(hi);
-    b.gMin = kBandGainMinDb;
-    b.gMax = o.cutOnly ? 0.0 : std::clamp(o.maxBoostDb, 0.0, kBandGainMaxDb);
-    // The limits hold for the fitted bands together: the boost limit everywhere, and next to
-    // nothing outside the range. The fit aims a little inside them, rounding is then checked
-    // against the limits themselves on a finer grid.
+    const Bounds b = fitBounds(lo, hi, o);
     auto limits = [&](int perOctave, double outsideDb, double boostMarginDb) {
-        Limits l;
-        l.hz = octaveGrid(kBandFreqMinHz, kBandFreqMaxHz, perOctave);
-        const double boost = std::max(0.0, b.gMax - boostMarginDb);
-        for (double f : l.hz) {
-            const bool outside = f < lo * 0.999 || f > hi * 1.001;
-            l.lower.push_back(outside ? -outsideDb : -1e9);
-            l.upper.push_back(outside ? std::min(outsideDb, boost) : boost);
-        }
-        return l;
+        return fitLimits(lo, hi, b.gMax, perOctave, outsideDb, boostMarginDb);
     };
     const Fitter fitter(res.hz, desired, b, limits(12, 0.35, 0.1));
     std::vector<Param> ps = fitContinuous(fitter, int(bands.size()), o.cutOnly);
     // Held firmly to the limits before rounding, so that enforcing them later takes little.
     fitter.withLimitWeight(kStrictLimitWeight).refine(ps, allOf(ps.size()), 30);
     std::vector<BandRecord> recs = quantiseAll(fitter, ps, b);
-    const Limits hard = limits(48, kFitOutsideToleranceDb, 0.0);
-    enforceLimits(recs, hard);
-    // Checked between the points enforcing looked at too, a little inside the limits.
-    polishRecords(recs, res.hz, desired, limits(96, kFitOutsideToleranceDb - 0.02, 0.02),
-                  fitter.gainPenalty(), b);
-    // Lowest frequency first, so the list reads in order.
-    std::sort(recs.begin(), recs.end(),
-              [](const BandRecord& x, const BandRecord& y) { return x.frequency < y.frequency; });
-
+    // Enforced, then walked, a little inside the limits on a grid finer than the fit's: the walk
+    // never crosses a limit that holds, so none is crossed between the fit's points either.
+    const Limits inside = limits(96, kFitOutsideToleranceDb - 0.02, 0.02);
+    enforceLimits(recs, inside);
+    const std::size_t n = res.hz.size();
+    walkRecords(
+        recs, res.hz,
+        [&](const std::vector<double>& s) {
+            double mean = 0;
+            for (std::size_t i = 0; i < n; ++i)
+                mean += s[i] - desired[i];
+            mean /= double(n);
+            double c = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const double e = s[i] - desired[i] - mean;
+                c += e * e;
+            }
+            return c;
+        },
+        inside, fitter.gainPenalty(), b, 40);
     res.bank = kept;
-    for (std::size_t j = 0; j < bands.size() && j < recs.size(); ++j) {
-        const int k = bands[j];
-        res.bank.band(k) = recs[j];
-        if (start.bank == kSubEqBank)
-            for (int i = 1; i <= 3; ++i)
-                res.bank.records[std::size_t(subStoreRecord(k, i))] =
-                    BandRecord{150, recs[j].frequency, recs[j].q, std::uint8_t(filter::Peq)};
-    }
-    res.eqAfter = bankResponseDb(res.bank, res.hz);
-    res.after = errorStats(res.measurement, res.eqAfter, res.target);
+    placeRecords(res, bands, std::move(recs));
     res.ok = true;
-    res.better = res.after.rmsDb < res.before.rmsDb - 1e-9;
     if (bands.empty())
         res.notes.push_back({"没有可用的均衡段", "no band is free to use"});
     else if (!res.better)
         res.notes.push_back({"拟合结果不比当前均衡更好，不宜应用",
                              "the fit is no better than the bands as they are: nothing to apply"});
+    return res;
+}
+
+FitResult rejudgeFit(const FitResult& fit, const FitOptions& o, const FitJudge& judge) {
+    FitResult res = fit;
+    if (!fit.ok || fit.bandsUsed.empty() || !(fit.hiHz > fit.loHz) || judge.hz.empty() ||
+        !judge.error)
+        return res;
+    const double lo = fit.loHz, hi = fit.hiHz;
+    const Bounds b = fitBounds(lo, hi, o);
+    std::vector<BandRecord> recs;
+    for (int k : fit.bandsUsed)
+        recs.push_back(fit.bank.band(k));
+    // The same limits as the fit's own walk, a little inside the hard ones.
+    const Limits limits = fitLimits(lo, hi, b.gMax, 96, kFitOutsideToleranceDb - 0.02, 0.02);
+    enforceLimits(recs, limits);
+    Walked best = walkRecords(recs, judge.hz, judge.error, limits, kGainPenalty, b, judge.passes);
+    // A few bands' walk ends in the nearest hollow; random moves of one band, each walked, are
+    // cheap there (fixed seed: the same input gives the same bands).
+    if (recs.size() <= 3) {
+        std::mt19937 rng(2468);
+        auto uni = [&] { return double(rng() >> 5) / double(1u << 27); };
+        for (int h = 0; h < kHopsFew; ++h) {
+            std::vector<BandRecord> trial = recs;
+            BandRecord& r = trial[rng() % trial.size()];
+            const double f = std::clamp(double(r.frequency) * std::exp2(uni() - 0.5),
+                                        std::exp(b.lfMin), std::exp(b.lfMax));
+            const double q = recordQ(r) * std::exp2(2 * uni() - 1);
+            const double g = std::clamp(recordGainDb(r) + 6 * (uni() - 0.5), b.gMin, b.gMax);
+            r = quantise(r.type, g, f, q);
+            const Walked w =
+                walkRecords(trial, judge.hz, judge.error, limits, kGainPenalty, b, judge.passes);
+            if (w.cost < best.cost * (1 - 1e-4) && w.excess <= best.excess + 1e-9) {
+                best = w;
+                recs = std::move(trial);
+            }
+        }
+    }
+    placeRecords(res, fit.bandsUsed, std::move(recs));
     return res;
 }
 

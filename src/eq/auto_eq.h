@@ -7,6 +7,7 @@
 #include "eq/eq_bank.h"
 #include "eq/measurement.h"
 
+#include <functional>
 #include <vector>
 
 namespace q7 {
@@ -27,6 +28,7 @@ struct FitResult {
     Note error;
     EqBankState bank;                      // the start bank with the fitted bands
     std::vector<int> bandsUsed;            // 0-based bands the fit set
+    double loHz = 0, hiHz = 0;             // the range fitted
     std::vector<double> hz;                // the 1/48-octave points inside the range
     std::vector<double> measurement;       // on hz
     std::vector<double> target;            // on hz
@@ -54,5 +56,19 @@ FitRange defaultFitRange(const EqBankState& state);
 // counts in the prediction. The range is cut to the bank's pass band.
 FitResult fitBank(const EqBankState& start, const ResponseCurve& measurement, const Target& target,
                   const FitOptions& options);
+
+// Another measure of what a fit leaves: `error` gets the fitted bands' summed response in dB, its
+// first hz.size() values on hz, and answers a mean square in dB² (say, what a listener's seats
+// hear once smoothed, rather than the curve the fit was given).
+struct FitJudge {
+    std::vector<double> hz;
+    std::function<double(const std::vector<double>&)> error;
+    int passes = 12;
+};
+
+// The fit's bands walked over the record grid (0.1 dB, 1 Hz, Q steps) while the judge's error
+// plus the fit's cost of gain falls; every limit of the fit still holds. The other bands, the
+// range and the figures before stay; the figures after are the fit's own measure again.
+FitResult rejudgeFit(const FitResult& fit, const FitOptions& options, const FitJudge& judge);
 
 } // namespace q7

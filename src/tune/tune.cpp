@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <numbers>
 #include <thread>
 
@@ -116,6 +117,12 @@ private:
     double chooseCrossover(Pass pass); // the predicted dip
     void fitBanks(bool sub);           // the Sub's bank, or the others
     void refitSub(double hiHz); // its EQ again from its bands as they were (0: up to the crossover)
+    // A bank's listening seats: each one's power without the bank, on hz_, and its weight.
+    struct Seats {
+        std::vector<std::vector<double>> power;
+        std::vector<double> weight;
+    };
+    FitJudge judge(const FitResult& fit, const Seats& seats) const;
     // How much a speaker's response at a position counts in its bank's fit: the main seat as
     // much as the other positions together, where it was measured with them.
     double seatWeight(int speaker, std::size_t position) const {
@@ -763,6 +770,7 @@ void Tuner::fitBanks(bool sub) {
         EqBankState start;
         ResponseCurve curve;
         FitOptions fo;
+        Seats seats;
     };
     std::vector<Job> jobs;
     for (const BankSpeakers& b : outputBanks()) {
@@ -798,6 +806,8 @@ void Tuner::fitBanks(bool sub) {
                 for (std::size_t i = 0; i < db.size(); ++i)
                     mean[i] += w * db[i];
                 n += w;
+                job.seats.power.push_back(powerOf(h));
+                job.seats.weight.push_back(w);
             }
         }
         for (double& v : mean)
@@ -816,11 +826,15 @@ void Tuner::fitBanks(bool sub) {
         const Target target = o_.target;
         std::vector<std::thread> threads;
         for (std::size_t j = 1; j < jobs.size(); ++j)
-            threads.emplace_back([&job = jobs[j], target] {
+            threads.emplace_back([this, &job = jobs[j], target] {
                 job.tb.fit = fitBank(job.start, job.curve, target, job.fo);
+                job.tb.fit = rejudgeFit(job.tb.fit, job.fo, judge(job.tb.fit, job.seats));
             });
-        if (!jobs.empty())
-            jobs[0].tb.fit = fitBank(jobs[0].start, jobs[0].curve, target, jobs[0].fo);
+        if (!jobs.empty()) {
+            Job& job = jobs[0];
+            job.tb.fit = fitBank(job.start, job.curve, target, job.fo);
+            job.tb.fit = rejudgeFit(job.tb.fit, job.fo, judge(job.tb.fit, job.seats));
+        }
         for (std::thread& t : threads)
             t.join();
     }
@@ -841,6 +855,69 @@ void Tuner::fitBanks(bool sub) {
             }
         plan_.banks.push_back(std::move(tb));
     }
+}
+
+FitJudge Tuner::judge(const FitResult& fit, const Seats& seats) const {
+    FitJudge j;
+    if (!fit.ok || fit.hz.empty() || seats.power.empty())
+        return j;
+    // The fit's range on the tuning's grid, and the points its smoothing reaches beyond.
+    const auto at = [&](double f) {
+        return std::size_t(std::lower_bound(hz_.begin(), hz_.end(), f * (1 - 1e-9)) - hz_.begin());
+    };
+    const std::size_t i0 = at(fit.hz.front()), i1 = at(fit.hz.back() * (1 + 2e-9));
+    if (i1 <= i0 + 1)
+        return j;
+    const std::size_t half = kSixthOctaveHalf;
+    const std::size_t j0 = i0 > half ? i0 - half : 0, j1 = std::min(hz_.size(), i1 + half);
+    j.hz.assign(hz_.begin() + std::ptrdiff_t(j0), hz_.begin() + std::ptrdiff_t(j1));
+    // What the bands the fit did not set leave: pass filters, the crossover, kept bands.
+    EqBankState kept = fit.bank;
+    for (int b : fit.bandsUsed) {
+        kept.band(b).gain = 150;
+        kept.band(b).type = filter::Peq;
+    }
+    const std::vector<Complex> keptH = bankComplex(kept, j.hz);
+    // Each seat's power with the kept bands, on the judged points.
+    auto base = std::make_shared<std::vector<std::vector<double>>>();
+    for (const std::vector<double>& p : seats.power) {
+        std::vector<double> v(j.hz.size());
+        for (std::size_t i = 0; i < v.size(); ++i)
+            v[i] = p[j0 + i] * std::norm(keptH[i]);
+        base->push_back(std::move(v));
+    }
+    const std::vector<double> weight = seats.weight;
+    const std::vector<double> target(target_.begin() + std::ptrdiff_t(i0),
+                                     target_.begin() + std::ptrdiff_t(i1));
+    const std::size_t from = i0 - j0, to = i1 - j0, n = j.hz.size();
+    // As the tuning's figures are made: each seat smoothed over a sixth of an octave, level-free.
+    j.error = [base, weight, target, from, to, n, half](const std::vector<double>& bandsDb) {
+        std::vector<double> gain(n), dev(to - from);
+        for (std::size_t i = 0; i < n; ++i)
+            gain[i] = std::pow(10.0, bandsDb[i] / 10);
+        double total = 0, weights = 0;
+        for (std::size_t s = 0; s < base->size(); ++s) {
+            const std::vector<double>& p = (*base)[s];
+            double mean = 0;
+            for (std::size_t i = from; i < to; ++i) {
+                const std::size_t a = i >= half ? i - half : 0, b = std::min(n - 1, i + half);
+                double sum = 0;
+                for (std::size_t k = a; k <= b; ++k)
+                    sum += p[k] * gain[k];
+                dev[i - from] =
+                    10 * std::log10(std::max(sum / double(b - a + 1), 1e-24)) - target[i - from];
+                mean += dev[i - from];
+            }
+            mean /= double(dev.size());
+            double sq = 0;
+            for (double d : dev)
+                sq += (d - mean) * (d - mean);
+            total += weight[s] * sq / double(dev.size());
+            weights += weight[s];
+        }
+        return weights > 0 ? total / weights : 0.0;
+    };
+    return j;
 }
 
 void Tuner::refitSub(double hiHz) {

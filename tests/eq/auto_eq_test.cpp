@@ -342,6 +342,77 @@ TEST(AutoEq, FewBandsFindTheBetterPlacesAndTheSameInputGivesTheSameFit) {
     }
 }
 
+TEST(AutoEq, ARejudgedFitFollowsItsJudgeAndKeepsEveryLimit) {
+    // Finer than any grid the fit or the walk looks at.
+    const std::vector<double> fine = octaveGrid(20, 20000, 192);
+    for (int bands : {2, 10}) {
+        SCOPED_TRACE(testing::Message() << bands << " bands");
+        FitOptions o;
+        o.loHz = 20;
+        o.hiHz = 500;
+        o.maxBands = bands;
+        o.maxBoostDb = 6;
+        const EqBankState start = startBank(5);
+        const FitResult fit = fitBank(start, roomWithNull(3, 70, 14), Target{}, o);
+        ASSERT_TRUE(fit.ok);
+        const std::size_t n = fit.hz.size();
+        auto levelFree = [](const std::vector<double>& d) {
+            double mean = 0, sq = 0;
+            for (double v : d)
+                mean += v / double(d.size());
+            for (double v : d)
+                sq += (v - mean) * (v - mean);
+            return sq / double(d.size());
+        };
+        std::vector<double> power(n);
+        for (std::size_t i = 0; i < n; ++i)
+            power[i] = std::pow(10.0, fit.measurement[i] / 10);
+        // What a listener hears: the room and the bands, power-averaged over a third of an
+        // octave. Narrow bands count for less than on the curve the fit was given.
+        const FitJudge heard{fit.hz, [&](const std::vector<double>& bandsDb) {
+                                 std::vector<double> dev(n);
+                                 for (std::size_t i = 0; i < n; ++i) {
+                                     const std::size_t a = i >= 8 ? i - 8 : 0,
+                                                       b = std::min(n - 1, i + 8);
+                                     double p = 0;
+                                     for (std::size_t k = a; k <= b; ++k)
+                                         p += power[k] * std::pow(10.0, bandsDb[k] / 10);
+                                     dev[i] = 10 * std::log10(p / double(b - a + 1));
+                                 }
+                                 return levelFree(dev);
+                             }};
+        const FitResult r = rejudgeFit(fit, o, heard);
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.bandsUsed, fit.bandsUsed);
+        EXPECT_LT(heard.error(fittedBandsDb(r, r.bank, fit.hz)),
+                  heard.error(fittedBandsDb(fit, fit.bank, fit.hz)) * (bands > 2 ? 0.8 : 0.99));
+        EXPECT_EQ(rejudgeFit(fit, o, heard).bank, r.bank) << "the same input, the same bands";
+
+        // A judge that asks for far more than is allowed: 20 dB into the null and a deep cut
+        // just past the range.
+        const FitJudge greedy{fit.hz, [&](const std::vector<double>& bandsDb) {
+                                  double c = 0;
+                                  for (std::size_t i = 0; i < n; ++i) {
+                                      const double want = fit.hz[i] > 60 && fit.hz[i] < 80 ? 20
+                                                          : fit.hz[i] > 450                ? -12
+                                                                                           : 0;
+                                      c += (bandsDb[i] - want) * (bandsDb[i] - want);
+                                  }
+                                  return c / double(n);
+                              }};
+        for (const FitJudge* j : {&heard, &greedy}) {
+            const FitResult walked = rejudgeFit(fit, o, *j);
+            const std::vector<double> eq = fittedBandsDb(walked, walked.bank, fine);
+            for (std::size_t i = 0; i < fine.size(); ++i) {
+                ASSERT_LE(eq[i], 6.0 + 1e-9) << fine[i] << " Hz";
+                if (fine[i] > 500 * 1.001) {
+                    ASSERT_LE(std::abs(eq[i]), kFitOutsideToleranceDb + 1e-9) << fine[i] << " Hz";
+                }
+            }
+        }
+    }
+}
+
 TEST(AutoEq, LockedBandsAndBandsInUseOutsideTheRangeStay) {
     EqBankState start = startBank(5);
     start.band(0) = quantise(filter::Peq, -4.0, 3000, 2.0); // outside 20-500 Hz, in use
