@@ -786,16 +786,22 @@ Walked walkRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
                    const std::function<double(const std::vector<double>&)>& error,
                    const Limits& hard, double lambda, const Bounds& b, int passes) {
     const std::size_t n = hz.size(), rows = n + hard.hz.size();
-    std::vector<double> phi(rows);
+    // The fit points, then the limits' points: a step is judged on the first alone, and only
+    // one that lowers the error is checked against the limits (most steps are not).
+    std::vector<double> phiFit(n), phiLimits(hard.hz.size());
     for (std::size_t i = 0; i < rows; ++i) {
         const double f = i < n ? hz[i] : hard.hz[i - n];
         const double s = std::sin(std::numbers::pi * f / kEqSampleRate);
-        phi[i] = s * s;
+        (i < n ? phiFit[i] : phiLimits[i - n]) = s * s;
     }
+    auto curveOf = [&](const BandRecord& r, double* out) {
+        recordDb(r, phiFit, out);
+        recordDb(r, phiLimits, out + n);
+    };
     std::vector<std::vector<double>> curves(recs.size(), std::vector<double>(rows));
     std::vector<double> sum(rows, 0.0);
     for (std::size_t j = 0; j < recs.size(); ++j) {
-        recordDb(recs[j], phi, curves[j].data());
+        curveOf(recs[j], curves[j].data());
         for (std::size_t i = 0; i < rows; ++i)
             sum[i] += curves[j][i];
     }
@@ -807,7 +813,7 @@ Walked walkRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
         }
         return worst;
     };
-    auto errorOf = error;
+    const auto& errorOf = error;
     auto gain2 = [](const BandRecord& r) { return recordGainDb(r) * recordGainDb(r); };
     double gains = 0;
     for (const BandRecord& r : recs)
@@ -839,13 +845,16 @@ Walked walkRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
                                    at.type};
                 if (s == recs[j])
                     continue;
-                recordDb(s, phi, trial.data());
-                for (std::size_t i = 0; i < rows; ++i)
+                recordDb(s, phiFit, trial.data());
+                for (std::size_t i = 0; i < n; ++i)
                     moved[i] = sum[i] - curves[j][i] + trial[i];
                 const double ng2 = gains - gain2(recs[j]) + gain2(s);
                 const double c = errorOf(moved) + lambda * ng2;
                 if (c >= cost - 1e-12)
                     continue;
+                recordDb(s, phiLimits, trial.data() + n);
+                for (std::size_t i = n; i < rows; ++i)
+                    moved[i] = sum[i] - curves[j][i] + trial[i];
                 const double e = excessOf(moved);
                 if (e > excess + 1e-9)
                     continue;

@@ -892,18 +892,21 @@ FitJudge Tuner::judge(const FitResult& fit, const Seats& seats) const {
     const std::size_t from = i0 - j0, to = i1 - j0, n = j.hz.size();
     // As the tuning's figures are made: each seat smoothed over a sixth of an octave, level-free.
     j.error = [base, weight, target, from, to, n, half](const std::vector<double>& bandsDb) {
-        std::vector<double> gain(n), dev(to - from);
+        constexpr double kDbToPower = std::numbers::ln10 / 10;
+        std::vector<double> gain(n), running(n + 1), dev(to - from);
         for (std::size_t i = 0; i < n; ++i)
-            gain[i] = std::pow(10.0, bandsDb[i] / 10);
+            gain[i] = std::exp(bandsDb[i] * kDbToPower);
         double total = 0, weights = 0;
         for (std::size_t s = 0; s < base->size(); ++s) {
             const std::vector<double>& p = (*base)[s];
+            // Running sums: each window's power in two lookups.
+            running[0] = 0;
+            for (std::size_t k = 0; k < n; ++k)
+                running[k + 1] = running[k] + p[k] * gain[k];
             double mean = 0;
             for (std::size_t i = from; i < to; ++i) {
                 const std::size_t a = i >= half ? i - half : 0, b = std::min(n - 1, i + half);
-                double sum = 0;
-                for (std::size_t k = a; k <= b; ++k)
-                    sum += p[k] * gain[k];
+                const double sum = running[b + 1] - running[a];
                 dev[i - from] =
                     10 * std::log10(std::max(sum / double(b - a + 1), 1e-24)) - target[i - from];
                 mean += dev[i - from];
