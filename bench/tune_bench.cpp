@@ -263,12 +263,19 @@ void timing() {
         const SpeakerCheck& c = check.verification.speakers[std::size_t(k)];
         if (!s.connected || !c.measured)
             continue;
+        // What bands this far apart cannot follow: the response against its own smoothing over
+        // the octaves each band has to cover.
+        const double octaves = std::log2(s.hiHz / s.loHz);
+        const double each = octaves / std::max(s.bankBands, 1);
+        const double finer =
+            fineStructureDb(plan.hz, c.afterDb, s.loHz, s.hiHz,
+                            std::size_t(std::lround(std::clamp(each, 1.0 / 6, octaves) * 24)));
         std::printf("    %-7s RMS %.2f -> %.2f (predicted %.2f) dB over %.0f-%.0f Hz with %d "
                     "bands; goal %.2f; one correction for the bank leaves %.2f, for it alone "
-                    "%.2f%s\n",
+                    "%.2f; finer than a band each %.1f octave: %.2f%s\n",
                     speakerOutputs()[std::size_t(k)].id, s.rmsBeforeDb, c.rmsAfterDb,
                     s.rmsPredictedDb, s.loHz, s.hiHz, s.bankBands, std::min(s.rmsBeforeDb / 2, 1.5),
-                    s.rmsReachableDb, s.rmsSeatReachableDb,
+                    s.rmsReachableDb, s.rmsSeatReachableDb, each, finer,
                     c.rmsAfterDb <= s.rmsBeforeDb / 2 ? "  halved" : "");
     }
 }
