@@ -522,18 +522,23 @@ void polish(const Fitter& f, std::vector<Param>& ps, double& best, bool cutOnly)
     }
 }
 
-// k + a third more bands placed greedily, then the one whose loss costs least taken out, the rest
-// refined, until k are left.
-std::vector<Param> pruned(const Fitter& f, int k, bool cutOnly) {
+// Up to `count` bands, each where, placed alone, it takes out most of what is left.
+std::vector<Param> placeGreedily(const Fitter& f, int count, bool cutOnly) {
     std::vector<Param> ps;
-    const int over = k + std::max(2, k / 3);
-    for (int j = 0; j < over; ++j) {
+    for (int j = 0; j < count; ++j) {
         std::vector<Param> pick = placeBand(f, ps, cutOnly);
         if (pick.empty())
             break;
         ps = std::move(pick);
         f.refine(ps, allOf(ps.size()), 6);
     }
+    return ps;
+}
+
+// k + a third more bands placed greedily, then the one whose loss costs least taken out, the rest
+// refined, until k are left.
+std::vector<Param> pruned(const Fitter& f, int k, bool cutOnly) {
+    std::vector<Param> ps = placeGreedily(f, k + std::max(2, k / 3), cutOnly);
     f.refine(ps, allOf(ps.size()), 30);
     while (int(ps.size()) > k) {
         std::size_t weakest = 0;
@@ -552,15 +557,7 @@ std::vector<Param> pruned(const Fitter& f, int k, bool cutOnly) {
 // The continuous fit of k bands: greedy placement, joint refinement, shelves at the ends tried,
 // and weak bands moved to where the residual is largest.
 std::vector<Param> fitContinuous(const Fitter& f, int k, bool cutOnly) {
-    std::vector<Param> ps;
-    // Each band where, placed alone, it takes out most of what is left.
-    for (int j = 0; j < k; ++j) {
-        std::vector<Param> pick = placeBand(f, ps, cutOnly);
-        if (pick.empty())
-            break;
-        ps = std::move(pick);
-        f.refine(ps, allOf(ps.size()), 6);
-    }
+    std::vector<Param> ps = placeGreedily(f, k, cutOnly);
     double best = f.refine(ps, allOf(ps.size()), 60);
 
     // Shelves where the lowest or highest band would do better as one.
