@@ -68,7 +68,8 @@ struct FitJudge {
 
 // The fit's bands walked over the record grid (0.1 dB, 1 Hz, Q steps) while the judge's error
 // plus the fit's cost of gain falls; every limit of the fit still holds. The other bands, the
-// range and the figures before stay; the figures after are the fit's own measure again.
+// range, the figures before and whether it is worth applying stay; the figures after are the fit's
+// own measure again.
 FitResult rejudgeFit(const FitResult& fit, const FitOptions& options, const FitJudge& judge);
 
 } // namespace q7
