@@ -810,12 +810,11 @@ Walked walkRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
         }
         return worst;
     };
-    const auto& errorOf = error;
     auto gain2 = [](const BandRecord& r) { return recordGainDb(r) * recordGainDb(r); };
     double gains = 0;
     for (const BandRecord& r : recs)
         gains += gain2(r);
-    double cost = errorOf(sum) + lambda * gains;
+    double cost = error(sum) + lambda * gains;
     double excess = std::max(excessOf(sum), 0.0);
     const int gLo = int(std::ceil(b.gMin * 10 - 1e-9)), gHi = int(std::floor(b.gMax * 10 + 1e-9));
     const int fLo = int(std::ceil(std::exp(b.lfMin) - 1e-9)),
@@ -846,7 +845,7 @@ Walked walkRecords(std::vector<BandRecord>& recs, const std::vector<double>& hz,
                 for (std::size_t i = 0; i < n; ++i)
                     moved[i] = sum[i] - curves[j][i] + trial[i];
                 const double ng2 = gains - gain2(recs[j]) + gain2(s);
-                const double c = errorOf(moved) + lambda * ng2;
+                const double c = error(moved) + lambda * ng2;
                 if (c >= cost - 1e-12)
                     continue;
                 recordDb(s, phiLimits, trial.data() + n);

@@ -887,35 +887,23 @@ FitJudge Tuner::judge(const FitResult& fit, const Seats& seats) const {
         base->push_back(std::move(v));
     }
     const std::vector<double> weight = seats.weight;
-    const std::vector<double> target(target_.begin() + std::ptrdiff_t(i0),
-                                     target_.begin() + std::ptrdiff_t(i1));
-    const std::size_t from = i0 - j0, to = i1 - j0, n = j.hz.size();
+    const std::vector<double> target(target_.begin() + std::ptrdiff_t(j0),
+                                     target_.begin() + std::ptrdiff_t(j1));
+    const double lo = fit.hz.front(), hi = fit.hz.back();
     // As the tuning's figures are made: each seat smoothed over a sixth of an octave, level-free.
-    j.error = [base, weight, target, from, to, n, half](const std::vector<double>& bandsDb) {
+    j.error = [base, weight, target, hz = j.hz, lo, hi](const std::vector<double>& bandsDb) {
         constexpr double kDbToPower = std::numbers::ln10 / 10;
-        std::vector<double> gain(n), running(n + 1), dev(to - from);
-        for (std::size_t i = 0; i < n; ++i)
+        std::vector<double> gain(hz.size()), power(hz.size());
+        for (std::size_t i = 0; i < gain.size(); ++i)
             gain[i] = std::exp(bandsDb[i] * kDbToPower);
         double total = 0, weights = 0;
         for (std::size_t s = 0; s < base->size(); ++s) {
             const std::vector<double>& p = (*base)[s];
-            // Running sums: each window's power in two lookups.
-            running[0] = 0;
-            for (std::size_t k = 0; k < n; ++k)
-                running[k + 1] = running[k] + p[k] * gain[k];
-            double mean = 0;
-            for (std::size_t i = from; i < to; ++i) {
-                const std::size_t a = i >= half ? i - half : 0, b = std::min(n - 1, i + half);
-                const double sum = running[b + 1] - running[a];
-                dev[i - from] =
-                    10 * std::log10(std::max(sum / double(b - a + 1), 1e-24)) - target[i - from];
-                mean += dev[i - from];
-            }
-            mean /= double(dev.size());
-            double sq = 0;
-            for (double d : dev)
-                sq += (d - mean) * (d - mean);
-            total += weight[s] * sq / double(dev.size());
+            for (std::size_t i = 0; i < power.size(); ++i)
+                power[i] = p[i] * gain[i];
+            const double rms =
+                rmsDeviationDb(hz, smoothedPowerDb(power, kSixthOctaveHalf), target, lo, hi);
+            total += weight[s] * rms * rms;
             weights += weight[s];
         }
         return weights > 0 ? total / weights : 0.0;
